@@ -1,0 +1,11 @@
+# kovra_add_test(NAME <target> LABEL <label> SOURCES <files...> LIBS <targets...>)
+# Builds one test program from GoogleTest sources and registers every test case with CTest under LABEL.
+function(kovra_add_test)
+  cmake_parse_arguments(T "" "NAME;LABEL" "SOURCES;LIBS" ${ARGN})
+  if(NOT KOVRA_BUILD_TESTS)
+    return()
+  endif()
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  gtest_discover_tests(${T_NAME} PROPERTIES LABELS ${T_LABEL} DISCOVERY_TIMEOUT 60 TIMEOUT 300)
+endfunction()

@@ -1,0 +1,92 @@
+// The layer clock: every time the system reads comes from here.
+//
+// By default it follows the host's real clock and time zone (TZ rules from the host). A test can switch to a
+// manual clock: time then stands still until the test sets or advances it, Sleep returns at once after
+// advancing the clock by its argument, and timed waits (sync.h), timers and waitable timers fire as the clock
+// passes their deadlines. GetTickCount counts milliseconds since the clock started and wraps at 2^32 as on
+// Windows.
+#pragma once
+
+#include "platform/base/types.h"
+
+void GetSystemTime(LPSYSTEMTIME time);
+void GetLocalTime(LPSYSTEMTIME time);
+void GetSystemTimeAsFileTime(LPFILETIME time);
+BOOL SetLocalTime(const SYSTEMTIME* time);
+DWORD GetTickCount();
+ULONGLONG GetTickCount64();
+void Sleep(DWORD milliseconds);
+BOOL QueryPerformanceCounter(LARGE_INTEGER* counter);
+BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency);
+DWORD timeGetTime();
+
+BOOL FileTimeToSystemTime(const FILETIME* fileTime, LPSYSTEMTIME systemTime);
+BOOL SystemTimeToFileTime(const SYSTEMTIME* systemTime, LPFILETIME fileTime);
+BOOL FileTimeToLocalFileTime(const FILETIME* fileTime, LPFILETIME localFileTime);
+BOOL LocalFileTimeToFileTime(const FILETIME* localFileTime, LPFILETIME fileTime);
+LONG CompareFileTime(const FILETIME* a, const FILETIME* b);
+
+struct TIME_ZONE_INFORMATION {
+    LONG Bias;
+    WCHAR StandardName[32];
+    SYSTEMTIME StandardDate;
+    LONG StandardBias;
+    WCHAR DaylightName[32];
+    SYSTEMTIME DaylightDate;
+    LONG DaylightBias;
+};
+using LPTIME_ZONE_INFORMATION = TIME_ZONE_INFORMATION*;
+constexpr DWORD TIME_ZONE_ID_INVALID = 0xFFFFFFFFu;
+constexpr DWORD TIME_ZONE_ID_UNKNOWN = 0;
+constexpr DWORD TIME_ZONE_ID_STANDARD = 1;
+constexpr DWORD TIME_ZONE_ID_DAYLIGHT = 2;
+DWORD GetTimeZoneInformation(LPTIME_ZONE_INFORMATION info);
+BOOL SystemTimeToTzSpecificLocalTime(const TIME_ZONE_INFORMATION* tz, const SYSTEMTIME* utc, LPSYSTEMTIME local);
+BOOL TzSpecificLocalTimeToSystemTime(const TIME_ZONE_INFORMATION* tz, const SYSTEMTIME* local, LPSYSTEMTIME utc);
+
+namespace platform::clock {
+
+// 100-ns ticks since 1601-01-01 UTC, the FILETIME scale.
+using Ticks = int64_t;
+constexpr Ticks kTicksPerMs = 10'000;
+constexpr Ticks kTicksPerSecond = 10'000'000;
+// Ticks between 1601-01-01 and 1970-01-01.
+constexpr Ticks kUnixEpoch = 116'444'736'000'000'000;
+
+// Now, in UTC.
+Ticks Now();
+// Milliseconds since the clock started (the GetTickCount scale, 64 bits).
+uint64_t MonotonicMs();
+
+// Switches to a manual clock standing at `utc` (FILETIME ticks). Tests only.
+void UseManualClock(Ticks utc);
+// Returns to the host clock.
+void UseRealClock();
+bool IsManual();
+// Moves the manual clock forward and fires everything that falls due. No effect on the real clock.
+void Advance(uint64_t milliseconds);
+// Sets the manual clock to `utc` (forward or backward).
+void Set(Ticks utc);
+
+// Sets the time zone for local-time conversions (an IANA name such as "Europe/Berlin"; empty for the host's).
+// Tests use it to cross a daylight-saving change.
+void SetTimeZone(const char* ianaName);
+
+// Local time conversions by the current time-zone rules.
+Ticks UtcToLocal(Ticks utc);
+Ticks LocalToUtc(Ticks local);
+
+inline Ticks FromFileTime(const FILETIME& ft) {
+    return static_cast<Ticks>((static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
+}
+inline FILETIME ToFileTime(Ticks t) {
+    return FILETIME{static_cast<DWORD>(static_cast<uint64_t>(t) & 0xFFFFFFFFu),
+                    static_cast<DWORD>(static_cast<uint64_t>(t) >> 32)};
+}
+
+// Registers a callback run (with no lock held) whenever the manual clock moves, so that other layers
+// (message-queue timers, waitable timers) can fire what fell due. Returns an id for RemoveClockListener.
+int AddClockListener(void (*listener)(void* context), void* context);
+void RemoveClockListener(int id);
+
+} // namespace platform::clock

@@ -1,0 +1,31 @@
+// CopyFileExW and CopyFileW.
+//
+// Data is copied by the kernel (copy_file_range, falling back to read/write across file systems that refuse
+// it) in chunks, and the progress routine hears of every chunk (CALLBACK_CHUNK_FINISHED) after one
+// CALLBACK_STREAM_SWITCH at the start, as for a file with one stream. The cancel flag is polled between
+// chunks; PROGRESS_CANCEL or a set flag fail the copy with ERROR_REQUEST_ABORTED, PROGRESS_STOP likewise.
+// COPY_FILE_FAIL_IF_EXISTS fails with ERROR_FILE_EXISTS. The destination gets the source's last-write time,
+// and its attributes (with the archive bit set); a read-only existing destination is refused with
+// ERROR_ACCESS_DENIED as on Windows. The copy is written to a temporary file beside the destination and
+// renamed over it at the end, so a cancelled or failed copy leaves the old destination (or none) behind.
+#pragma once
+
+#include "platform/base/types.h"
+
+constexpr DWORD COPY_FILE_FAIL_IF_EXISTS = 0x1;
+constexpr DWORD COPY_FILE_RESTARTABLE = 0x2;
+constexpr DWORD CALLBACK_CHUNK_FINISHED = 0;
+constexpr DWORD CALLBACK_STREAM_SWITCH = 1;
+constexpr DWORD PROGRESS_CONTINUE = 0;
+constexpr DWORD PROGRESS_CANCEL = 1;
+constexpr DWORD PROGRESS_STOP = 2;
+constexpr DWORD PROGRESS_QUIET = 3;
+
+using LPPROGRESS_ROUTINE = DWORD (*)(LARGE_INTEGER totalFileSize, LARGE_INTEGER totalBytesTransferred,
+                                     LARGE_INTEGER streamSize, LARGE_INTEGER streamBytesTransferred,
+                                     DWORD streamNumber, DWORD callbackReason, HANDLE sourceFile,
+                                     HANDLE destinationFile, LPVOID data);
+
+BOOL CopyFileExW(LPCWSTR existing, LPCWSTR newName, LPPROGRESS_ROUTINE progress, LPVOID data, LPBOOL cancel,
+                 DWORD copyFlags);
+BOOL CopyFileW(LPCWSTR existing, LPCWSTR newName, BOOL failIfExists);

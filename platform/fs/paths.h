@@ -1,0 +1,66 @@
+// Windows paths to host paths, in one place.
+//
+// The drive table maps letters to host folders: by default C: is the user's home folder; more letters come
+// from the file "drives" in the machine folder (one "X=/host/folder" line each, optionally followed by
+// ";type=removable|fixed|remote|cdrom|ramdisk;label=...;serial=XXXXXXXX;fs=NTFS") and from SetDrive.
+// The "\\?\" prefix is dropped, '\' and '/' both separate, "\\server\share" goes through the share table,
+// "\\.\NAME" names a device (see OpenDevice hooks). A component that does not exist in the exact case is
+// looked up case-insensitively among its siblings. A host path outside every letter has no Windows name.
+#pragma once
+
+#include "platform/base/types.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform::fs {
+
+enum class DriveKind { Unknown, Removable, Fixed, Remote, CdRom, RamDisk };
+
+struct DriveInfo {
+    WCHAR letter = 0;        // 'A'..'Z'
+    std::string hostRoot;    // host folder the letter stands for
+    DriveKind kind = DriveKind::Fixed;
+    std::u16string label;    // volume label
+    DWORD serial = 0;        // volume serial number
+    std::u16string fileSystem = u"NTFS";
+};
+
+// The current drive table, letters in order.
+std::vector<DriveInfo> Drives();
+std::optional<DriveInfo> Drive(WCHAR letter);
+// Adds or replaces a letter (persisted in the machine folder's "drives" file).
+bool SetDrive(const DriveInfo& info);
+bool RemoveDrive(WCHAR letter);
+
+// Share table for UNC paths: "\\server\share" -> host folder (persisted in the machine folder).
+bool SetShare(const std::u16string& server, const std::u16string& share, const std::string& hostRoot);
+bool RemoveShare(const std::u16string& server, const std::u16string& share);
+
+enum class PathKind { File, Device };
+
+struct HostPath {
+    PathKind kind = PathKind::File;
+    std::string path;          // host path for files
+    std::u16string device;     // device name for "\\.\NAME"
+};
+
+// Translates a Windows path. Relative paths are taken against the process's current directory (a Windows
+// path kept by the layer, default C:\). Fails with ERROR_PATH_NOT_FOUND for an unknown letter or share,
+// ERROR_INVALID_NAME for an empty or malformed path, ERROR_FILENAME_EXCED_RANGE past 32767 characters.
+// Existing components are matched case-insensitively when the exact case does not exist.
+std::optional<HostPath> ToHost(LPCWSTR windowsPath);
+// The Windows name of a host path, if it lies under a drive letter.
+std::optional<std::u16string> ToWindows(const std::string& hostPath);
+
+// The Windows path of the folder a host path's drive root is, e.g. "C:\".
+std::u16string NormalizeWindowsPath(std::u16string path);
+
+} // namespace platform::fs
+
+DWORD GetCurrentDirectoryW(DWORD size, LPWSTR buffer);
+BOOL SetCurrentDirectoryW(LPCWSTR path);
+DWORD GetFullPathNameW(LPCWSTR fileName, DWORD size, LPWSTR buffer, LPWSTR* filePart);
+DWORD GetLongPathNameW(LPCWSTR shortPath, LPWSTR longPath, DWORD size);
+DWORD GetShortPathNameW(LPCWSTR longPath, LPWSTR shortPath, DWORD size);
