@@ -6,9 +6,13 @@ namespace {
 thread_local DWORD t_lastError = ERROR_SUCCESS;
 }
 
-DWORD GetLastError() { return t_lastError; }
+DWORD GetLastError() {
+    return t_lastError;
+}
 
-void SetLastError(DWORD error) { t_lastError = error; }
+void SetLastError(DWORD error) {
+    t_lastError = error;
+}
 
 namespace platform {
 
@@ -80,8 +84,12 @@ DWORD Win32ErrorFromErrno(int err) {
     }
 }
 
-DWORD FailErrno() { return FailErrno(errno); }
+DWORD FailErrno() {
+    return FailErrno(errno);
+}
 
-DWORD FailErrno(int err) { return Fail(Win32ErrorFromErrno(err)); }
+DWORD FailErrno(int err) {
+    return Fail(Win32ErrorFromErrno(err));
+}
 
 } // namespace platform

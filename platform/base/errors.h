@@ -153,8 +153,8 @@ constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
 constexpr HRESULT E_ACCESSDENIED = static_cast<HRESULT>(0x80070005u);
 #define SUCCEEDED(hr) (static_cast<HRESULT>(hr) >= 0)
 #define FAILED(hr) (static_cast<HRESULT>(hr) < 0)
-#define HRESULT_FROM_WIN32(x)                                                                                      \
-    (static_cast<HRESULT>(x) <= 0 ? static_cast<HRESULT>(x)                                                         \
+#define HRESULT_FROM_WIN32(x)                                                                                          \
+    (static_cast<HRESULT>(x) <= 0 ? static_cast<HRESULT>(x)                                                            \
                                   : static_cast<HRESULT>((static_cast<DWORD>(x) & 0x0000FFFF) | 0x80070000u))
 
 DWORD GetLastError();

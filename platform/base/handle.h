@@ -19,6 +19,8 @@ class Waiter;
 // Base of every object a HANDLE can name. Subclasses (in this and later layers) override what applies.
 class KernelObject : public std::enable_shared_from_this<KernelObject> {
 public:
+    // Defined out of line: the waiter list is private to the layer.
+    KernelObject();
     virtual ~KernelObject();
 
     // Short type name for diagnostics ("Event", "File", ...).

@@ -40,8 +40,7 @@ constexpr DWORD SEMAPHORE_MODIFY_STATE = 0x0002;
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 DWORD WaitForSingleObjectEx(HANDLE handle, DWORD milliseconds, BOOL alertable);
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds);
-DWORD WaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds,
-                               BOOL alertable);
+DWORD WaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds, BOOL alertable);
 DWORD SleepEx(DWORD milliseconds, BOOL alertable);
 
 using PAPCFUNC = void (*)(ULONG_PTR);

@@ -12,8 +12,8 @@
 using LPTHREAD_START_ROUTINE = DWORD (*)(LPVOID);
 constexpr DWORD CREATE_SUSPENDED = 0x4;
 
-HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
-                    LPVOID parameter, DWORD creationFlags, LPDWORD threadId);
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize, LPTHREAD_START_ROUTINE start, LPVOID parameter,
+                    DWORD creationFlags, LPDWORD threadId);
 // Returns the thread handle as uintptr_t, or 0 on failure with errno set (and the last error).
 uintptr_t _beginthreadex(void* security, unsigned stackSize, unsigned (*start)(void*), void* argument,
                          unsigned initFlags, unsigned* threadId);

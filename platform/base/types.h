@@ -98,10 +98,10 @@ using PHANDLE = HANDLE*;
 using LPHANDLE = HANDLE*;
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
 
-#define DECLARE_HANDLE(name)                                                                                       \
-    struct name##__ {                                                                                              \
-        int unused;                                                                                                \
-    };                                                                                                             \
+#define DECLARE_HANDLE(name)                                                                                           \
+    struct name##__ {                                                                                                  \
+        int unused;                                                                                                    \
+    };                                                                                                                 \
     using name = name##__*
 DECLARE_HANDLE(HINSTANCE);
 DECLARE_HANDLE(HKEY);

@@ -1,0 +1,224 @@
+#include "platform/base/clock.h"
+
+#include "platform/base/errors.h"
+#include "platform/base/strings.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace platform::clock;
+
+namespace {
+
+SYSTEMTIME Date(WORD y, WORD mo, WORD d, WORD h = 0, WORD mi = 0, WORD s = 0, WORD ms = 0) {
+    SYSTEMTIME st{};
+    st.wYear = y;
+    st.wMonth = mo;
+    st.wDay = d;
+    st.wHour = h;
+    st.wMinute = mi;
+    st.wSecond = s;
+    st.wMilliseconds = ms;
+    return st;
+}
+
+Ticks TicksOf(const SYSTEMTIME& st) {
+    FILETIME ft{};
+    EXPECT_TRUE(SystemTimeToFileTime(&st, &ft));
+    return FromFileTime(ft);
+}
+
+SYSTEMTIME SystemTimeOf(Ticks t) {
+    SYSTEMTIME st{};
+    const FILETIME ft = ToFileTime(t);
+    EXPECT_TRUE(FileTimeToSystemTime(&ft, &st));
+    return st;
+}
+
+std::string Text(const SYSTEMTIME& st) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%04u-%02u-%02u %02u:%02u:%02u.%03u (%u)", st.wYear, st.wMonth, st.wDay,
+                  st.wHour, st.wMinute, st.wSecond, st.wMilliseconds, st.wDayOfWeek);
+    return buffer;
+}
+
+// Every clock test ends on the real clock in the host's zone, whatever it did.
+class ClockTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        UseRealClock();
+        SetTimeZone("");
+    }
+};
+
+bool HaveZone(const char* name) {
+    return std::filesystem::exists(std::string("/usr/share/zoneinfo/") + name);
+}
+
+} // namespace
+
+TEST_F(ClockTest, FileTimesConvertToKnownDates) {
+    const struct {
+        Ticks ticks;
+        const char* text;
+    } cases[] = {
+        {0, "1601-01-01 00:00:00.000 (1)"},
+        {kUnixEpoch, "1970-01-01 00:00:00.000 (4)"},
+        {kUnixEpoch + 951'827'696'789LL * kTicksPerMs, "2000-02-29 12:34:56.789 (2)"},
+        {kUnixEpoch + 4'102'444'799LL * kTicksPerSecond, "2099-12-31 23:59:59.000 (4)"},
+    };
+    for (const auto& c : cases) {
+        const SYSTEMTIME st = SystemTimeOf(c.ticks);
+        EXPECT_EQ(Text(st), c.text);
+        EXPECT_EQ(TicksOf(st), c.ticks);
+    }
+
+    FILETIME ft{};
+    SYSTEMTIME bad = Date(2023, 2, 29);
+    EXPECT_FALSE(SystemTimeToFileTime(&bad, &ft));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    bad = Date(2024, 13, 1);
+    EXPECT_FALSE(SystemTimeToFileTime(&bad, &ft));
+    bad = Date(2024, 1, 1, 24);
+    EXPECT_FALSE(SystemTimeToFileTime(&bad, &ft));
+    const FILETIME negative{0, 0x80000000u};
+    SYSTEMTIME st{};
+    EXPECT_FALSE(FileTimeToSystemTime(&negative, &st));
+
+    const FILETIME a = ToFileTime(1), b = ToFileTime(2);
+    EXPECT_EQ(CompareFileTime(&a, &b), -1);
+    EXPECT_EQ(CompareFileTime(&b, &a), 1);
+    EXPECT_EQ(CompareFileTime(&a, &a), 0);
+}
+
+TEST_F(ClockTest, LocalTimeFollowsDaylightSavingAcrossTheChange) {
+    if (!HaveZone("Europe/Berlin"))
+        GTEST_SKIP() << "time-zone data (tzdata) is not installed";
+    SetTimeZone("Europe/Berlin");
+    const struct {
+        SYSTEMTIME utc;
+        SYSTEMTIME local;
+    } cases[] = {
+        {Date(2024, 1, 15, 12), Date(2024, 1, 15, 13)},
+        {Date(2024, 7, 15, 12), Date(2024, 7, 15, 14)},
+        {Date(2024, 3, 31, 0, 59, 59), Date(2024, 3, 31, 1, 59, 59)},
+        {Date(2024, 3, 31, 1, 0, 0), Date(2024, 3, 31, 3, 0, 0)},
+        {Date(2024, 10, 27, 0, 59, 59), Date(2024, 10, 27, 2, 59, 59)},
+        {Date(2024, 10, 27, 1, 0, 0), Date(2024, 10, 27, 2, 0, 0)},
+    };
+    for (const auto& c : cases) {
+        FILETIME utc = ToFileTime(TicksOf(c.utc)), local{};
+        ASSERT_TRUE(FileTimeToLocalFileTime(&utc, &local));
+        EXPECT_EQ(FromFileTime(local), TicksOf(c.local)) << Text(c.utc);
+    }
+    // The repeated hour in autumn reads as its first (summer) instant; the skipped hour in spring as standard time.
+    FILETIME local = ToFileTime(TicksOf(Date(2024, 10, 27, 2, 30))), utc{};
+    ASSERT_TRUE(LocalFileTimeToFileTime(&local, &utc));
+    EXPECT_EQ(FromFileTime(utc), TicksOf(Date(2024, 10, 27, 0, 30)));
+    local = ToFileTime(TicksOf(Date(2024, 3, 31, 2, 30)));
+    ASSERT_TRUE(LocalFileTimeToFileTime(&local, &utc));
+    EXPECT_EQ(FromFileTime(utc), TicksOf(Date(2024, 3, 31, 1, 30)));
+    local = ToFileTime(TicksOf(Date(2024, 7, 1, 12)));
+    ASSERT_TRUE(LocalFileTimeToFileTime(&local, &utc));
+    EXPECT_EQ(FromFileTime(utc), TicksOf(Date(2024, 7, 1, 10)));
+
+    // The zone's rules as Windows describes them, and conversions through that description.
+    UseManualClock(TicksOf(Date(2024, 6, 1)));
+    TIME_ZONE_INFORMATION tz{};
+    EXPECT_EQ(GetTimeZoneInformation(&tz), TIME_ZONE_ID_DAYLIGHT);
+    EXPECT_EQ(tz.Bias, -60);
+    EXPECT_EQ(tz.DaylightBias, -60);
+    EXPECT_EQ(tz.StandardBias, 0);
+    EXPECT_EQ(tz.DaylightDate.wMonth, 3);
+    EXPECT_EQ(tz.DaylightDate.wDay, 5);
+    EXPECT_EQ(tz.DaylightDate.wDayOfWeek, 0);
+    EXPECT_EQ(tz.DaylightDate.wHour, 2);
+    EXPECT_EQ(tz.StandardDate.wMonth, 10);
+    EXPECT_EQ(tz.StandardDate.wDay, 5);
+    EXPECT_EQ(tz.StandardDate.wHour, 3);
+    for (const auto& c : cases) {
+        SYSTEMTIME out{};
+        ASSERT_TRUE(SystemTimeToTzSpecificLocalTime(&tz, &c.utc, &out));
+        EXPECT_EQ(TicksOf(out), TicksOf(c.local)) << Text(c.utc);
+    }
+    const SYSTEMTIME summer = Date(2025, 8, 1, 9);
+    SYSTEMTIME back{};
+    ASSERT_TRUE(TzSpecificLocalTimeToSystemTime(&tz, &summer, &back));
+    EXPECT_EQ(Text(back), Text(SystemTimeOf(TicksOf(Date(2025, 8, 1, 7)))));
+
+    SetTimeZone("UTC");
+    EXPECT_EQ(GetTimeZoneInformation(&tz), TIME_ZONE_ID_UNKNOWN);
+    EXPECT_EQ(tz.Bias, 0);
+}
+
+TEST_F(ClockTest, ManualClockStandsStillUntilMoved) {
+    const Ticks start = TicksOf(Date(2024, 5, 6, 7, 8, 9));
+    UseManualClock(start);
+    EXPECT_TRUE(IsManual());
+    SYSTEMTIME st{};
+    GetSystemTime(&st);
+    EXPECT_EQ(Text(st), "2024-05-06 07:08:09.000 (1)");
+    const DWORD ticks = GetTickCount();
+    EXPECT_EQ(GetTickCount(), ticks);
+
+    Sleep(1500);
+    EXPECT_EQ(GetTickCount(), ticks + 1500);
+    EXPECT_EQ(Now(), start + 1500 * kTicksPerMs);
+
+    Advance(60'000);
+    GetSystemTime(&st);
+    EXPECT_EQ(st.wMinute, 9);
+    EXPECT_EQ(st.wSecond, 10);
+    EXPECT_EQ(st.wMilliseconds, 500);
+
+    // Setting the date moves the wall clock but not the tick count.
+    Set(start - 86'400 * kTicksPerSecond);
+    EXPECT_EQ(GetTickCount(), ticks + 61'500);
+    FILETIME ft{};
+    GetSystemTimeAsFileTime(&ft);
+    EXPECT_EQ(FromFileTime(ft), start - 86'400 * kTicksPerSecond);
+
+    LARGE_INTEGER before{}, after{}, frequency{};
+    QueryPerformanceCounter(&before);
+    Advance(250);
+    QueryPerformanceCounter(&after);
+    QueryPerformanceFrequency(&frequency);
+    EXPECT_EQ((after.QuadPart - before.QuadPart) * 1000 / frequency.QuadPart, 250);
+
+    // Back on the real clock the tick count does not run backwards.
+    const ULONGLONG manualTicks = GetTickCount64();
+    UseRealClock();
+    EXPECT_GE(GetTickCount64(), manualTicks);
+    EXPECT_FALSE(IsManual());
+}
+
+TEST_F(ClockTest, ListenersHearEveryMove) {
+    int calls = 0;
+    const int id = AddClockListener([](void* context) { ++*static_cast<int*>(context); }, &calls);
+    UseManualClock(TicksOf(Date(2024, 1, 1)));
+    const int afterSwitch = calls;
+    Advance(10);
+    Set(TicksOf(Date(2024, 2, 1)));
+    Sleep(5);
+    EXPECT_EQ(calls, afterSwitch + 3);
+    RemoveClockListener(id);
+    Advance(10);
+    EXPECT_EQ(calls, afterSwitch + 3);
+}
+
+TEST_F(ClockTest, LocalTimeCanBeSetOnlyOnTheManualClock) {
+    if (!HaveZone("Europe/Berlin"))
+        GTEST_SKIP() << "time-zone data (tzdata) is not installed";
+    SetTimeZone("Europe/Berlin");
+    const SYSTEMTIME local = Date(2024, 12, 24, 18);
+    EXPECT_FALSE(SetLocalTime(&local));
+    EXPECT_EQ(GetLastError(), ERROR_PRIVILEGE_NOT_HELD);
+    UseManualClock(0);
+    ASSERT_TRUE(SetLocalTime(&local));
+    SYSTEMTIME st{};
+    GetLocalTime(&st);
+    EXPECT_EQ(st.wHour, 18);
+    GetSystemTime(&st);
+    EXPECT_EQ(st.wHour, 17);
+}
