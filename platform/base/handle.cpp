@@ -1,6 +1,7 @@
 #include "platform/base/handle.h"
 
 #include "platform/base/errors.h"
+#include "platform/base/thread_state.h"
 #include "platform/base/waiter.h"
 
 #include <algorithm>
@@ -38,6 +39,12 @@ void KernelObject::WakeWaiters() {
         return;
     for (Waiter* waiter : m_waiters->waiters)
         waiter->Wake();
+}
+
+std::vector<Waiter*> KernelObject::Waiters() const {
+    if (!m_waiters)
+        return {};
+    return m_waiters->waiters;
 }
 
 namespace {
@@ -114,6 +121,8 @@ HANDLE InsertHandle(KernelObjectPtr object) {
 }
 
 KernelObjectPtr LookupHandle(HANDLE handle) {
+    if (reinterpret_cast<intptr_t>(handle) == kCurrentThreadPseudoHandle)
+        return CurrentThreadObject();
     return Table().Lookup(handle);
 }
 

@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -45,6 +46,9 @@ public:
     void RemoveWaiter(Waiter* waiter);
     // Wakes every waiter so that it re-evaluates; call with the wait lock held after a state change.
     void WakeWaiters();
+    // The waiters registered right now, in the order they started waiting (wait lock held). PulseEvent uses it to
+    // release exactly the threads that wait at the moment of the pulse.
+    std::vector<Waiter*> Waiters() const;
 
 private:
     std::u16string m_name;
