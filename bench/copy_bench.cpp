@@ -1,0 +1,205 @@
+// A directory job of the copy library against `cp -a`, side by side in one run.
+//
+// Two data sets: (a) 20,000 files of 4 KiB in 200 folders and (b) 8 files of 128 MiB. For each, a job with the
+// counting pass and the copy pass (flags 0x2 | 0x10 | 0x20) and `cp -a` copy the same source into fresh
+// destinations on the same file system, alternately, a few rounds each; the best time of each counts. The last
+// two lines are the ratios job time / cp -a time.
+//
+// Usage: copy_bench [work folder]   (default: a new folder under $TMPDIR or /tmp; removed at the end)
+// KOVRA_BENCH_ROUNDS sets the rounds (default 3).
+
+#include "copylib/Brannic.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::u16string Widen(const std::string& s) {
+    return std::u16string(s.begin(), s.end());
+}
+
+struct JobState {
+    std::u16string sourceRoot;
+    std::u16string destinationRoot;
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false;
+    int result = -1;
+    KOVRA_PROGRESS progress{};
+};
+
+// Places each directory at the destination root plus its path relative to the source root.
+int CALLBACK BenchCallback(HANDLE, LPVOID userData, DWORD event, DWORD code, HWND, TVITEMW*, LPWSTR source,
+                           LPWSTR destination, KOVRA_PROGRESS* progress) {
+    auto& state = *static_cast<JobState*>(userData);
+    if (event == KOVRA_CALC_ENTER_DIR || event == KOVRA_COPY_ENTER_DIR) {
+        std::u16string path(source);
+        std::u16string joined = state.destinationRoot + path.substr(state.sourceRoot.size());
+        if (joined.size() < 2048) {
+            std::copy(joined.begin(), joined.end(), destination);
+            destination[joined.size()] = 0;
+        }
+    } else if (event == KOVRA_JOB_END) {
+        std::lock_guard lock(state.mutex);
+        state.result = static_cast<int>(code);
+        state.progress = *progress;
+        state.done = true;
+        state.ended.notify_all();
+    }
+    return 0;
+}
+
+double RunJob(const std::u16string& source, const std::u16string& destination, JobState& state) {
+    state.sourceRoot = source;
+    state.destinationRoot = destination;
+    auto start = Clock::now();
+    HANDLE job = nullptr;
+    int created =
+        KovraCreateJob(&job, u"bench", nullptr, source.c_str(), destination.c_str(), 0x32, BenchCallback, &state);
+    if (created != 0) {
+        std::fprintf(stderr, "KovraCreateJob failed: %d\n", created);
+        std::exit(1);
+    }
+    std::unique_lock lock(state.mutex);
+    state.ended.wait(lock, [&] { return state.done; });
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double RunCp(const std::string& source, const std::string& destination) {
+    auto start = Clock::now();
+    pid_t child = fork();
+    if (child == 0) {
+        execlp("cp", "cp", "-a", source.c_str(), destination.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "cp -a failed\n");
+        std::exit(1);
+    }
+    return seconds;
+}
+
+void WriteData(const std::string& path, size_t size, unsigned seed) {
+    std::vector<char> block(1 << 20);
+    for (size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<char>((i * 131 + seed * 7919) & 0xFF);
+    std::ofstream out(path, std::ios::binary);
+    for (size_t written = 0; written < size;) {
+        size_t n = std::min(block.size(), size - written);
+        out.write(block.data(), static_cast<std::streamsize>(n));
+        written += n;
+    }
+}
+
+struct Result {
+    double job = 1e9;
+    double cp = 1e9;
+};
+
+Result Compare(const char* label, const std::string& work, const std::string& sourceName, int rounds) {
+    Result best;
+    const std::string source = work + "/" + sourceName;
+    for (int round = 0; round < rounds; ++round) {
+        const std::string cpDestination = work + "/cp_" + sourceName;
+        const std::string jobDestination = work + "/job_" + sourceName;
+        fs::remove_all(cpDestination);
+        fs::remove_all(jobDestination);
+        sync();
+        double cp = RunCp(source, cpDestination);
+        sync();
+        JobState state;
+        double job = RunJob(u"B:\\" + Widen(sourceName), u"B:\\job_" + Widen(sourceName), state);
+        if (state.result != 0)
+            std::fprintf(stderr, "%s: job ended with %d\n", label, state.result);
+        std::printf("%s round %d: job %.3f s (%u files copied, %u skipped), cp -a %.3f s\n", label, round + 1, job,
+                    state.progress.dwTotalFilesCopied, state.progress.dwSkippedFiles, cp);
+        std::fflush(stdout);
+        best.job = std::min(best.job, job);
+        best.cp = std::min(best.cp, cp);
+    }
+    fs::remove_all(work + "/cp_" + sourceName);
+    fs::remove_all(work + "/job_" + sourceName);
+    return best;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string work;
+    bool removeWork = false;
+    if (argc > 1) {
+        work = argv[1];
+        fs::create_directories(work);
+    } else {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/copy_bench.XXXXXX";
+        std::vector<char> buffer(pattern.begin(), pattern.end());
+        buffer.push_back(0);
+        if (!mkdtemp(buffer.data())) {
+            std::perror("mkdtemp");
+            return 1;
+        }
+        work = buffer.data();
+        removeWork = true;
+    }
+    work = fs::canonical(work).string();
+    int rounds = 3;
+    if (const char* r = std::getenv("KOVRA_BENCH_ROUNDS"))
+        rounds = std::max(1, std::atoi(r));
+
+    // A machine folder of the benchmark's own, with drive B: over the work folder.
+    const std::string machine = work + "/machine";
+    fs::create_directories(machine);
+    std::ofstream(machine + "/drives") << "B=" << work << "\n";
+    setenv("WINLAYER_MACHINE", machine.c_str(), 1);
+
+    std::printf("work folder: %s\n", work.c_str());
+    std::printf("preparing data sets...\n");
+    std::fflush(stdout);
+    const std::string small = work + "/small";
+    for (int folder = 0; folder < 200; ++folder) {
+        std::string dir = small + "/folder" + std::to_string(folder);
+        fs::create_directories(dir);
+        for (int file = 0; file < 100; ++file)
+            WriteData(dir + "/file" + std::to_string(file) + ".dat", 4096, static_cast<unsigned>(folder * 100 + file));
+    }
+    const std::string large = work + "/large";
+    fs::create_directories(large);
+    for (int file = 0; file < 8; ++file)
+        WriteData(large + "/big" + std::to_string(file) + ".bin", size_t(128) << 20, static_cast<unsigned>(file));
+    sync();
+    // Warm the page cache for both sources so that neither side pays for the first read.
+    RunCp(small, work + "/warm_small");
+    RunCp(large, work + "/warm_large");
+    fs::remove_all(work + "/warm_small");
+    fs::remove_all(work + "/warm_large");
+
+    Result smallResult = Compare("small files", work, "small", rounds);
+    Result largeResult = Compare("large files", work, "large", rounds);
+
+    if (removeWork)
+        fs::remove_all(work);
+    std::printf("small files: job %.3f s, cp -a %.3f s\n", smallResult.job, smallResult.cp);
+    std::printf("large files: job %.3f s, cp -a %.3f s\n", largeResult.job, largeResult.cp);
+    std::printf("small files ratio: %.2f\n", smallResult.job / smallResult.cp);
+    std::printf("large files ratio: %.2f\n", largeResult.job / largeResult.cp);
+    return 0;
+}

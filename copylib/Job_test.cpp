@@ -1,0 +1,269 @@
+// Copy jobs: the event protocol, answers, results, counters, cancellation and the worker's life.
+
+#include "copylib/Brannic.h"
+#include "copylib/TestSupport.h"
+#include "platform/base/errors.h"
+#include "platform/fs/files.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <pthread.h>
+#include <thread>
+
+using namespace copylib_test;
+
+namespace {
+
+class JobTest : public CopyTest {
+protected:
+    // src: a.txt, b.txt, sub\c.txt
+    void MakeSource() {
+        WriteFile("src/a.txt", "aaaaaaaaaa");
+        WriteFile("src/b.txt", "bbbbbbbbbbbbbbbbbbbb");
+        WriteFile("src/sub/c.txt", "cccccccccccccccccccccccccccccc");
+    }
+};
+
+bool contains(const std::vector<DWORD>& v, DWORD x) {
+    return std::find(v.begin(), v.end(), x) != v.end();
+}
+
+struct SequenceCase {
+    const char* name;
+    DWORD flags;
+    DWORD answerEvent; // event whose answer is `answer`; other events answer 0
+    int answer;
+    std::vector<DWORD> head; // expected first events
+    std::vector<DWORD> tail; // expected last events
+    std::vector<DWORD> absent;
+    int result;
+};
+
+TEST_F(JobTest, EventSequencesFollowFlagsAndAnswers) {
+    const SequenceCase cases[] = {
+        {"begin answered 1", 0x32, KOVRA_JOB_BEGIN, 1, {0, 1}, {0, 1}, {16, 32}, 0},
+        {"copy pass only", 0x22, 99, 0, {0, 32}, {33, 1}, {16, 17, 19, 20, 21}, 0},
+        {"calculation pass only", 0x12, 99, 0, {0, 16}, {17, 1}, {32, 33, 35, 36, 38}, 0},
+        {"abort during calculation", 0x32, KOVRA_CALC_FILE_BEGIN, 2, {0, 16}, {17, 1}, {32, 33}, 0},
+        {"abort at calculation enter", 0x32, KOVRA_CALC_ENTER_DIR, 2, {0, 16, 19}, {17, 1}, {20, 32}, 0},
+        {"no job kind", 0x30, 99, 0, {0, 1}, {0, 1}, {16, 32}, 0},
+        // Tree jobs need the window system's tree view: they walk nothing and say so.
+        {"tree job", 0x31, 99, 0, {0, 1}, {0, 1}, {16, 18, 32, 34}, ERROR_CALL_NOT_IMPLEMENTED},
+        {"file job", 0x34, 99, 0, {0, 16, 20, 21, 17, 32, 36}, {38, 33, 1}, {19, 35}, 0},
+    };
+    for (const SequenceCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        MakeSource();
+        std::filesystem::remove_all(Host("dst"));
+        JobRun run;
+        run.answer = [&](JobRun&, const Event& e) { return e.event == c.answerEvent ? c.answer : 0; };
+        std::u16string source = (c.flags & KOVRA_JOB_FILE) ? Win(u"src\\a.txt") : Win(u"src");
+        std::u16string destination = (c.flags & KOVRA_JOB_FILE) ? Win(u"dst\\a.txt") : Win(u"dst");
+        ASSERT_EQ(RunJob(run, c.flags, source, destination), 0);
+        std::vector<DWORD> numbers = run.Numbers();
+        ASSERT_GE(numbers.size(), c.head.size());
+        EXPECT_EQ(std::vector<DWORD>(numbers.begin(), numbers.begin() + c.head.size()), c.head);
+        EXPECT_EQ(std::vector<DWORD>(numbers.end() - c.tail.size(), numbers.end()), c.tail);
+        for (DWORD absent : c.absent)
+            EXPECT_FALSE(contains(numbers, absent)) << "event " << absent;
+        EXPECT_EQ(run.result, c.result);
+    }
+}
+
+TEST_F(JobTest, DirectoryJobCopiesTreeAndCountsProgress) {
+    MakeSource();
+    JobRun run;
+    ASSERT_EQ(RunJob(run, 0x32, Win(u"src"), Win(u"dst")), 0);
+    EXPECT_EQ(ReadFile("dst/a.txt"), "aaaaaaaaaa");
+    EXPECT_EQ(ReadFile("dst/sub/c.txt"), std::string(30, 'c'));
+    const KOVRA_PROGRESS& p = run.progress;
+    EXPECT_EQ(p.dwEstimatedDirs, 1u);
+    EXPECT_EQ(p.dwTotalDirs, 1u);
+    EXPECT_EQ(p.dwTotalDirsCopied, 1u);
+    EXPECT_EQ(p.dwTotalFiles, 3u);
+    EXPECT_EQ(p.dwEstimatedFiles, 3u);
+    EXPECT_EQ(p.llTotalFileSize, 60);
+    EXPECT_EQ(p.llEstimatedSize, 60);
+    EXPECT_EQ(p.dwTotalFilesCopied, 3u);
+    EXPECT_EQ(p.llTotalBytesTransferred, 60);
+    EXPECT_EQ(p.dwSkippedFiles, 0u);
+    EXPECT_EQ(p.dwFailedFiles, 0u);
+    EXPECT_EQ(p.dwReserved, 0u);
+    EXPECT_EQ(p.dwCancel, 0u);
+    // Files of a directory come before its subdirectories.
+    std::vector<Event> copies = run.Of(KOVRA_FILE_COPY_COMPLETE);
+    ASSERT_EQ(copies.size(), 3u);
+    EXPECT_EQ(copies[2].source, Win(u"src\\sub\\c.txt"));
+    EXPECT_EQ(copies[2].destination, Win(u"dst\\sub\\c.txt"));
+
+    // Again onto the same destination: everything is the same and left out, but still counted as done.
+    JobRun again;
+    ASSERT_EQ(RunJob(again, 0x32, Win(u"src"), Win(u"dst")), 0);
+    const KOVRA_PROGRESS& q = again.progress;
+    EXPECT_EQ(q.dwTotalFiles, 3u);
+    EXPECT_EQ(q.dwEstimatedFiles, 0u);
+    EXPECT_EQ(q.llEstimatedSize, 0);
+    EXPECT_EQ(q.dwSkippedFiles, 3u);
+    EXPECT_EQ(q.dwTotalFilesCopied, 0u);
+    EXPECT_EQ(q.llTotalBytesTransferred, 60);
+    for (const Event& e : again.Of(KOVRA_FILE_COPY_COMPLETE))
+        EXPECT_EQ(e.code, KOVRA_ERROR_SKIPPED);
+    EXPECT_EQ(again.result, static_cast<int>(KOVRA_ERROR_SKIPPED));
+}
+
+TEST_F(JobTest, ResultIsTheCodeOfTheLastStep) {
+    // The only file fails: a directory stands where its copy should go.
+    WriteFile("src/f.txt", "data");
+    MakeDir("dst/f.txt");
+    JobRun failed;
+    ASSERT_EQ(RunJob(failed, 0x22, Win(u"src"), Win(u"dst")), 0);
+    std::vector<Event> copies = failed.Of(KOVRA_FILE_COPY_COMPLETE);
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_NE(copies[0].code, 0u);
+    EXPECT_EQ(failed.result, static_cast<int>(copies[0].code));
+    EXPECT_EQ(failed.progress.dwFailedFiles, 1u);
+    EXPECT_EQ(failed.progress.dwSkippedFiles, 1u);
+
+    // The same failure followed by an empty directory: entering it is the last step, so the result is 0.
+    MakeDir("src/zempty");
+    JobRun emptyLast;
+    ASSERT_EQ(RunJob(emptyLast, 0x22, Win(u"src"), Win(u"dst")), 0);
+    EXPECT_EQ(emptyLast.Numbers().end()[-3], KOVRA_COPY_ENTER_DIR);
+    EXPECT_EQ(emptyLast.result, 0);
+    EXPECT_TRUE(Exists("dst/zempty"));
+}
+
+TEST_F(JobTest, NullCallbackRunsTheJob) {
+    WriteFile("src/a.txt", "payload");
+    HANDLE job = nullptr;
+    ASSERT_EQ(KovraCreateJob(&job, nullptr, nullptr, Win(u"src\\a.txt").c_str(), Win(u"out\\a.txt").c_str(), 0x34,
+                             nullptr, nullptr),
+              0);
+    EXPECT_NE(job, nullptr);
+    // The times are copied last; once the copy carries them the job is done.
+    ASSERT_TRUE(WaitUntil([&] { return Exists("out/a.txt") && ReadFile("out/a.txt") == "payload"; }));
+    WaitUntil([&] { return Modified("out/a.txt") == Modified("src/a.txt"); }, 5);
+}
+
+TEST_F(JobTest, ManyShortJobsEachEndOnce) {
+    // Jobs that end at once race their creator if the record could be freed before the creator is done with it.
+    constexpr int kJobs = 64;
+    std::vector<std::unique_ptr<JobRun>> runs;
+    for (int i = 0; i < kJobs; ++i) {
+        runs.push_back(std::make_unique<JobRun>());
+        JobRun& run = *runs.back();
+        ASSERT_EQ(KovraCreateJob(&run.handle, u"", nullptr, u"", u"", 0, RecordingCallback, &run), 0);
+        EXPECT_NE(run.handle, nullptr);
+    }
+    for (auto& run : runs) {
+        ASSERT_TRUE(WaitUntil([&] {
+            std::lock_guard lock(run->mutex);
+            return run->ended;
+        }));
+        EXPECT_EQ(run->Numbers(), (std::vector<DWORD>{0, 1}));
+        EXPECT_EQ(run->result, 0);
+    }
+}
+
+TEST_F(JobTest, ThreadStartFailureReturnsErrorAndNullHandle) {
+    // Make every thread without its own stack size ask for more stack than the address space has.
+    pthread_attr_t saved, huge;
+    ASSERT_EQ(pthread_getattr_default_np(&saved), 0);
+    pthread_attr_init(&huge);
+    ASSERT_EQ(pthread_attr_setstacksize(&huge, size_t(1) << 50), 0);
+    ASSERT_EQ(pthread_setattr_default_np(&huge), 0);
+    JobRun run;
+    HANDLE job = reinterpret_cast<HANDLE>(1);
+    int created = KovraCreateJob(&job, u"x", nullptr, u"", u"", 0, RecordingCallback, &run);
+    pthread_setattr_default_np(&saved);
+    pthread_attr_destroy(&huge);
+    pthread_attr_destroy(&saved);
+    if (created == 0) {
+        WaitUntil([&] {
+            std::lock_guard lock(run.mutex);
+            return run.ended;
+        });
+        GTEST_SKIP() << "the thread layer does not use the default thread attributes; cannot provoke a failure";
+    }
+    EXPECT_NE(created, 0);
+    EXPECT_EQ(job, nullptr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(run.Numbers().empty());
+}
+
+TEST_F(JobTest, CancelDuringCopyStopsTheJob) {
+    // A file large enough for several chunks, then a second file that must never be reached.
+    {
+        std::filesystem::create_directories(Host("src"));
+        std::ofstream(Host("src/a_big.bin"));
+        std::filesystem::resize_file(Host("src/a_big.bin"), 256u << 20);
+        WriteFile("src/sub/later.txt", "later");
+    }
+    std::atomic<bool> inCopy{false}, cancelled{false};
+    JobRun run;
+    run.answer = [&](JobRun&, const Event& e) {
+        if (e.event == KOVRA_FILE_COPY_PROGRESS && !inCopy.exchange(true))
+            WaitUntil([&] { return cancelled.load(); }, 30);
+        return 0;
+    };
+    run.sourceRoot = Win(u"src");
+    run.destinationRoot = Win(u"dst");
+    ASSERT_EQ(KovraCreateJob(&run.handle, u"cancel", nullptr, run.sourceRoot.c_str(), run.destinationRoot.c_str(), 0x22,
+                             RecordingCallback, &run),
+              0);
+    ASSERT_TRUE(WaitUntil([&] { return inCopy.load(); }));
+    EXPECT_EQ(KovraCancelJob(run.handle), 0);
+    cancelled = true;
+    ASSERT_TRUE(WaitUntil([&] {
+        std::lock_guard lock(run.mutex);
+        return run.ended;
+    }));
+    std::vector<Event> done = run.Of(KOVRA_FILE_COPY_COMPLETE);
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done[0].code, ERROR_REQUEST_ABORTED);
+    EXPECT_EQ(run.result, static_cast<int>(ERROR_REQUEST_ABORTED));
+    EXPECT_EQ(run.progress.dwCancel, 1u);
+    EXPECT_FALSE(Exists("dst/a_big.bin"));
+    EXPECT_FALSE(Exists("dst/sub"));
+    EXPECT_EQ(run.Numbers().back(), KOVRA_JOB_END);
+}
+
+TEST_F(JobTest, AbortAnswerToProgressCancelsTheCopy) {
+    {
+        std::filesystem::create_directories(Host("src"));
+        std::ofstream(Host("src/big.bin"));
+        std::filesystem::resize_file(Host("src/big.bin"), 64u << 20);
+    }
+    JobRun run;
+    run.answer = [](JobRun&, const Event& e) { return e.event == KOVRA_FILE_COPY_PROGRESS ? 2 : 0; };
+    ASSERT_EQ(RunJob(run, 0x24, Win(u"src\\big.bin"), Win(u"dst\\big.bin")), 0);
+    std::vector<Event> done = run.Of(KOVRA_FILE_COPY_COMPLETE);
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done[0].code, ERROR_REQUEST_ABORTED);
+    EXPECT_EQ(run.Of(KOVRA_FILE_COPY_PROGRESS).size(), 1u);
+    EXPECT_FALSE(Exists("dst/big.bin"));
+}
+
+TEST_F(JobTest, RefusesPathsLongerThanTheBuffers) {
+    std::u16string longPath = u"T:\\" + std::u16string(2045, u'a'); // 2048 characters
+    HANDLE job = reinterpret_cast<HANDLE>(1);
+    EXPECT_EQ(KovraCreateJob(&job, u"", nullptr, longPath.c_str(), u"T:\\dst", 0x22, nullptr, nullptr),
+              static_cast<int>(ERROR_FILENAME_EXCED_RANGE));
+    EXPECT_EQ(job, nullptr);
+    EXPECT_EQ(KovraCreateJob(&job, u"", nullptr, u"T:\\src", longPath.c_str(), 0x22, nullptr, nullptr),
+              static_cast<int>(ERROR_FILENAME_EXCED_RANGE));
+    EXPECT_EQ(KovraCopyPath(longPath.c_str(), u"T:\\dst"), static_cast<int>(ERROR_FILENAME_EXCED_RANGE));
+}
+
+TEST(JobHandles, NullHandlesAreRefused) {
+    EXPECT_EQ(KovraQueryJob(nullptr), 6);
+    EXPECT_EQ(KovraCancelJob(nullptr), 6);
+    EXPECT_EQ(KovraGetCompleteResult(nullptr), 6);
+    EXPECT_EQ(KovraTest(), 0);
+    EXPECT_EQ(KovraCreateJob(nullptr, u"", nullptr, u"", u"", 0, nullptr, nullptr), 87);
+}
+
+} // namespace
