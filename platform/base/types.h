@@ -121,7 +121,9 @@ using HCURSOR = HICON;
 using HGDIOBJ = void*;
 using HGLOBAL = HANDLE;
 using HLOCAL = HANDLE;
-using FARPROC = intptr_t (*)();
+// Any exported function: the caller casts it to the function's real type (void (*)() converts to every function
+// pointer type without a cast-function-type warning).
+using FARPROC = void (*)();
 using PHKEY = HKEY*;
 
 #define LOWORD(l) (static_cast<WORD>(static_cast<DWORD_PTR>(l) & 0xFFFF))
