@@ -1,0 +1,3 @@
+#include "platform/afx/DWordArray.h"
+
+IMPLEMENT_DYNAMIC(CDWordArray, CObject)

@@ -1,0 +1,3 @@
+#include "platform/afx/MapPtrToPtr.h"
+
+IMPLEMENT_DYNAMIC(CMapPtrToPtr, CObject)

@@ -1,0 +1,3 @@
+#include "platform/afx/MapStringToPtr.h"
+
+IMPLEMENT_DYNAMIC(CMapStringToPtr, CObject)

@@ -1,0 +1,3 @@
+#include "platform/afx/MapStringToString.h"
+
+IMPLEMENT_DYNAMIC(CMapStringToString, CObject)

@@ -1,0 +1,3 @@
+#include "platform/afx/ObArray.h"
+
+IMPLEMENT_DYNAMIC(CObArray, CObject)

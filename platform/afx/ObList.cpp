@@ -1,0 +1,3 @@
+#include "platform/afx/ObList.h"
+
+IMPLEMENT_DYNAMIC(CObList, CObject)

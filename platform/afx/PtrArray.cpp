@@ -1,0 +1,3 @@
+#include "platform/afx/PtrArray.h"
+
+IMPLEMENT_DYNAMIC(CPtrArray, CObject)

@@ -1,0 +1,3 @@
+#include "platform/afx/PtrList.h"
+
+IMPLEMENT_DYNAMIC(CPtrList, CObject)

@@ -1,0 +1,3 @@
+#include "platform/afx/StringArray.h"
+
+IMPLEMENT_DYNAMIC(CStringArray, CObject)

@@ -1,0 +1,3 @@
+#include "platform/afx/StringList.h"
+
+IMPLEMENT_DYNAMIC(CStringList, CObject)
