@@ -86,6 +86,8 @@ inline FILETIME ToFileTime(Ticks t) {
 
 // Registers a callback run (with no lock held) whenever the manual clock moves, so that other layers
 // (message-queue timers, waitable timers) can fire what fell due. Returns an id for RemoveClockListener.
+// RemoveClockListener waits for a listener call in progress to finish (so the context may be freed right after);
+// do not call it while holding a lock that a listener takes.
 int AddClockListener(void (*listener)(void* context), void* context);
 void RemoveClockListener(int id);
 

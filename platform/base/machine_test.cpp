@@ -35,7 +35,8 @@ void CountReset() {
 } // namespace
 
 TEST(Machine, ListenersHearOfAFolderChange) {
-    platform::machine::AddResetListener(&CountReset);
+    static const bool added = (platform::machine::AddResetListener(&CountReset), true);
+    ASSERT_TRUE(added);
     const int before = g_resets;
     { platform::machine::ScopedTestMachine machine; }
     EXPECT_EQ(g_resets, before + 2); // once in, once back out

@@ -291,6 +291,15 @@ TEST_F(SyncTest, WakeThreadRunsTheWaitersWakeHandler) {
     ASSERT_TRUE(Eventually([&] { return waiter.done.load(); }));
     EXPECT_EQ(waiter.result, WAIT_OBJECT_0 + 1);
     EXPECT_EQ(served, 1);
+
+    // A wake that arrives while the thread is in a plain wait (or not waiting) is kept for its next serving wait.
+    platform::WakeThread(GetCurrentThreadId());
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+    int servedHere = 0;
+    platform::WaitOptions options;
+    options.onWake = [&] { ++servedHere; };
+    EXPECT_EQ(platform::WaitForObjects(1, &event, 0, options), WAIT_TIMEOUT);
+    EXPECT_EQ(servedHere, 1);
     CloseHandle(event);
 }
 

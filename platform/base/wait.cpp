@@ -209,13 +209,12 @@ DWORD WaitForObjects(DWORD count, const HANDLE* handles, DWORD milliseconds, con
             RunApcs(self, lock);
             return WAIT_IO_COMPLETION;
         }
-        if (self.wakeRequested) {
+        // Only a wait that can serve a wake takes the request; a plain wait leaves it for the next one that can.
+        if (self.wakeRequested && options.onWake) {
             self.wakeRequested = false;
-            if (options.onWake) {
-                lock.unlock();
-                options.onWake();
-                lock.lock();
-            }
+            lock.unlock();
+            options.onWake();
+            lock.lock();
             continue;
         }
         long long sleepMs = -1;
