@@ -22,9 +22,8 @@ constexpr DWORD PROGRESS_STOP = 2;
 constexpr DWORD PROGRESS_QUIET = 3;
 
 using LPPROGRESS_ROUTINE = DWORD (*)(LARGE_INTEGER totalFileSize, LARGE_INTEGER totalBytesTransferred,
-                                     LARGE_INTEGER streamSize, LARGE_INTEGER streamBytesTransferred,
-                                     DWORD streamNumber, DWORD callbackReason, HANDLE sourceFile,
-                                     HANDLE destinationFile, LPVOID data);
+                                     LARGE_INTEGER streamSize, LARGE_INTEGER streamBytesTransferred, DWORD streamNumber,
+                                     DWORD callbackReason, HANDLE sourceFile, HANDLE destinationFile, LPVOID data);
 
 BOOL CopyFileExW(LPCWSTR existing, LPCWSTR newName, LPPROGRESS_ROUTINE progress, LPVOID data, LPBOOL cancel,
                  DWORD copyFlags);

@@ -10,7 +10,11 @@
 // their reads and writes before returning and report through the OVERLAPPED's event.
 #pragma once
 
+#include "platform/base/handle.h"
 #include "platform/base/types.h"
+
+#include <functional>
+#include <string>
 
 // CreateFileW
 constexpr DWORD FILE_SHARE_READ = 0x1;
@@ -121,5 +125,30 @@ namespace platform::fs {
 
 // Host file descriptor behind a file handle (for layers that need it: directory changes, devices), or -1.
 int HostDescriptor(HANDLE file);
+
+// Objects that ReadFile, WriteFile, FlushFileBuffers and GetFileType serve besides files: devices that a later
+// layer opens (see RegisterDeviceOpener), pipes. Each operation sets the last error itself when it fails.
+class IoObject : public KernelObject {
+public:
+    virtual BOOL Read(LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped) = 0;
+    virtual BOOL Write(LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED overlapped) = 0;
+    virtual BOOL Flush();
+    virtual DWORD FileType() const { return FILE_TYPE_UNKNOWN; }
+};
+
+// Opens "\\.\NAME" for CreateFileW. The opener gets the name after "\\.\" (for example u"C:" or
+// u"PhysicalDrive1") and returns a handle, or INVALID_HANDLE_VALUE with the last error set. Without an opener,
+// or when it declines with ERROR_FILE_NOT_FOUND, the device does not exist.
+struct DeviceOpenRequest {
+    std::u16string device;
+    DWORD desiredAccess = 0;
+    DWORD shareMode = 0;
+    DWORD creationDisposition = 0;
+    DWORD flagsAndAttributes = 0;
+};
+using DeviceOpener = std::function<HANDLE(const DeviceOpenRequest& request)>;
+// Adds an opener; openers are asked in the order they registered until one does not answer
+// ERROR_FILE_NOT_FOUND.
+void RegisterDeviceOpener(DeviceOpener opener);
 
 } // namespace platform::fs

@@ -4,8 +4,9 @@
 // from the file "drives" in the machine folder (one "X=/host/folder" line each, optionally followed by
 // ";type=removable|fixed|remote|cdrom|ramdisk;label=...;serial=XXXXXXXX;fs=NTFS") and from SetDrive.
 // The "\\?\" prefix is dropped, '\' and '/' both separate, "\\server\share" goes through the share table,
-// "\\.\NAME" names a device (see OpenDevice hooks). A component that does not exist in the exact case is
-// looked up case-insensitively among its siblings. A host path outside every letter has no Windows name.
+// "\\.\NAME" names a device (served by the openers of RegisterDeviceOpener, files.h). A component that does not exist
+// in the exact case is looked up case-insensitively among its siblings. A host path outside every letter has no Windows
+// name.
 #pragma once
 
 #include "platform/base/types.h"
@@ -19,11 +20,11 @@ namespace platform::fs {
 enum class DriveKind { Unknown, Removable, Fixed, Remote, CdRom, RamDisk };
 
 struct DriveInfo {
-    WCHAR letter = 0;        // 'A'..'Z'
-    std::string hostRoot;    // host folder the letter stands for
+    WCHAR letter = 0;     // 'A'..'Z'
+    std::string hostRoot; // host folder the letter stands for
     DriveKind kind = DriveKind::Fixed;
-    std::u16string label;    // volume label
-    DWORD serial = 0;        // volume serial number
+    std::u16string label; // volume label
+    DWORD serial = 0;     // volume serial number
     std::u16string fileSystem = u"NTFS";
 };
 
@@ -42,19 +43,22 @@ enum class PathKind { File, Device };
 
 struct HostPath {
     PathKind kind = PathKind::File;
-    std::string path;          // host path for files
-    std::u16string device;     // device name for "\\.\NAME"
+    std::string path;      // host path for files
+    std::u16string device; // device name for "\\.\NAME"
 };
 
 // Translates a Windows path. Relative paths are taken against the process's current directory (a Windows
-// path kept by the layer, default C:\). Fails with ERROR_PATH_NOT_FOUND for an unknown letter or share,
+// path kept by the layer, default C:\). Fails with ERROR_PATH_NOT_FOUND for an unknown letter, ERROR_BAD_NETPATH
+// for an unknown share,
 // ERROR_INVALID_NAME for an empty or malformed path, ERROR_FILENAME_EXCED_RANGE past 32767 characters.
 // Existing components are matched case-insensitively when the exact case does not exist.
 std::optional<HostPath> ToHost(LPCWSTR windowsPath);
 // The Windows name of a host path, if it lies under a drive letter.
 std::optional<std::u16string> ToWindows(const std::string& hostPath);
 
-// The Windows path of the folder a host path's drive root is, e.g. "C:\".
+// The full form of a Windows path, as GetFullPathNameW gives it: '/' turned into '\', the "\\?\" prefix
+// dropped, "." and ".." resolved, relative paths completed from the current folder ("sub\x" -> "C:\dir\sub\x").
+// A path that cannot be parsed comes back unchanged.
 std::u16string NormalizeWindowsPath(std::u16string path);
 
 } // namespace platform::fs

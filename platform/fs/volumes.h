@@ -15,6 +15,11 @@ constexpr UINT DRIVE_REMOTE = 4;
 constexpr UINT DRIVE_CDROM = 5;
 constexpr UINT DRIVE_RAMDISK = 6;
 
+// File-system flags of GetVolumeInformationW.
+constexpr DWORD FILE_CASE_SENSITIVE_SEARCH = 0x1;
+constexpr DWORD FILE_CASE_PRESERVED_NAMES = 0x2;
+constexpr DWORD FILE_UNICODE_ON_DISK = 0x4;
+
 UINT GetDriveTypeW(LPCWSTR rootPathName);
 DWORD GetLogicalDrives();
 DWORD GetLogicalDriveStringsW(DWORD size, LPWSTR buffer);

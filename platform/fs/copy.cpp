@@ -1,0 +1,311 @@
+#include "platform/fs/copy.h"
+
+#include "platform/base/clock.h"
+#include "platform/base/errors.h"
+#include "platform/base/handle.h"
+#include "platform/base/strings.h"
+#include "platform/fs/attributes.h"
+#include "platform/fs/fileobject.h"
+#include "platform/fs/files.h"
+#include "platform/fs/hostfs.h"
+#include "platform/fs/sharelocks.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <random>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace platform::fs {
+
+using namespace detail;
+
+namespace {
+
+// Big enough that the per-chunk system call and progress report cost nothing next to the data, small enough
+// that a progress bar moves and a cancel is seen within a few milliseconds.
+constexpr size_t kChunkSize = 4 * 1024 * 1024;
+
+// Closes a handle of the layer's table when it goes out of scope.
+class ScopedHandle {
+public:
+    explicit ScopedHandle(HANDLE h) : m_handle(h) {}
+    ~ScopedHandle() {
+        if (m_handle)
+            CloseHandle(m_handle);
+    }
+    ScopedHandle(const ScopedHandle&) = delete;
+    ScopedHandle& operator=(const ScopedHandle&) = delete;
+    HANDLE get() const { return m_handle; }
+
+private:
+    HANDLE m_handle;
+};
+
+// Removes the temporary copy unless the copy was committed.
+class TempFile {
+public:
+    explicit TempFile(std::string path) : m_path(std::move(path)) {}
+    ~TempFile() {
+        if (!m_committed)
+            unlink(m_path.c_str());
+    }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    const std::string& path() const { return m_path; }
+    void Commit() { m_committed = true; }
+
+private:
+    std::string m_path;
+    bool m_committed = false;
+};
+
+std::string TempNameBeside(const std::string& target) {
+    static std::atomic<unsigned> counter{0};
+    thread_local std::mt19937_64 rng{std::random_device{}()};
+    auto slash = target.find_last_of('/');
+    std::string folder = slash == 0 ? "/" : target.substr(0, slash);
+    char name[64];
+    std::snprintf(name, sizeof name, ".~copy-%d-%u-%08llx.tmp", getpid(), counter.fetch_add(1),
+                  static_cast<unsigned long long>(rng() & 0xFFFFFFFFu));
+    return (folder == "/" ? "/" : folder + "/") + name;
+}
+
+enum class Mover { CopyRange, SendFile, ReadWrite };
+
+// Moves up to `count` bytes from `in` at `inOffset` to `out` at `outOffset` with the cheapest way that works
+// between the two file systems. Returns bytes moved (0 at the end of the source) or -1 with errno.
+ssize_t MoveChunk(int in, off_t& inOffset, int out, off_t& outOffset, size_t count, Mover& mover,
+                  std::vector<char>& buffer) {
+    while (true) {
+        if (mover == Mover::CopyRange) {
+            ssize_t n = copy_file_range(in, &inOffset, out, &outOffset, count, 0);
+            if (n >= 0 || errno == EINTR) {
+                if (n >= 0)
+                    return n;
+                continue;
+            }
+            if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP && errno != EBADF)
+                return -1;
+            mover = Mover::SendFile;
+            continue;
+        }
+        if (mover == Mover::SendFile) {
+            if (lseek(out, outOffset, SEEK_SET) < 0)
+                return -1;
+            ssize_t n = sendfile(out, in, &inOffset, count);
+            if (n >= 0) {
+                outOffset += n;
+                return n;
+            }
+            if (errno == EINTR)
+                continue;
+            if (errno != EINVAL && errno != ENOSYS)
+                return -1;
+            mover = Mover::ReadWrite;
+            continue;
+        }
+        if (buffer.empty())
+            buffer.resize(1024 * 1024);
+        ssize_t n = pread(in, buffer.data(), std::min(count, buffer.size()), inOffset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n;
+        ssize_t written = 0;
+        while (written < n) {
+            ssize_t w = pwrite(out, buffer.data() + written, static_cast<size_t>(n - written), outOffset + written);
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w < 0)
+                return -1;
+            written += w;
+        }
+        inOffset += n;
+        outOffset += n;
+        return n;
+    }
+}
+
+LARGE_INTEGER Large(uint64_t v) {
+    LARGE_INTEGER l;
+    l.QuadPart = static_cast<LONGLONG>(v);
+    return l;
+}
+
+bool Cancelled(LPBOOL cancel) {
+    return cancel && std::atomic_ref<BOOL>(*cancel).load(std::memory_order_relaxed);
+}
+
+DWORD DoCopy(LPCWSTR existing, LPCWSTR newName, LPPROGRESS_ROUTINE progress, LPVOID data, LPBOOL cancel,
+             DWORD copyFlags) {
+    if (!existing || !newName)
+        return ERROR_INVALID_PARAMETER;
+    auto from = Resolve(existing);
+    if (!from)
+        return GetLastError();
+    auto to = Resolve(newName);
+    if (!to)
+        return GetLastError();
+    if (from->host.kind != PathKind::File || to->host.kind != PathKind::File)
+        return ERROR_INVALID_NAME;
+    const std::string& sourcePath = from->host.path;
+    const std::string& targetPath = to->host.path;
+
+    HostStat src;
+    if (!StatPath(AT_FDCWD, sourcePath.c_str(), src) || src.dangling)
+        return ErrorForPath(src.dangling ? ENOENT : errno, sourcePath);
+    if (src.IsDirectory())
+        return ERROR_ACCESS_DENIED;
+
+    HostStat dst;
+    const bool targetExists = StatPath(AT_FDCWD, targetPath.c_str(), dst) && !dst.dangling;
+    if (!targetExists && errno != ENOENT && !dst.dangling)
+        return ErrorForPath(errno, targetPath);
+    if (targetExists) {
+        if (copyFlags & COPY_FILE_FAIL_IF_EXISTS)
+            return ERROR_FILE_EXISTS;
+        if (dst.dev == src.dev && dst.ino == src.ino)
+            return ERROR_SHARING_VIOLATION; // a file cannot be copied onto itself
+        if (dst.IsDirectory() || !(dst.mode & S_IWUSR))
+            return ERROR_ACCESS_DENIED;
+    }
+    // The destination is replaced as a whole; nobody may have it open (as a writer of it would need).
+    ShareRequest replace;
+    replace.write = replace.del = true;
+    if (targetExists) {
+        DWORD e = WithShareCheck(targetPath, replace, [] { return static_cast<DWORD>(ERROR_SUCCESS); });
+        if (e != ERROR_SUCCESS)
+            return e;
+    }
+
+    bool existed = false;
+    auto source =
+        OpenHostFile(sourcePath, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, existed);
+    if (!source)
+        return GetLastError();
+    ScopedHandle sourceHandle(platform::InsertHandle(source));
+    if (!StatDescriptor(source->Descriptor(), src))
+        return platform::Win32ErrorFromErrno(errno);
+    const auto sourceRecord = ReadStored(FileRef{source->Descriptor(), nullptr}, src);
+
+    TempFile temp(TempNameBeside(targetPath));
+    int tfd = open(temp.path().c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (tfd < 0)
+        return ErrorForPath(errno, temp.path());
+    auto target = std::make_shared<FileObject>(tfd, GENERIC_READ | GENERIC_WRITE, 0, false, temp.path());
+    ScopedHandle targetHandle(platform::InsertHandle(target));
+
+    const uint64_t total = src.size;
+    bool quiet = progress == nullptr;
+    auto report = [&](DWORD reason, uint64_t done) -> DWORD {
+        if (quiet)
+            return ERROR_SUCCESS;
+        const uint64_t size = done > total ? done : total;
+        DWORD answer = progress(Large(size), Large(done), Large(size), Large(done), 1, reason, sourceHandle.get(),
+                                targetHandle.get(), data);
+        if (answer == PROGRESS_QUIET)
+            quiet = true;
+        if (answer == PROGRESS_CANCEL || answer == PROGRESS_STOP)
+            return ERROR_REQUEST_ABORTED;
+        return ERROR_SUCCESS;
+    };
+
+    if (Cancelled(cancel))
+        return ERROR_REQUEST_ABORTED;
+    if (DWORD e = report(CALLBACK_STREAM_SWITCH, 0); e != ERROR_SUCCESS)
+        return e;
+    off_t inOffset = 0;
+    off_t outOffset = 0;
+    Mover mover = Mover::CopyRange;
+    std::vector<char> buffer;
+    bool reportedChunk = false;
+    while (true) {
+        if (Cancelled(cancel))
+            return ERROR_REQUEST_ABORTED;
+        ssize_t n = MoveChunk(source->Descriptor(), inOffset, tfd, outOffset, kChunkSize, mover, buffer);
+        if (n < 0)
+            return platform::Win32ErrorFromErrno(errno);
+        if (n == 0 && reportedChunk)
+            break;
+        reportedChunk = true;
+        if (DWORD e = report(CALLBACK_CHUNK_FINISHED, static_cast<uint64_t>(outOffset)); e != ERROR_SUCCESS)
+            return e;
+        if (n == 0)
+            break;
+    }
+    if (Cancelled(cancel))
+        return ERROR_REQUEST_ABORTED;
+
+    // The copy's times and attributes: the source's write and access times, the source's bits with ARCHIVE, a
+    // creation time of now; the mode bits carry read-only.
+    struct timespec times[2];
+    ToTimespec(src.atimeNs, times[0]);
+    ToTimespec(src.mtimeNs, times[1]);
+    if (futimens(tfd, times) != 0)
+        return platform::Win32ErrorFromErrno(errno);
+    HostStat copied;
+    if (!StatDescriptor(tfd, copied))
+        return platform::Win32ErrorFromErrno(errno);
+    const DWORD bits =
+        ((sourceRecord ? sourceRecord->attributes : 0u) & kStoredAttributeMask & ~FILE_ATTRIBUTE_READONLY) |
+        FILE_ATTRIBUTE_ARCHIVE;
+    const int64_t creation = (platform::clock::IsManual() || copied.btimeNs == 0) ? platform::clock::Now() : 0;
+    if (bits != FILE_ATTRIBUTE_ARCHIVE || creation != 0) {
+        if (!WriteStored(FileRef{tfd, nullptr}, copied, StoredAttributes{bits, creation, copied.mtimeNs}))
+            return GetLastError();
+    }
+    if (fchmod(tfd, src.mode & 0777) != 0)
+        return platform::Win32ErrorFromErrno(errno);
+
+    // Put in place: a destination that appeared meanwhile is kept when the caller asked for that, and one that
+    // somebody opened meanwhile is not pulled away from under them.
+    DWORD result = WithShareCheck(targetPath, replace, [&]() -> DWORD {
+        int rc;
+        if (copyFlags & COPY_FILE_FAIL_IF_EXISTS) {
+            rc = renameat2(AT_FDCWD, temp.path().c_str(), AT_FDCWD, targetPath.c_str(), RENAME_NOREPLACE);
+            if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
+                struct stat st;
+                if (lstat(targetPath.c_str(), &st) == 0)
+                    return ERROR_FILE_EXISTS;
+                rc = rename(temp.path().c_str(), targetPath.c_str());
+            }
+        } else {
+            rc = rename(temp.path().c_str(), targetPath.c_str());
+        }
+        if (rc == 0)
+            return ERROR_SUCCESS;
+        if (errno == EEXIST)
+            return ERROR_FILE_EXISTS;
+        if (errno == EISDIR)
+            return ERROR_ACCESS_DENIED;
+        return ErrorForPath(errno, targetPath);
+    });
+    if (result != ERROR_SUCCESS)
+        return result;
+    temp.Commit();
+    if (targetExists && dst.nlink <= 1)
+        ForgetStored(dst);
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+} // namespace platform::fs
+
+BOOL CopyFileExW(LPCWSTR existing, LPCWSTR newName, LPPROGRESS_ROUTINE progress, LPVOID data, LPBOOL cancel,
+                 DWORD copyFlags) {
+    DWORD result = platform::fs::DoCopy(existing, newName, progress, data, cancel, copyFlags);
+    if (result != ERROR_SUCCESS)
+        return platform::Fail(result), FALSE;
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
+BOOL CopyFileW(LPCWSTR existing, LPCWSTR newName, BOOL failIfExists) {
+    return CopyFileExW(existing, newName, nullptr, nullptr, nullptr, failIfExists ? COPY_FILE_FAIL_IF_EXISTS : 0);
+}

@@ -1,0 +1,166 @@
+#include "platform/fs/copy.h"
+
+#include "platform/base/clock.h"
+#include "platform/base/errors.h"
+#include "platform/base/strings.h"
+#include "platform/fs/files.h"
+#include "platform/fs/find.h"
+#include "platform/fs/fs_test_support.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <vector>
+
+using namespace fstest;
+
+namespace {
+
+struct Progress {
+    struct Call {
+        int64_t total;
+        int64_t transferred;
+        DWORD reason;
+        bool handles;
+    };
+    std::vector<Call> calls;
+    int cancelAtChunk = -1; // answer PROGRESS_CANCEL at this chunk
+    int flagAtChunk = -1;   // set the cancel flag at this chunk
+    BOOL* cancelFlag = nullptr;
+};
+
+DWORD Record(LARGE_INTEGER total, LARGE_INTEGER transferred, LARGE_INTEGER, LARGE_INTEGER, DWORD stream, DWORD reason,
+             HANDLE source, HANDLE destination, LPVOID data) {
+    auto* p = static_cast<Progress*>(data);
+    EXPECT_EQ(stream, 1u);
+    p->calls.push_back({total.QuadPart, transferred.QuadPart, reason, source && destination});
+    const int chunks = static_cast<int>(p->calls.size()) - 1;
+    if (reason == CALLBACK_CHUNK_FINISHED && chunks == p->cancelAtChunk)
+        return PROGRESS_CANCEL;
+    if (reason == CALLBACK_CHUNK_FINISHED && chunks == p->flagAtChunk)
+        *p->cancelFlag = TRUE;
+    return PROGRESS_CONTINUE;
+}
+
+class CopyTest : public FsTest {
+protected:
+    std::string Pattern(size_t size) {
+        std::string s(size, '\0');
+        for (size_t i = 0; i < size; ++i)
+            s[i] = static_cast<char>((i * 131) ^ (i >> 11));
+        return s;
+    }
+    // Names in T:'s folder, to show that no temporary copy was left behind.
+    std::vector<std::string> Entries() {
+        std::vector<std::string> names;
+        DIR* d = opendir(m_root.c_str());
+        while (struct dirent* e = readdir(d))
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+                names.push_back(e->d_name);
+        closedir(d);
+        return names;
+    }
+};
+
+TEST_F(CopyTest, ReportsStreamSwitchThenEveryChunk) {
+    const std::string content = Pattern(10 * 1024 * 1024 + 123);
+    WriteHost(Host("big.bin"), content);
+    Progress p;
+    BOOL cancel = FALSE;
+    ASSERT_TRUE(CopyFileExW(u"T:\\big.bin", u"T:\\copy.bin", &Record, &p, &cancel, 0));
+    EXPECT_EQ(ReadHost(Host("copy.bin")), content);
+    ASSERT_GE(p.calls.size(), 3u);
+    EXPECT_EQ(p.calls[0].reason, CALLBACK_STREAM_SWITCH);
+    EXPECT_EQ(p.calls[0].transferred, 0);
+    int64_t last = 0;
+    for (size_t i = 1; i < p.calls.size(); ++i) {
+        EXPECT_EQ(p.calls[i].reason, CALLBACK_CHUNK_FINISHED);
+        EXPECT_GT(p.calls[i].transferred, last);
+        EXPECT_EQ(p.calls[i].total, static_cast<int64_t>(content.size()));
+        EXPECT_TRUE(p.calls[i].handles);
+        last = p.calls[i].transferred;
+    }
+    EXPECT_EQ(last, static_cast<int64_t>(content.size()));
+
+    // An empty file still reports its one (empty) chunk.
+    WriteHost(Host("empty"), "");
+    Progress e;
+    ASSERT_TRUE(CopyFileExW(u"T:\\empty", u"T:\\empty2", &Record, &e, nullptr, 0));
+    ASSERT_EQ(e.calls.size(), 2u);
+    EXPECT_EQ(e.calls[1].reason, CALLBACK_CHUNK_FINISHED);
+    EXPECT_TRUE(HostExists(Host("empty2")));
+}
+
+TEST_F(CopyTest, CancelLeavesNoHalfCopyAndKeepsTheOldDestination) {
+    const std::string content = Pattern(12 * 1024 * 1024);
+    WriteHost(Host("big.bin"), content);
+    Progress p;
+    p.cancelAtChunk = 1;
+    EXPECT_FALSE(CopyFileExW(u"T:\\big.bin", u"T:\\new.bin", &Record, &p, nullptr, 0));
+    EXPECT_EQ(GetLastError(), ERROR_REQUEST_ABORTED);
+    EXPECT_FALSE(HostExists(Host("new.bin")));
+
+    WriteHost(Host("old.bin"), "previous backup");
+    BOOL cancel = FALSE;
+    Progress f;
+    f.flagAtChunk = 1;
+    f.cancelFlag = &cancel;
+    EXPECT_FALSE(CopyFileExW(u"T:\\big.bin", u"T:\\old.bin", &Record, &f, &cancel, 0));
+    EXPECT_EQ(GetLastError(), ERROR_REQUEST_ABORTED);
+    EXPECT_EQ(ReadHost(Host("old.bin")), "previous backup");
+    EXPECT_EQ(Entries().size(), 2u) << "a temporary copy was left behind";
+
+    // A flag set before the copy stops it before anything is written.
+    EXPECT_FALSE(CopyFileExW(u"T:\\big.bin", u"T:\\new.bin", nullptr, nullptr, &cancel, 0));
+    EXPECT_EQ(GetLastError(), ERROR_REQUEST_ABORTED);
+    EXPECT_FALSE(HostExists(Host("new.bin")));
+}
+
+TEST_F(CopyTest, ErrorsOfSourceAndDestination) {
+    WriteHost(Host("a.txt"), "new");
+    WriteHost(Host("b.txt"), "old");
+    EXPECT_FALSE(CopyFileExW(u"T:\\a.txt", u"T:\\B.TXT", nullptr, nullptr, nullptr, COPY_FILE_FAIL_IF_EXISTS));
+    EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
+    EXPECT_EQ(ReadHost(Host("b.txt")), "old");
+    EXPECT_TRUE(CopyFileW(u"T:\\a.txt", u"T:\\B.TXT", FALSE));
+    EXPECT_EQ(ReadHost(Host("b.txt")), "new");
+
+    EXPECT_FALSE(CopyFileW(u"T:\\missing", u"T:\\x", FALSE));
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    EXPECT_FALSE(CopyFileW(u"T:\\a.txt", u"T:\\nodir\\x", FALSE));
+    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+    EXPECT_FALSE(CopyFileW(u"T:\\a.txt", u"T:\\A.txt", FALSE));
+    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(ReadHost(Host("a.txt")), "new");
+
+    ASSERT_TRUE(SetFileAttributesW(u"T:\\b.txt", FILE_ATTRIBUTE_READONLY));
+    EXPECT_FALSE(CopyFileW(u"T:\\a.txt", u"T:\\b.txt", FALSE));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+
+    // A destination another opener holds is not pulled away from under it.
+    WriteHost(Host("c.txt"), "held");
+    HANDLE h =
+        CreateFileW(u"T:\\c.txt", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_FALSE(CopyFileW(u"T:\\a.txt", u"T:\\c.txt", FALSE));
+    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    CloseHandle(h);
+    EXPECT_EQ(ReadHost(Host("c.txt")), "held");
+}
+
+TEST_F(CopyTest, CopiesTimesAndAttributes) {
+    WriteHost(Host("src.txt"), "data");
+    ASSERT_TRUE(SetFileAttributesW(u"T:\\src.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY));
+    HANDLE h = CreateFileW(u"T:\\src.txt", FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    const FILETIME written = platform::clock::ToFileTime(126'000'000'123'456'700LL);
+    ASSERT_TRUE(SetFileTime(h, nullptr, nullptr, &written));
+    CloseHandle(h);
+
+    ASSERT_TRUE(CopyFileW(u"T:\\src.txt", u"T:\\dst.txt", TRUE));
+    EXPECT_EQ(GetFileAttributesW(u"T:\\dst.txt"),
+              FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(GetFileAttributesExW(u"T:\\dst.txt", GetFileExInfoStandard, &data));
+    EXPECT_EQ(platform::clock::FromFileTime(data.ftLastWriteTime), platform::clock::FromFileTime(written));
+    EXPECT_EQ(data.nFileSizeLow, 4u);
+}
+
+} // namespace

@@ -1,0 +1,175 @@
+#include "platform/fs/paths.h"
+
+#include "platform/base/errors.h"
+#include "platform/base/handle.h"
+#include "platform/base/strings.h"
+#include "platform/fs/files.h"
+#include "platform/fs/fs_test_support.h"
+
+#include <sys/stat.h>
+
+using namespace fstest;
+using platform::fs::ToHost;
+
+namespace {
+
+class PathsTest : public FsTest {};
+
+struct Case {
+    const char16_t* windows;
+    const char* host; // relative to T:'s folder; null when the translation fails
+    DWORD error;
+};
+
+TEST_F(PathsTest, TranslatesLettersPrefixesSeparatorsAndRelativePaths) {
+    ASSERT_EQ(mkdir(Host("sub").c_str(), 0777), 0);
+    ASSERT_TRUE(platform::fs::SetShare(u"nas", u"data", Host("share")));
+    const Case cases[] = {
+        {u"T:\\a\\b.txt", "a/b.txt", 0},
+        {u"t:/a/b.txt", "a/b.txt", 0},
+        {u"T:\\a/b.txt", "a/b.txt", 0},
+        {u"\\\\?\\T:\\a\\b.txt", "a/b.txt", 0},
+        {u"T:\\a\\.\\x\\..\\b.txt", "a/b.txt", 0},
+        {u"T:\\..\\..\\b.txt", "b.txt", 0},
+        {u"T:\\a\\b.", "a/b.", 0}, // a trailing dot is part of the name on this host
+        {u"T:\\", "", 0},
+        {u"b.txt", "b.txt", 0},
+        {u"sub\\b.txt", "sub/b.txt", 0},
+        {u"\\b.txt", "b.txt", 0},
+        {u"T:b.txt", "b.txt", 0},
+        {u"\\\\NAS\\Data\\f.txt", "share/f.txt", 0},
+        {u"\\\\?\\UNC\\nas\\data\\f.txt", "share/f.txt", 0},
+        {u"Q:\\x", nullptr, ERROR_PATH_NOT_FOUND},
+        {u"", nullptr, ERROR_INVALID_NAME},
+        {u"\\\\other\\data\\f", nullptr, ERROR_BAD_NETPATH},
+        {u"1:\\x", nullptr, ERROR_INVALID_NAME},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(platform::Utf16ToUtf8(c.windows));
+        SetLastError(0);
+        auto host = ToHost(c.windows);
+        if (!c.host) {
+            EXPECT_FALSE(host);
+            EXPECT_EQ(GetLastError(), c.error);
+            continue;
+        }
+        ASSERT_TRUE(host);
+        EXPECT_EQ(host->kind, platform::fs::PathKind::File);
+        EXPECT_EQ(host->path, *c.host ? Host(c.host) : m_root);
+    }
+}
+
+TEST_F(PathsTest, FindsExistingNamesInAnotherCaseAndPrefersTheExactOne) {
+    ASSERT_EQ(mkdir(Host("Dir").c_str(), 0777), 0);
+    WriteHost(Host("Dir/File.TXT"), "x");
+    WriteHost(Host("Dir/same"), "1");
+    WriteHost(Host("Dir/SAME"), "2");
+    EXPECT_EQ(ToHost(u"T:\\dir\\file.txt")->path, Host("Dir/File.TXT"));
+    EXPECT_EQ(ToHost(u"T:\\DIR\\new.txt")->path, Host("Dir/new.txt"));
+    EXPECT_EQ(ToHost(u"T:\\DIR\\missing\\deeper")->path, Host("Dir/missing/deeper"));
+    EXPECT_EQ(ToHost(u"T:\\Dir\\SAME")->path, Host("Dir/SAME"));
+    EXPECT_EQ(ToHost(u"T:\\Dir\\same")->path, Host("Dir/same"));
+}
+
+TEST_F(PathsTest, RefusesPathsPastTheLongestWindowsPath) {
+    std::u16string longPath = u"T:\\" + std::u16string(33000, u'a');
+    SetLastError(0);
+    EXPECT_FALSE(ToHost(longPath.c_str()));
+    EXPECT_EQ(GetLastError(), ERROR_FILENAME_EXCED_RANGE);
+}
+
+TEST_F(PathsTest, HostPathsUnderALetterHaveAWindowsName) {
+    EXPECT_EQ(platform::fs::ToWindows(Host("a/b.txt")), std::u16string(u"T:\\a\\b.txt"));
+    EXPECT_EQ(platform::fs::ToWindows(m_root), std::u16string(u"T:\\"));
+    EXPECT_FALSE(platform::fs::ToWindows("/definitely/not/mapped"));
+    // A nested letter is the more precise name.
+    ASSERT_TRUE(platform::fs::SetDrive(fstest::Letter(u'U', Host("inner"))));
+    EXPECT_EQ(platform::fs::ToWindows(Host("inner/x")), std::u16string(u"U:\\x"));
+}
+
+TEST_F(PathsTest, DriveTableIsKeptInTheMachineFolder) {
+    platform::fs::DriveInfo info{u'R',        Host("r"),  platform::fs::DriveKind::Removable,
+                                 u"My;Label", 0x1234ABCD, u"FAT32"};
+    ASSERT_TRUE(platform::fs::SetDrive(info));
+    // Another process reads the file; here the file is edited behind the cache's back to show it is re-read.
+    std::string text = ReadHost(m_machine.Folder() + "/drives");
+    EXPECT_NE(text.find("R="), std::string::npos);
+    auto r = platform::fs::Drive(u'r');
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->hostRoot, Host("r"));
+    EXPECT_EQ(r->kind, platform::fs::DriveKind::Removable);
+    EXPECT_EQ(r->label, u"My;Label");
+    EXPECT_EQ(r->serial, 0x1234ABCDu);
+    EXPECT_EQ(r->fileSystem, u"FAT32");
+    WriteHost(m_machine.Folder() + "/drives", text + "S=" + Host("s") + "\n");
+    EXPECT_TRUE(platform::fs::Drive(u'S'));
+    ASSERT_TRUE(platform::fs::RemoveDrive(u'S'));
+    EXPECT_FALSE(platform::fs::Drive(u'S'));
+}
+
+TEST_F(PathsTest, CurrentDirectoryAndFullPaths) {
+    ASSERT_EQ(mkdir(Host("sub").c_str(), 0777), 0);
+    WriteHost(Host("file"), "");
+    ASSERT_TRUE(SetCurrentDirectoryW(u"t:\\sub"));
+    EXPECT_EQ(ToHost(u"x.txt")->path, Host("sub/x.txt"));
+    EXPECT_EQ(ToHost(u"..\\y")->path, Host("y"));
+    EXPECT_FALSE(SetCurrentDirectoryW(u"T:\\file"));
+    EXPECT_EQ(GetLastError(), ERROR_DIRECTORY);
+    EXPECT_FALSE(SetCurrentDirectoryW(u"T:\\none"));
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+
+    WCHAR buffer[MAX_PATH];
+    EXPECT_EQ(GetCurrentDirectoryW(MAX_PATH, buffer), 6u);
+    EXPECT_EQ(std::u16string(buffer), u"T:\\sub");
+    // Too small a buffer gets the size it needs and nothing cut.
+    WCHAR small[4] = {u'#', u'#', u'#', u'#'};
+    EXPECT_EQ(GetFullPathNameW(u"a\\b.txt", 4, small, nullptr), 15u);
+    EXPECT_EQ(small[0], u'#');
+    LPWSTR filePart = nullptr;
+    EXPECT_EQ(GetFullPathNameW(u"a\\.\\b.txt", MAX_PATH, buffer, &filePart), 14u);
+    EXPECT_EQ(std::u16string(buffer), u"T:\\sub\\a\\b.txt");
+    ASSERT_NE(filePart, nullptr);
+    EXPECT_EQ(std::u16string(filePart), u"b.txt");
+}
+
+// A device the test serves itself, to show that "\\.\NAME" reaches the registered openers.
+class EchoDevice : public platform::fs::IoObject {
+public:
+    const char* TypeName() const override { return "EchoDevice"; }
+    BOOL Read(LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) override {
+        const DWORD n = toRead < 3 ? toRead : 3;
+        std::copy_n("dev", n, static_cast<char*>(buffer));
+        *read = n;
+        return TRUE;
+    }
+    BOOL Write(LPCVOID, DWORD, LPDWORD, LPOVERLAPPED) override { return platform::Fail(ERROR_ACCESS_DENIED), FALSE; }
+};
+
+TEST_F(PathsTest, DevicesGoToTheRegisteredOpeners) {
+    auto device = ToHost(u"\\\\.\\FsTestEcho");
+    ASSERT_TRUE(device);
+    EXPECT_EQ(device->kind, platform::fs::PathKind::Device);
+    EXPECT_EQ(device->device, u"FsTestEcho");
+
+    EXPECT_EQ(CreateFileW(u"\\\\.\\FsTestNothing", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+
+    static DWORD seenAccess = 0;
+    platform::fs::RegisterDeviceOpener([](const platform::fs::DeviceOpenRequest& r) -> HANDLE {
+        if (r.device != u"FsTestEcho")
+            return platform::Fail(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
+        seenAccess = r.desiredAccess;
+        return platform::InsertHandle(std::make_shared<EchoDevice>());
+    });
+    HANDLE h = CreateFileW(u"\\\\.\\FsTestEcho", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(seenAccess, GENERIC_READ);
+    char buf[8] = {};
+    DWORD read = 0;
+    EXPECT_TRUE(ReadFile(h, buf, sizeof buf, &read, nullptr));
+    EXPECT_EQ(std::string(buf, read), "dev");
+    EXPECT_TRUE(CloseHandle(h));
+}
+
+} // namespace
