@@ -46,10 +46,11 @@ template <class S> void Pad(S& out, int count, typename S::value_type c) {
 }
 
 // Writes `body` (already converted to the output width) padded to the field width.
+// Strings and characters pad with zeros too when the 0 flag asks for it, as the Windows runtime does.
 template <class S> void EmitField(S& out, const Spec& spec, const S& body) {
     const int padding = spec.width > static_cast<int>(body.size()) ? spec.width - static_cast<int>(body.size()) : 0;
     if (!spec.left)
-        Pad(out, padding, ' ');
+        Pad(out, padding, spec.zero ? '0' : ' ');
     out += body;
     if (spec.left)
         Pad(out, padding, ' ');
@@ -94,7 +95,9 @@ template <class S> void EmitInteger(S& out, const Spec& spec, char conversion, u
     S field;
     AppendAscii(field, prefix.data(), prefix.size());
     AppendAscii(field, body.data(), body.size());
-    EmitField(out, spec, field);
+    Spec fieldSpec = spec;
+    fieldSpec.zero = false; // zeros, where they apply, are already between the sign and the digits
+    EmitField(out, fieldSpec, field);
 }
 
 template <class S> void EmitFloat(S& out, const Spec& spec, char conversion, double value) {

@@ -36,6 +36,7 @@ TEST(Format, WindowsPrintfSemantics) {
         {u"[  abc]", platform::Format(u"[%5s]", u"abc")},
         {u"[abc  ]", platform::Format(u"[%-5s]", u"abc")},
         {u"[ab]", platform::Format(u"[%.2s]", u"abcdef")},
+        {u"[000ab][ab   ]", platform::Format(u"[%05s][%-05s]", u"ab", u"ab")},
         {u"[   ab]", platform::Format(u"[%*.*s]", 5, 2, u"abcdef")},
         {u"[ab   ]", platform::Format(u"[%*s]", -5, u"ab")},
         {u"-42 42 4294967254", platform::Format(u"%d %i %u", -42, 42, -42)},
