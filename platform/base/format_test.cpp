@@ -72,7 +72,7 @@ TEST(Format, NarrowFormatSwapsStringWidths) {
     };
     EXPECT_EQ(format("%s and %S", "narrow", u"wide"), "narrow and wide");
     EXPECT_EQ(format("%c%C", 'a', u'é'), "a\xC3\xA9");
-    EXPECT_EQ(format("%s: %d\n", "MountThread", 3), "MountThread: 3\n");
+    EXPECT_EQ(format("%s: %d\n", "Worker", 3), "Worker: 3\n");
 }
 
 TEST(Format, BufferFunctionsTruncateAsWindowsDoes) {

@@ -92,8 +92,8 @@ TEST(Modules, DebugOutputOnlyWhenAsked) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     setenv("WINLAYER_DEBUG", "1", 1);
     testing::internal::CaptureStderr();
-    OutputDebugStringW(u"MountThread: retry drive é 3 times.\n");
+    OutputDebugStringW(u"Worker: retry é 3 times.\n");
     OutputDebugStringA("narrow\n");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "MountThread: retry drive \xC3\xA9 3 times.\nnarrow\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Worker: retry \xC3\xA9 3 times.\nnarrow\n");
     unsetenv("WINLAYER_DEBUG");
 }

@@ -21,7 +21,7 @@ extern char** environ;
 
 namespace {
 
-constexpr const char16_t* kName = u"AFX_SINGLE_INSTANCE_TEST";
+constexpr const char16_t* kName = u"SingleInstanceTest";
 constexpr int kReportFd = 3;
 
 void Report(const std::string& line) {
