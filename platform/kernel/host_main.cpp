@@ -1,0 +1,261 @@
+// kernelhost: the process that keeps drivers, their devices, links and threads for one machine folder.
+#include "platform/kernel/host.h"
+#include "platform/kernel/iomanager.h"
+#include "platform/kernel/protocol.h"
+
+#include "platform/base/machine.h"
+#include "platform/base/strings.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace platform::kernel;
+using protocol::Op;
+
+std::atomic<bool> g_stopping{false};
+
+void UnloadEverything() {
+    for (const auto& name : LoadedDrivers())
+        UnloadDriver(name);
+}
+
+// Serves one connection: the device it opens lives as long as the connection.
+void Serve(int fd, ClientIdentity client) {
+    ScopedClient scope(client);
+    DeviceFilePtr file;
+    std::vector<uint8_t> message;
+    std::vector<uint8_t> data;
+    while (protocol::ReceiveMessage(fd, message)) {
+        protocol::Reader in(message.data(), message.size());
+        protocol::Writer out;
+        NTSTATUS status = STATUS_INVALID_PARAMETER;
+        out.U32(0); // the status, filled in below
+        const Op op = static_cast<Op>(in.U32());
+        switch (op) {
+        case Op::LoadDriver: {
+            const std::u16string name = in.Text();
+            const std::string path = platform::Utf16ToUtf8(in.Text());
+            if (!in.Failed())
+                status = LoadDriver(name, path);
+            break;
+        }
+        case Op::UnloadDriver: {
+            const std::u16string name = in.Text();
+            if (!in.Failed())
+                status = UnloadDriver(name);
+            break;
+        }
+        case Op::QueryDriver: {
+            const std::u16string name = in.Text();
+            if (!in.Failed())
+                status = IsDriverLoaded(name) ? STATUS_SUCCESS : STATUS_OBJECT_NAME_NOT_FOUND;
+            break;
+        }
+        case Op::Open: {
+            const std::u16string name = in.Text();
+            const uint32_t access = in.U32();
+            const uint32_t share = in.U32();
+            if (in.Failed())
+                break;
+            if (file) {
+                status = STATUS_INVALID_DEVICE_STATE;
+                break;
+            }
+            status = OpenDevice(name, access, share, file);
+            break;
+        }
+        case Op::Close:
+            CloseDevice(file);
+            file.reset();
+            status = STATUS_SUCCESS;
+            break;
+        case Op::Read: {
+            const uint32_t length = in.U32();
+            const bool hasOffset = in.U32() != 0;
+            const uint64_t offset = in.U64();
+            if (in.Failed())
+                break;
+            if (!file) {
+                status = STATUS_INVALID_HANDLE;
+                out.Bytes(nullptr, 0);
+                break;
+            }
+            data.resize(length);
+            ULONG_PTR information = 0;
+            status = DeviceRead(file, data.data(), length,
+                                hasOffset ? std::optional<LONGLONG>(static_cast<LONGLONG>(offset)) : std::nullopt,
+                                information);
+            out.Bytes(data.data(), NT_ERROR(status) ? 0 : information);
+            break;
+        }
+        case Op::Write: {
+            const bool hasOffset = in.U32() != 0;
+            const uint64_t offset = in.U64();
+            uint32_t size = 0;
+            const uint8_t* bytes = in.Bytes(size);
+            if (in.Failed())
+                break;
+            if (!file) {
+                status = STATUS_INVALID_HANDLE;
+                out.U32(0);
+                break;
+            }
+            ULONG_PTR information = 0;
+            status = DeviceWrite(file, bytes, size,
+                                 hasOffset ? std::optional<LONGLONG>(static_cast<LONGLONG>(offset)) : std::nullopt,
+                                 information);
+            out.U32(static_cast<uint32_t>(information));
+            break;
+        }
+        case Op::Control: {
+            const uint32_t code = in.U32();
+            uint32_t inputSize = 0;
+            const uint8_t* input = in.Bytes(inputSize);
+            const uint32_t outputSize = in.U32();
+            if (in.Failed())
+                break;
+            if (!file) {
+                status = STATUS_INVALID_HANDLE;
+                out.U64(0);
+                out.Bytes(nullptr, 0);
+                break;
+            }
+            data.assign(outputSize, 0);
+            ULONG_PTR information = 0;
+            status = DeviceControl(file, code, input, inputSize, outputSize ? data.data() : nullptr, outputSize,
+                                   information);
+            out.U64(information);
+            out.Bytes(data.data(), NT_ERROR(status) ? 0 : std::min<ULONG_PTR>(information, outputSize));
+            break;
+        }
+        case Op::Seek: {
+            const uint64_t position = in.U64();
+            if (!in.Failed() && file) {
+                SetDevicePosition(file, static_cast<LONGLONG>(position));
+                status = STATUS_SUCCESS;
+            }
+            break;
+        }
+        case Op::DefineDos: {
+            const uint32_t flags = in.U32();
+            const std::u16string name = in.Text();
+            const std::u16string target = in.Text();
+            if (!in.Failed())
+                status = DefineDosDevice(flags, name, target);
+            break;
+        }
+        case Op::QueryDos: {
+            const std::u16string name = in.Text();
+            if (in.Failed())
+                break;
+            std::vector<std::u16string> targets;
+            status = QueryDosDevice(name, targets);
+            out.U32(static_cast<uint32_t>(targets.size()));
+            for (const auto& target : targets)
+                out.Text(target);
+            break;
+        }
+        case Op::DriveLetters: {
+            const auto letters = DriveLetterDevices();
+            out.U32(static_cast<uint32_t>(letters.size()));
+            for (const auto& [drive, device] : letters) {
+                out.U32(static_cast<uint32_t>(drive));
+                out.Text(device);
+            }
+            status = STATUS_SUCCESS;
+            break;
+        }
+        case Op::Shutdown:
+            g_stopping = true;
+            UnloadEverything();
+            status = STATUS_SUCCESS;
+            break;
+        }
+        memcpy(out.Data().data(), &status, 4);
+        if (!protocol::SendMessage(fd, out.Data()))
+            break;
+        if (g_stopping) {
+            // The requester waits for the connection to close as the sign that the host has ended.
+            fflush(nullptr);
+            _exit(0);
+        }
+    }
+    if (file)
+        CloseDevice(file);
+    close(fd);
+}
+
+// Ends the host when its machine folder goes away (a test that could not stop it), so that no host outlives
+// the folder it serves.
+void Watchdog(std::string socketPath) {
+    struct stat original {};
+    stat(socketPath.c_str(), &original);
+    for (;;) {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        struct stat now {};
+        if (stat(socketPath.c_str(), &now) != 0 || now.st_ino != original.st_ino) {
+            UnloadEverything();
+            _exit(0);
+        }
+    }
+}
+
+} // namespace
+
+int main() {
+    signal(SIGPIPE, SIG_IGN);
+    const std::string folder = platform::machine::PathOf("kernel");
+    mkdir(folder.c_str(), 0700);
+    chmod(folder.c_str(), 0700);
+    // One host per machine folder: the lock is held for the host's whole life.
+    const int lockFd = open((folder + "/host.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lockFd < 0 || flock(lockFd, LOCK_EX | LOCK_NB) != 0)
+        return 0;
+    const std::string socketPath = HostSocketPath();
+    unlink(socketPath.c_str());
+    const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (listener < 0 || socketPath.size() >= sizeof(address.sun_path))
+        return 1;
+    memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+    const mode_t previousMask = umask(0077);
+    const int bound = bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    umask(previousMask);
+    if (bound != 0 || listen(listener, 64) != 0) {
+        perror("kernelhost: cannot listen");
+        return 1;
+    }
+    chmod(socketPath.c_str(), 0600);
+    std::thread(Watchdog, socketPath).detach();
+    for (;;) {
+        const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            perror("kernelhost: accept");
+            return 1;
+        }
+        ucred peer{};
+        socklen_t size = sizeof(peer);
+        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != geteuid()) {
+            // Only programs of the host's own user may talk to its drivers.
+            close(fd);
+            continue;
+        }
+        ClientIdentity client{static_cast<ULONG>(peer.uid), static_cast<ULONG>(peer.gid), static_cast<ULONG>(peer.pid)};
+        std::thread(Serve, fd, client).detach();
+    }
+}

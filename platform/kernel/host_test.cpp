@@ -1,0 +1,199 @@
+// The kernel host as programs use it: services, device handles, a second program, and who may connect.
+#include "platform/kernel/devices.h"
+#include "platform/kernel/host.h"
+#include "platform/kernel/protocol.h"
+#include "platform/kernel/service_store.h"
+#include "platform/kernel/services.h"
+
+#include "platform/base/errors.h"
+#include "platform/base/machine.h"
+#include "platform/fs/files.h"
+#include "platform/fs/paths.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr ULONG IOCTL_TEST_ECHO = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x800, METHOD_BUFFERED, FILE_ANY_ACCESS);
+constexpr ULONG IOCTL_TEST_COUNT = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x801, METHOD_BUFFERED, FILE_READ_ACCESS);
+
+// Runs the test client with arguments; returns its exit code and what it printed.
+int RunClient(const std::string& arguments, std::string* output = nullptr) {
+    const std::string command = std::string(KERNEL_TEST_CLIENT) + " " + arguments;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return -1;
+    std::string text;
+    char buffer[256];
+    while (size_t n = fread(buffer, 1, sizeof(buffer), pipe))
+        text.append(buffer, n);
+    const int status = pclose(pipe);
+    if (output)
+        *output = text;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class HostTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::kernel::EnableDeviceAccess();
+        const std::string folder = machine.Scratch("drivers");
+        std::filesystem::copy_file(KERNEL_TEST_DRIVER, folder + "/KernelTest.sys");
+        platform::fs::DriveInfo drive;
+        drive.letter = u'T';
+        drive.hostRoot = folder;
+        ASSERT_TRUE(platform::fs::SetDrive(drive));
+    }
+    void TearDown() override {
+        EXPECT_TRUE(platform::kernel::StopHost());
+        EXPECT_FALSE(platform::kernel::HostRunning());
+    }
+
+    platform::machine::ScopedTestMachine machine;
+};
+
+} // namespace
+
+TEST_F(HostTest, DriverServiceLifecycleAndDeviceAccess) {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    ASSERT_NE(manager, nullptr);
+    EXPECT_EQ(OpenServiceW(manager, u"KernelTest", SERVICE_ALL_ACCESS), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_SERVICE_DOES_NOT_EXIST);
+    SC_HANDLE service = CreateServiceW(manager, u"KernelTest", u"KernelTest", SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+                                       SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, u"T:\\KernelTest.sys", nullptr,
+                                       nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(service, nullptr);
+    EXPECT_EQ(CreateServiceW(manager, u"kerneltest", u"KernelTest", SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+                             SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, u"T:\\KernelTest.sys", nullptr, nullptr,
+                             nullptr, nullptr, nullptr),
+              nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_SERVICE_EXISTS);
+    EXPECT_FALSE(StartServiceW(manager, 0, nullptr)); // the manager's handle is not a service's
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+
+    SERVICE_STATUS status{};
+    ASSERT_TRUE(QueryServiceStatus(service, &status));
+    EXPECT_EQ(status.dwCurrentState, SERVICE_STOPPED);
+    EXPECT_FALSE(platform::kernel::HostRunning()); // asking does not start a host
+    EXPECT_FALSE(ControlService(service, SERVICE_CONTROL_STOP, &status));
+    EXPECT_EQ(GetLastError(), ERROR_SERVICE_NOT_ACTIVE);
+
+    ASSERT_TRUE(StartServiceW(service, 0, nullptr)) << GetLastError();
+    EXPECT_FALSE(StartServiceW(service, 0, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_SERVICE_ALREADY_RUNNING);
+    ASSERT_TRUE(QueryServiceStatus(service, &status));
+    EXPECT_EQ(status.dwCurrentState, SERVICE_RUNNING);
+    // The driver wrote into its own service key at its start.
+    EXPECT_EQ(platform::kernel::service_store::GetString(u"KernelTest", u"loaded"), u"yes");
+
+    HANDLE device = CreateFileW(u"\\\\.\\KernelTest", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(device, INVALID_HANDLE_VALUE) << GetLastError();
+    char echo[4] = {};
+    DWORD returned = 0;
+    ASSERT_TRUE(DeviceIoControl(device, IOCTL_TEST_ECHO, const_cast<char*>("wxyz"), 4, echo, 4, &returned, nullptr));
+    EXPECT_EQ(std::string(echo, 4), "zyxw");
+    EXPECT_EQ(returned, 4u);
+    EXPECT_FALSE(DeviceIoControl(device, IOCTL_TEST_ECHO, const_cast<char*>("wxyz"), 4, echo, 2, &returned, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(returned, 4u);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(device, "first", 5, &written, nullptr));
+    EXPECT_EQ(written, 5u);
+    char text[6] = {};
+    DWORD read = 0;
+    OVERLAPPED at{};
+    ASSERT_TRUE(ReadFile(device, text, 5, &read, &at));
+    EXPECT_STREQ(text, "first");
+
+    // A handle without read access is refused the read-access control code.
+    HANDLE bare = CreateFileW(u"\\\\.\\KernelTest", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(bare, INVALID_HANDLE_VALUE);
+    ULONG count = 0;
+    EXPECT_FALSE(DeviceIoControl(bare, IOCTL_TEST_COUNT, nullptr, 0, &count, sizeof(count), &returned, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(CloseHandle(bare));
+
+    // Another program sees the same device and its data, and leaves its own behind after it ended.
+    std::string output;
+    EXPECT_EQ(RunClient("read 0 5", &output), 0);
+    EXPECT_EQ(output, "first");
+    EXPECT_EQ(RunClient("write 200 second"), 0);
+    at.Offset = 200;
+    char more[7] = {};
+    ASSERT_TRUE(ReadFile(device, more, 6, &read, &at));
+    EXPECT_STREQ(more, "second");
+    EXPECT_TRUE(CloseHandle(device));
+
+    // Stopping unloads the driver: the device and its link are gone.
+    ASSERT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
+    EXPECT_EQ(status.dwCurrentState, SERVICE_STOPPED);
+    EXPECT_EQ(CreateFileW(u"\\\\.\\KernelTest", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RunClient("read 0 5"), static_cast<int>(ERROR_FILE_NOT_FOUND));
+
+    EXPECT_TRUE(DeleteService(service));
+    EXPECT_FALSE(DeleteService(service));
+    EXPECT_EQ(GetLastError(), ERROR_SERVICE_DOES_NOT_EXIST);
+    EXPECT_TRUE(CloseServiceHandle(service));
+    EXPECT_FALSE(CloseServiceHandle(service));
+    EXPECT_TRUE(CloseServiceHandle(manager));
+}
+
+TEST_F(HostTest, DefinitionsLiveInTheHostForEveryProgram) {
+    ASSERT_TRUE(DefineDosDeviceW(DDD_RAW_TARGET_PATH, u"K:", u"\\Device\\Nothing"));
+    WCHAR targets[64] = {};
+    ASSERT_GT(QueryDosDeviceW(u"K:", targets, 64), 0u);
+    EXPECT_EQ(std::u16string(targets), u"\\Device\\Nothing");
+    EXPECT_EQ(QueryDosDeviceW(u"K:", targets, 4), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    // The definition leads nowhere: opening the name finds no device.
+    EXPECT_EQ(CreateFileW(u"\\\\.\\K:", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(DefineDosDeviceW(DDD_REMOVE_DEFINITION, u"K:", nullptr));
+    EXPECT_EQ(QueryDosDeviceW(u"K:", targets, 64), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(HostTest, RefusesProgramsOfOtherUsers) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as another user";
+    const int own = platform::kernel::ConnectHost(true);
+    ASSERT_GE(own, 0);
+    close(own);
+    // Open the folders up so that only the host's own check can stop the other user.
+    chmod(machine.Folder().c_str(), 0755);
+    chmod(platform::machine::PathOf("kernel").c_str(), 0755);
+    chmod(platform::kernel::HostSocketPath().c_str(), 0777);
+    const std::string socketPath = platform::kernel::HostSocketPath();
+    const pid_t child = fork();
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(10);
+        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+        if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0)
+            _exit(11); // could not even reach the socket: the test proves nothing
+        platform::kernel::protocol::Writer request;
+        request.U32(static_cast<uint32_t>(platform::kernel::protocol::Op::QueryDriver));
+        request.Text(u"KernelTest");
+        std::vector<uint8_t> reply;
+        platform::kernel::protocol::SendMessage(fd, request.Data());
+        _exit(platform::kernel::protocol::ReceiveMessage(fd, reply) ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "another user's request was answered";
+}

@@ -1,0 +1,90 @@
+// The kernel host's side of the I/O manager: loading drivers, opening devices by name and sending them
+// requests, and the DOS device names of the session.
+//
+// The host process calls these for the requests its clients send over the socket (host.h); tests call them
+// directly to drive a driver in-process. Every call returns the final NTSTATUS of the request: a request that
+// the driver marks pending is waited for here, as the I/O manager waits for a synchronous caller.
+#pragma once
+
+#include "platform/kernel/kernel.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform::kernel {
+
+// The identity of the program a request comes from; captured by SeCreateClientSecurity.
+struct ClientIdentity {
+    ULONG userId = 0;
+    ULONG groupId = 0;
+    ULONG processId = 0;
+};
+// Sets the client the calling thread serves (null: the host itself) for the lifetime of the scope.
+class ScopedClient {
+public:
+    explicit ScopedClient(const ClientIdentity& client);
+    ~ScopedClient();
+    ScopedClient(const ScopedClient&) = delete;
+    ScopedClient& operator=(const ScopedClient&) = delete;
+
+private:
+    const ClientIdentity* m_previous;
+    ClientIdentity m_client;
+};
+
+// Loads the shared object at `hostPath`, finds its exported DriverEntry and runs it with the service's registry
+// path. STATUS_IMAGE_ALREADY_LOADED when the service's driver is loaded; STATUS_DLL_NOT_FOUND or
+// STATUS_PROCEDURE_NOT_FOUND when the module or its entry is missing; else DriverEntry's status (a failed entry
+// leaves nothing loaded).
+NTSTATUS LoadDriver(const std::u16string& serviceName, const std::string& hostPath);
+// The same for an entry point that is already in the process (tests).
+NTSTATUS LoadDriverEntry(const std::u16string& serviceName, PDRIVER_INITIALIZE entry);
+// Runs the driver's unload routine. A driver without one cannot be stopped (STATUS_INVALID_DEVICE_REQUEST);
+// STATUS_OBJECT_NAME_NOT_FOUND when it is not loaded. The module is released once its last device is gone.
+NTSTATUS UnloadDriver(const std::u16string& serviceName);
+bool IsDriverLoaded(const std::u16string& serviceName);
+std::vector<std::u16string> LoadedDrivers();
+
+// An open handle on a device: the file object and the access it was granted.
+class DeviceFile;
+using DeviceFilePtr = std::shared_ptr<DeviceFile>;
+
+// Opens a device by its NT name ("\??\VyxCtrl", "\Device\X"), following symbolic links, and sends it the create
+// request. STATUS_OBJECT_NAME_NOT_FOUND or STATUS_OBJECT_PATH_NOT_FOUND for unknown names, STATUS_ACCESS_DENIED
+// for a second open of an exclusive device, else the driver's answer.
+NTSTATUS OpenDevice(const std::u16string& ntName, ACCESS_MASK desiredAccess, ULONG shareAccess, DeviceFilePtr& file);
+// Sends cleanup and close to the driver; the handle is unusable afterwards. Closing twice does nothing.
+void CloseDevice(const DeviceFilePtr& file);
+// Read and write at `offset`, or at the file's current position (which then advances) when it has no value.
+NTSTATUS DeviceRead(const DeviceFilePtr& file, void* buffer, ULONG length, std::optional<LONGLONG> offset,
+                    ULONG_PTR& information);
+NTSTATUS DeviceWrite(const DeviceFilePtr& file, const void* buffer, ULONG length, std::optional<LONGLONG> offset,
+                     ULONG_PTR& information);
+// A device control. The handle must carry the access the code names (STATUS_ACCESS_DENIED otherwise). For
+// METHOD_BUFFERED the output receives min(information, outputLength) bytes.
+NTSTATUS DeviceControl(const DeviceFilePtr& file, ULONG code, const void* input, ULONG inputLength, void* output,
+                       ULONG outputLength, ULONG_PTR& information);
+// The file's current byte offset, as ReadFile and WriteFile without an offset use it.
+LONGLONG DevicePosition(const DeviceFilePtr& file);
+void SetDevicePosition(const DeviceFilePtr& file, LONGLONG position);
+
+// DOS device names of the session (DefineDosDevice): each name keeps a stack of definitions that shadow the
+// global links of "\GLOBAL??". Flags are those of DefineDosDeviceW. Targets without DDD_RAW_TARGET_PATH are
+// Win32 paths and become "\??\" plus the path.
+NTSTATUS DefineDosDevice(ULONG flags, const std::u16string& name, const std::u16string& target);
+// The targets of a name, newest first (the session's definitions, then the global link); all names when `name`
+// is empty.
+NTSTATUS QueryDosDevice(const std::u16string& name, std::vector<std::u16string>& result);
+// Drive letters (index 0..25) that currently name a device through "\??" (a definition or a global link), with
+// the NT name of the device they lead to.
+std::vector<std::pair<int, std::u16string>> DriveLetterDevices();
+
+// Resolves an NT name to its final target (following every symbolic link); empty when it does not resolve.
+std::u16string ResolveName(const std::u16string& ntName);
+
+// The host's debug log: "kernel/debug.log" in the machine folder.
+std::string DebugLogPath();
+
+} // namespace platform::kernel
