@@ -196,7 +196,7 @@ TEST(Registry, EnumerationFollowsCreationOrder) {
     EXPECT_EQ((std::vector<std::u16string>{u"zeta", u"mid", u"Alpha"}), ValueNames(key));
 
     // Too small a name buffer: ERROR_MORE_DATA and the sizes stay as they were.
-    WCHAR name[4];
+    WCHAR name[8];
     DWORD nameSize = 4;
     EXPECT_EQ(ERROR_MORE_DATA, RegEnumKeyExW(key, 0, name, &nameSize, nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(4u, nameSize);
