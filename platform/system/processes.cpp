@@ -241,6 +241,9 @@ private:
 
 void Attach(const std::shared_ptr<ProcessState>& state, const std::shared_ptr<platform::KernelObject>& object) {
     platform::WaitLock lock;
+    // Handles come and go while the process runs (a process test opens every process each time): drop the
+    // objects that are gone so that the list stays as long as the handles that exist.
+    std::erase_if(state->objects, [](const auto& weak) { return weak.expired(); });
     state->objects.push_back(object);
 }
 
