@@ -5,6 +5,7 @@
 #include "platform/base/strings.h"
 #include "platform/base/sync.h"
 #include "platform/base/thread.h"
+#include "platform/fs/files.h"
 #include "platform/fs/paths.h"
 #include "platform/system/command_line.h"
 
@@ -184,6 +185,31 @@ TEST_F(ProcessTest, CommandLinesDirectoriesAndEnvironment) {
     EXPECT_FALSE(CreateProcessW(nullptr, sleep.data(), nullptr, nullptr, FALSE, 0x4 /* CREATE_SUSPENDED */, nullptr,
                                 nullptr, &startup, &info));
     EXPECT_EQ(ERROR_NOT_SUPPORTED, GetLastError());
+}
+
+TEST_F(ProcessTest, StandardHandlesAndApplicationName) {
+    {
+        std::ofstream script(m_folder + "/My Tools/say");
+        script << "#!/bin/sh\necho \"$0|$1|$2\"\n";
+    }
+    chmod((m_folder + "/My Tools/say").c_str(), 0755);
+    HANDLE output = CreateFileW(u"T:\\said.txt", GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, output);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output;
+    PROCESS_INFORMATION info{};
+    // The application name picks the program; the command line is only what the program is told.
+    std::u16string commandLine = u"anything \"two words\" a\\\"b";
+    ASSERT_TRUE(CreateProcessW(u"T:\\My Tools\\say.exe", commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                               nullptr, &startup, &info));
+    m_handles.push_back(info.hProcess);
+    m_handles.push_back(info.hThread);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(info.hThread, kDeadlineMs));
+    EXPECT_EQ(0u, ExitCodeOf(info));
+    EXPECT_TRUE(CloseHandle(output));
+    EXPECT_EQ(m_folder + "/My Tools/say|two words|a\"b\n", ReadHost("said.txt"));
 }
 
 TEST_F(ProcessTest, OwnProcessAndBadIds) {
