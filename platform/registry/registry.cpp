@@ -209,9 +209,10 @@ LONG OpenOrCreate(HKEY key, LPCWSTR subKey, REGSAM desired, bool create, PHKEY r
         return error;
     OpenKey opened{parent.hive, 0, MapAccess(desired)};
     bool created = false;
-    LONG error =
-        create ? parent.hive->Create(parent.id, path, (parent.access & KEY_CREATE_SUB_KEY) != 0, opened.id, created)
-               : parent.hive->Find(parent.id, path, opened.id);
+    // Most creations open a key that exists: look first, so that only a real creation takes the write lock.
+    LONG error = parent.hive->Find(parent.id, path, opened.id);
+    if (create && error == ERROR_FILE_NOT_FOUND)
+        error = parent.hive->Create(parent.id, path, (parent.access & KEY_CREATE_SUB_KEY) != 0, opened.id, created);
     if (error)
         return error;
     *result = InsertKey(std::move(opened));

@@ -6,8 +6,9 @@
 // Names compare without regard to case and keep the case they were created with; keys and values enumerate in
 // the order they were created (a value that is set again keeps its place). RegDeleteKeyW refuses a key that has
 // subkeys with ERROR_ACCESS_DENIED, as Windows NT does. Handles carry their access mask and are checked against it.
-// Handles of a key that another handle deleted report ERROR_KEY_DELETED. Like Windows, these functions return
-// their error code and leave the thread's last error alone.
+// Handles of a key that another handle deleted report ERROR_KEY_DELETED; pointing the process at another machine
+// folder closes every open key. Like Windows, these functions return their error code and leave the thread's last
+// error alone.
 //
 // Differs: each predefined root (HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS,
 // HKEY_CURRENT_CONFIG) is a hive of its own: HKEY_CLASSES_ROOT is not a merged view of the Classes keys and
