@@ -31,7 +31,6 @@ public:
     bool CanRead() const { return m_canRead; }
     bool CanWrite() const { return m_canWrite; }
     bool CanWriteAttributes() const { return m_canWriteAttributes; }
-    void SetDeleteOnClose(bool on) { m_deleteOnClose = on; }
     // SetFileTime was given a last-write time; later writes through this handle no longer move it.
     void NoteExplicitWriteTime() { m_explicitWriteTime = true; }
 

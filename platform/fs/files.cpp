@@ -134,7 +134,7 @@ FileObject::FileObject(int fd, DWORD access, DWORD flags, bool directory, std::s
         (access & (FILE_WRITE_ATTRIBUTES | GENERIC_WRITE | GENERIC_ALL | MAXIMUM_ALLOWED | FILE_WRITE_DATA)) != 0;
     m_deleteOnClose = (flags & FILE_FLAG_DELETE_ON_CLOSE) != 0;
     HostStat st;
-    if (StatDescriptor(m_fd, st)) {
+    if (m_deleteOnClose && StatDescriptor(m_fd, st)) {
         m_dev = st.dev;
         m_ino = st.ino;
     }
@@ -308,7 +308,9 @@ std::shared_ptr<FileObject> OpenHostFile(const std::string& path, DWORD access, 
             const bool readOnly = !(st.mode & S_IWUSR);
             if (wantWrite && readOnly)
                 return platform::Fail(ERROR_ACCESS_DENIED), nullptr;
-            std::optional<StoredAttributes> old = ReadStored(FileRef{-1, path.c_str()}, st);
+            std::optional<StoredAttributes> old;
+            if (disposition == CREATE_ALWAYS)
+                old = ReadStored(FileRef{-1, path.c_str()}, st);
             if (disposition == CREATE_ALWAYS && old) {
                 // Replacing a hidden or system file needs the caller to ask for those bits, as on Windows.
                 const DWORD keep = old->attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);

@@ -4,6 +4,7 @@
 #include "platform/base/errors.h"
 #include "platform/base/handle.h"
 #include "platform/base/strings.h"
+#include "platform/base/sync.h"
 #include "platform/fs/attributes.h"
 #include "platform/fs/copy.h"
 #include "platform/fs/fs_test_support.h"
@@ -353,6 +354,42 @@ TEST_F(FilesTest, TempFileNamesAreMadeAndNeverCut) {
     std::u16string deep = u"T:\\" + std::u16string(250, u'd');
     EXPECT_EQ(GetTempFileNameW(deep.c_str(), u"x", 1, name), 0u);
     EXPECT_EQ(GetLastError(), ERROR_BUFFER_OVERFLOW);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(FilesTest, OverlappedIoCompletesAndSignalsItsEvent) {
+    HANDLE h =
+        CreateFileW(u"T:\\ov.bin", GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_FLAG_OVERLAPPED, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    OVERLAPPED ov = {};
+    ov.Offset = 4;
+    ov.hEvent = event;
+    EXPECT_TRUE(WriteFile(h, "abcd", 4, nullptr, &ov));
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+    DWORD n = 0;
+    EXPECT_TRUE(GetOverlappedResult(h, &ov, &n, TRUE));
+    EXPECT_EQ(n, 4u);
+    ResetEvent(event);
+    char buf[8] = {};
+    ov.Offset = 2;
+    EXPECT_TRUE(ReadFile(h, buf, 8, nullptr, &ov));
+    EXPECT_TRUE(GetOverlappedResult(h, &ov, &n, TRUE));
+    EXPECT_EQ(std::string(buf, n), std::string("\0\0abcd", 6));
+    // Past the end the read reports the end of the file.
+    ov.Offset = 100;
+    EXPECT_FALSE(ReadFile(h, buf, 8, nullptr, &ov));
+    EXPECT_EQ(GetLastError(), ERROR_HANDLE_EOF);
+    EXPECT_FALSE(GetOverlappedResult(h, &ov, &n, TRUE));
+    EXPECT_EQ(GetLastError(), ERROR_HANDLE_EOF);
+    // An overlapped handle needs an OVERLAPPED.
+    EXPECT_FALSE(ReadFile(h, buf, 8, &n, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    CloseHandle(event);
+    CloseHandle(h);
 }
 
 } // namespace

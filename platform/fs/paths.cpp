@@ -11,12 +11,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <list>
 #include <mutex>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace platform::fs {
 
@@ -501,47 +504,95 @@ std::string JoinHost(const std::string& folder, const std::string& name) {
     return folder + "/" + name;
 }
 
-bool IsAscii(std::string_view s) {
-    return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+std::u16string Folded(std::u16string s) {
+    for (WCHAR& c : s)
+        c = platform::FoldUpper(c);
+    return s;
 }
 
-bool AsciiEqualsNoCase(const char* a, std::string_view b) {
-    size_t i = 0;
-    for (; a[i] && i < b.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'a' && x <= 'z')
-            x = static_cast<char>(x - 32);
-        if (y >= 'a' && y <= 'z')
-            y = static_cast<char>(y - 32);
-        if (x != y)
-            return false;
-    }
-    return !a[i] && i == b.size();
+// Listings of folders by folded name, kept while the folder does not change, so that looking up many missing
+// names in one folder (a counting pass over a destination) reads it once. A folder changed within the last
+// moments is not cached: its change time may not yet tell a later change apart.
+struct Listing {
+    std::string folder;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    struct timespec mtime = {};
+    struct timespec ctime = {};
+    std::unordered_map<std::u16string, std::string> byFolded;
+};
+
+constexpr size_t kCachedListings = 8;
+constexpr int64_t kSettledNs = 200'000'000;
+
+std::mutex g_listingMutex;
+std::list<Listing>& Listings() {
+    static std::list<Listing> listings;
+    return listings;
 }
 
-// Looks for `name` in `folder` ignoring case. When several names match, the smallest (in byte order) is taken so
-// that the answer does not depend on the order of the listing.
-std::optional<std::string> FindNoCase(const std::string& folder, const std::u16string& name) {
+bool Same(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+std::optional<Listing> ReadListing(const std::string& folder) {
     DIR* dir = opendir(folder.c_str());
     if (!dir)
         return std::nullopt;
-    const std::string name8 = platform::Utf16ToUtf8(name);
-    const bool ascii = IsAscii(name8);
-    std::optional<std::string> best;
+    Listing listing;
+    listing.folder = folder;
     while (struct dirent* e = readdir(dir)) {
         const char* n = e->d_name;
         if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0)))
             continue;
-        bool match;
-        if (ascii && IsAscii(n))
-            match = AsciiEqualsNoCase(n, name8);
-        else
-            match = platform::EqualsNoCase(platform::Utf8ToUtf16(n), name);
-        if (match && (!best || std::strcmp(n, best->c_str()) < 0))
-            best = std::string(n);
+        auto [it, inserted] = listing.byFolded.try_emplace(Folded(platform::Utf8ToUtf16(n)), n);
+        // Several names that differ only in case: the smallest (in byte order) answers, whatever the listing
+        // order.
+        if (!inserted && std::strcmp(n, it->second.c_str()) < 0)
+            it->second = n;
     }
     closedir(dir);
-    return best;
+    return listing;
+}
+
+// Looks for `name` in `folder` ignoring case.
+std::optional<std::string> FindNoCase(const std::string& folder, const std::u16string& name) {
+    struct stat st;
+    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return std::nullopt;
+    const std::u16string key = Folded(name);
+    std::lock_guard lock(g_listingMutex);
+    auto& listings = Listings();
+    for (auto it = listings.begin(); it != listings.end(); ++it) {
+        if (it->folder == folder && it->dev == st.st_dev && it->ino == st.st_ino && Same(it->mtime, st.st_mtim) &&
+            Same(it->ctime, st.st_ctim)) {
+            listings.splice(listings.begin(), listings, it);
+            auto found = it->byFolded.find(key);
+            if (found == it->byFolded.end())
+                return std::nullopt;
+            return found->second;
+        }
+    }
+    auto listing = ReadListing(folder);
+    if (!listing)
+        return std::nullopt;
+    std::optional<std::string> result;
+    if (auto found = listing->byFolded.find(key); found != listing->byFolded.end())
+        result = found->second;
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    const int64_t age =
+        (static_cast<int64_t>(now.tv_sec) - st.st_ctim.tv_sec) * 1'000'000'000 + (now.tv_nsec - st.st_ctim.tv_nsec);
+    if (age > kSettledNs) {
+        listing->dev = st.st_dev;
+        listing->ino = st.st_ino;
+        listing->mtime = st.st_mtim;
+        listing->ctime = st.st_ctim;
+        listings.push_front(std::move(*listing));
+        if (listings.size() > kCachedListings)
+            listings.pop_back();
+    }
+    return result;
 }
 
 bool Exists(const std::string& path) {

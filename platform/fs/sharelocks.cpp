@@ -17,30 +17,93 @@ namespace {
 constexpr off_t kShareBase = 0x7FFFFFFFFFFFFF00LL;
 enum ShareByte : off_t { kOpenRead = 0, kOpenWrite, kOpenDelete, kDenyRead, kDenyWrite, kDenyDelete };
 
-bool Held(int fd, ShareByte byte) {
-    struct flock lock = {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    lock.l_start = kShareBase + byte;
-    lock.l_len = 1;
-    if (fcntl(fd, F_OFD_GETLK, &lock) != 0)
-        return false;
-    return lock.l_type != F_UNLCK;
+// Bytes are handled in runs of neighbours, so that a typical open costs two tests and two locks.
+template <class F> bool ForRuns(unsigned mask, F f) {
+    for (int i = 0; i < 6;) {
+        if (!(mask & (1u << i))) {
+            ++i;
+            continue;
+        }
+        int j = i;
+        while (j < 6 && (mask & (1u << j)))
+            ++j;
+        if (!f(static_cast<off_t>(i), static_cast<off_t>(j - i)))
+            return false;
+        i = j;
+    }
+    return true;
 }
 
-bool Take(int fd, ShareByte byte) {
-    struct flock lock = {};
-    lock.l_type = F_RDLCK;
-    lock.l_whence = SEEK_SET;
-    lock.l_start = kShareBase + byte;
-    lock.l_len = 1;
-    return fcntl(fd, F_OFD_SETLK, &lock) == 0;
+// True when another open description holds a lock on any of the bytes in `mask`.
+bool AnyHeld(int fd, unsigned mask) {
+    return !ForRuns(mask, [fd](off_t start, off_t length) {
+        struct flock lock = {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        lock.l_start = kShareBase + start;
+        lock.l_len = length;
+        if (fcntl(fd, F_OFD_GETLK, &lock) != 0)
+            return true;
+        return lock.l_type == F_UNLCK;
+    });
+}
+
+void TakeAll(int fd, unsigned mask) {
+    // A descriptor that cannot carry read locks (opened write-only) leaves the open unrecorded; it still passed
+    // the check, which is the part that protects the other openers.
+    ForRuns(mask, [fd](off_t start, off_t length) {
+        struct flock lock = {};
+        lock.l_type = F_RDLCK;
+        lock.l_whence = SEEK_SET;
+        lock.l_start = kShareBase + start;
+        lock.l_len = length;
+        fcntl(fd, F_OFD_SETLK, &lock);
+        return true;
+    });
+}
+
+unsigned Bit(ShareByte b) {
+    return 1u << b;
+}
+
+// The bytes other opens must not hold for this request to pass.
+unsigned ConflictMask(const ShareRequest& r) {
+    unsigned m = 0;
+    if (r.read)
+        m |= Bit(kDenyRead);
+    if (r.write)
+        m |= Bit(kDenyWrite);
+    if (r.del)
+        m |= Bit(kDenyDelete);
+    if (!r.shareRead)
+        m |= Bit(kOpenRead);
+    if (!r.shareWrite)
+        m |= Bit(kOpenWrite);
+    if (!r.shareDelete)
+        m |= Bit(kOpenDelete);
+    return m;
+}
+
+// The bytes this open holds.
+unsigned OwnMask(const ShareRequest& r) {
+    unsigned m = 0;
+    if (r.read)
+        m |= Bit(kOpenRead);
+    if (r.write)
+        m |= Bit(kOpenWrite);
+    if (r.del)
+        m |= Bit(kOpenDelete);
+    if (!r.shareRead)
+        m |= Bit(kDenyRead);
+    if (!r.shareWrite)
+        m |= Bit(kDenyWrite);
+    if (!r.shareDelete)
+        m |= Bit(kDenyDelete);
+    return m;
 }
 
 bool Conflicts(int fd, const ShareRequest& r) {
-    return (r.read && Held(fd, kDenyRead)) || (r.write && Held(fd, kDenyWrite)) || (r.del && Held(fd, kDenyDelete)) ||
-           (!r.shareRead && Held(fd, kOpenRead)) || (!r.shareWrite && Held(fd, kOpenWrite)) ||
-           (!r.shareDelete && Held(fd, kOpenDelete));
+    return AnyHeld(fd, ConflictMask(r));
 }
 
 // Holds the exclusive flock that serialises checks of one file.
@@ -78,22 +141,7 @@ DWORD AcquireShare(int fd, const ShareRequest& r) {
     Gate gate(fd);
     if (Conflicts(fd, r))
         return ERROR_SHARING_VIOLATION;
-    bool ok = true;
-    if (r.read)
-        ok &= Take(fd, kOpenRead);
-    if (r.write)
-        ok &= Take(fd, kOpenWrite);
-    if (r.del)
-        ok &= Take(fd, kOpenDelete);
-    if (!r.shareRead)
-        ok &= Take(fd, kDenyRead);
-    if (!r.shareWrite)
-        ok &= Take(fd, kDenyWrite);
-    if (!r.shareDelete)
-        ok &= Take(fd, kDenyDelete);
-    // A descriptor that cannot carry read locks (opened write-only) leaves the open unrecorded; it still
-    // passed the check, which is the part that protects the other openers.
-    (void)ok;
+    TakeAll(fd, OwnMask(r));
     return ERROR_SUCCESS;
 }
 
