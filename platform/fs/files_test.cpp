@@ -393,3 +393,18 @@ TEST_F(FilesTest, OverlappedIoCompletesAndSignalsItsEvent) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(FilesTest, TempPathIsTheMachinesTempFolder) {
+    WCHAR path[MAX_PATH];
+    // The temporary folder lives in the machine folder; with a letter over that, it has a Windows name.
+    ASSERT_TRUE(platform::fs::SetDrive(fstest::Letter(u'M', m_machine.Folder())));
+    const DWORD n = GetTempPathW(MAX_PATH, path);
+    ASSERT_EQ(n, 8u);
+    EXPECT_EQ(std::u16string(path), u"M:\\Temp\\");
+    EXPECT_EQ(GetTempPathW(3, path), 9u);
+    EXPECT_NE(GetFileAttributesW(u"M:\\Temp") & FILE_ATTRIBUTE_DIRECTORY, 0u);
+}
+
+} // namespace
