@@ -70,7 +70,8 @@ template <class S> void EmitInteger(S& out, const Spec& spec, char conversion, u
         body += '0';
     for (int i = n - 1; i >= 0; --i)
         body += digits[i];
-    std::string prefix;
+    // A view of a literal: a std::string here trips a false maybe-uninitialized warning in optimised builds.
+    std::string_view prefix;
     const bool isSigned = conversion == 'd' || conversion == 'i';
     if (isSigned) {
         if (negative)
