@@ -242,7 +242,9 @@ void WaitForInput(const QueuePtr& q, DWORD milliseconds, HWND hwnd, UINT mn, UIN
             wait = static_cast<DWORD>(std::min<uint64_t>(until, 0x7FFFFFFF));
     }
     WaitOptions options;
-    options.extraReady = [&] { return InputAvailable(q, hwnd, mn, mx); };
+    // A due timer is also checked as an absolute time: the manual clock may move between reading it above and
+    // the wait taking its own deadline.
+    options.extraReady = [&] { return InputAvailable(q, hwnd, mn, mx) || (due != UINT64_MAX && NowMs() >= due); };
     WaitForObjects(0, nullptr, wait, options);
 }
 
@@ -308,7 +310,9 @@ private:
                 std::fflush(stderr);
                 std::abort();
             }
-            m_cv.wait_until(lock, first->second.deadline);
+            // Copied: the entry may be removed while this thread sleeps.
+            const auto deadline = first->second.deadline;
+            m_cv.wait_until(lock, deadline);
         }
     }
     std::mutex m_mutex;
@@ -329,7 +333,7 @@ std::string Describe(const char* what, HWND hwnd, UINT msg, DWORD target) {
 LRESULT WaitForReply(const QueuePtr& self, const QueuePtr& target, const SentMessagePtr& sm, UINT flags, DWORD timeout,
                      bool& ok) {
     DeadlockGuard guard(Describe("SendMessage", sm->hwnd, sm->msg, target ? target->threadId : 0));
-    uint64_t start = NowMs();
+    const uint64_t start = NowMs();
     const bool block = (flags & SMTO_BLOCK) != 0;
     for (;;) {
         if (!block)
@@ -339,12 +343,15 @@ LRESULT WaitForReply(const QueuePtr& self, const QueuePtr& target, const SentMes
             return sm->result;
         }
         DWORD wait = INFINITE;
+        uint64_t deadline = UINT64_MAX;
         if (timeout != INFINITE) {
-            const uint64_t elapsed = NowMs() - start;
+            const uint64_t now = NowMs();
+            const uint64_t elapsed = now - start;
             if (elapsed >= timeout) {
                 if ((flags & SMTO_NOTIMEOUTIFNOTHUNG) && target && !IsHung(target)) {
-                    start = NowMs();
+                    // The receiver is alive: wait on, looking again when it could have become hung.
                     wait = static_cast<DWORD>(kHungMs);
+                    deadline = now + kHungMs;
                 } else {
                     sm->cancelled.store(true);
                     if (target) {
@@ -362,11 +369,12 @@ LRESULT WaitForReply(const QueuePtr& self, const QueuePtr& target, const SentMes
                 }
             } else {
                 wait = static_cast<DWORD>(timeout - elapsed);
+                deadline = start + timeout;
             }
         }
         WaitOptions options;
         options.extraReady = [&] {
-            if (sm->done.load())
+            if (sm->done.load() || NowMs() >= deadline)
                 return true;
             if (block)
                 return false;

@@ -171,7 +171,9 @@ private:
                 const DWORD wait =
                     next == UINT64_MAX ? INFINITE : static_cast<DWORD>(std::min<uint64_t>(next - now, 0x7FFFFFFF));
                 WaitOptions options;
-                options.extraReady = [&] { return m_changed.exchange(false); };
+                // The due time is checked as an absolute time too: the manual clock may move between reading
+                // it above and the wait taking its own deadline.
+                options.extraReady = [&] { return m_changed.exchange(false) || NowMs() >= next; };
                 WaitForObjects(0, nullptr, wait, options);
                 continue;
             }
