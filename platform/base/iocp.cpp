@@ -87,7 +87,14 @@ std::optional<Association> FindAssociation(const KernelObject& object) {
 
 } // namespace
 
-void CompleteOverlappedIo(const KernelObject& object, LPOVERLAPPED overlapped, DWORD error, DWORD bytes) {
+CompletionRoute CompletionRouteOf(const KernelObject& object) {
+    std::optional<Association> association = FindAssociation(object);
+    if (!association)
+        return {};
+    return CompletionRoute{association->port.lock(), association->key};
+}
+
+void CompleteOverlappedIo(const CompletionRoute& route, LPOVERLAPPED overlapped, DWORD error, DWORD bytes) {
     if (!overlapped)
         return;
     overlapped->Internal = error;
@@ -95,16 +102,15 @@ void CompleteOverlappedIo(const KernelObject& object, LPOVERLAPPED overlapped, D
     const auto eventBits = reinterpret_cast<uintptr_t>(overlapped->hEvent);
     if (eventBits & ~uintptr_t{1})
         SetEvent(reinterpret_cast<HANDLE>(eventBits & ~uintptr_t{1}));
-    if (eventBits & 1)
+    if ((eventBits & 1) || !route.port)
         return;
-    std::optional<Association> association = FindAssociation(object);
-    if (!association)
-        return;
-    std::shared_ptr<CompletionPort> port = association->port.lock();
-    if (!port)
-        return;
+    auto* port = static_cast<CompletionPort*>(route.port.get());
     WaitLock lock;
-    port->Queue(Packet{bytes, association->key, overlapped, error});
+    port->Queue(Packet{bytes, route.key, overlapped, error});
+}
+
+void CompleteOverlappedIo(const KernelObject& object, LPOVERLAPPED overlapped, DWORD error, DWORD bytes) {
+    CompleteOverlappedIo(CompletionRouteOf(object), overlapped, error, bytes);
 }
 
 bool HasCompletionPort(const KernelObject& object) {

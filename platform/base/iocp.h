@@ -12,6 +12,8 @@
 #include "platform/base/handle.h"
 #include "platform/base/types.h"
 
+#include <memory>
+
 using PULONG_PTR = ULONG_PTR*;
 
 constexpr DWORD ERROR_ABANDONED_WAIT_0 = 735;
@@ -32,5 +34,15 @@ void CompleteOverlappedIo(const KernelObject& object, LPOVERLAPPED overlapped, D
 
 // True when `object` is associated with a completion port.
 bool HasCompletionPort(const KernelObject& object);
+
+// Where the completions of one object go, captured when an operation starts, so that an operation that ends
+// after its object has gone still reaches the port (which the route keeps alive, as a pending operation does on
+// Windows). An empty route sends no packet.
+struct CompletionRoute {
+    std::shared_ptr<KernelObject> port;
+    ULONG_PTR key = 0;
+};
+CompletionRoute CompletionRouteOf(const KernelObject& object);
+void CompleteOverlappedIo(const CompletionRoute& route, LPOVERLAPPED overlapped, DWORD error, DWORD bytes);
 
 } // namespace platform
