@@ -1,0 +1,188 @@
+// CWnd: the framework's window object, its message maps and the handle maps.
+//
+// A CWnd is attached to an HWND of the window layer. Windows the framework creates (Create, CreateEx) are attached
+// before their first message through the layer's creation hook, so WM_CREATE already reaches the message map;
+// existing windows are attached with Attach or SubclassWindow. The permanent handle map finds the CWnd of a
+// window (FromHandlePermanent); FromHandle also wraps a window that has none in a temporary CWnd, which lives
+// until the thread's next idle time. Messages go through WindowProc, OnWndMsg and the message map; unhandled ones
+// go to the window's previous procedure or DefWindowProcW. WM_COMMAND and WM_NOTIFY from a control are first
+// offered to the control's own CWnd (reflection); a handler there keeps them from the parent unless it is an _EX
+// handler that returns FALSE.
+//
+// Handlers of ON_WM_* entries have the framework's names and signatures; the ones offered are those that take no
+// drawing or geometry class (OnCreate, OnDestroy, OnNcDestroy, OnClose, OnTimer, OnSysCommand, OnSize, OnMove,
+// OnShowWindow, OnWindowPosChanging, OnWindowPosChanged, OnQueryEndSession, OnEndSession, OnDeviceChange,
+// OnGetDlgCode, OnEnable).
+#pragma once
+
+#include "platform/afx/CmdTarget.h"
+#include "platform/afx/String.h"
+#include "platform/ui/message.h"
+#include "platform/ui/timer.h"
+#include "platform/ui/window.h"
+
+class CWnd : public CCmdTarget {
+    DECLARE_DYNCREATE(CWnd)
+public:
+    CWnd() = default;
+    ~CWnd() override;
+    CWnd(const CWnd&) = delete;
+    CWnd& operator=(const CWnd&) = delete;
+
+    HWND m_hWnd = nullptr;
+    operator HWND() const { return m_hWnd; }
+    HWND GetSafeHwnd() const { return m_hWnd; }
+
+    // Handle maps.
+    static CWnd* FromHandle(HWND hWnd);
+    static CWnd* FromHandlePermanent(HWND hWnd);
+    static void DeleteTempMap();
+    BOOL Attach(HWND hWndNew);
+    HWND Detach();
+    BOOL SubclassWindow(HWND hWnd);
+    BOOL SubclassDlgItem(UINT nID, CWnd* pParent);
+    HWND UnsubclassWindow();
+
+    // Creation and destruction. A null class name uses the framework's default window class.
+    virtual BOOL Create(LPCTSTR lpszClassName, LPCTSTR lpszWindowName, DWORD dwStyle, const RECT& rect,
+                        CWnd* pParentWnd, UINT nID, void* pContext = nullptr);
+    virtual BOOL CreateEx(DWORD dwExStyle, LPCTSTR lpszClassName, LPCTSTR lpszWindowName, DWORD dwStyle, int x, int y,
+                          int nWidth, int nHeight, HWND hWndParent, HMENU nIDorHMenu, LPVOID lpParam = nullptr);
+    BOOL CreateEx(DWORD dwExStyle, LPCTSTR lpszClassName, LPCTSTR lpszWindowName, DWORD dwStyle, const RECT& rect,
+                  CWnd* pParentWnd, UINT nID, LPVOID lpParam = nullptr);
+    virtual BOOL DestroyWindow();
+    virtual BOOL PreCreateWindow(CREATESTRUCTW& cs);
+    virtual void PreSubclassWindow();
+    virtual void PostNcDestroy();
+
+    // Message processing.
+    virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+    virtual BOOL OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult);
+    virtual LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+    virtual BOOL OnCommand(WPARAM wParam, LPARAM lParam);
+    virtual BOOL OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* pResult);
+    virtual BOOL OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult);
+    BOOL ReflectChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult);
+    // Offers the message being handled on this thread to the CWnd of the child window; TRUE when it took it.
+    static BOOL ReflectLastMsg(HWND hWndChild, LRESULT* pResult = nullptr);
+    virtual BOOL PreTranslateMessage(MSG* pMsg);
+    // The default handling of the message being handled.
+    LRESULT Default();
+    static const MSG* GetCurrentMessage();
+
+    // Window operations.
+    LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
+    BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
+    BOOL ShowWindow(int nCmdShow);
+    BOOL IsWindowVisible() const;
+    BOOL IsIconic() const;
+    BOOL IsZoomed() const;
+    BOOL EnableWindow(BOOL bEnable = TRUE);
+    BOOL IsWindowEnabled() const;
+    void SetWindowText(LPCTSTR lpszString);
+    int GetWindowText(LPTSTR lpszStringBuf, int nMaxCount) const;
+    void GetWindowText(CString& rString) const;
+    int GetWindowTextLength() const;
+    CWnd* GetDlgItem(int nID) const;
+    int GetDlgCtrlID() const;
+    int SetDlgCtrlID(int nID);
+    void SetDlgItemText(int nID, LPCTSTR lpszString);
+    int GetDlgItemText(int nID, CString& rString) const;
+    CWnd* GetParent() const;
+    CWnd* SetParent(CWnd* pWndNewParent);
+    CWnd* GetOwner() const;
+    CWnd* GetTopLevelParent() const;
+    CWnd* GetWindow(UINT nCmd) const;
+    CWnd* GetLastActivePopup() const;
+    DWORD GetStyle() const;
+    DWORD GetExStyle() const;
+    BOOL ModifyStyle(DWORD dwRemove, DWORD dwAdd, UINT nFlags = 0);
+    BOOL ModifyStyleEx(DWORD dwRemove, DWORD dwAdd, UINT nFlags = 0);
+    BOOL SetWindowPos(const CWnd* pWndInsertAfter, int x, int y, int cx, int cy, UINT nFlags);
+    void MoveWindow(int x, int y, int nWidth, int nHeight, BOOL bRepaint = TRUE);
+    void MoveWindow(LPCRECT lpRect, BOOL bRepaint = TRUE);
+    void GetWindowRect(LPRECT lpRect) const;
+    void GetClientRect(LPRECT lpRect) const;
+    void ScreenToClient(LPPOINT lpPoint) const;
+    void ClientToScreen(LPPOINT lpPoint) const;
+    CWnd* SetFocus();
+    static CWnd* GetFocus();
+    static CWnd* GetActiveWindow();
+    static CWnd* GetForegroundWindow();
+    BOOL SetForegroundWindow();
+    void BringWindowToTop();
+    CWnd* SetActiveWindow();
+    void UpdateWindow();
+    void Invalidate(BOOL bErase = TRUE);
+    void InvalidateRect(LPCRECT lpRect, BOOL bErase = TRUE);
+    UINT_PTR SetTimer(UINT_PTR nIDEvent, UINT nElapse, TIMERPROC lpfnTimer);
+    BOOL KillTimer(UINT_PTR nIDEvent);
+    static CWnd* FindWindow(LPCTSTR lpszClassName, LPCTSTR lpszWindowName);
+    // Sends a message to every descendant (bDeep) or every child.
+    void SendMessageToDescendants(UINT message, WPARAM wParam = 0, LPARAM lParam = 0, BOOL bDeep = TRUE);
+
+    // Handlers that the ON_WM_* entries name; each does the default handling here.
+    int OnCreate(LPCREATESTRUCTW lpCreateStruct);
+    void OnDestroy();
+    void OnNcDestroy();
+    void OnClose();
+    void OnTimer(UINT_PTR nIDEvent);
+    void OnSysCommand(UINT nID, LPARAM lParam);
+    void OnSize(UINT nType, int cx, int cy);
+    void OnMove(int x, int y);
+    void OnShowWindow(BOOL bShow, UINT nStatus);
+    void OnWindowPosChanging(WINDOWPOS* lpwndpos);
+    void OnWindowPosChanged(WINDOWPOS* lpwndpos);
+    BOOL OnQueryEndSession();
+    void OnEndSession(BOOL bEnding);
+    BOOL OnDeviceChange(UINT nEventType, DWORD_PTR dwData);
+    UINT OnGetDlgCode();
+    void OnEnable(BOOL bEnable);
+
+    DECLARE_MESSAGE_MAP()
+
+protected:
+    WNDPROC m_pfnSuper = nullptr;
+
+private:
+    friend LRESULT AfxWndProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam);
+    friend LRESULT AfxCbtHook(int code, WPARAM wParam, LPARAM lParam);
+    void AttachForCreation(HWND hWnd);
+};
+
+// The window procedure of every framework window.
+LRESULT AfxWndProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam);
+// Registers (once) a window class for the framework with the given style and returns its name; the text stays
+// valid for the life of the process.
+LPCTSTR AfxRegisterWndClass(UINT nClassStyle, HCURSOR hCursor = nullptr, HBRUSH hbrBackground = nullptr,
+                            HICON hIcon = nullptr);
+
+#define AFX_WM_ENTRY(message, body)                                                                                    \
+    {message, 0, 0, 0, nullptr, [](CCmdTarget* t, [[maybe_unused]] AFX_DISPATCH& d) -> BOOL {                          \
+         [[maybe_unused]] auto* self = AFX_SELF(t);                                                                    \
+         body;                                                                                                         \
+         return TRUE;                                                                                                  \
+     }},
+#define ON_WM_CREATE() AFX_WM_ENTRY(0x0001, *d.pResult = self->OnCreate(reinterpret_cast<LPCREATESTRUCTW>(d.lParam)))
+#define ON_WM_DESTROY() AFX_WM_ENTRY(0x0002, self->OnDestroy())
+#define ON_WM_MOVE()                                                                                                   \
+    AFX_WM_ENTRY(0x0003, self->OnMove(static_cast<SHORT>(LOWORD(d.lParam)), static_cast<SHORT>(HIWORD(d.lParam))))
+#define ON_WM_SIZE()                                                                                                   \
+    AFX_WM_ENTRY(0x0005, self->OnSize(static_cast<UINT>(d.wParam), static_cast<SHORT>(LOWORD(d.lParam)),               \
+                                      static_cast<SHORT>(HIWORD(d.lParam))))
+#define ON_WM_ENABLE() AFX_WM_ENTRY(0x000A, self->OnEnable(static_cast<BOOL>(d.wParam)))
+#define ON_WM_CLOSE() AFX_WM_ENTRY(0x0010, self->OnClose())
+#define ON_WM_QUERYENDSESSION() AFX_WM_ENTRY(0x0011, *d.pResult = self->OnQueryEndSession())
+#define ON_WM_ENDSESSION() AFX_WM_ENTRY(0x0016, self->OnEndSession(static_cast<BOOL>(d.wParam)))
+#define ON_WM_SHOWWINDOW()                                                                                             \
+    AFX_WM_ENTRY(0x0018, self->OnShowWindow(static_cast<BOOL>(d.wParam), static_cast<UINT>(d.lParam)))
+#define ON_WM_WINDOWPOSCHANGING()                                                                                      \
+    AFX_WM_ENTRY(0x0046, self->OnWindowPosChanging(reinterpret_cast<WINDOWPOS*>(d.lParam)))
+#define ON_WM_WINDOWPOSCHANGED() AFX_WM_ENTRY(0x0047, self->OnWindowPosChanged(reinterpret_cast<WINDOWPOS*>(d.lParam)))
+#define ON_WM_NCDESTROY() AFX_WM_ENTRY(0x0082, self->OnNcDestroy())
+#define ON_WM_GETDLGCODE() AFX_WM_ENTRY(0x0087, *d.pResult = static_cast<LRESULT>(self->OnGetDlgCode()))
+#define ON_WM_SYSCOMMAND() AFX_WM_ENTRY(0x0112, self->OnSysCommand(static_cast<UINT>(d.wParam), d.lParam))
+#define ON_WM_TIMER() AFX_WM_ENTRY(0x0113, self->OnTimer(static_cast<UINT_PTR>(d.wParam)))
+#define ON_WM_DEVICECHANGE()                                                                                           \
+    AFX_WM_ENTRY(0x0219,                                                                                               \
+                 *d.pResult = self->OnDeviceChange(static_cast<UINT>(d.wParam), static_cast<DWORD_PTR>(d.lParam)))
