@@ -802,7 +802,12 @@ NTSTATUS StartDriver(const std::u16string& serviceName, void* module, PDRIVER_IN
     if (!NT_SUCCESS(status)) {
         std::lock_guard lock(g_driverLock);
         g_drivers.erase(folded);
+        return status;
     }
+    // As the system does, devices made during the entry are ready once it returns.
+    std::lock_guard lock(g_deviceLock);
+    for (PDEVICE_OBJECT device = object.DeviceObject; device; device = device->NextDevice)
+        device->Flags &= ~DO_DEVICE_INITIALIZING;
     return status;
 }
 

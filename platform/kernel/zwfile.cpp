@@ -21,6 +21,8 @@ public:
     }
     HANDLE handle = nullptr;
     int fd = -1;
+    bool canRead = false;
+    bool canWrite = false;
     LONGLONG position = 0;
     std::mutex lock;
 };
@@ -148,6 +150,8 @@ NTSTATUS ZwCreateFile(PHANDLE fileHandle, ACCESS_MASK desiredAccess, POBJECT_ATT
     auto file = std::make_shared<KernelFile>();
     file->handle = handle;
     file->fd = platform::fs::HostDescriptor(handle);
+    file->canRead = (desiredAccess & (GENERIC_READ | GENERIC_ALL | FILE_READ_DATA)) != 0;
+    file->canWrite = (desiredAccess & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA)) != 0;
     if (file->fd < 0)
         return STATUS_UNSUCCESSFUL;
     *fileHandle = InsertKernelHandle(file);
@@ -177,6 +181,8 @@ NTSTATUS ZwReadFile(HANDLE fileHandle, HANDLE event, PIO_APC_ROUTINE, PVOID, PIO
         return STATUS_INVALID_HANDLE;
     if (event)
         return STATUS_NOT_SUPPORTED; // every kernel file of the layer is synchronous
+    if (!file->canRead)
+        return ioStatusBlock->Status = STATUS_ACCESS_DENIED;
     std::lock_guard lock(file->lock);
     const LONGLONG offset = byteOffset ? byteOffset->QuadPart : file->position;
     size_t done = 0;
@@ -206,6 +212,8 @@ NTSTATUS ZwWriteFile(HANDLE fileHandle, HANDLE event, PIO_APC_ROUTINE, PVOID, PI
         return STATUS_INVALID_HANDLE;
     if (event)
         return STATUS_NOT_SUPPORTED;
+    if (!file->canWrite)
+        return ioStatusBlock->Status = STATUS_ACCESS_DENIED;
     std::lock_guard lock(file->lock);
     const LONGLONG offset = byteOffset ? byteOffset->QuadPart : file->position;
     size_t done = 0;
