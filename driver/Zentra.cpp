@@ -1,0 +1,365 @@
+// The driver's core: entry and unload, the control device, the dispatch, creating and deleting disk devices.
+#include "driver/Zentra.h"
+
+#include "driver/CryptoLibrary.h"
+
+#include <initializer_list>
+
+PDEVICE_OBJECT g_ZentraCtrlDevice;
+PDEVICE_OBJECT g_ZentraDisks[ZENTRA_MAX_DRIVES];
+BOOLEAN g_ZentraGlobalLinks;
+
+namespace {
+
+HANDLE g_ZentraDirectory;
+const WCHAR kDirectoryName[] = u"\\Device\\Zentra";
+const WCHAR kCtrlDeviceName[] = u"\\Device\\Zentra\\VyxCtrl";
+const WCHAR kCtrlLinkName[] = u"\\DosDevices\\VyxCtrl";
+const WCHAR kDiskDeviceName[] = u"\\Device\\Zentra\\VyxDisk";
+
+void ZentraWriteVersionInfo(PUNICODE_STRING registryPath) {
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, registryPath, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr, nullptr);
+    HANDLE key;
+    if (!NT_SUCCESS(ZwOpenKey(&key, KEY_WRITE, &attributes)))
+        return;
+    struct {
+        const WCHAR* name;
+        const WCHAR* value;
+        ULONG bytes;
+    } values[] = {{u"Version", u"1.0.0.2", sizeof(u"1.0.0.2")}, {u"Build", u"1028", sizeof(u"1028")}};
+    for (const auto& value : values) {
+        UNICODE_STRING name;
+        RtlInitUnicodeString(&name, value.name);
+        ZwSetValueKey(key, &name, 0, REG_SZ, const_cast<WCHAR*>(value.value), value.bytes);
+    }
+    ZwClose(key);
+}
+
+PZENTRA_DEVICE_EXTENSION ExtensionOf(PDEVICE_OBJECT device) {
+    return static_cast<PZENTRA_DEVICE_EXTENSION>(device->DeviceExtension);
+}
+
+// Copies the mount record into the extension: identity of the client, the request's values and the path.
+NTSTATUS ZentraDiskAllocMountRequest(PZENTRA_DEVICE_EXTENSION extension, const ZENTRA_DEVICE_RECORD* record) {
+    SECURITY_QUALITY_OF_SERVICE qos{};
+    qos.Length = sizeof(qos);
+    qos.ImpersonationLevel = SecurityImpersonation;
+    qos.ContextTrackingMode = SECURITY_STATIC_TRACKING;
+    qos.EffectiveOnly = FALSE;
+    NTSTATUS status = SeCreateClientSecurity(PsGetCurrentThread(), &qos, FALSE, &extension->ClientSecurity);
+    if (!NT_SUCCESS(status))
+        return status;
+    extension->CreateNew = record->CreateNew;
+    extension->DriveNumber = record->DriveNumber;
+    extension->PhysicalDiskNumber = record->PhysicalDiskNumber;
+    extension->ImageSize = record->ImageSize;
+    const ULONGLONG reserved = extension->HeaderBytes + extension->TailBytes;
+    extension->VolumeSize = extension->ImageSize > reserved ? extension->ImageSize - reserved : 0;
+
+    // The path up to its terminator; the record's length check has made sure the terminator is there.
+    USHORT characters = 0;
+    while (characters < record->PathLength / sizeof(WCHAR) && record->Path[characters])
+        ++characters;
+    const USHORT bytes = static_cast<USHORT>(characters * sizeof(WCHAR));
+    auto* buffer = static_cast<PWSTR>(ExAllocatePoolWithTag(PagedPool, bytes + sizeof(WCHAR), ZENTRA_POOL_TAG));
+    if (!buffer) {
+        ZentraDbgPrint(ZENTRA_DBG_ERROR, "ZentraDiskAllocMountRequest: allocate file name mem fail!");
+        SeDeleteClientSecurity(&extension->ClientSecurity);
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    RtlCopyMemory(buffer, record->Path, bytes);
+    buffer[characters] = 0;
+    extension->ImagePath.Buffer = buffer;
+    extension->ImagePath.Length = bytes;
+    extension->ImagePath.MaximumLength = static_cast<USHORT>(bytes + sizeof(WCHAR));
+
+    extension->Encrypted = record->Encrypted ? TRUE : FALSE;
+    if (extension->Encrypted) {
+        extension->PasswordLength = record->PasswordLength;
+        RtlCopyMemory(extension->Password, record->Password, record->PasswordLength);
+    }
+    ZentraDbgPrint(ZENTRA_DBG_TRACE, "ZentraDiskAllocMountRequest: prepare file %ws successfully.", buffer);
+    return STATUS_SUCCESS;
+}
+
+} // namespace
+
+void ZentraDbgPrint(ULONG level, const char* format, ...) {
+    if (!(level & ZENTRA_DBG_MASK))
+        return;
+    va_list arguments;
+    va_start(arguments, format);
+    vDbgPrintEx(DPFLTR_IHVDRIVER_ID, level, format, arguments);
+    va_end(arguments);
+}
+
+void ZentraBurn(void* data, SIZE_T length) {
+    volatile UCHAR* bytes = static_cast<volatile UCHAR*>(data);
+    for (SIZE_T i = 0; i < length; ++i)
+        bytes[i] = 0xFF;
+    for (SIZE_T i = 0; i < length; ++i)
+        bytes[i] = 0;
+}
+
+void ZentraDiskFreeMountRequest(PZENTRA_DEVICE_EXTENSION extension) {
+    if (extension->ImagePath.Buffer) {
+        ExFreePoolWithTag(extension->ImagePath.Buffer, ZENTRA_POOL_TAG);
+        extension->ImagePath.Buffer = nullptr;
+        extension->ImagePath.Length = extension->ImagePath.MaximumLength = 0;
+    }
+    SeDeleteClientSecurity(&extension->ClientSecurity);
+    if (extension->CryptoInfo) {
+        CryptoFree(extension->CryptoInfo);
+        extension->CryptoInfo = nullptr;
+    }
+    ZentraBurn(extension->Password, sizeof(extension->Password));
+    extension->PasswordLength = 0;
+}
+
+extern "C" __attribute__((visibility("default"))) NTSTATUS DriverEntry(PDRIVER_OBJECT driver,
+                                                                       PUNICODE_STRING registryPath) {
+    return ZentraDriverEntry(driver, registryPath);
+}
+
+NTSTATUS ZentraDriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
+    ZentraDbgPrint(ZENTRA_DBG_TRACE, "ZentraDriverEntry: got called with Registry %ws.", registryPath->Buffer);
+    ZentraWriteVersionInfo(registryPath);
+    // Drive-letter links go under "\GLOBAL??\" on systems of driver model 1.0x20 and later.
+    g_ZentraGlobalLinks = FALSE;
+    for (UCHAR minor : {UCHAR(0x30), UCHAR(0x20), UCHAR(0x10), UCHAR(0x05)}) {
+        if (IoIsWdmVersionAvailable(1, minor)) {
+            g_ZentraGlobalLinks = minor >= 0x20;
+            break;
+        }
+    }
+    for (auto& slot : g_ZentraDisks)
+        slot = nullptr;
+    // The key derivations are checked once here; a library that fails makes every header operation fail.
+    CryptoLibraryInit();
+
+    UNICODE_STRING directoryName;
+    RtlInitUnicodeString(&directoryName, kDirectoryName);
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &directoryName, OBJ_PERMANENT | OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE,
+                               nullptr, nullptr);
+    NTSTATUS status = ZwCreateDirectoryObject(&g_ZentraDirectory, DIRECTORY_ALL_ACCESS, &attributes);
+    if (!NT_SUCCESS(status)) {
+        ZentraDbgPrint(ZENTRA_DBG_ERROR, "ZentraDriverEntry: can't create directory object with code 0x%x!", status);
+        return status;
+    }
+    ZwMakeTemporaryObject(g_ZentraDirectory);
+
+    status = ZentraCreateCtrlDevice(driver);
+    if (!NT_SUCCESS(status)) {
+        ZentraDbgPrint(ZENTRA_DBG_ERROR, "ZentraDriverEntry: can't create control device object with code 0x%x!",
+                       status);
+        ZwClose(g_ZentraDirectory);
+        g_ZentraDirectory = nullptr;
+        return status;
+    }
+    for (UCHAR major : {IRP_MJ_CREATE, IRP_MJ_CLOSE, IRP_MJ_READ, IRP_MJ_WRITE, IRP_MJ_DEVICE_CONTROL,
+                        IRP_MJ_INTERNAL_DEVICE_CONTROL})
+        driver->MajorFunction[major] = ZentraMajorDispatch;
+    driver->DriverUnload = ZentraUnload;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS ZentraCreateCtrlDevice(PDRIVER_OBJECT driver) {
+    UNICODE_STRING deviceName;
+    RtlInitUnicodeString(&deviceName, kCtrlDeviceName);
+    PDEVICE_OBJECT device = nullptr;
+    NTSTATUS status =
+        IoCreateDevice(driver, sizeof(ZENTRA_DEVICE_EXTENSION), &deviceName, ZENTRA_DEVICE_TYPE, 0, FALSE, &device);
+    if (!NT_SUCCESS(status)) {
+        ZentraDbgPrint(ZENTRA_DBG_ERROR, "ZentraCreateCtrlDevice: fail to create control device with code 0x%x!",
+                       status);
+        return status;
+    }
+    PZENTRA_DEVICE_EXTENSION extension = ExtensionOf(device);
+    RtlZeroMemory(extension, sizeof(*extension));
+    UNICODE_STRING linkName;
+    RtlInitUnicodeString(&linkName, kCtrlLinkName);
+    status = IoCreateSymbolicLink(&linkName, &deviceName);
+    if (!NT_SUCCESS(status)) {
+        ZentraDbgPrint(ZENTRA_DBG_ERROR, "ZentraCreateCtrlDevice: fail to create symbolic link with code 0x%x!",
+                       status);
+        IoDeleteDevice(device);
+        return status;
+    }
+    device->Flags |= DO_DIRECT_IO;
+    extension->Device = device;
+    extension->DeviceType = ZENTRA_DEVICE_TYPE;
+    extension->MediaPresent = FALSE;
+    extension->Terminate = TRUE;
+    KeInitializeSpinLock(&extension->ListLock);
+    g_ZentraCtrlDevice = device;
+    ZentraDbgPrint(ZENTRA_DBG_TRACE, "ZentraCreateCtrlDevice: create device %ws successfully.", kCtrlDeviceName);
+    ZentraDbgPrint(ZENTRA_DBG_TRACE, "ZentraCreateCtrlDevice: leave successfully.");
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS ZentraMajorDispatch(PDEVICE_OBJECT device, PIRP irp) {
+    if (ExtensionOf(device)->DeviceType == ZENTRA_DEVICE_TYPE)
+        return ZentraCtrlDispatch(device, irp);
+    return ZentraDispatch(device, irp);
+}
+
+NTSTATUS ZentraCtrlDispatch(PDEVICE_OBJECT device, PIRP irp) {
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    if (stack->MajorFunction == IRP_MJ_DEVICE_CONTROL)
+        return ZentraCtrlIoctl(device, irp);
+    ZentraDbgPrint(ZENTRA_DBG_TRACE, "ZentraCtrlDispatch: received Controller Device IRP major 0x%x.",
+                   stack->MajorFunction);
+    return ZentraComplete(irp, STATUS_SUCCESS, 0);
+}
+
+void ZentraUnload(PDRIVER_OBJECT) {
+    ZentraDbgPrint(ZENTRA_DBG_TRACE, "ZentraUnload: got called");
+    PZENTRA_DEVICE_EXTENSION control = ExtensionOf(g_ZentraCtrlDevice);
+    for (ULONG drive = 0; drive < ZENTRA_MAX_DRIVES; ++drive) {
+        KIRQL irql;
+        KeAcquireSpinLock(&control->ListLock, &irql);
+        PDEVICE_OBJECT device = g_ZentraDisks[drive];
+        g_ZentraDisks[drive] = nullptr;
+        KeReleaseSpinLock(&control->ListLock, irql);
+        if (device)
+            ZentraDeleteDiskDevice(device);
+    }
+    ZentraDeleteDiskDevice(g_ZentraCtrlDevice);
+    g_ZentraCtrlDevice = nullptr;
+    if (g_ZentraDirectory) {
+        ZwClose(g_ZentraDirectory);
+        g_ZentraDirectory = nullptr;
+    }
+    CryptoLibraryShutdown();
+}
+
+NTSTATUS ZentraCreateDiskDevice(PDRIVER_OBJECT driver, const ZENTRA_DEVICE_RECORD* record) {
+    const DEVICE_TYPE type = record->CdRom ? FILE_DEVICE_CD_ROM : FILE_DEVICE_DISK;
+    WCHAR name[64];
+    const ULONG prefix = sizeof(kDiskDeviceName) / sizeof(WCHAR) - 1;
+    RtlCopyMemory(name, kDiskDeviceName, prefix * sizeof(WCHAR));
+    name[prefix] = static_cast<WCHAR>(u'A' + record->DriveNumber);
+    name[prefix + 1] = 0;
+    UNICODE_STRING deviceName;
+    RtlInitUnicodeString(&deviceName, name);
+    PDEVICE_OBJECT device = nullptr;
+    NTSTATUS status = IoCreateDevice(driver, sizeof(ZENTRA_DEVICE_EXTENSION), &deviceName, type, 0, FALSE, &device);
+    if (!NT_SUCCESS(status)) {
+        ZentraDbgPrint(ZENTRA_DBG_ERROR, "ZentraCreateDiskDevice: fail to create disk device with code 0x%x!", status);
+        return status;
+    }
+    ZentraDbgPrint(ZENTRA_DBG_TRACE, "ZentraCreateDiskDevice: create disk device %ws successfully.", name);
+
+    PZENTRA_DEVICE_EXTENSION extension = ExtensionOf(device);
+    RtlZeroMemory(extension, sizeof(*extension));
+    device->Flags &= ~DO_DEVICE_INITIALIZING;
+    device->Flags |= DO_DIRECT_IO;
+    extension->Device = device;
+    extension->DeviceType = type;
+    extension->HeaderBytes = ZENTRA_HEADER_BYTES;
+    extension->TailBytes = ZENTRA_TAIL_BYTES;
+    if (type == FILE_DEVICE_CD_ROM) {
+        device->Characteristics |= FILE_READ_ONLY_DEVICE;
+        extension->ReadOnly = TRUE;
+        extension->HeaderBytes = 0;
+        extension->TailBytes = 0;
+    }
+    extension->Terminate = TRUE;
+
+    status = ZentraDiskAllocMountRequest(extension, record);
+    if (!NT_SUCCESS(status)) {
+        ZentraDbgPrint(ZENTRA_DBG_ERROR,
+                       "ZentraCreateDiskDevice: fail to create mount target info with code 0x%x, device remove!",
+                       status);
+        IoDeleteDevice(device);
+        return status;
+    }
+    extension->OpenStatus = STATUS_FILE_INVALID;
+    InitializeListHead(&extension->RequestList);
+    KeInitializeSpinLock(&extension->ListLock);
+    KeInitializeEvent(&extension->RequestEvent, SynchronizationEvent, FALSE);
+    KeInitializeEvent(&extension->ReadyEvent, SynchronizationEvent, FALSE);
+    extension->Terminate = FALSE;
+
+    HANDLE thread = nullptr;
+    status = PsCreateSystemThread(&thread, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, ZentraDiskThread, device);
+    if (!NT_SUCCESS(status)) {
+        ZentraDbgPrint(ZENTRA_DBG_ERROR, "ZentraCreateDiskDevice: fail to create thread with code 0x%x, device remove!",
+                       status);
+        extension->Terminate = TRUE;
+        ZentraDiskFreeMountRequest(extension);
+        IoDeleteDevice(device);
+        return status;
+    }
+    KeWaitForSingleObject(&extension->ReadyEvent, Executive, KernelMode, FALSE, nullptr);
+    if (!NT_SUCCESS(extension->OpenStatus)) {
+        ZentraDbgPrint(ZENTRA_DBG_ERROR, "ZentraCreateDiskDevice: fail to open device file, device remove!");
+        status = extension->OpenStatus;
+        extension->Terminate = TRUE;
+        // The thread has reported and ends; wait for it so that nothing of the disk outlives the device.
+        PVOID threadObject = nullptr;
+        if (NT_SUCCESS(ObReferenceObjectByHandle(thread, THREAD_ALL_ACCESS, *PsThreadType, KernelMode, &threadObject,
+                                                 nullptr))) {
+            KeWaitForSingleObject(threadObject, Executive, KernelMode, FALSE, nullptr);
+            ObDereferenceObject(threadObject);
+        }
+        ZwClose(thread);
+        ZentraDiskFreeMountRequest(extension);
+        IoDeleteDevice(device);
+        return status;
+    }
+    PVOID threadObject = nullptr;
+    status = ObReferenceObjectByHandle(thread, THREAD_ALL_ACCESS, *PsThreadType, KernelMode, &threadObject, nullptr);
+    if (!NT_SUCCESS(status)) {
+        extension->Terminate = TRUE;
+        KeSetEvent(&extension->RequestEvent, IO_NO_INCREMENT, FALSE);
+        ZwClose(thread);
+        // Without the thread object there is nothing to wait on: give the worker its unmount before going on.
+        LARGE_INTEGER pause;
+        pause.QuadPart = -10 * 1000 * 100;
+        KeDelayExecutionThread(KernelMode, FALSE, &pause);
+        IoDeleteDevice(device);
+        return status;
+    }
+    extension->Thread = static_cast<PETHREAD>(threadObject);
+    ZwClose(thread);
+
+    PZENTRA_DEVICE_EXTENSION control = ExtensionOf(g_ZentraCtrlDevice);
+    KIRQL irql;
+    KeAcquireSpinLock(&control->ListLock, &irql);
+    g_ZentraDisks[record->DriveNumber] = device;
+    KeReleaseSpinLock(&control->ListLock, irql);
+    ZentraDbgPrint(ZENTRA_DBG_TRACE, "ZentraCreateDiskDevice: leave successfully.");
+    return STATUS_SUCCESS;
+}
+
+void ZentraDeleteDiskDevice(PDEVICE_OBJECT device) {
+    PZENTRA_DEVICE_EXTENSION extension = ExtensionOf(device);
+    if (extension->DeviceType == ZENTRA_DEVICE_TYPE) {
+        UNICODE_STRING linkName;
+        RtlInitUnicodeString(&linkName, kCtrlLinkName);
+        const NTSTATUS status = IoDeleteSymbolicLink(&linkName);
+        if (NT_SUCCESS(status))
+            ZentraDbgPrint(ZENTRA_DBG_TRACE, "Delete control symbolic link %ws successfully.", kCtrlLinkName);
+        else
+            ZentraDbgPrint(ZENTRA_DBG_ERROR, "Fail to delete control symbolic link %ws with code 0x%x!", kCtrlLinkName,
+                           status);
+    } else if (!extension->Terminate) {
+        // No file system mounts on the layer's disks (the volume parameter block is never marked mounted), so there
+        // is no volume to lock and dismount before the worker goes.
+        extension->Terminate = TRUE;
+        KeSetEvent(&extension->RequestEvent, IO_NO_INCREMENT, FALSE);
+        KeWaitForSingleObject(extension->Thread, Executive, KernelMode, FALSE, nullptr);
+        ObDereferenceObject(extension->Thread);
+        extension->Thread = nullptr;
+        while (PLIST_ENTRY entry = ExInterlockedRemoveHeadList(&extension->RequestList, &extension->ListLock)) {
+            PIRP irp = CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry);
+            ZentraComplete(irp, STATUS_NO_MEDIA_IN_DEVICE, 0);
+        }
+        ZentraDbgPrint(ZENTRA_DBG_TRACE, "ZentraDeleteDiskDevice: remove disk device.");
+    }
+    ZentraDbgPrint(ZENTRA_DBG_TRACE, "Deleting DeviceObject with ref count %ld", device->ReferenceCount);
+    IoDeleteDevice(device);
+}

@@ -1,0 +1,89 @@
+// The driver's own declarations: the device extension, the slot table, the traces and the routines that the
+// driver's source files share.
+#pragma once
+
+#include "driver/Crypto.h"
+#include "driver/ZentraIoctl.h"
+#include "platform/kernel/kernel.h"
+
+// Trace levels: a trace prints when its level's bit is in the driver's mask.
+constexpr ULONG ZENTRA_DBG_ERROR = 0x01;
+constexpr ULONG ZENTRA_DBG_TRACE = 0x08;
+constexpr ULONG ZENTRA_DBG_IOCTL = 0x10;
+constexpr ULONG ZENTRA_DBG_MASK = 0x19;
+
+void ZentraDbgPrint(ULONG level, const char* format, ...);
+
+constexpr ULONG ZENTRA_HEADER_BYTES = 512;
+constexpr ULONG ZENTRA_TAIL_BYTES = 512;
+constexpr ULONG ZENTRA_BYTES_PER_SECTOR = 512;
+// Pool tag "Ddk " of the image path buffers.
+constexpr ULONG ZENTRA_POOL_TAG = 'D' | ('d' << 8) | ('k' << 16) | (' ' << 24);
+
+// One layout for the control device and the disk devices (zeroed at creation).
+struct ZENTRA_DEVICE_EXTENSION {
+    PDEVICE_OBJECT Device;
+    ULONG DeviceType;  // ZENTRA_DEVICE_TYPE for the control device, FILE_DEVICE_DISK or FILE_DEVICE_CD_ROM
+    ULONG HeaderBytes; // 512, or 0 for a CD-ROM image
+    ULONG TailBytes;   // 512, or 0 for a CD-ROM image
+    ULONGLONG VolumeSize;
+    BOOLEAN MediaPresent;
+    HANDLE FileHandle;
+    SECURITY_CLIENT_CONTEXT ClientSecurity;
+    CRYPTO_INFO* CryptoInfo;
+    LIST_ENTRY RequestList;
+    KSPIN_LOCK ListLock; // the request list's lock; on the control device, the slot table's
+    KEVENT RequestEvent;
+    KEVENT ReadyEvent;
+    PETHREAD Thread;
+    NTSTATUS OpenStatus;
+    BOOLEAN Terminate;
+    BOOLEAN CreateNew;
+    USHORT PasswordLength;
+    UCHAR Password[ZENTRA_PASSWORD_MAX];
+    BOOLEAN ReadOnly;
+    BOOLEAN Encrypted;
+    ULONG DriveNumber;
+    ULONG PhysicalDiskNumber;
+    ULONGLONG ImageSize;
+    UNICODE_STRING ImagePath; // buffer from paged pool, tag "Ddk "
+};
+using PZENTRA_DEVICE_EXTENSION = ZENTRA_DEVICE_EXTENSION*;
+
+// Driver state.
+extern PDEVICE_OBJECT g_ZentraCtrlDevice;
+extern PDEVICE_OBJECT g_ZentraDisks[ZENTRA_MAX_DRIVES];
+extern BOOLEAN g_ZentraGlobalLinks; // drive-letter links under "\GLOBAL??\" rather than "\DosDevices\"
+
+NTSTATUS ZentraDriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath);
+NTSTATUS ZentraCreateCtrlDevice(PDRIVER_OBJECT driver);
+NTSTATUS ZentraMajorDispatch(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS ZentraCtrlDispatch(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS ZentraCtrlIoctl(PDEVICE_OBJECT device, PIRP irp);
+void ZentraUnload(PDRIVER_OBJECT driver);
+NTSTATUS ZentraCreateDiskDevice(PDRIVER_OBJECT driver, const ZENTRA_DEVICE_RECORD* record);
+void ZentraDeleteDiskDevice(PDEVICE_OBJECT device);
+void ZentraDiskFreeMountRequest(PZENTRA_DEVICE_EXTENSION extension);
+NTSTATUS ZentraCtrlCreateGlobalDosName(ULONG drive, PCWSTR target);
+NTSTATUS ZentraDiskCreateSymbolicLink(ULONG drive);
+NTSTATUS ZentraDiskRemoveSymbolicLink(ULONG drive);
+
+// Disk devices (ZentraDisk.cpp, ZentraDiskIoctl.cpp).
+NTSTATUS ZentraDispatch(PDEVICE_OBJECT device, PIRP irp);
+void ZentraDiskThread(PVOID context);
+NTSTATUS ZentraDiskReadWrite(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS ZentraDiskIoctl(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS ZentraDiskChangePasswd(PDEVICE_OBJECT device, const ZENTRA_PASSWD_RECORD* record);
+NTSTATUS ZentraIoControl(PCWSTR devicePath, ULONG code, PVOID input, ULONG inputLength, PVOID output,
+                         ULONG outputLength);
+
+// Completes a request with a status and an information value and returns the status.
+inline NTSTATUS ZentraComplete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
+    irp->IoStatus.Status = status;
+    irp->IoStatus.Information = information;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+}
+
+// Overwrites secrets with 0xFF and then with zeros.
+void ZentraBurn(void* data, SIZE_T length);

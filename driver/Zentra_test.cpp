@@ -1,0 +1,533 @@
+// The driver end to end: installed as a service, started in the kernel host, driven through its devices by this
+// program and a second one. What it writes is checked on disk by an independent reader built only on OpenSSL.
+#include "driver/ZentraIoctl.h"
+
+#include "platform/base/errors.h"
+#include "platform/base/machine.h"
+#include "platform/fs/files.h"
+#include "platform/fs/paths.h"
+#include "platform/kernel/devices.h"
+#include "platform/kernel/host.h"
+#include "platform/kernel/service_store.h"
+#include "platform/kernel/services.h"
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include <array>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <sys/wait.h>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr DWORD kErrorNoMediaInDrive = 1112;
+constexpr DWORD kErrorInvalidUserBuffer = 1784;
+constexpr uint64_t kImageSize = 8u << 20;
+
+// ---- An independent reader of the on-disk format (OpenSSL's AES-256 and PBKDF2, nothing of the driver) ----------
+
+struct U128 {
+    uint64_t hi = 0;
+    uint64_t lo = 0;
+};
+
+U128 Load(const uint8_t* p) {
+    U128 v;
+    for (int i = 0; i < 8; ++i) {
+        v.hi = (v.hi << 8) | p[i];
+        v.lo = (v.lo << 8) | p[8 + i];
+    }
+    return v;
+}
+
+void Store(U128 v, uint8_t* p) {
+    for (int i = 7; i >= 0; --i) {
+        p[i] = static_cast<uint8_t>(v.hi);
+        p[8 + i] = static_cast<uint8_t>(v.lo);
+        v.hi >>= 8;
+        v.lo >>= 8;
+    }
+}
+
+// Product in GF(2^128): bit k of the big-endian integer is the coefficient of x^k, modulo x^128 + x^7 + x^2 + x + 1.
+U128 Multiply(U128 a, U128 b) {
+    U128 result;
+    for (int bit = 0; bit < 128; ++bit) {
+        const bool set = bit < 64 ? (b.lo >> bit) & 1 : (b.hi >> (bit - 64)) & 1;
+        if (set) {
+            result.hi ^= a.hi;
+            result.lo ^= a.lo;
+        }
+        const bool carry = a.hi >> 63;
+        a.hi = (a.hi << 1) | (a.lo >> 63);
+        a.lo <<= 1;
+        if (carry)
+            a.lo ^= 0x87;
+    }
+    return result;
+}
+
+Bytes AesEcb(const uint8_t* key, const uint8_t* data, size_t size, bool encrypt) {
+    Bytes out(size + 16);
+    EVP_CIPHER_CTX* context = EVP_CIPHER_CTX_new();
+    EVP_CipherInit_ex(context, EVP_aes_256_ecb(), nullptr, key, nullptr, encrypt ? 1 : 0);
+    EVP_CIPHER_CTX_set_padding(context, 0);
+    int length = 0;
+    EVP_CipherUpdate(context, out.data(), &length, data, static_cast<int>(size));
+    EVP_CIPHER_CTX_free(context);
+    out.resize(size);
+    return out;
+}
+
+// LRW decryption of whole blocks starting at block index `first`.
+Bytes LrwDecrypt(const uint8_t* key, const uint8_t* k2, const uint8_t* data, size_t size, uint64_t first) {
+    Bytes out(data, data + size);
+    const U128 tweakKey = Load(k2);
+    for (size_t block = 0; block < size / 16; ++block) {
+        U128 index;
+        index.lo = first + block;
+        uint8_t tweak[16];
+        Store(Multiply(tweakKey, index), tweak);
+        uint8_t in[16];
+        for (int i = 0; i < 16; ++i)
+            in[i] = out[block * 16 + i] ^ tweak[i];
+        const Bytes plain = AesEcb(key, in, 16, false);
+        for (int i = 0; i < 16; ++i)
+            out[block * 16 + i] = plain[i] ^ tweak[i];
+    }
+    return out;
+}
+
+uint32_t Crc32(const uint8_t* data, size_t size) {
+    uint32_t crc = 0xFFFFFFFF;
+    for (size_t i = 0; i < size; ++i) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
+    }
+    return ~crc;
+}
+
+struct DecodedVolume {
+    bool opened = false;
+    uint16_t requiredVersion = 0;
+    Bytes keyArea;
+};
+
+// Opens a header written by the driver: PBKDF2-HMAC-SHA-1 (2000 rounds) and LRW from block index 1.
+DecodedVolume DecodeHeader(const Bytes& image, const std::string& password) {
+    DecodedVolume volume;
+    uint8_t derived[64];
+    PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()), image.data(), 64, 2000, EVP_sha1(), 64,
+                      derived);
+    const Bytes plain = LrwDecrypt(derived + 32, derived, image.data() + 64, 448, 1);
+    if (memcmp(plain.data(), "Zentra", 6) != 0)
+        return volume;
+    volume.requiredVersion = static_cast<uint16_t>(plain[8] << 8 | plain[9]);
+    const uint32_t crc = static_cast<uint32_t>(plain[10]) << 24 | plain[11] << 16 | plain[12] << 8 | plain[13];
+    volume.keyArea.assign(plain.begin() + 192, plain.end());
+    volume.opened = crc == Crc32(volume.keyArea.data(), volume.keyArea.size());
+    return volume;
+}
+
+// Decrypts one data sector of the image with the volume's master key (sector number = image offset / 512).
+Bytes DecryptSector(const Bytes& image, const DecodedVolume& volume, uint64_t sector) {
+    return LrwDecrypt(volume.keyArea.data() + 32, volume.keyArea.data(), image.data() + sector * 512, 512,
+                      (sector - 1) * 32 + 1);
+}
+
+Bytes ReadHostFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// ---- Client side ------------------------------------------------------------------------------------------------
+
+Bytes MountRecord(bool createNew, const std::string& password, bool encrypted, ULONG drive, const std::u16string& path,
+                  uint64_t size, bool cdrom = false, ULONG physicalDisk = 0) {
+    Bytes record(path.size() * 2 + ZENTRA_DEVICE_RECORD_EXTRA, 0);
+    auto* r = reinterpret_cast<ZENTRA_DEVICE_RECORD*>(record.data());
+    r->CreateNew = createNew;
+    r->PasswordLength = static_cast<USHORT>(password.size());
+    memcpy(r->Password, password.data(), std::min<size_t>(password.size(), sizeof(r->Password)));
+    r->CdRom = cdrom;
+    r->Encrypted = encrypted;
+    r->DriveNumber = drive;
+    r->PhysicalDiskNumber = physicalDisk;
+    r->ImageSize = size;
+    r->PathLength = static_cast<USHORT>(path.size() * 2);
+    memcpy(r->Path, path.data(), path.size() * 2);
+    return record;
+}
+
+Bytes PasswordRecord(ULONG drive, const std::string& oldPassword, const std::string& newPassword) {
+    Bytes record(sizeof(ZENTRA_PASSWD_RECORD), 0);
+    auto* r = reinterpret_cast<ZENTRA_PASSWD_RECORD*>(record.data());
+    r->DriveNumber = drive;
+    r->OldPasswordLength = static_cast<USHORT>(oldPassword.size());
+    memcpy(r->OldPassword, oldPassword.data(), std::min<size_t>(oldPassword.size(), sizeof(r->OldPassword)));
+    r->NewPasswordLength = static_cast<USHORT>(newPassword.size());
+    memcpy(r->NewPassword, newPassword.data(), std::min<size_t>(newPassword.size(), sizeof(r->NewPassword)));
+    return record;
+}
+
+HANDLE Open(const char16_t* name, DWORD access = GENERIC_READ | GENERIC_WRITE) {
+    return CreateFileW(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+// Sends a control code to a device by name; returns 0 or the Win32 error.
+DWORD Control(const char16_t* name, DWORD code, Bytes input, Bytes* output = nullptr, DWORD* returned = nullptr,
+              DWORD inputLength = 0xFFFFFFFF) {
+    HANDLE device = Open(name);
+    if (device == INVALID_HANDLE_VALUE)
+        return GetLastError();
+    DWORD count = 0;
+    const BOOL ok = DeviceIoControl(device, code, input.empty() ? nullptr : input.data(),
+                                    inputLength == 0xFFFFFFFF ? static_cast<DWORD>(input.size()) : inputLength,
+                                    output ? output->data() : nullptr, output ? static_cast<DWORD>(output->size()) : 0,
+                                    &count, nullptr);
+    const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+    CloseHandle(device);
+    if (returned)
+        *returned = count;
+    return error;
+}
+
+DWORD Mount(const Bytes& record, DWORD inputLength = 0xFFFFFFFF) {
+    return Control(u"\\\\.\\VyxCtrl", IOCTL_VYXDISK_MOUNT, record, nullptr, nullptr, inputLength);
+}
+
+DWORD Dismount(ULONG drive) {
+    Bytes input(4);
+    memcpy(input.data(), &drive, 4);
+    return Control(u"\\\\.\\VyxCtrl", IOCTL_VYXDISK_DISMOUNT, input);
+}
+
+// Reads or writes through a disk letter; returns 0 or the Win32 error.
+DWORD Transfer(const char16_t* disk, bool write, uint64_t offset, Bytes& data) {
+    HANDLE device = Open(disk);
+    if (device == INVALID_HANDLE_VALUE)
+        return GetLastError();
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD done = 0;
+    const BOOL ok = write ? WriteFile(device, data.data(), static_cast<DWORD>(data.size()), &done, &at)
+                          : ReadFile(device, data.data(), static_cast<DWORD>(data.size()), &done, &at);
+    const DWORD error = ok ? (done == data.size() ? ERROR_SUCCESS : ERROR_HANDLE_EOF) : GetLastError();
+    CloseHandle(device);
+    return error;
+}
+
+Bytes Pattern(size_t size, uint8_t seed) {
+    Bytes data(size);
+    for (size_t i = 0; i < size; ++i)
+        data[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 9));
+    return data;
+}
+
+class ZentraTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::kernel::EnableDeviceAccess();
+        folder = machine.Scratch("images");
+        std::filesystem::copy_file(ZENTRA_DRIVER, folder + "/Zentra.sys");
+        platform::fs::DriveInfo drive;
+        drive.letter = u'T';
+        drive.hostRoot = folder;
+        ASSERT_TRUE(platform::fs::SetDrive(drive));
+        manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        ASSERT_NE(manager, nullptr);
+        service = CreateServiceW(manager, u"Zentra", u"Zentra", SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+                                 SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, u"T:\\Zentra.sys", nullptr, nullptr,
+                                 nullptr, nullptr, nullptr);
+        ASSERT_NE(service, nullptr);
+        ASSERT_TRUE(StartServiceW(service, 0, nullptr)) << GetLastError();
+    }
+    void TearDown() override {
+        if (service)
+            CloseServiceHandle(service);
+        if (manager)
+            CloseServiceHandle(manager);
+        EXPECT_TRUE(platform::kernel::StopHost());
+    }
+
+    platform::machine::ScopedTestMachine machine;
+    std::string folder;
+    SC_HANDLE manager = nullptr;
+    SC_HANDLE service = nullptr;
+};
+
+} // namespace
+
+TEST_F(ZentraTest, EncryptedDiskFromCreationToServiceStop) {
+    using platform::kernel::service_store::GetString;
+    EXPECT_EQ(GetString(u"Zentra", u"Version"), u"1.0.0.2");
+    EXPECT_EQ(GetString(u"Zentra", u"Build"), u"1028");
+
+    const std::u16string path = u"\\??\\T:\\secure.img";
+    ASSERT_EQ(Mount(MountRecord(true, "secret", true, 25, path, kImageSize, false, 7)), ERROR_SUCCESS);
+    const Bytes first = Pattern(64 * 1024, 1);
+    const Bytes second = Pattern(64 * 1024, 99);
+    Bytes data = first;
+    ASSERT_EQ(Transfer(u"\\\\.\\Z:", true, 0, data), ERROR_SUCCESS);
+    data = second;
+    ASSERT_EQ(Transfer(u"\\\\.\\Z:", true, 1 << 20, data), ERROR_SUCCESS);
+
+    // The disk answers from its own data.
+    GET_LENGTH_INFORMATION length{};
+    Bytes out(sizeof(length));
+    ASSERT_EQ(Control(u"\\\\.\\Z:", IOCTL_DISK_GET_LENGTH_INFO, {}, &out), ERROR_SUCCESS);
+    memcpy(&length, out.data(), sizeof(length));
+    EXPECT_EQ(length.Length.QuadPart, static_cast<LONGLONG>(kImageSize - 1024));
+    out.assign(sizeof(STORAGE_DEVICE_NUMBER), 0);
+    ASSERT_EQ(Control(u"\\\\.\\Z:", IOCTL_STORAGE_GET_DEVICE_NUMBER, {}, &out), ERROR_SUCCESS);
+    const auto* number = reinterpret_cast<const STORAGE_DEVICE_NUMBER*>(out.data());
+    EXPECT_EQ(number->DeviceType, 36u);
+    EXPECT_EQ(number->DeviceNumber, 7u);
+    out.assign(sizeof(DISK_GEOMETRY), 0);
+    ASSERT_EQ(Control(u"\\\\.\\Z:", IOCTL_DISK_GET_DRIVE_GEOMETRY, {}, &out), ERROR_SUCCESS);
+    const auto* geometry = reinterpret_cast<const DISK_GEOMETRY*>(out.data());
+    EXPECT_EQ(geometry->Cylinders.QuadPart, static_cast<LONGLONG>((kImageSize - 1024) / 512 / 32 / 2));
+    EXPECT_EQ(geometry->MediaType, FixedMedia);
+    const DWORD replySize = static_cast<DWORD>(path.size() * 2 + ZENTRA_QUERY_REPLY_EXTRA);
+    out.assign(replySize - 1, 0);
+    DWORD returned = 0;
+    EXPECT_EQ(Control(u"\\\\.\\Z:", IOCTL_VYXDISK_QUERY_DEVICE, {}, &out, &returned), kErrorInvalidUserBuffer);
+    EXPECT_EQ(returned, replySize);
+    out.assign(replySize, 0);
+    ASSERT_EQ(Control(u"\\\\.\\Z:", IOCTL_VYXDISK_QUERY_DEVICE, {}, &out, &returned), ERROR_SUCCESS);
+    const auto* reply = reinterpret_cast<const ZENTRA_QUERY_REPLY*>(out.data());
+    EXPECT_EQ(reply->Encrypted, 1);
+    EXPECT_EQ(reply->ReadOnly, 0);
+    EXPECT_EQ(reply->DriveNumber, 25u);
+    EXPECT_EQ(reply->PhysicalDiskNumber, 7u);
+    EXPECT_EQ(reply->ImageSize, kImageSize);
+    EXPECT_EQ(std::u16string(reply->Path, reply->PathLength / 2), path);
+
+    // A second program finds the disk mounted and reads it.
+    std::string output;
+    {
+        FILE* pipe = popen((std::string(ZENTRA_TEST_CLIENT) + " Z").c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        char buffer[512];
+        while (size_t n = fread(buffer, 1, sizeof(buffer), pipe))
+            output.append(buffer, n);
+        EXPECT_EQ(pclose(pipe), 0) << output;
+    }
+    EXPECT_EQ(output.rfind("drive=25 encrypted=1 size=8388608 path=\\??\\T:\\secure.img data=", 0), 0u) << output;
+    EXPECT_EQ(output.substr(output.find("data=") + 5), std::string(reinterpret_cast<const char*>(first.data()), 16));
+
+    ASSERT_EQ(Dismount(25), ERROR_SUCCESS);
+    EXPECT_EQ(Open(u"\\\\.\\Z:"), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Dismount(25), kErrorNoMediaInDrive);
+
+    // On disk: the specified header, opened by an independent reader, and sectors encrypted with the master key.
+    Bytes image = ReadHostFile(folder + "/secure.img");
+    ASSERT_EQ(image.size(), kImageSize);
+    const DecodedVolume volume = DecodeHeader(image, "secret");
+    ASSERT_TRUE(volume.opened);
+    EXPECT_EQ(volume.requiredVersion, 0x0410);
+    EXPECT_FALSE(DecodeHeader(image, "Secret").opened);
+    EXPECT_NE(Bytes(image.begin() + 512, image.begin() + 1024), Bytes(first.begin(), first.begin() + 512));
+    EXPECT_EQ(DecryptSector(image, volume, 1), Bytes(first.begin(), first.begin() + 512));
+    EXPECT_EQ(DecryptSector(image, volume, 1 + 2048 + 127), Bytes(second.end() - 512, second.end()));
+    const Bytes oldSalt(image.begin(), image.begin() + 64);
+
+    // A wrong password is refused with the wrong-password status; the right one brings the data back.
+    EXPECT_EQ(Mount(MountRecord(false, "wrong", true, 25, path, 0)), ERROR_INVALID_PASSWORD);
+    EXPECT_EQ(Open(u"\\\\.\\Z:"), INVALID_HANDLE_VALUE);
+    ASSERT_EQ(Mount(MountRecord(false, "secret", true, 25, path, 0)), ERROR_SUCCESS);
+    data.assign(first.size(), 0);
+    ASSERT_EQ(Transfer(u"\\\\.\\Z:", false, 0, data), ERROR_SUCCESS);
+    EXPECT_EQ(data, first);
+
+    // Changing the password: the record must name this disk and carry the old password.
+    EXPECT_EQ(Control(u"\\\\.\\Z:", IOCTL_VYXDISK_CHANGE_PASSWD, PasswordRecord(24, "secret", "n3w")),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(Control(u"\\\\.\\Z:", IOCTL_VYXDISK_CHANGE_PASSWD, PasswordRecord(25, "nope", "n3w")),
+              ERROR_INVALID_PASSWORD);
+    EXPECT_EQ(Control(u"\\\\.\\Z:", IOCTL_VYXDISK_CHANGE_PASSWD, PasswordRecord(25, "secret", std::string(65, 'x'))),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(
+        Control(u"\\\\.\\Z:", IOCTL_VYXDISK_CHANGE_PASSWD, PasswordRecord(25, "secret", "n3w"), nullptr, nullptr, 139),
+        kErrorInvalidUserBuffer);
+    ASSERT_EQ(Control(u"\\\\.\\Z:", IOCTL_VYXDISK_CHANGE_PASSWD, PasswordRecord(25, "secret", "n3w")), ERROR_SUCCESS);
+    // The mounted disk keeps serving with the same master key.
+    data.assign(second.size(), 0);
+    ASSERT_EQ(Transfer(u"\\\\.\\Z:", false, 1 << 20, data), ERROR_SUCCESS);
+    EXPECT_EQ(data, second);
+    ASSERT_EQ(Dismount(25), ERROR_SUCCESS);
+    image = ReadHostFile(folder + "/secure.img");
+    EXPECT_NE(Bytes(image.begin(), image.begin() + 64), oldSalt);
+    EXPECT_FALSE(DecodeHeader(image, "secret").opened);
+    EXPECT_EQ(DecodeHeader(image, "n3w").keyArea, volume.keyArea);
+    EXPECT_EQ(Mount(MountRecord(false, "secret", true, 25, path, 0)), ERROR_INVALID_PASSWORD);
+    ASSERT_EQ(Mount(MountRecord(false, "n3w", true, 25, path, 0)), ERROR_SUCCESS);
+    data.assign(first.size(), 0);
+    ASSERT_EQ(Transfer(u"\\\\.\\Z:", false, 0, data), ERROR_SUCCESS);
+    EXPECT_EQ(data, first);
+
+    // The program's own raw definition of the letter lives beside the driver's link.
+    ASSERT_TRUE(DefineDosDeviceW(DDD_RAW_TARGET_PATH, u"Z:", u"\\Device\\Zentra\\VyxDiskZ"));
+    WCHAR targets[256] = {};
+    ASSERT_GT(QueryDosDeviceW(u"Z:", targets, 256), 0u);
+    EXPECT_EQ(std::u16string(targets), u"\\Device\\Zentra\\VyxDiskZ");
+    ASSERT_TRUE(DefineDosDeviceW(DDD_RAW_TARGET_PATH | DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE, u"Z:",
+                                 u"\\Device\\Zentra\\VyxDiskZ"));
+    const auto letters = platform::kernel::DeviceDriveLetters();
+    ASSERT_EQ(letters.size(), 1u);
+    EXPECT_EQ(letters[0].first, 25);
+    EXPECT_EQ(letters[0].second, u"\\Device\\Zentra\\VyxDiskZ");
+
+    // Stopping the service dismounts everything and takes the control device with it.
+    SERVICE_STATUS status{};
+    ASSERT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
+    EXPECT_EQ(Open(u"\\\\.\\Z:"), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Open(u"\\\\.\\VyxCtrl"), INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(platform::kernel::DeviceDriveLetters().empty());
+    EXPECT_EQ(QueryDosDeviceW(u"Z:", targets, 256), 0u);
+}
+
+TEST_F(ZentraTest, RecordsAreLengthChecked) {
+    const std::u16string path = u"\\??\\T:\\plain.img";
+    const Bytes good = MountRecord(true, "", false, 24, path, 1 << 20);
+    struct Case {
+        const char* what;
+        Bytes record;
+        DWORD length;
+    };
+    Bytes longPassword = MountRecord(true, std::string(65, 'p'), true, 24, path, 1 << 20);
+    Bytes unterminated = good;
+    unterminated[98 + path.size() * 2] = 'x';
+    Bytes oddPath = good;
+    reinterpret_cast<ZENTRA_DEVICE_RECORD*>(oddPath.data())->PathLength = static_cast<USHORT>(path.size() * 2 - 1);
+    Bytes overrun = good;
+    reinterpret_cast<ZENTRA_DEVICE_RECORD*>(overrun.data())->PathLength = 4000;
+    Bytes emptyPath = MountRecord(true, "", false, 24, u"", 1 << 20);
+    const Case refused[] = {
+        {"one byte short", good, static_cast<DWORD>(good.size() - 1)},
+        {"shorter than the fixed part", good, 97},
+        {"no input", good, 0},
+        {"password over 64 bytes", longPassword, static_cast<DWORD>(longPassword.size())},
+        {"path without terminator", unterminated, static_cast<DWORD>(unterminated.size())},
+        {"odd path length", oddPath, static_cast<DWORD>(oddPath.size())},
+        {"path longer than the input", overrun, static_cast<DWORD>(overrun.size())},
+        {"empty path", emptyPath, static_cast<DWORD>(emptyPath.size())},
+        {"drive 26", MountRecord(true, "", false, 26, path, 1 << 20), static_cast<DWORD>(good.size())},
+    };
+    for (const Case& c : refused)
+        EXPECT_EQ(Mount(c.record, c.length), ERROR_INVALID_PARAMETER) << c.what;
+    EXPECT_EQ(Open(u"\\\\.\\Y:"), INVALID_HANDLE_VALUE);
+
+    // Exactly path bytes + 102 is enough; the same letter cannot be mounted twice and the first disk stays.
+    ASSERT_EQ(Mount(good, static_cast<DWORD>(good.size())), ERROR_SUCCESS);
+    Bytes data = Pattern(4096, 5);
+    ASSERT_EQ(Transfer(u"\\\\.\\Y:", true, 0, data), ERROR_SUCCESS);
+    EXPECT_EQ(Mount(MountRecord(true, "", false, 24, u"\\??\\T:\\other.img", 1 << 20)), ERROR_ALREADY_EXISTS);
+    data.assign(4096, 0);
+    ASSERT_EQ(Transfer(u"\\\\.\\Y:", false, 0, data), ERROR_SUCCESS);
+    EXPECT_EQ(data, Pattern(4096, 5));
+    // A plain image holds the data as written, after its header.
+    const Bytes image = ReadHostFile(folder + "/plain.img");
+    ASSERT_EQ(image.size(), 1u << 20);
+    EXPECT_EQ(Bytes(image.begin() + 512, image.begin() + 512 + 4096), Pattern(4096, 5));
+
+    // Transfers: whole sectors inside the volume only; a read ending exactly at its end is fine.
+    const uint64_t volume = (1 << 20) - 1024;
+    struct Io {
+        const char* what;
+        bool write;
+        uint64_t offset;
+        size_t size;
+        DWORD error;
+    } transfers[] = {
+        {"last sector", false, volume - 512, 512, ERROR_SUCCESS},
+        {"past the end", false, volume, 512, ERROR_IO_DEVICE},
+        {"crossing the end", true, volume - 512, 1024, ERROR_IO_DEVICE},
+        {"unaligned offset", false, 100, 512, ERROR_INVALID_PARAMETER},
+        {"unaligned length", true, 0, 100, ERROR_INVALID_PARAMETER},
+        {"zero length", true, 0, 0, ERROR_SUCCESS},
+    };
+    for (const Io& io : transfers) {
+        Bytes buffer(io.size, 0xAB);
+        EXPECT_EQ(Transfer(u"\\\\.\\Y:", io.write, io.offset, buffer), io.error) << io.what;
+    }
+
+    // Dismount records.
+    EXPECT_EQ(Control(u"\\\\.\\VyxCtrl", IOCTL_VYXDISK_DISMOUNT, Bytes(3, 0)), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(Dismount(26), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(Dismount(3), kErrorNoMediaInDrive);
+
+    // Drive-letter links on request: K: leads to the Y: disk until the link is removed.
+    auto linkRecord = [](ULONG operation, ULONG drive, const std::u16string& target, bool terminate) {
+        Bytes record(10 + target.size() * 2 + 2, 0);
+        memcpy(record.data(), &operation, 4);
+        memcpy(record.data() + 4, &drive, 4);
+        const USHORT bytes = static_cast<USHORT>(target.size() * 2);
+        memcpy(record.data() + 8, &bytes, 2);
+        memcpy(record.data() + 10, target.data(), bytes);
+        if (!terminate)
+            record.back() = 'x';
+        return record;
+    };
+    EXPECT_EQ(Control(u"\\\\.\\VyxCtrl", IOCTL_VYXDISK_CREATE_GDOSNAME, Bytes(11, 0)), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(Control(u"\\\\.\\VyxCtrl", IOCTL_VYXDISK_CREATE_GDOSNAME,
+                      linkRecord(0, 10, u"\\Device\\Zentra\\VyxDiskY", false)),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(Control(u"\\\\.\\VyxCtrl", IOCTL_VYXDISK_CREATE_GDOSNAME,
+                      linkRecord(0, 26, u"\\Device\\Zentra\\VyxDiskY", true)),
+              ERROR_INVALID_PARAMETER);
+    ASSERT_EQ(Control(u"\\\\.\\VyxCtrl", IOCTL_VYXDISK_CREATE_GDOSNAME,
+                      linkRecord(0, 10, u"\\Device\\Zentra\\VyxDiskY", true)),
+              ERROR_SUCCESS);
+    data.assign(4096, 0);
+    ASSERT_EQ(Transfer(u"\\\\.\\K:", false, 0, data), ERROR_SUCCESS);
+    EXPECT_EQ(data, Pattern(4096, 5));
+    ASSERT_EQ(Control(u"\\\\.\\VyxCtrl", IOCTL_VYXDISK_CREATE_GDOSNAME, linkRecord(1, 10, u"", true)), ERROR_SUCCESS);
+    EXPECT_EQ(Open(u"\\\\.\\K:"), INVALID_HANDLE_VALUE);
+
+    // The control device opens and closes; reads on it succeed with no data; mounting needs read and write access.
+    HANDLE control = Open(u"\\\\.\\VyxCtrl", GENERIC_READ);
+    ASSERT_NE(control, INVALID_HANDLE_VALUE);
+    char byte;
+    DWORD read = 1;
+    EXPECT_TRUE(ReadFile(control, &byte, 1, &read, nullptr));
+    EXPECT_EQ(read, 0u);
+    Bytes record = good;
+    EXPECT_FALSE(DeviceIoControl(control, IOCTL_VYXDISK_MOUNT, record.data(), static_cast<DWORD>(record.size()),
+                                 nullptr, 0, &read, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(CloseHandle(control));
+    EXPECT_EQ(Dismount(24), ERROR_SUCCESS);
+}
+
+TEST_F(ZentraTest, CdRomImagesAreReadOnly) {
+    // A CD-ROM image has no header: its data starts at byte 0.
+    const Bytes content = Pattern(64 * 1024, 42);
+    {
+        std::ofstream out(folder + "/disc.iso", std::ios::binary);
+        out.write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
+    }
+    ASSERT_EQ(Mount(MountRecord(false, "", false, 3, u"\\??\\T:\\disc.iso", 0, true)), ERROR_SUCCESS);
+    Bytes data(4096);
+    ASSERT_EQ(Transfer(u"\\\\.\\D:", false, 0, data), ERROR_SUCCESS);
+    EXPECT_EQ(data, Bytes(content.begin(), content.begin() + 4096));
+    EXPECT_EQ(Transfer(u"\\\\.\\D:", true, 0, data), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Control(u"\\\\.\\D:", IOCTL_DISK_IS_WRITABLE, {}), ERROR_WRITE_PROTECT);
+    Bytes toc(sizeof(CDROM_TOC));
+    ASSERT_EQ(Control(u"\\\\.\\D:", IOCTL_CDROM_READ_TOC, {}, &toc), ERROR_SUCCESS);
+    EXPECT_EQ(toc[1], 0x12);
+    EXPECT_EQ(toc[5], 0x14);
+    // A missing image fails the mount and leaves nothing behind.
+    EXPECT_EQ(Mount(MountRecord(false, "", false, 4, u"\\??\\T:\\missing.iso", 0, true)), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(Open(u"\\\\.\\E:"), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Dismount(3), ERROR_SUCCESS);
+}
