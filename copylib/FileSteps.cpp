@@ -51,14 +51,32 @@ struct Comparison {
     WIN32_FILE_ATTRIBUTE_DATA b{};
 };
 
+WIN32_FILE_ATTRIBUTE_DATA data_of(const WIN32_FIND_DATAW& entry) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    data.dwFileAttributes = entry.dwFileAttributes;
+    data.ftCreationTime = entry.ftCreationTime;
+    data.ftLastAccessTime = entry.ftLastAccessTime;
+    data.ftLastWriteTime = entry.ftLastWriteTime;
+    data.nFileSizeHigh = entry.nFileSizeHigh;
+    data.nFileSizeLow = entry.nFileSizeLow;
+    return data;
+}
+
 // Looks both paths up by name; the lookups read the same size and times a directory listing of the name gives.
-Comparison compare_files(LPCWSTR a, LPCWSTR b) {
+// What the hint already knows is not asked again.
+Comparison compare_files(LPCWSTR a, LPCWSTR b, const FILE_HINT* hint = nullptr) {
     Comparison c;
-    if (!GetFileAttributesExW(a, GetFileExInfoStandard, &c.a)) {
+    if (hint && hint->pSource) {
+        c.a = data_of(*hint->pSource);
+    } else if (!GetFileAttributesExW(a, GetFileExInfoStandard, &c.a)) {
         c.error = GetLastError();
         return c;
     }
     c.foundA = true;
+    if (hint && hint->bDestinationAbsent) {
+        c.error = ERROR_FILE_NOT_FOUND;
+        return c;
+    }
     if (!GetFileAttributesExW(b, GetFileExInfoStandard, &c.b)) {
         c.error = GetLastError();
         return c;
@@ -175,11 +193,19 @@ bool sync_file_time(LPCWSTR source, LPCWSTR destination) {
         trace(TRACE_ERROR, u"sync_file_time: open source file %s error with code %d!\n", source, GetLastError());
         return false;
     }
+    return sync_file_time(source, destination, data);
+}
+
+bool sync_file_time(LPCWSTR source, LPCWSTR destination, const WIN32_FILE_ATTRIBUTE_DATA& data) {
+    return sync_file_time(source, destination, data, GetFileAttributesW(destination));
+}
+
+bool sync_file_time(LPCWSTR source, LPCWSTR destination, const WIN32_FILE_ATTRIBUTE_DATA& data,
+                    DWORD destinationAttributes) {
     // The source is marked as backed up.
     if (data.dwFileAttributes & FILE_ATTRIBUTE_ARCHIVE)
         set_file_attributes(source, data.dwFileAttributes & ~FILE_ATTRIBUTE_ARCHIVE);
 
-    DWORD destinationAttributes = GetFileAttributesW(destination);
     bool readOnlyCleared = false;
     if (destinationAttributes != INVALID_FILE_ATTRIBUTES && (destinationAttributes & FILE_ATTRIBUTE_READONLY)) {
         trace(TRACE_WARNING, u"sync_file_time: file %s is read only, take it carefully.\n", destination);
@@ -221,7 +247,7 @@ bool is_link(LPCWSTR path) {
     return S_ISLNK(st.st_mode);
 }
 
-DWORD calc_precheck(DWORD flags, LPCWSTR source, LPCWSTR destination, LONGLONG* size) {
+DWORD calc_precheck(DWORD flags, LPCWSTR source, LPCWSTR destination, LONGLONG* size, const FILE_HINT* hint) {
     *size = -1;
     if (flags & KOVRA_JOB_SKIP_HIDDEN) {
         DWORD attributes = GetFileAttributesW(source);
@@ -230,7 +256,7 @@ DWORD calc_precheck(DWORD flags, LPCWSTR source, LPCWSTR destination, LONGLONG* 
     }
     if ((flags & KOVRA_JOB_NO_OVERWRITE) && destination_occupied(destination))
         return KOVRA_ERROR_SKIPPED;
-    Comparison c = compare_files(source, destination);
+    Comparison c = compare_files(source, destination, hint);
     if (c.foundA)
         *size = size_of(c.a);
     if (c.same) {
@@ -247,7 +273,7 @@ DWORD calc_precheck(DWORD flags, LPCWSTR source, LPCWSTR destination, LONGLONG* 
     return c.error;
 }
 
-DWORD copy_precheck(DWORD flags, LPCWSTR source, LPCWSTR destination, LONGLONG* size) {
+DWORD copy_precheck(DWORD flags, LPCWSTR source, LPCWSTR destination, LONGLONG* size, const FILE_HINT* hint) {
     *size = -1;
     if (flags & KOVRA_JOB_SKIP_HIDDEN) {
         DWORD attributes = GetFileAttributesW(source);
@@ -262,7 +288,7 @@ DWORD copy_precheck(DWORD flags, LPCWSTR source, LPCWSTR destination, LONGLONG* 
     }
     DWORD destinationAttributes = INVALID_FILE_ATTRIBUTES;
     if (!(flags & KOVRA_JOB_ALWAYS_COPY)) {
-        Comparison c = compare_files(source, destination);
+        Comparison c = compare_files(source, destination, hint);
         if (c.same) {
             *size = size_of(c.a);
             trace_same(source, destination);
@@ -277,8 +303,9 @@ DWORD copy_precheck(DWORD flags, LPCWSTR source, LPCWSTR destination, LONGLONG* 
     if (destinationAttributes != INVALID_FILE_ATTRIBUTES && (destinationAttributes & FILE_ATTRIBUTE_READONLY))
         set_file_attributes(destination, destinationAttributes & ~FILE_ATTRIBUTE_READONLY);
 
+    // The walk has made (or found) the folder of a file it hands over; others get theirs made here.
     const WCHAR* slash = wcsrchr(destination, u'\\');
-    if (slash) {
+    if (slash && !(hint && hint->bDestinationFolderReady)) {
         std::u16string parent(destination, static_cast<size_t>(slash - destination));
         build_directory(parent.c_str());
     }
@@ -286,11 +313,15 @@ DWORD copy_precheck(DWORD flags, LPCWSTR source, LPCWSTR destination, LONGLONG* 
 }
 
 int calc_file(KOVRA_JOB* job) {
+    return calc_file(job, nullptr);
+}
+
+int calc_file(KOVRA_JOB* job, const FILE_HINT* hint) {
     int answer = notify(job, KOVRA_CALC_FILE_BEGIN, 0, job->szFileSource, job->szFileDest);
     if (answer == KOVRA_PROGRESS_SKIP || answer == KOVRA_PROGRESS_ABORT)
         return answer;
     LONGLONG size = -1;
-    DWORD code = calc_precheck(job->dwFlags, job->szFileSource, job->szFileDest, &size);
+    DWORD code = calc_precheck(job->dwFlags, job->szFileSource, job->szFileDest, &size, hint);
     if (code != 0 && code != KOVRA_ERROR_SKIPPED)
         return notify(job, KOVRA_CALC_FILE_END, code, job->szFileSource, nullptr);
     if (size < 0) {
@@ -309,11 +340,15 @@ int calc_file(KOVRA_JOB* job) {
 }
 
 int copy_file(KOVRA_JOB* job) {
+    return copy_file(job, nullptr);
+}
+
+int copy_file(KOVRA_JOB* job, const FILE_HINT* hint) {
     int first = notify(job, KOVRA_FILE_COPY_BEGIN, 0, job->szFileSource, job->szFileDest);
     if (first == KOVRA_PROGRESS_SKIP || first == KOVRA_PROGRESS_ABORT)
         return first;
     LONGLONG size = -1;
-    if (copy_precheck(job->dwFlags, job->szFileSource, job->szFileDest, &size) == KOVRA_ERROR_SKIPPED) {
+    if (copy_precheck(job->dwFlags, job->szFileSource, job->szFileDest, &size, hint) == KOVRA_ERROR_SKIPPED) {
         ++job->Progress.dwSkippedFiles;
         job->Progress.llTotalBytesTransferred += size > 0 ? size : 0;
         return notify(job, KOVRA_FILE_COPY_COMPLETE, KOVRA_ERROR_SKIPPED, job->szFileSource, job->szFileDest);
@@ -326,7 +361,13 @@ int copy_file(KOVRA_JOB* job) {
                                   failIfExists ? COPY_FILE_FAIL_IF_EXISTS : 0);
         DWORD code = 0;
         if (copied) {
-            sync_file_time(job->szFileSource, job->szFileDest);
+            // CopyFileExW has just given the destination the source's attributes, so its read-only bit is the
+            // source's.
+            if (hint && hint->pSource)
+                sync_file_time(job->szFileSource, job->szFileDest, data_of(*hint->pSource),
+                               hint->pSource->dwFileAttributes & FILE_ATTRIBUTE_READONLY);
+            else
+                sync_file_time(job->szFileSource, job->szFileDest);
             job->Progress.llTotalBytesTransferred += job->Progress.llSingleFileSize;
             ++job->Progress.dwTotalFilesCopied;
         } else {

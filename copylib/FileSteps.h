@@ -3,16 +3,28 @@
 #pragma once
 
 #include "copylib/Job.h"
+#include "platform/fs/files.h"
+#include "platform/fs/find.h"
+
+// What a directory walk already knows about the file in hand, so that the steps need not ask the file system
+// again. Every part is optional; without a hint the steps look everything up themselves.
+struct FILE_HINT {
+    const WIN32_FIND_DATAW* pSource; // the source's entry from the listing that met it
+    bool bDestinationAbsent;         // the destination's folder is known not to hold the destination
+    bool bDestinationFolderReady;    // the destination's folder is known to exist
+};
 
 // Measures the job's file source (calculation pass) with events 20 and 21. Returns the callback's answer.
 int calc_file(KOVRA_JOB* job);
+int calc_file(KOVRA_JOB* job, const FILE_HINT* hint);
 // Copies the job's file source to its file destination (copy pass) with events 36 to 38. Returns the answer.
 int copy_file(KOVRA_JOB* job);
+int copy_file(KOVRA_JOB* job, const FILE_HINT* hint);
 
-// Pre-checks. 0: go on; 5003: leave the file out (the source size goes to *size); else the Win32 error that
-// decides the file.
-DWORD calc_precheck(DWORD flags, LPCWSTR source, LPCWSTR destination, LONGLONG* size);
-DWORD copy_precheck(DWORD flags, LPCWSTR source, LPCWSTR destination, LONGLONG* size);
+// Pre-checks. 0: go on; 5003: leave the file out; else the Win32 error that decides the file. *size gets the
+// source size when the check looked the source up, else -1.
+DWORD calc_precheck(DWORD flags, LPCWSTR source, LPCWSTR destination, LONGLONG* size, const FILE_HINT* hint = nullptr);
+DWORD copy_precheck(DWORD flags, LPCWSTR source, LPCWSTR destination, LONGLONG* size, const FILE_HINT* hint = nullptr);
 
 // True when both files exist with the same size and last-write times at most one second apart (taken as local
 // calendar time in whole seconds). *size gets a's size once a is found, else 0.
@@ -28,6 +40,11 @@ DWORD build_directory(LPCWSTR path);
 // Clears the source's archive bit and copies its creation, last-access and last-write times onto the
 // destination. True when the times were copied; nothing else depends on it.
 bool sync_file_time(LPCWSTR source, LPCWSTR destination);
+// The same with the source's attributes and times already in hand (read just before the copy).
+bool sync_file_time(LPCWSTR source, LPCWSTR destination, const WIN32_FILE_ATTRIBUTE_DATA& sourceData);
+// ... and with the destination's attributes known too (only its read-only bit is looked at).
+bool sync_file_time(LPCWSTR source, LPCWSTR destination, const WIN32_FILE_ATTRIBUTE_DATA& sourceData,
+                    DWORD destinationAttributes);
 // The times of a source directory onto a destination directory.
 void copy_dir_times(LPCWSTR sourceDirectory, LPCWSTR destinationDirectory);
 

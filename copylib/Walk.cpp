@@ -38,6 +38,7 @@ int dir_walk_recurse(LPCWSTR directory, WALK_RECORD* walk, WALK_HANDLER handler,
         // Each level keeps its directory's prefix and the saved destination on the heap, so deep trees cost
         // little stack.
         std::u16string savedDest(walk->szLevelDest);
+        int savedDestState = walk->nLevelDestState;
         ++walk->nLevel;
         std::u16string prefix(directory);
         if (prefix.empty() || prefix.back() != u'\\')
@@ -83,6 +84,7 @@ int dir_walk_recurse(LPCWSTR directory, WALK_RECORD* walk, WALK_HANDLER handler,
         }
         --walk->nLevel;
         copy_path(walk->szLevelDest, savedDest.c_str());
+        walk->nLevelDestState = savedDestState;
     }
     copy_path(walk->szPath, directory);
     handler(WALK_LEAVE_DIR, job, walk);
@@ -98,7 +100,7 @@ int start_dir_walk(LPCWSTR directory, WALK_HANDLER handler, KOVRA_JOB* job, BOOL
 
 namespace {
 
-using FileStep = int (*)(KOVRA_JOB*);
+using FileStep = int (*)(KOVRA_JOB*, const FILE_HINT*);
 
 // A file whose path (or the destination built for it) does not fit the path buffers is reported to the callback
 // with ERROR_FILENAME_EXCED_RANGE as that file's code, in place of the events of a measurement or copy.
@@ -127,7 +129,12 @@ int walk_file(KOVRA_JOB* job, WALK_RECORD* walk, FileStep step, bool copyPass) {
     destination += lastComponent;
     if (!copy_path(job->szFileDest, destination.c_str()))
         return report_long_path(job, copyPass);
-    return step(job);
+    FILE_HINT hint;
+    hint.pSource = &walk->FindData;
+    hint.bDestinationAbsent = walk->nLevelDestState == LEVEL_DEST_ABSENT || walk->nLevelDestState == LEVEL_DEST_MADE;
+    hint.bDestinationFolderReady =
+        walk->nLevelDestState == LEVEL_DEST_MADE || walk->nLevelDestState == LEVEL_DEST_EXISTS;
+    return step(job, &hint);
 }
 
 int walk_long_path(KOVRA_JOB* job, WALK_RECORD* walk, bool copyPass) {
@@ -159,7 +166,18 @@ int enter_dir(KOVRA_JOB* job, WALK_RECORD* walk, bool copyPass) {
     if (copyPass) {
         // The destination directory is made whatever the answer; an enter answered 1 leaves it empty.
         copy_path(walk->szLevelDest, job->szDirDest);
-        build_directory(job->szDirDest);
+        DWORD made = build_directory(job->szDirDest);
+        walk->nLevelDestState = made == 0                      ? LEVEL_DEST_MADE
+                                : made == ERROR_ALREADY_EXISTS ? LEVEL_DEST_EXISTS
+                                                               : LEVEL_DEST_UNKNOWN;
+    } else {
+        // A destination folder that is not there holds none of the files of this directory.
+        walk->nLevelDestState = LEVEL_DEST_UNKNOWN;
+        if (GetFileAttributesW(job->szDirDest) == INVALID_FILE_ATTRIBUTES) {
+            DWORD error = GetLastError();
+            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+                walk->nLevelDestState = LEVEL_DEST_ABSENT;
+        }
     }
     return answer;
 }

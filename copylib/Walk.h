@@ -25,7 +25,15 @@ struct WALK_RECORD {
     BOOL bMore;
     BOOL bIsDirectory;
     WIN32_FIND_DATAW FindData;
+    // What the enter step learnt about the level destination (one of the LEVEL_DEST_ values), saved and restored
+    // with it, so that the files of the level need not look their destinations up one by one.
+    int nLevelDestState;
 };
+
+constexpr int LEVEL_DEST_UNKNOWN = 0;
+constexpr int LEVEL_DEST_ABSENT = 1; // does not exist
+constexpr int LEVEL_DEST_MADE = 2;   // just made by this walk, so empty
+constexpr int LEVEL_DEST_EXISTS = 3; // was there already
 
 using WALK_HANDLER = int (*)(int type, KOVRA_JOB* job, void* data);
 
