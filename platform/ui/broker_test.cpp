@@ -154,6 +154,11 @@ TEST_F(BrokerTest, WindowsOfAnotherProcessAreFoundPostedAndSentTo) {
     HWND local = MakeWindow(&mine);
     EXPECT_EQ(SendMessageW(found, WM_USER + 5, reinterpret_cast<WPARAM>(local), 4), 41);
     DestroyWindow(local);
+
+    // WM_QUIT posted to the other process's window ends its message loop, and with it the process.
+    ASSERT_TRUE(PostMessageW(found, WM_QUIT, 0, 0));
+    EXPECT_EQ(child.Wait(), 0);
+    EXPECT_FALSE(IsWindow(found));
 }
 
 TEST_F(BrokerTest, AKilledProcessLeavesNoEntryBehind) {

@@ -350,6 +350,13 @@ void Activate(HWND hwnd, bool bringToTop = true) {
             owner = o->owner;
         }
     }
+    // While this process holds the session's foreground (or nobody does), its newly active window is the
+    // foreground window, as for the foreground thread on Windows.
+    if (!w->messageOnly) {
+        const HWND foreground = broker::SessionForeground();
+        if (!foreground || !IsWindow(foreground) || !IsRemoteWindow(foreground))
+            broker::SetSessionForeground(hwnd);
+    }
     Send(hwnd, WM_NCACTIVATE, TRUE, 0);
     Send(hwnd, WM_ACTIVATE, MAKEWPARAM(WA_ACTIVE, iconic ? 1 : 0), reinterpret_cast<LPARAM>(previous));
     Publish(w);
