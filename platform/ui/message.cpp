@@ -933,8 +933,13 @@ DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll
 namespace platform::ui {
 
 INT_PTR RunModalLoop(HWND hwnd, const ModalLoopOptions& options) {
-    if (!ValidWindow(hwnd))
+    WindowPtr window = ValidWindow(hwnd);
+    if (!window)
         return -1;
+    if (window->threadId != GetCurrentThreadId()) {
+        SetLastError(ERROR_WINDOW_OF_OTHER_THREAD);
+        return -1;
+    }
     ModalState state{hwnd};
     t_modal.push_back(&state);
     struct Pop {

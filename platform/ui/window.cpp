@@ -1796,6 +1796,8 @@ BOOL IsWindowVisible(HWND hwnd) {
         broker::WindowEntry e;
         return broker::FindRemoteWindow(hwnd, e) && (e.style & WS_VISIBLE) ? TRUE : FALSE;
     }
+    if (IsDesktop(hwnd))
+        return TRUE;
     State& s = GetState();
     std::lock_guard lock(s.mutex);
     auto w = FindWindowLocked(hwnd);
