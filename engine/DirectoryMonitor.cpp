@@ -1,0 +1,442 @@
+#include "engine/DirectoryMonitor.h"
+
+#include "platform/base/clock.h"
+#include "platform/base/errors.h"
+#include "platform/base/iocp.h"
+#include "platform/base/sync.h"
+#include "platform/base/thread.h"
+#include "platform/fs/changes.h"
+#include "platform/fs/files.h"
+#include "platform/ui/message.h"
+#include "platform/ui/winuser_constants.h"
+
+#include <atomic>
+#include <cstring>
+#include <deque>
+#include <mutex>
+
+namespace {
+
+constexpr DWORD kChangeBufferSize = 2080;
+constexpr DWORD kNotifyFilter =
+    FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE;
+// How long the stop waits for one thread before leaving it to end by itself.
+constexpr DWORD kStopWaitMs = 3000;
+
+} // namespace
+
+void DestroyFileActionRecord(FILE_ACTION_RECORD* pRecord) {
+    if (!pRecord)
+        return;
+    delete pRecord->pObject;
+    delete pRecord;
+}
+
+struct CDirectoryMonitor::WatchRecord {
+    HANDLE hDirectory = INVALID_HANDLE_VALUE;
+    DWORD dwBytesReturned = 0;
+    OVERLAPPED overlapped{};
+    CString strPath;
+    alignas(DWORD) BYTE buffer[kChangeBufferSize];
+};
+
+// What the parser and action threads share with the monitor. Each thread holds it, so that a thread left to end
+// by itself after a stop never touches a monitor that is gone.
+struct CDirectoryMonitor::Shared {
+    FILE_ACTION_FILTER_ROUTINE pfnFilter = nullptr;
+    FILE_ACTION_ROUTINE pfnAction = nullptr;
+    LPVOID lpUserData = nullptr;
+    std::atomic<bool> bStop{false};
+
+    // Parser queue: the watched directory and a copy of the changes read (empty: changes were lost).
+    struct ParserItem {
+        CString strPath;
+        std::vector<BYTE> data;
+    };
+    std::mutex parserLock;
+    std::deque<ParserItem> parserQueue;
+    HANDLE hParserEvent = nullptr;
+
+    // Action queue, linked through the records' next field.
+    std::mutex actionLock;
+    FILE_ACTION_RECORD* pHead = nullptr;
+    FILE_ACTION_RECORD* pTail = nullptr;
+    int nCount = 0;
+    HANDLE hActionEvent = nullptr;
+
+    ~Shared() {
+        DrainActions();
+        if (hParserEvent)
+            CloseHandle(hParserEvent);
+        if (hActionEvent)
+            CloseHandle(hActionEvent);
+    }
+
+    void DrainActions() {
+        std::lock_guard lock(actionLock);
+        while (pHead) {
+            FILE_ACTION_RECORD* next = pHead->pNext;
+            DestroyFileActionRecord(pHead);
+            pHead = next;
+        }
+        pTail = nullptr;
+        nCount = 0;
+    }
+
+    void Append(FILE_ACTION_RECORD* record) {
+        {
+            std::lock_guard lock(actionLock);
+            record->pNext = nullptr;
+            if (pTail)
+                pTail->pNext = record;
+            else
+                pHead = record;
+            pTail = record;
+            ++nCount;
+        }
+        SetEvent(hActionEvent);
+    }
+
+    FILE_ACTION_RECORD* Take() {
+        std::lock_guard lock(actionLock);
+        FILE_ACTION_RECORD* record = pHead;
+        if (!record)
+            return nullptr;
+        pHead = record->pNext;
+        if (!pHead)
+            pTail = nullptr;
+        --nCount;
+        record->pNext = nullptr;
+        return record;
+    }
+
+    bool TailIs(int action, const CString& path) {
+        std::lock_guard lock(actionLock);
+        return pTail && pTail->nAction == action && pTail->strPath.Compare(path) == 0;
+    }
+
+    // A flush marker, unless the queue already ends with the same one.
+    void AppendFlush(const CString& path) {
+        if (TailIs(FILE_ACTION_FLUSH, path))
+            return;
+        auto* record = new FILE_ACTION_RECORD;
+        record->nAction = FILE_ACTION_FLUSH;
+        record->strPath = path;
+        Append(record);
+    }
+
+    void Parse(const ParserItem& item) {
+        if (item.data.empty()) {
+            // The system's buffer overflowed: what happened under this directory is unknown. The owner is told
+            // so and looks again; nothing old is replayed.
+            AppendFlush(item.strPath);
+            return;
+        }
+        for (size_t at = 0; at + offsetof(FILE_NOTIFY_INFORMATION, FileName) <= item.data.size();) {
+            FILE_NOTIFY_INFORMATION info;
+            std::memcpy(&info, item.data.data() + at, offsetof(FILE_NOTIFY_INFORMATION, FileName));
+            const size_t nameAt = at + offsetof(FILE_NOTIFY_INFORMATION, FileName);
+            const size_t chars = std::min<size_t>(info.FileNameLength, item.data.size() - nameAt) / sizeof(WCHAR);
+            std::u16string name(chars, u'\0');
+            std::memcpy(name.data(), item.data.data() + nameAt, chars * sizeof(WCHAR));
+            CString path = item.strPath + CString(name.c_str(), static_cast<int>(chars));
+            if (!TailIs(static_cast<int>(info.Action), path)) {
+                auto* record = new FILE_ACTION_RECORD;
+                record->nAction = static_cast<int>(info.Action);
+                record->strPath = path;
+                if (bStop) {
+                    DestroyFileActionRecord(record);
+                    return;
+                }
+                if (!pfnFilter || pfnFilter(lpUserData, record)) {
+                    Append(record);
+                } else {
+                    record->nAction = FILE_ACTION_FLUSH;
+                    record->strPath.Empty();
+                    if (TailIs(FILE_ACTION_FLUSH, record->strPath))
+                        DestroyFileActionRecord(record);
+                    else
+                        Append(record);
+                }
+            }
+            if (info.NextEntryOffset == 0)
+                break;
+            at += info.NextEntryOffset;
+        }
+    }
+
+    static DWORD WINAPI ParsingDirectoryChangeThread(LPVOID lpParam) {
+        std::shared_ptr<Shared> self = *static_cast<std::shared_ptr<Shared>*>(lpParam);
+        delete static_cast<std::shared_ptr<Shared>*>(lpParam);
+        while (!self->bStop) {
+            if (WaitForSingleObject(self->hParserEvent, INFINITE) != WAIT_OBJECT_0)
+                break;
+            for (;;) {
+                ParserItem item;
+                {
+                    std::lock_guard lock(self->parserLock);
+                    if (self->parserQueue.empty() || self->bStop)
+                        break;
+                    item = std::move(self->parserQueue.front());
+                    self->parserQueue.pop_front();
+                }
+                self->Parse(item);
+            }
+        }
+        return 0;
+    }
+
+    static DWORD WINAPI HandleFileActionFunc(LPVOID lpParam) {
+        std::shared_ptr<Shared> self = *static_cast<std::shared_ptr<Shared>*>(lpParam);
+        delete static_cast<std::shared_ptr<Shared>*>(lpParam);
+        while (!self->bStop) {
+            if (WaitForSingleObject(self->hActionEvent, INFINITE) != WAIT_OBJECT_0)
+                break;
+            if (self->bStop)
+                break;
+            self->ProcessFileAction();
+        }
+        return 0;
+    }
+
+    void ProcessFileAction() {
+        while (!bStop) {
+            FILE_ACTION_RECORD* record = Take();
+            if (!record)
+                return;
+            switch (record->nAction) {
+            case FILE_ACTION_ADDED:
+            case FILE_ACTION_REMOVED:
+            case FILE_ACTION_MODIFIED:
+            case FILE_ACTION_RENAMED_NEW_NAME:
+            case FILE_ACTION_FLUSH:
+                if (pfnAction) {
+                    pfnAction(lpUserData, record);
+                    break;
+                }
+                [[fallthrough]];
+            default:
+                DestroyFileActionRecord(record);
+                break;
+            }
+        }
+    }
+};
+
+namespace {
+
+struct ChangeThreadArgs {
+    HANDLE hPort;
+    std::shared_ptr<CDirectoryMonitor::Shared> shared;
+};
+
+BOOL IssueRead(HANDLE hDirectory, BYTE* buffer, LPDWORD bytes, LPOVERLAPPED overlapped) {
+    *bytes = kChangeBufferSize;
+    return ReadDirectoryChangesW(hDirectory, buffer, kChangeBufferSize, TRUE, kNotifyFilter, bytes, overlapped,
+                                 nullptr);
+}
+
+// Starts a thread that owns one reference to the shared state.
+HANDLE StartThread(LPTHREAD_START_ROUTINE routine, const std::shared_ptr<CDirectoryMonitor::Shared>& shared) {
+    auto* arg = new std::shared_ptr<CDirectoryMonitor::Shared>(shared);
+    HANDLE thread = CreateThread(nullptr, 0, routine, arg, 0, nullptr);
+    if (!thread)
+        delete arg;
+    return thread;
+}
+
+// Waits for a thread to end while serving the messages sent to the calling thread. False after the time-out.
+bool WaitForThread(HANDLE thread) {
+    const ULONGLONG deadline = GetTickCount64() + kStopWaitMs;
+    for (;;) {
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline)
+            return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+        const DWORD r =
+            MsgWaitForMultipleObjects(1, &thread, FALSE, static_cast<DWORD>(deadline - now), QS_SENDMESSAGE);
+        if (r == WAIT_OBJECT_0)
+            return true;
+        if (r == WAIT_OBJECT_0 + 1) {
+            MSG msg;
+            PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+            continue;
+        }
+        if (r == WAIT_FAILED)
+            return false;
+    }
+}
+
+} // namespace
+
+CDirectoryMonitor::CDirectoryMonitor() = default;
+
+CDirectoryMonitor::~CDirectoryMonitor() {
+    StopMonitor();
+}
+
+int CDirectoryMonitor::SetDrives(DWORD dwDrives) {
+    for (int i = 0; i < 26; ++i) {
+        if (dwDrives & (1u << i)) {
+            CString drive;
+            drive.Format(_T("%c:\\"), _T('A') + i);
+            m_arrDirectories.Add(drive);
+        }
+    }
+    return 0;
+}
+
+DWORD CDirectoryMonitor::MonitorDirectory(LPCTSTR lpszPath) {
+    if (!lpszPath || !*lpszPath)
+        return ERROR_INVALID_PARAMETER;
+    auto record = std::make_unique<WatchRecord>();
+    record->hDirectory = CreateFileW(lpszPath, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     OPEN_EXISTING, FILE_FLAG_OVERLAPPED | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (record->hDirectory == INVALID_HANDLE_VALUE)
+        return GetLastError();
+    record->strPath = lpszPath;
+    if (record->strPath.Right(1) != _T("\\"))
+        record->strPath += _T('\\');
+    HANDLE port =
+        CreateIoCompletionPort(record->hDirectory, m_hCompletionPort, reinterpret_cast<ULONG_PTR>(record.get()), 0);
+    DWORD error = ERROR_SUCCESS;
+    if (!port)
+        error = GetLastError();
+    else if (!m_hCompletionPort)
+        m_hCompletionPort = port;
+    if (error == ERROR_SUCCESS &&
+        !IssueRead(record->hDirectory, record->buffer, &record->dwBytesReturned, &record->overlapped))
+        error = GetLastError();
+    if (error != ERROR_SUCCESS) {
+        CloseHandle(record->hDirectory);
+        return error;
+    }
+    m_watchList.push_back(std::move(record));
+    return ERROR_SUCCESS;
+}
+
+DWORD WINAPI CDirectoryMonitor::HandleDirectoryChange(LPVOID lpParam) {
+    std::unique_ptr<ChangeThreadArgs> args(static_cast<ChangeThreadArgs*>(lpParam));
+    for (;;) {
+        DWORD bytes = 0;
+        ULONG_PTR key = 0;
+        LPOVERLAPPED overlapped = nullptr;
+        const BOOL ok = GetQueuedCompletionStatus(args->hPort, &bytes, &key, &overlapped, INFINITE);
+        if (!overlapped && !ok)
+            break;
+        if (key == 0)
+            break;
+        auto* record = reinterpret_cast<WatchRecord*>(key);
+        if (!ok && GetLastError() == ERROR_OPERATION_ABORTED)
+            continue; // cancelled by the stop
+        Shared::ParserItem item;
+        item.strPath = record->strPath;
+        // A failed read (a folder that could not be watched) counts as lost changes, like an overflow.
+        if (ok && bytes > 0)
+            item.data.assign(record->buffer, record->buffer + std::min(bytes, kChangeBufferSize));
+        {
+            std::lock_guard lock(args->shared->parserLock);
+            args->shared->parserQueue.push_back(std::move(item));
+        }
+        SetEvent(args->shared->hParserEvent);
+        // Re-arm at once; a directory that can no longer be read has had its flush and drops out.
+        if (!args->shared->bStop)
+            IssueRead(record->hDirectory, record->buffer, &record->dwBytesReturned, &record->overlapped);
+    }
+    return 0;
+}
+
+DWORD CDirectoryMonitor::StartMonitor(FILE_ACTION_FILTER_ROUTINE pfnFilter, FILE_ACTION_ROUTINE pfnAction,
+                                      LPVOID lpUserData) {
+    if (m_shared)
+        return ERROR_ALREADY_EXISTS;
+    if (m_arrDirectories.GetSize() == 0)
+        return ERROR_INVALID_PARAMETER;
+    auto shared = std::make_shared<Shared>();
+    shared->hActionEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (!shared->hActionEvent)
+        return GetLastError();
+    DWORD lastError = ERROR_SUCCESS;
+    for (INT_PTR i = 0; i < m_arrDirectories.GetSize(); ++i) {
+        const DWORD r = MonitorDirectory(m_arrDirectories[i]);
+        if (r != ERROR_SUCCESS)
+            lastError = r;
+    }
+    // Watching nothing is a failure, not a running monitor.
+    if (m_watchList.empty()) {
+        if (m_hCompletionPort) {
+            CloseHandle(m_hCompletionPort);
+            m_hCompletionPort = nullptr;
+        }
+        return lastError != ERROR_SUCCESS ? lastError : ERROR_PATH_NOT_FOUND;
+    }
+    shared->pfnFilter = pfnFilter;
+    shared->pfnAction = pfnAction;
+    shared->lpUserData = lpUserData;
+    shared->hParserEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    m_shared = shared;
+    DWORD error = shared->hParserEvent ? ERROR_SUCCESS : GetLastError();
+    if (error == ERROR_SUCCESS) {
+        m_hParserThread = StartThread(&Shared::ParsingDirectoryChangeThread, shared);
+        m_hActionThread = m_hParserThread ? StartThread(&Shared::HandleFileActionFunc, shared) : nullptr;
+        if (m_hActionThread) {
+            auto* args = new ChangeThreadArgs{m_hCompletionPort, shared};
+            m_hChangeThread = CreateThread(nullptr, 0, &HandleDirectoryChange, args, 0, nullptr);
+            if (!m_hChangeThread)
+                delete args;
+        }
+        if (!m_hChangeThread)
+            error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
+    }
+    if (error != ERROR_SUCCESS) {
+        StopMonitor();
+        return error;
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD CDirectoryMonitor::StopMonitor() {
+    std::shared_ptr<Shared> shared = std::move(m_shared);
+    if (shared)
+        shared->bStop = true;
+    // Pending reads end first, so that nothing writes into a watch record once it is freed.
+    for (auto& watch : m_watchList)
+        CancelIoEx(watch->hDirectory, nullptr);
+    if (m_hChangeThread) {
+        PostQueuedCompletionStatus(m_hCompletionPort, 0, 0, nullptr);
+        WaitForThread(m_hChangeThread);
+        CloseHandle(m_hChangeThread);
+        m_hChangeThread = nullptr;
+    }
+    if (shared) {
+        if (m_hParserThread) {
+            SetEvent(shared->hParserEvent);
+            // A thread still inside a callback after the wait ends by itself when the callback returns; it holds
+            // the shared state, so nothing it touches goes away under it.
+            WaitForThread(m_hParserThread);
+            CloseHandle(m_hParserThread);
+            m_hParserThread = nullptr;
+        }
+        if (m_hActionThread) {
+            SetEvent(shared->hActionEvent);
+            WaitForThread(m_hActionThread);
+            CloseHandle(m_hActionThread);
+            m_hActionThread = nullptr;
+        }
+        {
+            std::lock_guard lock(shared->parserLock);
+            shared->parserQueue.clear();
+        }
+        shared->DrainActions();
+    }
+    for (auto& watch : m_watchList) {
+        // The change thread may have re-armed a read before it saw the stop.
+        CancelIoEx(watch->hDirectory, nullptr);
+        CloseHandle(watch->hDirectory);
+    }
+    m_watchList.clear();
+    if (m_hCompletionPort) {
+        CloseHandle(m_hCompletionPort);
+        m_hCompletionPort = nullptr;
+    }
+    return 0;
+}

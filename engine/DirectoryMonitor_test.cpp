@@ -1,0 +1,200 @@
+#include "engine/DirectoryMonitor.h"
+
+#include "platform/base/errors.h"
+#include "platform/base/machine.h"
+#include "platform/base/strings.h"
+#include "platform/fs/changes.h"
+#include "platform/fs/paths.h"
+#include "platform/ui/message.h"
+#include "platform/ui/window.h"
+#include "platform/ui/winuser_constants.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// What the owner receives, in order.
+struct Received {
+    std::mutex mutex;
+    std::vector<std::pair<int, std::u16string>> records;
+    std::atomic<int> filterCalls{0};
+
+    bool Has(int action, const std::u16string& path) {
+        std::lock_guard lock(mutex);
+        for (const auto& r : records) {
+            if (r.first == action && r.second == path)
+                return true;
+        }
+        return false;
+    }
+};
+
+int CALLBACK FilterNoSkip(LPVOID user, FILE_ACTION_RECORD* record) {
+    auto* received = static_cast<Received*>(user);
+    ++received->filterCalls;
+    return record->strPath.Find(_T("skip")) < 0;
+}
+
+void CALLBACK Collect(LPVOID user, FILE_ACTION_RECORD* record) {
+    auto* received = static_cast<Received*>(user);
+    {
+        std::lock_guard lock(received->mutex);
+        received->records.emplace_back(record->nAction, record->strPath.Str());
+    }
+    DestroyFileActionRecord(record);
+}
+
+bool Eventually(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+void WriteHost(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+class DirectoryMonitorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_root = m_machine.Scratch("t");
+        mkdir(m_root.c_str(), 0755);
+        platform::fs::DriveInfo drive;
+        drive.letter = u'T';
+        drive.hostRoot = m_root;
+        ASSERT_TRUE(platform::fs::SetDrive(drive));
+    }
+    std::string Host(const std::string& rel) const { return m_root + "/" + rel; }
+
+    platform::machine::ScopedTestMachine m_machine;
+    std::string m_root;
+};
+
+constexpr DWORD kDriveT = 1u << ('T' - 'A');
+
+} // namespace
+
+TEST_F(DirectoryMonitorTest, StartFailsWhenNothingCanBeWatched) {
+    CDirectoryMonitor empty;
+    EXPECT_EQ(empty.StartMonitor(nullptr, nullptr, nullptr), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_FALSE(empty.IsRunning());
+
+    CDirectoryMonitor missing;
+    missing.AddDirectory(_T("T:\\no such folder"));
+    missing.SetDrives(1u << ('Q' - 'A')); // a letter without a drive
+    EXPECT_NE(missing.StartMonitor(nullptr, nullptr, nullptr), 0u);
+    EXPECT_FALSE(missing.IsRunning());
+
+    // One good directory among bad ones is enough.
+    missing.SetDrives(kDriveT);
+    Received received;
+    EXPECT_EQ(missing.StartMonitor(nullptr, &Collect, &received), 0u);
+    EXPECT_TRUE(missing.IsRunning());
+    EXPECT_EQ(missing.StopMonitor(), 0u);
+    EXPECT_FALSE(missing.IsRunning());
+}
+
+TEST_F(DirectoryMonitorTest, BurstIsDeliveredWithRenamesAndFlushesAsTheOwnerExpects) {
+    WriteHost(Host("old.txt"), "x");
+    CDirectoryMonitor monitor;
+    EXPECT_EQ(monitor.SetDrives(kDriveT), 0);
+    Received received;
+    ASSERT_EQ(monitor.StartMonitor(&FilterNoSkip, &Collect, &received), 0u);
+
+    ASSERT_EQ(system(("mkdir -p " + Host("n1/n2") + " && echo x > " + Host("n1/n2/deep.txt")).c_str()), 0);
+    WriteHost(Host("skip1.tmp"), "x");
+    WriteHost(Host("skip2.tmp"), "x");
+    ASSERT_EQ(std::rename(Host("old.txt").c_str(), Host("new.txt").c_str()), 0);
+    ASSERT_EQ(std::remove(Host("new.txt").c_str()), 0);
+    WriteHost(Host("end.txt"), "x");
+
+    ASSERT_TRUE(Eventually([&] { return received.Has(FILE_ACTION_ADDED, u"T:\\end.txt"); }));
+    EXPECT_TRUE(received.Has(FILE_ACTION_ADDED, u"T:\\n1"));
+    EXPECT_TRUE(received.Has(FILE_ACTION_ADDED, u"T:\\n1\\n2\\deep.txt"));
+    EXPECT_TRUE(received.Has(FILE_ACTION_RENAMED_NEW_NAME, u"T:\\new.txt"));
+    EXPECT_FALSE(received.Has(FILE_ACTION_RENAMED_OLD_NAME, u"T:\\old.txt")) << "old names are dropped at delivery";
+    EXPECT_TRUE(received.Has(FILE_ACTION_REMOVED, u"T:\\new.txt"));
+    EXPECT_TRUE(received.Has(FILE_ACTION_FLUSH, u"")) << "unwanted changes become a flush marker";
+    std::lock_guard lock(received.mutex);
+    for (const auto& r : received.records)
+        EXPECT_EQ(r.second.find(u"skip"), std::u16string::npos);
+}
+
+TEST_F(DirectoryMonitorTest, LostChangesAreCoveredByAFlushForTheDirectory) {
+    CDirectoryMonitor monitor;
+    monitor.SetDrives(kDriveT);
+    Received received;
+    ASSERT_EQ(monitor.StartMonitor(nullptr, &Collect, &received), 0u);
+    constexpr int kFiles = 3000;
+    for (int i = 0; i < kFiles; ++i)
+        WriteHost(Host("f" + std::to_string(i)), "");
+    WriteHost(Host("zz-end"), "");
+    ASSERT_TRUE(Eventually(
+        [&] { return received.Has(FILE_ACTION_ADDED, u"T:\\zz-end") || received.Has(FILE_ACTION_FLUSH, u"T:\\"); }));
+    monitor.StopMonitor();
+    const bool flushed = received.Has(FILE_ACTION_FLUSH, u"T:\\");
+    int missing = 0;
+    std::set<std::u16string> added;
+    for (const auto& r : received.records) {
+        if (r.first == FILE_ACTION_ADDED)
+            added.insert(r.second);
+    }
+    for (int i = 0; i < kFiles; ++i)
+        missing += added.count(u"T:\\f" + platform::Utf8ToUtf16(std::to_string(i))) ? 0 : 1;
+    EXPECT_TRUE(missing == 0 || flushed) << missing << " changes lost without a flush";
+}
+
+TEST_F(DirectoryMonitorTest, StopServesAFilterThatSendsToTheStoppingThread) {
+    struct Context {
+        HWND hwnd = nullptr;
+        std::atomic<int> answered{0};
+        std::atomic<bool> inFilter{false};
+    } context;
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = [](HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        if (msg == WM_USER + 1500)
+            return 1;
+        return DefWindowProcW(hwnd, msg, wParam, lParam);
+    };
+    wc.lpszClassName = u"MonitorTestPage";
+    RegisterClassW(&wc);
+    context.hwnd = CreateWindowExW(0, u"MonitorTestPage", u"page", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(context.hwnd, nullptr);
+    auto filter = [](LPVOID user, FILE_ACTION_RECORD* record) -> int {
+        auto* c = static_cast<Context*>(user);
+        c->inFilter = true;
+        const LRESULT r = SendMessageW(c->hwnd, WM_USER + 1500, 0, reinterpret_cast<LPARAM>(record));
+        ++c->answered;
+        return r != 0;
+    };
+    CDirectoryMonitor monitor;
+    monitor.SetDrives(kDriveT);
+    ASSERT_EQ(monitor.StartMonitor(
+                  filter, [](LPVOID, FILE_ACTION_RECORD* r) { DestroyFileActionRecord(r); }, &context),
+              0u);
+    WriteHost(Host("a.txt"), "x");
+    // The parser now waits for this thread to answer; stopping must serve that send instead of deadlocking.
+    ASSERT_TRUE(Eventually([&] { return context.inFilter.load(); }));
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(monitor.StopMonitor(), 0u);
+    EXPECT_GE(context.answered.load(), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(3));
+    DestroyWindow(context.hwnd);
+}
