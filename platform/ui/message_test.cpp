@@ -152,6 +152,12 @@ TEST_F(MessageTest, SendTimesOutOnTheLayerClockAndEndedThreadsReleaseSenders) {
     sender.join();
     EXPECT_EQ(ok.load(), 0);
     EXPECT_EQ(error.load(), ERROR_TIMEOUT);
+    // Once the receiver has not asked for messages for five seconds it counts as hung: SMTO_ABORTIFHUNG gives up
+    // at once, without waiting for the time-out.
+    platform::clock::Advance(5001);
+    DWORD_PTR ignored = 0;
+    EXPECT_EQ(SendMessageTimeoutW(gui.hwnd(), WM_USER + 1, 0, 0, SMTO_ABORTIFHUNG, INFINITE, &ignored), 0);
+    EXPECT_EQ(GetLastError(), ERROR_TIMEOUT);
     SetEvent(release);
     platform::clock::UseRealClock();
 
@@ -168,6 +174,39 @@ TEST_F(MessageTest, SendTimesOutOnTheLayerClockAndEndedThreadsReleaseSenders) {
     owner.join();
     EXPECT_FALSE(IsWindow(orphan));
     CloseHandle(busy);
+    CloseHandle(release);
+}
+
+std::vector<LRESULT> g_callbackResults;
+void CALLBACK SendCallback(HWND, UINT, ULONG_PTR data, LRESULT result) {
+    g_callbackResults.push_back(result + static_cast<LRESULT>(data));
+}
+
+TEST_F(MessageTest, NotifyAndCallbackSendsDoNotWait) {
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<int> notified{0};
+    GuiThread gui([&](HWND w, UINT msg, WPARAM wp, LPARAM lp) -> LRESULT {
+        if (msg == WM_USER) {
+            WaitForSingleObject(release, INFINITE);
+            ++notified;
+            return 5;
+        }
+        return DefWindowProcW(w, msg, wp, lp);
+    });
+    g_callbackResults.clear();
+    // Both return while the receiver is still blocked.
+    EXPECT_TRUE(SendNotifyMessageW(gui.hwnd(), WM_USER, 0, 0));
+    EXPECT_TRUE(SendMessageCallbackW(gui.hwnd(), WM_USER, 0, 0, SendCallback, 100));
+    EXPECT_EQ(notified.load(), 0);
+    SetEvent(release);
+    // The callback runs on this thread when it next looks at its queue.
+    MSG msg;
+    ASSERT_TRUE(Eventually([&] {
+        PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);
+        return !g_callbackResults.empty();
+    }));
+    EXPECT_EQ(notified.load(), 2);
+    EXPECT_EQ(g_callbackResults, (std::vector<LRESULT>{105}));
     CloseHandle(release);
 }
 
