@@ -1,0 +1,79 @@
+// Test support of the application core: a fresh machine folder per test with drive T: on a scratch folder and
+// drive B: on the folder of the test program (so that the program's own path is a Windows path there).
+#pragma once
+
+#include "platform/base/machine.h"
+#include "platform/base/strings.h"
+#include "platform/fs/paths.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <unistd.h>
+
+namespace apptest {
+
+inline std::string ExePath() {
+    std::string path(4096, '\0');
+    const ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
+    path.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return path;
+}
+
+inline std::string ExeFolder() {
+    const std::string path = ExePath();
+    return path.substr(0, path.find_last_of('/'));
+}
+
+inline std::u16string ExeName() {
+    const std::string path = ExePath();
+    return platform::Utf8ToUtf16(path.substr(path.find_last_of('/') + 1));
+}
+
+class MachineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_host = m_machine.Scratch("files");
+        platform::fs::DriveInfo scratch;
+        scratch.letter = u'T';
+        scratch.hostRoot = m_host;
+        ASSERT_TRUE(platform::fs::SetDrive(scratch));
+        platform::fs::DriveInfo bin;
+        bin.letter = u'B';
+        bin.hostRoot = ExeFolder();
+        ASSERT_TRUE(platform::fs::SetDrive(bin));
+    }
+
+    std::string HostBytes(const std::string& name) const {
+        std::ifstream in(m_host + "/" + name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    void WriteHost(const std::string& name, const std::string& bytes) const {
+        std::ofstream(m_host + "/" + name, std::ios::binary) << bytes;
+    }
+    bool HostExists(const std::string& name) const { return access((m_host + "/" + name).c_str(), F_OK) == 0; }
+
+    // UTF-16LE bytes of a text, as the program's files hold them.
+    static std::string Utf16(std::u16string_view text) {
+        std::string bytes;
+        for (char16_t c : text) {
+            bytes += static_cast<char>(c & 0xFF);
+            bytes += static_cast<char>(c >> 8);
+        }
+        return bytes;
+    }
+    static std::u16string FromUtf16(const std::string& bytes) {
+        std::u16string text;
+        for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+            text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                          (static_cast<unsigned char>(bytes[i + 1]) << 8));
+        return text;
+    }
+
+    platform::machine::ScopedTestMachine m_machine;
+    std::string m_host;
+};
+
+} // namespace apptest
