@@ -1,0 +1,284 @@
+#include "workflows/Schedule.h"
+
+#include "platform/base/clock.h"
+#include "platform/base/errors.h"
+#include "platform/base/sync.h"
+#include "platform/base/thread.h"
+#include "platform/base/waitabletimer.h"
+#include "platform/ui/message.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr LONGLONG kSecondsPerDay = 86'400;
+
+// Local wall-clock times as seconds on a plain day count: adding a day keeps the hour across a daylight-saving
+// change, which adding 86,400 real seconds would not.
+LONGLONG DaysFromCivil(int y, int m, int d) {
+    y -= m <= 2;
+    const LONGLONG era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<LONGLONG>(doe) - 719468;
+}
+
+void CivilFromDays(LONGLONG z, int& y, int& m, int& d) {
+    z += 719468;
+    const LONGLONG era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    y = static_cast<int>(yoe + era * 400 + (m <= 2));
+}
+
+bool IsLeap(int y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
+
+int MonthLength(int y, int m) {
+    static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return m == 2 && IsLeap(y) ? 29 : kDays[m - 1];
+}
+
+struct Wall {
+    LONGLONG seconds; // wall-clock seconds since 1970-01-01 00:00 local
+    LONGLONG Days() const {
+        return seconds >= 0 ? seconds / kSecondsPerDay : (seconds - kSecondsPerDay + 1) / kSecondsPerDay;
+    }
+    LONGLONG TimeOfDay() const { return seconds - Days() * kSecondsPerDay; }
+    int Weekday() const { return static_cast<int>(((Days() + 4) % 7 + 7) % 7) + 1; } // 1 = Sunday
+    void Date(int& y, int& m, int& d) const { CivilFromDays(Days(), y, m, d); }
+};
+
+Wall WallOf(const CTime& t) {
+    return Wall{DaysFromCivil(t.GetYear(), t.GetMonth(), t.GetDay()) * kSecondsPerDay + t.GetHour() * 3600LL +
+                t.GetMinute() * 60LL + t.GetSecond()};
+}
+
+Wall WallNow() {
+    const LONGLONG local = platform::clock::UtcToLocal(platform::clock::Now());
+    return Wall{(local - platform::clock::kUnixEpoch) / platform::clock::kTicksPerSecond};
+}
+
+CTime TimeOf(const Wall& w) {
+    int y = 0, m = 0, d = 0;
+    w.Date(y, m, d);
+    const LONGLONG tod = w.TimeOfDay();
+    return CTime(y, m, d, static_cast<int>(tod / 3600), static_cast<int>(tod / 60 % 60), static_cast<int>(tod % 60));
+}
+
+bool InMask(DWORD mask, int bit) {
+    return bit >= 1 && bit <= 32 && (mask & (1u << (bit - 1))) != 0;
+}
+
+} // namespace
+
+CSchedule::CSchedule() {
+    m_hStarted = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+}
+
+CSchedule::~CSchedule() {
+    StopSchedule();
+    if (m_hStarted)
+        CloseHandle(m_hStarted);
+}
+
+void CSchedule::SetSchedule(const CTime& tmStart, int nType, DWORD dwMask) {
+    m_tmStart = tmStart;
+    m_nType = nType;
+    m_dwMask = dwMask;
+}
+
+void CSchedule::AttachMessage(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam) {
+    m_hWnd = hWnd;
+    m_nMsg = nMsg;
+    m_wParam = wParam;
+    m_lParam = lParam;
+}
+
+int CSchedule::DaysToNextWeekday(DWORD dwMask, int nWeekday) {
+    const DWORD twice = (dwMask & 0x7F) | ((dwMask & 0x7F) << 7);
+    for (int i = nWeekday + 1; i <= 14; ++i) {
+        if (twice & (1u << (i - 1)))
+            return i - nWeekday;
+    }
+    return 1;
+}
+
+int CSchedule::DaysToNextMonthDay(DWORD dwMask, int nYear, int nMonth, int nDay) {
+    const int thisLength = MonthLength(nYear, nMonth);
+    for (int d = nDay + 1; d <= thisLength; ++d) {
+        if (InMask(dwMask, d))
+            return d - nDay;
+    }
+    // The months ahead are taken with their own year, so February of the next year has its own length.
+    int offset = thisLength - nDay;
+    int y = nYear, m = nMonth;
+    for (int ahead = 0; ahead < 2; ++ahead) {
+        m = m == 12 ? 1 : m + 1;
+        y = m == 1 ? y + 1 : y;
+        const int length = MonthLength(y, m);
+        for (int d = 1; d <= length; ++d) {
+            if (InMask(dwMask, d))
+                return offset + d;
+        }
+        offset += length;
+    }
+    return 1;
+}
+
+CTime CSchedule::GetNextTime() const {
+    return NextTimeAfter(WallNow().seconds);
+}
+
+CTime CSchedule::NextTimeAfter(LONGLONG llNowWall) const {
+    const Wall now{llNowWall};
+    const Wall start = WallOf(m_tmStart);
+    const Wall today{now.Days() * kSecondsPerDay + start.TimeOfDay()};
+    auto day = [](const Wall& w, int days) { return Wall{w.seconds + days * kSecondsPerDay}; };
+    switch (m_nType) {
+    case -1:
+        return start.seconds >= now.seconds ? m_tmStart : CTime(0);
+    case 0:
+        if (start.seconds > now.seconds)
+            return m_tmStart;
+        return TimeOf(today.seconds > now.seconds ? today : day(today, 1));
+    case 1:
+        if (start.seconds > now.seconds)
+            return InMask(m_dwMask, start.Weekday()) ? m_tmStart
+                                                     : TimeOf(day(start, DaysToNextWeekday(m_dwMask, start.Weekday())));
+        if (today.seconds <= now.seconds || !InMask(m_dwMask, today.Weekday()))
+            return TimeOf(day(today, DaysToNextWeekday(m_dwMask, today.Weekday())));
+        return TimeOf(today);
+    case 2: {
+        int y = 0, m = 0, d = 0;
+        if (start.seconds > now.seconds) {
+            start.Date(y, m, d);
+            return InMask(m_dwMask, d) ? m_tmStart : TimeOf(day(start, DaysToNextMonthDay(m_dwMask, y, m, d)));
+        }
+        today.Date(y, m, d);
+        if (today.seconds <= now.seconds || !InMask(m_dwMask, d))
+            return TimeOf(day(today, DaysToNextMonthDay(m_dwMask, y, m, d)));
+        return TimeOf(today);
+    }
+    default:
+        return CTime(0);
+    }
+}
+
+LONGLONG CSchedule::GetNextDueTime() const {
+    return DueTimeOf(GetNextTime());
+}
+
+LONGLONG CSchedule::DueTimeOf(const CTime& next) {
+    if (next.GetTime() == 0)
+        return 0;
+    // The local time is turned into UTC by the system's own rules for that date, so a run on the far side of a
+    // daylight-saving change gets that side's bias.
+    const Wall w = WallOf(next);
+    const LONGLONG local = platform::clock::kUnixEpoch + w.seconds * platform::clock::kTicksPerSecond;
+    return platform::clock::LocalToUtc(local);
+}
+
+BOOL CSchedule::ArmTimer() {
+    // A slot that has fired is never armed again, even when the clock went back meanwhile: the next run is then
+    // looked for after the last one.
+    LONGLONG nowWall = WallNow().seconds;
+    if (const LONGLONG fired = m_llLastFired.load(); fired != 0) {
+        const LONGLONG firedWall =
+            (platform::clock::UtcToLocal(fired) - platform::clock::kUnixEpoch) / platform::clock::kTicksPerSecond;
+        nowWall = std::max(nowWall, firedWall);
+    }
+    const LONGLONG due = DueTimeOf(NextTimeAfter(nowWall));
+    if (due == 0)
+        return FALSE;
+    LARGE_INTEGER li;
+    li.QuadPart = due;
+    return SetWaitableTimer(m_hTimer, &li, 0, &TimerRoutine, this, TRUE);
+}
+
+void CALLBACK CSchedule::TimerRoutine(LPVOID lpArg, DWORD dwLow, DWORD dwHigh) {
+    auto* self = static_cast<CSchedule*>(lpArg);
+    self->m_llLastFired = static_cast<LONGLONG>((static_cast<ULONGLONG>(dwHigh) << 32) | dwLow);
+    if (self->m_hWnd)
+        PostMessageW(self->m_hWnd, self->m_nMsg, self->m_wParam, self->m_lParam);
+    // The next computation starts after this run's second.
+    Sleep(1000);
+    self->m_bWaiting = 0;
+}
+
+DWORD WINAPI CSchedule::WorkerThread(LPVOID lpParam) {
+    auto* self = static_cast<CSchedule*>(lpParam);
+    SetEvent(self->m_hStarted);
+    if (!self->ArmTimer())
+        return 7;
+    self->m_bWaiting = 1;
+    while (self->m_bWaiting && !self->m_bStop)
+        SleepEx(1000, TRUE);
+    if (!self->m_bStop && self->m_nType >= 0) {
+        self->m_bRepeat = 1;
+        while (self->m_bRepeat && !self->m_bStop) {
+            CancelWaitableTimer(self->m_hTimer);
+            if (!self->ArmTimer())
+                break;
+            self->m_bWaiting = 1;
+            while (self->m_bWaiting && !self->m_bStop)
+                SleepEx(1000, TRUE);
+        }
+    }
+    return 0;
+}
+
+int CSchedule::StartSchedule() {
+    if (m_nType == 2 && m_dwMask == 0)
+        return 8;
+    if (m_nType == 1 && m_dwMask == 0)
+        return 9;
+    if (GetNextDueTime() == 0)
+        return 5;
+    if (!m_hTimer) {
+        m_hTimer = CreateWaitableTimerW(nullptr, FALSE, _T("Wexo Zentra Waitable Timer"));
+        if (!m_hTimer)
+            return 2;
+    }
+    if (m_hThread) {
+        if (WaitForSingleObject(m_hThread, 0) != WAIT_OBJECT_0)
+            return 6;
+        CloseHandle(m_hThread);
+        m_hThread = nullptr;
+    }
+    m_bStop = 0;
+    m_llLastFired = 0;
+    m_hThread = CreateThread(nullptr, 0, &WorkerThread, this, 0, nullptr);
+    if (!m_hThread)
+        return 4;
+    return WaitForSingleObject(m_hStarted, 20000) == WAIT_OBJECT_0 ? 0 : 10;
+}
+
+namespace {
+void CALLBACK WakeUp(ULONG_PTR) {}
+} // namespace
+
+int CSchedule::StopSchedule() {
+    if (!m_hTimer)
+        return 0;
+    m_bStop = 1;
+    m_bRepeat = 0;
+    m_bWaiting = 0;
+    CancelWaitableTimer(m_hTimer);
+    CloseHandle(m_hTimer);
+    m_hTimer = nullptr;
+    if (m_hThread) {
+        // Wake the worker out of its alertable sleep at once instead of letting it notice within a second.
+        QueueUserAPC(&WakeUp, m_hThread, 0);
+        WaitForSingleObject(m_hThread, 20000);
+        CloseHandle(m_hThread);
+        m_hThread = nullptr;
+    }
+    return 0;
+}
