@@ -7,5 +7,7 @@ function(kovra_add_test)
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
-  gtest_discover_tests(${T_NAME} PROPERTIES LABELS ${T_LABEL} DISCOVERY_TIMEOUT 60 TIMEOUT 300)
+  # A send or message wait that would deadlock aborts the test with a report instead of hanging the run.
+  gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS ${T_LABEL} TIMEOUT 300 ENVIRONMENT "WINLAYER_DEADLOCK_TIMEOUT_MS=30000")
 endfunction()

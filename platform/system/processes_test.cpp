@@ -10,7 +10,9 @@
 #include "platform/system/command_line.h"
 
 #include <gtest/gtest.h>
+
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -118,14 +120,18 @@ DWORD FindByBaseName(const std::u16string& wanted) {
 }
 
 TEST_F(ProcessTest, StartFindTerminateAndWait) {
-    const PROCESS_INFORMATION info = Start(u"sleep 1000");
+    // A program of our own name, so that no other process on the machine can be mistaken for it.
+    const std::string name = "idler" + std::to_string(::getpid());
+    std::filesystem::copy_file("/bin/sleep", m_folder + "/My Tools/" + name);
+    const std::u16string baseName = platform::Utf8ToUtf16(name);
+    const PROCESS_INFORMATION info = Start(u"\"T:\\My Tools\\" + baseName + u"\" 1000");
     ASSERT_NE(nullptr, info.hProcess);
     EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(info.hProcess, 0));
     DWORD code = 0;
     ASSERT_TRUE(GetExitCodeProcess(info.hProcess, &code));
     EXPECT_EQ(STILL_ACTIVE, code);
 
-    EXPECT_EQ(info.dwProcessId, FindByBaseName(u"sleep"));
+    EXPECT_EQ(info.dwProcessId, FindByBaseName(baseName));
 
     // A second handle to the same process sees the same end.
     HANDLE other = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, info.dwProcessId);
@@ -147,7 +153,7 @@ TEST_F(ProcessTest, StartFindTerminateAndWait) {
     EXPECT_FALSE(TerminateProcess(info.hProcess, 1));
     EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
     EXPECT_FALSE(EnumProcessModules(info.hProcess, &module, sizeof module, &needed));
-    EXPECT_EQ(0u, FindByBaseName(u"sleep") == info.dwProcessId ? 1u : 0u);
+    EXPECT_NE(info.dwProcessId, FindByBaseName(baseName));
 }
 
 TEST_F(ProcessTest, CommandLinesDirectoriesAndEnvironment) {
