@@ -28,16 +28,34 @@ namespace {
 
 constexpr UCHAR kThreadObjectType = 6;
 
-// One lock and one condition for every dispatcher object, as the kernel's dispatcher lock: a state change wakes
-// all waiters, each of which re-checks its own object.
+// One lock for every dispatcher object, as the kernel's dispatcher lock. Each waiting thread sleeps on its own
+// condition, registered under the object it waits for, so that a state change wakes only the threads waiting for
+// that object.
 std::mutex& DispatcherLock() {
     static auto* lock = new std::mutex;
     return *lock;
 }
-std::condition_variable& DispatcherCondition() {
-    static auto* condition = new std::condition_variable;
-    return *condition;
+
+struct WaitBlock {
+    std::condition_variable condition;
+};
+thread_local WaitBlock t_waitBlock;
+
+std::unordered_multimap<const void*, WaitBlock*>& Waiters() {
+    static auto* waiters = new std::unordered_multimap<const void*, WaitBlock*>;
+    return *waiters;
 }
+
+// Call with the dispatcher lock held after the object became signalled.
+void WakeWaitersLocked(const void* object) {
+    auto [first, last] = Waiters().equal_range(object);
+    for (auto it = first; it != last; ++it)
+        it->second->condition.notify_one();
+}
+
+// A handoff between threads (a request queued to a worker, its completion) usually takes a few tens of
+// microseconds; polling for that long before sleeping saves two scheduler round trips per request.
+constexpr auto kSpinBeforeSleep = std::chrono::microseconds(50);
 
 class ThreadObject : public KObject {
 public:
@@ -76,7 +94,7 @@ bool IsSignaled(const DISPATCHER_HEADER* header) {
 
 void Satisfy(DISPATCHER_HEADER* header) {
     if (header->Type == SynchronizationEvent)
-        header->SignalState = 0;
+        std::atomic_ref<LONG>(header->SignalState).store(0, std::memory_order_relaxed);
 }
 
 // Kernel handles: their own table, values that never look like the layer's user handles.
@@ -175,24 +193,21 @@ POBJECT_TYPE* IoDeviceObjectType = &g_deviceType;
 void KeInitializeEvent(PRKEVENT event, EVENT_TYPE type, BOOLEAN state) {
     std::lock_guard lock(DispatcherLock());
     event->Header.Type = static_cast<UCHAR>(type);
-    event->Header.SignalState = state ? 1 : 0;
+    std::atomic_ref<LONG>(event->Header.SignalState).store(state ? 1 : 0, std::memory_order_release);
 }
 
 LONG KeSetEvent(PRKEVENT event, KPRIORITY, BOOLEAN) {
-    LONG previous;
-    {
-        std::lock_guard lock(DispatcherLock());
-        previous = event->Header.SignalState;
-        event->Header.SignalState = 1;
-    }
-    DispatcherCondition().notify_all();
+    std::lock_guard lock(DispatcherLock());
+    const LONG previous = event->Header.SignalState;
+    std::atomic_ref<LONG>(event->Header.SignalState).store(1, std::memory_order_release);
+    WakeWaitersLocked(event);
     return previous;
 }
 
 LONG KeResetEvent(PRKEVENT event) {
     std::lock_guard lock(DispatcherLock());
     const LONG previous = event->Header.SignalState;
-    event->Header.SignalState = 0;
+    std::atomic_ref<LONG>(event->Header.SignalState).store(0, std::memory_order_relaxed);
     return previous;
 }
 
@@ -224,15 +239,27 @@ std::optional<std::chrono::steady_clock::time_point> Deadline(PLARGE_INTEGER tim
 NTSTATUS KeWaitForSingleObject(PVOID object, KWAIT_REASON, KPROCESSOR_MODE, BOOLEAN, PLARGE_INTEGER timeout) {
     auto* header = static_cast<DISPATCHER_HEADER*>(object);
     const auto deadline = Deadline(timeout);
-    std::unique_lock lock(DispatcherLock());
-    while (!IsSignaled(header)) {
-        if (!deadline) {
-            DispatcherCondition().wait(lock);
-            continue;
-        }
-        if (DispatcherCondition().wait_until(lock, *deadline) == std::cv_status::timeout && !IsSignaled(header))
-            return STATUS_TIMEOUT;
+    const bool mayWait = !deadline || *deadline > std::chrono::steady_clock::now();
+    if (mayWait) {
+        const auto spinEnd = std::chrono::steady_clock::now() + kSpinBeforeSleep;
+        std::atomic_ref<LONG> state(header->SignalState);
+        while (state.load(std::memory_order_acquire) <= 0 && std::chrono::steady_clock::now() < spinEnd)
+            sched_yield();
     }
+    std::unique_lock lock(DispatcherLock());
+    if (!IsSignaled(header) && mayWait) {
+        auto registration = Waiters().emplace(header, &t_waitBlock);
+        while (!IsSignaled(header)) {
+            if (!deadline) {
+                t_waitBlock.condition.wait(lock);
+            } else if (t_waitBlock.condition.wait_until(lock, *deadline) == std::cv_status::timeout) {
+                break;
+            }
+        }
+        Waiters().erase(registration);
+    }
+    if (!IsSignaled(header))
+        return STATUS_TIMEOUT;
     Satisfy(header);
     return STATUS_SUCCESS;
 }
@@ -265,9 +292,9 @@ NTSTATUS PsCreateSystemThread(PHANDLE threadHandle, ULONG, POBJECT_ATTRIBUTES, H
             {
                 std::lock_guard lock(DispatcherLock());
                 object->thread.ExitStatus = status;
-                object->thread.Header.SignalState = 1;
+                std::atomic_ref<LONG>(object->thread.Header.SignalState).store(1, std::memory_order_release);
+                WakeWaitersLocked(&object->thread);
             }
-            DispatcherCondition().notify_all();
             t_self.reset();
         });
         worker.detach();

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include <sys/socket.h>
@@ -55,7 +56,12 @@ protected:
     }
     void TearDown() override {
         EXPECT_TRUE(platform::kernel::StopHost());
-        EXPECT_FALSE(platform::kernel::HostRunning());
+        EXPECT_FALSE(platform::kernel::HostRunning()); // The host writes its error output beside its socket: a
+                                                       // sanitizer report there is a fault of the host.
+        std::ifstream errors(platform::machine::PathOf("kernel/host.err"));
+        const std::string text((std::istreambuf_iterator<char>(errors)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(text.find("Sanitizer"), std::string::npos) << text;
+        EXPECT_EQ(text.find("runtime error"), std::string::npos) << text;
     }
 
     platform::machine::ScopedTestMachine machine;
