@@ -256,7 +256,12 @@ protected:
             CloseServiceHandle(service);
         if (manager)
             CloseServiceHandle(manager);
-        EXPECT_TRUE(platform::kernel::StopHost());
+        EXPECT_TRUE(platform::kernel::StopHost()); // The host writes its error output beside its socket: a sanitizer
+                                                   // report there is a fault of the host.
+        std::ifstream errors(platform::machine::PathOf("kernel/host.err"));
+        const std::string text((std::istreambuf_iterator<char>(errors)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(text.find("Sanitizer"), std::string::npos) << text;
+        EXPECT_EQ(text.find("runtime error"), std::string::npos) << text;
     }
 
     platform::machine::ScopedTestMachine machine;
