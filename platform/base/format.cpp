@@ -30,7 +30,7 @@ template <class S> void AppendAscii(S& out, const char* s, size_t n) {
         out += static_cast<typename S::value_type>(static_cast<unsigned char>(s[i]));
 }
 
-struct Spec {
+struct Options {
     bool left = false;
     bool plus = false;
     bool space = false;
@@ -47,24 +47,24 @@ template <class S> void Pad(S& out, int count, typename S::value_type c) {
 
 // Writes `body` (already converted to the output width) padded to the field width.
 // Strings and characters pad with zeros too when the 0 flag asks for it, as the Windows runtime does.
-template <class S> void EmitField(S& out, const Spec& spec, const S& body) {
-    const int padding = spec.width > static_cast<int>(body.size()) ? spec.width - static_cast<int>(body.size()) : 0;
-    if (!spec.left)
-        Pad(out, padding, spec.zero ? '0' : ' ');
+template <class S> void EmitField(S& out, const Options& opts, const S& body) {
+    const int padding = opts.width > static_cast<int>(body.size()) ? opts.width - static_cast<int>(body.size()) : 0;
+    if (!opts.left)
+        Pad(out, padding, opts.zero ? '0' : ' ');
     out += body;
-    if (spec.left)
+    if (opts.left)
         Pad(out, padding, ' ');
 }
 
 // Integer conversion: sign or prefix, precision as minimum digits, zero padding to the width.
-template <class S> void EmitInteger(S& out, const Spec& spec, char conversion, uint64_t magnitude, bool negative) {
+template <class S> void EmitInteger(S& out, const Options& opts, char conversion, uint64_t magnitude, bool negative) {
     const unsigned base = conversion == 'o' ? 8 : (conversion == 'x' || conversion == 'X') ? 16 : 10;
     const char* digitsOf = conversion == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
     char digits[64];
     int n = 0;
     for (uint64_t v = magnitude; v != 0; v /= base)
         digits[n++] = digitsOf[v % base];
-    const int minimumDigits = spec.precision < 0 ? 1 : spec.precision;
+    const int minimumDigits = opts.precision < 0 ? 1 : opts.precision;
     std::string body;
     for (int i = n; i < minimumDigits; ++i)
         body += '0';
@@ -76,80 +76,80 @@ template <class S> void EmitInteger(S& out, const Spec& spec, char conversion, u
     if (isSigned) {
         if (negative)
             prefix = "-";
-        else if (spec.plus)
+        else if (opts.plus)
             prefix = "+";
-        else if (spec.space)
+        else if (opts.space)
             prefix = " ";
     }
-    if (spec.alternate && magnitude != 0) {
+    if (opts.alternate && magnitude != 0) {
         if (base == 16)
             prefix = conversion == 'X' ? "0X" : "0x";
         else if (base == 8 && body[0] != '0')
             body.insert(body.begin(), '0');
     }
     // The 0 flag pads with zeros between the prefix and the digits, unless a precision or '-' is given.
-    if (spec.zero && !spec.left && spec.precision < 0) {
+    if (opts.zero && !opts.left && opts.precision < 0) {
         const int total = static_cast<int>(prefix.size() + body.size());
-        if (spec.width > total)
-            body.insert(0, static_cast<size_t>(spec.width - total), '0');
+        if (opts.width > total)
+            body.insert(0, static_cast<size_t>(opts.width - total), '0');
     }
     S field;
     AppendAscii(field, prefix.data(), prefix.size());
     AppendAscii(field, body.data(), body.size());
-    Spec fieldSpec = spec;
-    fieldSpec.zero = false; // zeros, where they apply, are already between the sign and the digits
-    EmitField(out, fieldSpec, field);
+    Options fieldOpts = opts;
+    fieldOpts.zero = false; // zeros, where they apply, are already between the sign and the digits
+    EmitField(out, fieldOpts, field);
 }
 
-template <class S> void EmitFloat(S& out, const Spec& spec, char conversion, double value) {
+template <class S> void EmitFloat(S& out, const Options& opts, char conversion, double value) {
     // Floating point text is the C library's; only the flags, width and precision are passed on.
     char format[32];
     char* p = format;
     *p++ = '%';
-    if (spec.left)
+    if (opts.left)
         *p++ = '-';
-    if (spec.plus)
+    if (opts.plus)
         *p++ = '+';
-    if (spec.space)
+    if (opts.space)
         *p++ = ' ';
-    if (spec.alternate)
+    if (opts.alternate)
         *p++ = '#';
-    if (spec.zero)
+    if (opts.zero)
         *p++ = '0';
     *p++ = '*';
     *p++ = '.';
     *p++ = '*';
     *p++ = conversion;
     *p = 0;
-    const int precision = spec.precision < 0 ? 6 : spec.precision;
-    const int needed = std::snprintf(nullptr, 0, format, spec.width, precision, value);
+    const int precision = opts.precision < 0 ? 6 : opts.precision;
+    const int needed = std::snprintf(nullptr, 0, format, opts.width, precision, value);
     if (needed <= 0)
         return;
     std::string text(static_cast<size_t>(needed) + 1, '\0');
-    std::snprintf(text.data(), text.size(), format, spec.width, precision, value);
+    std::snprintf(text.data(), text.size(), format, opts.width, precision, value);
     AppendAscii(out, text.data(), static_cast<size_t>(needed));
 }
 
-template <class S> void EmitString(S& out, const Spec& spec, const char16_t* wide, const char* narrow, bool isWide) {
+template <class S> void EmitString(S& out, const Options& opts, const char16_t* wide, const char* narrow, bool isWide) {
     S body;
     if (isWide ? !wide : !narrow) {
         AppendAscii(body, "(null)", 6);
     } else if (isWide) {
         std::u16string_view view(wide);
-        if (spec.precision >= 0 && view.size() > static_cast<size_t>(spec.precision))
-            view = view.substr(0, static_cast<size_t>(spec.precision));
+        if (opts.precision >= 0 && view.size() > static_cast<size_t>(opts.precision))
+            view = view.substr(0, static_cast<size_t>(opts.precision));
         AppendText(body, view);
     } else {
         std::string_view view(narrow);
-        if (spec.precision >= 0 && view.size() > static_cast<size_t>(spec.precision))
-            view = view.substr(0, static_cast<size_t>(spec.precision));
+        if (opts.precision >= 0 && view.size() > static_cast<size_t>(opts.precision))
+            view = view.substr(0, static_cast<size_t>(opts.precision));
         AppendText(body, view);
     }
     if (isWide ? !wide : !narrow) {
-        if (spec.precision >= 0 && body.size() > static_cast<size_t>(spec.precision))
-            body.resize(static_cast<size_t>(spec.precision));
+        if (opts.precision >= 0 && body.size() > static_cast<size_t>(opts.precision))
+            body.resize(static_cast<size_t>(opts.precision));
     }
-    EmitField(out, spec, body);
+    EmitField(out, opts, body);
 }
 
 // The formatter proper. F is the format's character type, S the output string type. `wideFormat` decides what
@@ -174,43 +174,43 @@ template <class F, class S> S FormatImpl(const F* format, va_list& args) {
         }
         const F* directive = p;
         ++p;
-        Spec spec;
+        Options opts;
         for (;; ++p) {
             if (*p == '-')
-                spec.left = true;
+                opts.left = true;
             else if (*p == '+')
-                spec.plus = true;
+                opts.plus = true;
             else if (*p == ' ')
-                spec.space = true;
+                opts.space = true;
             else if (*p == '#')
-                spec.alternate = true;
+                opts.alternate = true;
             else if (*p == '0')
-                spec.zero = true;
+                opts.zero = true;
             else
                 break;
         }
         if (*p == '*') {
-            spec.width = va_arg(args, int);
-            if (spec.width < 0) {
-                spec.left = true;
-                spec.width = -spec.width;
+            opts.width = va_arg(args, int);
+            if (opts.width < 0) {
+                opts.left = true;
+                opts.width = -opts.width;
             }
             ++p;
         } else {
             while (*p >= '0' && *p <= '9')
-                spec.width = spec.width * 10 + (*p++ - '0');
+                opts.width = opts.width * 10 + (*p++ - '0');
         }
         if (*p == '.') {
             ++p;
-            spec.precision = 0;
+            opts.precision = 0;
             if (*p == '*') {
-                spec.precision = va_arg(args, int);
-                if (spec.precision < 0)
-                    spec.precision = -1;
+                opts.precision = va_arg(args, int);
+                if (opts.precision < 0)
+                    opts.precision = -1;
                 ++p;
             } else {
                 while (*p >= '0' && *p <= '9')
-                    spec.precision = spec.precision * 10 + (*p++ - '0');
+                    opts.precision = opts.precision * 10 + (*p++ - '0');
             }
         }
         // Size prefixes. Windows' long is 32 bits, so 'l' on an integer reads 32 bits; on %s and %c it means wide.
@@ -278,7 +278,7 @@ template <class F, class S> S FormatImpl(const F* format, va_list& args) {
                 break;
             }
             const uint64_t magnitude = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
-            EmitInteger(out, spec, 'd', magnitude, v < 0);
+            EmitInteger(out, opts, 'd', magnitude, v < 0);
             break;
         }
         case 'u':
@@ -303,12 +303,12 @@ template <class F, class S> S FormatImpl(const F* format, va_list& args) {
                 v = va_arg(args, unsigned);
                 break;
             }
-            EmitInteger(out, spec, static_cast<char>(conversion), v, false);
+            EmitInteger(out, opts, static_cast<char>(conversion), v, false);
             break;
         }
         case 'p': {
             // Windows prints a pointer as all its hexadecimal digits in upper case.
-            Spec pointerSpec = spec;
+            Options pointerSpec = opts;
             pointerSpec.precision = static_cast<int>(2 * sizeof(void*));
             pointerSpec.alternate = false;
             EmitInteger(out, pointerSpec, 'X', reinterpret_cast<uintptr_t>(va_arg(args, void*)), false);
@@ -322,7 +322,7 @@ template <class F, class S> S FormatImpl(const F* format, va_list& args) {
         case 'G':
         case 'a':
         case 'A':
-            EmitFloat(out, spec, static_cast<char>(conversion), va_arg(args, double));
+            EmitFloat(out, opts, static_cast<char>(conversion), va_arg(args, double));
             break;
         case 's':
         case 'S':
@@ -334,9 +334,9 @@ template <class F, class S> S FormatImpl(const F* format, va_list& args) {
             if (forceWide)
                 isWide = true;
             if (isWide)
-                EmitString(out, spec, va_arg(args, const char16_t*), nullptr, true);
+                EmitString(out, opts, va_arg(args, const char16_t*), nullptr, true);
             else
-                EmitString(out, spec, nullptr, va_arg(args, const char*), false);
+                EmitString(out, opts, nullptr, va_arg(args, const char*), false);
             break;
         }
         case 'c':
@@ -355,7 +355,7 @@ template <class F, class S> S FormatImpl(const F* format, va_list& args) {
                 const char c = static_cast<char>(value);
                 AppendText(body, std::string_view(&c, 1));
             }
-            EmitField(out, spec, body);
+            EmitField(out, opts, body);
             break;
         }
         case 'n':

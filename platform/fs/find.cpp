@@ -185,18 +185,18 @@ using platform::fs::detail::Resolve;
 HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData) {
     if (!fileName || !findData)
         return Fail(ERROR_INVALID_PARAMETER), INVALID_HANDLE_VALUE;
-    std::u16string spec(fileName);
-    const size_t sep = spec.find_last_of(u"\\/");
+    std::u16string full(fileName);
+    const size_t sep = full.find_last_of(u"\\/");
     std::u16string folderPart;
     std::u16string pattern;
     if (sep == std::u16string::npos) {
         // "name" or "X:name": relative to the current folder (of that drive).
-        const bool drive = spec.size() >= 2 && spec[1] == u':';
-        folderPart = drive ? spec.substr(0, 2) : u".";
-        pattern = drive ? spec.substr(2) : spec;
+        const bool drive = full.size() >= 2 && full[1] == u':';
+        folderPart = drive ? full.substr(0, 2) : u".";
+        pattern = drive ? full.substr(2) : full;
     } else {
-        folderPart = spec.substr(0, sep + 1);
-        pattern = spec.substr(sep + 1);
+        folderPart = full.substr(0, sep + 1);
+        pattern = full.substr(sep + 1);
     }
     if (pattern.empty())
         return Fail(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
@@ -212,7 +212,7 @@ HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData) {
     std::shared_ptr<FindObject> find;
     if (!platform::fs::HasWildcards(pattern) && pattern != u"." && pattern != u"..") {
         // One name: found in the exact case or another, reported with its name on disk.
-        auto one = Resolve(spec.c_str());
+        auto one = Resolve(full.c_str());
         if (!one)
             return INVALID_HANDLE_VALUE;
         find = std::make_shared<FindObject>(one->host.path, pattern, false);
