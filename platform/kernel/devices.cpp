@@ -154,7 +154,8 @@ HANDLE OpenDeviceHandle(const platform::fs::DeviceOpenRequest& request) {
         if (request.creationDisposition == CREATE_NEW)
             return Fail(ERROR_FILE_EXISTS), INVALID_HANDLE_VALUE;
     }
-    const int fd = ConnectHost(true);
+    // Without a running host no driver is loaded, so no device exists; opening a name never starts a host.
+    const int fd = ConnectHost(false);
     if (fd < 0)
         return Fail(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
     protocol::Writer open;
@@ -228,7 +229,10 @@ BOOL DefineDosDeviceW(DWORD flags, LPCWSTR deviceName, LPCWSTR targetPath) {
     request.Text(deviceName);
     request.Text(targetPath ? targetPath : u"");
     std::vector<uint8_t> reply;
-    const NTSTATUS status = OneShot(request, reply, true);
+    // Definitions live in the host; removing one needs no host when none runs (there is nothing to remove).
+    const NTSTATUS status = OneShot(request, reply, !(flags & DDD_REMOVE_DEFINITION));
+    if (status == STATUS_PORT_DISCONNECTED && (flags & DDD_REMOVE_DEFINITION))
+        return platform::Fail(ERROR_FILE_NOT_FOUND), FALSE;
     if (!NT_SUCCESS(status))
         return platform::Fail(status == STATUS_PORT_DISCONNECTED ? ERROR_SERVICE_NOT_ACTIVE
                                                                  : RtlNtStatusToDosError(status)),
@@ -242,7 +246,7 @@ DWORD QueryDosDeviceW(LPCWSTR deviceName, LPWSTR targetPath, DWORD max) {
     request.U32(static_cast<uint32_t>(protocol::Op::QueryDos));
     request.Text(deviceName ? deviceName : u"");
     std::vector<uint8_t> reply;
-    const NTSTATUS status = OneShot(request, reply, true);
+    const NTSTATUS status = OneShot(request, reply, false);
     if (!NT_SUCCESS(status))
         return platform::Fail(status == STATUS_PORT_DISCONNECTED ? ERROR_FILE_NOT_FOUND
                                                                  : RtlNtStatusToDosError(status)),

@@ -157,6 +157,12 @@ TEST_F(HostTest, DriverServiceLifecycleAndDeviceAccess) {
 }
 
 TEST_F(HostTest, DefinitionsLiveInTheHostForEveryProgram) {
+    // Without a host nothing is defined and no device opens, and asking does not start one.
+    WCHAR none[8];
+    EXPECT_EQ(QueryDosDeviceW(u"K:", none, 8), 0u);
+    EXPECT_EQ(CreateFileW(u"\\\\.\\PhysicalDrive0", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    EXPECT_FALSE(platform::kernel::HostRunning());
     ASSERT_TRUE(DefineDosDeviceW(DDD_RAW_TARGET_PATH, u"K:", u"\\Device\\Nothing"));
     WCHAR targets[64] = {};
     ASSERT_GT(QueryDosDeviceW(u"K:", targets, 64), 0u);
