@@ -37,6 +37,27 @@ void StripLineEnd(CString& line) {
         line.Delete(length - 1, 1);
 }
 
+// The number of bytes at the end that begin a UTF-8 sequence without completing it (0 when the text ends whole).
+size_t IncompleteUtf8Tail(const std::vector<char>& bytes) {
+    size_t continuation = 0;
+    for (size_t i = bytes.size(); i-- > 0 && continuation < 4;) {
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        if ((byte & 0xC0) == 0x80) {
+            ++continuation;
+            continue;
+        }
+        size_t needed = 0;
+        if ((byte & 0xE0) == 0xC0)
+            needed = 1;
+        else if ((byte & 0xF0) == 0xE0)
+            needed = 2;
+        else if ((byte & 0xF8) == 0xF0)
+            needed = 3;
+        return continuation < needed ? continuation + 1 : 0;
+    }
+    return 0;
+}
+
 } // namespace
 
 CUnicodeTextFile::CUnicodeTextFile() = default;
@@ -182,6 +203,14 @@ BOOL CUnicodeTextFile::ReadString(CString& rString) {
     }
     if (bytes.empty())
         return FALSE;
+    // A piece cut at 4095 bytes must not split a character: the host's ANSI code page is UTF-8, so an incomplete
+    // sequence at the end goes back to the stream and starts the next piece.
+    if (bytes.back() != '\n' && static_cast<int>(bytes.size()) == kAnsiLineBytes) {
+        const size_t incomplete = IncompleteUtf8Tail(bytes);
+        if (incomplete > 0 && incomplete < bytes.size() &&
+            fseeko(m_pStream, -static_cast<off_t>(incomplete), SEEK_CUR) == 0)
+            bytes.resize(bytes.size() - incomplete);
+    }
     std::vector<WCHAR> wide(kAnsiLineBytes + 1, 0);
     const int converted = AnsiToWide(bytes.data(), static_cast<int>(bytes.size()), wide.data(), kAnsiLineBytes);
     if (converted > 0) {

@@ -117,6 +117,13 @@ TEST_F(UnicodeTextFileTest, ReadsAnsiLinesInPiecesOf4095Bytes) {
     EXPECT_EQ(lines[1], std::u16string(905, u'x'));
     EXPECT_EQ(lines[2], u"end");
 
+    // A piece never splits a character of the host's code page.
+    WriteHost("split.txt", std::string(4094, 'y') + "\xC3\xA9z\n");
+    const auto split = ReadLines(u"T:\\split.txt");
+    ASSERT_EQ(split.size(), 2u);
+    EXPECT_EQ(split[0], std::u16string(4094, u'y'));
+    EXPECT_EQ(split[1], u"\u00e9z");
+
     // A mark other than FF FE is read as ANSI text.
     WriteHost("be.txt", std::string("\xFE\xFF\0a", 4));
     EXPECT_FALSE(CUnicodeTextFile::IsUnicodeFile(u"T:\\be.txt"));
