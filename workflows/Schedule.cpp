@@ -16,24 +16,17 @@ constexpr LONGLONG kSecondsPerDay = 86'400;
 // Local wall-clock times as seconds on a plain day count: adding a day keeps the hour across a daylight-saving
 // change, which adding 86,400 real seconds would not.
 LONGLONG DaysFromCivil(int y, int m, int d) {
-    y -= m <= 2;
-    const LONGLONG era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<LONGLONG>(doe) - 719468;
+    return platform::clock::DaysFromCivil(y, static_cast<unsigned>(m), static_cast<unsigned>(d));
 }
 
 void CivilFromDays(LONGLONG z, int& y, int& m, int& d) {
-    z += 719468;
-    const LONGLONG era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    y = static_cast<int>(yoe + era * 400 + (m <= 2));
+    int64_t year = 0;
+    unsigned month = 0;
+    unsigned day = 0;
+    platform::clock::CivilFromDays(z, year, month, day);
+    y = static_cast<int>(year);
+    m = static_cast<int>(month);
+    d = static_cast<int>(day);
 }
 
 bool IsLeap(int y) {

@@ -76,6 +76,11 @@ void SetTimeZone(const char* ianaName);
 Ticks UtcToLocal(Ticks utc);
 Ticks LocalToUtc(Ticks local);
 
+// Proleptic Gregorian calendar arithmetic on plain day numbers (days since 1970-01-01), valid far beyond the
+// FILETIME range. Month 1..12, day 1..31.
+int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day);
+void CivilFromDays(int64_t days, int64_t& year, unsigned& month, unsigned& day);
+
 inline Ticks FromFileTime(const FILETIME& ft) {
     return static_cast<Ticks>((static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
 }
