@@ -77,8 +77,12 @@ int remove_path_callback(int type, KOVRA_JOB*, void* data) {
     if (type != WALK_MEET_FILE && type != WALK_LEAVE_DIR)
         return 0;
     auto* walk = static_cast<WALK_RECORD*>(data);
-    // A link is removed itself; its target, wherever it is, is neither changed nor entered.
-    bool link = type == WALK_MEET_FILE && is_link(walk->szPath);
+    // A link is removed itself; its target, wherever it is, is neither changed nor entered. The walk has already
+    // told links from the entries it lists: they carry the reparse-point bit, or the directory bit on an entry it
+    // did not take for a directory.
+    const DWORD listed = walk->FindData.dwFileAttributes;
+    bool link = type == WALK_MEET_FILE && ((listed & FILE_ATTRIBUTE_REPARSE_POINT) ||
+                                           ((listed & FILE_ATTRIBUTE_DIRECTORY) && !walk->bIsDirectory));
     DWORD attributes = link ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(walk->szPath);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
         set_file_attributes(walk->szPath, attributes & ~FILE_ATTRIBUTE_READONLY);

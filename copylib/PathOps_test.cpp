@@ -150,6 +150,12 @@ TEST_F(PathOpsTest, RemovePathOfALinkRemovesOnlyTheLink) {
     EXPECT_EQ(KovraRemovePath(Win(u"link").c_str()), 0);
     EXPECT_FALSE(Exists("link"));
     EXPECT_EQ(ReadFile("outside/keep.txt"), "keep");
+
+    // Named with a trailing backslash, the link is still the link and not the folder behind it.
+    std::filesystem::create_directory_symlink(Host("outside"), Host("link2"));
+    EXPECT_EQ(KovraRemovePath(Win(u"link2\\").c_str()), 0);
+    EXPECT_FALSE(Exists("link2"));
+    EXPECT_EQ(ReadFile("outside/keep.txt"), "keep");
 }
 
 TEST_F(PathOpsTest, RemovePathOfFiles) {

@@ -113,6 +113,17 @@ TEST_F(WalkTest, LinksToDirectoriesAreNotFollowed) {
     for (const Step& s : steps)
         metLink |= s.type == WALK_MEET_FILE && s.path == Win(u"src\\out_link");
     EXPECT_TRUE(metLink);
+
+    // A job copies nothing from behind the links and reports the link it could not copy as a file's error.
+    JobRun run;
+    ASSERT_EQ(RunJob(run, 0x32, Win(u"src"), Win(u"dst")), 0);
+    EXPECT_TRUE(Exists("dst/a.txt"));
+    EXPECT_FALSE(Exists("dst/out_link/precious.txt"));
+    EXPECT_FALSE(Exists("dst/sub/loop"));
+    bool linkReported = false;
+    for (const Event& e : run.Of(KOVRA_FILE_COPY_COMPLETE))
+        linkReported |= e.source == Win(u"src\\out_link") && e.code != 0;
+    EXPECT_TRUE(linkReported);
 }
 
 TEST_F(WalkTest, TooLongChildPathIsReportedNotCut) {
