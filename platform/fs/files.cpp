@@ -112,6 +112,18 @@ BOOL IoObject::Flush() {
     return platform::Fail(ERROR_INVALID_FUNCTION), FALSE;
 }
 
+BOOL IoObject::Seek(LONGLONG, DWORD, LONGLONG&) {
+    return platform::Fail(ERROR_INVALID_FUNCTION), FALSE;
+}
+
+BOOL IoObject::Size(LONGLONG&) {
+    return platform::Fail(ERROR_INVALID_FUNCTION), FALSE;
+}
+
+BOOL IoObject::SetEnd() {
+    return platform::Fail(ERROR_INVALID_FUNCTION), FALSE;
+}
+
 void RegisterDeviceOpener(DeviceOpener opener) {
     std::lock_guard lock(g_openersMutex);
     Openers().push_back(std::move(opener));
@@ -436,9 +448,20 @@ BOOL GetOverlappedResult(HANDLE, LPOVERLAPPED overlapped, LPDWORD transferred, B
 }
 
 BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER newPosition, DWORD moveMethod) {
-    auto object = platform::LookupHandleAs<FileObject>(file);
-    if (!object)
+    auto io = platform::LookupHandleAs<platform::fs::IoObject>(file);
+    if (!io)
         return FALSE;
+    auto object = std::dynamic_pointer_cast<FileObject>(io);
+    if (!object) {
+        if (moveMethod > FILE_END)
+            return Fail(ERROR_INVALID_PARAMETER), FALSE;
+        LONGLONG position = 0;
+        if (!io->Seek(distance.QuadPart, moveMethod, position))
+            return FALSE;
+        if (newPosition)
+            newPosition->QuadPart = position;
+        return TRUE;
+    }
     int whence = moveMethod == FILE_BEGIN     ? SEEK_SET
                  : moveMethod == FILE_CURRENT ? SEEK_CUR
                  : moveMethod == FILE_END     ? SEEK_END
@@ -481,11 +504,19 @@ DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD moveM
 }
 
 BOOL GetFileSizeEx(HANDLE file, PLARGE_INTEGER size) {
-    auto object = platform::LookupHandleAs<FileObject>(file);
-    if (!object)
+    auto io = platform::LookupHandleAs<platform::fs::IoObject>(file);
+    if (!io)
         return FALSE;
     if (!size)
         return Fail(ERROR_INVALID_PARAMETER), FALSE;
+    auto object = std::dynamic_pointer_cast<FileObject>(io);
+    if (!object) {
+        LONGLONG bytes = 0;
+        if (!io->Size(bytes))
+            return FALSE;
+        size->QuadPart = bytes;
+        return TRUE;
+    }
     struct stat st;
     if (fstat(object->Descriptor(), &st) != 0)
         return platform::FailErrno(), FALSE;
@@ -505,9 +536,12 @@ DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh) {
 }
 
 BOOL SetEndOfFile(HANDLE file) {
-    auto object = platform::LookupHandleAs<FileObject>(file);
-    if (!object)
+    auto io = platform::LookupHandleAs<platform::fs::IoObject>(file);
+    if (!io)
         return FALSE;
+    auto object = std::dynamic_pointer_cast<FileObject>(io);
+    if (!object)
+        return io->SetEnd();
     if (!object->CanWrite() || object->IsDirectory())
         return Fail(ERROR_ACCESS_DENIED), FALSE;
     off_t pos = lseek(object->Descriptor(), 0, SEEK_CUR);

@@ -134,6 +134,11 @@ public:
     virtual BOOL Write(LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED overlapped) = 0;
     virtual BOOL Flush();
     virtual DWORD FileType() const { return FILE_TYPE_UNKNOWN; }
+    // SetFilePointerEx, GetFileSizeEx and SetEndOfFile on objects that have a position and a size (a disk
+    // device); the others fail with ERROR_INVALID_FUNCTION. `moveMethod` is FILE_BEGIN, FILE_CURRENT or FILE_END.
+    virtual BOOL Seek(LONGLONG distance, DWORD moveMethod, LONGLONG& newPosition);
+    virtual BOOL Size(LONGLONG& size);
+    virtual BOOL SetEnd();
 };
 
 // Opens "\\.\NAME" for CreateFileW. The opener gets the name after "\\.\" (for example u"C:" or

@@ -702,19 +702,76 @@ DWORD ReturnPath(const std::u16string& path, DWORD size, LPWSTR buffer) {
 
 } // namespace
 
-std::vector<DriveInfo> Drives() {
+namespace {
+
+std::mutex g_providerMutex;
+std::vector<DriveProvider>& Providers() {
+    static std::vector<DriveProvider> providers;
+    return providers;
+}
+
+// The letters of every provider, each letter once (the first provider that names it wins), valid letters only.
+std::vector<DriveInfo> ProvidedDrives() {
+    std::vector<DriveProvider> providers;
+    {
+        std::lock_guard lock(g_providerMutex);
+        providers = Providers();
+    }
+    std::vector<DriveInfo> drives;
+    for (const DriveProvider& provider : providers) {
+        for (DriveInfo& d : provider()) {
+            d.letter = UpperLetter(d.letter);
+            if (d.letter < u'A' || d.letter > u'Z')
+                continue;
+            if (std::none_of(drives.begin(), drives.end(), [&](const DriveInfo& o) { return o.letter == d.letter; }))
+                drives.push_back(std::move(d));
+        }
+    }
+    return drives;
+}
+
+std::vector<DriveInfo> TableDrives() {
     Tables& t = TheTables();
     std::lock_guard lock(t.mutex);
     return LoadedDrives(t);
 }
 
+} // namespace
+
+void RegisterDriveProvider(DriveProvider provider) {
+    if (!provider)
+        return;
+    std::lock_guard lock(g_providerMutex);
+    Providers().push_back(std::move(provider));
+}
+
+std::vector<DriveInfo> Drives() {
+    std::vector<DriveInfo> drives = TableDrives();
+    bool added = false;
+    for (DriveInfo& d : ProvidedDrives()) {
+        if (std::any_of(drives.begin(), drives.end(), [&](const DriveInfo& o) { return o.letter == d.letter; }))
+            continue;
+        drives.push_back(std::move(d));
+        added = true;
+    }
+    if (added)
+        std::sort(drives.begin(), drives.end(),
+                  [](const DriveInfo& a, const DriveInfo& b) { return a.letter < b.letter; });
+    return drives;
+}
+
 std::optional<DriveInfo> Drive(WCHAR letter) {
     letter = UpperLetter(letter);
-    Tables& t = TheTables();
-    std::lock_guard lock(t.mutex);
-    for (const DriveInfo& d : LoadedDrives(t))
+    {
+        Tables& t = TheTables();
+        std::lock_guard lock(t.mutex);
+        for (const DriveInfo& d : LoadedDrives(t))
+            if (d.letter == letter)
+                return d;
+    }
+    for (DriveInfo& d : ProvidedDrives())
         if (d.letter == letter)
-            return d;
+            return std::move(d);
     return std::nullopt;
 }
 
@@ -810,8 +867,14 @@ std::optional<ResolvedPath> Resolve(LPCWSTR windowsPath) {
     if (parsed->kind == Parsed::Drive) {
         root = DriveRoot(parsed->letter);
         if (!root) {
-            platform::Fail(ERROR_PATH_NOT_FOUND);
-            return std::nullopt;
+            // A provider's letter: a raw disk exists, but nothing below it can be named.
+            const auto provided = Drive(parsed->letter);
+            if (provided && !provided->raw && !provided->hostRoot.empty()) {
+                root = TrimHostRoot(provided->hostRoot);
+            } else {
+                platform::Fail(provided && provided->raw ? ERROR_UNRECOGNIZED_VOLUME : ERROR_PATH_NOT_FOUND);
+                return std::nullopt;
+            }
         }
         r.letter = parsed->letter;
     } else {
@@ -848,7 +911,8 @@ std::optional<std::u16string> ToWindows(const std::string& hostPath) {
         return std::nullopt;
     const std::string path = NormalizeHost(hostPath);
     const DriveInfo* best = nullptr;
-    auto drives = Drives();
+    // Only the table's letters have host folders.
+    auto drives = TableDrives();
     for (const DriveInfo& d : drives) {
         const std::string& root = d.hostRoot;
         bool inside =

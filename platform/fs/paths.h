@@ -11,6 +11,7 @@
 
 #include "platform/base/types.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,11 +27,20 @@ struct DriveInfo {
     std::u16string label; // volume label
     DWORD serial = 0;     // volume serial number
     std::u16string fileSystem = u"NTFS";
+    // A raw disk: a device behind the letter with no file system this layer reads, and no host folder. Its
+    // root has no volume information and no names below it (ERROR_UNRECOGNIZED_VOLUME).
+    bool raw = false;
 };
 
-// The current drive table, letters in order.
+// The current drive table, letters in order: the table's letters and those of the drive providers.
 std::vector<DriveInfo> Drives();
 std::optional<DriveInfo> Drive(WCHAR letter);
+
+// Letters that exist only while something else holds them (a device linked to the letter). Providers are asked
+// at every look-up of the whole table and of a letter the table does not have; a letter already in the table
+// keeps the table's entry. A provider runs without the table's lock held and must not throw.
+using DriveProvider = std::function<std::vector<DriveInfo>()>;
+void RegisterDriveProvider(DriveProvider provider);
 // Adds or replaces a letter (persisted in the machine folder's "drives" file).
 bool SetDrive(const DriveInfo& info);
 bool RemoveDrive(WCHAR letter);

@@ -169,6 +169,14 @@ TEST_F(PathsTest, DevicesGoToTheRegisteredOpeners) {
     DWORD read = 0;
     EXPECT_TRUE(ReadFile(h, buf, sizeof buf, &read, nullptr));
     EXPECT_EQ(std::string(buf, read), "dev");
+    // A device without a position or a size refuses the file functions that need them.
+    LARGE_INTEGER position{};
+    EXPECT_FALSE(SetFilePointerEx(h, LARGE_INTEGER{}, &position, FILE_BEGIN));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_FUNCTION);
+    EXPECT_FALSE(GetFileSizeEx(h, &position));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_FUNCTION);
+    EXPECT_FALSE(SetEndOfFile(h));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_FUNCTION);
     EXPECT_TRUE(CloseHandle(h));
 }
 

@@ -208,6 +208,9 @@ BOOL GetVolumeInformationW(LPCWSTR rootPathName, LPWSTR volumeName, DWORD volume
     auto root = RootOf(rootPathName, error);
     if (!root)
         return Fail(error), FALSE;
+    // A raw disk has no file system to describe.
+    if (root->drive && root->drive->raw)
+        return Fail(ERROR_UNRECOGNIZED_VOLUME), FALSE;
     // A letter whose folder is not there is a drive without a medium.
     if (!FolderExists(root->hostRoot))
         return Fail(ERROR_NOT_READY), FALSE;
@@ -231,6 +234,8 @@ BOOL SetVolumeLabelW(LPCWSTR rootPathName, LPCWSTR volumeName) {
         return Fail(error), FALSE;
     if (!root->drive)
         return Fail(ERROR_ACCESS_DENIED), FALSE;
+    if (root->drive->raw)
+        return Fail(ERROR_UNRECOGNIZED_VOLUME), FALSE;
     DriveInfo info = *root->drive;
     info.label = volumeName ? std::u16string(volumeName) : std::u16string();
     if (info.label.size() > 32)

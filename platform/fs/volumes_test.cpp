@@ -2,14 +2,44 @@
 
 #include "platform/base/errors.h"
 #include "platform/base/strings.h"
+#include "platform/fs/files.h"
 #include "platform/fs/fs_test_support.h"
 #include "platform/fs/paths.h"
+
+#include <mutex>
 
 using namespace fstest;
 
 namespace {
 
-class VolumesTest : public FsTest {};
+// The letters the test's drive provider offers; the provider is registered once for the whole program.
+std::mutex g_providedMutex;
+std::vector<platform::fs::DriveInfo> g_provided;
+
+void Provide(std::vector<platform::fs::DriveInfo> drives) {
+    static const bool registered = (platform::fs::RegisterDriveProvider([] {
+                                        std::lock_guard lock(g_providedMutex);
+                                        return g_provided;
+                                    }),
+                                    true);
+    (void)registered;
+    std::lock_guard lock(g_providedMutex);
+    g_provided = std::move(drives);
+}
+
+platform::fs::DriveInfo RawDisk(WCHAR letter, platform::fs::DriveKind kind = platform::fs::DriveKind::Fixed) {
+    platform::fs::DriveInfo info;
+    info.letter = letter;
+    info.kind = kind;
+    info.raw = true;
+    info.fileSystem.clear();
+    return info;
+}
+
+class VolumesTest : public FsTest {
+protected:
+    void TearDown() override { Provide({}); }
+};
 
 TEST_F(VolumesTest, TypesAndLettersComeFromTheDriveTable) {
     ASSERT_TRUE(
@@ -70,6 +100,43 @@ TEST_F(VolumesTest, FreeSpaceOfTheHostFileSystem) {
     DWORD spc, bps, freeClusters, clusters;
     EXPECT_TRUE(GetDiskFreeSpaceW(u"T:\\", &spc, &bps, &freeClusters, &clusters));
     EXPECT_EQ(bps, 512u);
+}
+
+TEST_F(VolumesTest, ProvidedRawDisksJoinTheTableWhileTheyExist) {
+    // A provided letter the table already has keeps the table's entry.
+    Provide({RawDisk(u'Z'), RawDisk(u'e', platform::fs::DriveKind::CdRom), RawDisk(u'T')});
+    const DWORD base = (1u << ('C' - 'A')) | (1u << ('T' - 'A'));
+    EXPECT_EQ(GetLogicalDrives(), base | (1u << ('E' - 'A')) | (1u << ('Z' - 'A')));
+    WCHAR strings[64];
+    EXPECT_EQ(GetLogicalDriveStringsW(64, strings), 16u);
+    EXPECT_EQ(std::u16string(strings, 16), std::u16string(u"C:\\\0E:\\\0T:\\\0Z:\\\0", 16));
+    EXPECT_EQ(GetDriveTypeW(u"Z:\\"), DRIVE_FIXED);
+    EXPECT_EQ(GetDriveTypeW(u"e:\\"), DRIVE_CDROM);
+    ASSERT_TRUE(platform::fs::Drive(u'z'));
+    EXPECT_TRUE(platform::fs::Drive(u'Z')->raw);
+    EXPECT_FALSE(platform::fs::Drive(u'T')->raw);
+    EXPECT_TRUE(GetVolumeInformationW(u"T:\\", nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0));
+
+    // A raw disk has no file system: no volume information, no label, no free space, no names below its root.
+    WCHAR label[32];
+    EXPECT_FALSE(GetVolumeInformationW(u"Z:\\", label, 32, nullptr, nullptr, nullptr, nullptr, 0));
+    EXPECT_EQ(GetLastError(), ERROR_UNRECOGNIZED_VOLUME);
+    EXPECT_FALSE(SetVolumeLabelW(u"Z:\\", u"Name"));
+    EXPECT_EQ(GetLastError(), ERROR_UNRECOGNIZED_VOLUME);
+    ULARGE_INTEGER available;
+    EXPECT_FALSE(GetDiskFreeSpaceExW(u"Z:\\", &available, nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_UNRECOGNIZED_VOLUME);
+    EXPECT_EQ(CreateFileW(u"Z:\\file.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_UNRECOGNIZED_VOLUME);
+    EXPECT_EQ(GetFileAttributesW(u"Z:\\"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), ERROR_UNRECOGNIZED_VOLUME);
+
+    // The letters go with their provider's disks; the table's own letters stay.
+    Provide({});
+    EXPECT_EQ(GetLogicalDrives(), base);
+    EXPECT_EQ(GetDriveTypeW(u"Z:\\"), DRIVE_NO_ROOT_DIR);
+    EXPECT_EQ(GetFileAttributesW(u"Z:\\file.txt"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
 }
 
 } // namespace
