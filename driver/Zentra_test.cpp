@@ -6,6 +6,7 @@
 #include "platform/base/machine.h"
 #include "platform/fs/files.h"
 #include "platform/fs/paths.h"
+#include "platform/fs/volumes.h"
 #include "platform/kernel/devices.h"
 #include "platform/kernel/host.h"
 #include "platform/kernel/service_store.h"
@@ -27,7 +28,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-constexpr DWORD kErrorNoMediaInDrive = 1112;
 constexpr DWORD kErrorInvalidUserBuffer = 1784;
 constexpr uint64_t kImageSize = 8u << 20;
 
@@ -286,6 +286,45 @@ TEST_F(ZentraTest, EncryptedDiskFromCreationToServiceStop) {
     data = second;
     ASSERT_EQ(Transfer(u"\\\\.\\Z:", true, 1 << 20, data), ERROR_SUCCESS);
 
+    // The letter is in this program's drive table as a raw disk while the disk is mounted.
+    EXPECT_TRUE(GetLogicalDrives() & (1u << 25));
+    EXPECT_EQ(GetDriveTypeW(u"Z:\\"), DRIVE_FIXED);
+    EXPECT_FALSE(GetVolumeInformationW(u"Z:\\", nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0));
+    EXPECT_EQ(GetLastError(), ERROR_UNRECOGNIZED_VOLUME);
+    EXPECT_EQ(GetFileAttributesW(u"Z:\\file.txt"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), ERROR_UNRECOGNIZED_VOLUME);
+
+    // The handle's position and the disk's size, as a program that reads sectors uses them.
+    {
+        HANDLE disk = Open(u"\\\\.\\Z:");
+        ASSERT_NE(disk, INVALID_HANDLE_VALUE);
+        LARGE_INTEGER size{};
+        ASSERT_TRUE(GetFileSizeEx(disk, &size)) << GetLastError();
+        EXPECT_EQ(size.QuadPart, static_cast<LONGLONG>(kImageSize - 1024));
+        LARGE_INTEGER at{}, position{};
+        at.QuadPart = 1 << 20;
+        ASSERT_TRUE(SetFilePointerEx(disk, at, &position, FILE_BEGIN));
+        EXPECT_EQ(position.QuadPart, 1 << 20);
+        Bytes read(4096);
+        DWORD done = 0;
+        ASSERT_TRUE(ReadFile(disk, read.data(), 4096, &done, nullptr));
+        EXPECT_EQ(read, Bytes(second.begin(), second.begin() + 4096));
+        at.QuadPart = -4096 - 512;
+        ASSERT_TRUE(SetFilePointerEx(disk, at, &position, FILE_CURRENT));
+        EXPECT_EQ(position.QuadPart, (1 << 20) - 512);
+        at.QuadPart = -512;
+        ASSERT_TRUE(SetFilePointerEx(disk, at, &position, FILE_END));
+        EXPECT_EQ(position.QuadPart, size.QuadPart - 512);
+        // A move before the start is refused and leaves the position where it was.
+        at.QuadPart = -1;
+        EXPECT_FALSE(SetFilePointerEx(disk, at, &position, FILE_BEGIN));
+        EXPECT_EQ(GetLastError(), 131u);
+        ASSERT_TRUE(SetFilePointerEx(disk, LARGE_INTEGER{}, &position, FILE_CURRENT));
+        EXPECT_EQ(position.QuadPart, size.QuadPart - 512);
+        EXPECT_FALSE(SetEndOfFile(disk));
+        CloseHandle(disk);
+    }
+
     // The disk answers from its own data.
     GET_LENGTH_INFORMATION length{};
     Bytes out(sizeof(length));
@@ -332,7 +371,10 @@ TEST_F(ZentraTest, EncryptedDiskFromCreationToServiceStop) {
 
     ASSERT_EQ(Dismount(25), ERROR_SUCCESS);
     EXPECT_EQ(Open(u"\\\\.\\Z:"), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Dismount(25), kErrorNoMediaInDrive);
+    EXPECT_EQ(Dismount(25), ERROR_NO_MEDIA_IN_DRIVE);
+    // The letter left the drive table with the disk.
+    EXPECT_FALSE(GetLogicalDrives() & (1u << 25));
+    EXPECT_EQ(GetDriveTypeW(u"Z:\\"), DRIVE_NO_ROOT_DIR);
 
     // On disk: the specified header, opened by an independent reader, and sectors encrypted with the master key.
     Bytes image = ReadHostFile(folder + "/secure.img");
@@ -389,8 +431,8 @@ TEST_F(ZentraTest, EncryptedDiskFromCreationToServiceStop) {
                                  u"\\Device\\Zentra\\VyxDiskZ"));
     const auto letters = platform::kernel::DeviceDriveLetters();
     ASSERT_EQ(letters.size(), 1u);
-    EXPECT_EQ(letters[0].first, 25);
-    EXPECT_EQ(letters[0].second, u"\\Device\\Zentra\\VyxDiskZ");
+    EXPECT_EQ(letters[0].drive, 25);
+    EXPECT_EQ(letters[0].device, u"\\Device\\Zentra\\VyxDiskZ");
 
     // Stopping the service dismounts everything and takes the control device with it.
     SERVICE_STATUS status{};
@@ -469,7 +511,7 @@ TEST_F(ZentraTest, RecordsAreLengthChecked) {
     // Dismount records.
     EXPECT_EQ(Control(u"\\\\.\\VyxCtrl", IOCTL_VYXDISK_DISMOUNT, Bytes(3, 0)), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(Dismount(26), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(Dismount(3), kErrorNoMediaInDrive);
+    EXPECT_EQ(Dismount(3), ERROR_NO_MEDIA_IN_DRIVE);
 
     // Drive-letter links on request: K: leads to the Y: disk until the link is removed.
     auto linkRecord = [](ULONG operation, ULONG drive, const std::u16string& target, bool terminate) {
@@ -525,6 +567,7 @@ TEST_F(ZentraTest, CdRomImagesAreReadOnly) {
     Bytes data(4096);
     ASSERT_EQ(Transfer(u"\\\\.\\D:", false, 0, data), ERROR_SUCCESS);
     EXPECT_EQ(data, Bytes(content.begin(), content.begin() + 4096));
+    EXPECT_EQ(GetDriveTypeW(u"D:\\"), DRIVE_CDROM);
     EXPECT_EQ(Transfer(u"\\\\.\\D:", true, 0, data), ERROR_ACCESS_DENIED);
     EXPECT_EQ(Control(u"\\\\.\\D:", IOCTL_DISK_IS_WRITABLE, {}), ERROR_WRITE_PROTECT);
     Bytes toc(sizeof(CDROM_TOC));

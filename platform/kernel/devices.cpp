@@ -1,6 +1,7 @@
 // Device handles of programs: each one owns a connection to the kernel host that carries its requests.
 #include "platform/kernel/devices.h"
 #include "platform/kernel/host.h"
+#include "platform/kernel/iomanager.h"
 #include "platform/kernel/ntstatus.h"
 #include "platform/kernel/protocol.h"
 
@@ -8,8 +9,10 @@
 #include "platform/base/handle.h"
 #include "platform/base/sync.h"
 #include "platform/fs/files.h"
+#include "platform/fs/paths.h"
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 
 #include <unistd.h>
@@ -18,6 +21,11 @@ namespace platform::kernel {
 namespace {
 
 using protocol::Op;
+
+constexpr DWORD kErrorNegativeSeek = 131;
+
+// Set in the host itself, which answers from its own namespace instead of asking itself over the socket.
+std::atomic<bool> g_localDriveLetters{false};
 
 // Sends one request on a connection and reads the reply; returns the reply's status (STATUS_PORT_DISCONNECTED
 // when the host went away) and leaves the rest of the reply in `reply` after `offset`.
@@ -75,6 +83,44 @@ public:
     }
 
     DWORD FileType() const override { return FILE_TYPE_UNKNOWN; }
+
+    // The position lives in the host's file object, where reads and writes without an offset use it.
+    BOOL Seek(LONGLONG distance, DWORD moveMethod, LONGLONG& newPosition) override {
+        bool fromCurrent = moveMethod == FILE_CURRENT;
+        if (moveMethod == FILE_END) {
+            LONGLONG size = 0;
+            if (!Size(size))
+                return FALSE;
+            if (__builtin_add_overflow(size, distance, &distance))
+                return Fail(ERROR_INVALID_PARAMETER), FALSE;
+        }
+        protocol::Writer request;
+        request.U32(static_cast<uint32_t>(Op::Seek));
+        request.U32(fromCurrent ? 1 : 0);
+        request.U64(static_cast<uint64_t>(distance));
+        std::vector<uint8_t> reply;
+        const NTSTATUS status = Call(request, reply);
+        if (status == STATUS_INVALID_PARAMETER)
+            return Fail(kErrorNegativeSeek), FALSE;
+        if (!NT_SUCCESS(status))
+            return Fail(RtlNtStatusToDosError(status)), FALSE;
+        protocol::Reader reader(reply.data() + 4, reply.size() - 4);
+        newPosition = static_cast<LONGLONG>(reader.U64());
+        SetLastError(ERROR_SUCCESS);
+        return TRUE;
+    }
+
+    // A disk's size is its length as the driver reports it.
+    BOOL Size(LONGLONG& size) override {
+        GET_LENGTH_INFORMATION length{};
+        DWORD returned = 0;
+        if (!Control(IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length, sizeof(length), &returned, nullptr))
+            return FALSE;
+        if (returned < sizeof(length))
+            return Fail(ERROR_INVALID_FUNCTION), FALSE;
+        size = length.Length.QuadPart;
+        return TRUE;
+    }
 
     BOOL Control(DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize, LPDWORD returned,
                  LPOVERLAPPED overlapped) {
@@ -176,19 +222,62 @@ HANDLE OpenDeviceHandle(const platform::fs::DeviceOpenRequest& request) {
     return platform::InsertHandle(std::make_shared<DeviceHandle>(fd));
 }
 
+// A device behind a letter as the drive table shows it: a raw disk of the kind its device type and
+// characteristics make it.
+platform::fs::DriveInfo RawDriveOf(const DeviceDriveLetter& letter) {
+    platform::fs::DriveInfo info;
+    info.letter = static_cast<WCHAR>(u'A' + letter.drive);
+    info.raw = true;
+    info.fileSystem.clear();
+    switch (letter.deviceType) {
+    case FILE_DEVICE_CD_ROM:
+        info.kind = platform::fs::DriveKind::CdRom;
+        break;
+    case FILE_DEVICE_DISK:
+    case FILE_DEVICE_VIRTUAL_DISK:
+        info.kind = (letter.characteristics & FILE_REMOTE_DEVICE)     ? platform::fs::DriveKind::Remote
+                    : (letter.characteristics & FILE_REMOVABLE_MEDIA) ? platform::fs::DriveKind::Removable
+                                                                      : platform::fs::DriveKind::Fixed;
+        break;
+    default:
+        info.kind = platform::fs::DriveKind::Unknown;
+        break;
+    }
+    return info;
+}
+
+std::vector<platform::fs::DriveInfo> DeviceDrives() {
+    std::vector<platform::fs::DriveInfo> drives;
+    for (const auto& letter : DeviceDriveLetters())
+        drives.push_back(RawDriveOf(letter));
+    return drives;
+}
+
 std::once_flag g_enabled;
 
-// Linking this file registers the opener.
+// Linking this file registers the opener and the drive letters.
 const bool g_registered = (EnableDeviceAccess(), true);
 
 } // namespace
 
 void EnableDeviceAccess() {
-    std::call_once(g_enabled, [] { platform::fs::RegisterDeviceOpener(OpenDeviceHandle); });
+    std::call_once(g_enabled, [] {
+        platform::fs::RegisterDeviceOpener(OpenDeviceHandle);
+        platform::fs::RegisterDriveProvider(DeviceDrives);
+    });
 }
 
-std::vector<std::pair<int, std::u16string>> DeviceDriveLetters() {
-    std::vector<std::pair<int, std::u16string>> letters;
+void UseLocalDriveLetters() {
+    g_localDriveLetters = true;
+}
+
+std::vector<DeviceDriveLetter> DeviceDriveLetters() {
+    std::vector<DeviceDriveLetter> letters;
+    if (g_localDriveLetters) {
+        for (auto& local : DriveLetterDevices())
+            letters.push_back({local.drive, std::move(local.device), local.deviceType, local.characteristics});
+        return letters;
+    }
     protocol::Writer request;
     request.U32(static_cast<uint32_t>(Op::DriveLetters));
     std::vector<uint8_t> reply;
@@ -196,9 +285,15 @@ std::vector<std::pair<int, std::u16string>> DeviceDriveLetters() {
         return letters;
     protocol::Reader reader(reply.data() + 4, reply.size() - 4);
     const uint32_t count = reader.U32();
-    for (uint32_t i = 0; i < count && !reader.Failed(); ++i) {
-        const int drive = static_cast<int>(reader.U32());
-        letters.emplace_back(drive, reader.Text());
+    for (uint32_t i = 0; i < count; ++i) {
+        DeviceDriveLetter letter;
+        letter.drive = static_cast<int>(reader.U32());
+        letter.device = reader.Text();
+        letter.deviceType = reader.U32();
+        letter.characteristics = reader.U32();
+        if (reader.Failed() || letter.drive < 0 || letter.drive >= 26)
+            break;
+        letters.push_back(std::move(letter));
     }
     return letters;
 }

@@ -9,15 +9,16 @@
 // the next opener of the file layer (volumes of the drive table) with ERROR_FILE_NOT_FOUND.
 //
 // Reads and writes use the handle's own position, or the OVERLAPPED offset when one is given; they complete
-// before returning. Drive letters that lead to a device through "\??" are reported by DeviceDriveLetters, which
-// the file layer's drive table lists as raw disks.
+// before returning. SetFilePointerEx moves that position (FILE_END counts from the disk's length) and
+// GetFileSizeEx gives the disk's length (IOCTL_DISK_GET_LENGTH_INFO, so the handle needs read access). Drive letters
+// that lead to a device through "\??" are reported by DeviceDriveLetters, which the file layer's drive table lists as
+// raw disks.
 #pragma once
 
 #include "platform/base/types.h"
 #include "platform/kernel/ioctl.h"
 
 #include <string>
-#include <utility>
 #include <vector>
 
 BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD inBufferSize, LPVOID outBuffer,
@@ -40,7 +41,16 @@ namespace platform::kernel {
 // calling it again does nothing).
 void EnableDeviceAccess();
 
-// The drive letters (0..25) that currently lead to a device, with the device's NT name. Empty when no host runs.
-std::vector<std::pair<int, std::u16string>> DeviceDriveLetters();
+// The drive letters (0..25) that currently lead to a device, with the device's NT name, type and characteristics.
+// Empty when no host runs. The file layer's drive table lists them as raw disks: a CD-ROM device as a CD-ROM
+// drive, a disk as a fixed drive (removable or remote by its characteristics), any other device as a drive of
+// unknown type.
+struct DeviceDriveLetter {
+    int drive = 0;
+    std::u16string device;
+    ULONG deviceType = 0;
+    ULONG characteristics = 0;
+};
+std::vector<DeviceDriveLetter> DeviceDriveLetters();
 
 } // namespace platform::kernel

@@ -20,5 +20,7 @@ int ConnectHost(bool startIfNeeded);
 bool HostRunning();
 // Asks the host to unload its drivers and end, and waits until it has. True when no host runs afterwards.
 bool StopHost();
+// Called by the host itself: device drive letters come from its own namespace, not over the socket.
+void UseLocalDriveLetters();
 
 } // namespace platform::kernel

@@ -141,11 +141,24 @@ void Serve(int fd, ClientIdentity client) {
             break;
         }
         case Op::Seek: {
-            const uint64_t position = in.U64();
-            if (!in.Failed() && file) {
-                SetDevicePosition(file, static_cast<LONGLONG>(position));
-                status = STATUS_SUCCESS;
+            const bool fromCurrent = in.U32() != 0;
+            const auto distance = static_cast<LONGLONG>(in.U64());
+            if (in.Failed())
+                break;
+            if (!file) {
+                status = STATUS_INVALID_HANDLE;
+                out.U64(0);
+                break;
             }
+            const LONGLONG base = fromCurrent ? DevicePosition(file) : 0;
+            LONGLONG position = 0;
+            if (__builtin_add_overflow(base, distance, &position) || position < 0) {
+                out.U64(static_cast<uint64_t>(base));
+                break; // STATUS_INVALID_PARAMETER: the position stays
+            }
+            SetDevicePosition(file, position);
+            out.U64(static_cast<uint64_t>(position));
+            status = STATUS_SUCCESS;
             break;
         }
         case Op::DefineDos: {
@@ -170,9 +183,11 @@ void Serve(int fd, ClientIdentity client) {
         case Op::DriveLetters: {
             const auto letters = DriveLetterDevices();
             out.U32(static_cast<uint32_t>(letters.size()));
-            for (const auto& [drive, device] : letters) {
-                out.U32(static_cast<uint32_t>(drive));
-                out.Text(device);
+            for (const auto& letter : letters) {
+                out.U32(static_cast<uint32_t>(letter.drive));
+                out.Text(letter.device);
+                out.U32(letter.deviceType);
+                out.U32(letter.characteristics);
             }
             status = STATUS_SUCCESS;
             break;
@@ -216,6 +231,7 @@ void Watchdog(std::string socketPath) {
 
 int main() {
     signal(SIGPIPE, SIG_IGN);
+    UseLocalDriveLetters();
     const std::string folder = platform::machine::PathOf("kernel");
     mkdir(folder.c_str(), 0700);
     chmod(folder.c_str(), 0700);

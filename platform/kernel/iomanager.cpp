@@ -948,14 +948,20 @@ std::u16string ResolveName(const std::u16string& ntName) {
     return NT_SUCCESS(resolved.status) ? resolved.entry->name : std::u16string();
 }
 
-std::vector<std::pair<int, std::u16string>> DriveLetterDevices() {
-    std::vector<std::pair<int, std::u16string>> result;
+std::vector<DriveLetterDevice> DriveLetterDevices() {
+    std::vector<DriveLetterDevice> result;
     std::lock_guard lock(g_namespaceLock);
     for (int drive = 0; drive < 26; ++drive) {
         const std::u16string name = std::u16string(u"\\??\\") + static_cast<char16_t>(u'A' + drive) + u":";
         Resolved resolved = ResolveLocked(name, true);
-        if (NT_SUCCESS(resolved.status) && resolved.entry->kind == EntryKind::Device)
-            result.emplace_back(drive, resolved.entry->name);
+        if (!NT_SUCCESS(resolved.status) || resolved.entry->kind != EntryKind::Device)
+            continue;
+        DriveLetterDevice letter{drive, resolved.entry->name, 0, 0};
+        if (auto device = resolved.entry->device.lock()) {
+            letter.deviceType = device->object.DeviceType;
+            letter.characteristics = device->object.Characteristics;
+        }
+        result.push_back(std::move(letter));
     }
     return result;
 }

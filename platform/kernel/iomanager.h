@@ -78,8 +78,14 @@ NTSTATUS DefineDosDevice(ULONG flags, const std::u16string& name, const std::u16
 // is empty.
 NTSTATUS QueryDosDevice(const std::u16string& name, std::vector<std::u16string>& result);
 // Drive letters (index 0..25) that currently name a device through "\??" (a definition or a global link), with
-// the NT name of the device they lead to.
-std::vector<std::pair<int, std::u16string>> DriveLetterDevices();
+// the NT name, type and characteristics of the device they lead to.
+struct DriveLetterDevice {
+    int drive = 0;
+    std::u16string device;
+    ULONG deviceType = 0;
+    ULONG characteristics = 0;
+};
+std::vector<DriveLetterDevice> DriveLetterDevices();
 
 // Resolves an NT name to its final target (following every symbolic link); empty when it does not resolve.
 std::u16string ResolveName(const std::u16string& ntName);

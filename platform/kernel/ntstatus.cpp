@@ -5,7 +5,6 @@
 namespace {
 
 // Win32 codes that the base layer does not name.
-constexpr ULONG kErrorNoMediaInDrive = 1112;
 constexpr ULONG kErrorNoSystemResources = 1450;
 constexpr ULONG kErrorInvalidUserBuffer = 1784;
 constexpr ULONG kErrorBadCommand = 22;
@@ -36,7 +35,7 @@ constexpr Row kTable[] = {
     {STATUS_INVALID_DEVICE_REQUEST, ERROR_INVALID_FUNCTION},
     {STATUS_END_OF_FILE, ERROR_HANDLE_EOF},
     {STATUS_WRONG_VOLUME, kErrorWrongDisk},
-    {STATUS_NO_MEDIA_IN_DEVICE, kErrorNoMediaInDrive},
+    {STATUS_NO_MEDIA_IN_DEVICE, ERROR_NO_MEDIA_IN_DRIVE},
     {STATUS_NO_MEMORY, ERROR_NOT_ENOUGH_MEMORY},
     {STATUS_ACCESS_DENIED, ERROR_ACCESS_DENIED},
     {STATUS_BUFFER_TOO_SMALL, ERROR_INSUFFICIENT_BUFFER},

@@ -25,9 +25,9 @@ enum class Op : uint32_t {
     Control = 8,       // code, input bytes, output length -> information, output bytes
     DefineDos = 9,     // flags, name, target
     QueryDos = 10,     // name -> count, texts
-    DriveLetters = 11, // -> count, (drive, device name)
+    DriveLetters = 11, // -> count, (drive, device name, device type, characteristics)
     Shutdown = 12,
-    Seek = 13, // position
+    Seek = 13, // from current position (else from 0), distance -> position
 };
 
 class Writer {
