@@ -11,6 +11,7 @@
 #include "platform/kernel/host.h"
 #include "platform/kernel/service_store.h"
 #include "platform/kernel/services.h"
+#include "platform/registry/registry.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -178,6 +179,19 @@ Bytes PasswordRecord(ULONG drive, const std::string& oldPassword, const std::str
     return record;
 }
 
+// A string value of a key below HKEY_LOCAL_MACHINE, read through the registry; empty when it is missing.
+std::u16string MachineString(const char16_t* key, const char16_t* value) {
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &opened) != ERROR_SUCCESS)
+        return {};
+    WCHAR text[64] = {};
+    DWORD size = sizeof(text) - sizeof(WCHAR);
+    DWORD type = 0;
+    const LSTATUS status = RegQueryValueExW(opened, value, nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+    RegCloseKey(opened);
+    return status == ERROR_SUCCESS && type == REG_SZ ? std::u16string(text) : std::u16string();
+}
+
 HANDLE Open(const char16_t* name, DWORD access = GENERIC_READ | GENERIC_WRITE) {
     return CreateFileW(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
 }
@@ -276,6 +290,10 @@ TEST_F(ZentraTest, EncryptedDiskFromCreationToServiceStop) {
     using platform::kernel::service_store::GetString;
     EXPECT_EQ(GetString(u"Zentra", u"Version"), u"1.0.0.2");
     EXPECT_EQ(GetString(u"Zentra", u"Build"), u"1028");
+    // The driver wrote them in the kernel host, into the machine's registry where every program finds them.
+    constexpr const char16_t* kServiceKey = u"System\\CurrentControlSet\\Services\\Zentra";
+    EXPECT_EQ(MachineString(kServiceKey, u"Version"), u"1.0.0.2");
+    EXPECT_EQ(MachineString(kServiceKey, u"Build"), u"1028");
 
     const std::u16string path = u"\\??\\T:\\secure.img";
     ASSERT_EQ(Mount(MountRecord(true, "secret", true, 25, path, kImageSize, false, 7)), ERROR_SUCCESS);
@@ -441,6 +459,16 @@ TEST_F(ZentraTest, EncryptedDiskFromCreationToServiceStop) {
     EXPECT_EQ(Open(u"\\\\.\\VyxCtrl"), INVALID_HANDLE_VALUE);
     EXPECT_TRUE(platform::kernel::DeviceDriveLetters().empty());
     EXPECT_EQ(QueryDosDeviceW(u"Z:", targets, 256), 0u);
+
+    // Every start writes the version values again.
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kServiceKey, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExW(key, u"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(u"0"), sizeof(u"0")),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_EQ(MachineString(kServiceKey, u"Version"), u"0");
+    ASSERT_TRUE(StartServiceW(service, 0, nullptr)) << GetLastError();
+    EXPECT_EQ(MachineString(kServiceKey, u"Version"), u"1.0.0.2");
 }
 
 TEST_F(ZentraTest, RecordsAreLengthChecked) {

@@ -1,112 +1,128 @@
 #include "platform/kernel/service_store.h"
 
-#include "platform/base/machine.h"
-#include "platform/base/strings.h"
+#include "platform/base/errors.h"
+#include "platform/registry/registry.h"
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace platform::kernel::service_store {
 namespace {
 
-std::string Fold(const std::u16string& name) {
-    std::u16string folded = name;
-    for (auto& c : folded)
-        c = platform::FoldUpper(c);
-    return platform::Utf16ToUtf8(folded);
-}
+constexpr char16_t kServicesKey[] = u"System\\CurrentControlSet\\Services";
 
 bool ValidName(const std::u16string& name) {
     return !name.empty() && name.find_first_of(u"/\\") == std::u16string::npos && name != u"." && name != u"..";
 }
 
-// Value file names: "v_" plus the folded name; the empty value name (the key's default value) is "v_".
-std::string ValuePath(const std::u16string& serviceName, const std::u16string& valueName) {
-    return KeyFolder(serviceName) + "/v_" + Fold(valueName);
+// An open registry key that closes itself.
+class Key {
+public:
+    Key() = default;
+    ~Key() {
+        if (m_key)
+            RegCloseKey(m_key);
+    }
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
+    HKEY* Out() { return &m_key; }
+    HKEY Get() const { return m_key; }
+
+private:
+    HKEY m_key = nullptr;
+};
+
+bool Open(const std::u16string& serviceName, REGSAM access, Key& key) {
+    return ValidName(serviceName) &&
+           RegOpenKeyExW(HKEY_LOCAL_MACHINE, KeyPath(serviceName).c_str(), 0, access, key.Out()) == ERROR_SUCCESS;
 }
 
-bool WriteWhole(const std::string& path, const std::vector<uint8_t>& bytes) {
-    const std::string temporary = path + ".tmp";
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return false;
-    const bool ok = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) && fsync(fd) == 0;
-    close(fd);
-    if (!ok || rename(temporary.c_str(), path.c_str()) != 0) {
-        unlink(temporary.c_str());
-        return false;
+// Deletes a key and everything below it, deepest keys first.
+bool DeleteTree(HKEY parent, const std::u16string& name) {
+    {
+        Key key;
+        if (RegOpenKeyExW(parent, name.c_str(), 0, KEY_ALL_ACCESS, key.Out()) != ERROR_SUCCESS)
+            return false;
+        for (;;) {
+            WCHAR child[256];
+            DWORD size = 256;
+            const LSTATUS status = RegEnumKeyExW(key.Get(), 0, child, &size, nullptr, nullptr, nullptr, nullptr);
+            if (status == ERROR_NO_MORE_ITEMS)
+                break;
+            if (status != ERROR_SUCCESS || !DeleteTree(key.Get(), std::u16string(child, size)))
+                return false;
+        }
     }
-    return true;
+    return RegDeleteKeyW(parent, name.c_str()) == ERROR_SUCCESS;
 }
 
 } // namespace
 
-std::string KeyFolder(const std::u16string& serviceName) {
-    return platform::machine::PathOf("services/" + Fold(serviceName));
+std::u16string KeyPath(const std::u16string& serviceName) {
+    return std::u16string(kServicesKey) + u"\\" + serviceName;
 }
 
 bool Exists(const std::u16string& serviceName) {
-    std::error_code error;
-    return ValidName(serviceName) && std::filesystem::is_directory(KeyFolder(serviceName), error);
+    Key key;
+    return Open(serviceName, KEY_QUERY_VALUE, key);
 }
 
 bool Create(const std::u16string& serviceName) {
     if (!ValidName(serviceName))
         return false;
-    std::error_code error;
-    std::filesystem::create_directories(platform::machine::PathOf("services"), error);
-    if (mkdir(KeyFolder(serviceName).c_str(), 0700) != 0)
+    Key key;
+    DWORD disposition = 0;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, KeyPath(serviceName).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_ALL_ACCESS, nullptr, key.Out(), &disposition) != ERROR_SUCCESS)
         return false;
-    // The name as created, for enumeration.
-    const std::string display = platform::Utf16ToUtf8(serviceName);
-    return WriteWhole(KeyFolder(serviceName) + "/name", std::vector<uint8_t>(display.begin(), display.end()));
+    return disposition == REG_CREATED_NEW_KEY;
 }
 
 bool Remove(const std::u16string& serviceName) {
-    if (!ValidName(serviceName))
+    Key services;
+    if (!ValidName(serviceName) ||
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kServicesKey, 0, KEY_ALL_ACCESS, services.Out()) != ERROR_SUCCESS)
         return false;
-    std::error_code error;
-    return std::filesystem::remove_all(KeyFolder(serviceName), error) > 0 && !error;
+    return DeleteTree(services.Get(), serviceName);
 }
 
 bool SetValue(const std::u16string& serviceName, const std::u16string& valueName, DWORD type, const void* data,
               size_t size) {
-    if (!Exists(serviceName))
+    Key key;
+    if (size > 0xFFFFFFFFu || !Open(serviceName, KEY_SET_VALUE, key))
         return false;
-    std::vector<uint8_t> bytes(4 + size);
-    memcpy(bytes.data(), &type, 4);
-    if (size)
-        memcpy(bytes.data() + 4, data, size);
-    return WriteWhole(ValuePath(serviceName, valueName), bytes);
+    return RegSetValueExW(key.Get(), valueName.c_str(), 0, type, static_cast<const BYTE*>(data),
+                          static_cast<DWORD>(size)) == ERROR_SUCCESS;
 }
 
 std::optional<Value> GetValue(const std::u16string& serviceName, const std::u16string& valueName) {
-    if (!Exists(serviceName))
-        return std::nullopt;
-    std::ifstream in(ValuePath(serviceName, valueName), std::ios::binary);
-    if (!in)
-        return std::nullopt;
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (bytes.size() < 4)
+    Key key;
+    if (!Open(serviceName, KEY_QUERY_VALUE, key))
         return std::nullopt;
     Value value;
-    memcpy(&value.type, bytes.data(), 4);
-    value.data.assign(bytes.begin() + 4, bytes.end());
-    return value;
+    // Another process may change the value between the two calls; ask again until the size holds.
+    for (;;) {
+        DWORD size = 0;
+        if (RegQueryValueExW(key.Get(), valueName.c_str(), nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS)
+            return std::nullopt;
+        value.data.resize(size);
+        const LSTATUS status =
+            RegQueryValueExW(key.Get(), valueName.c_str(), nullptr, &value.type, value.data.data(), &size);
+        if (status == ERROR_MORE_DATA)
+            continue;
+        if (status != ERROR_SUCCESS)
+            return std::nullopt;
+        value.data.resize(size);
+        return value;
+    }
 }
 
 bool SetString(const std::u16string& serviceName, const std::u16string& valueName, const std::u16string& text) {
-    return SetValue(serviceName, valueName, 1 /* REG_SZ */, text.c_str(), (text.size() + 1) * sizeof(char16_t));
+    return SetValue(serviceName, valueName, REG_SZ, text.c_str(), (text.size() + 1) * sizeof(char16_t));
 }
 
 std::optional<std::u16string> GetString(const std::u16string& serviceName, const std::u16string& valueName) {
     auto value = GetValue(serviceName, valueName);
-    if (!value || (value->type != 1 && value->type != 2))
+    if (!value || (value->type != REG_SZ && value->type != REG_EXPAND_SZ))
         return std::nullopt;
     std::u16string text(value->data.size() / 2, u'\0');
     memcpy(text.data(), value->data.data(), text.size() * 2);
@@ -116,12 +132,12 @@ std::optional<std::u16string> GetString(const std::u16string& serviceName, const
 }
 
 bool SetDword(const std::u16string& serviceName, const std::u16string& valueName, DWORD value) {
-    return SetValue(serviceName, valueName, 4 /* REG_DWORD */, &value, sizeof(value));
+    return SetValue(serviceName, valueName, REG_DWORD, &value, sizeof(value));
 }
 
 std::optional<DWORD> GetDword(const std::u16string& serviceName, const std::u16string& valueName) {
     auto value = GetValue(serviceName, valueName);
-    if (!value || value->type != 4 || value->data.size() != 4)
+    if (!value || value->type != REG_DWORD || value->data.size() != 4)
         return std::nullopt;
     DWORD result;
     memcpy(&result, value->data.data(), 4);
@@ -130,12 +146,15 @@ std::optional<DWORD> GetDword(const std::u16string& serviceName, const std::u16s
 
 std::vector<std::u16string> Services() {
     std::vector<std::u16string> names;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(platform::machine::PathOf("services"), error)) {
-        std::ifstream in(entry.path() / "name", std::ios::binary);
-        std::string name((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (!name.empty())
-            names.push_back(platform::Utf8ToUtf16(name));
+    Key services;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kServicesKey, 0, KEY_ENUMERATE_SUB_KEYS, services.Out()) != ERROR_SUCCESS)
+        return names;
+    for (DWORD index = 0;; ++index) {
+        WCHAR name[256];
+        DWORD size = 256;
+        if (RegEnumKeyExW(services.Get(), index, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        names.emplace_back(name, size);
     }
     return names;
 }

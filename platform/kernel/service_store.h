@@ -1,9 +1,8 @@
-// The service database: one folder per service under "services" in the machine folder.
+// The service database: one registry key per service under HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services.
 //
-// Each value of a service's key is a file named after the value (folded to upper case, so that names are
-// case-insensitive) holding the 32-bit type and the raw data; files are written beside and renamed over, so a
-// crash never leaves half a value. The service control functions (services.h) keep the configuration here, the
-// kernel's ZwOpenKey and ZwSetValueKey write the driver's own values into the same key.
+// The service control functions (services.h) keep the configuration there, the kernel's ZwOpenKey and
+// ZwSetValueKey write the driver's own values into the same key; every program of the machine folder and the
+// kernel host share it through the registry store. Names compare without regard to case.
 #pragma once
 
 #include "platform/base/types.h"
@@ -19,12 +18,12 @@ struct Value {
     std::vector<uint8_t> data;
 };
 
-// Host folder of a service's key.
-std::string KeyFolder(const std::u16string& serviceName);
+// The service's key below HKEY_LOCAL_MACHINE.
+std::u16string KeyPath(const std::u16string& serviceName);
 bool Exists(const std::u16string& serviceName);
 // Creates the key; false when it exists already or cannot be made.
 bool Create(const std::u16string& serviceName);
-// Removes the key with its values.
+// Removes the key with its values and subkeys.
 bool Remove(const std::u16string& serviceName);
 bool SetValue(const std::u16string& serviceName, const std::u16string& valueName, DWORD type, const void* data,
               size_t size);
