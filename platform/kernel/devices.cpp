@@ -15,6 +15,8 @@
 #include <atomic>
 #include <mutex>
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace platform::kernel {
@@ -29,8 +31,9 @@ std::atomic<bool> g_localDriveLetters{false};
 
 // Sends one request on a connection and reads the reply; returns the reply's status (STATUS_PORT_DISCONNECTED
 // when the host went away) and leaves the rest of the reply in `reply` after `offset`.
-NTSTATUS Exchange(int fd, protocol::Writer& request, std::vector<uint8_t>& reply) {
-    if (!protocol::SendMessage(fd, request.Data()) || !protocol::ReceiveMessage(fd, reply) || reply.size() < 4)
+NTSTATUS Exchange(int fd, protocol::Writer& request, std::vector<uint8_t>& reply, int descriptor = -1) {
+    if (!protocol::SendMessage(fd, request.Data(), descriptor) || !protocol::ReceiveMessage(fd, reply) ||
+        reply.size() < 4)
         return STATUS_PORT_DISCONNECTED;
     NTSTATUS status;
     memcpy(&status, reply.data(), 4);
@@ -47,6 +50,58 @@ NTSTATUS OneShot(protocol::Writer& request, std::vector<uint8_t>& reply, bool st
     return status;
 }
 
+// Memory shared with the host: the data of reads and writes goes through it instead of through the socket.
+class SharedMemory {
+public:
+    SharedMemory() = default;
+    ~SharedMemory() { Reset(); }
+    SharedMemory(const SharedMemory&) = delete;
+    SharedMemory& operator=(const SharedMemory&) = delete;
+
+    // A new sealed memory file of `size` bytes, mapped; its descriptor stays open until Release.
+    bool Create(size_t size) {
+        Reset();
+        m_fd = memfd_create("device-buffer", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+        if (m_fd < 0)
+            return false;
+        // Sealed against shrinking, so that the host can rely on every page it mapped.
+        if (ftruncate(m_fd, static_cast<off_t>(size)) != 0 ||
+            fcntl(m_fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_SEAL) != 0)
+            return Reset(), false;
+        void* data = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, m_fd, 0);
+        if (data == MAP_FAILED)
+            return Reset(), false;
+        m_data = static_cast<uint8_t*>(data);
+        m_size = size;
+        return true;
+    }
+    int Descriptor() const { return m_fd; }
+    // Closes the descriptor once the host has its own; the mapping stays.
+    void ReleaseDescriptor() {
+        if (m_fd >= 0)
+            close(m_fd);
+        m_fd = -1;
+    }
+    void Reset() {
+        ReleaseDescriptor();
+        if (m_data)
+            munmap(m_data, m_size);
+        m_data = nullptr;
+        m_size = 0;
+    }
+    uint8_t* Data() const { return m_data; }
+    size_t Size() const { return m_size; }
+
+private:
+    int m_fd = -1;
+    uint8_t* m_data = nullptr;
+    size_t m_size = 0;
+};
+
+// Requests up to this size use the shared memory; it grows to the largest one seen.
+constexpr size_t kMaxShared = 64u << 20;
+constexpr size_t kSharedGranule = 64u << 10;
+
 class DeviceHandle : public platform::fs::IoObject {
 public:
     explicit DeviceHandle(int fd) : m_fd(fd) {}
@@ -56,6 +111,23 @@ public:
     void OnLastHandleClosed() override { Disconnect(); }
 
     BOOL Read(LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped) override {
+        {
+            std::unique_lock lock(m_lock);
+            if (toRead && SharedFor(toRead)) {
+                protocol::Writer request;
+                request.U32(static_cast<uint32_t>(Op::ReadShared));
+                request.U32(toRead);
+                PutOffset(request, overlapped);
+                std::vector<uint8_t> reply;
+                const NTSTATUS status = CallLocked(request, reply);
+                protocol::Reader reader(reply.data() + 4, reply.size() - 4);
+                const DWORD count = std::min(reader.U32(), toRead);
+                if (count)
+                    memcpy(buffer, m_shared.Data(), count);
+                lock.unlock();
+                return Finish(status, count, read, overlapped);
+            }
+        }
         protocol::Writer request;
         request.U32(static_cast<uint32_t>(Op::Read));
         request.U32(toRead);
@@ -72,6 +144,22 @@ public:
     }
 
     BOOL Write(LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED overlapped) override {
+        {
+            std::unique_lock lock(m_lock);
+            if (toWrite && SharedFor(toWrite)) {
+                memcpy(m_shared.Data(), buffer, toWrite);
+                protocol::Writer request;
+                request.U32(static_cast<uint32_t>(Op::WriteShared));
+                request.U32(toWrite);
+                PutOffset(request, overlapped);
+                std::vector<uint8_t> reply;
+                const NTSTATUS status = CallLocked(request, reply);
+                protocol::Reader reader(reply.data() + 4, reply.size() - 4);
+                const DWORD count = std::min(reader.U32(), toWrite);
+                lock.unlock();
+                return Finish(status, count, written, overlapped);
+            }
+        }
         protocol::Writer request;
         request.U32(static_cast<uint32_t>(Op::Write));
         PutOffset(request, overlapped);
@@ -166,8 +254,34 @@ private:
         return TRUE;
     }
 
+    // With the lock held: true when the shared memory holds `size` bytes, making or growing it as needed. A
+    // host or system that cannot share memory leaves the handle on the socket for good.
+    bool SharedFor(size_t size) {
+        if (m_shared.Size() >= size)
+            return true;
+        if (m_sharingFailed || m_fd < 0 || size > kMaxShared)
+            return false;
+        const size_t wanted = std::min(
+            kMaxShared, std::max((size + kSharedGranule - 1) / kSharedGranule * kSharedGranule, m_shared.Size() * 2));
+        protocol::Writer request;
+        request.U32(static_cast<uint32_t>(Op::MapBuffer));
+        request.U64(wanted);
+        std::vector<uint8_t> reply;
+        if (!m_shared.Create(wanted) || !NT_SUCCESS(Exchange(m_fd, request, reply, m_shared.Descriptor()))) {
+            m_shared.Reset();
+            m_sharingFailed = true;
+            return false;
+        }
+        m_shared.ReleaseDescriptor();
+        return true;
+    }
+
     NTSTATUS Call(protocol::Writer& request, std::vector<uint8_t>& reply) {
         std::lock_guard lock(m_lock);
+        return CallLocked(request, reply);
+    }
+
+    NTSTATUS CallLocked(protocol::Writer& request, std::vector<uint8_t>& reply) {
         if (m_fd < 0) {
             reply.assign(4, 0);
             return STATUS_FILE_CLOSED;
@@ -188,10 +302,13 @@ private:
         Exchange(m_fd, request, reply);
         close(m_fd);
         m_fd = -1;
+        m_shared.Reset();
     }
 
     std::mutex m_lock;
     int m_fd;
+    SharedMemory m_shared;
+    bool m_sharingFailed = false;
 };
 
 HANDLE OpenDeviceHandle(const platform::fs::DeviceOpenRequest& request) {

@@ -12,8 +12,10 @@
 #include <thread>
 
 #include <csignal>
+#include <cstdint>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -26,6 +28,66 @@ using protocol::Op;
 
 std::atomic<bool> g_stopping{false};
 
+// The memory a client shares with its connection for the data of reads and writes.
+class SharedBuffer {
+public:
+    SharedBuffer() = default;
+    ~SharedBuffer() { Reset(); }
+    SharedBuffer(const SharedBuffer&) = delete;
+    SharedBuffer& operator=(const SharedBuffer&) = delete;
+
+    // Maps a memory file the client passed. It must be sealed against shrinking, so that the client cannot pull
+    // pages out from under a request.
+    bool Map(int descriptor, uint64_t size) {
+        Reset();
+        struct stat info {};
+        const int seals = fcntl(descriptor, F_GET_SEALS);
+        if (size == 0 || seals < 0 || !(seals & F_SEAL_SHRINK) || fstat(descriptor, &info) != 0 ||
+            static_cast<uint64_t>(info.st_size) < size || size > SIZE_MAX)
+            return false;
+        void* data = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, descriptor, 0);
+        if (data == MAP_FAILED)
+            return false;
+        m_data = static_cast<uint8_t*>(data);
+        m_size = size;
+        return true;
+    }
+    void Reset() {
+        if (m_data)
+            munmap(m_data, m_size);
+        m_data = nullptr;
+        m_size = 0;
+    }
+    uint8_t* Data() const { return m_data; }
+    uint64_t Size() const { return m_size; }
+
+private:
+    uint8_t* m_data = nullptr;
+    uint64_t m_size = 0;
+};
+
+// A descriptor received with a message, closed unless taken.
+class Passed {
+public:
+    Passed() = default;
+    ~Passed() { Close(); }
+    Passed(const Passed&) = delete;
+    Passed& operator=(const Passed&) = delete;
+    int* Out() {
+        Close();
+        return &m_fd;
+    }
+    int Get() const { return m_fd; }
+    void Close() {
+        if (m_fd >= 0)
+            close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    int m_fd = -1;
+};
+
 void UnloadEverything() {
     for (const auto& name : LoadedDrivers())
         UnloadDriver(name);
@@ -37,7 +99,9 @@ void Serve(int fd, ClientIdentity client) {
     DeviceFilePtr file;
     std::vector<uint8_t> message;
     std::vector<uint8_t> data;
-    while (protocol::ReceiveMessage(fd, message)) {
+    SharedBuffer shared;
+    Passed passed;
+    while (protocol::ReceiveMessage(fd, message, 256u << 20, passed.Out())) {
         protocol::Reader in(message.data(), message.size());
         protocol::Writer out;
         NTSTATUS status = STATUS_INVALID_PARAMETER;
@@ -117,6 +181,37 @@ void Serve(int fd, ClientIdentity client) {
                                  hasOffset ? std::optional<LONGLONG>(static_cast<LONGLONG>(offset)) : std::nullopt,
                                  information);
             out.U32(static_cast<uint32_t>(information));
+            break;
+        }
+        case Op::MapBuffer: {
+            const uint64_t size = in.U64();
+            if (in.Failed() || passed.Get() < 0)
+                break;
+            status = shared.Map(passed.Get(), size) ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER;
+            passed.Close();
+            break;
+        }
+        case Op::ReadShared:
+        case Op::WriteShared: {
+            const uint32_t length = in.U32();
+            const bool hasOffset = in.U32() != 0;
+            const uint64_t offset = in.U64();
+            if (in.Failed())
+                break;
+            ULONG_PTR information = 0;
+            if (!file)
+                status = STATUS_INVALID_HANDLE;
+            else if (length > shared.Size())
+                status = STATUS_INVALID_PARAMETER;
+            else if (op == Op::ReadShared)
+                status = DeviceRead(file, shared.Data(), length,
+                                    hasOffset ? std::optional<LONGLONG>(static_cast<LONGLONG>(offset)) : std::nullopt,
+                                    information);
+            else
+                status = DeviceWrite(file, shared.Data(), length,
+                                     hasOffset ? std::optional<LONGLONG>(static_cast<LONGLONG>(offset)) : std::nullopt,
+                                     information);
+            out.U32(static_cast<uint32_t>(NT_ERROR(status) ? 0 : information));
             break;
         }
         case Op::Control: {

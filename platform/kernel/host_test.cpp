@@ -16,6 +16,8 @@
 #include <fstream>
 #include <string>
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -208,4 +210,51 @@ TEST_F(HostTest, RefusesProgramsOfOtherUsers) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "another user's request was answered";
+}
+
+TEST_F(HostTest, SharedBuffersMustBeSealedAndLargeEnough) {
+    namespace protocol = platform::kernel::protocol;
+    const int fd = platform::kernel::ConnectHost(true);
+    ASSERT_GE(fd, 0);
+    auto call = [fd](protocol::Writer& request, int descriptor = -1) {
+        std::vector<uint8_t> reply;
+        if (!protocol::SendMessage(fd, request.Data(), descriptor) || !protocol::ReceiveMessage(fd, reply) ||
+            reply.size() < 4)
+            return STATUS_PORT_DISCONNECTED;
+        NTSTATUS status;
+        memcpy(&status, reply.data(), 4);
+        return status;
+    };
+    auto map = [&](int descriptor, uint64_t size) {
+        protocol::Writer request;
+        request.U32(static_cast<uint32_t>(protocol::Op::MapBuffer));
+        request.U64(size);
+        return call(request, descriptor);
+    };
+    // A memory file that could shrink under the host, one smaller than claimed, or none at all is refused.
+    const int loose = memfd_create("loose", MFD_CLOEXEC);
+    ASSERT_GE(loose, 0);
+    ASSERT_EQ(ftruncate(loose, 65536), 0);
+    EXPECT_EQ(map(loose, 65536), STATUS_INVALID_PARAMETER);
+    const int sealed = memfd_create("sealed", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    ASSERT_GE(sealed, 0);
+    ASSERT_EQ(ftruncate(sealed, 65536), 0);
+    ASSERT_EQ(fcntl(sealed, F_ADD_SEALS, F_SEAL_SHRINK), 0);
+    EXPECT_EQ(map(sealed, 65537), STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(map(-1, 65536), STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(map(sealed, 65536), STATUS_SUCCESS);
+    close(loose);
+    close(sealed);
+    // Without an open device there is nothing to read into the buffer; the connection keeps serving.
+    protocol::Writer read;
+    read.U32(static_cast<uint32_t>(protocol::Op::ReadShared));
+    read.U32(512);
+    read.U32(0);
+    read.U64(0);
+    EXPECT_EQ(call(read), STATUS_INVALID_HANDLE);
+    protocol::Writer query;
+    query.U32(static_cast<uint32_t>(protocol::Op::QueryDriver));
+    query.Text(u"KernelTest");
+    EXPECT_EQ(call(query), STATUS_OBJECT_NAME_NOT_FOUND);
+    close(fd);
 }

@@ -27,7 +27,7 @@
 namespace platform::kernel {
 namespace protocol {
 
-bool SendMessage(int fd, const std::vector<uint8_t>& payload) {
+bool SendMessage(int fd, const std::vector<uint8_t>& payload, int descriptor) {
     const uint32_t length = static_cast<uint32_t>(payload.size());
     iovec parts[2] = {{const_cast<uint32_t*>(&length), 4}, {const_cast<uint8_t*>(payload.data()), payload.size()}};
     size_t total = 4 + payload.size();
@@ -47,6 +47,17 @@ bool SendMessage(int fd, const std::vector<uint8_t>& payload) {
         }
         message.msg_iov = pending;
         message.msg_iovlen = count;
+        // The descriptor travels with the first byte.
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+        if (descriptor >= 0 && sent == 0) {
+            message.msg_control = control;
+            message.msg_controllen = sizeof(control);
+            cmsghdr* header = CMSG_FIRSTHDR(&message);
+            header->cmsg_level = SOL_SOCKET;
+            header->cmsg_type = SCM_RIGHTS;
+            header->cmsg_len = CMSG_LEN(sizeof(int));
+            memcpy(CMSG_DATA(header), &descriptor, sizeof(int));
+        }
         const ssize_t n = sendmsg(fd, &message, MSG_NOSIGNAL);
         if (n < 0) {
             if (errno == EINTR)
@@ -59,10 +70,40 @@ bool SendMessage(int fd, const std::vector<uint8_t>& payload) {
 }
 
 namespace {
-bool ReceiveExact(int fd, void* data, size_t size) {
+
+// recv that also takes a descriptor passed with the bytes: kept in `passed` when the caller asks for one and has
+// none yet, closed otherwise.
+ssize_t ReceiveSome(int fd, void* data, size_t size, int flags, int* passed) {
+    iovec part{data, size};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * 4)];
+    message.msg_control = control;
+    message.msg_controllen = sizeof(control);
+    const ssize_t n = recvmsg(fd, &message, flags | MSG_CMSG_CLOEXEC);
+    if (n < 0)
+        return n;
+    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header; header = CMSG_NXTHDR(&message, header)) {
+        if (header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS)
+            continue;
+        const size_t count = (header->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+        for (size_t i = 0; i < count; ++i) {
+            int received;
+            memcpy(&received, CMSG_DATA(header) + i * sizeof(int), sizeof(int));
+            if (passed && *passed < 0)
+                *passed = received;
+            else
+                close(received);
+        }
+    }
+    return n;
+}
+
+bool ReceiveExact(int fd, void* data, size_t size, int* passed) {
     size_t got = 0;
     while (got < size) {
-        const ssize_t n = recv(fd, static_cast<char*>(data) + got, size - got, MSG_WAITALL);
+        const ssize_t n = ReceiveSome(fd, static_cast<char*>(data) + got, size - got, MSG_WAITALL, passed);
         if (n == 0)
             return false;
         if (n < 0) {
@@ -80,12 +121,14 @@ bool ReceiveExact(int fd, void* data, size_t size) {
 // the next message before sleeping saves a scheduler round trip on each side.
 constexpr auto kPollBeforeSleep = std::chrono::microseconds(100);
 
-bool ReceiveMessage(int fd, std::vector<uint8_t>& payload, size_t limit) {
+bool ReceiveMessage(int fd, std::vector<uint8_t>& payload, size_t limit, int* passed) {
+    if (passed)
+        *passed = -1;
     uint32_t length = 0;
     size_t got = 0;
     const auto pollEnd = std::chrono::steady_clock::now() + kPollBeforeSleep;
     while (got < 4) {
-        const ssize_t n = recv(fd, reinterpret_cast<char*>(&length) + got, 4 - got, MSG_DONTWAIT);
+        const ssize_t n = ReceiveSome(fd, reinterpret_cast<char*>(&length) + got, 4 - got, MSG_DONTWAIT, passed);
         if (n > 0) {
             got += static_cast<size_t>(n);
             continue;
@@ -96,12 +139,12 @@ bool ReceiveMessage(int fd, std::vector<uint8_t>& payload, size_t limit) {
             break;
         sched_yield();
     }
-    if (got < 4 && !ReceiveExact(fd, reinterpret_cast<char*>(&length) + got, 4 - got))
+    if (got < 4 && !ReceiveExact(fd, reinterpret_cast<char*>(&length) + got, 4 - got, passed))
         return false;
     if (length > limit)
         return false;
     payload.resize(length);
-    return ReceiveExact(fd, payload.data(), length);
+    return ReceiveExact(fd, payload.data(), length, passed);
 }
 
 } // namespace protocol

@@ -28,6 +28,11 @@ enum class Op : uint32_t {
     DriveLetters = 11, // -> count, (drive, device name, device type, characteristics)
     Shutdown = 12,
     Seek = 13, // from current position (else from 0), distance -> position
+    // The connection's shared buffer: a sealed memory file passed with the message, mapped by the host until the
+    // next one or the end of the connection. Data of the two operations below travels through it.
+    MapBuffer = 14,   // size (+ the descriptor)
+    ReadShared = 15,  // length, has offset, offset -> count (the data is at the start of the buffer)
+    WriteShared = 16, // length, has offset, offset (the data is at the start of the buffer) -> count
 };
 
 class Writer {
@@ -106,8 +111,10 @@ private:
     bool m_failed = false;
 };
 
-// Whole-message socket I/O; false when the peer went away or the message is larger than `limit`.
-bool SendMessage(int fd, const std::vector<uint8_t>& payload);
-bool ReceiveMessage(int fd, std::vector<uint8_t>& payload, size_t limit = 256u << 20);
+// Whole-message socket I/O; false when the peer went away or the message is larger than `limit`. A message may
+// carry one descriptor (`descriptor` >= 0); the receiver keeps it in `passed` when it asks for it (the caller
+// then owns it; -1 when none came) and closes it otherwise.
+bool SendMessage(int fd, const std::vector<uint8_t>& payload, int descriptor = -1);
+bool ReceiveMessage(int fd, std::vector<uint8_t>& payload, size_t limit = 256u << 20, int* passed = nullptr);
 
 } // namespace platform::kernel::protocol
