@@ -2,14 +2,15 @@
 //
 // Two data sets: (a) 20,000 files of 4 KiB in 200 folders and (b) 8 files of 128 MiB. For each, a job with the
 // counting pass and the copy pass (flags 0x2 | 0x10 | 0x20) and `cp -a` copy the same source into fresh
-// destinations on the same file system, alternately, a few rounds each; the best time of each counts. The last
-// two lines are the ratios job time / cp -a time.
+// destinations on the same file system, taking turns at going first, a few rounds each. Each round gives the ratio
+// job time / cp -a time of two runs made back to back; the last two lines are the median of the rounds' ratios.
+// Pairs are compared rather than best times because the file system's speed drifts a lot on a busy machine.
 //
 // Nothing is deleted until the end: ext4 avoids reusing inodes freed in the last minutes, so a copy that follows
 // a large deletion pays for scanning past them, which would make the figures depend on the order of the runs.
 //
 // Usage: copy_bench [work folder]   (default: a new folder under $TMPDIR or /tmp; removed at the end)
-// KOVRA_BENCH_ROUNDS sets the rounds (default 3).
+// KOVRA_BENCH_ROUNDS sets the rounds (default 5).
 
 #include "copylib/Brannic.h"
 
@@ -113,8 +114,13 @@ void WriteData(const std::string& path, size_t size, unsigned seed) {
 }
 
 struct Result {
-    double job = 1e9;
-    double cp = 1e9;
+    std::vector<double> ratios;
+    double Median() const {
+        std::vector<double> sorted = ratios;
+        std::sort(sorted.begin(), sorted.end());
+        size_t n = sorted.size();
+        return n % 2 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2;
+    }
 };
 
 Result Compare(const char* label, const std::string& work, const std::string& sourceName, int rounds) {
@@ -122,18 +128,31 @@ Result Compare(const char* label, const std::string& work, const std::string& so
     const std::string source = work + "/" + sourceName;
     for (int round = 0; round < rounds; ++round) {
         const std::string suffix = "_" + std::to_string(round);
-        sync();
-        double cp = RunCp(source, work + "/cp_" + sourceName + suffix);
-        sync();
+        // The two take turns at going first, so that neither always meets the page cache the other has filled.
         JobState state;
-        double job = RunJob(u"B:\\" + Widen(sourceName), u"B:\\job_" + Widen(sourceName + suffix), state);
+        double cp = 0;
+        double job = 0;
+        auto runCp = [&] {
+            sync();
+            cp = RunCp(source, work + "/cp_" + sourceName + suffix);
+        };
+        auto runJob = [&] {
+            sync();
+            job = RunJob(u"B:\\" + Widen(sourceName), u"B:\\job_" + Widen(sourceName + suffix), state);
+        };
+        if (round % 2 == 0) {
+            runCp();
+            runJob();
+        } else {
+            runJob();
+            runCp();
+        }
         if (state.result != 0)
             std::fprintf(stderr, "%s: job ended with %d\n", label, state.result);
-        std::printf("%s round %d: job %.3f s (%u files copied, %u skipped), cp -a %.3f s\n", label, round + 1, job,
-                    state.progress.dwTotalFilesCopied, state.progress.dwSkippedFiles, cp);
+        std::printf("%s round %d: job %.3f s (%u files copied, %u skipped), cp -a %.3f s, ratio %.2f\n", label,
+                    round + 1, job, state.progress.dwTotalFilesCopied, state.progress.dwSkippedFiles, cp, job / cp);
         std::fflush(stdout);
-        best.job = std::min(best.job, job);
-        best.cp = std::min(best.cp, cp);
+        best.ratios.push_back(job / cp);
     }
     return best;
 }
@@ -159,7 +178,7 @@ int main(int argc, char** argv) {
         removeWork = true;
     }
     work = fs::canonical(work).string();
-    int rounds = 3;
+    int rounds = 5;
     if (const char* r = std::getenv("KOVRA_BENCH_ROUNDS"))
         rounds = std::max(1, std::atoi(r));
 
@@ -200,9 +219,7 @@ int main(int argc, char** argv) {
                 fs::remove_all(entry.path());
         }
     }
-    std::printf("small files: job %.3f s, cp -a %.3f s\n", smallResult.job, smallResult.cp);
-    std::printf("large files: job %.3f s, cp -a %.3f s\n", largeResult.job, largeResult.cp);
-    std::printf("small files ratio: %.2f\n", smallResult.job / smallResult.cp);
-    std::printf("large files ratio: %.2f\n", largeResult.job / largeResult.cp);
+    std::printf("small files ratio: %.2f\n", smallResult.Median());
+    std::printf("large files ratio: %.2f\n", largeResult.Median());
     return 0;
 }

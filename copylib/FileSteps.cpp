@@ -268,8 +268,11 @@ DWORD calc_precheck(DWORD flags, LPCWSTR source, LPCWSTR destination, LONGLONG* 
         return 0;
     // A missing file is no error as long as the drives are there: the destination is simply not made yet, and a
     // missing source is reported by the measurement.
-    if (c.error == ERROR_FILE_NOT_FOUND || c.error == ERROR_PATH_NOT_FOUND)
+    if (c.error == ERROR_FILE_NOT_FOUND || c.error == ERROR_PATH_NOT_FOUND) {
+        if (hint && hint->bDestinationAbsent)
+            return 0;
         return (drive_exists(destination) && drive_exists(source)) ? 0 : c.error;
+    }
     return c.error;
 }
 

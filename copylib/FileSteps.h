@@ -10,7 +10,7 @@
 // again. Every part is optional; without a hint the steps look everything up themselves.
 struct FILE_HINT {
     const WIN32_FIND_DATAW* pSource; // the source's entry from the listing that met it
-    bool bDestinationAbsent;         // the destination's folder is known not to hold the destination
+    bool bDestinationAbsent;         // the destination's folder (on an existing drive) does not hold it
     bool bDestinationFolderReady;    // the destination's folder is known to exist
 };
 

@@ -131,6 +131,15 @@ TEST_F(FileStepsTest, CalculationReportsAMissingSource) {
     JobRun noDrive;
     ASSERT_EQ(RunJob(noDrive, 0x14, Win(u"src\\none.txt"), u"Q:\\x.txt"), 0);
     EXPECT_NE(noDrive.Of(KOVRA_CALC_FILE_END)[0].code, 0u);
+    // The same for every file of a directory job.
+    WriteFile("src/a.txt", "a");
+    WriteFile("src/sub/b.txt", "b");
+    JobRun directory;
+    ASSERT_EQ(RunJob(directory, 0x12, Win(u"src"), u"Q:\\dst"), 0);
+    ASSERT_EQ(directory.Of(KOVRA_CALC_FILE_END).size(), 2u);
+    for (const Event& e : directory.Of(KOVRA_CALC_FILE_END))
+        EXPECT_NE(e.code, 0u);
+    EXPECT_EQ(directory.progress.dwTotalFiles, 0u);
 }
 
 TEST_F(FileStepsTest, BuildDirectoryMakesParentsAndReportsExisting) {

@@ -171,11 +171,12 @@ int enter_dir(KOVRA_JOB* job, WALK_RECORD* walk, bool copyPass) {
                                 : made == ERROR_ALREADY_EXISTS ? LEVEL_DEST_EXISTS
                                                                : LEVEL_DEST_UNKNOWN;
     } else {
-        // A destination folder that is not there holds none of the files of this directory.
+        // A destination folder that is not there, on drives that are, holds none of the files of this directory.
         walk->nLevelDestState = LEVEL_DEST_UNKNOWN;
         if (GetFileAttributesW(job->szDirDest) == INVALID_FILE_ATTRIBUTES) {
             DWORD error = GetLastError();
-            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            if ((error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) && drive_exists(job->szDirDest) &&
+                drive_exists(walk->szPath))
                 walk->nLevelDestState = LEVEL_DEST_ABSENT;
         }
     }
