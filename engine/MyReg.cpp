@@ -298,7 +298,7 @@ BOOL MyReg::PutValue(LPCTSTR lpszName, DWORD dwType, const BYTE* pData, DWORD cb
     const BOOL ok = pSize ? m_writer.CountValue(lpszName, typeName, text, dwType, *pSize)
                           : m_writer.WriteValue(lpszName, typeName, text, dwType);
     if (!ok)
-        SetLastError(m_writer.GetError() ? m_writer.GetError() : ERROR_INVALID_DATA);
+        SetLastError(!pSize && m_writer.GetError() ? m_writer.GetError() : ERROR_INVALID_DATA);
     return ok;
 }
 
@@ -324,7 +324,7 @@ BOOL MyReg::Walk(HKEY hKey, LPCTSTR lpszName, ULONGLONG* pSize) {
     }
     const BOOL opened = pSize ? m_writer.CountKey(lpszName, TRUE, *pSize) : m_writer.WriteKey(lpszName, TRUE);
     if (!opened) {
-        SetLastError(m_writer.GetError() ? m_writer.GetError() : ERROR_INVALID_NAME);
+        SetLastError(!pSize && m_writer.GetError() ? m_writer.GetError() : ERROR_INVALID_NAME);
         return FALSE;
     }
 
@@ -398,7 +398,7 @@ BOOL MyReg::Walk(HKEY hKey, LPCTSTR lpszName, ULONGLONG* pSize) {
 
     const BOOL closed = pSize ? m_writer.CountKey(lpszName, FALSE, *pSize) : m_writer.WriteKey(lpszName, FALSE);
     if (!closed) {
-        SetLastError(m_writer.GetError() ? m_writer.GetError() : ERROR_INVALID_NAME);
+        SetLastError(!pSize && m_writer.GetError() ? m_writer.GetError() : ERROR_INVALID_NAME);
         return FALSE;
     }
     return TRUE;

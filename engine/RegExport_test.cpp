@@ -436,6 +436,51 @@ TEST_F(RegExportTest, ReadsTextWrittenByHandInTheSameFormat) {
     EXPECT_EQ(Dump(HKEY_CURRENT_USER, u"Old\\Path"), expected);
 }
 
+TEST_F(RegExportTest, AWholeRootIsSavedAndLoadedUnderAKey) {
+    Set(HKEY_CURRENT_CONFIG, u"", u"top", REG_SZ, Sz(u"at the root"));
+    Set(HKEY_CURRENT_CONFIG, u"System\\Setup", u"v", REG_DWORD, {5, 0, 0, 0});
+    Set(HKEY_CURRENT_CONFIG, u"Software", u"w", REG_BINARY, Sequence(3));
+    MyReg reg;
+    ASSERT_TRUE(reg.SaveKeyToFile(HKEY_CURRENT_CONFIG, u"", File(u"root").c_str()));
+    EXPECT_EQ(ReadText("root").substr(0, 23), std::u16string(u"\xFEFF[HKEY_CURRENT_CONFIG\\]"));
+    ASSERT_EQ(reg.LoadKeyFromFile(File(u"root").c_str(), HKEY_LOCAL_MACHINE, u"Config Copy"), 0u);
+    EXPECT_EQ(Dump(HKEY_LOCAL_MACHINE, u"Config Copy"), Dump(HKEY_CURRENT_CONFIG, u""));
+    // Read into the root of another hive: inner keys go right below it.
+    ASSERT_EQ(reg.LoadKeyFromFile(File(u"root").c_str(), HKEY_USERS, nullptr), 0u);
+    EXPECT_EQ(Dump(HKEY_USERS, u""), Dump(HKEY_CURRENT_CONFIG, u""));
+}
+
+TEST_F(RegExportTest, LoadReportsKeysAndValuesTheRegistryRefusesAndWritesTheRest) {
+    const std::u16string longKey = Repeat(u"k", 300);
+    const std::u16string longValue = Repeat(u"v", 17000);
+    std::u16string text = u"[HKEY_CURRENT_USER\\X]\r\n"
+                          u"  name=\"before\",type=\"REG_SZ\",value=\"1\"\r\n"
+                          u"  name=\"";
+    // A value name longer than the registry takes, on continued lines.
+    for (size_t i = 0; i < longValue.size(); i += 1000)
+        text += longValue.substr(i, 1000) + u"\\\r\n";
+    text += u"\",type=\"REG_SZ\",value=\"2\"\r\n"
+            u"  [" +
+            longKey +
+            u"]\r\n"
+            u"    name=\"lost\",type=\"REG_SZ\",value=\"3\"\r\n"
+            u"  [/" +
+            longKey +
+            u"]\r\n"
+            u"  [Fine]\r\n"
+            u"    name=\"after\",type=\"REG_SZ\",value=\"4\"\r\n"
+            u"  [/Fine]\r\n"
+            u"[/HKEY_CURRENT_USER\\X]\r\n";
+    WriteText("refused", text);
+    MyReg reg;
+    EXPECT_EQ(reg.LoadKeyFromFile(File(u"refused").c_str(), HKEY_CURRENT_USER, u"Dst"), ERROR_INVALID_PARAMETER);
+    const std::vector<Key> expected = {
+        {u"", {{u"before", REG_SZ, Sz(u"1")}}},
+        {u"\\Fine", {{u"after", REG_SZ, Sz(u"4")}}},
+    };
+    EXPECT_EQ(Dump(HKEY_CURRENT_USER, u"Dst"), expected);
+}
+
 TEST_F(RegExportTest, ReaderGivesNodesInOrder) {
     WriteText("nodes", u"[HKEY_LOCAL_MACHINE\\A]\r\n"
                        u"  name=\"v\",type=\"REG_SZ\",value=\"1\"\r\n"
