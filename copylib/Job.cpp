@@ -2,6 +2,7 @@
 
 #include "copylib/FileSteps.h"
 #include "copylib/Trace.h"
+#include "copylib/TreeWalk.h"
 #include "copylib/Walk.h"
 #include "platform/base/errors.h"
 #include "platform/base/strings.h"
@@ -80,11 +81,7 @@ void run_passes(KOVRA_JOB* job, int (*calcWalk)(KOVRA_JOB*), int (*copyWalk)(KOV
 
 void run_job_kind(KOVRA_JOB* job) {
     if (job->dwFlags & KOVRA_JOB_TREE) {
-        // Reading the selection of a tree view needs the window system's tree view, which this build does not
-        // have yet. The job therefore walks nothing and ends with an error instead of a success that copied
-        // nothing.
-        trace(TRACE_ERROR, u"run_job: tree jobs are not available in this build.\n");
-        std::atomic_ref<DWORD>(job->dwResult).store(ERROR_CALL_NOT_IMPLEMENTED, std::memory_order_relaxed);
+        run_passes(job, calc_tree_walk, copy_tree_walk);
         return;
     }
     if (job->dwFlags & KOVRA_JOB_DIRECTORY) {
