@@ -408,11 +408,14 @@ TEST_F(RegExportTest, ReadsTextWrittenByHandInTheSameFormat) {
               u"  name=\"Q\",type=\"REG_QWORD\",value=\"0x0102030405060708\"\r\n"
               u"  name=\"Unnamed type\",type=\"\",value=\"text\"\r\n"
               u"  name=\"Multi\",type=\"REG_MULTI_SZ\",value=\"a\rb\r\r\"\r\n"
+              u"\r\n"
+              u"  \t\r\n"
               u"  [Sub]\r\n"
               u"    name=\"Inner\",type=\"REG_SZ\",value=\"in\"\r\n"
               u"  [/Sub]\r\n"
               u"  name=\"Late\",type=\"REG_SZ\",value=\"after the subkey\"\r\n"
-              u"[/HKEY_CURRENT_USER\\Old\\Path]\r\n");
+              u"[/HKEY_CURRENT_USER\\Old\\Path]\r\n"
+              u"\r\n");
     MyReg reg;
     // Read into another path: the outermost closing line names the old path and still closes the key.
     ASSERT_EQ(reg.LoadKeyFromFile(File(u"hand").c_str(), HKEY_CURRENT_USER, u"New\\Path"), 0u);

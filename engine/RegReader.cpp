@@ -154,6 +154,9 @@ BOOL CRegReader::ReadLogicalLine() {
             continue;
         }
         m_strLine += line;
+        // An empty line carries nothing; the next one is read in its place.
+        if (m_strLine.empty() && !continued)
+            continue;
         return TRUE;
     }
     // The end of the data in the middle of a continued line is a file cut short.

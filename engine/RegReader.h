@@ -1,7 +1,8 @@
 // CRegReader: reads registry export text (RegWriter) back one node at a time: a key that opens, a key that
 // closes, or a value.
 //
-// Continued lines are joined (their leading blanks and tabs dropped) into one logical line before it is parsed.
+// Continued lines are joined (their leading blanks and tabs dropped) into one logical line before it is parsed;
+// empty lines are passed over.
 // The outermost key names its root ("HKEY_CURRENT_USER\..."); a caller may put another root and key path in its
 // place, and the subtree is then read as if it had been saved there. Inner key names and the names of values of
 // the exact form are unescaped.
