@@ -416,7 +416,8 @@ BOOL TextOutImpl(HDC dc, int x, int y, UINT options, const RECT* rect, LPCWSTR t
         top = y - height;
     RECT clip = c.Clip();
     if (rect) {
-        RECT r{c.X(rect->left), c.Y(rect->top), c.X(rect->right), c.Y(rect->bottom)};
+        RECT r{c.X(std::min(rect->left, rect->right)), c.Y(std::min(rect->top, rect->bottom)),
+               c.X(std::max(rect->left, rect->right)), c.Y(std::max(rect->top, rect->bottom))};
         if (options & ETO_OPAQUE) {
             Painter p(c);
             p.FillRect(r, ToPixel(c.state.bk));
