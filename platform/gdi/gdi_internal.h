@@ -15,6 +15,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace platform::gdi {
@@ -95,7 +96,13 @@ struct Brush : Object {
     COLORREF Color() const { return sysColor >= 0 ? GetSysColor(sysColor) : color; }
 };
 
-struct FontFace;
+// One character of a font: its glyph and its advance in whole pixels.
+struct GlyphInfo {
+    unsigned long index = 0;
+    int advance = 0;
+    bool draw = false;
+};
+
 struct Font : Object {
     Font() : Object(Kind::Font) {}
     ~Font() override;
@@ -107,7 +114,11 @@ struct Font : Object {
     int descent = 0;
     int internalLeading = 0;
     bool synthesizedItalic = false;
+    std::unordered_map<char32_t, GlyphInfo> glyphs;
 };
+
+// The font files and FreeType (text.cpp); made before the first object so that it outlives them all.
+void InitFonts();
 
 struct Bitmap : Object, Canvas {
     Bitmap(int width, int height, bool mono) : Object(Kind::Bitmap), Canvas(width, height, mono) {}

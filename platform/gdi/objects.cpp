@@ -105,7 +105,10 @@ struct Table {
 };
 
 Table& Objects() {
-    static Table table;
+    static Table table = [] {
+        InitFonts(); // the fonts must outlive the objects that use them
+        return Table{};
+    }();
     return table;
 }
 

@@ -99,23 +99,15 @@ Family FamilyOf(const LOGFONTW& lf) {
     return Family::Sans;
 }
 
-struct GlyphInfo {
-    unsigned long index = 0;
-    int advance = 0;
-    bool draw = false;
-};
-
-std::unordered_map<const Font*, std::unordered_map<char32_t, GlyphInfo>>& GlyphCache() {
-    static std::unordered_map<const Font*, std::unordered_map<char32_t, GlyphInfo>> cache;
-    return cache;
-}
-
 } // namespace
 
 Font::~Font() {
     if (scaled)
         cairo_scaled_font_destroy(scaled);
-    GlyphCache().erase(this);
+}
+
+void InitFonts() {
+    Library();
 }
 
 cairo_scaled_font_t* ScaledFont(Font& font) {
@@ -167,7 +159,7 @@ cairo_scaled_font_t* ScaledFont(Font& font) {
 namespace {
 
 GlyphInfo Glyph(Font& font, char32_t cp) {
-    auto& cache = GlyphCache()[&font];
+    auto& cache = font.glyphs;
     auto it = cache.find(cp);
     if (it != cache.end())
         return it->second;
