@@ -53,9 +53,8 @@ static_assert(offsetof(KOVRA_PROGRESS, llTotalBytesTransferred) == 72);
 
 // Job flags; several combine. The job kind is taken in the order TREE, DIRECTORY, FILE.
 //
-// A tree job reads the caller's tree view, which needs the window system's tree view control; until that is part
-// of the build, a tree job walks nothing: it sends events 0 and 1 only and ends with ERROR_CALL_NOT_IMPLEMENTED
-// (120) as its result.
+// A tree job reads the selection of the caller's tree view with messages sent from its worker thread; the thread
+// that owns the tree view must go on serving sent messages until the job ends.
 constexpr DWORD KOVRA_JOB_TREE = 0x1;
 constexpr DWORD KOVRA_JOB_DIRECTORY = 0x2;
 constexpr DWORD KOVRA_JOB_FILE = 0x4;
