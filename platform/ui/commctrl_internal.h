@@ -79,6 +79,9 @@ void RegisterProgress();
 void RegisterTrackbar();
 void RegisterTooltip();
 
+// Height of a visible header control.
+int HeaderHeight();
+
 // A state image list of three empty 16 x 16 images (none, unchecked, checked), as check-box controls make.
 HIMAGELIST CreateCheckBoxImages();
 
