@@ -1,0 +1,24 @@
+// How the standard controls and dialogs paint: one painter per class that reads the control's state through its
+// messages, so that the controls' own files keep only their behaviour.
+#pragma once
+
+#include "platform/base/types.h"
+
+#include <string>
+
+namespace platform::ui::paint {
+
+// The font a control was given with WM_SETFONT (null: the system font).
+void SetControlFont(HWND hwnd, HFONT font);
+HFONT GetControlFont(HWND hwnd);
+void ForgetControl(HWND hwnd);
+
+// The font of a dialog template's DS_SETFONT (null when the drawing layer cannot make it).
+HFONT DialogFont(WORD pointSize, const std::u16string& faceName);
+// The brush a dialog answers WM_CTLCOLOR* with by default.
+HBRUSH DefaultControlBrush(UINT ctlColorMessage);
+
+// WM_PAINT of a standard control or a dialog: paints it plainly and validates it; returns 0.
+LRESULT PaintControl(HWND hwnd);
+
+} // namespace platform::ui::paint

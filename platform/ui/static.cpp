@@ -1,0 +1,109 @@
+// The "Static" class: text, icons, bitmaps, rectangles and etched frames.
+#include "platform/ui/controls_internal.h"
+
+namespace platform::ui::stdctl {
+
+namespace {
+
+struct StaticData {
+    HANDLE image = nullptr;
+    WPARAM imageType = IMAGE_BITMAP;
+};
+
+DWORD Type(HWND hwnd) {
+    return Style(hwnd) & SS_TYPEMASK;
+}
+
+bool IsImageType(DWORD type) {
+    return type == SS_ICON || type == SS_BITMAP;
+}
+
+// Sets the image and returns the previous one of that kind.
+HANDLE SetImage(HWND hwnd, StaticData& d, WPARAM kind, HANDLE image) {
+    const DWORD type = Type(hwnd);
+    if (!IsImageType(type))
+        return nullptr;
+    if ((type == SS_ICON && kind != IMAGE_ICON && kind != IMAGE_CURSOR) || (type == SS_BITMAP && kind != IMAGE_BITMAP))
+        return nullptr;
+    HANDLE old = d.image;
+    d.image = image;
+    d.imageType = kind;
+    InvalidateRect(hwnd, nullptr, TRUE);
+    return old;
+}
+
+} // namespace
+
+// The image a static control shows (for its painter).
+HANDLE StaticImage(HWND hwnd, WPARAM* kind) {
+    StaticData* d = GetData<StaticData>(hwnd);
+    if (!d)
+        return nullptr;
+    if (kind)
+        *kind = d->imageType;
+    return d->image;
+}
+
+LRESULT CALLBACK StaticProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_NCCREATE) {
+        CreateData<StaticData>(hwnd);
+        return DefWindowProcW(hwnd, msg, wParam, lParam);
+    }
+    StaticData* d = GetData<StaticData>(hwnd);
+    if (msg == WM_NCDESTROY) {
+        DestroyData<StaticData>(hwnd);
+        return DefWindowProcW(hwnd, msg, wParam, lParam);
+    }
+    if (!d)
+        return DefWindowProcW(hwnd, msg, wParam, lParam);
+    const DWORD type = Type(hwnd);
+    switch (msg) {
+    case WM_GETDLGCODE:
+        return DLGC_STATIC;
+    case STM_SETICON:
+        return reinterpret_cast<LRESULT>(SetImage(hwnd, *d, IMAGE_ICON, reinterpret_cast<HANDLE>(wParam)));
+    case STM_GETICON:
+        return type == SS_ICON ? reinterpret_cast<LRESULT>(d->image) : 0;
+    case STM_SETIMAGE:
+        return reinterpret_cast<LRESULT>(SetImage(hwnd, *d, wParam, reinterpret_cast<HANDLE>(lParam)));
+    case STM_GETIMAGE:
+        return IsImageType(type) && d->imageType == wParam ? reinterpret_cast<LRESULT>(d->image) : 0;
+    case WM_NCHITTEST:
+        return (Style(hwnd) & SS_NOTIFY) ? HTCLIENT : HTTRANSPARENT;
+    case WM_LBUTTONDOWN:
+        if (Style(hwnd) & SS_NOTIFY)
+            NotifyParent(hwnd, STN_CLICKED);
+        return 0;
+    case WM_LBUTTONDBLCLK:
+        if (Style(hwnd) & SS_NOTIFY)
+            NotifyParent(hwnd, STN_DBLCLK);
+        return 0;
+    case WM_ENABLE:
+        if (Style(hwnd) & SS_NOTIFY)
+            NotifyParent(hwnd, wParam ? STN_ENABLE : STN_DISABLE);
+        InvalidateRect(hwnd, nullptr, TRUE);
+        return 0;
+    case WM_SETTEXT: {
+        // The text of an image static names its image; only text statics show it.
+        const LRESULT r = DefWindowProcW(hwnd, msg, wParam, lParam);
+        InvalidateRect(hwnd, nullptr, TRUE);
+        return r;
+    }
+    case WM_SETFONT:
+        paint::SetControlFont(hwnd, reinterpret_cast<HFONT>(wParam));
+        if (lParam)
+            InvalidateRect(hwnd, nullptr, TRUE);
+        return 0;
+    case WM_GETFONT:
+        return reinterpret_cast<LRESULT>(paint::GetControlFont(hwnd));
+    case WM_PAINT:
+        return paint::PaintControl(hwnd);
+    case WM_ERASEBKGND:
+        return 1;
+    default:
+        break;
+    }
+    return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+} // namespace platform::ui::stdctl
