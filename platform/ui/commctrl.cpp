@@ -19,6 +19,12 @@ namespace {
 void RegisterAll() {
     static const bool done = [] {
         RegisterTreeView();
+        RegisterListView();
+        RegisterHeader();
+        RegisterTabControl();
+        RegisterProgress();
+        RegisterTrackbar();
+        RegisterTooltip();
         return true;
     }();
     (void)done;

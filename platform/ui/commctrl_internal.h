@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/ui/commctrl.h"
+#include "platform/ui/imagelist.h"
 
 #include <memory>
 #include <string>
@@ -81,6 +82,9 @@ void RegisterTooltip();
 
 // Height of a visible header control.
 int HeaderHeight();
+
+// The image lists' readers and drawing over the drawing layer (used until another bridge is set).
+ImageBridge DrawingLayerImages();
 
 // A state image list of three empty 16 x 16 images (none, unchecked, checked), as check-box controls make.
 HIMAGELIST CreateCheckBoxImages();

@@ -1,5 +1,6 @@
 // The smaller common controls (progress bar, trackbar, tab control, tooltip) and image lists.
 #include "platform/base/clock.h"
+#include "platform/gdi/wingdi.h"
 #include "platform/ui/imagelist.h"
 #include "platform/ui/listview.h"
 #include "platform/ui/timer.h"
@@ -287,6 +288,52 @@ TEST_F(ControlsTest, ImageListsGrowShrinkCopyAndRejectBadCalls) {
     EXPECT_EQ(ImageList_GetImageCount(list), 0);
     EXPECT_EQ(ImageList_ReplaceIcon(copy, 7, nullptr), -1);
     ImageList_Destroy(copy);
+}
+
+TEST_F(ControlsTest, ImageListsCutBitmapsApplyMasksAndRoundTripIcons) {
+    // A strip of two 8 x 4 images: red, then green with a magenta corner.
+    std::vector<uint32_t> bits(16 * 4);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 16; ++x)
+            bits[static_cast<size_t>(y * 16 + x)] = x < 8 ? 0xFF0000u : ((x == 15 && y == 0) ? 0xFF00FFu : 0x00FF00u);
+    HBITMAP strip = CreateBitmap(16, 4, 1, 32, bits.data());
+    ASSERT_TRUE(strip);
+    HIMAGELIST list = ImageList_Create(8, 4, ILC_COLOR32 | ILC_MASK, 0, 2);
+    EXPECT_EQ(ImageList_AddMasked(list, strip, RGB(255, 0, 255)), 0);
+    EXPECT_EQ(ImageList_GetImageCount(list), 2);
+    platform::ui::ImagePixels px;
+    ASSERT_TRUE(platform::ui::GetImagePixels(list, 0, px));
+    EXPECT_EQ(px.argb[0], 0xFFFF0000u);
+    ASSERT_TRUE(platform::ui::GetImagePixels(list, 1, px));
+    EXPECT_EQ(px.argb[0], 0xFF00FF00u);
+    EXPECT_EQ(px.argb[7], 0u); // the mask colour is transparent
+
+    // An icon taken out of the list and put back keeps its pixels and its transparent corner.
+    HICON icon = ImageList_GetIcon(list, 1, ILD_NORMAL);
+    ASSERT_TRUE(icon);
+    EXPECT_EQ(ImageList_ReplaceIcon(list, -1, icon), 2);
+    ASSERT_TRUE(platform::ui::GetImagePixels(list, 2, px));
+    EXPECT_EQ(px.argb[0], 0xFF00FF00u);
+    EXPECT_EQ(px.argb[7], 0u);
+    EXPECT_EQ(ImageList_AddIcon(list, icon), 3);
+    DestroyIcon(icon);
+
+    // Drawing leaves transparent pixels alone.
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP canvas = CreateBitmap(8, 4, 1, 32, nullptr);
+    HGDIOBJ old = SelectObject(dc, canvas);
+    RECT all{0, 0, 8, 4};
+    HBRUSH blue = CreateSolidBrush(RGB(0, 0, 255));
+    FillRect(dc, &all, blue);
+    EXPECT_TRUE(ImageList_Draw(list, 1, dc, 0, 0, ILD_TRANSPARENT));
+    EXPECT_EQ(GetPixel(dc, 0, 0), RGB(0, 255, 0));
+    EXPECT_EQ(GetPixel(dc, 7, 0), RGB(0, 0, 255));
+    SelectObject(dc, old);
+    DeleteObject(canvas);
+    DeleteObject(blue);
+    DeleteDC(dc);
+    DeleteObject(strip);
+    ImageList_Destroy(list);
 }
 
 } // namespace

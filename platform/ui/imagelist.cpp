@@ -1,5 +1,7 @@
 #include "platform/ui/imagelist.h"
 
+#include "platform/ui/commctrl_internal.h"
+
 #include "platform/base/errors.h"
 
 #include <algorithm>
@@ -32,7 +34,7 @@ struct Registry {
     std::mutex mutex;
     std::unordered_map<uintptr_t, ImageListPtr> lists;
     uintptr_t next = 0x4C0000;
-    ImageBridge bridge;
+    ImageBridge bridge = controls::DrawingLayerImages();
 };
 
 Registry& Reg() {
