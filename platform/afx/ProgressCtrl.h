@@ -1,0 +1,36 @@
+// CProgressCtrl: the framework's progress bar class (a CWnd over "msctls_progress32" sending PBM_ messages).
+#pragma once
+
+#include "platform/afx/Wnd.h"
+#include "platform/ui/commctrl.h"
+
+class CProgressCtrl : public CWnd {
+    DECLARE_DYNAMIC(CProgressCtrl)
+public:
+    CProgressCtrl() = default;
+    ~CProgressCtrl() override;
+
+    virtual BOOL Create(DWORD dwStyle, const RECT& rect, CWnd* pParentWnd, UINT nID);
+
+    void SetRange(short nLower, short nUpper) { SendMessage(PBM_SETRANGE, 0, MAKELPARAM(nLower, nUpper)); }
+    void SetRange32(int nLower, int nUpper) {
+        SendMessage(PBM_SETRANGE32, static_cast<WPARAM>(nLower), static_cast<LPARAM>(nUpper));
+    }
+    void GetRange(int& nLower, int& nUpper) const {
+        PBRANGE range{};
+        SendMessage(PBM_GETRANGE, TRUE, reinterpret_cast<LPARAM>(&range));
+        nLower = range.iLow;
+        nUpper = range.iHigh;
+    }
+    int GetPos() const { return static_cast<int>(SendMessage(PBM_GETPOS)); }
+    int SetPos(int nPos) { return static_cast<int>(SendMessage(PBM_SETPOS, static_cast<WPARAM>(nPos))); }
+    int OffsetPos(int nPos) { return static_cast<int>(SendMessage(PBM_DELTAPOS, static_cast<WPARAM>(nPos))); }
+    int SetStep(int nStep) { return static_cast<int>(SendMessage(PBM_SETSTEP, static_cast<WPARAM>(nStep))); }
+    int StepIt() { return static_cast<int>(SendMessage(PBM_STEPIT)); }
+    COLORREF SetBarColor(COLORREF clrBar) {
+        return static_cast<COLORREF>(SendMessage(PBM_SETBARCOLOR, 0, static_cast<LPARAM>(clrBar)));
+    }
+    COLORREF SetBkColor(COLORREF clrNew) {
+        return static_cast<COLORREF>(SendMessage(PBM_SETBKCOLOR, 0, static_cast<LPARAM>(clrNew)));
+    }
+};
