@@ -1,6 +1,7 @@
 #include "platform/ui/commctrl_internal.h"
 
 #include "platform/base/errors.h"
+#include "platform/gdi/wingdi.h"
 
 namespace platform::ui::controls {
 
@@ -12,6 +13,53 @@ void RegisterControlClass(LPCWSTR name, WNDPROC proc, UINT style) {
     wc.cbWndExtra = kStateBytes;
     wc.lpszClassName = name;
     RegisterSystemClass(wc);
+}
+
+ControlPaint::ControlPaint(HWND hwnd, WPARAM wParam) : m_hwnd(hwnd), m_dc(reinterpret_cast<HDC>(wParam)) {
+    if (m_dc)
+        m_saved = SaveDC(m_dc);
+}
+
+ControlPaint::~ControlPaint() {
+    if (m_dc && m_saved)
+        RestoreDC(m_dc, m_saved);
+    ValidateRect(m_hwnd, nullptr);
+}
+
+void ControlPaint::UseFont(HFONT font) {
+    if (m_dc)
+        SelectObject(m_dc, font ? static_cast<HGDIOBJ>(font) : GetStockObject(DEFAULT_GUI_FONT));
+}
+
+COLORREF ColorOr(COLORREF color, int sysColor) {
+    return (color == CLR_DEFAULT || color == CLR_NONE) ? GetSysColor(sysColor) : color;
+}
+
+void DrawLabel(HDC dc, const std::u16string& text, RECT rect, COLORREF color, UINT align) {
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, color);
+    rect.left += kTextPadding;
+    rect.right -= kTextPadding;
+    if (rect.right > rect.left)
+        DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rect,
+                  DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS | align);
+}
+
+void FillColor(HDC dc, const RECT& rect, COLORREF color) {
+    HBRUSH brush = CreateSolidBrush(color);
+    FillRect(dc, &rect, brush);
+    DeleteObject(brush);
+}
+
+int MeasureLabel(HFONT font, const std::u16string& text) {
+    HDC dc = CreateCompatibleDC(nullptr);
+    if (!dc)
+        return TextWidth(text);
+    SelectObject(dc, font ? static_cast<HGDIOBJ>(font) : GetStockObject(DEFAULT_GUI_FONT));
+    SIZE size{};
+    const BOOL ok = GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    DeleteDC(dc);
+    return ok ? static_cast<int>(size.cx) + 2 * kTextPadding : TextWidth(text);
 }
 
 namespace {

@@ -910,6 +910,11 @@ constexpr UINT TBM_GETCHANNELRECT = WM_USER + 26;
 constexpr UINT TBM_SETTHUMBLENGTH = WM_USER + 27;
 constexpr UINT TBM_GETTHUMBLENGTH = WM_USER + 28;
 
+// Trackbar parts in NM_CUSTOMDRAW (dwItemSpec).
+constexpr DWORD_PTR TBCD_TICS = 0x0001;
+constexpr DWORD_PTR TBCD_THUMB = 0x0002;
+constexpr DWORD_PTR TBCD_CHANNEL = 0x0003;
+
 // Trackbar scroll codes (low word of WM_HSCROLL/WM_VSCROLL wParam sent to the parent).
 constexpr WORD TB_LINEUP = 0;
 constexpr WORD TB_LINEDOWN = 1;

@@ -89,6 +89,33 @@ ImageBridge DrawingLayerImages();
 // A state image list of three empty 16 x 16 images (none, unchecked, checked), as check-box controls make.
 HIMAGELIST CreateCheckBoxImages();
 
+// The device context a control paints into for WM_PAINT and WM_PRINTCLIENT: the one given in wParam (saved and
+// restored around the painting), else none (the window is only validated). dc() is null when there is nothing to
+// paint into.
+class ControlPaint {
+public:
+    ControlPaint(HWND hwnd, WPARAM wParam);
+    ~ControlPaint();
+    ControlPaint(const ControlPaint&) = delete;
+    ControlPaint& operator=(const ControlPaint&) = delete;
+    HDC dc() const { return m_dc; }
+    // The control's font (WM_SETFONT) or the default GUI font, selected into the context.
+    void UseFont(HFONT font);
+
+private:
+    HWND m_hwnd;
+    HDC m_dc = nullptr;
+    int m_saved = 0;
+};
+
+// Colours: a control colour, or the system colour when it is CLR_DEFAULT / CLR_NONE.
+COLORREF ColorOr(COLORREF color, int sysColor);
+// Draws a single line of text in a rectangle (vertically centred, cut with an ellipsis).
+void DrawLabel(HDC dc, const std::u16string& text, RECT rect, COLORREF color, UINT align = 0);
+void FillColor(HDC dc, const RECT& rect, COLORREF color);
+// Width of a label in the font (null: the default GUI font), with the padding on both sides.
+int MeasureLabel(HFONT font, const std::u16string& text);
+
 // Dialog codes a control answers WM_GETDLGCODE with.
 constexpr LRESULT kDlgcWantArrows = 0x0001;
 constexpr LRESULT kDlgcWantChars = 0x0080;

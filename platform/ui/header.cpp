@@ -3,6 +3,8 @@
 #include "platform/ui/listview.h"
 
 #include "platform/base/strings.h"
+#include "platform/gdi/wingdi.h"
+#include "platform/ui/menu.h"
 
 #include <algorithm>
 #include <numeric>
@@ -159,6 +161,45 @@ struct Header {
     }
 };
 
+// Items as raised buttons with their captions; owner-drawn items are drawn by the parent (WM_DRAWITEM).
+void PaintHeader(Header* hd, WPARAM wParam) {
+    ControlPaint paint(hd->hwnd, wParam);
+    HDC dc = paint.dc();
+    if (!dc)
+        return;
+    paint.UseFont(hd->font);
+    RECT client{};
+    GetClientRect(hd->hwnd, &client);
+    FillColor(dc, client, GetSysColor(COLOR_BTNFACE));
+    for (int index : std::vector<int>(hd->order)) {
+        if (index >= hd->Count())
+            continue;
+        RECT rc = hd->ItemRect(index);
+        const HdItem item = hd->items[static_cast<size_t>(index)];
+        if (item.fmt & HDF_OWNERDRAW) {
+            DRAWITEMSTRUCT dis{};
+            dis.CtlType = 100; // ODT_HEADER
+            dis.CtlID = static_cast<UINT>(GetDlgCtrlID(hd->hwnd));
+            dis.itemID = static_cast<UINT>(index);
+            dis.itemAction = ODA_DRAWENTIRE;
+            dis.itemState = index == hd->pressed ? ODS_SELECTED : 0;
+            dis.hwndItem = hd->hwnd;
+            dis.hDC = dc;
+            dis.rcItem = rc;
+            dis.itemData = static_cast<ULONG_PTR>(item.param);
+            SendMessageW(GetParent(hd->hwnd), WM_DRAWITEM, dis.CtlID, reinterpret_cast<LPARAM>(&dis));
+            continue;
+        }
+        DrawEdge(dc, &rc, index == hd->pressed ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT);
+        const UINT align = (item.fmt & HDF_JUSTIFYMASK) == HDF_CENTER  ? DT_CENTER
+                           : (item.fmt & HDF_JUSTIFYMASK) == HDF_RIGHT ? DT_RIGHT
+                                                                       : 0;
+        rc.left += 4;
+        rc.right -= 4;
+        DrawLabel(dc, item.text, rc, GetSysColor(COLOR_BTNTEXT), align);
+    }
+}
+
 LRESULT CALLBACK HeaderProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == WM_NCCREATE) {
         CreateState<Header>(hwnd)->hwnd = hwnd;
@@ -171,6 +212,12 @@ LRESULT CALLBACK HeaderProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_NCDESTROY:
         DestroyState<Header>(hwnd);
         return DefWindowProcW(hwnd, msg, wParam, lParam);
+    case WM_PAINT:
+    case WM_PRINTCLIENT:
+        PaintHeader(hd, wParam);
+        return 0;
+    case WM_ERASEBKGND:
+        return 1;
     case WM_SETFONT:
         hd->font = reinterpret_cast<HFONT>(wParam);
         return 0;

@@ -5,6 +5,7 @@
 #include "platform/ui/imagelist.h"
 
 #include "platform/base/strings.h"
+#include "platform/gdi/wingdi.h"
 
 #include <algorithm>
 #include <numeric>
@@ -796,6 +797,75 @@ struct ListView {
         InvalidateRect(hwnd, nullptr, TRUE);
     }
 
+    // ---- Painting (report view) ----
+
+    void Paint(WPARAM wParam) {
+        ControlPaint paint(hwnd, wParam);
+        HDC dc = paint.dc();
+        if (!dc)
+            return;
+        paint.UseFont(font);
+        RECT client{};
+        GetClientRect(hwnd, &client);
+        FillColor(dc, client, ColorOr(bk, COLOR_WINDOW));
+        const int h = RowHeight();
+        const int headerBottom = HeaderBottom();
+        const bool showSelection = (Style() & LVS_SHOWSELALWAYS) || GetFocus() == hwnd;
+        const int columnCount = std::max(ColumnCount(), 1);
+        std::vector<int> lefts, widths;
+        for (int c = 0; c < ColumnCount(); ++c) {
+            lefts.push_back(ColumnLeft(c));
+            widths.push_back(ColumnWidth(c));
+        }
+        if (lefts.empty()) {
+            lefts.push_back(0);
+            widths.push_back(client.right);
+        }
+        int cx = 0, cy = 0;
+        for (int row = topIndex; row < Count(); ++row) {
+            const int top = headerBottom + (row - topIndex) * h;
+            if (top >= client.bottom)
+                break;
+            const LvItem& item = items[static_cast<size_t>(row)];
+            const bool selected = (item.state & LVIS_SELECTED) && showSelection;
+            int x = 0;
+            const UINT stateIndex = (item.state & LVIS_STATEIMAGEMASK) >> 12;
+            if (stateList && ImageList_GetIconSize(stateList, &cx, &cy)) {
+                if (stateIndex)
+                    ImageList_Draw(stateList, static_cast<int>(stateIndex), dc, x, top + (h - cy) / 2, ILD_TRANSPARENT);
+                x += cx;
+            }
+            if (small && ImageList_GetIconSize(small, &cx, &cy)) {
+                ImageList_Draw(small, item.image, dc, x, top + (h - cy) / 2, ILD_TRANSPARENT);
+                x += cx;
+            }
+            for (int c = 0; c < columnCount; ++c) {
+                const int left = c == 0 ? x : lefts[static_cast<size_t>(c)];
+                const RECT cell{left, top, lefts[static_cast<size_t>(c)] + widths[static_cast<size_t>(c)], top + h};
+                const bool highlight = selected && (c == 0 || (exStyle & LVS_EX_FULLROWSELECT));
+                if (highlight)
+                    FillColor(dc, cell, GetSysColor(COLOR_HIGHLIGHT));
+                const int sub = c < ColumnCount() ? columns[static_cast<size_t>(c)].subItem : 0;
+                HDITEMW hd{};
+                hd.mask = HDI_FORMAT;
+                SendMessageW(header, HDM_GETITEMW, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&hd));
+                const UINT align = (hd.fmt & HDF_JUSTIFYMASK) == HDF_CENTER  ? DT_CENTER
+                                   : (hd.fmt & HDF_JUSTIFYMASK) == HDF_RIGHT ? DT_RIGHT
+                                                                             : 0;
+                DrawLabel(dc, Text(row, sub), cell,
+                          highlight ? GetSysColor(COLOR_HIGHLIGHTTEXT) : ColorOr(textColor, COLOR_WINDOWTEXT),
+                          c == 0 ? 0 : align);
+            }
+            if (exStyle & LVS_EX_GRIDLINES)
+                FillColor(dc, RECT{0, top + h - 1, TotalWidth(), top + h}, GetSysColor(COLOR_3DLIGHT));
+        }
+        if (exStyle & LVS_EX_GRIDLINES)
+            for (int c = 0; c < ColumnCount(); ++c) {
+                const int right = lefts[static_cast<size_t>(c)] + widths[static_cast<size_t>(c)] - 1;
+                FillColor(dc, RECT{right, headerBottom, right + 1, client.bottom}, GetSysColor(COLOR_3DLIGHT));
+            }
+    }
+
     void LayoutHeader() {
         if (!header)
             return;
@@ -835,6 +905,12 @@ LRESULT CALLBACK ListViewProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_GETDLGCODE:
         return kDlgcWantArrows | kDlgcWantChars;
+    case WM_PAINT:
+    case WM_PRINTCLIENT:
+        lv->Paint(wParam);
+        return 0;
+    case WM_ERASEBKGND:
+        return 1; // painting fills the background
     case WM_SETFONT:
         lv->font = reinterpret_cast<HFONT>(wParam);
         SendMessageW(lv->header, WM_SETFONT, wParam, lParam);

@@ -1,6 +1,8 @@
 // The progress bar: a range, a position kept inside it, and a step.
 #include "platform/ui/commctrl_internal.h"
 
+#include "platform/gdi/wingdi.h"
+
 #include <algorithm>
 
 namespace platform::ui::controls {
@@ -31,6 +33,32 @@ LRESULT CALLBACK ProgressProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_NCDESTROY:
         DestroyState<Progress>(hwnd);
         return DefWindowProcW(hwnd, msg, wParam, lParam);
+    case WM_PAINT:
+    case WM_PRINTCLIENT: {
+        // A sunken frame filled from the left (from the bottom when vertical) in proportion to the position.
+        ControlPaint paint(hwnd, wParam);
+        if (HDC dc = paint.dc()) {
+            RECT rc{};
+            GetClientRect(hwnd, &rc);
+            FillColor(dc, rc, ColorOr(pb->bk, COLOR_BTNFACE));
+            RECT edge = rc;
+            DrawEdge(dc, &edge, EDGE_SUNKEN, BF_RECT);
+            const int span = pb->high - pb->low;
+            if (span > 0) {
+                RECT bar{rc.left + 2, rc.top + 2, rc.right - 2, rc.bottom - 2};
+                const long long done = pb->pos - pb->low;
+                if (GetWindowLongW(hwnd, GWL_STYLE) & PBS_VERTICAL)
+                    bar.top = bar.bottom - static_cast<LONG>((bar.bottom - bar.top) * done / span);
+                else
+                    bar.right = bar.left + static_cast<LONG>((bar.right - bar.left) * done / span);
+                if (bar.right > bar.left && bar.bottom > bar.top)
+                    FillColor(dc, bar, ColorOr(pb->bar, COLOR_HIGHLIGHT));
+            }
+        }
+        return 0;
+    }
+    case WM_ERASEBKGND:
+        return 1;
     case PBM_SETRANGE:
     case PBM_SETRANGE32: {
         const LRESULT old = MAKELONG(pb->low, pb->high);

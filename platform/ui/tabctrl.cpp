@@ -3,6 +3,8 @@
 #include "platform/ui/commctrl_internal.h"
 #include "platform/ui/imagelist.h"
 
+#include "platform/gdi/wingdi.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -81,6 +83,39 @@ struct TabControl {
     }
 };
 
+// Tabs as raised buttons over a raised display frame; the current tab is drawn a little taller and joined to it.
+void PaintTabs(TabControl* tc, WPARAM wParam) {
+    ControlPaint paint(tc->hwnd, wParam);
+    HDC dc = paint.dc();
+    if (!dc)
+        return;
+    paint.UseFont(tc->font);
+    RECT client{};
+    GetClientRect(tc->hwnd, &client);
+    FillColor(dc, client, GetSysColor(COLOR_BTNFACE));
+    RECT frame{client.left, 2 + tc->TabHeight(), client.right, client.bottom};
+    DrawEdge(dc, &frame, EDGE_RAISED, BF_RECT);
+    int cx = 0, cy = 0;
+    for (int i = 0; i < tc->Count(); ++i) {
+        RECT rc = tc->ItemRect(i);
+        if (i == tc->current) {
+            rc.top -= 2;
+            rc.bottom += 1;
+        }
+        RECT edge = rc;
+        DrawEdge(dc, &edge, EDGE_RAISED, BF_LEFT | BF_TOP | BF_RIGHT);
+        const TcItem& item = tc->items[static_cast<size_t>(i)];
+        RECT label = rc;
+        label.left += kTabPadding / 2;
+        if (item.image >= 0 && tc->images && ImageList_GetIconSize(tc->images, &cx, &cy)) {
+            ImageList_Draw(tc->images, item.image, dc, label.left, rc.top + (rc.bottom - rc.top - cy) / 2,
+                           ILD_TRANSPARENT);
+            label.left += cx + 3;
+        }
+        DrawLabel(dc, item.text, label, GetSysColor(COLOR_BTNTEXT));
+    }
+}
+
 LRESULT CALLBACK TabProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == WM_NCCREATE) {
         CreateState<TabControl>(hwnd)->hwnd = hwnd;
@@ -95,6 +130,12 @@ LRESULT CALLBACK TabProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         return DefWindowProcW(hwnd, msg, wParam, lParam);
     case WM_GETDLGCODE:
         return kDlgcWantArrows | kDlgcWantChars;
+    case WM_PAINT:
+    case WM_PRINTCLIENT:
+        PaintTabs(tc, wParam);
+        return 0;
+    case WM_ERASEBKGND:
+        return 1;
     case WM_SETFONT:
         tc->font = reinterpret_cast<HFONT>(wParam);
         return 0;

@@ -2,6 +2,8 @@
 // thumb and tell the parent through WM_HSCROLL (WM_VSCROLL for TBS_VERT) with the trackbar as lParam.
 #include "platform/ui/commctrl_internal.h"
 
+#include "platform/gdi/wingdi.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -72,6 +74,65 @@ struct Trackbar {
     }
 };
 
+// Painting asks the parent through NM_CUSTOMDRAW before the whole control and, when it wants, before each part
+// (tics, channel, thumb); a part it answers with CDRF_SKIPDEFAULT is left to it.
+void PaintTrackbar(Trackbar* tb, WPARAM wParam) {
+    ControlPaint paint(tb->hwnd, wParam);
+    HDC dc = paint.dc();
+    if (!dc)
+        return;
+    RECT client{};
+    GetClientRect(tb->hwnd, &client);
+    NMCUSTOMDRAW cd{};
+    cd.hdc = dc;
+    auto ask = [&](DWORD stage, DWORD_PTR part, const RECT& rc) {
+        cd.dwDrawStage = stage;
+        cd.dwItemSpec = part;
+        cd.rc = rc;
+        cd.uItemState = (GetFocus() == tb->hwnd ? CDIS_FOCUS : 0) | (tb->tracking ? CDIS_SELECTED : 0);
+        return Notify(tb->hwnd, cd.hdr, NM_CUSTOMDRAW);
+    };
+    const LRESULT whole = ask(CDDS_PREPAINT, 0, client);
+    if (whole & CDRF_SKIPDEFAULT)
+        return;
+    FillColor(dc, client, GetSysColor(COLOR_BTNFACE));
+    const DWORD style = static_cast<DWORD>(GetWindowLongW(tb->hwnd, GWL_STYLE));
+    const RECT channel = tb->Channel();
+    const RECT thumb = tb->Thumb();
+    for (DWORD_PTR part : {TBCD_TICS, TBCD_CHANNEL, TBCD_THUMB}) {
+        const RECT rc = part == TBCD_THUMB ? thumb : part == TBCD_CHANNEL ? channel : client;
+        LRESULT answer = CDRF_DODEFAULT;
+        if (whole & CDRF_NOTIFYITEMDRAW)
+            answer = ask(CDDS_ITEMPREPAINT, part, rc);
+        if (!(answer & CDRF_SKIPDEFAULT)) {
+            if (part == TBCD_CHANNEL) {
+                RECT edge = channel;
+                DrawEdge(dc, &edge, EDGE_SUNKEN, BF_RECT);
+            } else if (part == TBCD_THUMB && !(style & TBS_NOTHUMB)) {
+                RECT edge = thumb;
+                FillColor(dc, edge, GetSysColor(COLOR_BTNFACE));
+                DrawEdge(dc, &edge, EDGE_RAISED, BF_RECT);
+            } else if (part == TBCD_TICS && !(style & TBS_NOTICKS) && tb->max > tb->min) {
+                const COLORREF ink = GetSysColor(COLOR_BTNTEXT);
+                auto tick = [&](int value) {
+                    const int at = (tb->Vertical() ? channel.top : channel.left) + tb->Offset(value);
+                    const RECT mark = tb->Vertical() ? RECT{client.right - 6, at, client.right - 2, at + 1}
+                                                     : RECT{at, client.bottom - 6, at + 1, client.bottom - 2};
+                    FillColor(dc, mark, ink);
+                };
+                tick(tb->min);
+                tick(tb->max);
+                for (int value : tb->tics)
+                    tick(value);
+            }
+        }
+        if (answer & CDRF_NOTIFYPOSTPAINT)
+            ask(CDDS_ITEMPOSTPAINT, part, rc);
+    }
+    if (whole & CDRF_NOTIFYPOSTPAINT)
+        ask(CDDS_POSTPAINT, 0, client);
+}
+
 LRESULT CALLBACK TrackbarProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == WM_NCCREATE) {
         CreateState<Trackbar>(hwnd)->hwnd = hwnd;
@@ -90,6 +151,12 @@ LRESULT CALLBACK TrackbarProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         return DefWindowProcW(hwnd, msg, wParam, lParam);
     case WM_GETDLGCODE:
         return kDlgcWantArrows;
+    case WM_PAINT:
+    case WM_PRINTCLIENT:
+        PaintTrackbar(tb, wParam);
+        return 0;
+    case WM_ERASEBKGND:
+        return 1;
     case WM_KEYDOWN:
         switch (static_cast<int>(wParam)) {
         case VK_RIGHT:

@@ -9,6 +9,7 @@
 
 #include "platform/base/errors.h"
 #include "platform/base/strings.h"
+#include "platform/gdi/wingdi.h"
 
 #include <algorithm>
 #include <functional>
@@ -584,7 +585,7 @@ struct TreeView {
         if (normal && ImageList_GetIconSize(normal, &cx, &cy))
             x += cx + 3;
         p.labelLeft = x;
-        p.labelRight = x + TextWidth(TextOf(item));
+        p.labelRight = x + MeasureLabel(font, TextOf(item));
         return p;
     }
 
@@ -800,6 +801,67 @@ struct TreeView {
         return old;
     }
 
+    // ---- Painting ----
+
+    void Paint(WPARAM wParam) {
+        ControlPaint paint(hwnd, wParam);
+        HDC dc = paint.dc();
+        if (!dc)
+            return;
+        paint.UseFont(font);
+        RECT client{};
+        GetClientRect(hwnd, &client);
+        FillColor(dc, client, ColorOr(bk, COLOR_WINDOW));
+        const auto vis = VisibleItems();
+        const int h = RowHeight();
+        const bool showSelection = (Style() & TVS_SHOWSELALWAYS) || GetFocus() == hwnd;
+        for (int row = topIndex; row < static_cast<int>(vis.size()); ++row) {
+            const int top = (row - topIndex) * h;
+            if (top >= client.bottom)
+                break;
+            TvItem* item = vis[static_cast<size_t>(row)];
+            const Parts p = Layout(item);
+            if (p.hasButton && HasButton(item)) {
+                // A 9 x 9 box with a minus, and a plus when collapsed.
+                const int cx = p.buttonLeft + indent / 2, cy = top + h / 2;
+                HPEN pen = CreatePen(PS_SOLID, 1, GetSysColor(COLOR_BTNSHADOW));
+                HGDIOBJ oldPen = SelectObject(dc, pen);
+                HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
+                Rectangle(dc, cx - 4, cy - 4, cx + 5, cy + 5);
+                SelectObject(dc, GetStockObject(BLACK_PEN));
+                MoveToEx(dc, cx - 2, cy, nullptr);
+                LineTo(dc, cx + 3, cy);
+                if (!(item->state & TVIS_EXPANDED)) {
+                    MoveToEx(dc, cx, cy - 2, nullptr);
+                    LineTo(dc, cx, cy + 3);
+                }
+                SelectObject(dc, oldBrush);
+                SelectObject(dc, oldPen);
+                DeleteObject(pen);
+            }
+            int cx = 0, cy = 0;
+            const UINT stateIndex = STATEIMAGEMASKTOINDEX(item->state);
+            if (stateList && stateIndex && ImageList_GetIconSize(stateList, &cx, &cy))
+                ImageList_Draw(stateList, static_cast<int>(stateIndex), dc, p.stateLeft, top + (h - cy) / 2,
+                               ILD_TRANSPARENT);
+            if (normal && ImageList_GetIconSize(normal, &cx, &cy)) {
+                TVITEMW tv{};
+                tv.mask = TVIF_IMAGE | TVIF_SELECTEDIMAGE;
+                tv.hItem = item->handle;
+                GetItem(&tv);
+                const int image = (item->state & TVIS_SELECTED) ? tv.iSelectedImage : tv.iImage;
+                if (image >= 0)
+                    ImageList_Draw(normal, image, dc, p.iconLeft, top + (h - cy) / 2, ILD_TRANSPARENT);
+            }
+            const RECT label{p.labelLeft, top, p.labelRight, top + h};
+            const bool selected = (item == caret && showSelection) || item == dropHilite;
+            if (selected)
+                FillColor(dc, label, GetSysColor(COLOR_HIGHLIGHT));
+            DrawLabel(dc, TextOf(item), label,
+                      selected ? GetSysColor(COLOR_HIGHLIGHTTEXT) : ColorOr(textColor, COLOR_WINDOWTEXT));
+        }
+    }
+
     void EnsureCheckBoxImages() {
         if ((Style() & TVS_CHECKBOXES) && !stateList) {
             stateList = CreateCheckBoxImages();
@@ -835,6 +897,12 @@ LRESULT CALLBACK TreeViewProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_GETDLGCODE:
         return kDlgcWantArrows | kDlgcWantChars;
+    case WM_PAINT:
+    case WM_PRINTCLIENT:
+        tv->Paint(wParam);
+        return 0;
+    case WM_ERASEBKGND:
+        return 1; // painting fills the background
     case WM_SETFONT:
         tv->font = reinterpret_cast<HFONT>(wParam);
         return 0;
