@@ -4,6 +4,7 @@
 #include "platform/base/errors.h"
 #include "platform/base/module.h"
 #include "platform/base/strings.h"
+#include "platform/gdi/wingdi.h"
 #include "platform/res/resources.h"
 #include "platform/res/templates.h"
 #include "platform/ui/message.h"
@@ -41,13 +42,35 @@ constexpr ULONG_PTR kTypeBits = MFT_BITMAP | MFT_MENUBARBREAK | MFT_MENUBREAK | 
                                 MFT_SEPARATOR | MFT_RIGHTORDER | MFT_RIGHTJUSTIFY;
 constexpr UINT kStateBits = MFS_GRAYED | MFS_CHECKED | MFS_HILITE | MFS_DEFAULT;
 
+// Owner-drawn items are drawn into a memory device context of the drawing layer, as if on the menu's window.
+HDC AcquireMenuDC(int width, int height) {
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = dc ? CreateBitmap(width, height, 1, 32, nullptr) : nullptr;
+    if (!bitmap) {
+        if (dc)
+            DeleteDC(dc);
+        return nullptr;
+    }
+    SelectObject(dc, bitmap);
+    RECT all{0, 0, width, height};
+    FillRect(dc, &all, GetSysColorBrush(COLOR_MENU));
+    return dc;
+}
+
+void ReleaseMenuDC(HDC dc) {
+    HGDIOBJ bitmap = GetCurrentObject(dc, OBJ_BITMAP);
+    DeleteDC(dc);
+    if (bitmap)
+        DeleteObject(bitmap);
+}
+
 struct Registry {
     std::mutex mutex;
     std::unordered_map<uintptr_t, MenuPtr> menus;
     std::unordered_map<uintptr_t, HMENU> systemMenus; // window -> its copy of the system menu
     uintptr_t next = 0x4D0010;
     MenuHook hook;
-    MenuDrawBridge drawBridge;
+    MenuDrawBridge drawBridge{AcquireMenuDC, ReleaseMenuDC};
 };
 
 Registry& Reg() {

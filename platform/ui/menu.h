@@ -13,8 +13,8 @@
 // Where it differs: nothing is shown. The user's choice in a pop-up menu comes from the menu hook that tests
 // install (SetMenuHook); a choice of an item that is not there, is disabled, grayed, a separator or opens a
 // sub-menu counts as dismissing the menu, as a click there would not choose anything. Without a hook the pop-up
-// is written to the debug output and dismissed. Owner-drawn items are drawn into a device context only when the
-// drawing layer has lent one (SetMenuDrawBridge); otherwise they are measured but not drawn.
+// is written to the debug output and dismissed. Owner-drawn items are drawn into a memory device context of the
+// drawing layer (tests may lend another one with SetMenuDrawBridge).
 #pragma once
 
 #include "platform/base/types.h"
@@ -241,8 +241,8 @@ struct MenuHookInfo {
 using MenuHook = std::function<UINT(HMENU, const MenuHookInfo&)>;
 void SetMenuHook(MenuHook hook);
 
-// A device context for drawing owner-drawn menu items, lent by the drawing layer: `acquire` gives a device context
-// of the given size, `release` takes it back.
+// The device context owner-drawn menu items are drawn into: `acquire` gives one of the given size, `release` takes
+// it back. Both null: owner-drawn items are measured but not drawn.
 struct MenuDrawBridge {
     HDC (*acquire)(int width, int height) = nullptr;
     void (*release)(HDC dc) = nullptr;
