@@ -145,8 +145,10 @@ TEST_F(ChangesTest, BurstOfCreatesWritesRenamesAndNestedFoldersArrivesInOrder) {
         {FILE_ACTION_RENAMED_NEW_NAME, u"renamed.txt"},
         {FILE_ACTION_REMOVED, u"renamed.txt"},
         {FILE_ACTION_ADDED, u"a\\b\\c\\later.txt"},
-        {FILE_ACTION_MODIFIED, u"a\\b\\c"},
     };
+    // Whether "a\b\c" is also reported as modified depends on whether its watch was set before later.txt was
+    // written (then inotify reports the creation) or after (then the scan of the new folder reports the file),
+    // so the test does not ask for it.
     auto all = watcher.CollectUntil([&](const std::vector<Change>& got) {
         for (const auto& e : expected) {
             if (!Contains(got, e))
