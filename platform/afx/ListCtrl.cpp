@@ -1,6 +1,8 @@
 #include "platform/afx/ListCtrl.h"
 
+#include <memory>
 #include <type_traits>
+#include <unordered_map>
 
 IMPLEMENT_DYNAMIC(CListCtrl, CWnd)
 
@@ -74,7 +76,27 @@ BOOL CListCtrl::SetColumnWidth(int nCol, int cx) {
     return Send<BOOL>(m_hWnd, LVM_SETCOLUMNWIDTH, W(nCol), MAKELPARAM(cx, 0));
 }
 CHeaderCtrl* CListCtrl::GetHeaderCtrl() const {
-    return static_cast<CHeaderCtrl*>(CWnd::FromHandle(Send<HWND>(m_hWnd, LVM_GETHEADER)));
+    HWND header = Send<HWND>(m_hWnd, LVM_GETHEADER);
+    if (!header)
+        return nullptr;
+    // The header's own object when a class has subclassed it; otherwise a wrapper of this thread that is never
+    // attached, so it neither destroys the header nor takes its messages.
+    CWnd* permanent = CWnd::FromHandlePermanent(header);
+    if (permanent && permanent->IsKindOf(RUNTIME_CLASS(CHeaderCtrl)))
+        return static_cast<CHeaderCtrl*>(permanent);
+    struct Release {
+        void operator()(CHeaderCtrl* wrapper) const {
+            wrapper->m_hWnd = nullptr;
+            delete wrapper;
+        }
+    };
+    thread_local std::unordered_map<HWND, std::unique_ptr<CHeaderCtrl, Release>> wrappers;
+    auto& slot = wrappers[header];
+    if (!slot) {
+        slot.reset(new CHeaderCtrl);
+        slot->m_hWnd = header;
+    }
+    return slot.get();
 }
 
 int CListCtrl::InsertItem(const LVITEMW* pItem) {
