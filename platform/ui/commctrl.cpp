@@ -78,6 +78,10 @@ void RegisterAll() {
     (void)done;
 }
 
+// As the common-controls library does when it is loaded, the classes are there before any window is made, so that
+// dialog templates can name them; InitCommonControls(Ex) makes sure of it where this file is linked statically.
+[[maybe_unused]] const bool g_registeredAtLoad = (RegisterAll(), true);
+
 } // namespace
 } // namespace platform::ui::controls
 
