@@ -717,8 +717,26 @@ HMENU GetSystemMenu(HWND hwnd, BOOL revert) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return nullptr;
     }
+    // Copies of windows that are gone are destroyed with them (checked here, as windows come and go).
+    std::vector<uintptr_t> known;
+    {
+        std::lock_guard lock(Reg().mutex);
+        for (const auto& [window, menu] : Reg().systemMenus)
+            known.push_back(window);
+    }
+    std::vector<uintptr_t> gone;
+    for (uintptr_t window : known)
+        if (!IsWindow(reinterpret_cast<HWND>(window)))
+            gone.push_back(window);
     std::unique_lock lock(Reg().mutex);
     auto& menus = Reg().systemMenus;
+    for (uintptr_t window : gone) {
+        auto stale = menus.find(window);
+        if (stale != menus.end()) {
+            DestroyLocked(stale->second);
+            menus.erase(stale);
+        }
+    }
     const auto key = reinterpret_cast<uintptr_t>(hwnd);
     auto it = menus.find(key);
     if (revert) {

@@ -148,8 +148,15 @@ TEST_F(MenuTest, SystemMenuAndWindowMenu) {
     EXPECT_EQ(GetMenu(hwnd), bar);
     HWND child = uitest::MakeWindow(&handler, WS_CHILD, hwnd, 5);
     EXPECT_FALSE(SetMenu(child, bar));
+    HMENU copy = GetSystemMenu(hwnd, FALSE);
     DestroyWindow(hwnd);
     DestroyMenu(bar);
+    // The copy of a window that is gone goes too.
+    HWND other = uitest::MakeWindow(&handler);
+    EXPECT_TRUE(GetSystemMenu(other, FALSE));
+    EXPECT_FALSE(IsMenu(copy));
+    EXPECT_FALSE(GetSystemMenu(hwnd, FALSE));
+    DestroyWindow(other);
 }
 
 TEST_F(MenuTest, TrackPopupMenuAsksTheHookAndReturnsOrPostsTheChoice) {
