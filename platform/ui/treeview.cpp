@@ -923,6 +923,38 @@ LRESULT CALLBACK TreeViewProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_KEYDOWN:
         tv->KeyDown(wParam);
         return 0;
+    case WM_VSCROLL: {
+        const int page = std::max(1, tv->VisibleCount());
+        switch (LOWORD(wParam)) {
+        case 0: // SB_LINEUP
+            --tv->topIndex;
+            break;
+        case 1: // SB_LINEDOWN
+            ++tv->topIndex;
+            break;
+        case 2: // SB_PAGEUP
+            tv->topIndex -= page;
+            break;
+        case 3: // SB_PAGEDOWN
+            tv->topIndex += page;
+            break;
+        case 4: // SB_THUMBPOSITION
+        case 5: // SB_THUMBTRACK
+            tv->topIndex = HIWORD(wParam);
+            break;
+        case 6: // SB_TOP
+            tv->topIndex = 0;
+            break;
+        case 7: // SB_BOTTOM
+            tv->topIndex = static_cast<int>(tv->items.size());
+            break;
+        default:
+            return 0;
+        }
+        tv->ClampTop();
+        InvalidateRect(hwnd, nullptr, TRUE);
+        return 0;
+    }
     case WM_SETFOCUS:
         NotifySimple(hwnd, NM_SETFOCUS);
         return 0;

@@ -451,6 +451,11 @@ TEST_F(TreeViewTest, RectanglesHitTestsVisibilityAndMouseNotifications) {
     EXPECT_EQ(TreeView_GetNextItem(m_tree, nullptr, TVGN_FIRSTVISIBLE), rows[10]);
     ASSERT_TRUE(TreeView_GetItemRect(m_tree, rows[19], &rc, FALSE));
     EXPECT_EQ(rc.top, 144);
+    // Scrolling moves the first visible row within the items.
+    SendMessageW(m_tree, WM_VSCROLL, 0 /* SB_LINEUP */, 0);
+    EXPECT_EQ(TreeView_GetNextItem(m_tree, nullptr, TVGN_FIRSTVISIBLE), rows[9]);
+    SendMessageW(m_tree, WM_VSCROLL, 7 /* SB_BOTTOM */, 0);
+    EXPECT_EQ(TreeView_GetNextItem(m_tree, nullptr, TVGN_FIRSTVISIBLE), rows[10]);
     // Making the child visible expands its parent (and so is not a plain scroll).
     EXPECT_FALSE(TreeView_EnsureVisible(m_tree, child));
     EXPECT_NE(TreeView_GetItemState(m_tree, rows[0], TVIS_EXPANDED), 0u);
