@@ -7,6 +7,8 @@
 #include "platform/base/thread.h"
 #include "platform/ui/treeview.h"
 
+#include <dlfcn.h>
+
 #include <future>
 #include <thread>
 
@@ -265,6 +267,38 @@ TEST_F(TreeJobTest, CancellingStopsTheWalkAtTheNextNode) {
     ASSERT_GE(numbers.size(), 2u);
     EXPECT_EQ(numbers[numbers.size() - 2], KOVRA_COPY_END);
     EXPECT_EQ(numbers.back(), KOVRA_JOB_END);
+}
+
+// The library as the program loads it: its tree walk reaches the program's own tree view, because the library and
+// the program share one window system.
+TEST_F(TreeJobTest, TheSharedLibraryReadsTheProgramsTreeView) {
+    WriteFile("src/whole/w.txt", "w");
+    WriteFile("src/single.txt", "s");
+    const std::vector<Node> roots = {{u"", 3, {{u"whole", 2, {}}, {u"single.txt", 2, {}}, {u"skipped", 1, {}}}}};
+    TreeThread gui(roots);
+    // The library stays mapped after dlclose, as it stays loaded for the life of the program that links it.
+    void* library = dlopen(BRANNIC_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    ASSERT_NE(library, nullptr) << dlerror();
+    using Create = int (*)(HANDLE*, LPCWSTR, HWND, LPCWSTR, LPCWSTR, DWORD, KOVRA_PROGRESS_ROUTINE, LPVOID);
+    auto create = reinterpret_cast<Create>(dlsym(library, "KovraCreateJob"));
+    ASSERT_NE(create, nullptr);
+    TreeRun ctx;
+    ctx.tree = gui.tree();
+    ctx.source = Win(u"src");
+    ctx.destination = Win(u"dst");
+    ctx.run.sourceRoot = ctx.source;
+    ctx.run.destinationRoot = ctx.destination;
+    ASSERT_EQ(create(&ctx.run.handle, u"tree", gui.tree(), nullptr, ctx.destination.c_str(), 0x31, TreeCallback, &ctx),
+              0);
+    ASSERT_TRUE(WaitUntil([&] {
+        std::lock_guard lock(ctx.run.mutex);
+        return ctx.run.ended;
+    }));
+    EXPECT_EQ(ctx.nodes[1], (std::vector<std::u16string>{u"whole", u"single.txt", u"skipped"}));
+    EXPECT_EQ(ReadFile("dst/whole/w.txt"), "w");
+    EXPECT_EQ(ReadFile("dst/single.txt"), "s");
+    EXPECT_FALSE(Exists("dst/skipped"));
+    dlclose(library);
 }
 
 } // namespace
