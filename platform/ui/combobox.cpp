@@ -7,7 +7,10 @@ namespace platform::ui::stdctl {
 
 namespace {
 
+constexpr int kClosedHeight = 21;
+
 struct ComboData {
+    int droppedHeight = 0; // the height of the list when it drops down
     ItemList list;
     int current = -1;
     bool dropped = false;
@@ -74,6 +77,16 @@ void KeySelect(HWND hwnd, ComboData& d, int index) {
 LRESULT CALLBACK ComboBoxProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == WM_NCCREATE) {
         CreateData<ComboData>(hwnd);
+        return DefWindowProcW(hwnd, msg, wParam, lParam);
+    }
+    if (msg == WM_CREATE) {
+        // The height given is the dropped list's; the closed control is one line high.
+        const auto* cs = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+        if ((static_cast<DWORD>(cs->style) & 0x3) != CBS_SIMPLE && cs->cy > kClosedHeight) {
+            if (ComboData* d = GetData<ComboData>(hwnd))
+                d->droppedHeight = cs->cy;
+            SetWindowPos(hwnd, nullptr, 0, 0, cs->cx, kClosedHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        }
         return DefWindowProcW(hwnd, msg, wParam, lParam);
     }
     ComboData* d = GetData<ComboData>(hwnd);

@@ -14,6 +14,7 @@
 #pragma once
 
 #include "platform/base/types.h"
+#include "platform/gdi/wingdi.h" // IMAGE_BITMAP, IMAGE_ICON
 #include "platform/ui/winuser_constants.h"
 
 // Button styles.
@@ -68,9 +69,6 @@ constexpr WORD BN_DOUBLECLICKED = 5;
 constexpr WORD BN_DBLCLK = BN_DOUBLECLICKED;
 constexpr WORD BN_SETFOCUS = 6;
 constexpr WORD BN_KILLFOCUS = 7;
-constexpr WPARAM IMAGE_BITMAP = 0;
-constexpr WPARAM IMAGE_ICON = 1;
-constexpr WPARAM IMAGE_CURSOR = 2;
 
 // Static styles, messages and notifications.
 constexpr DWORD SS_LEFT = 0x0;

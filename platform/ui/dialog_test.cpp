@@ -3,13 +3,17 @@
 #include "platform/base/module.h"
 #include "platform/fs/paths.h"
 
+#include "platform/gdi/wingdi.h"
 #include "platform/ui/input.h"
 #include "platform/ui/msgbox.h"
+#include "platform/ui/paint.h"
 #include "platform/ui/prompt_test_support.h"
 #include "platform/ui/testdata/dialog_test_ids.h"
 #include "platform/ui/ui_test_support.h"
 
 #include <gtest/gtest-spi.h>
+
+#include <sys/stat.h>
 
 #include <map>
 #include <thread>
@@ -417,6 +421,55 @@ TEST_F(DialogTest, MessageBoxIsAnsweredByTheHookOrTakesItsDefault) {
         });
         EXPECT_EQ(MessageBoxW(nullptr, u"Close me", u"Box", type), expected);
     }
+}
+
+TEST_F(DialogTest, SavesAPictureWhereTheControlsShow) {
+    Recorder r;
+    HWND dlg = Open(r);
+    ASSERT_TRUE(dlg);
+    SetDlgItemTextW(dlg, IDC_NAME, u"Alice");
+    SetDlgItemTextW(dlg, IDC_PASSWORD, u"secret");
+    CheckDlgButton(dlg, IDC_TWOSTATE, BST_CHECKED);
+    CheckDlgButton(dlg, IDC_THREESTATE, BST_INDETERMINATE);
+    CheckRadioButton(dlg, IDC_FIRST, IDC_THIRD, IDC_SECOND);
+    for (const char16_t* s : {u"zero", u"one"})
+        SendDlgItemMessageW(dlg, IDC_CHOICE, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s));
+    SendDlgItemMessageW(dlg, IDC_CHOICE, CB_SETCURSEL, 1, 0);
+    for (const char16_t* s : {u"delta", u"alpha", u"charlie"})
+        SendDlgItemMessageW(dlg, IDC_LIST, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s));
+    SendDlgItemMessageW(dlg, IDC_LIST, LB_SETCURSEL, 1, 0);
+    SetDlgItemTextW(dlg, IDC_NOTES, u"First line\r\nSecond line");
+    ShowWindow(dlg, SW_SHOW);
+
+    const std::string host = m_machine.Folder() + "/pictures";
+    ASSERT_EQ(::mkdir(host.c_str(), 0700), 0);
+    platform::fs::DriveInfo drive;
+    drive.letter = u'P';
+    drive.hostRoot = host;
+    ASSERT_TRUE(platform::fs::SetDrive(drive));
+    ASSERT_TRUE(platform::ui::SaveWindowPng(dlg, u"P:\\controls.png"));
+    struct stat st {};
+    ASSERT_EQ(::stat((host + "/controls.png").c_str(), &st), 0);
+    EXPECT_GT(st.st_size, 1000);
+    if (const char* keep = std::getenv("UI_TEST_KEEP_PNG"))
+        ::system((std::string("cp ") + host + "/controls.png " + keep).c_str());
+
+    // The text of the edit and of the label are drawn: their areas are not all background.
+    for (int id : {IDC_NAME, IDC_LABEL, IDOK}) {
+        HWND item = GetDlgItem(dlg, id);
+        HDC dc = GetDC(item);
+        RECT rc;
+        GetClientRect(item, &rc);
+        const COLORREF background = GetPixel(dc, rc.right - 2, rc.bottom / 2);
+        int differing = 0;
+        for (int x = 0; x < rc.right; ++x)
+            for (int y = 0; y < rc.bottom; ++y)
+                differing += GetPixel(dc, x, y) != background ? 1 : 0;
+        ReleaseDC(item, dc);
+        EXPECT_GT(differing, 20) << id;
+    }
+    DestroyWindow(dlg);
+    EXPECT_FALSE(platform::ui::SaveWindowPng(dlg, u"P:\\gone.png"));
 }
 
 TEST_F(DialogTest, AnUnexpectedPromptFailsTheTest) {
