@@ -24,7 +24,6 @@ using namespace detail;
 
 namespace {
 
-constexpr DWORD kErrorNegativeSeek = 131;
 constexpr DWORD kAttributesOfNewFiles = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                                         FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
                                         FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
@@ -472,7 +471,7 @@ BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER newPos
     if (base < 0)
         return platform::FailErrno(), FALSE;
     if (distance.QuadPart < 0 && base + distance.QuadPart < 0)
-        return Fail(platform::fs::kErrorNegativeSeek), FALSE;
+        return Fail(ERROR_NEGATIVE_SEEK), FALSE;
     off_t pos = lseek(object->Descriptor(), base + distance.QuadPart, SEEK_SET);
     if (pos < 0)
         return platform::FailErrno(), FALSE;

@@ -13,7 +13,6 @@ namespace platform::fs {
 
 namespace {
 
-constexpr DWORD kErrorDirNotRoot = 144;
 constexpr DWORD kMaximumComponentLength = 255;
 
 bool IsLetter(WCHAR c) {
@@ -67,7 +66,7 @@ std::optional<Root> RootOf(LPCWSTR rootPathName, DWORD& error) {
             return std::nullopt;
         }
         if (s.size() > 3 || s[2] != u'\\') {
-            error = s.back() == u'\\' ? kErrorDirNotRoot : ERROR_INVALID_NAME;
+            error = s.back() == u'\\' ? ERROR_DIR_NOT_ROOT : ERROR_INVALID_NAME;
             return std::nullopt;
         }
         root.letter = Upper(s[0]);
@@ -93,7 +92,7 @@ std::optional<Root> RootOf(LPCWSTR rootPathName, DWORD& error) {
             return std::nullopt;
         }
         if (b + 1 != s.size()) {
-            error = kErrorDirNotRoot;
+            error = ERROR_DIR_NOT_ROOT;
             return std::nullopt;
         }
         auto host = ToHost(s.c_str());
