@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <optional>
 #include <random>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
@@ -141,6 +142,31 @@ bool Cancelled(LPBOOL cancel) {
     return cancel && std::atomic_ref<BOOL>(*cancel).load(std::memory_order_relaxed);
 }
 
+// Whether unnamed files can be given a name later (O_TMPFILE and linkat through /proc): the copy is then
+// built without any name and appears under its own name in one step.
+bool CanLinkUnnamed() {
+    static const bool usable = access("/proc/self/fd", X_OK) == 0;
+    return usable;
+}
+
+// An unnamed file in `folder`, or -1 when the file system cannot make one.
+int OpenUnnamed(const std::string& folder, mode_t mode) {
+    if (!CanLinkUnnamed())
+        return -1;
+    return open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
+}
+
+bool LinkUnnamed(int fd, const std::string& path) {
+    char self[48];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    return linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
+std::string FolderOf(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 DWORD DoCopy(LPCWSTR existing, LPCWSTR newName, LPPROGRESS_ROUTINE progress, LPVOID data, LPBOOL cancel,
              DWORD copyFlags) {
     if (!existing || !newName)
@@ -156,16 +182,34 @@ DWORD DoCopy(LPCWSTR existing, LPCWSTR newName, LPPROGRESS_ROUTINE progress, LPV
     const std::string& sourcePath = from->host.path;
     const std::string& targetPath = to->host.path;
 
+    // The source is opened first and described from its descriptor; its share mode is taken only after the
+    // destination's checks, whose errors come first.
+    int sfd = open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    const int openError = sfd < 0 ? errno : 0;
     HostStat src;
-    if (!StatPath(AT_FDCWD, sourcePath.c_str(), src) || src.dangling)
-        return ErrorForPath(src.dangling ? ENOENT : errno, sourcePath);
+    if (sfd >= 0) {
+        if (!StatDescriptor(sfd, src)) {
+            int err = errno;
+            close(sfd);
+            return platform::Win32ErrorFromErrno(err);
+        }
+    } else if (openError == ENOENT || openError == ENOTDIR || openError == ELOOP ||
+               !StatPath(AT_FDCWD, sourcePath.c_str(), src) || src.dangling) {
+        return ErrorForPath(openError == ELOOP ? ENOENT : openError, sourcePath);
+    }
+    auto source = sfd >= 0
+                      ? std::make_shared<FileObject>(sfd, GENERIC_READ, FILE_FLAG_SEQUENTIAL_SCAN, false, sourcePath)
+                      : nullptr;
     if (src.IsDirectory())
         return ERROR_ACCESS_DENIED;
 
     HostStat dst;
-    const bool targetExists = StatPath(AT_FDCWD, targetPath.c_str(), dst) && !dst.dangling;
-    if (!targetExists && errno != ENOENT && !dst.dangling)
-        return ErrorForPath(errno, targetPath);
+    bool targetExists = false;
+    if (!to->knownMissing) {
+        targetExists = StatPath(AT_FDCWD, targetPath.c_str(), dst) && !dst.dangling;
+        if (!targetExists && errno != ENOENT && !dst.dangling)
+            return ErrorForPath(errno, targetPath);
+    }
     if (targetExists) {
         if (copyFlags & COPY_FILE_FAIL_IF_EXISTS)
             return ERROR_FILE_EXISTS;
@@ -183,21 +227,28 @@ DWORD DoCopy(LPCWSTR existing, LPCWSTR newName, LPPROGRESS_ROUTINE progress, LPV
             return e;
     }
 
-    bool existed = false;
-    auto source =
-        OpenHostFile(sourcePath, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, existed);
     if (!source)
-        return GetLastError();
+        return ErrorForPath(openError, sourcePath);
+    if (DWORD e = AcquireShare(source->Descriptor(), ShareRequest::From(GENERIC_READ, FILE_SHARE_READ));
+        e != ERROR_SUCCESS)
+        return e;
     ScopedHandle sourceHandle(platform::InsertHandle(source));
-    if (!StatDescriptor(source->Descriptor(), src))
-        return platform::Win32ErrorFromErrno(errno);
     const auto sourceRecord = ReadStored(FileRef{source->Descriptor(), nullptr}, src);
 
-    TempFile temp(TempNameBeside(targetPath));
-    int tfd = open(temp.path().c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (tfd < 0)
-        return ErrorForPath(errno, temp.path());
-    auto target = std::make_shared<FileObject>(tfd, GENERIC_READ | GENERIC_WRITE, 0, false, temp.path());
+    // A new name gets an unnamed file that is linked in at the end; replacing a file needs a named one beside it
+    // that is renamed over it. Either way a failed or cancelled copy leaves nothing half written.
+    const mode_t wantedMode = src.mode & 0777;
+    int tfd = targetExists ? -1 : OpenUnnamed(FolderOf(targetPath), wantedMode | S_IWUSR);
+    const bool unnamed = tfd >= 0;
+    std::optional<TempFile> temp;
+    if (!unnamed) {
+        temp.emplace(TempNameBeside(targetPath));
+        tfd = open(temp->path().c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (tfd < 0)
+            return ErrorForPath(errno, temp->path());
+    }
+    auto target =
+        std::make_shared<FileObject>(tfd, GENERIC_READ | GENERIC_WRITE, 0, false, unnamed ? targetPath : temp->path());
     ScopedHandle targetHandle(platform::InsertHandle(target));
 
     const uint64_t total = src.size;
@@ -259,23 +310,42 @@ DWORD DoCopy(LPCWSTR existing, LPCWSTR newName, LPPROGRESS_ROUTINE progress, LPV
         if (!WriteStored(FileRef{tfd, nullptr}, copied, StoredAttributes{bits, creation, copied.mtimeNs}))
             return GetLastError();
     }
-    if (fchmod(tfd, src.mode & 0777) != 0)
+    if ((copied.mode & 0777) != wantedMode && fchmod(tfd, wantedMode) != 0)
         return platform::Win32ErrorFromErrno(errno);
+
+    if (unnamed) {
+        // Nobody can have a name open that did not exist; one that appeared meanwhile is handled as below.
+        if (LinkUnnamed(tfd, targetPath))
+            return ERROR_SUCCESS;
+        if (errno != EEXIST)
+            return ErrorForPath(errno, targetPath);
+        if (copyFlags & COPY_FILE_FAIL_IF_EXISTS)
+            return ERROR_FILE_EXISTS;
+        temp.emplace(TempNameBeside(targetPath));
+        if (!LinkUnnamed(tfd, temp->path()))
+            return ErrorForPath(errno, temp->path());
+        if (!StatPath(AT_FDCWD, targetPath.c_str(), dst) || dst.dangling)
+            dst = HostStat{};
+        else
+            targetExists = true;
+        if (targetExists && (dst.IsDirectory() || !(dst.mode & S_IWUSR)))
+            return ERROR_ACCESS_DENIED;
+    }
 
     // Put in place: a destination that appeared meanwhile is kept when the caller asked for that, and one that
     // somebody opened meanwhile is not pulled away from under them.
     DWORD result = WithShareCheck(targetPath, replace, [&]() -> DWORD {
         int rc;
         if (copyFlags & COPY_FILE_FAIL_IF_EXISTS) {
-            rc = renameat2(AT_FDCWD, temp.path().c_str(), AT_FDCWD, targetPath.c_str(), RENAME_NOREPLACE);
+            rc = renameat2(AT_FDCWD, temp->path().c_str(), AT_FDCWD, targetPath.c_str(), RENAME_NOREPLACE);
             if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
                 struct stat st;
                 if (lstat(targetPath.c_str(), &st) == 0)
                     return ERROR_FILE_EXISTS;
-                rc = rename(temp.path().c_str(), targetPath.c_str());
+                rc = rename(temp->path().c_str(), targetPath.c_str());
             }
         } else {
-            rc = rename(temp.path().c_str(), targetPath.c_str());
+            rc = rename(temp->path().c_str(), targetPath.c_str());
         }
         if (rc == 0)
             return ERROR_SUCCESS;
@@ -287,7 +357,7 @@ DWORD DoCopy(LPCWSTR existing, LPCWSTR newName, LPPROGRESS_ROUTINE progress, LPV
     });
     if (result != ERROR_SUCCESS)
         return result;
-    temp.Commit();
+    temp->Commit();
     if (targetExists && dst.nlink <= 1)
         ForgetStored(dst);
     return ERROR_SUCCESS;

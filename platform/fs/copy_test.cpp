@@ -164,3 +164,35 @@ TEST_F(CopyTest, CopiesTimesAndAttributes) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(CopyTest, CopyKeepsTheSourcesModeBitsWhateverTheUmask) {
+    const mode_t modes[] = {0600, 0644, 0666, 0640, 0444, 0755};
+    for (mode_t mode : modes) {
+        SCOPED_TRACE(mode);
+        WriteHost(Host("m.txt"), "mode");
+        ASSERT_EQ(chmod(Host("m.txt").c_str(), mode), 0);
+        ASSERT_TRUE(CopyFileW(u"T:\\m.txt", u"T:\\m2.txt", TRUE));
+        struct stat st;
+        ASSERT_EQ(stat(Host("m2.txt").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, mode);
+        EXPECT_EQ(ReadHost(Host("m2.txt")), "mode");
+        ASSERT_EQ(chmod(Host("m2.txt").c_str(), 0600), 0);
+        ASSERT_EQ(unlink(Host("m2.txt").c_str()), 0);
+        ASSERT_EQ(chmod(Host("m.txt").c_str(), 0600), 0);
+    }
+    EXPECT_EQ(Entries().size(), 1u) << "a temporary copy was left behind";
+}
+
+TEST_F(CopyTest, ASourceAnotherProcessDeniesReadingIsNotCopied) {
+    WriteHost(Host("locked.txt"), "secret");
+    Holder holder(u"T:\\locked.txt", GENERIC_READ, 0);
+    ASSERT_EQ(holder.Status(), "ok");
+    EXPECT_FALSE(CopyFileW(u"T:\\locked.txt", u"T:\\copy.txt", FALSE));
+    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    EXPECT_FALSE(HostExists(Host("copy.txt")));
+    EXPECT_EQ(Entries().size(), 1u) << "a temporary copy was left behind";
+}
+
+} // namespace

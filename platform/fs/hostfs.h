@@ -49,10 +49,11 @@ DWORD ErrorForPath(int err, const std::string& hostPath);
 // A translated Windows path with what the file functions need besides the host path.
 struct ResolvedPath {
     HostPath host;
-    bool isRoot = false;     // a drive or share root
-    WCHAR letter = 0;        // drive letter, 0 for shares and devices
-    std::u16string lastName; // last component as the caller wrote it (empty for a root)
-    std::string hostParent;  // host folder holding the last component
+    bool isRoot = false;       // a drive or share root
+    WCHAR letter = 0;          // drive letter, 0 for shares and devices
+    std::u16string lastName;   // last component as the caller wrote it (empty for a root)
+    std::string hostParent;    // host folder holding the last component
+    bool knownMissing = false; // the name was just found not to exist, in any case
 };
 // ToHost with details; sets the last error and returns nothing on failure.
 std::optional<ResolvedPath> Resolve(LPCWSTR windowsPath);

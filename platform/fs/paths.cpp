@@ -605,7 +605,9 @@ bool IsFolder(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::string ResolveCase(const std::string& root, const std::vector<std::u16string>& comps) {
+// `missing` tells whether the last name was seen not to exist (neither in the exact case nor in another).
+std::string ResolveCase(const std::string& root, const std::vector<std::u16string>& comps, bool& missing) {
+    missing = false;
     if (comps.empty())
         return root;
     std::vector<std::string> names;
@@ -621,11 +623,13 @@ std::string ResolveCase(const std::string& root, const std::vector<std::u16strin
     std::string exact = join(names.size());
     if (Exists(exact))
         return exact;
+    const bool absent = errno == ENOENT;
     // Most misses are new names in an existing folder: only the last component needs a look.
     std::string parent = join(names.size() - 1);
     if (IsFolder(parent)) {
         if (auto found = FindNoCase(parent, comps.back()))
             return JoinHost(parent, *found);
+        missing = absent;
         return exact;
     }
     std::string current = root;
@@ -885,7 +889,7 @@ std::optional<ResolvedPath> Resolve(LPCWSTR windowsPath) {
         }
     }
     r.host.kind = PathKind::File;
-    r.host.path = ResolveCase(*root, parsed->components);
+    r.host.path = ResolveCase(*root, parsed->components, r.knownMissing);
     r.isRoot = parsed->components.empty();
     if (!r.isRoot) {
         r.lastName = parsed->components.back();
