@@ -437,7 +437,7 @@ void WakeQueue(const QueuePtr& queue) {
         WakeThread(queue->threadId);
 }
 
-bool PostToQueue(const QueuePtr& queue, const MSG& msg) {
+bool PostToQueue(const QueuePtr& queue, const MSG& msg, bool next) {
     {
         std::lock_guard lock(queue->mutex);
         if (queue->ended) {
@@ -448,7 +448,10 @@ bool PostToQueue(const QueuePtr& queue, const MSG& msg) {
             SetLastError(ERROR_NOT_ENOUGH_QUOTA);
             return false;
         }
-        queue->posted.push_back(Stamp(msg));
+        if (next)
+            queue->posted.push_front(Stamp(msg));
+        else
+            queue->posted.push_back(Stamp(msg));
         queue->changeBits |= QS_POSTMESSAGE | QS_ALLPOSTMESSAGE;
     }
     WakeQueue(queue);
@@ -616,7 +619,10 @@ BOOL TranslateMessage(const MSG* msg) {
         else if (vk >= 'A' && vk <= 'Z')
             ch = static_cast<WCHAR>(vk - 'A' + 'a');
         if (ch)
-            PostMessageW(msg->hwnd, msg->message == WM_KEYDOWN ? WM_CHAR : WM_SYSCHAR, ch, msg->lParam);
+            PostToQueue(
+                CurrentQueue(),
+                MSG{msg->hwnd, msg->message == WM_KEYDOWN ? UINT(WM_CHAR) : UINT(WM_SYSCHAR), ch, msg->lParam, 0, {}},
+                true);
     }
     return TRUE;
 }

@@ -46,6 +46,24 @@ TEST_F(MessageTest, PostedMessagesComeInOrderAndQuitComesLast) {
     EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
 }
 
+TEST_F(MessageTest, TranslatedCharacterComesRightAfterItsKey) {
+    Handler plain;
+    HWND hwnd = MakeWindow(&plain);
+    PostMessageW(hwnd, WM_KEYDOWN, 'A', 0);
+    PostMessageW(hwnd, WM_KEYDOWN, 'B', 0);
+
+    std::vector<std::pair<UINT, WPARAM>> order;
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        order.emplace_back(msg.message, msg.wParam);
+        TranslateMessage(&msg);
+    }
+    const std::vector<std::pair<UINT, WPARAM>> expected = {
+        {WM_KEYDOWN, 'A'}, {WM_CHAR, 'a'}, {WM_KEYDOWN, 'B'}, {WM_CHAR, 'b'}};
+    EXPECT_EQ(order, expected);
+    DestroyWindow(hwnd);
+}
+
 TEST_F(MessageTest, SendMessageToAnotherThreadRunsOnThatThread) {
     std::atomic<DWORD> handledOn{0};
     GuiThread gui([&](HWND w, UINT msg, WPARAM wp, LPARAM lp) -> LRESULT {

@@ -162,7 +162,9 @@ QueuePtr FindQueue(DWORD threadId);
 void WakeQueue(const QueuePtr& queue);
 
 // Posting into a local queue (any thread). Returns false when the queue has ended.
-bool PostToQueue(const QueuePtr& queue, const MSG& msg);
+// Posts to a thread's queue; `next` puts the message before every other posted one (the character message that
+// TranslateMessage makes is retrieved right after its key, as on Windows).
+bool PostToQueue(const QueuePtr& queue, const MSG& msg, bool next = false);
 
 // Sends to a local window from any thread, honouring the cross-thread rules.
 LRESULT SendLocal(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT flags, DWORD timeout, bool& ok);
