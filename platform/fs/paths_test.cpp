@@ -6,7 +6,12 @@
 #include "platform/fs/files.h"
 #include "platform/fs/fs_test_support.h"
 
+#include <cstdio>
+#include <fcntl.h>
+#include <functional>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace fstest;
 using platform::fs::ToHost;
@@ -69,6 +74,68 @@ TEST_F(PathsTest, FindsExistingNamesInAnotherCaseAndPrefersTheExactOne) {
     EXPECT_EQ(ToHost(u"T:\\DIR\\missing\\deeper")->path, Host("Dir/missing/deeper"));
     EXPECT_EQ(ToHost(u"T:\\Dir\\SAME")->path, Host("Dir/SAME"));
     EXPECT_EQ(ToHost(u"T:\\Dir\\same")->path, Host("Dir/same"));
+}
+
+// Runs `change` in a process of its own and waits for it.
+void InAnotherProcess(const std::function<bool()>& change) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        _exit(change() ? 0 : 1);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// Looking names up after another process changed the folder: what was remembered of the folder from earlier
+// look-ups must not hide the change, also right after the layer's own changes to the same folder.
+TEST_F(PathsTest, NamesAnotherProcessChangesBehindEarlierLookupsAreSeen) {
+    ASSERT_EQ(mkdir(Host("d").c_str(), 0777), 0);
+    const std::string created = Host("d/NEW.TXT");
+    const std::string moved = Host("d/Moved.Txt");
+    struct Step {
+        const char* what;
+        std::function<bool()> change;
+        const char16_t* lookup;
+        std::string expected;
+    };
+    const Step steps[] = {
+        {"created", [&] { return close(open(created.c_str(), O_CREAT | O_WRONLY, 0666)) == 0; }, u"T:\\d\\new.txt",
+         created},
+        {"renamed in", [&] { return rename(created.c_str(), moved.c_str()) == 0; }, u"T:\\d\\moved.txt", moved},
+        {"renamed away", [&] { return true; }, u"T:\\d\\new.txt", Host("d/new.txt")},
+        {"deleted", [&] { return unlink(moved.c_str()) == 0; }, u"T:\\d\\MOVED.TXT", Host("d/MOVED.TXT")},
+        {"created again", [&] { return close(open(created.c_str(), O_CREAT | O_WRONLY, 0666)) == 0; },
+         u"T:\\d\\New.Txt", created},
+    };
+    int own = 0;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        // Missing names looked up first, and a change of the layer's own, so that the folder's listing is in use.
+        EXPECT_EQ(ToHost(u"T:\\d\\nothing")->path, Host("d/nothing"));
+        const std::u16string mine = u"T:\\d\\own" + platform::Utf8ToUtf16(std::to_string(++own));
+        HANDLE h = CreateFileW(mine.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        CloseHandle(h);
+        EXPECT_EQ(ToHost(u"T:\\d\\MISSING")->path, Host("d/MISSING"));
+        InAnotherProcess(step.change);
+        EXPECT_EQ(ToHost(step.lookup)->path, step.expected);
+        EXPECT_EQ(ToHost(u"T:\\d\\OWN1")->path, Host("d/own1"));
+    }
+}
+
+TEST_F(PathsTest, AFolderReplacedAtItsPathIsListedAfresh) {
+    ASSERT_EQ(mkdir(Host("f").c_str(), 0777), 0);
+    WriteHost(Host("f/Old.txt"), "");
+    EXPECT_EQ(ToHost(u"T:\\f\\old.txt")->path, Host("f/Old.txt"));
+    EXPECT_EQ(ToHost(u"T:\\f\\other.txt")->path, Host("f/other.txt"));
+    InAnotherProcess([&] {
+        return rename(Host("f").c_str(), Host("g").c_str()) == 0 && mkdir(Host("f").c_str(), 0777) == 0 &&
+               close(open(Host("f/OTHER.txt").c_str(), O_CREAT | O_WRONLY, 0666)) == 0;
+    });
+    EXPECT_EQ(ToHost(u"T:\\f\\other.txt")->path, Host("f/OTHER.txt"));
+    EXPECT_EQ(ToHost(u"T:\\f\\old.txt")->path, Host("f/old.txt"));
+    EXPECT_EQ(ToHost(u"T:\\g\\OLD.TXT")->path, Host("g/Old.txt"));
 }
 
 TEST_F(PathsTest, RefusesPathsPastTheLongestWindowsPath) {
