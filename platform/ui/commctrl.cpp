@@ -16,6 +16,10 @@ void RegisterControlClass(LPCWSTR name, WNDPROC proc, UINT style) {
 }
 
 ControlPaint::ControlPaint(HWND hwnd, WPARAM wParam) : m_hwnd(hwnd), m_dc(reinterpret_cast<HDC>(wParam)) {
+    if (!m_dc) {
+        m_dc = BeginPaint(hwnd, &m_paint);
+        m_began = true;
+    }
     if (m_dc)
         m_saved = SaveDC(m_dc);
 }
@@ -23,7 +27,10 @@ ControlPaint::ControlPaint(HWND hwnd, WPARAM wParam) : m_hwnd(hwnd), m_dc(reinte
 ControlPaint::~ControlPaint() {
     if (m_dc && m_saved)
         RestoreDC(m_dc, m_saved);
-    ValidateRect(m_hwnd, nullptr);
+    if (m_began)
+        EndPaint(m_hwnd, &m_paint);
+    else
+        ValidateRect(m_hwnd, nullptr);
 }
 
 void ControlPaint::UseFont(HFONT font) {

@@ -3,6 +3,7 @@
 
 #include "platform/ui/commctrl.h"
 #include "platform/ui/imagelist.h"
+#include "platform/ui/paint.h"
 
 #include <memory>
 #include <string>
@@ -90,7 +91,7 @@ ImageBridge DrawingLayerImages();
 HIMAGELIST CreateCheckBoxImages();
 
 // The device context a control paints into for WM_PAINT and WM_PRINTCLIENT: the one given in wParam (saved and
-// restored around the painting), else none (the window is only validated). dc() is null when there is nothing to
+// restored around the painting), else the window's own from BeginPaint. dc() is null when there is nothing to
 // paint into.
 class ControlPaint {
 public:
@@ -106,6 +107,8 @@ private:
     HWND m_hwnd;
     HDC m_dc = nullptr;
     int m_saved = 0;
+    bool m_began = false;
+    PAINTSTRUCT m_paint{};
 };
 
 // Colours: a control colour, or the system colour when it is CLR_DEFAULT / CLR_NONE.

@@ -2,6 +2,7 @@
 #include "platform/gdi/surface.h"
 #include "platform/gdi/wingdi.h"
 #include "platform/ui/listview.h"
+#include "platform/ui/paint.h"
 #include "platform/ui/treeview.h"
 #include "platform/ui/ui_test_support.h"
 
@@ -113,6 +114,26 @@ TEST_F(PaintTest, TreeViewPaintsCheckBoxesLabelsAndTheSelection) {
     EXPECT_TRUE(canvas.HasInk(RECT{0, docsLabel.top, 19, docsLabel.bottom}));
     EXPECT_FALSE(canvas.HasInk(RECT{0, musicLabel.top, 19, musicLabel.bottom}));
     EXPECT_EQ(canvas.At(199, 99), RGB(255, 255, 255));
+}
+
+TEST_F(PaintTest, ControlsPaintTheirWindowOnWmPaint) {
+    HWND tree = CreateWindowExW(0, WC_TREEVIEWW, u"", WS_CHILD | WS_VISIBLE | TVS_SHOWSELALWAYS, 0, 0, 120, 60,
+                                m_parent, reinterpret_cast<HMENU>(1), nullptr, nullptr);
+    TVINSERTSTRUCTW ins{};
+    ins.hParent = TVI_ROOT;
+    ins.hInsertAfter = TVI_LAST;
+    ins.item.mask = TVIF_TEXT;
+    ins.item.pszText = const_cast<LPWSTR>(u"Selected");
+    HTREEITEM item = TreeView_InsertItem(tree, &ins);
+    TreeView_SelectItem(tree, item);
+    ASSERT_TRUE(UpdateWindow(tree));
+    RECT label{};
+    ASSERT_TRUE(TreeView_GetItemRect(tree, item, &label, TRUE));
+    HDC dc = GetDC(tree);
+    ASSERT_TRUE(dc);
+    EXPECT_EQ(GetPixel(dc, label.left + 1, label.top + 1), GetSysColor(COLOR_HIGHLIGHT));
+    EXPECT_EQ(GetPixel(dc, 115, 55), GetSysColor(COLOR_WINDOW));
+    ReleaseDC(tree, dc);
 }
 
 TEST_F(PaintTest, ListViewPaintsRowsCheckBoxesGridAndSelection) {
