@@ -37,7 +37,7 @@ struct TabControl {
     int Width(int i) const {
         if ((GetWindowLongW(hwnd, GWL_STYLE) & TCS_FIXEDWIDTH) && fixedWidth > 0)
             return fixedWidth;
-        int w = TextWidth(items[static_cast<size_t>(i)].text) + kTabPadding;
+        int w = MeasureLabel(font, items[static_cast<size_t>(i)].text) + kTabPadding;
         int cx = 0, cy = 0;
         if (items[static_cast<size_t>(i)].image >= 0 && images && ImageList_GetIconSize(images, &cx, &cy))
             w += cx + 3;
