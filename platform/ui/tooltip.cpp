@@ -5,6 +5,7 @@
 #include "platform/ui/timer.h"
 
 #include "platform/base/strings.h"
+#include "platform/gdi/wingdi.h"
 #include "platform/res/resources.h"
 
 #include <algorithm>
@@ -139,6 +140,13 @@ struct Tooltip {
         if (text.empty())
             return;
         SetWindowTextW(hwnd, text.c_str());
+        // Beside the mouse, as wide as the text (at most the maximum tip width when one is set).
+        POINT cursor{};
+        GetCursorPos(&cursor);
+        int width = MeasureLabel(nullptr, text) + 6;
+        if (maxWidth > 0)
+            width = std::min(width, maxWidth);
+        SetWindowPos(hwnd, HWND_TOPMOST, cursor.x, cursor.y + 20, width, 20, SWP_NOACTIVATE);
         NotifyTool(TTN_SHOW, tool);
         shown = true;
         ShowWindow(hwnd, SW_SHOWNOACTIVATE);
@@ -185,6 +193,24 @@ LRESULT CALLBACK TooltipProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
     case WM_NCDESTROY:
         DestroyState<Tooltip>(hwnd);
         return DefWindowProcW(hwnd, msg, wParam, lParam);
+    case WM_PAINT:
+    case WM_PRINTCLIENT: {
+        // The tip's text on the tooltip colour inside a thin frame.
+        ControlPaint paint(hwnd, wParam);
+        if (HDC dc = paint.dc()) {
+            paint.UseFont(nullptr);
+            RECT rc{};
+            GetClientRect(hwnd, &rc);
+            FillColor(dc, rc, GetSysColor(COLOR_INFOBK));
+            FrameRect(dc, &rc, GetSysColorBrush(COLOR_WINDOWFRAME));
+            WCHAR text[1024] = {};
+            GetWindowTextW(hwnd, text, 1024);
+            DrawLabel(dc, text, RECT{rc.left + 2, rc.top, rc.right - 2, rc.bottom}, GetSysColor(COLOR_INFOTEXT));
+        }
+        return 0;
+    }
+    case WM_ERASEBKGND:
+        return 1;
     case WM_TIMER:
         if (wParam == kShowTimer)
             tt->Show();
