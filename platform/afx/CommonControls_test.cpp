@@ -254,6 +254,13 @@ TEST_F(CommonControlsTest, MenusLoadTrackAndWrapHandles) {
     dis.CtlType = ODT_BUTTON;
     EXPECT_FALSE(AfxHandleMenuOwnerDraw(WM_DRAWITEM, reinterpret_cast<LPARAM>(&dis)));
 
+    // A window whose map does not handle them passes its menu's owner-draw messages on to the menu object.
+    dis.CtlType = ODT_MENU;
+    EXPECT_EQ(::SendMessageW(m_host.GetSafeHwnd(), WM_MEASUREITEM, 0, reinterpret_cast<LPARAM>(&mis)), TRUE);
+    EXPECT_EQ(::SendMessageW(m_host.GetSafeHwnd(), WM_DRAWITEM, 0, reinterpret_cast<LPARAM>(&dis)), TRUE);
+    EXPECT_EQ(own.measured, 2);
+    EXPECT_EQ(own.drawn, 2);
+
     // Detaching keeps the handle alive; destroying the object destroys an attached menu.
     HMENU handle = menu.Detach();
     EXPECT_TRUE(::IsMenu(handle));

@@ -1,6 +1,7 @@
 #include "platform/afx/Wnd.h"
 
 #include "platform/afx/Exception.h"
+#include "platform/afx/Menu.h"
 #include "platform/afx/ModuleState.h"
 #include "platform/afx/WinThread.h"
 #include "platform/base/errors.h"
@@ -22,6 +23,17 @@ ON_WM_NCDESTROY()
 END_MESSAGE_MAP()
 
 namespace {
+
+// WM_DRAWITEM or WM_MEASUREITEM about an item of a menu rather than of a control.
+bool IsMenuOwnerDraw(UINT message, LPARAM lParam) {
+    if (!lParam)
+        return false;
+    if (message == WM_DRAWITEM)
+        return reinterpret_cast<const DRAWITEMSTRUCT*>(lParam)->CtlType == ODT_MENU;
+    if (message == WM_MEASUREITEM)
+        return reinterpret_cast<const MEASUREITEMSTRUCT*>(lParam)->CtlType == ODT_MENU;
+    return false;
+}
 
 // The permanent map: every window the framework created or attached, for the whole process.
 struct PermanentMap {
@@ -338,7 +350,13 @@ BOOL CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult
         case WM_VSCROLL:
             hWndChild = reinterpret_cast<HWND>(lParam);
             break;
-        case WM_DRAWITEM:
+        case WM_DRAWITEM: {
+            // The drawing record names the control itself; its id may be 0 (a list view's header).
+            const auto* dis = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+            if (dis && dis->CtlType != ODT_MENU)
+                hWndChild = dis->hwndItem;
+            break;
+        }
         case WM_MEASUREITEM:
         case WM_DELETEITEM:
         case WM_COMPAREITEM:
@@ -354,8 +372,15 @@ BOOL CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult
             return TRUE;
         }
         const AFX_MSGMAP_ENTRY* entry = FindMessageEntry(message);
-        if (!entry)
+        if (!entry) {
+            // Owner-drawn menu items go to the CMenu object that holds them.
+            if (IsMenuOwnerDraw(message, lParam) && AfxHandleMenuOwnerDraw(message, lParam, ::GetMenu(m_hWnd))) {
+                if (pResult)
+                    *pResult = TRUE;
+                return TRUE;
+            }
             return FALSE;
+        }
         AFX_DISPATCH d{message, wParam, lParam, &lResult, 0, nullptr};
         entry->pfn(this, d);
     }
