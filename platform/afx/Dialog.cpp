@@ -7,6 +7,7 @@
 #include "platform/base/module.h"
 #include "platform/base/thread.h"
 #include "platform/res/resources.h"
+#include "platform/ui/commctrl.h"
 #include "platform/ui/message.h"
 
 IMPLEMENT_DYNAMIC(CDialog, CWnd)
@@ -73,6 +74,8 @@ CDialog::~CDialog() {
 }
 
 BOOL CDialog::CreateWithHook(HWND hWndParent, LPCDLGTEMPLATEW lpTemplate) {
+    // A template may name any common control, so their classes must be there before the first one is made.
+    InitCommonControls();
     CDialog* const previous = t_creating;
     t_creating = this;
     HHOOK hook = SetWindowsHookExW(WH_CBT, &DialogCbtHook, nullptr, GetCurrentThreadId());
@@ -283,41 +286,6 @@ DWORD CDialog::GetDefID() const {
 
 void CDialog::MapDialogRect(LPRECT lpRect) const {
     ::MapDialogRect(m_hWnd, lpRect);
-}
-
-void CDialog::CheckDlgButton(int nIDButton, UINT nCheck) {
-    ::CheckDlgButton(m_hWnd, nIDButton, nCheck);
-}
-
-UINT CDialog::IsDlgButtonChecked(int nIDButton) const {
-    return ::IsDlgButtonChecked(m_hWnd, nIDButton);
-}
-
-void CDialog::CheckRadioButton(int nIDFirstButton, int nIDLastButton, int nIDCheckButton) {
-    ::CheckRadioButton(m_hWnd, nIDFirstButton, nIDLastButton, nIDCheckButton);
-}
-
-int CDialog::GetCheckedRadioButton(int nIDFirstButton, int nIDLastButton) const {
-    for (int id = nIDFirstButton; id <= nIDLastButton; ++id)
-        if (::IsDlgButtonChecked(m_hWnd, id) == BST_CHECKED)
-            return id;
-    return 0;
-}
-
-void CDialog::SetDlgItemInt(int nID, UINT nValue, BOOL bSigned) {
-    ::SetDlgItemInt(m_hWnd, nID, nValue, bSigned);
-}
-
-UINT CDialog::GetDlgItemInt(int nID, BOOL* lpTrans, BOOL bSigned) const {
-    return ::GetDlgItemInt(m_hWnd, nID, lpTrans, bSigned);
-}
-
-int CDialog::GetDlgItemText(int nID, LPTSTR lpStr, int nMaxCount) const {
-    return static_cast<int>(::GetDlgItemTextW(m_hWnd, nID, lpStr, nMaxCount));
-}
-
-LRESULT CDialog::SendDlgItemMessage(int nID, UINT message, WPARAM wParam, LPARAM lParam) const {
-    return ::SendDlgItemMessageW(m_hWnd, nID, message, wParam, lParam);
 }
 
 int AfxMessageBox(LPCTSTR lpszText, UINT nType, UINT) {

@@ -8,9 +8,6 @@
 // own modal loop (messages pass through PreTranslateMessage of each framework window from the target up, which for
 // a dialog is the dialog manager's IsDialogMessageW; WM_KICKIDLE goes to the dialog while the queue is empty, as the
 // framework's idle processing) and returns the EndDialog result, or -1 when the dialog could not be created.
-//
-// Where it differs: the dialog-item helpers that the framework offers on every window (CheckDlgButton,
-// IsDlgButtonChecked, CheckRadioButton, GetDlgItemInt, ...) are members of CDialog here.
 #pragma once
 
 #include "platform/afx/String.h"
@@ -56,17 +53,6 @@ public:
     void SetDefID(UINT nID);
     DWORD GetDefID() const;
     void MapDialogRect(LPRECT lpRect) const;
-
-    // Dialog items.
-    void CheckDlgButton(int nIDButton, UINT nCheck);
-    UINT IsDlgButtonChecked(int nIDButton) const;
-    void CheckRadioButton(int nIDFirstButton, int nIDLastButton, int nIDCheckButton);
-    int GetCheckedRadioButton(int nIDFirstButton, int nIDLastButton) const;
-    void SetDlgItemInt(int nID, UINT nValue, BOOL bSigned = TRUE);
-    UINT GetDlgItemInt(int nID, BOOL* lpTrans = nullptr, BOOL bSigned = TRUE) const;
-    using CWnd::GetDlgItemText;
-    int GetDlgItemText(int nID, LPTSTR lpStr, int nMaxCount) const;
-    LRESULT SendDlgItemMessage(int nID, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
 
     UINT m_nIDHelp = 0;
     LPCTSTR m_lpszTemplateName = nullptr;

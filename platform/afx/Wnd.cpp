@@ -7,6 +7,7 @@
 #include "platform/base/errors.h"
 #include "platform/base/module.h"
 #include "platform/base/thread.h"
+#include "platform/ui/dialog.h"
 #include "platform/ui/timer.h"
 
 #include <map>
@@ -539,6 +540,41 @@ int CWnd::GetDlgItemText(int nID, CString& rString) const {
     pItem->GetWindowText(rString);
     return rString.GetLength();
 }
+void CWnd::CheckDlgButton(int nIDButton, UINT nCheck) {
+    ::CheckDlgButton(m_hWnd, nIDButton, nCheck);
+}
+
+UINT CWnd::IsDlgButtonChecked(int nIDButton) const {
+    return ::IsDlgButtonChecked(m_hWnd, nIDButton);
+}
+
+void CWnd::CheckRadioButton(int nIDFirstButton, int nIDLastButton, int nIDCheckButton) {
+    ::CheckRadioButton(m_hWnd, nIDFirstButton, nIDLastButton, nIDCheckButton);
+}
+
+int CWnd::GetCheckedRadioButton(int nIDFirstButton, int nIDLastButton) const {
+    for (int id = nIDFirstButton; id <= nIDLastButton; ++id)
+        if (::IsDlgButtonChecked(m_hWnd, id) == BST_CHECKED)
+            return id;
+    return 0;
+}
+
+void CWnd::SetDlgItemInt(int nID, UINT nValue, BOOL bSigned) {
+    ::SetDlgItemInt(m_hWnd, nID, nValue, bSigned);
+}
+
+UINT CWnd::GetDlgItemInt(int nID, BOOL* lpTrans, BOOL bSigned) const {
+    return ::GetDlgItemInt(m_hWnd, nID, lpTrans, bSigned);
+}
+
+int CWnd::GetDlgItemText(int nID, LPTSTR lpStr, int nMaxCount) const {
+    return static_cast<int>(::GetDlgItemTextW(m_hWnd, nID, lpStr, nMaxCount));
+}
+
+LRESULT CWnd::SendDlgItemMessage(int nID, UINT message, WPARAM wParam, LPARAM lParam) const {
+    return ::SendDlgItemMessageW(m_hWnd, nID, message, wParam, lParam);
+}
+
 CWnd* CWnd::GetParent() const {
     return FromHandle(::GetParent(m_hWnd));
 }

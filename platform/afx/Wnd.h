@@ -88,6 +88,16 @@ public:
     int SetDlgCtrlID(int nID);
     void SetDlgItemText(int nID, LPCTSTR lpszString);
     int GetDlgItemText(int nID, CString& rString) const;
+    int GetDlgItemText(int nID, LPTSTR lpStr, int nMaxCount) const;
+    // Dialog items of any window (not only of dialogs): the child windows with the given ids.
+    void CheckDlgButton(int nIDButton, UINT nCheck);
+    UINT IsDlgButtonChecked(int nIDButton) const;
+    void CheckRadioButton(int nIDFirstButton, int nIDLastButton, int nIDCheckButton);
+    // The id of the checked button from first to last, or 0 when none is checked.
+    int GetCheckedRadioButton(int nIDFirstButton, int nIDLastButton) const;
+    void SetDlgItemInt(int nID, UINT nValue, BOOL bSigned = TRUE);
+    UINT GetDlgItemInt(int nID, BOOL* lpTrans = nullptr, BOOL bSigned = TRUE) const;
+    LRESULT SendDlgItemMessage(int nID, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
     CWnd* GetParent() const;
     CWnd* SetParent(CWnd* pWndNewParent);
     CWnd* GetOwner() const;

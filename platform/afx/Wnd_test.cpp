@@ -4,6 +4,7 @@
 #include "platform/base/machine.h"
 #include "platform/base/sync.h"
 #include "platform/base/thread.h"
+#include "platform/ui/controls.h"
 
 #include <gtest/gtest.h>
 
@@ -308,3 +309,49 @@ TEST_F(WndTest, UserInterfaceThreadRunsItsOwnLoop) {
 }
 
 } // namespace
+
+TEST_F(WndTest, DialogItemHelpersWorkOnAnyWindow) {
+    CParentWnd parent;
+    ASSERT_TRUE(parent.CreateEx(0, nullptr, u"Panel", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200, nullptr, nullptr));
+    struct Child {
+        const char16_t* cls;
+        DWORD style;
+        int id;
+    };
+    const Child children[] = {
+        {u"BUTTON", BS_AUTOCHECKBOX, 301},    {u"BUTTON", BS_AUTORADIOBUTTON | WS_GROUP, 311},
+        {u"BUTTON", BS_AUTORADIOBUTTON, 312}, {u"BUTTON", BS_AUTORADIOBUTTON, 313},
+        {u"EDIT", ES_AUTOHSCROLL, 320},
+    };
+    for (const Child& c : children)
+        ASSERT_NE(::CreateWindowExW(0, c.cls, u"", WS_CHILD | WS_VISIBLE | c.style, 0, 0, 80, 20, parent.m_hWnd,
+                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), nullptr, nullptr),
+                  nullptr);
+
+    parent.CheckDlgButton(301, BST_CHECKED);
+    EXPECT_EQ(parent.IsDlgButtonChecked(301), BST_CHECKED);
+    EXPECT_EQ(parent.SendDlgItemMessage(301, BM_GETCHECK), BST_CHECKED);
+    EXPECT_EQ(parent.GetCheckedRadioButton(311, 313), 0);
+    parent.CheckRadioButton(311, 313, 312);
+    EXPECT_EQ(parent.GetCheckedRadioButton(311, 313), 312);
+    parent.CheckRadioButton(311, 313, 313);
+    EXPECT_EQ(parent.GetCheckedRadioButton(311, 313), 313);
+    EXPECT_EQ(parent.IsDlgButtonChecked(312), BST_UNCHECKED);
+
+    parent.SetDlgItemInt(320, static_cast<UINT>(-42), TRUE);
+    BOOL translated = FALSE;
+    EXPECT_EQ(static_cast<int>(parent.GetDlgItemInt(320, &translated, TRUE)), -42);
+    EXPECT_TRUE(translated);
+    parent.SetDlgItemText(320, u"abc");
+    parent.GetDlgItemInt(320, &translated, FALSE);
+    EXPECT_FALSE(translated);
+    char16_t buffer[3] = {};
+    EXPECT_EQ(parent.GetDlgItemText(320, buffer, 3), 2); // cut to the buffer
+    EXPECT_EQ(std::u16string(buffer), u"ab");
+    CString text;
+    EXPECT_EQ(parent.GetDlgItemText(320, text), 3);
+    EXPECT_EQ(parent.GetDlgItem(320)->GetDlgCtrlID(), 320);
+    EXPECT_EQ(parent.GetDlgItem(999), nullptr);
+    EXPECT_EQ(parent.IsDlgButtonChecked(999), 0u);
+    parent.DestroyWindow();
+}
