@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -206,6 +207,7 @@ struct Tables {
     std::mutex mutex;
     FileKey drivesKey;
     bool drivesLoaded = false;
+    int64_t drivesCheckedNs = 0; // when the drive table's file was last looked at (monotonic)
     std::vector<DriveInfo> drives;
     FileKey sharesKey;
     bool sharesLoaded = false;
@@ -276,10 +278,25 @@ std::vector<DriveInfo> ParseDrives(const std::string& text) {
     return drives;
 }
 
-// Call with the tables' mutex held.
-const std::vector<DriveInfo>& LoadedDrives(Tables& t) {
+int64_t MonotonicNs() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+// How long a translation may use the drive table without looking at its file again. A letter the table lacks
+// always has the file looked at again, so a letter another process adds is seen at once; a letter another
+// process moves elsewhere is seen within this time. Changes made by this process are seen at once.
+constexpr int64_t kDrivesTrustedNs = 20'000'000;
+
+// Call with the tables' mutex held. `mayReuse` lets a table checked within the last moments be used as it is.
+const std::vector<DriveInfo>& LoadedDrives(Tables& t, bool mayReuse = false) {
     const std::string path = machine::PathOf("drives");
+    const int64_t now = MonotonicNs();
+    if (mayReuse && t.drivesLoaded && t.drivesKey.path == path && now - t.drivesCheckedNs < kDrivesTrustedNs)
+        return t.drives;
     FileKey key = KeyOf(path);
+    t.drivesCheckedNs = now;
     if (!t.drivesLoaded || !(key == t.drivesKey)) {
         std::string text;
         ReadWhole(path, text);
@@ -339,9 +356,10 @@ std::string FormatDrives(const std::vector<DriveInfo>& drives) {
 std::optional<std::string> DriveRoot(WCHAR letter) {
     Tables& t = TheTables();
     std::lock_guard lock(t.mutex);
-    for (const DriveInfo& d : LoadedDrives(t))
-        if (d.letter == letter)
-            return d.hostRoot;
+    for (bool mayReuse : {true, false})
+        for (const DriveInfo& d : LoadedDrives(t, mayReuse))
+            if (d.letter == letter)
+                return d.hostRoot;
     return std::nullopt;
 }
 
@@ -588,6 +606,9 @@ struct ListingCache {
                 continue;
             if (n <= 0)
                 return; // nothing more (EAGAIN)
+            // A read that left room for another event took everything that was queued when it was made.
+            const bool drained = n + static_cast<ssize_t>(sizeof(struct inotify_event) + NAME_MAX + 1) <=
+                                 static_cast<ssize_t>(sizeof buffer);
             for (ssize_t at = 0; at < n;) {
                 const auto* e = reinterpret_cast<const struct inotify_event*>(buffer + at);
                 at += static_cast<ssize_t>(sizeof(struct inotify_event) + e->len);
@@ -612,6 +633,8 @@ struct ListingCache {
                 else if (e->mask & (IN_DELETE | IN_MOVED_FROM))
                     it->Remove(e->name);
             }
+            if (drained)
+                return;
         }
     }
 };

@@ -124,6 +124,29 @@ TEST_F(PathsTest, NamesAnotherProcessChangesBehindEarlierLookupsAreSeen) {
     }
 }
 
+TEST_F(PathsTest, ALetterAnotherProcessAddsIsUsableAtOnce) {
+    ASSERT_EQ(mkdir(Host("q").c_str(), 0777), 0);
+    WriteHost(Host("q/inside.txt"), "q");
+    const std::string table = m_machine.Folder() + "/drives";
+    for (char letter : {'Q', 'K'}) {
+        SCOPED_TRACE(letter);
+        // The table was just used, and the new letter is looked up as soon as the other process is done.
+        EXPECT_EQ(ToHost(u"T:\\x")->path, Host("x"));
+        const std::string before = ReadHost(table);
+        InAnotherProcess([&] {
+            FILE* f = std::fopen(table.c_str(), "w");
+            if (!f)
+                return false;
+            std::fprintf(f, "%s%c=%s\n", before.c_str(), letter, Host("q").c_str());
+            return std::fclose(f) == 0;
+        });
+        const std::u16string path = std::u16string(1, static_cast<char16_t>(letter)) + u":\\INSIDE.TXT";
+        auto host = ToHost(path.c_str());
+        ASSERT_TRUE(host);
+        EXPECT_EQ(host->path, Host("q/inside.txt"));
+    }
+}
+
 TEST_F(PathsTest, AFolderReplacedAtItsPathIsListedAfresh) {
     ASSERT_EQ(mkdir(Host("f").c_str(), 0777), 0);
     WriteHost(Host("f/Old.txt"), "");

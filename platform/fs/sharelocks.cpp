@@ -15,9 +15,12 @@ namespace {
 // The reserved bytes, far beyond any real file's data so that byte-range locks of the file's users never meet
 // them.
 constexpr off_t kShareBase = 0x7FFFFFFFFFFFFF00LL;
-enum ShareByte : off_t { kOpenRead = 0, kOpenWrite, kOpenDelete, kDenyRead, kDenyWrite, kDenyDelete };
+// The order puts together the bytes that common opens test or take, so that they form one run: a reader that
+// lets others read (holds open-read, deny-write, deny-delete; tests deny-read, open-write, open-delete), a reader
+// that lets others read and write, and a reader and writer that lets others read and write.
+enum ShareByte : off_t { kDenyWrite = 0, kOpenRead, kDenyDelete, kOpenWrite, kDenyRead, kOpenDelete };
 
-// Bytes are handled in runs of neighbours, so that a typical open costs two tests and two locks.
+// Bytes are handled in runs of neighbours, so that a typical open costs one or two tests and one lock.
 template <class F> bool ForRuns(unsigned mask, F f) {
     for (int i = 0; i < 6;) {
         if (!(mask & (1u << i))) {
