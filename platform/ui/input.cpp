@@ -2,6 +2,7 @@
 
 #include "platform/ui/controls_internal.h"
 #include "platform/ui/dialog.h"
+#include "platform/ui/menu.h"
 #include "platform/ui/ui_internal.h"
 
 #include <array>
@@ -161,6 +162,18 @@ BOOL ChooseMenuItem(HWND owner, UINT id) {
     if (!IsWindow(owner))
         return FALSE;
     return Post(owner, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(id), 0), 0);
+}
+
+BOOL ChooseSystemMenuItem(HWND window, UINT id) {
+    if (!IsWindow(window))
+        return FALSE;
+    HMENU system = GetSystemMenu(window, FALSE);
+    if (!system)
+        return FALSE;
+    const UINT state = GetMenuState(system, id, MF_BYCOMMAND);
+    if (state == static_cast<UINT>(-1) || (state & (MF_GRAYED | MF_DISABLED | MF_POPUP | MF_SEPARATOR)))
+        return FALSE;
+    return Post(window, WM_SYSCOMMAND, static_cast<WPARAM>(id), 0);
 }
 
 BOOL ChooseComboItem(HWND combo, int index) {

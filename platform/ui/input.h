@@ -46,6 +46,10 @@ BOOL PressKey(HWND window, int virtualKey, UINT modifiers = 0);
 BOOL TypeText(HWND window, const std::u16string& text);
 // Chooses a menu item of `owner`: WM_COMMAND with the item id, as choosing it from the window's menu would.
 BOOL ChooseMenuItem(HWND owner, UINT id);
+// Chooses an item of the window's system menu (its own copy, with the entries a program added): WM_SYSCOMMAND with
+// the item id, as choosing it with the mouse would. FALSE (nothing posted) when the item is not in the system menu or
+// is disabled or grayed, as a user could not choose it.
+BOOL ChooseSystemMenuItem(HWND window, UINT id);
 // Picks an item of a combo box from its drop-down list, as the user would (CBN_DROPDOWN, CBN_SELENDOK,
 // CBN_CLOSEUP, CBN_SELCHANGE).
 BOOL ChooseComboItem(HWND combo, int index);

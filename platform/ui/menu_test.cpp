@@ -1,4 +1,5 @@
 #include "platform/base/errors.h"
+#include "platform/ui/input.h"
 #include "platform/ui/menu.h"
 #include "platform/ui/ui_test_support.h"
 
@@ -260,3 +261,36 @@ TEST_F(MenuTest, TrackPopupMenuAsksTheHookAndReturnsOrPostsTheChoice) {
 }
 
 } // namespace
+
+TEST_F(MenuTest, ChoosingSystemMenuItemsPostsSysCommand) {
+    std::vector<WPARAM> commands;
+    uitest::Handler handler = [&](HWND h, UINT msg, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        if (msg == WM_SYSCOMMAND && wParam == 16) {
+            commands.push_back(wParam);
+            return 0;
+        }
+        return DefWindowProcW(h, msg, wParam, lParam);
+    };
+    HWND hwnd = uitest::MakeWindow(&handler);
+    HMENU system = GetSystemMenu(hwnd, FALSE);
+    ASSERT_TRUE(AppendMenuW(system, MF_SEPARATOR, 0, nullptr));
+    ASSERT_TRUE(AppendMenuW(system, MF_STRING, 16, u"&About..."));
+    ASSERT_TRUE(AppendMenuW(system, MF_STRING | MF_GRAYED, 17, u"Later"));
+
+    struct Case {
+        UINT id;
+        BOOL posted;
+    };
+    const Case cases[] = {{16, TRUE}, {17, FALSE}, {99, FALSE}};
+    for (const Case& c : cases)
+        EXPECT_EQ(platform::ui::ChooseSystemMenuItem(hwnd, c.id), c.posted) << c.id;
+    EXPECT_TRUE(commands.empty()); // posted, not sent
+    platform::ui::DrainMessages();
+    EXPECT_EQ(commands, std::vector<WPARAM>{16});
+
+    // The default handling of a standard entry still applies.
+    EXPECT_TRUE(platform::ui::ChooseSystemMenuItem(hwnd, static_cast<UINT>(SC_CLOSE)));
+    platform::ui::DrainMessages();
+    EXPECT_FALSE(IsWindow(hwnd));
+    EXPECT_FALSE(platform::ui::ChooseSystemMenuItem(hwnd, 16));
+}
