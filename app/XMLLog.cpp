@@ -2,15 +2,21 @@
 
 #include "app/UnicodeTextFile.h"
 
+#include "platform/afx/ListCtrl.h"
+#include "platform/afx/ModuleState.h"
+
 #include "platform/base/clock.h"
 #include "platform/base/errors.h"
 #include "platform/base/module.h"
 #include "platform/base/strings.h"
 #include "platform/fs/copy.h"
 #include "platform/fs/files.h"
+#include "platform/gdi/wingdi.h"
 #include "platform/res/resources.h"
 
+#include <memory>
 #include <new>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -21,6 +27,16 @@ constexpr WCHAR kNumber[] = u"<Number>";
 constexpr WCHAR kNumberEnd[] = u"</Number>";
 constexpr WCHAR kLogCount[] = u"<LogCount>";
 constexpr WCHAR kLogCountEnd[] = u"</LogCount>";
+
+// The list view's look: grid lines and full-row select, and the widths of the type, date and text columns.
+constexpr DWORD kListExtendedStyle = LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT;
+constexpr int kColumnWidths[3] = {40, 120, 200};
+constexpr int kIconSize = 16;
+
+struct IconDeleter {
+    void operator()(HICON icon) const { DestroyIcon(icon); }
+};
+using IconHolder = std::unique_ptr<std::remove_pointer_t<HICON>, IconDeleter>;
 
 // The text after the last path separator; the whole text when there is none.
 CString LastComponent(LPCTSTR lpszPath) {
@@ -65,6 +81,7 @@ CXMLLog::CXMLLog() = default;
 CXMLLog::~CXMLLog() {
     Save(FALSE);
     FreeAll();
+    DetachListCtrl();
 }
 
 void CXMLLog::FreeAll() {
@@ -257,6 +274,10 @@ int CXMLLog::AddItem(LPCTSTR lpszText, LPCTSTR lpszSourcePath, int nLine, int nT
     } catch (const std::bad_alloc&) {
         return 0;
     }
+    if (m_pListCtrl && (nType & m_nViewMask) != 0) {
+        InsertListItem(m_items.back());
+        TrimList();
+    }
     while (m_items.size() > m_dwMaxItems)
         m_items.pop_front();
     return 1;
@@ -389,11 +410,150 @@ void CXMLLog::Clear() {
     m_nStoredCount = 0;
     DeleteFileW(m_strLogPath);
     Save(TRUE);
+    if (m_pListCtrl)
+        m_pListCtrl->DeleteAllItems();
 }
 
 void CXMLLog::SetTypeMask(int nMask, BOOL bReload) {
     m_nViewMask = nMask;
-    (void)bReload; // Refilling applies to an attached list view.
+    if (bReload)
+        ReloadList();
+}
+
+int CXMLLog::AddIcon(UINT nIconId) {
+    IconHolder icon(reinterpret_cast<HICON>(
+        LoadImageW(AfxGetResourceHandle(), MAKEINTRESOURCEW(nIconId), IMAGE_ICON, kIconSize, kIconSize, 0)));
+    if (!icon)
+        return -1;
+    return m_imageList.Add(icon.get());
+}
+
+int CXMLLog::AttachListCtrl(CListCtrl* pListCtrl, UINT nTypeTitleId, UINT nDateTitleId, UINT nLogTitleId,
+                            UINT nErrorIconId, UINT nWarningIconId, UINT nInfoIconId, UINT nDebugIconId,
+                            UINT nErrorTextId, UINT nWarningTextId, UINT nInfoTextId, UINT nDebugTextId) {
+    if (!pListCtrl)
+        return 0;
+    // One list at a time: a list attached before is let go first.
+    DetachListCtrl();
+    m_pListCtrl = pListCtrl;
+    m_pListCtrl->SetExtendedStyle(kListExtendedStyle);
+
+    m_nErrorIcon = m_nWarningIcon = m_nInfoIcon = m_nDebugIcon = -1;
+    if (m_imageList.Create(kIconSize, kIconSize, ILC_COLOR16 | ILC_MASK, 4, 1)) {
+        m_nErrorIcon = AddIcon(nErrorIconId);
+        m_nWarningIcon = AddIcon(nWarningIconId);
+        m_nInfoIcon = AddIcon(nInfoIconId);
+        m_nDebugIcon = AddIcon(nDebugIconId);
+        m_pListCtrl->SetImageList(&m_imageList, LVSIL_SMALL);
+    }
+    m_nErrorTextId = nErrorTextId;
+    m_nWarningTextId = nWarningTextId;
+    m_nInfoTextId = nInfoTextId;
+    m_nDebugTextId = nDebugTextId;
+
+    const UINT titles[3] = {nTypeTitleId, nDateTitleId, nLogTitleId};
+    for (int column = 0; column < 3; ++column) {
+        CString title;
+        title.LoadString(titles[column]);
+        m_pListCtrl->InsertColumn(column, title, LVCFMT_LEFT, kColumnWidths[column]);
+    }
+    ReloadList();
+    return 1;
+}
+
+void CXMLLog::DetachListCtrl() {
+    // The list must not keep drawing with, or destroy, an image list that is about to go.
+    if (m_pListCtrl && m_imageList.GetSafeHandle() && ::IsWindow(m_pListCtrl->GetSafeHwnd())) {
+        CImageList* shown = m_pListCtrl->GetImageList(LVSIL_SMALL);
+        if (shown && shown->GetSafeHandle() == m_imageList.GetSafeHandle())
+            m_pListCtrl->SetImageList(nullptr, LVSIL_SMALL);
+    }
+    m_pListCtrl = nullptr;
+    m_imageList.DeleteImageList();
+}
+
+void CXMLLog::TrimList() {
+    if (!m_pListCtrl)
+        return;
+    for (int count = m_pListCtrl->GetItemCount(); static_cast<DWORD>(count) > m_dwMaxItems; --count) {
+        if (!m_pListCtrl->DeleteItem(count - 1))
+            break;
+    }
+}
+
+void CXMLLog::ReloadList() {
+    if (!m_pListCtrl)
+        return;
+    Save(FALSE);
+    m_pListCtrl->DeleteAllItems();
+
+    CUnicodeTextFile file;
+    if (!file.Open(m_strLogPath, CFile::modeRead | CFile::shareDenyWrite | CFile::typeText))
+        return;
+    try {
+        CString line;
+        while (file.ReadString(line)) {
+            const int start = line.Find(kLogItem);
+            if (start < 0)
+                continue;
+            const int from = start + lstrlenW(kLogItem);
+            const int end = line.Find(kLogItemEnd, from);
+            if (end < 0)
+                continue;
+            CXMLLogItem item;
+            if (ParseItem(line.Mid(from, end - from), item))
+                InsertListItem(item);
+        }
+    } catch (CFileException* e) {
+        // The rows read so far stay.
+        e->Delete();
+    }
+    file.Abort();
+    TrimList();
+}
+
+BOOL CXMLLog::InsertListItem(const CXMLLogItem& item) {
+    if (!m_pListCtrl)
+        return FALSE;
+    const int type = LetterToType(item.m_chType);
+    if ((type & m_nViewMask) == 0)
+        return FALSE;
+
+    CString typeText;
+    int image = -1;
+    switch (type) {
+    case typeError:
+        typeText.LoadString(m_nErrorTextId);
+        image = m_nErrorIcon;
+        break;
+    case typeWarning:
+        typeText.LoadString(m_nWarningTextId);
+        image = m_nWarningIcon;
+        break;
+    case typeInformation:
+        typeText.LoadString(m_nInfoTextId);
+        image = m_nInfoIcon;
+        break;
+    case typeDebug:
+        typeText.LoadString(m_nDebugTextId);
+        image = m_nDebugIcon;
+        break;
+    default:
+        typeText = u"Unknown";
+        break;
+    }
+
+    const int before = m_pListCtrl->GetItemCount();
+    // A row without an icon of its own says so; otherwise the list would draw its first image.
+    const int row = m_pListCtrl->InsertItem(LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM, 0, typeText, 0, 0,
+                                            image >= 0 ? image : I_IMAGENONE, static_cast<LPARAM>(type));
+    if (row < 0)
+        return FALSE;
+    CString when;
+    when.Format(u"%s %s", static_cast<LPCTSTR>(item.m_strDate), static_cast<LPCTSTR>(item.m_strTime));
+    m_pListCtrl->SetItemText(row, 1, when);
+    m_pListCtrl->SetItemText(row, 2, item.m_strEntry);
+    return m_pListCtrl->GetItemCount() == before + 1;
 }
 
 BOOL CXMLLog::ParseItem(const CString& strItem, CXMLLogItem& item) {

@@ -12,9 +12,12 @@
 // file is always either the old one or the new one, never half of either. Entry texts are escaped ("&amp;", "&lt;",
 // "&gt;", "&#10;", "&#13;") so that any text, line breaks included, reads back as it was written.
 //
+// A log can be shown in an attached report list view, newest entry first, filtered by a view mask of entry types.
+//
 // Every log object is used on its owner's GUI thread only; the class has no locks.
 #pragma once
 
+#include "platform/afx/ImageList.h"
 #include "platform/afx/String.h"
 #include "platform/base/types.h"
 
@@ -31,6 +34,8 @@ public:
     CString m_strFilename;
     WCHAR m_chType = 0;
 };
+
+class CListCtrl;
 
 class CXMLLog {
 public:
@@ -63,7 +68,26 @@ public:
     // Forgets every entry, in memory and in the file, and leaves a file with no entries and LogCount 0.
     void Clear();
 
+    // Shows the log in a report list view: grid lines and full-row select, a small image list with the icons of
+    // the types (an icon that cannot be loaded gets no image), three left-aligned columns (type, date and time, text)
+    // with the titles of the string ids, and the entries of the file and the unsaved ones. The type texts are
+    // string ids too. The list stays the caller's; detach it before it is destroyed. 1, or 0 without a list.
+    int AttachListCtrl(CListCtrl* pListCtrl, UINT nTypeTitleId, UINT nDateTitleId, UINT nLogTitleId, UINT nErrorIconId,
+                       UINT nWarningIconId, UINT nInfoIconId, UINT nDebugIconId, UINT nErrorTextId, UINT nWarningTextId,
+                       UINT nInfoTextId, UINT nDebugTextId);
+    // Forgets the list view (taking the image list back from it) and deletes the image list.
+    void DetachListCtrl();
+    // Saves, then fills the attached list view from the log file: the entries the view mask shows, newest first, at
+    // most the maximum. Items that do not parse are left out.
+    void ReloadList();
+    // Inserts one entry at the top of the attached list view when the view mask shows its type: the type text with
+    // its icon ("Unknown" without an icon for a letter other than I, W, E, D), "date time" and the text; the row's
+    // data is the type mask. TRUE when the list grew by one row.
+    BOOL InsertListItem(const CXMLLogItem& item);
+    CListCtrl* GetListCtrl() const { return m_pListCtrl; }
+
     int GetTypeMask() const { return m_nViewMask; }
+    // Stores the view mask; with bReload the attached list view is filled again.
     void SetTypeMask(int nMask, BOOL bReload);
     CString GetLogPath() const { return m_strLogPath; }
 
@@ -98,8 +122,22 @@ protected:
     DWORD m_dwMaxItems = 100;
     // Unsaved entries, oldest first. They stay here until a save has put the file that holds them in place.
     std::list<CXMLLogItem> m_items;
+    // The attached list view (the caller's) and the image list of the type column (the log's).
+    CListCtrl* m_pListCtrl = nullptr;
+    CImageList m_imageList;
+    int m_nErrorIcon = -1;
+    int m_nWarningIcon = -1;
+    int m_nInfoIcon = -1;
+    int m_nDebugIcon = -1;
+    UINT m_nErrorTextId = 0;
+    UINT m_nWarningTextId = 0;
+    UINT m_nInfoTextId = 0;
+    UINT m_nDebugTextId = 0;
     int m_nViewMask = 7;
 
 private:
     void FreeAll();
+    // Deletes the last rows of the list view while it holds more than the maximum.
+    void TrimList();
+    int AddIcon(UINT nIconId);
 };

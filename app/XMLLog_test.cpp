@@ -2,11 +2,16 @@
 
 #include "app/AppTestSupport.h"
 
+#include "platform/afx/ListCtrl.h"
+#include "platform/afx/Wnd.h"
 #include "platform/base/clock.h"
 #include "platform/fs/files.h"
+#include "platform/gdi/wingdi.h"
+#include "platform/ui/paint.h"
 
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -336,6 +341,217 @@ TEST_F(XMLLogTest, VersionText) {
     WriteHost("noversion.exe", "MZ nothing here");
     CXMLLog::GetApVersion(u"T:\\noversion.exe", version);
     EXPECT_TRUE(version == u"unchanged");
+}
+
+// ---- The list view ----
+
+class XMLLogListTest : public XMLLogTest {
+protected:
+    void SetUp() override {
+        XMLLogTest::SetUp();
+        ASSERT_TRUE(
+            m_hostWnd.CreateEx(0, nullptr, u"Log viewer", WS_OVERLAPPEDWINDOW, 0, 0, 420, 300, nullptr, nullptr));
+        ASSERT_TRUE(m_list.Create(WS_CHILD | WS_VISIBLE | LVS_REPORT, RECT{0, 0, 400, 260}, &m_hostWnd, 1000));
+    }
+    void TearDown() override {
+        m_list.DestroyWindow();
+        m_hostWnd.DestroyWindow();
+        XMLLogTest::TearDown();
+    }
+
+    // The ids every caller passes: the titles 116 to 118, the icons of error, warning, information and debug (the
+    // test resources lack the debug icon 538), and their type texts.
+    int Attach(CXMLLog& log) {
+        return log.AttachListCtrl(&m_list, 116, 117, 118, 539, 537, 540, 538, 5031, 5030, 5029, 5032);
+    }
+
+    struct Row {
+        std::u16string type;
+        std::u16string when;
+        std::u16string entry;
+        int image;
+        LPARAM data;
+        bool operator==(const Row&) const = default;
+    };
+    std::vector<Row> Rows() {
+        std::vector<Row> rows;
+        for (int i = 0; i < m_list.GetItemCount(); ++i) {
+            LVITEMW item{};
+            item.mask = LVIF_IMAGE | LVIF_PARAM;
+            item.iItem = i;
+            EXPECT_TRUE(m_list.GetItem(&item));
+            rows.push_back(Row{m_list.GetItemText(i, 0).Str(), m_list.GetItemText(i, 1).Str(),
+                               m_list.GetItemText(i, 2).Str(), item.iImage, item.lParam});
+        }
+        return rows;
+    }
+    std::vector<std::u16string> Entries() {
+        std::vector<std::u16string> entries;
+        for (int i = 0; i < m_list.GetItemCount(); ++i)
+            entries.push_back(m_list.GetItemText(i, 2).Str());
+        return entries;
+    }
+
+    CWnd m_hostWnd;
+    CListCtrl m_list;
+};
+
+TEST_F(XMLLogListTest, AttachingShowsTheFileNewestFirstWithTypeIconsAndTexts) {
+    {
+        CXMLLog writer;
+        writer.Init(u"T:\\KovraSystem.log", u"T:\\~KovraSystem.log", 4096, FALSE);
+        writer.AddItem(u"Started", u"C:\\src\\BrannicApp.cpp", 1, CXMLLog::typeInformation);
+        writer.AddItem(u"Low space", u"a.cpp", 2, CXMLLog::typeWarning);
+        writer.AddItem(u"Copy failed", u"a.cpp", 3, CXMLLog::typeError);
+        writer.AddItem(u"Trace line", u"a.cpp", 4, CXMLLog::typeDebug);
+        writer.AddItem(u"Odd <type>", u"a.cpp", 5, 3);
+        ASSERT_EQ(writer.Save(FALSE), 1);
+    }
+    CXMLLog log;
+    log.Init(u"T:\\KovraSystem.log", u"T:\\~KovraSystem.log", 4096, TRUE);
+    platform::clock::Advance(2'000);
+    log.AddItem(u"Unsaved", u"b.cpp", 6, CXMLLog::typeInformation);
+    ASSERT_EQ(Attach(log), 1);
+    EXPECT_EQ(log.GetListCtrl(), &m_list);
+
+    // Grid lines and full-row select, three left-aligned columns with their titles and widths.
+    EXPECT_EQ(m_list.GetExtendedStyle(), 0x21u);
+    ASSERT_NE(m_list.GetHeaderCtrl(), nullptr);
+    EXPECT_EQ(m_list.GetHeaderCtrl()->GetItemCount(), 3);
+    const std::u16string titles[3] = {u"Type", u"Date", u"Log"};
+    const int widths[3] = {40, 120, 200};
+    for (int column = 0; column < 3; ++column) {
+        WCHAR text[32] = {};
+        LVCOLUMNW info{};
+        info.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
+        info.pszText = text;
+        info.cchTextMax = 32;
+        ASSERT_TRUE(m_list.GetColumn(column, &info));
+        EXPECT_EQ(std::u16string(text), titles[column]);
+        EXPECT_EQ(info.cx, widths[column]);
+        EXPECT_EQ(info.fmt & LVCFMT_JUSTIFYMASK, LVCFMT_LEFT);
+    }
+    // The image list: 16 x 16, three icons loaded; the missing debug icon has no image.
+    CImageList* images = m_list.GetImageList(LVSIL_SMALL);
+    ASSERT_NE(images, nullptr);
+    EXPECT_EQ(images->GetImageCount(), 3);
+    int cx = 0, cy = 0;
+    ASSERT_TRUE(ImageList_GetIconSize(images->GetSafeHandle(), &cx, &cy));
+    EXPECT_EQ(cx, 16);
+    EXPECT_EQ(cy, 16);
+
+    // The unsaved entry was saved first; the newest entry is the first row. The view mask 7 hides the debug entry,
+    // and the unknown type shows (its letter reads back as 0x16) without an icon.
+    EXPECT_EQ(log.GetNewCount(), 0u);
+    const std::vector<Row> expected = {
+        {u"Information", u"2008-3-9 08:05:03", u"Unsaved", 2, 1},
+        {u"Unknown", u"2008-3-9 08:05:01", u"Odd <type>", I_IMAGENONE, 0x16},
+        {u"Error", u"2008-3-9 08:05:01", u"Copy failed", 0, 4},
+        {u"Warning", u"2008-3-9 08:05:01", u"Low space", 1, 2},
+        {u"Information", u"2008-3-9 08:05:01", u"Started", 2, 1},
+    };
+    EXPECT_EQ(Rows(), expected);
+
+    // Showing debug entries only: the debug row has no icon, as its icon did not load.
+    log.SetTypeMask(CXMLLog::typeDebug, TRUE);
+    EXPECT_EQ(log.GetTypeMask(), CXMLLog::typeDebug);
+    EXPECT_EQ(Rows(), (std::vector<Row>{{u"Debug", u"2008-3-9 08:05:01", u"Trace line", I_IMAGENONE, 8}}));
+    // Without reloading the rows stay as they are.
+    log.SetTypeMask(CXMLLog::typeError, FALSE);
+    EXPECT_EQ(m_list.GetItemCount(), 1);
+    log.ReloadList();
+    // The unknown type's mask 0x16 has the bits of warnings and errors, so it shows with either.
+    EXPECT_EQ(Entries(), (std::vector<std::u16string>{u"Odd <type>", u"Copy failed"}));
+    log.SetTypeMask(CXMLLog::typeWarning, TRUE);
+    EXPECT_EQ(Entries(), (std::vector<std::u16string>{u"Odd <type>", u"Low space"}));
+
+    log.DetachListCtrl();
+    EXPECT_EQ(log.GetListCtrl(), nullptr);
+    // The list no longer shows the log's image list, and new entries no longer reach it.
+    EXPECT_EQ(m_list.GetImageList(LVSIL_SMALL), nullptr);
+    log.AddItem(u"After", u"a.cpp", 7, CXMLLog::typeWarning);
+    EXPECT_EQ(m_list.GetItemCount(), 2);
+}
+
+TEST_F(XMLLogListTest, NewEntriesGoOnTopAndTheListKeepsTheMaximum) {
+    CXMLLog log;
+    log.Init(u"T:\\CopyProgress.log", u"T:\\~CopyProgress.log", 3, FALSE);
+    ASSERT_EQ(Attach(log), 1);
+    EXPECT_EQ(m_list.GetItemCount(), 0);
+    // An entry the view mask hides is kept but not shown.
+    log.AddItem(u"hidden", u"a.cpp", 1, CXMLLog::typeDebug);
+    EXPECT_EQ(m_list.GetItemCount(), 0);
+    for (int i = 1; i <= 4; ++i)
+        log.AddItem(platform::Utf8ToUtf16("entry " + std::to_string(i)).c_str(), u"a.cpp", i, CXMLLog::typeError);
+    EXPECT_EQ(Entries(), (std::vector<std::u16string>{u"entry 4", u"entry 3", u"entry 2"}));
+    EXPECT_EQ(log.GetNewCount(), 3u);
+
+    // The file keeps the same three; reloading shows them again.
+    log.ReloadList();
+    EXPECT_EQ(Entries(), (std::vector<std::u16string>{u"entry 4", u"entry 3", u"entry 2"}));
+    log.AddItem(u"entry 5", u"a.cpp", 5, CXMLLog::typeError);
+    log.ReloadList();
+    EXPECT_EQ(Entries(), (std::vector<std::u16string>{u"entry 5", u"entry 4", u"entry 3"}));
+
+    // Clearing empties the file and the list.
+    log.Clear();
+    EXPECT_EQ(m_list.GetItemCount(), 0);
+    log.ReloadList();
+    EXPECT_EQ(m_list.GetItemCount(), 0);
+}
+
+TEST_F(XMLLogListTest, ItemsThatDoNotParseAreLeftOut) {
+    const std::u16string file = std::u16string(u"<LogFile>\n") +
+                                ItemLine(1, u'E', u"10:00:00", u"a.cpp", u"1", u"good one") + u"\n" +
+                                u"\t<LogItem><Number>2</Number><Type>EW</Type><Date>2008-3-9</Date><Time>10:00:01"
+                                u"</Time><Entry>two letters</Entry></LogItem>\n" +
+                                u"\t<LogItem><Number>3</Number><Type>E</Type><Date>2008-3-9</Date><Time>10:00:02"
+                                u"</Time><Entry></Entry></LogItem>\n" +
+                                u"\t<LogItem><Number>4</Number><Type>W</Type><Date></Date><Time>10:00:03</Time>"
+                                u"<Entry>no date</Entry></LogItem>\n" +
+                                u"\t<LogItem><Number>5</Number><Type>W</Type><Date>2008-3-9</Date>\n" +
+                                u"<Time>10:00:04</Time><Entry>two lines</Entry></LogItem>\n" +
+                                u"\t<LogItem><Type>I</Type><Date>2008-3-9</Date><Time>10:00:05</Time><Entry>"
+                                u"no number</Entry></LogItem>\n" +
+                                u"\t<LogCount>6</LogCount>\n</LogFile>\n";
+    WriteHost("Viewer.log", "\xFF\xFE" + Utf16(file));
+    CXMLLog log;
+    log.Init(u"T:\\Viewer.log", u"T:\\~Viewer.log", 4096, TRUE);
+    ASSERT_EQ(Attach(log), 1);
+    EXPECT_EQ(Entries(), (std::vector<std::u16string>{u"no number", u"good one"}));
+    // Reading touched nothing.
+    EXPECT_EQ(HostBytes("Viewer.log"), "\xFF\xFE" + Utf16(file));
+
+    // A missing file leaves the list empty.
+    CXMLLog missing;
+    missing.Init(u"T:\\Missing.log", u"T:\\~Missing.log", 4096, TRUE);
+    ASSERT_EQ(Attach(missing), 1);
+    EXPECT_EQ(m_list.GetItemCount(), 0);
+    EXPECT_EQ(log.AttachListCtrl(nullptr, 116, 117, 118, 539, 537, 540, 538, 5031, 5030, 5029, 5032), 0);
+}
+
+TEST_F(XMLLogListTest, TheListPaintsTheEntries) {
+    CXMLLog log;
+    log.Init(u"T:\\Paint.log", u"T:\\~Paint.log", 4096, FALSE);
+    ASSERT_EQ(Attach(log), 1);
+    log.AddItem(u"Backup finished", u"a.cpp", 1, CXMLLog::typeInformation);
+    log.AddItem(u"Disk removed", u"a.cpp", 2, CXMLLog::typeError);
+    m_hostWnd.ShowWindow(SW_SHOW);
+    ASSERT_TRUE(platform::ui::SaveWindowPng(m_hostWnd.GetSafeHwnd(), u"T:\\log.png"));
+    EXPECT_TRUE(HostExists("log.png"));
+    if (const char* keep = std::getenv("APP_TEST_KEEP_PNG")) {
+        EXPECT_EQ(std::system(("cp " + m_host + "/log.png " + keep).c_str()), 0);
+    }
+    // The first row holds the newest entry with its icon: some pixels of the icon column are the icon's blue.
+    HDC dc = ::GetDC(m_list.GetSafeHwnd());
+    RECT row{};
+    ASSERT_TRUE(m_list.GetItemRect(0, &row, LVIR_BOUNDS));
+    int blue = 0;
+    for (int x = row.left; x < row.left + 40; ++x)
+        for (int y = row.top; y < row.bottom; ++y)
+            blue += ::GetPixel(dc, x, y) == RGB(20, 80, 200);
+    ::ReleaseDC(m_list.GetSafeHwnd(), dc);
+    EXPECT_GT(blue, 20);
 }
 
 } // namespace
