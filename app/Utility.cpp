@@ -15,6 +15,7 @@
 #include "platform/registry/registry.h"
 #include "platform/system/processes.h"
 #include "platform/system/sysinfo.h"
+#include "platform/ui/commdlg.h"
 #include "platform/ui/message.h"
 #include "platform/ui/window.h"
 #include "platform/ui/winuser_constants.h"
@@ -372,6 +373,17 @@ BOOL IsDriveLetterFree(int nDriveIndex) {
     WCHAR root[4] = {static_cast<WCHAR>(u'A' + nDriveIndex), u':', u'\\', 0};
     const UINT type = GetDriveTypeW(root);
     return type == DRIVE_UNKNOWN || type == DRIVE_NO_ROOT_DIR;
+}
+
+int BrowseFolderCallback(HWND hwnd, UINT uMsg, LPARAM lParam, LPARAM /*lpData*/) {
+    if (uMsg != BFFM_SELCHANGED)
+        return 0;
+    // An item without a file-system path clears the status rather than leaving the last folder's path there.
+    WCHAR path[MAX_PATH] = {};
+    if (!SHGetPathFromIDListW(reinterpret_cast<PCIDLIST_ABSOLUTE>(lParam), path))
+        path[0] = 0;
+    SendMessageW(hwnd, BFFM_SETSTATUSTEXT, 0, reinterpret_cast<LPARAM>(path));
+    return 0;
 }
 
 BOOL IsShowHiddenFiles() {

@@ -46,6 +46,10 @@ BOOL IsShowHiddenFiles();
 // the first entry that cannot be deleted and returns FALSE; FALSE too when the folder cannot be listed.
 BOOL DeleteFolderTree(LPCTSTR lpszPath);
 
+// The folder browser's callback: on each change of selection the browser's status text shows the selected folder's
+// file-system path (empty for an item without one). Always 0.
+int BrowseFolderCallback(HWND hwnd, UINT uMsg, LPARAM lParam, LPARAM lpData);
+
 // TRUE when a running process's first module has exactly this base name (case-sensitive).
 BOOL IsProcessRunning(LPCTSTR lpszBaseName);
 

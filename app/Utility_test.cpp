@@ -12,6 +12,9 @@
 #include "platform/registry/registry.h"
 #include "platform/system/processes.h"
 #include "platform/ui/broker.h"
+#include "platform/ui/commdlg.h"
+#include "platform/ui/message.h"
+#include "platform/ui/msgbox.h"
 #include "platform/ui/window.h"
 
 #include <sys/stat.h>
@@ -372,6 +375,52 @@ TEST_F(UtilityTest, ClosingAProgramThroughItsWindows) {
     TerminateProcess(idle, 1);
     WaitForSingleObject(idle, INFINITE);
     CloseHandle(idle);
+}
+
+TEST_F(UtilityTest, FolderBrowserStatusShowsTheSelectedPath) {
+    ASSERT_EQ(mkdir((m_host + "/Backup").c_str(), 0755), 0);
+    PIDLIST_ABSOLUTE root = platform::ui::MakePathIdList(u"T:\\");
+    ASSERT_NE(root, nullptr);
+    std::vector<std::u16string> statuses;
+    BROWSEINFOW bi{};
+    WCHAR name[MAX_PATH] = {};
+    bi.pidlRoot = root;
+    bi.pszDisplayName = name;
+    bi.lpszTitle = u"Choose the destination folder";
+    bi.ulFlags = BIF_RETURNONLYFSDIRS | BIF_STATUSTEXT;
+    bi.lpfn = BrowseFolderCallback;
+    {
+        // The browser starts on its root, whose path the callback shows; the user then picks a folder, which the
+        // status follows.
+        platform::ui::ScopedPromptHook hook([&](const platform::ui::PromptInfo& info) {
+            statuses.push_back(info.status);
+            SendMessageW(info.window, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(u"T:\\Backup"));
+            WCHAR status[MAX_PATH] = {};
+            EnumChildWindows(
+                info.window,
+                [](HWND child, LPARAM found) -> BOOL {
+                    WCHAR text[MAX_PATH] = {};
+                    GetWindowTextW(child, text, MAX_PATH);
+                    if (std::u16string(text) == u"T:\\Backup")
+                        lstrcpyW(reinterpret_cast<LPWSTR>(found), text);
+                    return TRUE;
+                },
+                reinterpret_cast<LPARAM>(status));
+            statuses.push_back(status);
+            return platform::ui::PromptReply(IDOK);
+        });
+        PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&bi);
+        ASSERT_NE(chosen, nullptr);
+        WCHAR path[MAX_PATH] = {};
+        EXPECT_TRUE(SHGetPathFromIDListW(chosen, path));
+        EXPECT_EQ(std::u16string(path), u"T:\\Backup");
+        ILFree(chosen);
+    }
+    ILFree(root);
+    EXPECT_EQ(statuses, (std::vector<std::u16string>{u"T:\\", u"T:\\Backup"}));
+    // Every other message is answered with 0 and changes nothing.
+    EXPECT_EQ(BrowseFolderCallback(nullptr, BFFM_INITIALIZED, 0, 0), 0);
+    EXPECT_EQ(BrowseFolderCallback(nullptr, BFFM_VALIDATEFAILEDW, 0, 0), 0);
 }
 
 } // namespace
