@@ -37,6 +37,7 @@ void RegisterStandardControls() {
         RegisterOne(WC_COMBOBOXW, ComboBoxProc, CS_DBLCLKS | CS_PARENTDC, kExtraBytes);
         RegisterOne(WC_LISTBOXW, ListBoxProc, CS_DBLCLKS | CS_PARENTDC, kExtraBytes);
         RegisterOne(WC_DIALOG, DefDlgProcW, CS_DBLCLKS | CS_SAVEBITS, DLGWINDOWEXTRA);
+        RegisterScrollBar();
     });
 }
 

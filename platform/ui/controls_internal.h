@@ -102,3 +102,10 @@ std::u16string EditDisplayText(HWND hwnd);
 void UncheckGroupRadios(HWND button);
 
 } // namespace platform::ui::stdctl
+
+namespace platform::ui {
+
+// Installs the scroll bar control class (scrollbar.cpp).
+void RegisterScrollBar();
+
+} // namespace platform::ui

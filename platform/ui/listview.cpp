@@ -3,11 +3,13 @@
 #include "platform/ui/listview.h"
 #include "platform/ui/commctrl_internal.h"
 #include "platform/ui/imagelist.h"
+#include "platform/ui/scrollbar.h"
 
 #include "platform/base/strings.h"
 #include "platform/gdi/wingdi.h"
 
 #include <algorithm>
+#include <array>
 #include <numeric>
 #include <vector>
 
@@ -593,6 +595,32 @@ struct ListView {
 
     void ClampTop() { topIndex = std::clamp(topIndex, 0, std::max(0, Count() - PerPage())); }
 
+    // What the vertical scroll bar was last told: rows, page, first row.
+    std::array<int, 3> scrollShown{-1, -1, -1};
+
+    // Tells the vertical scroll bar what the list shows, when that changed since it was last told (so a position set
+    // on the scroll bar alone stays until the list scrolls).
+    void SyncScrollBars() {
+        if (Style() & LVS_NOSCROLL)
+            return;
+        for (int pass = 0; pass < 2; ++pass) {
+            const std::array<int, 3> now{Count(), PerPage(), topIndex};
+            if (now == scrollShown)
+                return;
+            scrollShown = now;
+            SCROLLINFO si{sizeof si,
+                          SIF_RANGE | SIF_PAGE | SIF_POS,
+                          0,
+                          std::max(0, now[0] - 1),
+                          static_cast<UINT>(now[1]),
+                          now[2],
+                          0};
+            SetScrollInfo(hwnd, SB_VERT, &si, FALSE);
+            // Showing or hiding the scroll bar changes the client area, and so the page.
+            ClampTop();
+        }
+    }
+
     BOOL EnsureVisible(int index) {
         if (!Valid(index))
             return FALSE;
@@ -880,6 +908,10 @@ struct ListView {
 LRESULT CALLBACK ListViewProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == WM_NCCREATE) {
         CreateState<ListView>(hwnd)->hwnd = hwnd;
+        SetScrollSync(hwnd, [](HWND h) {
+            if (ListView* l = StateOf<ListView>(h))
+                l->SyncScrollBars();
+        });
         return DefWindowProcW(hwnd, msg, wParam, lParam);
     }
     ListView* lv = StateOf<ListView>(hwnd);

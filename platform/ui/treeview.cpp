@@ -6,12 +6,14 @@
 #include "platform/ui/treeview.h"
 #include "platform/ui/commctrl_internal.h"
 #include "platform/ui/imagelist.h"
+#include "platform/ui/scrollbar.h"
 
 #include "platform/base/errors.h"
 #include "platform/base/strings.h"
 #include "platform/gdi/wingdi.h"
 
 #include <algorithm>
+#include <array>
 #include <functional>
 #include <unordered_map>
 #include <vector>
@@ -43,6 +45,9 @@ struct TreeView {
     TvItem* caret = nullptr;
     TvItem* dropHilite = nullptr;
     int topIndex = 0; // first visible row
+    int xOffset = 0;  // pixels scrolled to the right
+    // What the scroll bars were last told: rows, page, first row, width, client width, offset.
+    std::array<int, 6> scrollShown{-1, -1, -1, -1, -1, -1};
     int indent = 19;
     int itemHeight = -1; // -1: from the image lists
     HIMAGELIST normal = nullptr;
@@ -532,6 +537,58 @@ struct TreeView {
         topIndex = std::clamp(topIndex, 0, std::max(0, count - page));
     }
 
+    // Width of the widest visible row, unscrolled.
+    int ContentWidth() {
+        int width = 0;
+        for (TvItem* item : VisibleItems())
+            width = std::max(width, Layout(item).labelRight + xOffset);
+        return width;
+    }
+
+    void ClampOffset() {
+        RECT client{};
+        GetClientRect(hwnd, &client);
+        xOffset = std::clamp(xOffset, 0, std::max(0, ContentWidth() - static_cast<int>(client.right)));
+    }
+
+    // Tells the standard scroll bars what the tree shows, when that changed since they were last told (so a position
+    // set on the scroll bar alone stays until the tree scrolls).
+    void SyncScrollBars() {
+        if (Style() & TVS_NOSCROLL)
+            return;
+        for (int pass = 0; pass < 2; ++pass) {
+            RECT client{};
+            GetClientRect(hwnd, &client);
+            const std::array<int, 6> now{
+                static_cast<int>(VisibleItems().size()), VisibleCount(), topIndex, ContentWidth(),
+                static_cast<int>(client.right),          xOffset};
+            if (now == scrollShown)
+                return;
+            scrollShown = now;
+            SCROLLINFO si{sizeof si,
+                          SIF_RANGE | SIF_PAGE | SIF_POS,
+                          0,
+                          std::max(0, now[0] - 1),
+                          static_cast<UINT>(now[1]),
+                          now[2],
+                          0};
+            SetScrollInfo(hwnd, SB_VERT, &si, FALSE);
+            if (!(Style() & TVS_NOHSCROLL)) {
+                si = SCROLLINFO{sizeof si,
+                                SIF_RANGE | SIF_PAGE | SIF_POS,
+                                0,
+                                std::max(0, now[3] - 1),
+                                static_cast<UINT>(now[4]),
+                                now[5],
+                                0};
+                SetScrollInfo(hwnd, SB_HORZ, &si, FALSE);
+            }
+            // Showing or hiding a scroll bar changes the client area, and so the page.
+            ClampTop();
+            ClampOffset();
+        }
+    }
+
     BOOL EnsureVisible(TvItem* item) {
         bool expanded = false;
         std::vector<TvItem*> chain;
@@ -586,6 +643,8 @@ struct TreeView {
             x += cx + 3;
         p.labelLeft = x;
         p.labelRight = x + MeasureLabel(font, TextOf(item));
+        for (int* edge : {&p.buttonLeft, &p.stateLeft, &p.iconLeft, &p.labelLeft, &p.labelRight})
+            *edge -= xOffset;
         return p;
     }
 
@@ -874,6 +933,10 @@ LRESULT CALLBACK TreeViewProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     if (msg == WM_NCCREATE) {
         TreeView* tv = CreateState<TreeView>(hwnd);
         tv->hwnd = hwnd;
+        SetScrollSync(hwnd, [](HWND h) {
+            if (TreeView* t = StateOf<TreeView>(h))
+                t->SyncScrollBars();
+        });
         return DefWindowProcW(hwnd, msg, wParam, lParam);
     }
     TreeView* tv = StateOf<TreeView>(hwnd);
@@ -910,7 +973,42 @@ LRESULT CALLBACK TreeViewProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         return reinterpret_cast<LRESULT>(tv->font);
     case WM_SIZE:
         tv->ClampTop();
+        tv->ClampOffset();
         return 0;
+    case WM_HSCROLL: {
+        RECT client{};
+        GetClientRect(hwnd, &client);
+        const int page = std::max(1, static_cast<int>(client.right));
+        switch (LOWORD(wParam)) {
+        case SB_LINELEFT:
+            tv->xOffset -= kCharWidth;
+            break;
+        case SB_LINERIGHT:
+            tv->xOffset += kCharWidth;
+            break;
+        case SB_PAGELEFT:
+            tv->xOffset -= page;
+            break;
+        case SB_PAGERIGHT:
+            tv->xOffset += page;
+            break;
+        case SB_THUMBPOSITION:
+        case SB_THUMBTRACK:
+            tv->xOffset = HIWORD(wParam);
+            break;
+        case SB_LEFT:
+            tv->xOffset = 0;
+            break;
+        case SB_RIGHT:
+            tv->xOffset = tv->ContentWidth();
+            break;
+        default:
+            return 0;
+        }
+        tv->ClampOffset();
+        InvalidateRect(hwnd, nullptr, TRUE);
+        return 0;
+    }
     case WM_LBUTTONDOWN:
         tv->ButtonDown(lParam, false, false);
         return 0;

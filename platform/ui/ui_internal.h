@@ -32,6 +32,17 @@ struct WindowClass {
 };
 using WindowClassPtr = std::shared_ptr<WindowClass>;
 
+// One scroll bar's numbers (scrollbar.h).
+struct ScrollBarState {
+    int min = 0;
+    int max = 100;
+    int page = 0;
+    int pos = 0;
+    int trackPos = 0;
+    UINT disabled = 0; // ESB_DISABLE_* arrows
+    bool used = false; // set through the scroll bar functions at least once
+};
+
 struct Window {
     HWND hwnd = nullptr;
     DWORD threadId = 0;
@@ -60,6 +71,8 @@ struct Window {
     HWND lastActivePopup = nullptr;
     enum class Phase { Creating, Alive, Destroying, Gone } phase = Phase::Creating;
     bool destroyMessageSent = false;
+    ScrollBarState scroll[3] = {{}, {}, {0, 0}}; // SB_HORZ, SB_VERT, and the control's own (SB_CTL)
+    void (*scrollSync)(HWND) = nullptr;
 };
 using WindowPtr = std::shared_ptr<Window>;
 
