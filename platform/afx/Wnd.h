@@ -18,6 +18,7 @@
 #include "platform/afx/CmdTarget.h"
 #include "platform/afx/String.h"
 #include "platform/ui/message.h"
+#include "platform/ui/scrollbar.h"
 #include "platform/ui/timer.h"
 #include "platform/ui/window.h"
 
@@ -130,6 +131,30 @@ public:
     static CWnd* FindWindow(LPCTSTR lpszClassName, LPCTSTR lpszWindowName);
     // Sends a message to every descendant (bDeep) or every child.
     void SendMessageToDescendants(UINT message, WPARAM wParam = 0, LPARAM lParam = 0, BOOL bDeep = TRUE);
+
+    // The window's standard scroll bars (SB_HORZ, SB_VERT).
+    int GetScrollPos(int nBar) const { return ::GetScrollPos(m_hWnd, nBar); }
+    int SetScrollPos(int nBar, int nPos, BOOL bRedraw = TRUE) { return ::SetScrollPos(m_hWnd, nBar, nPos, bRedraw); }
+    void GetScrollRange(int nBar, int* lpMinPos, int* lpMaxPos) const {
+        ::GetScrollRange(m_hWnd, nBar, lpMinPos, lpMaxPos);
+    }
+    void SetScrollRange(int nBar, int nMinPos, int nMaxPos, BOOL bRedraw = TRUE) {
+        ::SetScrollRange(m_hWnd, nBar, nMinPos, nMaxPos, bRedraw);
+    }
+    BOOL GetScrollInfo(int nBar, LPSCROLLINFO lpScrollInfo, UINT nMask = SIF_ALL) const {
+        lpScrollInfo->cbSize = sizeof(SCROLLINFO);
+        lpScrollInfo->fMask = nMask;
+        return ::GetScrollInfo(m_hWnd, nBar, lpScrollInfo);
+    }
+    BOOL SetScrollInfo(int nBar, LPSCROLLINFO lpScrollInfo, BOOL bRedraw = TRUE) {
+        lpScrollInfo->cbSize = sizeof(SCROLLINFO);
+        ::SetScrollInfo(m_hWnd, nBar, lpScrollInfo, bRedraw);
+        return TRUE;
+    }
+    void ShowScrollBar(UINT nBar, BOOL bShow = TRUE) { ::ShowScrollBar(m_hWnd, static_cast<int>(nBar), bShow); }
+    BOOL EnableScrollBar(int nSBFlags, UINT nArrowFlags = ESB_ENABLE_BOTH) {
+        return ::EnableScrollBar(m_hWnd, nSBFlags, nArrowFlags);
+    }
 
     // Handlers that the ON_WM_* entries name; each does the default handling here.
     int OnCreate(LPCREATESTRUCTW lpCreateStruct);

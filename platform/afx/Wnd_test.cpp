@@ -1,3 +1,4 @@
+#include "platform/afx/ScrollBar.h"
 #include "platform/afx/WinThread.h"
 #include "platform/afx/Wnd.h"
 
@@ -353,5 +354,36 @@ TEST_F(WndTest, DialogItemHelpersWorkOnAnyWindow) {
     EXPECT_EQ(parent.GetDlgItem(320)->GetDlgCtrlID(), 320);
     EXPECT_EQ(parent.GetDlgItem(999), nullptr);
     EXPECT_EQ(parent.IsDlgButtonChecked(999), 0u);
+    parent.DestroyWindow();
+}
+
+TEST_F(WndTest, ScrollBarsOfWindowsAndScrollBarControls) {
+    CParentWnd parent;
+    ASSERT_TRUE(
+        parent.CreateEx(0, nullptr, u"Panel", WS_OVERLAPPEDWINDOW | WS_VSCROLL, 0, 0, 300, 200, nullptr, nullptr));
+    parent.SetScrollRange(SB_VERT, 0, 49);
+    SCROLLINFO si{};
+    si.fMask = SIF_PAGE | SIF_POS;
+    si.nPage = 10;
+    si.nPos = 45;
+    parent.SetScrollInfo(SB_VERT, &si);
+    EXPECT_EQ(parent.GetScrollPos(SB_VERT), 40);
+    ASSERT_TRUE(parent.GetScrollInfo(SB_VERT, &si, SIF_ALL));
+    EXPECT_EQ(si.nPage, 10u);
+    EXPECT_EQ(parent.SetScrollPos(SB_VERT, 3), 40);
+    int lo = -1, hi = -1;
+    parent.GetScrollRange(SB_VERT, &lo, &hi);
+    EXPECT_EQ(hi, 49);
+    parent.ShowScrollBar(SB_HORZ);
+    EXPECT_TRUE(parent.GetStyle() & WS_HSCROLL);
+
+    CScrollBar bar;
+    ASSERT_TRUE(bar.Create(WS_CHILD | WS_VISIBLE | SBS_HORZ, Rect(0, 0, 120, 17), &parent, 77));
+    bar.SetScrollRange(0, 9);
+    bar.SetScrollPos(12);
+    EXPECT_EQ(bar.GetScrollPos(), 9);
+    EXPECT_EQ(bar.SendMessage(SBM_GETPOS), 9);
+    EXPECT_TRUE(bar.EnableScrollBar(ESB_DISABLE_BOTH));
+    EXPECT_EQ(parent.GetDlgItem(77), &bar);
     parent.DestroyWindow();
 }
