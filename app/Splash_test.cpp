@@ -3,6 +3,7 @@
 #include "app/AppTestSupport.h"
 
 #include "platform/base/module.h"
+#include "platform/base/thread.h"
 #include "platform/gdi/wingdi.h"
 #include "platform/ui/paint.h"
 #include "platform/ui/window.h"
@@ -266,6 +267,24 @@ TEST_F(SplashTest, ShowingTwiceLeavesOneWindowAndHidingUnregistersTheClass) {
     EXPECT_EQ(other.Show(), nullptr);
     EXPECT_EQ(CountSplashWindows(), 1);
     EXPECT_TRUE(splash.Hide());
+}
+
+TEST_F(SplashTest, AWindowThatCannotBeCreatedLeavesNoClassBehind) {
+    WritePicture();
+    CSplash splash;
+    ASSERT_TRUE(splash.SetBitmap(u"T:\\Splash.bmp"));
+    // A hook that refuses every new window.
+    HHOOK hook = SetWindowsHookExW(
+        WH_CBT, [](int code, WPARAM, LPARAM) -> LRESULT { return code == HCBT_CREATEWND ? 1 : 0; }, nullptr,
+        GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    EXPECT_EQ(splash.Show(), nullptr);
+    EXPECT_EQ(splash.GetSafeHwnd(), nullptr);
+    EXPECT_FALSE(SplashClassRegistered());
+    ASSERT_TRUE(UnhookWindowsHookEx(hook));
+    // So the next try succeeds.
+    EXPECT_NE(splash.Show(), nullptr);
+    EXPECT_EQ(CountSplashWindows(), 1);
 }
 
 TEST_F(SplashTest, OwnsItsBitmap) {
