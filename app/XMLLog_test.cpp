@@ -498,6 +498,15 @@ TEST_F(XMLLogListTest, NewEntriesGoOnTopAndTheListKeepsTheMaximum) {
     EXPECT_EQ(m_list.GetItemCount(), 0);
     log.ReloadList();
     EXPECT_EQ(m_list.GetItemCount(), 0);
+
+    // A log that goes while its list is still attached takes its image list back from the list.
+    {
+        CXMLLog shortLived;
+        shortLived.Init(u"T:\\Short.log", u"T:\\~Short.log", 10, FALSE);
+        ASSERT_EQ(Attach(shortLived), 1);
+        EXPECT_NE(m_list.GetImageList(LVSIL_SMALL), nullptr);
+    }
+    EXPECT_EQ(m_list.GetImageList(LVSIL_SMALL), nullptr);
 }
 
 TEST_F(XMLLogListTest, ItemsThatDoNotParseAreLeftOut) {
