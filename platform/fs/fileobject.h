@@ -51,8 +51,9 @@ private:
 };
 
 // Opens a host file as CreateFileW does (dispositions, share modes, attributes of new files). Sets the last
-// error and returns null on failure; `existed` tells whether the file was there before.
+// error and returns null on failure; `existed` tells whether the file was there before. `known` is the path's
+// stat when the caller has just taken it (the lookup of the name), saving the first look.
 std::shared_ptr<FileObject> OpenHostFile(const std::string& hostPath, DWORD access, DWORD shareMode, DWORD disposition,
-                                         DWORD flagsAndAttributes, bool& existed);
+                                         DWORD flagsAndAttributes, bool& existed, const HostStat* known = nullptr);
 
 } // namespace platform::fs::detail

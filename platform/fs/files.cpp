@@ -285,7 +285,7 @@ DWORD FileObject::FileType() const {
 }
 
 std::shared_ptr<FileObject> OpenHostFile(const std::string& path, DWORD access, DWORD shareMode, DWORD disposition,
-                                         DWORD flags, bool& existed) {
+                                         DWORD flags, bool& existed, const HostStat* known) {
     existed = false;
     if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING)
         return platform::Fail(ERROR_INVALID_PARAMETER), nullptr;
@@ -296,7 +296,14 @@ std::shared_ptr<FileObject> OpenHostFile(const std::string& path, DWORD access, 
 
     for (int attempt = 0; attempt < 2; ++attempt) {
         HostStat st;
-        const bool exists = StatPath(AT_FDCWD, path.c_str(), st) && !st.dangling;
+        bool exists = false;
+        if (attempt == 0 && known) {
+            st = *known;
+            exists = !st.dangling;
+            errno = 0;
+        } else {
+            exists = StatPath(AT_FDCWD, path.c_str(), st) && !st.dangling;
+        }
         if (!exists && errno != ENOENT && errno != 0 && !st.dangling)
             return platform::Fail(ErrorForPath(errno, path)), nullptr;
         if (exists) {
@@ -411,7 +418,8 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSEC
         return Fail(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
     }
     bool existed = false;
-    auto object = OpenHostFile(resolved->host.path, desiredAccess, shareMode, disposition, flagsAndAttributes, existed);
+    auto object = OpenHostFile(resolved->host.path, desiredAccess, shareMode, disposition, flagsAndAttributes, existed,
+                               resolved->found ? &*resolved->found : nullptr);
     if (!object)
         return INVALID_HANDLE_VALUE;
     HANDLE handle = platform::InsertHandle(object);
@@ -664,7 +672,9 @@ std::optional<PathAttributes> ReadPathAttributes(LPCWSTR fileName, std::string* 
     }
     PathAttributes a;
     const std::string& path = resolved->host.path;
-    if (!StatPath(AT_FDCWD, path.c_str(), a.st)) {
+    if (resolved->found) {
+        a.st = *resolved->found;
+    } else if (!StatPath(AT_FDCWD, path.c_str(), a.st)) {
         Fail(ErrorForPath(errno, path));
         return std::nullopt;
     }

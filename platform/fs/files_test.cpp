@@ -9,7 +9,10 @@
 #include "platform/fs/copy.h"
 #include "platform/fs/fs_test_support.h"
 
+#include <cctype>
+#include <optional>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace fstest;
 
@@ -84,6 +87,71 @@ TEST_F(FilesTest, FoldersOpenOnlyWithBackupSemantics) {
     char byte;
     EXPECT_FALSE(ReadFile(h, &byte, 1, &n, nullptr));
     EXPECT_TRUE(CloseHandle(h));
+}
+
+// A name written in its exact case is looked at once, and that look serves the open and the attribute query;
+// the same name in another case goes through the case-insensitive lookup. Both must tell the same story for
+// every kind of entry.
+TEST_F(FilesTest, ExactAndOtherCaseNamesOpenAndReadAlike) {
+    WriteHost(Host("plain.txt"), "12345");
+    WriteHost(Host("locked.txt"), "abc");
+    ASSERT_EQ(chmod(Host("locked.txt").c_str(), 0444), 0);
+    ASSERT_EQ(mkdir(Host("folder").c_str(), 0777), 0);
+    ASSERT_EQ(symlink(Host("plain.txt").c_str(), Host("link.txt").c_str()), 0);
+    ASSERT_EQ(symlink(Host("gone.txt").c_str(), Host("dangling.txt").c_str()), 0);
+    struct Case {
+        const char* name;
+        DWORD access;
+        DWORD flags;
+        bool opens;
+        DWORD openError;
+        bool attributesRead;
+        DWORD size;
+    };
+    const Case cases[] = {
+        {"plain.txt", GENERIC_READ | GENERIC_WRITE, 0, true, ERROR_SUCCESS, true, 5},
+        {"locked.txt", GENERIC_READ | GENERIC_WRITE, 0, false, ERROR_ACCESS_DENIED, true, 3},
+        {"locked.txt", GENERIC_READ, 0, true, ERROR_SUCCESS, true, 3},
+        {"folder", GENERIC_READ, 0, false, ERROR_ACCESS_DENIED, true, 0},
+        {"folder", GENERIC_READ | GENERIC_WRITE, FILE_FLAG_BACKUP_SEMANTICS, true, ERROR_SUCCESS, true, 0},
+        {"link.txt", GENERIC_READ | GENERIC_WRITE, 0, true, ERROR_SUCCESS, true, 5},
+        {"dangling.txt", GENERIC_READ, 0, false, ERROR_FILE_NOT_FOUND, true, 0},
+        {"missing.txt", GENERIC_READ, 0, false, ERROR_FILE_NOT_FOUND, false, 0},
+    };
+    for (const Case& c : cases) {
+        std::string upper = c.name;
+        for (char& ch : upper)
+            ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        std::optional<WIN32_FILE_ATTRIBUTE_DATA> first;
+        for (const std::string& spelling : {std::string(c.name), upper}) {
+            SCOPED_TRACE(spelling);
+            const std::u16string path = u"T:\\" + W(spelling);
+            HANDLE h = Open(path.c_str(), c.access, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, c.flags);
+            EXPECT_EQ(h != INVALID_HANDLE_VALUE, c.opens);
+            if (h != INVALID_HANDLE_VALUE)
+                EXPECT_TRUE(CloseHandle(h));
+            else
+                EXPECT_EQ(GetLastError(), c.openError);
+            WIN32_FILE_ATTRIBUTE_DATA data{};
+            EXPECT_EQ(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) != FALSE, c.attributesRead);
+            if (!c.attributesRead)
+                continue;
+            EXPECT_EQ(data.nFileSizeLow, c.size);
+            EXPECT_EQ(GetFileAttributesW(path.c_str()), data.dwFileAttributes);
+            if (!first) {
+                first = data;
+                continue;
+            }
+            EXPECT_EQ(data.dwFileAttributes, first->dwFileAttributes);
+            EXPECT_EQ(platform::clock::FromFileTime(data.ftCreationTime),
+                      platform::clock::FromFileTime(first->ftCreationTime));
+            EXPECT_EQ(platform::clock::FromFileTime(data.ftLastWriteTime),
+                      platform::clock::FromFileTime(first->ftLastWriteTime));
+        }
+    }
+    EXPECT_NE(GetFileAttributesW(u"T:\\link.txt") & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+    EXPECT_NE(GetFileAttributesW(u"T:\\locked.txt") & FILE_ATTRIBUTE_READONLY, 0u);
+    chmod(Host("locked.txt").c_str(), 0644);
 }
 
 TEST_F(FilesTest, ReadWriteSeekAndSize) {

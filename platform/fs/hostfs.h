@@ -54,6 +54,9 @@ struct ResolvedPath {
     std::u16string lastName;   // last component as the caller wrote it (empty for a root)
     std::string hostParent;    // host folder holding the last component
     bool knownMissing = false; // the name was just found not to exist, in any case
+    // The name's stat, taken while resolving when it exists in the exact case. A caller about to stat the same
+    // path may use it instead: it is no older than a stat made just after the lookup would be.
+    std::optional<HostStat> found;
 };
 // ToHost with details; sets the last error and returns nothing on failure.
 std::optional<ResolvedPath> Resolve(LPCWSTR windowsPath);

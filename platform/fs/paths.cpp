@@ -745,9 +745,12 @@ bool FolderStat(const std::string& path, struct stat& st) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// `missing` tells whether the last name was seen not to exist (neither in the exact case nor in another).
-std::string ResolveCase(const std::string& root, const std::vector<std::u16string>& comps, bool& missing) {
+// `missing` tells whether the last name was seen not to exist (neither in the exact case nor in another);
+// `found` gets the stat of the whole path when it exists as written.
+std::string ResolveCase(const std::string& root, const std::vector<std::u16string>& comps, bool& missing,
+                        std::optional<detail::HostStat>& found) {
     missing = false;
+    found.reset();
     if (comps.empty())
         return root;
     std::vector<std::string> names;
@@ -761,8 +764,11 @@ std::string ResolveCase(const std::string& root, const std::vector<std::u16strin
         return p;
     };
     std::string exact = join(names.size());
-    if (Exists(exact))
+    // The existence check of the whole path is the stat its caller wants anyway.
+    if (detail::HostStat st; detail::StatPath(AT_FDCWD, exact.c_str(), st)) {
+        found = st;
         return exact;
+    }
     const bool absent = errno == ENOENT;
     // Most misses are new names in an existing folder: only the last component needs a look.
     std::string parent = join(names.size() - 1);
@@ -1030,7 +1036,7 @@ std::optional<ResolvedPath> Resolve(LPCWSTR windowsPath) {
         }
     }
     r.host.kind = PathKind::File;
-    r.host.path = ResolveCase(*root, parsed->components, r.knownMissing);
+    r.host.path = ResolveCase(*root, parsed->components, r.knownMissing, r.found);
     r.isRoot = parsed->components.empty();
     if (!r.isRoot) {
         r.lastName = parsed->components.back();
