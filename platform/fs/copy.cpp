@@ -156,10 +156,28 @@ int OpenUnnamed(const std::string& folder, mode_t mode) {
     return open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
 }
 
+// Whether linkat can name a descriptor directly (AT_EMPTY_PATH, which needs a capability): unknown until the
+// first link, then yes or no for the rest of the process.
+enum class DirectLink { Unknown, Yes, No };
+std::atomic<DirectLink> g_directLink{DirectLink::Unknown};
+
 bool LinkUnnamed(int fd, const std::string& path) {
+    // The direct form saves resolving the descriptor's name under /proc. Without the capability it fails with
+    // ENOENT, as it does for a missing folder; the way through /proc tells the two apart.
+    if (g_directLink.load(std::memory_order_relaxed) != DirectLink::No) {
+        if (linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) {
+            g_directLink.store(DirectLink::Yes, std::memory_order_relaxed);
+            return true;
+        }
+        if (errno != ENOENT)
+            return false;
+    }
     char self[48];
     std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-    return linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    if (linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0)
+        return false;
+    g_directLink.store(DirectLink::No, std::memory_order_relaxed);
+    return true;
 }
 
 std::string FolderOf(const std::string& path) {

@@ -118,16 +118,18 @@ public:
                     (u"FindNextFileW: name too long for WIN32_FIND_DATAW, skipped: " + name16 + u"\n").c_str());
                 continue;
             }
-            if (Fill(name, m_folder + "/" + name, data))
+            // The entry is looked at through the open folder: one name to resolve instead of the whole path.
+            if (Fill(name, m_folder + "/" + name, data, dirfd(m_dir)))
                 return true;
             // Gone between the listing and the look at it: not an entry any more.
         }
     }
 
 private:
-    static bool Fill(const char* name, const std::string& path, WIN32_FIND_DATAW& data) {
+    // `folderFd`, when given, is the open folder holding `name`; else `path` is looked at.
+    static bool Fill(const char* name, const std::string& path, WIN32_FIND_DATAW& data, int folderFd = -1) {
         HostStat st;
-        if (!StatPath(AT_FDCWD, path.c_str(), st))
+        if (folderFd >= 0 ? !StatPath(folderFd, name, st) : !StatPath(AT_FDCWD, path.c_str(), st))
             return false;
         auto record = ReadStored(FileRef{-1, path.c_str()}, st);
         data = WIN32_FIND_DATAW{};
