@@ -189,20 +189,35 @@ DWORD DoCopy(LPCWSTR existing, LPCWSTR newName, LPPROGRESS_ROUTINE progress, LPV
              DWORD copyFlags) {
     if (!existing || !newName)
         return ERROR_INVALID_PARAMETER;
-    auto from = Resolve(existing);
-    if (!from)
-        return GetLastError();
+    // The source is opened first and described from its descriptor; its share mode is taken only after the
+    // destination's checks, whose errors come first. A source that opens under its name as written is found
+    // without looking it up first.
+    constexpr int kSourceFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    std::optional<ResolvedPath> from;
+    int sfd = -1;
+    if (auto exact = ExactHostPath(existing)) {
+        sfd = open(exact->c_str(), kSourceFlags);
+        if (sfd >= 0) {
+            from.emplace();
+            from->host.path = std::move(*exact);
+        }
+    }
+    if (!from) {
+        from = Resolve(existing);
+        if (!from)
+            return GetLastError();
+    }
     auto to = Resolve(newName);
-    if (!to)
-        return GetLastError();
-    if (from->host.kind != PathKind::File || to->host.kind != PathKind::File)
-        return ERROR_INVALID_NAME;
+    if (!to || from->host.kind != PathKind::File || to->host.kind != PathKind::File) {
+        if (sfd >= 0)
+            close(sfd);
+        return !to ? GetLastError() : ERROR_INVALID_NAME;
+    }
     const std::string& sourcePath = from->host.path;
     const std::string& targetPath = to->host.path;
 
-    // The source is opened first and described from its descriptor; its share mode is taken only after the
-    // destination's checks, whose errors come first.
-    int sfd = open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (sfd < 0)
+        sfd = open(sourcePath.c_str(), kSourceFlags);
     const int openError = sfd < 0 ? errno : 0;
     HostStat src;
     if (sfd >= 0) {

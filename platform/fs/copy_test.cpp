@@ -146,6 +146,39 @@ TEST_F(CopyTest, ErrorsOfSourceAndDestination) {
     EXPECT_EQ(ReadHost(Host("c.txt")), "held");
 }
 
+// A source that exists as written is opened without a look-up first; every spelling must end the same way.
+TEST_F(CopyTest, SourceSpellingsAndTheirErrors) {
+    WriteHost(Host("a.txt"), "data");
+    ASSERT_EQ(mkdir(Host("dir").c_str(), 0777), 0);
+    struct Case {
+        const char16_t* source;
+        const char16_t* destination;
+        DWORD error; // ERROR_SUCCESS when the copy succeeds
+    };
+    const Case cases[] = {
+        {u"T:\\a.txt", u"T:\\copy1.txt", ERROR_SUCCESS},
+        {u"T:\\A.TXT", u"T:\\copy2.txt", ERROR_SUCCESS},
+        {u"T:\\dir", u"T:\\copy3.txt", ERROR_ACCESS_DENIED},
+        {u"T:\\DIR", u"T:\\copy4.txt", ERROR_ACCESS_DENIED},
+        {u"T:\\a.txt\\x", u"T:\\copy5.txt", ERROR_PATH_NOT_FOUND},
+        {u"T:\\a.txt", u"Q:\\copy6.txt", ERROR_PATH_NOT_FOUND},
+        {u"T:\\a.txt", u"T:\\nodir\\copy7.txt", ERROR_PATH_NOT_FOUND},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(&c - cases));
+        SetLastError(12345);
+        EXPECT_EQ(CopyFileW(c.source, c.destination, TRUE) != FALSE, c.error == ERROR_SUCCESS);
+        EXPECT_EQ(GetLastError(), c.error);
+    }
+    EXPECT_EQ(ReadHost(Host("copy1.txt")), "data");
+    EXPECT_EQ(ReadHost(Host("copy2.txt")), "data");
+    EXPECT_FALSE(HostExists(Host("copy3.txt")) || HostExists(Host("copy4.txt")) || HostExists(Host("copy5.txt")));
+    // The failed copies left the source free to be opened without sharing.
+    HANDLE h = CreateFileW(u"T:\\a.txt", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+}
+
 TEST_F(CopyTest, CopiesTimesAndAttributes) {
     WriteHost(Host("src.txt"), "data");
     ASSERT_TRUE(SetFileAttributesW(u"T:\\src.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY));

@@ -393,10 +393,56 @@ using platform::fs::IsOmittedTime;
 using platform::fs::MarkModified;
 using platform::fs::StampNow;
 
+namespace {
+
+// Opening a file that is there under its name as written: the open itself finds it, so the name needs no
+// look-up first. Answers as OpenHostFile does for an existing file that is not a folder and is neither replaced
+// nor truncated. Null with `decided` false when the full way must answer (the name is not there as written, it
+// is a folder, or the host refused the open); null with `decided` true and the last error set when this open
+// fails.
+std::shared_ptr<FileObject> OpenAsWritten(LPCWSTR fileName, DWORD access, DWORD shareMode, DWORD flags, bool& decided) {
+    decided = false;
+    auto path = ExactHostPath(fileName);
+    if (!path)
+        return nullptr;
+    const bool wantWrite = platform::fs::WantsWrite(access);
+    int fd = open(path->c_str(), (wantWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return nullptr;
+    HostStat st;
+    if (!StatDescriptor(fd, st) || st.IsDirectory()) {
+        close(fd);
+        return nullptr;
+    }
+    decided = true;
+    if (wantWrite && !(st.mode & S_IWUSR)) {
+        close(fd);
+        return Fail(ERROR_ACCESS_DENIED), nullptr;
+    }
+    if (DWORD e = AcquireShare(fd, ShareRequest::From(access, shareMode)); e != ERROR_SUCCESS) {
+        close(fd);
+        return Fail(e), nullptr;
+    }
+    return std::make_shared<FileObject>(fd, access, flags, false, std::move(*path));
+}
+
+} // namespace
+
 HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES, DWORD disposition,
                    DWORD flagsAndAttributes, HANDLE) {
     if (!fileName)
         return Fail(ERROR_INVALID_PARAMETER), INVALID_HANDLE_VALUE;
+    if (disposition == OPEN_EXISTING || disposition == OPEN_ALWAYS) {
+        bool decided = false;
+        auto object = OpenAsWritten(fileName, desiredAccess, shareMode, flagsAndAttributes, decided);
+        if (object) {
+            HANDLE handle = platform::InsertHandle(object);
+            SetLastError(disposition == OPEN_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+            return handle;
+        }
+        if (decided)
+            return INVALID_HANDLE_VALUE;
+    }
     auto resolved = Resolve(fileName);
     if (!resolved)
         return INVALID_HANDLE_VALUE;

@@ -128,10 +128,10 @@ TEST_F(FilesTest, ExactAndOtherCaseNamesOpenAndReadAlike) {
             const std::u16string path = u"T:\\" + W(spelling);
             HANDLE h = Open(path.c_str(), c.access, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, c.flags);
             EXPECT_EQ(h != INVALID_HANDLE_VALUE, c.opens);
-            if (h != INVALID_HANDLE_VALUE)
+            EXPECT_EQ(GetLastError(), c.openError);
+            if (h != INVALID_HANDLE_VALUE) {
                 EXPECT_TRUE(CloseHandle(h));
-            else
-                EXPECT_EQ(GetLastError(), c.openError);
+            }
             WIN32_FILE_ATTRIBUTE_DATA data{};
             EXPECT_EQ(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) != FALSE, c.attributesRead);
             if (!c.attributesRead)
@@ -149,6 +149,19 @@ TEST_F(FilesTest, ExactAndOtherCaseNamesOpenAndReadAlike) {
                       platform::clock::FromFileTime(first->ftLastWriteTime));
         }
     }
+    for (const char16_t* spelling : {u"T:\\plain.txt", u"T:\\PLAIN.TXT"}) {
+        SetLastError(12345);
+        HANDLE h = Open(spelling, GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+        // Held without sharing: neither spelling opens it again.
+        EXPECT_EQ(Open(u"T:\\plain.txt", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE), INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+        EXPECT_EQ(Open(u"T:\\Plain.txt", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE), INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+        EXPECT_TRUE(CloseHandle(h));
+    }
+    EXPECT_EQ(ReadHost(Host("plain.txt")), "12345");
     EXPECT_NE(GetFileAttributesW(u"T:\\link.txt") & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
     EXPECT_NE(GetFileAttributesW(u"T:\\locked.txt") & FILE_ATTRIBUTE_READONLY, 0u);
     chmod(Host("locked.txt").c_str(), 0644);

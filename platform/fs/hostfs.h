@@ -60,6 +60,9 @@ struct ResolvedPath {
 };
 // ToHost with details; sets the last error and returns nothing on failure.
 std::optional<ResolvedPath> Resolve(LPCWSTR windowsPath);
+// The host path the name has when it exists exactly as written, without looking at the disk: a caller that
+// opens this path successfully has found what Resolve would have found. Nothing for devices and failures.
+std::optional<std::string> ExactHostPath(LPCWSTR windowsPath);
 
 // The serial number of the volume a host path lies on (the drive table's, else one derived from the device).
 DWORD VolumeSerialOf(const std::string& hostPath, uint64_t dev);

@@ -1000,7 +1000,10 @@ bool RemoveShare(const std::u16string& server, const std::u16string& share) {
 
 namespace detail {
 
-std::optional<ResolvedPath> Resolve(LPCWSTR windowsPath) {
+namespace {
+
+// Resolve's work; `lookUp` false joins the components as written without looking at the disk.
+std::optional<ResolvedPath> ResolveWith(LPCWSTR windowsPath, bool lookUp) {
     RegisterMappers();
     DWORD error = ERROR_SUCCESS;
     auto parsed = Parse(windowsPath, error);
@@ -1036,7 +1039,13 @@ std::optional<ResolvedPath> Resolve(LPCWSTR windowsPath) {
         }
     }
     r.host.kind = PathKind::File;
-    r.host.path = ResolveCase(*root, parsed->components, r.knownMissing, r.found);
+    if (lookUp) {
+        r.host.path = ResolveCase(*root, parsed->components, r.knownMissing, r.found);
+    } else {
+        r.host.path = *root;
+        for (const auto& c : parsed->components)
+            r.host.path = JoinHost(r.host.path, platform::Utf16ToUtf8(c));
+    }
     r.isRoot = parsed->components.empty();
     if (!r.isRoot) {
         r.lastName = parsed->components.back();
@@ -1046,6 +1055,21 @@ std::optional<ResolvedPath> Resolve(LPCWSTR windowsPath) {
         r.hostParent = r.host.path;
     }
     return r;
+}
+
+} // namespace
+
+std::optional<ResolvedPath> Resolve(LPCWSTR windowsPath) {
+    return ResolveWith(windowsPath, true);
+}
+
+std::optional<std::string> ExactHostPath(LPCWSTR windowsPath) {
+    const DWORD saved = GetLastError();
+    auto r = ResolveWith(windowsPath, false);
+    SetLastError(saved);
+    if (!r || r->host.kind != PathKind::File)
+        return std::nullopt;
+    return std::move(r->host.path);
 }
 
 } // namespace detail
