@@ -249,6 +249,52 @@ TEST_F(FilesTest, ShareModesBetweenOpensInOneProcess) {
     }
 }
 
+// Every pair of accesses and share modes, against the rule itself: a second open needs the first to share what
+// it does, and must share what the first does; opens without data access take no part.
+TEST_F(FilesTest, ShareModesOfEveryPairFollowTheRule) {
+    const DWORD accesses[] = {FILE_READ_ATTRIBUTES,
+                              GENERIC_READ,
+                              GENERIC_WRITE,
+                              GENERIC_READ | GENERIC_WRITE,
+                              DELETE,
+                              GENERIC_READ | DELETE,
+                              GENERIC_READ | GENERIC_WRITE | DELETE};
+    struct Uses {
+        bool read, write, del;
+    };
+    auto uses = [](DWORD access) {
+        return Uses{(access & GENERIC_READ) != 0, (access & GENERIC_WRITE) != 0, (access & DELETE) != 0};
+    };
+    auto permits = [](const Uses& u, DWORD share) {
+        return (!u.read || (share & FILE_SHARE_READ)) && (!u.write || (share & FILE_SHARE_WRITE)) &&
+               (!u.del || (share & FILE_SHARE_DELETE));
+    };
+    WriteHost(Host("pairs.txt"), "x");
+    for (DWORD access1 : accesses) {
+        for (DWORD share1 = 0; share1 < 8; ++share1) {
+            HANDLE first = Open(u"T:\\pairs.txt", access1, share1);
+            ASSERT_NE(first, INVALID_HANDLE_VALUE);
+            const Uses u1 = uses(access1);
+            for (DWORD access2 : accesses) {
+                for (DWORD share2 = 0; share2 < 8; ++share2) {
+                    const Uses u2 = uses(access2);
+                    const bool data1 = u1.read || u1.write || u1.del;
+                    const bool data2 = u2.read || u2.write || u2.del;
+                    const bool expected = !data1 || !data2 || (permits(u2, share1) && permits(u1, share2));
+                    HANDLE second = Open(u"T:\\pairs.txt", access2, share2);
+                    EXPECT_EQ(second != INVALID_HANDLE_VALUE, expected)
+                        << std::hex << access1 << "/" << share1 << " then " << access2 << "/" << share2;
+                    if (second != INVALID_HANDLE_VALUE)
+                        CloseHandle(second);
+                    else
+                        EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+                }
+            }
+            EXPECT_TRUE(CloseHandle(first));
+        }
+    }
+}
+
 TEST_F(FilesTest, DeleteAndMoveRespectOpensThatDoNotShareDeleting) {
     WriteHost(Host("held.txt"), "x");
     HANDLE h = Open(u"T:\\held.txt", GENERIC_READ, FILE_SHARE_READ);

@@ -3,7 +3,9 @@
 #include "platform/base/errors.h"
 #include "platform/fs/files.h"
 
+#include <array>
 #include <cerrno>
+#include <cstdint>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -15,26 +17,104 @@ namespace {
 // The reserved bytes, far beyond any real file's data so that byte-range locks of the file's users never meet
 // them.
 constexpr off_t kShareBase = 0x7FFFFFFFFFFFFF00LL;
-// The order puts together the bytes that common opens test or take, so that they form one run: a reader that
-// lets others read (holds open-read, deny-write, deny-delete; tests deny-read, open-write, open-delete), a reader
-// that lets others read and write, and a reader and writer that lets others read and write.
-enum ShareByte : off_t { kDenyWrite = 0, kOpenRead, kDenyDelete, kOpenWrite, kDenyRead, kOpenDelete };
+// What the bytes stand for. An open holds the meanings of what it does and what it refuses others, and tests
+// the meanings that would conflict with it.
+enum Meaning : unsigned { kOpenRead, kOpenWrite, kOpenDelete, kDenyRead, kDenyWrite, kDenyDelete, kMeanings };
 
-// Bytes are handled in runs of neighbours, so that a typical open costs one or two tests and one lock.
+// The bytes. Two meanings have a second byte, so that the common opens test and take one run of neighbours
+// each: a holder locks every byte of a meaning, a tester needs only one of them. The common opens: a reader that
+// lets others read (holds bytes 2-4, tests 5-7), a reader that lets others read and write (holds 3-4, tests 0-1),
+// a reader and writer that lets others read and write (holds 3-5, tests 0-2), and the replacement of a copy's
+// destination (tests 2-6).
+constexpr int kBytes = 8;
+constexpr Meaning kLayout[kBytes] = {kOpenDelete, kDenyRead,  kDenyWrite,  kOpenRead,
+                                     kDenyDelete, kOpenWrite, kOpenDelete, kDenyRead};
+
+unsigned BytesOf(Meaning m) {
+    unsigned bytes = 0;
+    for (int i = 0; i < kBytes; ++i)
+        if (kLayout[i] == m)
+            bytes |= 1u << i;
+    return bytes;
+}
+
+// Bytes are handled in runs of neighbours, so that a typical open costs one test and one lock.
 template <class F> bool ForRuns(unsigned mask, F f) {
-    for (int i = 0; i < 6;) {
+    for (int i = 0; i < kBytes;) {
         if (!(mask & (1u << i))) {
             ++i;
             continue;
         }
         int j = i;
-        while (j < 6 && (mask & (1u << j)))
+        while (j < kBytes && (mask & (1u << j)))
             ++j;
         if (!f(static_cast<off_t>(i), static_cast<off_t>(j - i)))
             return false;
         i = j;
     }
     return true;
+}
+
+int RunsOf(unsigned mask) {
+    int runs = 0;
+    ForRuns(mask, [&runs](off_t, off_t) { return ++runs, true; });
+    return runs;
+}
+
+// The bytes that hold every meaning in `meanings`.
+unsigned HolderBytes(unsigned meanings) {
+    unsigned bytes = 0;
+    for (unsigned m = 0; m < kMeanings; ++m)
+        if (meanings & (1u << m))
+            bytes |= BytesOf(static_cast<Meaning>(m));
+    return bytes;
+}
+
+// One byte of each meaning in `meanings`, chosen so that they form as few runs as can be.
+unsigned ChooseTestBytes(unsigned meanings) {
+    unsigned best = 0;
+    int bestRuns = kBytes + 1;
+    // Each meaning with two bytes offers a choice; every combination is tried.
+    unsigned choices[kMeanings][2] = {};
+    int counts[kMeanings] = {};
+    for (unsigned m = 0; m < kMeanings; ++m) {
+        if (!(meanings & (1u << m)))
+            continue;
+        for (int i = 0; i < kBytes; ++i)
+            if (kLayout[i] == m && counts[m] < 2)
+                choices[m][counts[m]++] = 1u << i;
+    }
+    for (unsigned pick = 0; pick < (1u << kMeanings); ++pick) {
+        unsigned bytes = 0;
+        bool valid = true;
+        for (unsigned m = 0; m < kMeanings && valid; ++m) {
+            const bool second = (pick >> m) & 1u;
+            if (!(meanings & (1u << m))) {
+                valid = !second;
+                continue;
+            }
+            valid = !second || counts[m] == 2;
+            if (valid)
+                bytes |= choices[m][second ? 1 : 0];
+        }
+        if (!valid)
+            continue;
+        if (int runs = RunsOf(bytes); runs < bestRuns) {
+            bestRuns = runs;
+            best = bytes;
+        }
+    }
+    return best;
+}
+
+unsigned TestBytes(unsigned meanings) {
+    static const auto table = [] {
+        std::array<uint8_t, 1u << kMeanings> t{};
+        for (unsigned m = 0; m < t.size(); ++m)
+            t[m] = static_cast<uint8_t>(ChooseTestBytes(m));
+        return t;
+    }();
+    return table[meanings & ((1u << kMeanings) - 1)];
 }
 
 // True when another open description holds a lock on any of the bytes in `mask`.
@@ -65,11 +145,11 @@ void TakeAll(int fd, unsigned mask) {
     });
 }
 
-unsigned Bit(ShareByte b) {
-    return 1u << b;
+unsigned Bit(Meaning m) {
+    return 1u << m;
 }
 
-// The bytes other opens must not hold for this request to pass.
+// The meanings other opens must not hold for this request to pass.
 unsigned ConflictMask(const ShareRequest& r) {
     unsigned m = 0;
     if (r.read)
@@ -87,7 +167,7 @@ unsigned ConflictMask(const ShareRequest& r) {
     return m;
 }
 
-// The bytes this open holds.
+// The meanings this open holds.
 unsigned OwnMask(const ShareRequest& r) {
     unsigned m = 0;
     if (r.read)
@@ -106,7 +186,7 @@ unsigned OwnMask(const ShareRequest& r) {
 }
 
 bool Conflicts(int fd, const ShareRequest& r) {
-    return AnyHeld(fd, ConflictMask(r));
+    return AnyHeld(fd, TestBytes(ConflictMask(r)));
 }
 
 // Holds the exclusive flock that serialises checks of one file.
@@ -144,7 +224,7 @@ DWORD AcquireShare(int fd, const ShareRequest& r) {
     Gate gate(fd);
     if (Conflicts(fd, r))
         return ERROR_SHARING_VIOLATION;
-    TakeAll(fd, OwnMask(r));
+    TakeAll(fd, HolderBytes(OwnMask(r)));
     return ERROR_SUCCESS;
 }
 
