@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace platform::fs::detail {
@@ -33,6 +34,10 @@ public:
     bool CanWriteAttributes() const { return m_canWriteAttributes; }
     // SetFileTime was given a last-write time; later writes through this handle no longer move it.
     void NoteExplicitWriteTime() { m_explicitWriteTime = true; }
+    // A stat of the descriptor taken at the open, when there was one. Only what never changes for an open file
+    // (device, inode, birth time) may be taken from it.
+    const std::optional<HostStat>& Identity() const { return m_identity; }
+    void NoteIdentity(const HostStat& st) { m_identity = st; }
 
 private:
     int m_fd;
@@ -48,6 +53,7 @@ private:
     bool m_deleteOnClose;
     std::atomic<bool> m_written{false};
     std::atomic<bool> m_explicitWriteTime{false};
+    std::optional<HostStat> m_identity;
 };
 
 // Opens a host file as CreateFileW does (dispositions, share modes, attributes of new files). Sets the last

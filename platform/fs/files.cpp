@@ -423,7 +423,9 @@ std::shared_ptr<FileObject> OpenAsWritten(LPCWSTR fileName, DWORD access, DWORD 
         close(fd);
         return Fail(e), nullptr;
     }
-    return std::make_shared<FileObject>(fd, access, flags, false, std::move(*path));
+    auto object = std::make_shared<FileObject>(fd, access, flags, false, std::move(*path));
+    object->NoteIdentity(st);
+    return object;
 }
 
 } // namespace
@@ -635,10 +637,20 @@ BOOL SetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* lastAcce
     if (!object->CanWriteAttributes())
         return Fail(ERROR_ACCESS_DENIED), FALSE;
     const int fd = object->Descriptor();
-    HostStat before;
-    if (!StatDescriptor(fd, before))
-        return platform::FailErrno(), FALSE;
-    auto record = ReadStored(FileRef{fd, nullptr}, before);
+    // The record is found by what never changes for an open file; the times it is judged by are needed only
+    // when there is one.
+    std::optional<HostStat> before;
+    if (!object->Identity()) {
+        before.emplace();
+        if (!StatDescriptor(fd, *before))
+            return platform::FailErrno(), FALSE;
+    }
+    auto record = ReadStored(FileRef{fd, nullptr}, before ? *before : *object->Identity());
+    if (record && !before) {
+        before.emplace();
+        if (!StatDescriptor(fd, *before))
+            return platform::FailErrno(), FALSE;
+    }
     struct timespec ts[2];
     ts[0].tv_nsec = UTIME_OMIT;
     ts[1].tv_nsec = UTIME_OMIT;
@@ -661,7 +673,7 @@ BOOL SetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* lastAcce
         updated.creation = platform::clock::FromFileTime(*creation);
     // Setting times is not a change of content: the archive bit stays as it read before, now held in the record
     // because the write time it was judged by moves.
-    if (record && !st.IsDirectory() && record->modifiedStamp != before.mtimeNs)
+    if (record && !st.IsDirectory() && record->modifiedStamp != before->mtimeNs)
         updated.attributes |= FILE_ATTRIBUTE_ARCHIVE;
     updated.modifiedStamp = st.mtimeNs;
     if (!WriteStored(FileRef{fd, nullptr}, st, updated))

@@ -405,6 +405,22 @@ TEST_P(AttributesTest, RoundTripOfBitsAndCreationTime) {
     CloseHandle(h);
     EXPECT_EQ(GetFileAttributesW(u"T:\\new.txt"), FILE_ATTRIBUTE_NORMAL);
 
+    // ... and a set one set, also when it was set by a write from outside the layer; for both ways of opening.
+    for (const char16_t* spelling : {u"T:\\new.txt", u"T:\\NEW.TXT"}) {
+        ASSERT_TRUE(SetFileAttributesW(u"T:\\new.txt", FILE_ATTRIBUTE_NORMAL));
+        WriteHost(Host("new.txt"), "changed");
+        EXPECT_EQ(GetFileAttributesW(u"T:\\new.txt"), FILE_ATTRIBUTE_ARCHIVE);
+        h = CreateFileW(spelling, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                        OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        EXPECT_TRUE(SetFileTime(h, &created, &created, &written));
+        CloseHandle(h);
+        EXPECT_EQ(GetFileAttributesW(u"T:\\new.txt"), FILE_ATTRIBUTE_ARCHIVE);
+        ASSERT_TRUE(GetFileAttributesExW(u"T:\\new.txt", GetFileExInfoStandard, &data));
+        EXPECT_EQ(platform::clock::FromFileTime(data.ftCreationTime), platform::clock::FromFileTime(created));
+        EXPECT_EQ(platform::clock::FromFileTime(data.ftLastWriteTime), platform::clock::FromFileTime(written));
+    }
+
     ASSERT_EQ(mkdir(Host("folder").c_str(), 0777), 0);
     EXPECT_EQ(GetFileAttributesW(u"T:\\folder"), FILE_ATTRIBUTE_DIRECTORY);
     ASSERT_TRUE(SetFileAttributesW(u"T:\\folder", FILE_ATTRIBUTE_HIDDEN));
