@@ -1,8 +1,10 @@
 // Loading bitmaps and icons from files and resources, and drawing icons.
 #include "platform/base/errors.h"
 #include "platform/base/handle.h"
+#include "platform/base/strings.h"
 #include "platform/fs/files.h"
 #include "platform/gdi/gdi_internal.h"
+#include "platform/gdi/pixels.h"
 #include "platform/res/resources.h"
 
 #include <algorithm>
@@ -291,10 +293,31 @@ std::map<SharedKey, HANDLE>& SharedImages() {
     return shared;
 }
 
-std::u16string NameKey(LPCWSTR name) {
+// One key for every spelling of a resource name: a number (MAKEINTRESOURCE or "#140") as "#140", a name in
+// capitals (names compare without regard to case). A file name is kept as written.
+std::u16string NameKey(LPCWSTR name, bool file) {
+    auto number = [](ULONG_PTR n) {
+        const std::string digits = std::to_string(n);
+        return u"#" + std::u16string(digits.begin(), digits.end());
+    };
     if (IS_INTRESOURCE(name))
-        return u"#" + std::u16string(1, static_cast<char16_t>(reinterpret_cast<ULONG_PTR>(name)));
-    return std::u16string(name);
+        return number(reinterpret_cast<ULONG_PTR>(name));
+    std::u16string key(name);
+    if (file)
+        return key;
+    if (key.size() > 1 && key[0] == u'#') {
+        ULONG_PTR n = 0;
+        bool digits = key.size() <= 6;
+        for (size_t i = 1; i < key.size() && digits; ++i) {
+            digits = key[i] >= u'0' && key[i] <= u'9';
+            n = n * 10 + static_cast<ULONG_PTR>(key[i] - u'0');
+        }
+        if (digits && n <= 0xFFFF)
+            return number(n);
+    }
+    for (auto& c : key)
+        c = platform::FoldUpper(c);
+    return key;
 }
 
 HBITMAP AddBitmap(BitmapPtr b, UINT flags) {
@@ -436,6 +459,127 @@ std::shared_ptr<Icon> SystemIcon(ULONG_PTR id) {
     return icon;
 }
 
+// The system's own cursors, drawn once like the icons: black shapes with a white edge on a transparent ground,
+// each with its hot spot.
+std::shared_ptr<Icon> SystemCursor(ULONG_PTR id) {
+    constexpr int kSize = 32;
+    POINT hotspot{kSize / 2, kSize / 2};
+    // Polygons (white with a black edge) and lines (black) of each cursor.
+    std::vector<std::vector<POINT>> shapes;
+    std::vector<std::pair<POINT, POINT>> lines;
+    const std::vector<POINT> arrow = {{0, 0}, {0, 21}, {5, 16}, {9, 25}, {12, 24}, {8, 15}, {15, 15}};
+    switch (id) {
+    case 32512: // IDC_ARROW
+        shapes.push_back(arrow);
+        hotspot = POINT{0, 0};
+        break;
+    case 32513: // IDC_IBEAM
+        lines = {{{16, 4}, {16, 28}}, {{12, 4}, {21, 4}}, {{12, 28}, {21, 28}}};
+        break;
+    case 32514: // IDC_WAIT: an hourglass
+        shapes.push_back({{8, 2}, {24, 2}, {24, 5}, {18, 16}, {24, 27}, {24, 30}, {8, 30}, {8, 27}, {14, 16}, {8, 5}});
+        break;
+    case 32515: // IDC_CROSS
+        lines = {{{16, 2}, {16, 31}}, {{2, 16}, {31, 16}}};
+        break;
+    case 32516: // IDC_UPARROW
+        shapes.push_back({{16, 0}, {25, 9}, {19, 9}, {19, 30}, {13, 30}, {13, 9}, {7, 9}});
+        hotspot = POINT{16, 0};
+        break;
+    case 32640: // IDC_SIZE
+    case 32646: // IDC_SIZEALL
+        lines = {{{16, 1}, {16, 31}},  {{1, 16}, {31, 16}},  {{12, 5}, {16, 1}}, {{16, 1}, {21, 6}},
+                 {{12, 27}, {16, 31}}, {{16, 31}, {21, 26}}, {{5, 12}, {1, 16}}, {{1, 16}, {6, 21}},
+                 {{27, 12}, {31, 16}}, {{31, 16}, {26, 21}}};
+        break;
+    case 32642: // IDC_SIZENWSE
+        lines = {{{4, 4}, {28, 28}}, {{4, 4}, {4, 11}}, {{4, 4}, {11, 4}}, {{28, 28}, {28, 21}}, {{28, 28}, {21, 28}}};
+        break;
+    case 32643: // IDC_SIZENESW
+        lines = {{{28, 4}, {4, 28}}, {{28, 4}, {21, 4}}, {{28, 4}, {28, 11}}, {{4, 28}, {11, 28}}, {{4, 28}, {4, 21}}};
+        break;
+    case 32644: // IDC_SIZEWE
+        lines = {
+            {{2, 16}, {30, 16}}, {{2, 16}, {7, 11}}, {{2, 16}, {7, 21}}, {{30, 16}, {25, 11}}, {{30, 16}, {25, 21}}};
+        break;
+    case 32645: // IDC_SIZENS
+        lines = {
+            {{16, 2}, {16, 30}}, {{16, 2}, {11, 7}}, {{16, 2}, {21, 7}}, {{16, 30}, {11, 25}}, {{16, 30}, {21, 25}}};
+        break;
+    case 32648: // IDC_NO: a ring with a bar
+        lines = {{{7, 7}, {25, 25}}};
+        break;
+    case 32649: // IDC_HAND: a pointing finger over a palm
+        shapes.push_back({{9, 0}, {13, 0}, {13, 11}, {22, 12}, {22, 24}, {18, 30}, {9, 30}, {5, 22}, {5, 15}, {9, 15}});
+        hotspot = POINT{11, 0};
+        break;
+    case 32650: // IDC_APPSTARTING: the arrow with a small hourglass
+        shapes.push_back(arrow);
+        shapes.push_back({{18, 18}, {28, 18}, {24, 24}, {28, 30}, {18, 30}, {22, 24}});
+        hotspot = POINT{0, 0};
+        break;
+    case 32651: // IDC_HELP: the arrow with a question mark
+        shapes.push_back(arrow);
+        hotspot = POINT{0, 0};
+        break;
+    default:
+        return nullptr;
+    }
+    HDC dc = CreateCompatibleDC(nullptr);
+    BitmapPtr canvas = MakeBitmap(kSize, kSize, false);
+    HBITMAP bitmap = static_cast<HBITMAP>(AddObject(canvas));
+    HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
+    constexpr COLORREF kKey = RGB(255, 0, 255); // what shows through
+    RECT all{0, 0, kSize, kSize};
+    HBRUSH key = CreateSolidBrush(kKey);
+    FillRect(dc, &all, key);
+    DeleteObject(key);
+    HPEN black = CreatePen(PS_SOLID, 1, RGB(0, 0, 0));
+    HPEN thick = CreatePen(PS_SOLID, 2, RGB(0, 0, 0));
+    HGDIOBJ oldPen = SelectObject(dc, black);
+    HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(WHITE_BRUSH));
+    for (const auto& shape : shapes)
+        Polygon(dc, shape.data(), static_cast<int>(shape.size()));
+    if (id == 32648) {
+        SelectObject(dc, thick);
+        SelectObject(dc, GetStockObject(NULL_BRUSH));
+        Ellipse(dc, 3, 3, 29, 29);
+    }
+    SelectObject(dc, lines.size() > 0 && id != 32513 && id != 32515 ? thick : black);
+    for (const auto& [from, to] : lines) {
+        MoveToEx(dc, from.x, from.y, nullptr);
+        LineTo(dc, to.x, to.y);
+    }
+    if (id == 32651) {
+        HFONT font = CreateFontW(-14, 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, u"Sans");
+        HGDIOBJ oldFont = SelectObject(dc, font);
+        SetBkMode(dc, TRANSPARENT);
+        SetTextColor(dc, RGB(0, 0, 0));
+        TextOutW(dc, 17, 14, u"?", 1);
+        SelectObject(dc, oldFont);
+        DeleteObject(font);
+    }
+    SelectObject(dc, oldPen);
+    SelectObject(dc, oldBrush);
+    DeleteObject(black);
+    DeleteObject(thick);
+    auto cursor = std::make_shared<Icon>();
+    cursor->width = cursor->height = kSize;
+    cursor->isIcon = false;
+    cursor->hotspot = hotspot;
+    for (int y = 0; y < kSize; ++y)
+        for (int x = 0; x < kSize; ++x) {
+            uint32_t p = canvas->Get(x, y);
+            bool clear = p == ToPixel(kKey);
+            cursor->color.push_back(clear ? 0 : p);
+            cursor->mask.push_back(clear);
+        }
+    SelectObject(dc, oldBitmap);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    return cursor;
+}
+
 HICON LoadIconImage(HINSTANCE module, LPCWSTR name, UINT type, int width, int height, UINT flags) {
     std::shared_ptr<Icon> icon;
     if (flags & LR_LOADFROMFILE) {
@@ -443,7 +587,9 @@ HICON LoadIconImage(HINSTANCE module, LPCWSTR name, UINT type, int width, int he
         if (!ReadWholeFile(name, data))
             return nullptr;
         icon = DecodeIcon(data.data(), data.size(), width ? width : 32, height ? height : 32);
-    } else if (!module && IS_INTRESOURCE(name) && (icon = SystemIcon(reinterpret_cast<ULONG_PTR>(name)))) {
+    } else if (!module && IS_INTRESOURCE(name) &&
+               (icon = type == IMAGE_CURSOR ? SystemCursor(reinterpret_cast<ULONG_PTR>(name))
+                                            : SystemIcon(reinterpret_cast<ULONG_PTR>(name)))) {
     } else {
         const uint8_t* data = nullptr;
         size_t size = 0;
@@ -469,7 +615,7 @@ HANDLE LoadImageW(HINSTANCE module, LPCWSTR name, UINT type, int width, int heig
     if (!name || (type != IMAGE_BITMAP && type != IMAGE_ICON && type != IMAGE_CURSOR))
         return Fail(ERROR_INVALID_PARAMETER, HANDLE{});
     bool shared = (flags & LR_SHARED) && !(flags & LR_LOADFROMFILE);
-    SharedKey key{module, NameKey(name), type, width, height};
+    SharedKey key{module, NameKey(name, (flags & LR_LOADFROMFILE) != 0), type, width, height};
     if (shared) {
         auto it = SharedImages().find(key);
         if (it != SharedImages().end() && FindObject(it->second))
@@ -513,6 +659,21 @@ HBITMAP LoadBitmapW(HINSTANCE module, LPCWSTR name) {
 
 HICON LoadIconW(HINSTANCE module, LPCWSTR name) {
     return reinterpret_cast<HICON>(LoadImageW(module, name, IMAGE_ICON, 0, 0, LR_SHARED | LR_DEFAULTSIZE));
+}
+
+HCURSOR LoadCursorW(HINSTANCE module, LPCWSTR name) {
+    return reinterpret_cast<HCURSOR>(LoadImageW(module, name, IMAGE_CURSOR, 0, 0, LR_SHARED | LR_DEFAULTSIZE));
+}
+
+HCURSOR LoadCursorFromFileW(LPCWSTR fileName) {
+    if (!fileName)
+        return Fail(ERROR_INVALID_PARAMETER, HCURSOR{});
+    return reinterpret_cast<HCURSOR>(
+        LoadImageW(nullptr, fileName, IMAGE_CURSOR, 0, 0, LR_LOADFROMFILE | LR_DEFAULTSIZE));
+}
+
+BOOL DestroyCursor(HCURSOR cursor) {
+    return DestroyIcon(cursor);
 }
 
 HICON CreateIconIndirect(PICONINFO info) {
@@ -643,3 +804,17 @@ BOOL DrawIconEx(HDC dc, int x, int y, HICON icon, int width, int height, UINT st
 BOOL DrawIcon(HDC dc, int x, int y, HICON icon) {
     return DrawIconEx(dc, x, y, icon, 0, 0, 0, nullptr, DI_NORMAL | DI_DEFAULTSIZE);
 }
+
+namespace platform::gdi {
+
+bool IsIconHandle(HICON icon, bool* cursor) {
+    std::lock_guard lock(Lock());
+    auto i = Find<Icon>(icon, Kind::Icon);
+    if (!i)
+        return false;
+    if (cursor)
+        *cursor = !i->isIcon;
+    return true;
+}
+
+} // namespace platform::gdi

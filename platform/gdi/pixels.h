@@ -16,6 +16,8 @@ bool ReadBitmapPixels(HBITMAP bitmap, int& width, int& height, std::vector<uint3
 bool ReadIconPixels(HICON icon, int& width, int& height, std::vector<uint32_t>& argb);
 // A new icon (DestroyIcon frees it); null for a size that does not match the pixels.
 HICON CreateIconFromPixels(int width, int height, const std::vector<uint32_t>& argb);
+// Whether the handle names a live icon or cursor; `cursor` tells which.
+bool IsIconHandle(HICON icon, bool* cursor = nullptr);
 bool DrawPixels(HDC dc, int x, int y, int width, int height, const std::vector<uint32_t>& argb);
 
 } // namespace platform::gdi

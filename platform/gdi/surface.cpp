@@ -105,8 +105,49 @@ bool DrawSurface(HDC dc, int x, int y, const WindowSurface& surface, const RECT*
     return true;
 }
 
+namespace {
+
+// Writes the picture with the layered look as its alpha channel (cairo keeps colours premultiplied by alpha).
+bool WriteLayeredPng(Canvas& canvas, const LayeredLook& look, const std::string& hostPath) {
+    canvas.BeforeUse();
+    cairo_surface_flush(canvas.Surface());
+    cairo_surface_t* out = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, canvas.Width(), canvas.Height());
+    if (cairo_surface_status(out) != CAIRO_STATUS_SUCCESS) {
+        cairo_surface_destroy(out);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    cairo_surface_flush(out);
+    const uint32_t key = ToPixel(look.key) & 0xFFFFFFu;
+    const uint32_t alpha = look.alpha;
+    unsigned char* data = cairo_image_surface_get_data(out);
+    const int stride = cairo_image_surface_get_stride(out);
+    for (int y = 0; y < canvas.Height(); ++y) {
+        const uint32_t* src = canvas.Row(y);
+        auto* dst = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y) * stride);
+        for (int x = 0; x < canvas.Width(); ++x) {
+            const uint32_t p = src[x] & 0xFFFFFFu;
+            if (look.keyed && p == key) {
+                dst[x] = 0;
+                continue;
+            }
+            const uint32_t r = ((p >> 16) & 0xFF) * alpha / 255, g = ((p >> 8) & 0xFF) * alpha / 255,
+                           b = (p & 0xFF) * alpha / 255;
+            dst[x] = (alpha << 24) | (r << 16) | (g << 8) | b;
+        }
+    }
+    cairo_surface_mark_dirty(out);
+    const bool ok = cairo_surface_write_to_png(out, hostPath.c_str()) == CAIRO_STATUS_SUCCESS;
+    cairo_surface_destroy(out);
+    if (!ok)
+        SetLastError(ERROR_CANTWRITE);
+    return ok;
+}
+
+} // namespace
+
 bool ComposePng(int width, int height, const std::vector<SurfaceLayer>& layers, const std::string& hostPath,
-                COLORREF fill) {
+                COLORREF fill, const LayeredLook* look) {
     WindowSurface picture(width, height, fill);
     std::lock_guard lock(Lock());
     Canvas& dst = *picture.Pixels();
@@ -120,6 +161,8 @@ bool ComposePng(int width, int height, const std::vector<SurfaceLayer>& layers, 
         Canvas& src = *layer.surface->Pixels();
         CopyPixels(dst, layer.position.x, layer.position.y, src, RECT{0, 0, src.Width(), src.Height()}, layer.clip);
     }
+    if (look)
+        return WriteLayeredPng(dst, *look, hostPath);
     return WritePng(dst, hostPath);
 }
 

@@ -58,10 +58,18 @@ struct SurfaceLayer {
     POINT position;
     RECT clip;
 };
+// How a layered window shows: pixels of the key colour are transparent (with `keyed`), the others take the
+// window's alpha (0 transparent .. 255 opaque).
+struct LayeredLook {
+    bool keyed = false;
+    COLORREF key = 0;
+    BYTE alpha = 255;
+};
 // Draws the layers in order (parents before children, children bottom of the Z order first) into a picture of
-// the given size, whose pixels no layer covers take `fill`, and saves it as a PNG file.
+// the given size, whose pixels no layer covers take `fill`, and saves it as a PNG file. With a look, the picture
+// is saved with an alpha channel that carries it.
 bool ComposePng(int width, int height, const std::vector<SurfaceLayer>& layers, const std::string& hostPath,
-                COLORREF fill = 0xFFFFFF);
+                COLORREF fill = 0xFFFFFF, const LayeredLook* look = nullptr);
 
 // Saves what a DC draws into: a memory DC's selected bitmap or a window DC's surface.
 bool SaveDCPng(HDC dc, const std::string& hostPath);

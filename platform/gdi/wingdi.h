@@ -424,6 +424,22 @@ using PICONINFO = ICONINFO*;
 #define IDI_WARNING IDI_EXCLAMATION
 #define IDI_ERROR IDI_HAND
 #define IDI_INFORMATION IDI_ASTERISK
+// The system cursors (LoadCursorW with a null module).
+#define IDC_ARROW MAKEINTRESOURCEW(32512)
+#define IDC_IBEAM MAKEINTRESOURCEW(32513)
+#define IDC_WAIT MAKEINTRESOURCEW(32514)
+#define IDC_CROSS MAKEINTRESOURCEW(32515)
+#define IDC_UPARROW MAKEINTRESOURCEW(32516)
+#define IDC_SIZE MAKEINTRESOURCEW(32640)
+#define IDC_SIZENWSE MAKEINTRESOURCEW(32642)
+#define IDC_SIZENESW MAKEINTRESOURCEW(32643)
+#define IDC_SIZEWE MAKEINTRESOURCEW(32644)
+#define IDC_SIZENS MAKEINTRESOURCEW(32645)
+#define IDC_SIZEALL MAKEINTRESOURCEW(32646)
+#define IDC_NO MAKEINTRESOURCEW(32648)
+#define IDC_HAND MAKEINTRESOURCEW(32649)
+#define IDC_APPSTARTING MAKEINTRESOURCEW(32650)
+#define IDC_HELP MAKEINTRESOURCEW(32651)
 
 // Objects.
 HGDIOBJ GetStockObject(int index);
@@ -531,5 +547,14 @@ HICON CopyIcon(HICON icon);
 BOOL GetIconInfo(HICON icon, PICONINFO info);
 BOOL DestroyIcon(HICON icon);
 BOOL DrawIcon(HDC dc, int x, int y, HICON icon);
+// Cursors are icons with a hot spot of their own (GetIconInfo reports fIcon FALSE). LoadCursorW with a null module
+// and an IDC_ id gives the system cursor; every LoadCursorW handle is shared and outlives DestroyCursor.
+// LoadCursorFromFileW reads a .cur (or .ico) file and gives a cursor of the caller's own.
+HCURSOR LoadCursorW(HINSTANCE module, LPCWSTR name);
+HCURSOR LoadCursorFromFileW(LPCWSTR fileName);
+BOOL DestroyCursor(HCURSOR cursor);
+inline HCURSOR CopyCursor(HCURSOR cursor) {
+    return CopyIcon(cursor);
+}
 BOOL DrawIconEx(HDC dc, int x, int y, HICON icon, int width, int height, UINT step, HBRUSH flickerFreeBrush,
                 UINT flags);

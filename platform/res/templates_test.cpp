@@ -44,6 +44,61 @@ TEST(TemplatesTest, DialogTemplateRoundTripsFromTheScript) {
     EXPECT_EQ(bitmap.windowClass.ordinal, 0x82);
 }
 
+TEST(TemplatesTest, DialogMenusAndImageNamesRoundTrip) {
+    struct Case {
+        int dialog;
+        WORD menuOrdinal;
+        const char16_t* menuName;
+    };
+    const Case cases[] = {
+        {IDD_SAMPLE, 0, u""},
+        {IDD_MENU_SAMPLE, IDM_SAMPLE, u""},
+        {IDD_NAMED_MENU_SAMPLE, 0, u"SAMPLEMENU"}, // names are kept in capitals
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.dialog);
+        HRSRC resource = FindResourceW(nullptr, MAKEINTRESOURCEW(c.dialog), RT_DIALOG);
+        ASSERT_NE(resource, nullptr);
+        auto dialog = platform::res::ParseDialogTemplate(LockResource(LoadResource(nullptr, resource)),
+                                                         SizeofResource(nullptr, resource));
+        ASSERT_TRUE(dialog);
+        EXPECT_EQ(dialog->menu.ordinal, c.menuOrdinal);
+        EXPECT_EQ(dialog->menu.text, c.menuName);
+        EXPECT_EQ(dialog->menu.IsNone(), c.menuOrdinal == 0 && !*c.menuName);
+    }
+
+    // Image statics keep the image's name as written, or its number as an ordinal.
+    HRSRC resource = FindResourceW(nullptr, MAKEINTRESOURCEW(IDD_MENU_SAMPLE), RT_DIALOG);
+    auto dialog = platform::res::ParseDialogTemplate(LockResource(LoadResource(nullptr, resource)),
+                                                     SizeofResource(nullptr, resource));
+    ASSERT_TRUE(dialog);
+    ASSERT_EQ(dialog->items.size(), 4u);
+    struct Item {
+        WORD id;
+        const char16_t* text;
+        WORD ordinal;
+        DWORD type;
+        short cx;
+    };
+    const Item items[] = {
+        {2320, u"#503", 0, 0x3, 0},
+        {2321, u"Logo", 0, 0x3, 20},
+        {2322, u"", 504, 0x3, 0},
+        {2323, u"Picture", 0, 0xE, 20},
+    };
+    for (size_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(items[i].id);
+        const auto& item = dialog->items[i];
+        EXPECT_EQ(item.id, items[i].id);
+        EXPECT_EQ(item.windowClass.ordinal, 0x82);
+        EXPECT_EQ(item.title.text, items[i].text);
+        EXPECT_EQ(item.title.ordinal, items[i].ordinal);
+        EXPECT_EQ(item.style & 0x1F, items[i].type);
+        EXPECT_EQ(item.cx, items[i].cx);
+    }
+    EXPECT_EQ(dialog->items[3].style & 0x200u, 0x200u); // SS_CENTERIMAGE
+}
+
 TEST(TemplatesTest, MenuTemplateKeepsTheTree) {
     HRSRC resource = FindResourceW(nullptr, MAKEINTRESOURCEW(IDM_SAMPLE), RT_MENU);
     ASSERT_NE(resource, nullptr);

@@ -7,6 +7,7 @@
 #include "platform/ui/controls_internal.h"
 #include "platform/ui/dialog_internal.h"
 #include "platform/ui/input.h"
+#include "platform/ui/menu.h"
 #include "platform/ui/paint_internal.h"
 
 #include <climits>
@@ -30,6 +31,7 @@ struct DialogInfo {
     bool ended = false;
     INT_PTR result = 0;
     HFONT font = nullptr;
+    HMENU templateMenu = nullptr; // the menu the template named, destroyed with the dialog
 };
 
 struct Dialogs {
@@ -249,11 +251,24 @@ HWND CreateFromTemplate(HINSTANCE instance, const platform::res::DialogTemplate&
     if (t.style & DS_MODALFRAME)
         exStyle |= WS_EX_DLGMODALFRAME;
 
-    // The template gives the client area; the frame comes around it.
+    // A menu the template names comes from the module that holds the template; a child dialog has none.
+    HMENU menu = nullptr;
+    if (!child && !t.menu.IsNone()) {
+        const std::u16string menuName = t.menu.ordinal ? std::u16string() : t.menu.text;
+        menu = LoadMenuW(instance, t.menu.ordinal ? MAKEINTRESOURCEW(t.menu.ordinal) : menuName.c_str());
+        if (!menu) {
+            const DWORD error = GetLastError();
+            LogFailure(u"cannot load the menu " + (t.menu.ordinal ? OrdinalText(t.menu.ordinal) : t.menu.text));
+            SetLastError(error);
+            return nullptr;
+        }
+    }
+
+    // The template gives the client area; the frame (and the menu bar) comes around it.
     const RECT client = DialogUnitsToPixels(t.x, t.y, t.cx, t.cy);
     RECT frame{0, 0, client.right - client.left, client.bottom - client.top};
     const DWORD createStyle = t.style & ~WS_VISIBLE;
-    AdjustWindowRectEx(&frame, createStyle, FALSE, exStyle);
+    AdjustWindowRectEx(&frame, createStyle, menu != nullptr, exStyle);
     const int width = frame.right - frame.left, height = frame.bottom - frame.top;
     int x = client.left, y = client.top;
     if (!child) {
@@ -275,13 +290,18 @@ HWND CreateFromTemplate(HINSTANCE instance, const platform::res::DialogTemplate&
         className = t.windowClass.text.empty() ? std::u16string(WC_DIALOG) : t.windowClass.text;
 
     HWND dialog = CreateWindowExW(exStyle, className.c_str(), t.caption.c_str(), createStyle, x, y, width, height,
-                                  owner, nullptr, instance, reinterpret_cast<LPVOID>(initParam));
-    if (!dialog)
+                                  owner, menu, instance, reinterpret_cast<LPVOID>(initParam));
+    if (!dialog) {
+        if (menu)
+            DestroyMenu(menu);
         return nullptr;
+    }
     {
         auto& d = GetDialogs();
         std::lock_guard guard(d.lock);
-        d.info[dialog] = DialogInfo{};
+        DialogInfo info;
+        info.templateMenu = menu;
+        d.info[dialog] = info;
     }
     SetWindowLongPtrW(dialog, DWLP_DLGPROC, reinterpret_cast<LONG_PTR>(proc));
 
@@ -564,11 +584,19 @@ LRESULT DefaultDialogHandling(HWND dialog, UINT msg, WPARAM wParam, LPARAM lPara
     case WM_CTLCOLORSTATIC:
         return reinterpret_cast<LRESULT>(platform::ui::paint::DefaultControlBrush(msg));
     case WM_NCDESTROY: {
+        HMENU templateMenu = nullptr;
         {
             auto& d = GetDialogs();
             std::lock_guard guard(d.lock);
-            d.info.erase(dialog);
+            auto it = d.info.find(dialog);
+            if (it != d.info.end()) {
+                templateMenu = it->second.templateMenu;
+                d.info.erase(it);
+            }
         }
+        // The menu goes with the dialog, as a window's menu does, unless the program took it off meanwhile.
+        if (templateMenu && GetMenu(dialog) == templateMenu)
+            DestroyMenu(templateMenu);
         return DefWindowProcW(dialog, msg, wParam, lParam);
     }
     default:

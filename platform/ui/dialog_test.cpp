@@ -5,6 +5,7 @@
 
 #include "platform/gdi/wingdi.h"
 #include "platform/ui/input.h"
+#include "platform/ui/menu.h"
 #include "platform/ui/msgbox.h"
 #include "platform/ui/paint.h"
 #include "platform/ui/prompt_test_support.h"
@@ -485,6 +486,116 @@ TEST_F(DialogTest, AnUnexpectedPromptFailsTheTest) {
             script.Expect(platform::ui::PromptKind::MessageBox, u"never", IDOK);
         },
         "did not appear");
+}
+
+// The pixel of a window's own painting, in client coordinates.
+COLORREF ClientPixel(HWND hwnd, int x, int y) {
+    HDC dc = GetDC(hwnd);
+    const COLORREF c = GetPixel(dc, x, y);
+    ReleaseDC(hwnd, dc);
+    return c;
+}
+
+TEST_F(DialogTest, ImageStaticsAndTheMenuComeFromTheTemplatesModule) {
+    // Neither the images nor the menus are in the test program; only the dialogs' library holds them.
+    EXPECT_EQ(LoadImageW(nullptr, u"#503", IMAGE_ICON, 0, 0, 0), nullptr);
+    EXPECT_EQ(LoadMenuW(nullptr, MAKEINTRESOURCEW(IDR_IMAGES_MENU)), nullptr);
+
+    Recorder r;
+    HWND dlg = CreateDialogParamW(g_dialogs, MAKEINTRESOURCEW(IDD_IMAGES), nullptr, RecordingProc,
+                                  reinterpret_cast<LPARAM>(&r));
+    ASSERT_NE(dlg, nullptr);
+    UpdateWindow(dlg);
+    struct Case {
+        int id;
+        UINT kind; // IMAGE_ICON or IMAGE_BITMAP; the other kind must answer null
+        bool loaded;
+        int width, height; // the control's size afterwards (0: as the template gave it)
+    };
+    const Case cases[] = {
+        {IDC_ICON_NUMBER, IMAGE_ICON, true, 32, 32},  {IDC_ICON_NAME, IMAGE_ICON, true, 32, 32},
+        {IDC_ICON_ORDINAL, IMAGE_ICON, true, 32, 32}, {IDC_BITMAP_NUMBER, IMAGE_BITMAP, true, 3, 2},
+        {IDC_BITMAP_NAME, IMAGE_BITMAP, true, 0, 0},  {IDC_BITMAP_CENTERED, IMAGE_BITMAP, true, 0, 0},
+        {IDC_ICON_MISSING, IMAGE_ICON, false, 0, 0},  {IDC_BITMAP_MISSING, IMAGE_BITMAP, false, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.id);
+        HWND item = GetDlgItem(dlg, c.id);
+        ASSERT_NE(item, nullptr);
+        const auto image = reinterpret_cast<HANDLE>(SendMessageW(item, STM_GETIMAGE, c.kind, 0));
+        EXPECT_EQ(image != nullptr, c.loaded);
+        EXPECT_EQ(SendMessageW(item, STM_GETIMAGE, c.kind == IMAGE_ICON ? IMAGE_BITMAP : IMAGE_ICON, 0), 0);
+        RECT rc{};
+        GetClientRect(item, &rc);
+        if (c.width) {
+            EXPECT_EQ(rc.right, c.width);
+            EXPECT_EQ(rc.bottom, c.height);
+        } else {
+            EXPECT_GT(rc.right, 10); // the template's size is kept
+        }
+        if (c.kind == IMAGE_BITMAP && image) {
+            BITMAP bm{};
+            ASSERT_TRUE(GetObjectW(image, sizeof bm, &bm));
+            EXPECT_EQ(bm.bmWidth, 3);
+        }
+    }
+    // Icons are shared: the same name in the same module is one icon.
+    EXPECT_EQ(SendMessageW(GetDlgItem(dlg, IDC_ICON_NUMBER), STM_GETICON, 0, 0),
+              SendMessageW(GetDlgItem(dlg, IDC_ICON_ORDINAL), STM_GETICON, 0, 0));
+
+    // Names compare without regard to case: the control's icon is the library's shared "SQUARE".
+    EXPECT_EQ(
+        SendMessageW(GetDlgItem(dlg, IDC_ICON_NAME), STM_GETICON, 0, 0),
+        reinterpret_cast<LRESULT>(LoadImageW(g_dialogs, u"Square", IMAGE_ICON, 0, 0, LR_SHARED | LR_DEFAULTSIZE)));
+
+    // The pictures: the icon's red square (16 of its 32 pixels at the default size), the bitmap at the corner,
+    // stretched over the control, or centred in it.
+    constexpr COLORREF kRed = RGB(255, 0, 0), kBlue = RGB(0, 0, 255);
+    HWND icon = GetDlgItem(dlg, IDC_ICON_NUMBER);
+    EXPECT_EQ(ClientPixel(icon, 16, 16), kRed);
+    EXPECT_NE(ClientPixel(icon, 2, 2), kRed);
+    HWND bitmap = GetDlgItem(dlg, IDC_BITMAP_NUMBER);
+    EXPECT_EQ(ClientPixel(bitmap, 0, 0), kRed);
+    EXPECT_EQ(ClientPixel(bitmap, 2, 0), kBlue);
+    HWND stretched = GetDlgItem(dlg, IDC_BITMAP_NAME);
+    RECT sr{};
+    GetClientRect(stretched, &sr);
+    EXPECT_EQ(ClientPixel(stretched, 0, 0), kRed);
+    EXPECT_EQ(ClientPixel(stretched, sr.right - 1, 0), kBlue);
+    HWND centred = GetDlgItem(dlg, IDC_BITMAP_CENTERED);
+    RECT cr{};
+    GetClientRect(centred, &cr);
+    EXPECT_NE(ClientPixel(centred, 0, 0), kRed);
+    EXPECT_EQ(ClientPixel(centred, (cr.right - 3) / 2, (cr.bottom - 2) / 2), kRed);
+
+    // The template's menu is the dialog's, loaded from the same library, and the client area keeps the template's
+    // size below the menu bar.
+    HMENU menu = GetMenu(dlg);
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(GetMenuItemCount(menu), 1);
+    HMENU file = GetSubMenu(menu, 0);
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(GetMenuItemID(file, 1), static_cast<UINT>(ID_IMAGES_EXIT));
+    RECT client{}, mapped{0, 0, 200, 100};
+    GetClientRect(dlg, &client);
+    MapDialogRect(dlg, &mapped);
+    EXPECT_EQ(client.bottom, mapped.bottom);
+    DestroyWindow(dlg);
+    // The menu went with the dialog.
+    EXPECT_FALSE(IsMenu(menu));
+
+    // A menu named by a name, and one that is missing: then there is no dialog.
+    HWND named = CreateDialogParamW(g_dialogs, MAKEINTRESOURCEW(IDD_NAMED_MENU), nullptr, RecordingProc,
+                                    reinterpret_cast<LPARAM>(&r));
+    ASSERT_NE(named, nullptr);
+    ASSERT_NE(GetMenu(named), nullptr);
+    EXPECT_EQ(GetMenuItemID(GetMenu(named), 0), static_cast<UINT>(ID_IMAGES_EXIT));
+    DestroyWindow(named);
+    SetLastError(0);
+    EXPECT_EQ(CreateDialogParamW(g_dialogs, MAKEINTRESOURCEW(IDD_MISSING_MENU), nullptr, RecordingProc,
+                                 reinterpret_cast<LPARAM>(&r)),
+              nullptr);
+    EXPECT_NE(GetLastError(), 0u);
 }
 
 } // namespace

@@ -207,19 +207,50 @@ void PaintButton(HDC dc, HWND hwnd, const RECT& rc) {
     }
 }
 
-void DrawImage(HDC dc, HANDLE image, WPARAM kind, const RECT& rc) {
+// An image static's picture: at the corner, centred (SS_CENTERIMAGE) or stretched to the control
+// (SS_REALSIZECONTROL).
+void DrawImage(HDC dc, HANDLE image, WPARAM kind, const RECT& rc, DWORD style) {
     if (!image)
         return;
-    if (kind == IMAGE_ICON || kind == IMAGE_CURSOR) {
-        DrawIconEx(dc, rc.left, rc.top, reinterpret_cast<HICON>(image), 0, 0, 0, nullptr, DI_NORMAL);
+    int width = 0, height = 0;
+    const bool icon = kind == IMAGE_ICON || kind == IMAGE_CURSOR;
+    if (icon) {
+        ICONINFO info{};
+        if (!GetIconInfo(reinterpret_cast<HICON>(image), &info))
+            return;
+        BITMAP bm{};
+        if (GetObjectW(info.hbmMask, sizeof bm, &bm)) {
+            width = bm.bmWidth;
+            height = info.hbmColor ? bm.bmHeight : bm.bmHeight / 2;
+        }
+        DeleteObject(info.hbmMask);
+        if (info.hbmColor)
+            DeleteObject(info.hbmColor);
+    } else {
+        BITMAP bm{};
+        if (!GetObjectW(image, sizeof bm, &bm))
+            return;
+        width = bm.bmWidth;
+        height = bm.bmHeight;
+    }
+    int x = rc.left, y = rc.top, cx = width, cy = height;
+    if (style & SS_REALSIZECONTROL) {
+        cx = rc.right - rc.left;
+        cy = rc.bottom - rc.top;
+    } else if (style & SS_CENTERIMAGE) {
+        x = rc.left + (rc.right - rc.left - width) / 2;
+        y = rc.top + (rc.bottom - rc.top - height) / 2;
+    }
+    if (icon) {
+        DrawIconEx(dc, x, y, reinterpret_cast<HICON>(image), cx, cy, 0, nullptr, DI_NORMAL);
         return;
     }
-    BITMAP bm{};
-    if (!GetObjectW(image, sizeof bm, &bm))
-        return;
     HDC mem = CreateCompatibleDC(dc);
     HGDIOBJ old = SelectObject(mem, image);
-    BitBlt(dc, rc.left, rc.top, bm.bmWidth, bm.bmHeight, mem, 0, 0, SRCCOPY);
+    if (cx == width && cy == height)
+        BitBlt(dc, x, y, width, height, mem, 0, 0, SRCCOPY);
+    else
+        StretchBlt(dc, x, y, cx, cy, mem, 0, 0, width, height, SRCCOPY);
     SelectObject(mem, old);
     DeleteDC(mem);
 }
@@ -258,7 +289,7 @@ void PaintStatic(HDC dc, HWND hwnd, const RECT& rc) {
     if (type == SS_ICON || type == SS_BITMAP) {
         WPARAM kind = IMAGE_BITMAP;
         HANDLE image = stdctl::StaticImage(hwnd, &kind);
-        DrawImage(dc, image, kind, rc);
+        DrawImage(dc, image, kind, rc, style);
         return;
     }
     UINT format = DT_WORDBREAK;
@@ -541,7 +572,20 @@ BOOL SaveWindowPng(HWND hwnd, const std::u16string& path) {
     std::vector<gdi::SurfaceLayer> layers;
     std::vector<std::shared_ptr<gdi::WindowSurface>> keep;
     Collect(hwnd, box, RECT{0, 0, width, height}, layers, keep);
-    return gdi::ComposePng(width, height, layers, host->path, GetSysColor(COLOR_BTNFACE)) ? TRUE : FALSE;
+    // A layered window shows through where its key colour is and by its alpha.
+    COLORREF key = 0;
+    BYTE alpha = 255;
+    DWORD flags = 0;
+    gdi::LayeredLook look;
+    const bool layered = GetLayeredWindowAttributes(hwnd, &key, &alpha, &flags) != FALSE;
+    if (layered) {
+        look.keyed = (flags & LWA_COLORKEY) != 0;
+        look.key = key;
+        look.alpha = (flags & LWA_ALPHA) ? alpha : 255;
+    }
+    return gdi::ComposePng(width, height, layers, host->path, GetSysColor(COLOR_BTNFACE), layered ? &look : nullptr)
+               ? TRUE
+               : FALSE;
 }
 
 } // namespace platform::ui

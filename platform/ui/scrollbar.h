@@ -16,6 +16,7 @@
 // control draws itself.
 #pragma once
 
+#include "platform/base/errors.h" // ERROR_NO_SCROLLBARS
 #include "platform/base/types.h"
 
 struct SCROLLINFO {
@@ -83,9 +84,6 @@ constexpr UINT SBM_ENABLE_ARROWS = 0x00E4;
 constexpr UINT SBM_SETRANGEREDRAW = 0x00E6;
 constexpr UINT SBM_SETSCROLLINFO = 0x00E9;
 constexpr UINT SBM_GETSCROLLINFO = 0x00EA;
-
-// The window has no standard scroll bar of that kind.
-constexpr DWORD ERROR_NO_SCROLLBARS = 1447;
 
 // The new position; 0 (ERROR_INVALID_WINDOW_HANDLE or ERROR_INVALID_PARAMETER) on failure.
 int SetScrollInfo(HWND hwnd, int bar, LPCSCROLLINFO info, BOOL redraw);

@@ -1,6 +1,8 @@
 // The "Static" class: text, icons, bitmaps, rectangles and etched frames.
 #include "platform/ui/controls_internal.h"
 
+#include "platform/base/errors.h"
+
 namespace platform::ui::stdctl {
 
 namespace {
@@ -8,6 +10,7 @@ namespace {
 struct StaticData {
     HANDLE image = nullptr;
     WPARAM imageType = IMAGE_BITMAP;
+    HBITMAP loadedBitmap = nullptr; // the bitmap the control loaded itself, freed with it
 };
 
 DWORD Type(HWND hwnd) {
@@ -32,6 +35,55 @@ HANDLE SetImage(HWND hwnd, StaticData& d, WPARAM kind, HANDLE image) {
     return old;
 }
 
+// An image static created with a text names its image in the creating module: "#503" or a resource name. Icons
+// are shared (they are never freed), a bitmap belongs to the control. The control takes the image's size unless it
+// centres or stretches the image. A name that finds nothing leaves the control empty.
+void LoadNamedImage(HWND hwnd, StaticData& d, const CREATESTRUCTW& cs) {
+    const DWORD type = Type(hwnd);
+    if (!IsImageType(type) || !cs.lpszName || IS_INTRESOURCE(cs.lpszName) || !*cs.lpszName)
+        return;
+    const DWORD error = GetLastError();
+    HANDLE image = nullptr;
+    WPARAM kind = IMAGE_BITMAP;
+    int width = 0, height = 0;
+    if (type == SS_ICON) {
+        const UINT size = (Style(hwnd) & SS_REALSIZEIMAGE) ? 0 : LR_DEFAULTSIZE;
+        kind = IMAGE_ICON;
+        image = LoadImageW(cs.hInstance, cs.lpszName, IMAGE_ICON, 0, 0, LR_SHARED | size);
+        if (!image) {
+            kind = IMAGE_CURSOR;
+            image = LoadImageW(cs.hInstance, cs.lpszName, IMAGE_CURSOR, 0, 0, LR_SHARED | size);
+        }
+        ICONINFO info{};
+        if (image && GetIconInfo(reinterpret_cast<HICON>(image), &info)) {
+            BITMAP bm{};
+            if (GetObjectW(info.hbmMask, sizeof(bm), &bm)) {
+                width = bm.bmWidth;
+                height = info.hbmColor ? bm.bmHeight : bm.bmHeight / 2;
+            }
+            DeleteObject(info.hbmMask);
+            if (info.hbmColor)
+                DeleteObject(info.hbmColor);
+        }
+    } else {
+        HBITMAP bitmap = LoadBitmapW(cs.hInstance, cs.lpszName);
+        BITMAP bm{};
+        if (bitmap && GetObjectW(bitmap, sizeof(bm), &bm)) {
+            width = bm.bmWidth;
+            height = bm.bmHeight;
+        }
+        d.loadedBitmap = bitmap;
+        image = reinterpret_cast<HANDLE>(bitmap);
+    }
+    SetLastError(error);
+    if (!image)
+        return;
+    d.image = image;
+    d.imageType = kind;
+    if (!(Style(hwnd) & (SS_CENTERIMAGE | SS_REALSIZECONTROL)) && width > 0 && height > 0)
+        SetWindowPos(hwnd, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 } // namespace
 
 // The image a static control shows (for its painter).
@@ -51,6 +103,9 @@ LRESULT CALLBACK StaticProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     StaticData* d = GetData<StaticData>(hwnd);
     if (msg == WM_NCDESTROY) {
+        // A bitmap the control loaded goes with it, unless a program took it back through STM_SETIMAGE.
+        if (d && d->loadedBitmap && d->image == reinterpret_cast<HANDLE>(d->loadedBitmap))
+            DeleteObject(d->loadedBitmap);
         DestroyData<StaticData>(hwnd);
         return DefWindowProcW(hwnd, msg, wParam, lParam);
     }
@@ -58,6 +113,9 @@ LRESULT CALLBACK StaticProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         return DefWindowProcW(hwnd, msg, wParam, lParam);
     const DWORD type = Type(hwnd);
     switch (msg) {
+    case WM_CREATE:
+        LoadNamedImage(hwnd, *d, *reinterpret_cast<const CREATESTRUCTW*>(lParam));
+        return DefWindowProcW(hwnd, msg, wParam, lParam);
     case WM_GETDLGCODE:
         return DLGC_STATIC;
     case STM_SETICON:

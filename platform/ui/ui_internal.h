@@ -43,6 +43,14 @@ struct ScrollBarState {
     bool used = false; // set through the scroll bar functions at least once
 };
 
+// SetLayeredWindowAttributes.
+struct LayeredState {
+    bool set = false;
+    COLORREF key = 0;
+    BYTE alpha = 255;
+    DWORD flags = 0;
+};
+
 struct Window {
     HWND hwnd = nullptr;
     DWORD threadId = 0;
@@ -73,6 +81,7 @@ struct Window {
     bool destroyMessageSent = false;
     ScrollBarState scroll[3] = {{}, {}, {0, 0}}; // SB_HORZ, SB_VERT, and the control's own (SB_CTL)
     void (*scrollSync)(HWND) = nullptr;
+    LayeredState layered;
 };
 using WindowPtr = std::shared_ptr<Window>;
 
@@ -153,6 +162,7 @@ struct State {
     std::vector<HookEntry> hooks;
     uintptr_t nextHook = 0x100;
     POINT cursor{kScreenWidth / 2, kScreenHeight / 2};
+    HCURSOR cursorShape = nullptr;
     int cascade = 0;
 
     std::mutex queuesMutex;

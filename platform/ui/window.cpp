@@ -8,6 +8,8 @@
 #include "platform/base/machine.h"
 #include "platform/base/strings.h"
 #include "platform/base/thread.h"
+#include "platform/gdi/pixels.h"
+#include "platform/gdi/wingdi.h"
 #include "platform/ui/broker.h"
 #include "platform/ui/broker_internal.h"
 #include "platform/ui/ui_internal.h"
@@ -642,6 +644,122 @@ BOOL GetClassInfoExW(HINSTANCE, LPCWSTR className, LPWNDCLASSEXW wc) {
     return cls->atom;
 }
 
+ULONG_PTR GetClassLongPtrW(HWND hwnd, int index) {
+    WindowPtr w = ValidWindow(hwnd);
+    if (!w)
+        return 0;
+    State& s = GetState();
+    std::lock_guard lock(s.mutex);
+    const WNDCLASSEXW& wc = w->cls->wc;
+    switch (index) {
+    case GCLP_HCURSOR:
+        return reinterpret_cast<ULONG_PTR>(wc.hCursor);
+    case GCLP_HICON:
+        return reinterpret_cast<ULONG_PTR>(wc.hIcon);
+    case GCLP_HICONSM:
+        return reinterpret_cast<ULONG_PTR>(wc.hIconSm);
+    case GCLP_HBRBACKGROUND:
+        return reinterpret_cast<ULONG_PTR>(wc.hbrBackground);
+    case GCL_STYLE:
+        return wc.style;
+    case GCLP_WNDPROC:
+        return reinterpret_cast<ULONG_PTR>(wc.lpfnWndProc);
+    case GCLP_HMODULE:
+        return reinterpret_cast<ULONG_PTR>(wc.hInstance);
+    case GCL_CBWNDEXTRA:
+        return static_cast<ULONG_PTR>(wc.cbWndExtra);
+    case GCL_CBCLSEXTRA:
+        return static_cast<ULONG_PTR>(wc.cbClsExtra);
+    default:
+        SetLastError(ERROR_INVALID_INDEX);
+        return 0;
+    }
+}
+
+ULONG_PTR SetClassLongPtrW(HWND hwnd, int index, LONG_PTR newValue) {
+    WindowPtr w = ValidWindow(hwnd);
+    if (!w)
+        return 0;
+    State& s = GetState();
+    std::lock_guard lock(s.mutex);
+    WNDCLASSEXW& wc = w->cls->wc;
+    auto swap = [&](auto& field) {
+        using Field = std::remove_reference_t<decltype(field)>;
+        const auto old = reinterpret_cast<ULONG_PTR>(field);
+        field = reinterpret_cast<Field>(newValue);
+        return old;
+    };
+    switch (index) {
+    case GCLP_HCURSOR:
+        return swap(wc.hCursor);
+    case GCLP_HICON:
+        return swap(wc.hIcon);
+    case GCLP_HICONSM:
+        return swap(wc.hIconSm);
+    case GCLP_HBRBACKGROUND:
+        return swap(wc.hbrBackground);
+    case GCL_STYLE: {
+        const ULONG_PTR old = wc.style;
+        wc.style = static_cast<UINT>(newValue);
+        return old;
+    }
+    default:
+        SetLastError(ERROR_INVALID_INDEX);
+        return 0;
+    }
+}
+
+BOOL SetLayeredWindowAttributes(HWND hwnd, COLORREF key, BYTE alpha, DWORD flags) {
+    WindowPtr w = ValidWindow(hwnd);
+    if (!w)
+        return FALSE;
+    State& s = GetState();
+    std::lock_guard lock(s.mutex);
+    if ((flags & ~(LWA_COLORKEY | LWA_ALPHA)) || !(w->exStyle & WS_EX_LAYERED)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    w->layered = LayeredState{true, key, alpha, flags};
+    return TRUE;
+}
+
+BOOL GetLayeredWindowAttributes(HWND hwnd, COLORREF* key, BYTE* alpha, DWORD* flags) {
+    WindowPtr w = ValidWindow(hwnd);
+    if (!w)
+        return FALSE;
+    State& s = GetState();
+    std::lock_guard lock(s.mutex);
+    if (!(w->exStyle & WS_EX_LAYERED) || !w->layered.set) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (key)
+        *key = w->layered.key;
+    if (alpha)
+        *alpha = w->layered.alpha;
+    if (flags)
+        *flags = w->layered.flags;
+    return TRUE;
+}
+
+HCURSOR SetCursor(HCURSOR cursor) {
+    if (cursor && !platform::gdi::IsIconHandle(cursor)) {
+        SetLastError(ERROR_INVALID_CURSOR_HANDLE);
+        return nullptr;
+    }
+    State& s = GetState();
+    std::lock_guard lock(s.mutex);
+    HCURSOR old = s.cursorShape;
+    s.cursorShape = cursor;
+    return old;
+}
+
+HCURSOR GetCursor() {
+    State& s = GetState();
+    std::lock_guard lock(s.mutex);
+    return s.cursorShape;
+}
+
 BOOL GetClassInfoW(HINSTANCE instance, LPCWSTR className, LPWNDCLASSW wc) {
     WNDCLASSEXW ex{};
     const BOOL r = GetClassInfoExW(instance, className, &ex);
@@ -1006,6 +1124,49 @@ LRESULT DefWindowProcW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
             Send(hwnd, WM_SIZE, type, MAKELPARAM(client.right - client.left, client.bottom - client.top));
         return 0;
     }
+    case WM_SETCURSOR: {
+        // A child's parent may choose first.
+        HWND parent = nullptr;
+        HCURSOR classCursor = nullptr;
+        {
+            std::lock_guard lock(s.mutex);
+            if (w->style & WS_CHILD)
+                parent = w->parent;
+            classCursor = w->cls->wc.hCursor;
+        }
+        if (parent && Send(parent, WM_SETCURSOR, wParam, lParam))
+            return TRUE;
+        const auto hit = static_cast<SHORT>(LOWORD(lParam));
+        LPCWSTR shape = IDC_ARROW;
+        switch (hit) {
+        case HTCLIENT:
+            if (!classCursor)
+                return FALSE;
+            SetCursor(classCursor);
+            return TRUE;
+        case HTLEFT:
+        case HTRIGHT:
+            shape = IDC_SIZEWE;
+            break;
+        case HTTOP:
+        case HTBOTTOM:
+            shape = IDC_SIZENS;
+            break;
+        case HTTOPLEFT:
+        case HTBOTTOMRIGHT:
+            shape = IDC_SIZENWSE;
+            break;
+        case HTTOPRIGHT:
+        case HTBOTTOMLEFT:
+            shape = IDC_SIZENESW;
+            break;
+        default:
+            break;
+        }
+        // The sizing edges are settled here; elsewhere the arrow shows and the answer stays open.
+        SetCursor(LoadCursorW(nullptr, shape));
+        return shape == IDC_ARROW ? FALSE : TRUE;
+    }
     case WM_NCHITTEST: {
         POINT p{static_cast<SHORT>(LOWORD(lParam)), static_cast<SHORT>(HIWORD(lParam))};
         RECT wr, cr;
@@ -1162,6 +1323,9 @@ LONG_PTR SetWindowLongPtrW(HWND hwnd, int index, LONG_PTR newValue) {
                 w->style = ss.styleNew;
             else
                 w->exStyle = ss.styleNew;
+            // A window that stops being layered forgets how it was layered.
+            if (!(w->exStyle & WS_EX_LAYERED))
+                w->layered = LayeredState{};
         }
         Send(hwnd, WM_STYLECHANGED, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&ss));
         Publish(w);

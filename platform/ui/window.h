@@ -262,6 +262,26 @@ int GetSystemMetrics(int index);
 BOOL GetCursorPos(LPPOINT point);
 BOOL SetCursorPos(int x, int y);
 
+// Layered windows. SetLayeredWindowAttributes needs a window with WS_EX_LAYERED (else ERROR_INVALID_PARAMETER, as
+// for flags other than LWA_COLORKEY and LWA_ALPHA); clearing WS_EX_LAYERED forgets the attributes. There is no
+// screen: the key colour and the alpha show in the pictures SaveWindowPng takes of the window (paint.h).
+BOOL SetLayeredWindowAttributes(HWND hwnd, COLORREF key, BYTE alpha, DWORD flags);
+// FALSE (ERROR_INVALID_PARAMETER) until SetLayeredWindowAttributes was called for the layered window.
+BOOL GetLayeredWindowAttributes(HWND hwnd, COLORREF* key, BYTE* alpha, DWORD* flags);
+
+// The cursor shape. One for the process (there is one mouse); SetCursor returns the previous one and fails with
+// ERROR_INVALID_CURSOR_HANDLE for a handle that is not an icon or cursor (null hides the cursor).
+// DefWindowProcW answers WM_SETCURSOR as Windows does: a child first asks its parent; over the client area the
+// class cursor is set (GCLP_HCURSOR), over the sizing edges the system's sizing cursors, elsewhere the arrow.
+HCURSOR SetCursor(HCURSOR cursor);
+HCURSOR GetCursor();
+
+// Class fields: GCLP_HCURSOR, GCLP_HICON, GCLP_HICONSM, GCLP_HBRBACKGROUND and GCL_STYLE can be read and changed
+// (the change holds for every window of the class), GCLP_WNDPROC, GCLP_HMODULE, GCL_CBWNDEXTRA and GCL_CBCLSEXTRA
+// read; other indexes fail with ERROR_INVALID_INDEX.
+ULONG_PTR GetClassLongPtrW(HWND hwnd, int index);
+ULONG_PTR SetClassLongPtrW(HWND hwnd, int index, LONG_PTR newValue);
+
 // Painting state. Painting itself belongs to the drawing layer; here a window keeps whether it needs painting
 // (and whether its background needs erasing). A window that needs painting gets WM_PAINT when its thread's queue
 // has nothing else to deliver; UpdateWindow sends it at once.

@@ -166,6 +166,21 @@ constexpr DWORD WS_EX_LAYERED = 0x00080000;
 constexpr DWORD WS_EX_NOACTIVATE = 0x08000000;
 constexpr DWORD WS_EX_OVERLAPPEDWINDOW = WS_EX_WINDOWEDGE | WS_EX_CLIENTEDGE;
 
+// GetClassLongPtrW and SetClassLongPtrW.
+constexpr int GCLP_HBRBACKGROUND = -10;
+constexpr int GCLP_HCURSOR = -12;
+constexpr int GCLP_HICON = -14;
+constexpr int GCLP_HMODULE = -16;
+constexpr int GCL_CBWNDEXTRA = -18;
+constexpr int GCL_CBCLSEXTRA = -20;
+constexpr int GCLP_WNDPROC = -24;
+constexpr int GCL_STYLE = -26;
+constexpr int GCLP_HICONSM = -34;
+
+// SetLayeredWindowAttributes.
+constexpr DWORD LWA_COLORKEY = 0x00000001;
+constexpr DWORD LWA_ALPHA = 0x00000002;
+
 // Class styles.
 constexpr UINT CS_VREDRAW = 0x0001;
 constexpr UINT CS_HREDRAW = 0x0002;
@@ -175,6 +190,8 @@ constexpr UINT CS_CLASSDC = 0x0040;
 constexpr UINT CS_PARENTDC = 0x0080;
 constexpr UINT CS_NOCLOSE = 0x0200;
 constexpr UINT CS_SAVEBITS = 0x0800;
+constexpr UINT CS_BYTEALIGNCLIENT = 0x1000;
+constexpr UINT CS_BYTEALIGNWINDOW = 0x2000;
 constexpr UINT CS_GLOBALCLASS = 0x4000;
 
 // CreateWindowEx default position and size.

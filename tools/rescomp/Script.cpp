@@ -128,6 +128,7 @@ const std::map<std::string, int64_t>& Builtins() {
         {"SS_ETCHEDHORZ", 0x10},
         {"SS_ETCHEDVERT", 0x11},
         {"SS_ETCHEDFRAME", 0x12},
+        {"SS_REALSIZECONTROL", 0x40},
         {"SS_NOPREFIX", 0x80},
         {"SS_NOTIFY", 0x100},
         {"SS_CENTERIMAGE", 0x200},

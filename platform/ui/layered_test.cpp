@@ -1,0 +1,195 @@
+// Layered windows: their attributes, and the key colour and alpha in the pictures taken of them.
+#include "platform/fs/paths.h"
+#include "platform/gdi/wingdi.h"
+#include "platform/ui/paint.h"
+#include "platform/ui/ui_test_support.h"
+#include "platform/ui/window.h"
+
+#include <cairo.h>
+#include <sys/stat.h>
+
+#include <cstring>
+
+namespace {
+
+constexpr COLORREF kRed = RGB(255, 0, 0);
+constexpr COLORREF kGrey = RGB(128, 128, 128);
+constexpr COLORREF kBlue = RGB(0, 0, 255);
+constexpr COLORREF kGreen = RGB(0, 160, 0);
+
+// A pixel of a PNG file: its alpha and its colour with the alpha taken out again.
+struct PngPixel {
+    int alpha;
+    COLORREF color;
+};
+
+class Png {
+public:
+    explicit Png(const std::string& path) : m_surface(cairo_image_surface_create_from_png(path.c_str())) {
+        cairo_surface_flush(m_surface);
+    }
+    ~Png() { cairo_surface_destroy(m_surface); }
+    Png(const Png&) = delete;
+    Png& operator=(const Png&) = delete;
+    bool Ok() const { return cairo_surface_status(m_surface) == CAIRO_STATUS_SUCCESS; }
+    int Width() const { return cairo_image_surface_get_width(m_surface); }
+    PngPixel At(int x, int y) const {
+        uint32_t v;
+        std::memcpy(&v,
+                    cairo_image_surface_get_data(m_surface) +
+                        static_cast<size_t>(y) * cairo_image_surface_get_stride(m_surface) + 4 * x,
+                    4);
+        int a = cairo_image_surface_get_format(m_surface) == CAIRO_FORMAT_ARGB32 ? static_cast<int>(v >> 24) : 255;
+        auto channel = [a](uint32_t c) { return a ? static_cast<int>((c * 255 + a / 2) / a) : 0; };
+        return PngPixel{a, RGB(channel((v >> 16) & 0xFF), channel((v >> 8) & 0xFF), channel(v & 0xFF))};
+    }
+
+private:
+    cairo_surface_t* m_surface;
+};
+
+// Colours read back from a faded pixel are exact to the rounding of the alpha.
+bool Near(COLORREF a, COLORREF b) {
+    auto d = [](int x, int y) { return x > y ? x - y : y - x; };
+    return d(GetRValue(a), GetRValue(b)) <= 2 && d(GetGValue(a), GetGValue(b)) <= 2 &&
+           d(GetBValue(a), GetBValue(b)) <= 2;
+}
+
+class LayeredTest : public uitest::UiTest {
+protected:
+    LayeredTest() {
+        m_host = m_machine.Folder() + "/pictures";
+        EXPECT_EQ(::mkdir(m_host.c_str(), 0700), 0);
+        platform::fs::DriveInfo drive;
+        drive.letter = u'P';
+        drive.hostRoot = m_host;
+        EXPECT_TRUE(platform::fs::SetDrive(drive));
+    }
+    std::string m_host;
+};
+
+// A borderless 40 x 30 window: red on the left, the key grey on the right, and a green child at the bottom left
+// whose own right half is grey too.
+LRESULT PaintHalves(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, COLORREF left, COLORREF right) {
+    if (msg != WM_PAINT)
+        return DefWindowProcW(hwnd, msg, wParam, lParam);
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(hwnd, &ps);
+    RECT rc;
+    GetClientRect(hwnd, &rc);
+    RECT l{0, 0, rc.right / 2, rc.bottom}, r{rc.right / 2, 0, rc.right, rc.bottom};
+    HBRUSH a = CreateSolidBrush(left), b = CreateSolidBrush(right);
+    FillRect(dc, &l, a);
+    FillRect(dc, &r, b);
+    DeleteObject(a);
+    DeleteObject(b);
+    EndPaint(hwnd, &ps);
+    return 0;
+}
+
+TEST_F(LayeredTest, AttributesNeedALayeredWindow) {
+    uitest::Handler handler;
+    HWND plain = uitest::MakeWindow(&handler, WS_POPUP);
+    HWND layered = uitest::MakeWindow(&handler, WS_POPUP, nullptr, 0, u"layered", WS_EX_LAYERED);
+    ASSERT_NE(plain, nullptr);
+    ASSERT_NE(layered, nullptr);
+    struct Case {
+        const char* what;
+        HWND hwnd;
+        DWORD flags;
+        DWORD error; // 0: succeeds
+    };
+    const Case cases[] = {
+        {"not a window", reinterpret_cast<HWND>(static_cast<uintptr_t>(0x7777)), LWA_ALPHA,
+         ERROR_INVALID_WINDOW_HANDLE},
+        {"not layered", plain, LWA_COLORKEY, ERROR_INVALID_PARAMETER},
+        {"unknown flag", layered, LWA_ALPHA | 4, ERROR_INVALID_PARAMETER},
+        {"no flags", layered, 0, 0},
+        {"key", layered, LWA_COLORKEY, 0},
+        {"key and alpha", layered, LWA_COLORKEY | LWA_ALPHA, 0},
+    };
+    COLORREF key = 0;
+    BYTE alpha = 0;
+    DWORD flags = 0;
+    SetLastError(0);
+    EXPECT_FALSE(GetLayeredWindowAttributes(layered, &key, &alpha, &flags)); // never set
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetLastError(0);
+        EXPECT_EQ(SetLayeredWindowAttributes(c.hwnd, kGrey, 100, c.flags), c.error == 0 ? TRUE : FALSE);
+        EXPECT_EQ(GetLastError(), c.error);
+        if (!c.error) {
+            ASSERT_TRUE(GetLayeredWindowAttributes(c.hwnd, &key, &alpha, &flags));
+            EXPECT_EQ(key, kGrey);
+            EXPECT_EQ(alpha, 100);
+            EXPECT_EQ(flags, c.flags);
+        }
+    }
+    // No longer layered: the attributes are gone, also when it becomes layered again.
+    SetWindowLongW(layered, GWL_EXSTYLE, 0);
+    EXPECT_FALSE(GetLayeredWindowAttributes(layered, &key, &alpha, &flags));
+    SetWindowLongW(layered, GWL_EXSTYLE, static_cast<LONG>(WS_EX_LAYERED));
+    EXPECT_FALSE(GetLayeredWindowAttributes(layered, &key, &alpha, &flags));
+    DestroyWindow(plain);
+    DestroyWindow(layered);
+}
+
+TEST_F(LayeredTest, PicturesShowTheKeyColourAndAlpha) {
+    uitest::Handler parent = [](HWND h, UINT m, WPARAM w, LPARAM l) { return PaintHalves(h, m, w, l, kRed, kGrey); };
+    uitest::Handler child = [](HWND h, UINT m, WPARAM w, LPARAM l) { return PaintHalves(h, m, w, l, kGreen, kGrey); };
+    struct Case {
+        const char* what;
+        bool layered;
+        bool set;
+        DWORD flags;
+        COLORREF key;
+        BYTE alpha;
+        int alphaRed, alphaGrey; // of the window's red and grey halves
+    };
+    const Case cases[] = {
+        {"not layered", false, false, 0, 0, 0, 255, 255},
+        {"layered, attributes not set", true, false, 0, 0, 0, 255, 255},
+        {"key colour", true, true, LWA_COLORKEY, kGrey, 0, 255, 0},
+        {"key colour absent", true, true, LWA_COLORKEY, kBlue, 0, 255, 255},
+        {"alpha", true, true, LWA_ALPHA, kGrey, 128, 128, 128},
+        {"alpha without its flag", true, true, LWA_COLORKEY, kBlue, 10, 255, 255},
+        {"key and alpha", true, true, LWA_COLORKEY | LWA_ALPHA, kGrey, 64, 64, 0},
+        {"fully transparent", true, true, LWA_ALPHA, 0, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        HWND hwnd =
+            uitest::MakeWindow(&parent, WS_POPUP | WS_VISIBLE, nullptr, 0, u"layered", c.layered ? WS_EX_LAYERED : 0);
+        ASSERT_NE(hwnd, nullptr);
+        ASSERT_TRUE(SetWindowPos(hwnd, nullptr, 0, 0, 40, 30, SWP_NOMOVE | SWP_NOZORDER));
+        HWND inner = uitest::MakeWindow(&child, WS_CHILD | WS_VISIBLE, hwnd, 7);
+        ASSERT_NE(inner, nullptr);
+        ASSERT_TRUE(SetWindowPos(inner, nullptr, 0, 20, 10, 10, SWP_NOZORDER));
+        if (c.set) {
+            ASSERT_TRUE(SetLayeredWindowAttributes(hwnd, c.key, c.alpha, c.flags));
+        }
+        ASSERT_TRUE(platform::ui::SaveWindowPng(hwnd, u"P:\\layered.png"));
+        Png png(m_host + "/layered.png");
+        ASSERT_TRUE(png.Ok());
+        ASSERT_EQ(png.Width(), 40);
+        const PngPixel red = png.At(5, 5), grey = png.At(30, 5), green = png.At(2, 25), childGrey = png.At(7, 25);
+        EXPECT_EQ(red.alpha, c.alphaRed);
+        EXPECT_EQ(grey.alpha, c.alphaGrey);
+        if (red.alpha > 0) {
+            EXPECT_TRUE(Near(red.color, kRed)) << red.color;
+        }
+        if (grey.alpha > 0) {
+            EXPECT_TRUE(Near(grey.color, kGrey)) << grey.color;
+        }
+        // The window's children are part of it: keyed and faded alike.
+        EXPECT_EQ(green.alpha, c.alphaRed);
+        if (green.alpha > 0) {
+            EXPECT_TRUE(Near(green.color, kGreen)) << green.color;
+        }
+        EXPECT_EQ(childGrey.alpha, c.alphaGrey);
+        DestroyWindow(hwnd);
+    }
+}
+
+} // namespace
