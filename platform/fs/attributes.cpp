@@ -12,6 +12,7 @@
 #include <mutex>
 #include <set>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -23,6 +24,7 @@ constexpr const char* kXattrName = "user.winlayer.attributes";
 constexpr uint32_t kRecordVersion = 1;
 
 std::atomic<bool> g_forceStore{false};
+std::atomic<bool> g_forcePathReads{false};
 
 // Devices whose file systems refused extended attributes; their files go to the store straight away.
 std::mutex g_noXattrMutex;
@@ -65,8 +67,44 @@ std::string StorePath(const HostStat& st) {
     return machine::PathOf(name);
 }
 
+// getxattrat (Linux 6.13), called by number where the C library does not know it yet.
+#if defined(__x86_64__) || defined(__aarch64__)
+constexpr long kGetXattrAt = 464;
+struct XattrArgs {
+    uint64_t value;
+    uint32_t size;
+    uint32_t flags;
+};
+std::atomic<bool> g_noGetXattrAt{false};
+
+// The record read through the folder; -1 with errno ENOSYS when the host cannot read it that way.
+ssize_t GetXAt(int folderFd, const char* name, void* buf, size_t size) {
+    if (g_noGetXattrAt.load(std::memory_order_relaxed))
+        return errno = ENOSYS, -1;
+    XattrArgs args{reinterpret_cast<uintptr_t>(buf), static_cast<uint32_t>(size), 0};
+    long n = syscall(kGetXattrAt, folderFd, name, 0, kXattrName, &args, sizeof args);
+    if (n < 0 && (errno == ENOSYS || errno == EPERM || errno == E2BIG || errno == EINVAL)) {
+        // An older kernel, or a sandbox that refuses calls it does not know.
+        g_noGetXattrAt.store(true, std::memory_order_relaxed);
+        return errno = ENOSYS, -1;
+    }
+    return n;
+}
+#else
+ssize_t GetXAt(int, const char*, void*, size_t) {
+    return errno = ENOSYS, -1;
+}
+#endif
+
 ssize_t GetX(FileRef f, void* buf, size_t size) {
-    return f.fd >= 0 ? fgetxattr(f.fd, kXattrName, buf, size) : getxattr(f.path, kXattrName, buf, size);
+    if (f.fd >= 0)
+        return fgetxattr(f.fd, kXattrName, buf, size);
+    if (f.folderFd >= 0 && f.name && !g_forcePathReads.load(std::memory_order_relaxed)) {
+        ssize_t n = GetXAt(f.folderFd, f.name, buf, size);
+        if (n >= 0 || errno != ENOSYS)
+            return n;
+    }
+    return getxattr(f.path, kXattrName, buf, size);
 }
 
 int SetX(FileRef f, const void* buf, size_t size) {
@@ -191,6 +229,10 @@ int64_t CreationTicks(const HostStat& st, const std::optional<StoredAttributes>&
     if (st.btimeNs != 0)
         return TicksFromUnixNs(st.btimeNs);
     return TicksFromUnixNs(st.ctimeNs < st.mtimeNs ? st.ctimeNs : st.mtimeNs);
+}
+
+void ForcePathAttributeReadsForTests(bool force) {
+    g_forcePathReads.store(force);
 }
 
 void ForceAttributeStoreForTests(bool force) {

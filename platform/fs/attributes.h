@@ -26,10 +26,14 @@ struct StoredAttributes {
     int64_t modifiedStamp = 0; // the file's last-write time (Unix ns) when the record was written
 };
 
-// A file is named by an open descriptor (fd >= 0) or by its host path.
+// A file is named by an open descriptor (fd >= 0) or by its host path. A reader may also give the open folder
+// holding it and its name there (folderFd >= 0), which saves resolving the whole path where the host can read
+// extended attributes that way.
 struct FileRef {
     int fd = -1;
     const char* path = nullptr;
+    int folderFd = -1;
+    const char* name = nullptr;
 };
 
 std::optional<StoredAttributes> ReadStored(FileRef file, const HostStat& st);
@@ -47,6 +51,8 @@ DWORD ComputeAttributes(const HostStat& st, std::string_view name, const std::op
 // write times.
 int64_t CreationTicks(const HostStat& st, const std::optional<StoredAttributes>& record);
 
+// Tests only: reads records by whole path even where the host could read them through the folder.
+void ForcePathAttributeReadsForTests(bool force);
 // Tests only: uses the machine folder's store even where extended attributes work.
 void ForceAttributeStoreForTests(bool force);
 

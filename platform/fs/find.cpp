@@ -131,7 +131,7 @@ private:
         HostStat st;
         if (folderFd >= 0 ? !StatPath(folderFd, name, st) : !StatPath(AT_FDCWD, path.c_str(), st))
             return false;
-        auto record = ReadStored(FileRef{-1, path.c_str()}, st);
+        auto record = ReadStored(FileRef{-1, path.c_str(), folderFd, name}, st);
         data = WIN32_FIND_DATAW{};
         data.dwFileAttributes = ComputeAttributes(st, name, record);
         data.ftCreationTime = platform::clock::ToFileTime(CreationTicks(st, record));

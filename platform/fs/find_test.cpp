@@ -1,13 +1,17 @@
 #include "platform/fs/find.h"
 
+#include "platform/base/clock.h"
 #include "platform/base/errors.h"
 #include "platform/base/handle.h"
 #include "platform/base/strings.h"
+#include "platform/fs/attributes.h"
 #include "platform/fs/files.h"
 #include "platform/fs/fs_test_support.h"
 
 #include <set>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 #include <vector>
 
 using namespace fstest;
@@ -106,6 +110,70 @@ TEST_F(FindTest, FillsTheFindRecord) {
     EXPECT_EQ(data.dwFileAttributes, FILE_ATTRIBUTE_DIRECTORY);
     EXPECT_EQ(data.nFileSizeLow, 0u);
     EXPECT_TRUE(FindClose(h));
+}
+
+// Entries of a listing are read through the open folder where the host allows it, else by whole path; either
+// way each record says what a look-up of the entry's own name says.
+TEST_F(FindTest, ListedRecordsMatchLookUpsBothWays) {
+    ASSERT_EQ(mkdir(Host("g").c_str(), 0777), 0);
+    ASSERT_EQ(mkdir(Host("g/sub").c_str(), 0777), 0);
+    WriteHost(Host("g/plain.txt"), "123");
+    WriteHost(Host("g/hidden.txt"), "1234");
+    WriteHost(Host("g/system.txt"), "12345");
+    WriteHost(Host("g/cleared.txt"), "123456");
+    ASSERT_EQ(symlink(Host("g/plain.txt").c_str(), Host("g/link.txt").c_str()), 0);
+    ASSERT_TRUE(SetFileAttributesW(u"T:\\g\\hidden.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(SetFileAttributesW(u"T:\\g\\system.txt", FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE));
+    ASSERT_TRUE(SetFileAttributesW(u"T:\\g\\cleared.txt", FILE_ATTRIBUTE_NORMAL));
+    ASSERT_TRUE(SetFileAttributesW(u"T:\\g\\sub", FILE_ATTRIBUTE_HIDDEN));
+    HANDLE h = CreateFileW(u"T:\\g\\plain.txt", FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    const FILETIME created = platform::clock::ToFileTime(125'000'000'000'000'000LL);
+    ASSERT_TRUE(SetFileTime(h, &created, nullptr, nullptr));
+    CloseHandle(h);
+
+    for (bool byPath : {false, true}) {
+        SCOPED_TRACE(byPath ? "by path" : "through the folder");
+        platform::fs::detail::ForcePathAttributeReadsForTests(byPath);
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileW(u"T:\\g\\*", &data);
+        ASSERT_NE(find, INVALID_HANDLE_VALUE);
+        int entries = 0;
+        do {
+            const std::u16string name(data.cFileName);
+            if (name == u"." || name == u"..")
+                continue;
+            ++entries;
+            SCOPED_TRACE(platform::Utf16ToUtf8(name));
+            WIN32_FILE_ATTRIBUTE_DATA direct;
+            ASSERT_TRUE(GetFileAttributesExW((u"T:\\g\\" + name).c_str(), GetFileExInfoStandard, &direct));
+            EXPECT_EQ(data.dwFileAttributes, direct.dwFileAttributes);
+            EXPECT_EQ(platform::clock::FromFileTime(data.ftCreationTime),
+                      platform::clock::FromFileTime(direct.ftCreationTime));
+            EXPECT_EQ(platform::clock::FromFileTime(data.ftLastWriteTime),
+                      platform::clock::FromFileTime(direct.ftLastWriteTime));
+            EXPECT_EQ(data.nFileSizeLow, direct.nFileSizeLow);
+            if (name == u"plain.txt") {
+                EXPECT_EQ(platform::clock::FromFileTime(data.ftCreationTime), platform::clock::FromFileTime(created));
+            }
+            const std::pair<const char16_t*, DWORD> expected[] = {
+                {u"hidden.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY},
+                {u"system.txt", FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE},
+                {u"cleared.txt", FILE_ATTRIBUTE_NORMAL},
+                {u"sub", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN},
+            };
+            for (const auto& [entry, attributes] : expected) {
+                if (name == entry) {
+                    EXPECT_EQ(data.dwFileAttributes, attributes);
+                }
+            }
+        } while (FindNextFileW(find, &data));
+        EXPECT_EQ(GetLastError(), ERROR_NO_MORE_FILES);
+        EXPECT_TRUE(FindClose(find));
+        EXPECT_EQ(entries, 6);
+    }
+    platform::fs::detail::ForcePathAttributeReadsForTests(false);
+    SetFileAttributesW(u"T:\\g\\hidden.txt", FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST_F(FindTest, LinksAreMarkedAsReparsePoints) {
