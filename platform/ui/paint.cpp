@@ -577,7 +577,9 @@ BOOL SaveWindowPng(HWND hwnd, const std::u16string& path) {
     BYTE alpha = 255;
     DWORD flags = 0;
     gdi::LayeredLook look;
+    const DWORD error = GetLastError();
     const bool layered = GetLayeredWindowAttributes(hwnd, &key, &alpha, &flags) != FALSE;
+    SetLastError(error); // a window that is not layered is no failure here
     if (layered) {
         look.keyed = (flags & LWA_COLORKEY) != 0;
         look.key = key;
