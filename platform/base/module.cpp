@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <sys/stat.h>
@@ -101,6 +102,69 @@ std::string FindLoaded(const std::u16string& baseName) {
     return search.found;
 }
 
+// The system's own modules. Their functions are the layer's, linked into the process by whichever layer offers
+// them; only the names listed here are found through them, so that nothing else of the process leaks out under a
+// system module's name. Each function is looked up by its C name and by its symbol as the layer declares it.
+struct SystemExport {
+    const char* name;
+    const char* symbol;
+};
+
+struct SystemModule {
+    const char16_t* name; // with its extension
+    std::vector<SystemExport> exports;
+};
+
+const std::vector<SystemModule>& SystemModules() {
+    static const auto* modules = new std::vector<SystemModule>{
+        {u"USER32.DLL",
+         {{"SetLayeredWindowAttributes", "_Z26SetLayeredWindowAttributesP6HWND__jhj"},
+          {"GetLayeredWindowAttributes", "_Z26GetLayeredWindowAttributesP6HWND__PjPhS1_"}}},
+        {u"KERNEL32.DLL", {{"GetUserDefaultUILanguage", "_Z24GetUserDefaultUILanguagev"}}},
+    };
+    return *modules;
+}
+
+// The system module of that name (any case, with or without ".dll", a folder ignored), or null.
+const SystemModule* FindSystemModule(const std::u16string& name) {
+    const std::u16string wanted = WithDefaultExtension(BaseNameW(name));
+    for (const SystemModule& module : SystemModules()) {
+        if (EqualsNoCase(wanted, module.name))
+            return &module;
+    }
+    return nullptr;
+}
+
+const SystemModule* SystemModuleOf(void* handle) {
+    for (const SystemModule& module : SystemModules()) {
+        if (handle == &module)
+            return &module;
+    }
+    return nullptr;
+}
+
+void* SystemExportAddress(const SystemModule& module, const char* procName) {
+    for (const SystemExport& e : module.exports) {
+        if (std::strcmp(e.name, procName) != 0)
+            continue;
+        if (void* symbol = dlsym(RTLD_DEFAULT, e.name))
+            return symbol;
+        return dlsym(RTLD_DEFAULT, e.symbol);
+    }
+    return nullptr;
+}
+
+// Host path of the object that offers a system module's functions in this process (empty when none does).
+std::string SystemModulePath(const SystemModule& module) {
+    for (const SystemExport& e : module.exports) {
+        Dl_info info{};
+        void* symbol = SystemExportAddress(module, e.name);
+        if (symbol && dladdr(symbol, &info) && info.dli_fname)
+            return info.dli_fname;
+    }
+    return {};
+}
+
 void* Load(const std::string& hostPath, std::string& loadedPath) {
     void* handle = dlopen(hostPath.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle)
@@ -129,6 +193,8 @@ std::string ModuleHostPath(HMODULE module) {
     void* handle = reinterpret_cast<void*>(module);
     if (!handle || handle == ProgramHandle())
         return ProgramPath();
+    if (const SystemModule* system = SystemModuleOf(handle))
+        return SystemModulePath(*system);
     Modules& modules = GetModules();
     std::lock_guard lock(modules.mutex);
     auto it = modules.byHandle.find(handle);
@@ -166,7 +232,24 @@ HMODULE LoadLibraryExW(LPCWSTR fileName, HANDLE, DWORD) {
     } else {
         const std::string program = ProgramPath();
         const std::string narrow = Utf16ToUtf8(name);
-        candidates.push_back(program.substr(0, program.find_last_of('/') + 1) + narrow);
+        const std::string beside = program.substr(0, program.find_last_of('/') + 1) + narrow;
+        // A system module is the layer's own, unless a module of that name lies beside the program or was loaded
+        // already (those take precedence, as a program's own copy does on Windows).
+        if (const SystemModule* system = FindSystemModule(name); system && !IsFile(beside)) {
+            if (HMODULE loaded = GetModuleHandleW(name.c_str());
+                loaded && loaded != reinterpret_cast<HMODULE>(const_cast<SystemModule*>(system))) {
+                Modules& modules = GetModules();
+                std::lock_guard lock(modules.mutex);
+                auto it = modules.byHandle.find(reinterpret_cast<void*>(loaded));
+                if (it != modules.byHandle.end() && it->second.loads > 0) {
+                    dlopen(it->second.path.c_str(), RTLD_NOW | RTLD_NOLOAD); // the reference this load takes
+                    ++it->second.loads;
+                    return loaded;
+                }
+            }
+            return reinterpret_cast<HMODULE>(const_cast<SystemModule*>(system));
+        }
+        candidates.push_back(beside);
         candidates.push_back(narrow); // the host loader's own search
     }
 
@@ -199,6 +282,16 @@ HMODULE LoadLibraryExW(LPCWSTR fileName, HANDLE, DWORD) {
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR procName) {
     void* handle = module ? reinterpret_cast<void*>(module) : ProgramHandle();
+    if (const SystemModule* system = SystemModuleOf(handle)) {
+        void* symbol = procName && reinterpret_cast<uintptr_t>(procName) > 0xFFFF
+                           ? SystemExportAddress(*system, procName)
+                           : nullptr;
+        if (!symbol) {
+            Fail(ERROR_PROC_NOT_FOUND);
+            return nullptr;
+        }
+        return reinterpret_cast<FARPROC>(symbol);
+    }
     if (handle != ProgramHandle()) {
         Modules& modules = GetModules();
         std::lock_guard lock(modules.mutex);
@@ -222,8 +315,8 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR procName) {
 
 BOOL FreeLibrary(HMODULE module) {
     void* handle = reinterpret_cast<void*>(module);
-    if (handle && handle == ProgramHandle())
-        return TRUE;
+    if (handle && (handle == ProgramHandle() || SystemModuleOf(handle)))
+        return TRUE; // neither the program nor a system module is ever unloaded
     Modules& modules = GetModules();
     std::unique_lock lock(modules.mutex);
     auto it = modules.byHandle.find(handle);
@@ -250,6 +343,9 @@ HMODULE GetModuleHandleW(LPCWSTR moduleName) {
         if (module.loads > 0 && EqualsNoCase(Utf8ToUtf16(BaseName(module.path)), wanted))
             return reinterpret_cast<HMODULE>(handle);
     }
+    // The system modules are always there.
+    if (const SystemModule* system = FindSystemModule(wanted))
+        return reinterpret_cast<HMODULE>(const_cast<SystemModule*>(system));
     // Modules the host's loader brought in with the program (linked at load time).
     const std::string path = FindLoaded(wanted);
     if (!path.empty()) {

@@ -5,6 +5,13 @@
 // A name without a folder is searched beside the program, then by the host's loader rules. HMODULE null in
 // GetModuleFileNameW and GetModuleHandleW means the program itself. OutputDebugStringW writes to standard error
 // only when the environment variable WINLAYER_DEBUG is set, so debug traces cost nothing otherwise.
+//
+// The system modules USER32.DLL and KERNEL32.DLL (any case, with or without ".dll") are always there: their handle
+// finds, through GetProcAddress, the few functions that programs look up at run time rather than link
+// (SetLayeredWindowAttributes and GetLayeredWindowAttributes, GetUserDefaultUILanguage), wherever the layer that
+// offers them is linked into the process; anything else is ERROR_PROC_NOT_FOUND. A module of the same name that
+// the program loaded itself, or that lies beside the program, takes precedence while it is loaded. Freeing a
+// system module does nothing.
 #pragma once
 
 #include "platform/base/types.h"

@@ -1,4 +1,5 @@
 // Layered windows: their attributes, and the key colour and alpha in the pictures taken of them.
+#include "platform/base/module.h"
 #include "platform/fs/paths.h"
 #include "platform/gdi/wingdi.h"
 #include "platform/ui/paint.h"
@@ -190,6 +191,40 @@ TEST_F(LayeredTest, PicturesShowTheKeyColourAndAlpha) {
         EXPECT_EQ(childGrey.alpha, c.alphaGrey);
         DestroyWindow(hwnd);
     }
+}
+
+TEST_F(LayeredTest, ProgramsFindTheFunctionInUser32AtRunTime) {
+    using SetLayered = BOOL (*)(HWND, COLORREF, BYTE, DWORD);
+    HMODULE user32 = GetModuleHandleW(u"USER32.DLL");
+    ASSERT_NE(user32, nullptr);
+    EXPECT_EQ(LoadLibraryW(u"user32"), user32);
+    auto setLayered = reinterpret_cast<SetLayered>(GetProcAddress(user32, "SetLayeredWindowAttributes"));
+    ASSERT_NE(setLayered, nullptr);
+    EXPECT_EQ(setLayered, &SetLayeredWindowAttributes);
+    // The module's file is the window layer's.
+    WCHAR path[4096];
+    ASSERT_GT(GetModuleFileNameW(user32, path, 4096), 0u);
+    using GetLayered = BOOL (*)(HWND, COLORREF*, BYTE*, DWORD*);
+    auto getLayered = reinterpret_cast<GetLayered>(GetProcAddress(user32, "GetLayeredWindowAttributes"));
+    EXPECT_EQ(getLayered, &GetLayeredWindowAttributes);
+    // Only the functions that programs look up at run time; the rest of the layer is linked.
+    EXPECT_EQ(GetProcAddress(user32, "SetCursor"), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_PROC_NOT_FOUND);
+    EXPECT_EQ(GetProcAddress(GetModuleHandleW(u"kernel32"), "SetLayeredWindowAttributes"), nullptr);
+
+    uitest::Handler handler = [](HWND h, UINT m, WPARAM w, LPARAM l) { return PaintHalves(h, m, w, l, kRed, kGrey); };
+    HWND hwnd = uitest::MakeWindow(&handler, WS_POPUP | WS_VISIBLE, nullptr, 0, u"keyed", WS_EX_LAYERED);
+    ASSERT_NE(hwnd, nullptr);
+    ASSERT_TRUE(SetWindowPos(hwnd, nullptr, 0, 0, 40, 30, SWP_NOMOVE | SWP_NOZORDER));
+    ASSERT_TRUE(setLayered(hwnd, kGrey, 0, LWA_COLORKEY));
+    ASSERT_TRUE(platform::ui::SaveWindowPng(hwnd, u"P:\\keyed.png"));
+    Png png(m_host + "/keyed.png");
+    ASSERT_TRUE(png.Ok());
+    EXPECT_EQ(png.At(5, 5).alpha, 255);
+    EXPECT_EQ(png.At(5, 5).color, kRed);
+    EXPECT_EQ(png.At(30, 5).alpha, 0);
+    FreeLibrary(user32);
+    DestroyWindow(hwnd);
 }
 
 } // namespace
