@@ -1,8 +1,8 @@
-# kovra_add_test(NAME <target> LABEL <label> SOURCES <files...> LIBS <targets...>)
+# add_unit_tests(NAME <target> LABEL <label> SOURCES <files...> LIBS <targets...>)
 # Builds one test program from GoogleTest sources and registers every test case with CTest under LABEL.
-function(kovra_add_test)
+function(add_unit_tests)
   cmake_parse_arguments(T "" "NAME;LABEL" "SOURCES;LIBS" ${ARGN})
-  if(NOT KOVRA_BUILD_TESTS)
+  if(NOT BUILD_TESTING)
     return()
   endif()
   add_executable(${T_NAME} ${T_SOURCES})

@@ -1,17 +1,17 @@
 # Resources: compiling a resource script into a program or a language library.
 #
-# kovra_add_resources(<target> <script> [DEFINES NAME=VALUE...] [INCLUDES dir...] [DEPENDS file-or-target...])
+# add_resource_table(<target> <script> [DEFINES NAME=VALUE...] [INCLUDES dir...] [DEPENDS file-or-target...])
 #   Compiles the script with rescomp into a table that is linked into <target> and registered as the program's
 #   own resources. DEFINES give the ${NAME} variables of file paths in the script (for example the path of a
 #   binary to embed, which may be a generator expression such as $<TARGET_FILE:x>; list the target in DEPENDS).
 #   INCLUDES are searched by #include in the script.
 #
-# kovra_add_language_pack(<target> <script> OUTPUT_NAME <name> [OUTPUT_DIRECTORY dir] [DEFINES...] [INCLUDES...]
+# add_language_pack(<target> <script> OUTPUT_NAME <name> [OUTPUT_DIRECTORY dir] [DEFINES...] [INCLUDES...]
 #                         [DEPENDS...])
 #   Builds a shared object "<name>.dll" (for example "0x0411") holding the script's tables, for LoadLibraryW and
 #   AfxSetResourceHandle.
 
-function(_kovra_compile_resources out script library)
+function(_compile_resource_script out script library)
   cmake_parse_arguments(R "" "" "DEFINES;INCLUDES;DEPENDS" ${ARGN})
   get_filename_component(script_abs ${script} ABSOLUTE)
   set(args)
@@ -34,20 +34,20 @@ function(_kovra_compile_resources out script library)
     VERBATIM)
 endfunction()
 
-function(kovra_add_resources target script)
+function(add_resource_table target script)
   set(out ${CMAKE_CURRENT_BINARY_DIR}/${target}_resources.cpp)
-  _kovra_compile_resources(${out} ${script} FALSE ${ARGN})
+  _compile_resource_script(${out} ${script} FALSE ${ARGN})
   target_sources(${target} PRIVATE ${out})
   target_link_libraries(${target} PRIVATE winres)
 endfunction()
 
-function(kovra_add_language_pack target script)
+function(add_language_pack target script)
   cmake_parse_arguments(P "" "OUTPUT_NAME;OUTPUT_DIRECTORY" "" ${ARGN})
   if(NOT P_OUTPUT_NAME)
-    message(FATAL_ERROR "kovra_add_language_pack(${target}) needs OUTPUT_NAME")
+    message(FATAL_ERROR "add_language_pack(${target}) needs OUTPUT_NAME")
   endif()
   set(out ${CMAKE_CURRENT_BINARY_DIR}/${target}_resources.cpp)
-  _kovra_compile_resources(${out} ${script} TRUE ${P_UNPARSED_ARGUMENTS})
+  _compile_resource_script(${out} ${script} TRUE ${P_UNPARSED_ARGUMENTS})
   add_library(${target} MODULE ${out})
   set_target_properties(${target} PROPERTIES PREFIX "" SUFFIX ".dll" OUTPUT_NAME ${P_OUTPUT_NAME})
   if(P_OUTPUT_DIRECTORY)
