@@ -34,6 +34,15 @@ void CFileFilter::Clear() {
     m_nCount = 0;
 }
 
+int CFileFilter::IsFilteredItem(LPCITEMIDLIST pidl) const {
+    if (!pidl)
+        return 0;
+    WCHAR path[2048] = {};
+    if (!SHGetPathFromIDListW(pidl, path))
+        return 0;
+    return IsFilteredPath(path);
+}
+
 int CFileFilter::IsFilteredPath(LPCTSTR lpszPath) const {
     if (!lpszPath || !*lpszPath)
         return 0;

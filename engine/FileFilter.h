@@ -3,6 +3,7 @@
 
 #include "platform/afx/String.h"
 #include "platform/afx/StringArray.h"
+#include "platform/ui/commdlg.h"
 
 class CFileFilter {
 public:
@@ -21,6 +22,9 @@ public:
 
     // 1 when the last component of the path matches a pattern ('*' any run, '?' one character, case-insensitive).
     int IsFilteredPath(LPCTSTR lpszPath) const;
+    // The same for a shell item by its file-system path; a null list, or one without a file-system path, is not
+    // filtered.
+    int IsFilteredItem(LPCITEMIDLIST pidl) const;
 
     // Matches one lower-cased name against one lower-cased pattern.
     static bool MatchPattern(LPCTSTR lpszPattern, LPCTSTR lpszName);

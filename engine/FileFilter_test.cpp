@@ -49,6 +49,20 @@ TEST(FileFilterTest, MatchesOnlyTheLastComponent) {
     EXPECT_EQ(none.IsFilteredPath(_T("C:\\a.tmp")), 0);
 }
 
+TEST(FileFilterTest, ItemsAreMatchedByTheirFileSystemPath) {
+    CFileFilter filter;
+    filter.SetPatterns(_T("*.tmp\t"));
+    EXPECT_EQ(filter.IsFilteredItem(nullptr), 0);
+    PIDLIST_ABSOLUTE temp = platform::ui::MakePathIdList(u"C:\\dir\\Cache.TMP");
+    PIDLIST_ABSOLUTE kept = platform::ui::MakePathIdList(u"C:\\dir.tmp\\notes.txt");
+    ASSERT_NE(temp, nullptr);
+    ASSERT_NE(kept, nullptr);
+    EXPECT_EQ(filter.IsFilteredItem(temp), 1);
+    EXPECT_EQ(filter.IsFilteredItem(kept), 0);
+    ILFree(temp);
+    ILFree(kept);
+}
+
 TEST(FileFilterTest, StarRetriesOnlyTheMostRecentStar) {
     struct Case {
         LPCTSTR pattern;
