@@ -2,6 +2,7 @@
 
 #include "platform/afx/DC.h"
 #include "platform/afx/GdiObject.h"
+#include "platform/afx/HandleMap.h"
 #include "platform/afx/ModuleState.h"
 
 #include <memory>
@@ -12,18 +13,7 @@ IMPLEMENT_DYNCREATE(CImageList, CObject)
 
 namespace {
 
-// Objects attached to handles (process-wide) and temporary wrappers (per thread).
-struct Maps {
-    std::mutex mutex;
-    std::unordered_map<HIMAGELIST, CImageList*> permanent;
-};
-
-Maps& GetMaps() {
-    static Maps* maps = new Maps; // never destroyed: objects may be destroyed by threads still running at exit
-    return *maps;
-}
-
-thread_local std::unordered_map<HIMAGELIST, std::unique_ptr<CImageList>> t_temporary;
+using HandleMap = CHandleMap<HIMAGELIST, CImageList>;
 
 } // namespace
 
@@ -32,44 +22,29 @@ CImageList::~CImageList() {
 }
 
 CImageList* CImageList::FromHandlePermanent(HIMAGELIST hImageList) {
-    Maps& maps = GetMaps();
-    std::lock_guard lock(maps.mutex);
-    auto it = maps.permanent.find(hImageList);
-    return it == maps.permanent.end() ? nullptr : it->second;
+    return HandleMap::Instance().LookupPermanent(hImageList);
 }
 
 CImageList* CImageList::FromHandle(HIMAGELIST hImageList) {
-    if (!hImageList)
-        return nullptr;
-    if (CImageList* permanent = FromHandlePermanent(hImageList))
-        return permanent;
-    auto& slot = t_temporary[hImageList];
-    if (!slot) {
-        slot = std::make_unique<CImageList>();
-        slot->m_hImageList = hImageList; // not in the permanent map: never destroys the handle
-    }
-    return slot.get();
+    return HandleMap::Instance().FromHandle(hImageList, [](HIMAGELIST handle) {
+        auto wrapper = std::make_unique<CImageList>();
+        wrapper->m_hImageList = handle; // not in the permanent map: never destroys the handle
+        return wrapper;
+    });
 }
 
 BOOL CImageList::Attach(HIMAGELIST hImageList) {
     if (!hImageList || m_hImageList)
         return FALSE;
     m_hImageList = hImageList;
-    Maps& maps = GetMaps();
-    std::lock_guard lock(maps.mutex);
-    maps.permanent[hImageList] = this;
+    HandleMap::Instance().SetPermanent(hImageList, this);
     return TRUE;
 }
 
 HIMAGELIST CImageList::Detach() {
     HIMAGELIST handle = m_hImageList;
-    if (handle) {
-        Maps& maps = GetMaps();
-        std::lock_guard lock(maps.mutex);
-        auto it = maps.permanent.find(handle);
-        if (it != maps.permanent.end() && it->second == this)
-            maps.permanent.erase(it);
-    }
+    if (handle)
+        HandleMap::Instance().RemovePermanent(handle, this);
     m_hImageList = nullptr;
     return handle;
 }

@@ -1,5 +1,6 @@
 #include "platform/afx/Menu.h"
 
+#include "platform/afx/HandleMap.h"
 #include "platform/afx/ModuleState.h"
 #include "platform/afx/Wnd.h"
 
@@ -11,17 +12,7 @@ IMPLEMENT_DYNCREATE(CMenu, CObject)
 
 namespace {
 
-struct Maps {
-    std::mutex mutex;
-    std::unordered_map<HMENU, CMenu*> permanent;
-};
-
-Maps& GetMaps() {
-    static Maps* maps = new Maps; // never destroyed: objects may be destroyed by threads still running at exit
-    return *maps;
-}
-
-thread_local std::unordered_map<HMENU, std::unique_ptr<CMenu>> t_temporary;
+using HandleMap = CHandleMap<HMENU, CMenu>;
 
 // The menu in the tree below `menu` whose items hold `id` (depth first), or null.
 HMENU MenuHolding(HMENU menu, UINT id, int depth = 0) {
@@ -46,44 +37,29 @@ CMenu::~CMenu() {
 }
 
 CMenu* CMenu::FromHandlePermanent(HMENU hMenu) {
-    Maps& maps = GetMaps();
-    std::lock_guard lock(maps.mutex);
-    auto it = maps.permanent.find(hMenu);
-    return it == maps.permanent.end() ? nullptr : it->second;
+    return HandleMap::Instance().LookupPermanent(hMenu);
 }
 
 CMenu* CMenu::FromHandle(HMENU hMenu) {
-    if (!hMenu)
-        return nullptr;
-    if (CMenu* permanent = FromHandlePermanent(hMenu))
-        return permanent;
-    auto& slot = t_temporary[hMenu];
-    if (!slot) {
-        slot = std::make_unique<CMenu>();
-        slot->m_hMenu = hMenu; // not in the permanent map: never destroys the handle
-    }
-    return slot.get();
+    return HandleMap::Instance().FromHandle(hMenu, [](HMENU handle) {
+        auto wrapper = std::make_unique<CMenu>();
+        wrapper->m_hMenu = handle; // not in the permanent map: never destroys the handle
+        return wrapper;
+    });
 }
 
 BOOL CMenu::Attach(HMENU hMenu) {
     if (!hMenu || m_hMenu)
         return FALSE;
     m_hMenu = hMenu;
-    Maps& maps = GetMaps();
-    std::lock_guard lock(maps.mutex);
-    maps.permanent[hMenu] = this;
+    HandleMap::Instance().SetPermanent(hMenu, this);
     return TRUE;
 }
 
 HMENU CMenu::Detach() {
     HMENU handle = m_hMenu;
-    if (handle) {
-        Maps& maps = GetMaps();
-        std::lock_guard lock(maps.mutex);
-        auto it = maps.permanent.find(handle);
-        if (it != maps.permanent.end() && it->second == this)
-            maps.permanent.erase(it);
-    }
+    if (handle)
+        HandleMap::Instance().RemovePermanent(handle, this);
     m_hMenu = nullptr;
     return handle;
 }
@@ -204,14 +180,7 @@ BOOL AfxHandleMenuOwnerDraw(UINT message, LPARAM lParam, HMENU hMenuOfWindow) {
         if (HMENU holder = MenuHolding(hMenuOfWindow, mis->itemID))
             menu = CMenu::FromHandlePermanent(holder);
         if (!menu) {
-            std::vector<CMenu*> all;
-            {
-                Maps& maps = GetMaps();
-                std::lock_guard lock(maps.mutex);
-                for (auto& [handle, object] : maps.permanent)
-                    all.push_back(object);
-            }
-            for (CMenu* candidate : all)
+            for (CMenu* candidate : HandleMap::Instance().PermanentObjects())
                 if (MenuHolding(candidate->m_hMenu, mis->itemID) == candidate->m_hMenu) {
                     menu = candidate;
                     break;
