@@ -2405,33 +2405,37 @@ BOOL GetClientRect(HWND hwnd, LPRECT rect) {
     return TRUE;
 }
 
-BOOL ClientToScreen(HWND hwnd, LPPOINT point) {
-    if (!point)
-        return FALSE;
+namespace {
+
+// The screen position of a window's client origin; the desktop's is (0, 0).
+bool ScreenOriginOfClient(HWND hwnd, POINT& origin) {
+    origin = POINT{0, 0};
     if (IsDesktop(hwnd))
-        return TRUE;
+        return true;
     WindowPtr w = ValidWindow(hwnd);
     if (!w)
-        return FALSE;
+        return false;
     State& s = GetState();
     std::lock_guard lock(s.mutex);
-    const POINT o = ClientOriginLocked(s, *w);
+    origin = ClientOriginLocked(s, *w);
+    return true;
+}
+
+} // namespace
+
+BOOL ClientToScreen(HWND hwnd, LPPOINT point) {
+    POINT o;
+    if (!point || !ScreenOriginOfClient(hwnd, o))
+        return FALSE;
     point->x += o.x;
     point->y += o.y;
     return TRUE;
 }
 
 BOOL ScreenToClient(HWND hwnd, LPPOINT point) {
-    if (!point)
+    POINT o;
+    if (!point || !ScreenOriginOfClient(hwnd, o))
         return FALSE;
-    if (IsDesktop(hwnd))
-        return TRUE;
-    WindowPtr w = ValidWindow(hwnd);
-    if (!w)
-        return FALSE;
-    State& s = GetState();
-    std::lock_guard lock(s.mutex);
-    const POINT o = ClientOriginLocked(s, *w);
     point->x -= o.x;
     point->y -= o.y;
     return TRUE;
