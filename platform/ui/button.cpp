@@ -110,6 +110,9 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (!d)
         return DefWindowProcW(hwnd, msg, wParam, lParam);
     const DWORD type = Type(hwnd);
+    LRESULT common = 0;
+    if (paint::HandleFontAndPaint(hwnd, msg, wParam, lParam, common))
+        return common;
     switch (msg) {
     case WM_GETDLGCODE:
         switch (type) {
@@ -248,19 +251,10 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         Redraw(hwnd);
         return r;
     }
-    case WM_SETFONT:
-        paint::SetControlFont(hwnd, reinterpret_cast<HFONT>(wParam));
-        if (lParam)
-            Redraw(hwnd);
-        return 0;
-    case WM_GETFONT:
-        return reinterpret_cast<LRESULT>(paint::GetControlFont(hwnd));
     case WM_NCHITTEST:
         if (type == BS_GROUPBOX)
             return HTTRANSPARENT;
         break;
-    case WM_PAINT:
-        return paint::PaintControl(hwnd);
     case WM_ERASEBKGND:
         return 1;
     default:

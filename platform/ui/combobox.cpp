@@ -99,6 +99,9 @@ LRESULT CALLBACK ComboBoxProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     const DWORD style = Style(hwnd);
     ItemList& list = d->list;
     const int count = static_cast<int>(list.items.size());
+    LRESULT common = 0;
+    if (paint::HandleFontAndPaint(hwnd, msg, wParam, lParam, common))
+        return common;
     switch (msg) {
     case WM_GETDLGCODE:
         return DLGC_WANTARROWS | DLGC_WANTCHARS | (IsDropList(hwnd) ? 0 : DLGC_HASSETSEL);
@@ -329,15 +332,6 @@ LRESULT CALLBACK ComboBoxProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_ENABLE:
         InvalidateRect(hwnd, nullptr, TRUE);
         return 0;
-    case WM_SETFONT:
-        paint::SetControlFont(hwnd, reinterpret_cast<HFONT>(wParam));
-        if (lParam)
-            InvalidateRect(hwnd, nullptr, TRUE);
-        return 0;
-    case WM_GETFONT:
-        return reinterpret_cast<LRESULT>(paint::GetControlFont(hwnd));
-    case WM_PAINT:
-        return paint::PaintControl(hwnd);
     default:
         break;
     }

@@ -133,6 +133,9 @@ LRESULT CALLBACK EditProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (!d)
         return DefWindowProcW(hwnd, msg, wParam, lParam);
     const DWORD style = Style(hwnd);
+    LRESULT common = 0;
+    if (paint::HandleFontAndPaint(hwnd, msg, wParam, lParam, common))
+        return common;
     switch (msg) {
     case WM_GETDLGCODE: {
         LRESULT code = DLGC_WANTCHARS | DLGC_HASSETSEL | DLGC_WANTARROWS;
@@ -350,15 +353,6 @@ LRESULT CALLBACK EditProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_ENABLE:
         InvalidateRect(hwnd, nullptr, TRUE);
         return 0;
-    case WM_SETFONT:
-        paint::SetControlFont(hwnd, reinterpret_cast<HFONT>(wParam));
-        if (lParam)
-            InvalidateRect(hwnd, nullptr, TRUE);
-        return 0;
-    case WM_GETFONT:
-        return reinterpret_cast<LRESULT>(paint::GetControlFont(hwnd));
-    case WM_PAINT:
-        return paint::PaintControl(hwnd);
     default:
         break;
     }

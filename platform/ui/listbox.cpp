@@ -101,6 +101,9 @@ LRESULT CALLBACK ListBoxProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
     ItemList& list = d->list;
     auto& items = list.items;
     const int count = static_cast<int>(items.size());
+    LRESULT common = 0;
+    if (paint::HandleFontAndPaint(hwnd, msg, wParam, lParam, common))
+        return common;
     switch (msg) {
     case WM_GETDLGCODE:
         return DLGC_WANTARROWS | DLGC_WANTCHARS;
@@ -352,15 +355,6 @@ LRESULT CALLBACK ListBoxProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
     case WM_ENABLE:
         Redraw(hwnd);
         return 0;
-    case WM_SETFONT:
-        paint::SetControlFont(hwnd, reinterpret_cast<HFONT>(wParam));
-        if (lParam)
-            Redraw(hwnd);
-        return 0;
-    case WM_GETFONT:
-        return reinterpret_cast<LRESULT>(paint::GetControlFont(hwnd));
-    case WM_PAINT:
-        return paint::PaintControl(hwnd);
     default:
         break;
     }

@@ -454,6 +454,25 @@ HBRUSH DefaultControlBrush(UINT ctlColorMessage) {
         ctlColorMessage == WM_CTLCOLOREDIT || ctlColorMessage == WM_CTLCOLORLISTBOX ? COLOR_WINDOW : COLOR_BTNFACE);
 }
 
+bool HandleFontAndPaint(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    switch (msg) {
+    case WM_SETFONT:
+        SetControlFont(hwnd, reinterpret_cast<HFONT>(wParam));
+        if (lParam)
+            InvalidateRect(hwnd, nullptr, TRUE);
+        result = 0;
+        return true;
+    case WM_GETFONT:
+        result = reinterpret_cast<LRESULT>(GetControlFont(hwnd));
+        return true;
+    case WM_PAINT:
+        result = PaintControl(hwnd);
+        return true;
+    default:
+        return false;
+    }
+}
+
 LRESULT PaintControl(HWND hwnd) {
     PAINTSTRUCT ps{};
     HDC dc = BeginPaint(hwnd, &ps);

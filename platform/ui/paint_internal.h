@@ -21,4 +21,8 @@ HBRUSH DefaultControlBrush(UINT ctlColorMessage);
 // WM_PAINT of a standard control or a dialog: paints it plainly and validates it; returns 0.
 LRESULT PaintControl(HWND hwnd);
 
+// The messages every standard control answers alike: WM_SETFONT (kept, and redrawn when lParam asks),
+// WM_GETFONT and WM_PAINT. Returns true with the message's result when it was one of them.
+bool HandleFontAndPaint(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
+
 } // namespace platform::ui::paint

@@ -112,6 +112,9 @@ LRESULT CALLBACK StaticProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (!d)
         return DefWindowProcW(hwnd, msg, wParam, lParam);
     const DWORD type = Type(hwnd);
+    LRESULT common = 0;
+    if (paint::HandleFontAndPaint(hwnd, msg, wParam, lParam, common))
+        return common;
     switch (msg) {
     case WM_CREATE:
         LoadNamedImage(hwnd, *d, *reinterpret_cast<const CREATESTRUCTW*>(lParam));
@@ -147,15 +150,6 @@ LRESULT CALLBACK StaticProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         InvalidateRect(hwnd, nullptr, TRUE);
         return r;
     }
-    case WM_SETFONT:
-        paint::SetControlFont(hwnd, reinterpret_cast<HFONT>(wParam));
-        if (lParam)
-            InvalidateRect(hwnd, nullptr, TRUE);
-        return 0;
-    case WM_GETFONT:
-        return reinterpret_cast<LRESULT>(paint::GetControlFont(hwnd));
-    case WM_PAINT:
-        return paint::PaintControl(hwnd);
     case WM_ERASEBKGND:
         return 1;
     default:
