@@ -192,6 +192,13 @@ bool WriteStored(FileRef file, const HostStat& st, const StoredAttributes& store
     return WriteToStore(st, r);
 }
 
+bool SetStoredAttribute(int fd, uint64_t dev, const StoredAttributes& stored) {
+    if (DeviceLacksXattrs(dev))
+        return false;
+    const Record r = {kRecordVersion, stored.attributes & kStoredAttributeMask, stored.creation, stored.modifiedStamp};
+    return SetX(FileRef{fd, nullptr}, &r, sizeof r) == 0;
+}
+
 void ForgetStored(const HostStat& st) {
     if (DeviceLacksXattrs(st.dev))
         unlink(StorePath(st).c_str());

@@ -40,6 +40,10 @@ std::optional<StoredAttributes> ReadStored(FileRef file, const HostStat& st);
 // Writes the record; a read-only file gets its owner write bit for the moment of the write. False with the
 // last error set when neither the extended attribute nor the store could take it.
 bool WriteStored(FileRef file, const HostStat& st, const StoredAttributes& record);
+// Writes the record as the extended attribute of the open file `fd` on device `dev`, in one step. False, with
+// nothing written, when that does not work as it stands (the device keeps records in the store, the file is
+// read-only, the attribute is refused); WriteStored then finds the way.
+bool SetStoredAttribute(int fd, uint64_t dev, const StoredAttributes& record);
 // Drops the store's record of a file that is being removed (extended attributes go with the file itself).
 void ForgetStored(const HostStat& st);
 

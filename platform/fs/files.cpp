@@ -656,8 +656,10 @@ BOOL SetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* lastAcce
     ts[1].tv_nsec = UTIME_OMIT;
     if (!IsOmittedTime(lastAccess))
         ToTimespec(UnixNsFromTicks(platform::clock::FromFileTime(*lastAccess)), ts[0]);
+    std::optional<int64_t> writeNs;
     if (!IsOmittedTime(lastWrite)) {
-        ToTimespec(UnixNsFromTicks(platform::clock::FromFileTime(*lastWrite)), ts[1]);
+        writeNs = UnixNsFromTicks(platform::clock::FromFileTime(*lastWrite));
+        ToTimespec(*writeNs, ts[1]);
         object->NoteExplicitWriteTime();
     }
     if ((ts[0].tv_nsec != UTIME_OMIT || ts[1].tv_nsec != UTIME_OMIT) && futimens(fd, ts) != 0)
@@ -665,16 +667,27 @@ BOOL SetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* lastAcce
     const bool setCreation = !IsOmittedTime(creation);
     if (!setCreation && !record)
         return TRUE;
-    HostStat st;
-    if (!StatDescriptor(fd, st))
-        return platform::FailErrno(), FALSE;
-    StoredAttributes updated = record.value_or(StoredAttributes{st.IsDirectory() ? 0u : FILE_ATTRIBUTE_ARCHIVE, 0, 0});
+    // Whether it is a folder and where its record goes never change for an open file.
+    const HostStat& known = before ? *before : *object->Identity();
+    const bool directory = known.IsDirectory();
+    StoredAttributes updated = record.value_or(StoredAttributes{directory ? 0u : FILE_ATTRIBUTE_ARCHIVE, 0, 0});
     if (setCreation)
         updated.creation = platform::clock::FromFileTime(*creation);
     // Setting times is not a change of content: the archive bit stays as it read before, now held in the record
     // because the write time it was judged by moves.
-    if (record && !st.IsDirectory() && record->modifiedStamp != before->mtimeNs)
+    if (record && !directory && record->modifiedStamp != before->mtimeNs)
         updated.attributes |= FILE_ATTRIBUTE_ARCHIVE;
+    // The stamp is only ever compared while a file's record lacks ARCHIVE, and every write that clears the bit
+    // stamps afresh. With the bit set, the write time just given stands in for the one the file system kept
+    // (which may be coarser), so the file need not be looked at again when the attribute takes the record.
+    if (!directory && (updated.attributes & FILE_ATTRIBUTE_ARCHIVE) && writeNs) {
+        updated.modifiedStamp = *writeNs;
+        if (SetStoredAttribute(fd, known.dev, updated))
+            return TRUE;
+    }
+    HostStat st;
+    if (!StatDescriptor(fd, st))
+        return platform::FailErrno(), FALSE;
     updated.modifiedStamp = st.mtimeNs;
     if (!WriteStored(FileRef{fd, nullptr}, st, updated))
         return FALSE;

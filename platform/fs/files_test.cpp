@@ -431,6 +431,35 @@ TEST_P(AttributesTest, RoundTripOfBitsAndCreationTime) {
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 }
 
+TEST_P(AttributesTest, TimesSetThroughAHandleOfAFileMadeReadOnlySinceTheOpen) {
+    WriteHost(Host("later.txt"), "data");
+    HANDLE h = CreateFileW(u"T:\\later.txt", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(SetFileAttributesW(u"T:\\later.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
+    const FILETIME created = platform::clock::ToFileTime(121'000'000'000'000'000LL);
+    const FILETIME written = platform::clock::ToFileTime(131'000'000'000'000'001LL);
+    EXPECT_TRUE(SetFileTime(h, &created, &written, &written));
+    CloseHandle(h);
+    EXPECT_EQ(GetFileAttributesW(u"T:\\later.txt"), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(GetFileAttributesExW(u"T:\\later.txt", GetFileExInfoStandard, &data));
+    EXPECT_EQ(platform::clock::FromFileTime(data.ftCreationTime), platform::clock::FromFileTime(created));
+    EXPECT_EQ(platform::clock::FromFileTime(data.ftLastWriteTime), platform::clock::FromFileTime(written));
+    struct stat st;
+    ASSERT_EQ(stat(Host("later.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0222, 0u);
+
+    // Clearing the archive bit afterwards and setting times again leaves it cleared.
+    ASSERT_TRUE(SetFileAttributesW(u"T:\\later.txt", FILE_ATTRIBUTE_NORMAL));
+    h = CreateFileW(u"T:\\later.txt", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(SetFileTime(h, &created, &created, &written));
+    CloseHandle(h);
+    EXPECT_EQ(GetFileAttributesW(u"T:\\later.txt"), FILE_ATTRIBUTE_NORMAL);
+}
+
 INSTANTIATE_TEST_SUITE_P(ExtendedAttributeOrStore, AttributesTest, ::testing::Values(false, true));
 
 TEST_F(FilesTest, NewFilesTakeTheLayerClocksTime) {
