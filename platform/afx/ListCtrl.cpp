@@ -1,24 +1,16 @@
 #include "platform/afx/ListCtrl.h"
 
+#include "platform/afx/ControlMessage.h"
+
 #include <memory>
-#include <type_traits>
 #include <unordered_map>
 
 IMPLEMENT_DYNAMIC(CListCtrl, CWnd)
 
 namespace {
 
-template <class T> T Send(HWND hwnd, UINT msg, WPARAM wParam = 0, LPARAM lParam = 0) {
-    const LRESULT r = ::SendMessageW(hwnd, msg, wParam, lParam);
-    if constexpr (std::is_pointer_v<T>)
-        return reinterpret_cast<T>(r);
-    else
-        return static_cast<T>(r);
-}
-
-LPARAM P(const void* p) {
-    return reinterpret_cast<LPARAM>(p);
-}
+using afx_control::P;
+using afx_control::Send;
 
 WPARAM W(int i) {
     return static_cast<WPARAM>(i);

@@ -1,22 +1,13 @@
 #include "platform/afx/TreeCtrl.h"
 
-#include <type_traits>
+#include "platform/afx/ControlMessage.h"
 
 IMPLEMENT_DYNAMIC(CTreeCtrl, CWnd)
 
 namespace {
 
-template <class T> T Send(HWND hwnd, UINT msg, WPARAM wParam = 0, LPARAM lParam = 0) {
-    const LRESULT r = ::SendMessageW(hwnd, msg, wParam, lParam);
-    if constexpr (std::is_pointer_v<T>)
-        return reinterpret_cast<T>(r);
-    else
-        return static_cast<T>(r);
-}
-
-LPARAM P(const void* p) {
-    return reinterpret_cast<LPARAM>(p);
-}
+using afx_control::P;
+using afx_control::Send;
 
 } // namespace
 
