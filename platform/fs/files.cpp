@@ -733,6 +733,16 @@ struct PathAttributes {
     DWORD attributes = 0;
 };
 
+// A path that names a file or folder (not a device); a device name fails with ERROR_INVALID_NAME.
+std::optional<ResolvedPath> ResolveFileName(LPCWSTR name) {
+    auto resolved = Resolve(name);
+    if (resolved && resolved->host.kind != platform::fs::PathKind::File) {
+        Fail(ERROR_INVALID_NAME);
+        return std::nullopt;
+    }
+    return resolved;
+}
+
 std::optional<PathAttributes> ReadPathAttributes(LPCWSTR fileName, std::string* hostPath = nullptr) {
     auto resolved = Resolve(fileName);
     if (!resolved)
@@ -811,11 +821,9 @@ BOOL SetFileAttributesW(LPCWSTR fileName, DWORD attributes) {
 }
 
 BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES) {
-    auto resolved = Resolve(pathName);
+    auto resolved = ResolveFileName(pathName);
     if (!resolved)
         return FALSE;
-    if (resolved->host.kind != platform::fs::PathKind::File)
-        return Fail(ERROR_INVALID_NAME), FALSE;
     if (resolved->isRoot)
         return Fail(ERROR_ACCESS_DENIED), FALSE;
     const std::string& path = resolved->host.path;
@@ -843,11 +851,9 @@ BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES) {
 }
 
 BOOL RemoveDirectoryW(LPCWSTR pathName) {
-    auto resolved = Resolve(pathName);
+    auto resolved = ResolveFileName(pathName);
     if (!resolved)
         return FALSE;
-    if (resolved->host.kind != platform::fs::PathKind::File)
-        return Fail(ERROR_INVALID_NAME), FALSE;
     const std::string& path = resolved->host.path;
     HostStat st;
     if (!StatPath(AT_FDCWD, path.c_str(), st))
@@ -882,11 +888,9 @@ BOOL RemoveDirectoryW(LPCWSTR pathName) {
 }
 
 BOOL DeleteFileW(LPCWSTR fileName) {
-    auto resolved = Resolve(fileName);
+    auto resolved = ResolveFileName(fileName);
     if (!resolved)
         return FALSE;
-    if (resolved->host.kind != platform::fs::PathKind::File)
-        return Fail(ERROR_INVALID_NAME), FALSE;
     const std::string& path = resolved->host.path;
     HostStat st;
     if (!StatPath(AT_FDCWD, path.c_str(), st))
