@@ -458,6 +458,26 @@ bool PostToQueue(const QueuePtr& queue, const MSG& msg, bool next) {
     return true;
 }
 
+namespace {
+
+// Hands a sent message to the thread that owns its window and wakes that thread; false (and
+// ERROR_INVALID_WINDOW_HANDLE) when the thread has ended.
+bool DeliverSent(const QueuePtr& target, const std::shared_ptr<SentMessage>& sm) {
+    {
+        std::lock_guard lock(target->mutex);
+        if (target->ended) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return false;
+        }
+        target->incoming.push_back(sm);
+        target->changeBits |= QS_SENDMESSAGE;
+    }
+    WakeQueue(target);
+    return true;
+}
+
+} // namespace
+
 void ForgetWindowMessages(HWND hwnd, DWORD threadId) {
     QueuePtr q = FindQueue(threadId);
     if (!q)
@@ -532,16 +552,8 @@ LRESULT SendToThread(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT fla
     sm->lParam = lParam;
     sm->senderThread = self->threadId;
     sm->task = std::move(task);
-    {
-        std::lock_guard lock(target->mutex);
-        if (target->ended) {
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-            return 0;
-        }
-        target->incoming.push_back(sm);
-        target->changeBits |= QS_SENDMESSAGE;
-    }
-    WakeQueue(target);
+    if (!DeliverSent(target, sm))
+        return 0;
     return WaitForReply(self, target, sm, flags, timeout, ok);
 }
 
@@ -775,16 +787,8 @@ BOOL SendNotifyMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     sm->wParam = wParam;
     sm->lParam = lParam;
     sm->notify = true;
-    {
-        std::lock_guard lock(target->mutex);
-        if (target->ended) {
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-            return FALSE;
-        }
-        target->incoming.push_back(sm);
-        target->changeBits |= QS_SENDMESSAGE;
-    }
-    WakeQueue(target);
+    if (!DeliverSent(target, sm))
+        return FALSE;
     return TRUE;
 }
 
@@ -813,16 +817,8 @@ BOOL SendMessageCallbackW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, SEN
     sm->notify = callback == nullptr;
     sm->callback = callback;
     sm->callbackData = data;
-    {
-        std::lock_guard lock(target->mutex);
-        if (target->ended) {
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-            return FALSE;
-        }
-        target->incoming.push_back(sm);
-        target->changeBits |= QS_SENDMESSAGE;
-    }
-    WakeQueue(target);
+    if (!DeliverSent(target, sm))
+        return FALSE;
     return TRUE;
 }
 
