@@ -24,6 +24,21 @@ private:
     HKEY m_hKey;
 };
 
+// Opens a subtree that has a name in the export text; null, with the last error set, when it has none or cannot
+// be opened.
+HKEY OpenNamedSubtree(HKEY hRoot, LPCTSTR lpszSubKey, const CString& name) {
+    if (name.IsEmpty()) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    HKEY hKey = nullptr;
+    if (const LONG error = RegOpenKeyExW(hRoot, lpszSubKey, 0, KEY_ALL_ACCESS, &hKey)) {
+        SetLastError(static_cast<DWORD>(error));
+        return nullptr;
+    }
+    return hKey;
+}
+
 template <class T> bool Allocate(std::vector<T>& buffer, size_t count) {
     try {
         buffer.resize(std::max<size_t>(count, 1));
@@ -415,16 +430,9 @@ BOOL MyReg::CalKey(HKEY hKey, LPCTSTR lpszName, ULONGLONG& nSize) {
 BOOL MyReg::SaveKeyToFile(HKEY hRoot, LPCTSTR lpszSubKey, LPCTSTR lpszFile) {
     // Only a subtree under a predefined root can name its root in the text, and only such a text reads back.
     const CString name = KeyFileName(hRoot, lpszSubKey);
-    if (name.IsEmpty()) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+    ScopedKey key(OpenNamedSubtree(hRoot, lpszSubKey, name));
+    if (!key.Get())
         return FALSE;
-    }
-    HKEY hKey = nullptr;
-    if (const LONG error = RegOpenKeyExW(hRoot, lpszSubKey, 0, KEY_ALL_ACCESS, &hKey)) {
-        SetLastError(static_cast<DWORD>(error));
-        return FALSE;
-    }
-    ScopedKey key(hKey);
     m_writer.Close(FALSE);
     m_writer.SetFileName(lpszFile);
     BOOL ok = SaveKey(key.Get(), name);
@@ -440,16 +448,9 @@ BOOL MyReg::SaveKeyToFile(HKEY hRoot, LPCTSTR lpszSubKey, LPCTSTR lpszFile) {
 
 BOOL MyReg::CalKeyByName(HKEY hRoot, LPCTSTR lpszSubKey, ULONGLONG& nSize) {
     const CString name = KeyFileName(hRoot, lpszSubKey);
-    if (name.IsEmpty()) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+    ScopedKey key(OpenNamedSubtree(hRoot, lpszSubKey, name));
+    if (!key.Get())
         return FALSE;
-    }
-    HKEY hKey = nullptr;
-    if (const LONG error = RegOpenKeyExW(hRoot, lpszSubKey, 0, KEY_ALL_ACCESS, &hKey)) {
-        SetLastError(static_cast<DWORD>(error));
-        return FALSE;
-    }
-    ScopedKey key(hKey);
     m_writer.Close(FALSE);
     ULONGLONG size = 0;
     const BOOL ok = CalKey(key.Get(), name, size);
