@@ -29,13 +29,8 @@ void CivilFromDays(LONGLONG z, int& y, int& m, int& d) {
     d = static_cast<int>(day);
 }
 
-bool IsLeap(int y) {
-    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-}
-
 int MonthLength(int y, int m) {
-    static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return m == 2 && IsLeap(y) ? 29 : kDays[m - 1];
+    return static_cast<int>(platform::clock::DaysInMonth(y, static_cast<unsigned>(m)));
 }
 
 struct Wall {
@@ -44,7 +39,7 @@ struct Wall {
         return seconds >= 0 ? seconds / kSecondsPerDay : (seconds - kSecondsPerDay + 1) / kSecondsPerDay;
     }
     LONGLONG TimeOfDay() const { return seconds - Days() * kSecondsPerDay; }
-    int Weekday() const { return static_cast<int>(((Days() + 4) % 7 + 7) % 7) + 1; } // 1 = Sunday
+    int Weekday() const { return static_cast<int>(platform::clock::DayOfWeek(Days())) + 1; } // 1 = Sunday
     void Date(int& y, int& m, int& d) const { CivilFromDays(Days(), y, m, d); }
 };
 

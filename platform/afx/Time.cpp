@@ -11,29 +11,6 @@ namespace clk = platform::clock;
 
 constexpr LONGLONG kSecondsPerDay = 86400;
 
-// Days since 1970-01-01 to a civil date (proleptic Gregorian).
-void CivilFromDays(LONGLONG z, int& year, int& month, int& day) {
-    z += 719468;
-    const LONGLONG era = (z >= 0 ? z : z - 146096) / 146097;
-    const LONGLONG doe = z - era * 146097;
-    const LONGLONG yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const LONGLONG y = yoe + era * 400;
-    const LONGLONG doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const LONGLONG mp = (5 * doy + 2) / 153;
-    day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    year = static_cast<int>(y + (month <= 2));
-}
-
-LONGLONG DaysFromCivil(LONGLONG y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const LONGLONG era = (y >= 0 ? y : y - 399) / 400;
-    const LONGLONG yoe = y - era * 400;
-    const LONGLONG doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const LONGLONG doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
 LONGLONG FloorDiv(LONGLONG a, LONGLONG b) {
     return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
 }
@@ -53,16 +30,17 @@ void Breakdown(LONGLONG seconds, struct tm& out) {
     out = {};
     LONGLONG days = FloorDiv(seconds, kSecondsPerDay);
     LONGLONG rest = seconds - days * kSecondsPerDay;
-    int year = 0, month = 0, day = 0;
-    CivilFromDays(days, year, month, day);
-    out.tm_year = year - 1900;
-    out.tm_mon = month - 1;
-    out.tm_mday = day;
+    int64_t year = 0;
+    unsigned month = 0, day = 0;
+    clk::CivilFromDays(days, year, month, day);
+    out.tm_year = static_cast<int>(year - 1900);
+    out.tm_mon = static_cast<int>(month) - 1;
+    out.tm_mday = static_cast<int>(day);
     out.tm_hour = static_cast<int>(rest / 3600);
     out.tm_min = static_cast<int>(rest / 60 % 60);
     out.tm_sec = static_cast<int>(rest % 60);
-    out.tm_wday = static_cast<int>(days + 4 - FloorDiv(days + 4, 7) * 7); // 1970-01-01 was a Thursday
-    out.tm_yday = static_cast<int>(days - DaysFromCivil(year, 1, 1));
+    out.tm_wday = static_cast<int>(clk::DayOfWeek(days));
+    out.tm_yday = static_cast<int>(days - clk::DaysFromCivil(year, 1, 1));
     out.tm_isdst = -1;
 }
 
@@ -179,7 +157,7 @@ std::u16string FormatTm(LPCTSTR pFormat, const struct tm& t, LONGLONG offsetSeco
 
 CTime::CTime(int nYear, int nMonth, int nDay, int nHour, int nMin, int nSec, int) {
     const LONGLONG local =
-        DaysFromCivil(nYear, static_cast<unsigned>(nMonth), static_cast<unsigned>(nDay)) * kSecondsPerDay +
+        clk::DaysFromCivil(nYear, static_cast<unsigned>(nMonth), static_cast<unsigned>(nDay)) * kSecondsPerDay +
         nHour * 3600LL + nMin * 60LL + nSec;
     m_time = FromLocal(local);
 }

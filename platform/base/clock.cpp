@@ -36,6 +36,21 @@ void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
     y = static_cast<int64_t>(yoe) + era * 400 + (m <= 2);
 }
 
+bool IsLeapYear(int64_t y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
+
+unsigned DaysInMonth(int64_t y, unsigned m) {
+    static const unsigned days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return m == 2 && IsLeapYear(y) ? 29 : days[m - 1];
+}
+
+unsigned DayOfWeek(int64_t days) {
+    // 1970-01-01 was a Thursday.
+    const int64_t r = (days + 4) % 7;
+    return static_cast<unsigned>(r < 0 ? r + 7 : r);
+}
+
 namespace {
 
 constexpr Ticks kTicksPerDay = 86'400 * kTicksPerSecond;
@@ -99,15 +114,6 @@ void NotifyListeners() {
         }
         listener.first(listener.second);
     }
-}
-
-bool IsLeap(int64_t y) {
-    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-}
-
-unsigned DaysInMonth(int64_t y, unsigned m) {
-    static const unsigned days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return m == 2 && IsLeap(y) ? 29 : days[m - 1];
 }
 
 // The host's time-zone rules, read through the C library under one lock because TZ is process-wide state.
@@ -296,8 +302,7 @@ bool ToSystemTime(Ticks t, SYSTEMTIME& st) {
     st.wYear = static_cast<WORD>(y);
     st.wMonth = static_cast<WORD>(m);
     st.wDay = static_cast<WORD>(d);
-    // 1601-01-01 was a Monday.
-    st.wDayOfWeek = static_cast<WORD>((days + 1) % 7);
+    st.wDayOfWeek = static_cast<WORD>(DayOfWeek(days - kEpochDays));
     st.wHour = static_cast<WORD>(rest / (3600 * kTicksPerSecond));
     st.wMinute = static_cast<WORD>(rest / (60 * kTicksPerSecond) % 60);
     st.wSecond = static_cast<WORD>(rest / kTicksPerSecond % 60);
@@ -321,8 +326,7 @@ bool FromSystemTime(const SYSTEMTIME& st, Ticks& t) {
 Ticks RuleDate(const SYSTEMTIME& rule, int64_t year) {
     unsigned day = rule.wDay;
     if (rule.wYear == 0) {
-        const int64_t first = DaysFromCivil(year, rule.wMonth, 1) + kEpochDays;
-        const auto firstWeekday = static_cast<unsigned>((first + 1) % 7);
+        const unsigned firstWeekday = DayOfWeek(DaysFromCivil(year, rule.wMonth, 1));
         day = 1 + (rule.wDayOfWeek + 7 - firstWeekday) % 7 + (rule.wDay - 1) * 7;
         while (day > DaysInMonth(year, rule.wMonth))
             day -= 7;

@@ -77,9 +77,15 @@ Ticks UtcToLocal(Ticks utc);
 Ticks LocalToUtc(Ticks local);
 
 // Proleptic Gregorian calendar arithmetic on plain day numbers (days since 1970-01-01), valid far beyond the
-// FILETIME range. Month 1..12, day 1..31.
+// FILETIME range. Month 1..12, day 1..31. Every calendar calculation of the layer and its users goes through
+// these; a day count on local wall-clock time keeps the hour across a daylight-saving change.
 int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day);
 void CivilFromDays(int64_t days, int64_t& year, unsigned& month, unsigned& day);
+bool IsLeapYear(int64_t year);
+// 28 to 31; month 1..12.
+unsigned DaysInMonth(int64_t year, unsigned month);
+// 0 for Sunday to 6 for Saturday, as SYSTEMTIME's wDayOfWeek and struct tm's tm_wday count.
+unsigned DayOfWeek(int64_t days);
 
 inline Ticks FromFileTime(const FILETIME& ft) {
     return static_cast<Ticks>((static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);

@@ -92,6 +92,36 @@ TEST_F(ClockTest, FileTimesConvertToKnownDates) {
     EXPECT_EQ(CompareFileTime(&a, &a), 0);
 }
 
+TEST_F(ClockTest, CalendarArithmeticOnDayNumbers) {
+    const struct {
+        int64_t year;
+        unsigned month, day;
+        int64_t days;
+        unsigned weekday;
+        unsigned monthLength;
+    } cases[] = {
+        {1970, 1, 1, 0, 4, 31},        {1969, 12, 31, -1, 3, 31},        {1601, 1, 1, -134'774, 1, 31},
+        {1900, 2, 28, -25'509, 3, 28}, {2000, 2, 29, 11'016, 2, 29},     {2024, 2, 1, 19'754, 4, 29},
+        {2100, 2, 1, 47'513, 1, 28},   {9999, 12, 31, 2'932'896, 5, 31},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.year * 10000 + c.month * 100 + c.day);
+        EXPECT_EQ(DaysFromCivil(c.year, c.month, c.day), c.days);
+        int64_t y = 0;
+        unsigned m = 0, d = 0;
+        CivilFromDays(c.days, y, m, d);
+        EXPECT_EQ(y, c.year);
+        EXPECT_EQ(m, c.month);
+        EXPECT_EQ(d, c.day);
+        EXPECT_EQ(DayOfWeek(c.days), c.weekday);
+        EXPECT_EQ(DaysInMonth(c.year, c.month), c.monthLength);
+    }
+    EXPECT_TRUE(IsLeapYear(2000));
+    EXPECT_FALSE(IsLeapYear(1900));
+    EXPECT_TRUE(IsLeapYear(2024));
+    EXPECT_FALSE(IsLeapYear(2023));
+}
+
 TEST_F(ClockTest, LocalTimeFollowsDaylightSavingAcrossTheChange) {
     ASSERT_TRUE(HaveZone("Europe/Berlin")) << "time-zone data (tzdata, installed by scripts/setup) is missing";
     SetTimeZone("Europe/Berlin");
