@@ -387,15 +387,15 @@ int BrowseFolderCallback(HWND hwnd, UINT uMsg, LPARAM lParam, LPARAM /*lpData*/)
 }
 
 BOOL IsShowHiddenFiles() {
-    HKEY key = nullptr;
+    platform::OwnedKey key;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced", 0,
-                      KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+                      KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
         return FALSE;
     DWORD type = 0;
     DWORD value = 0;
     DWORD size = sizeof(value);
-    const LSTATUS status = RegQueryValueExW(key, u"Hidden", nullptr, &type, reinterpret_cast<LPBYTE>(&value), &size);
-    RegCloseKey(key);
+    const LSTATUS status =
+        RegQueryValueExW(key.get(), u"Hidden", nullptr, &type, reinterpret_cast<LPBYTE>(&value), &size);
     return status == ERROR_SUCCESS && type == REG_DWORD && size == sizeof(value) && value == 1;
 }
 
@@ -406,8 +406,8 @@ BOOL DeleteFolderTree(LPCTSTR lpszPath) {
     if (folder[folder.GetLength() - 1] == u'\\')
         folder = folder.Left(folder.GetLength() - 1);
     WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW(folder + u"\\*", &data);
-    if (find == INVALID_HANDLE_VALUE)
+    platform::UniqueHandle<HANDLE, &FindClose> find(FindFirstFileW(folder + u"\\*", &data));
+    if (!find)
         return FALSE;
     BOOL ok = TRUE;
     do {
@@ -422,13 +422,10 @@ BOOL DeleteFolderTree(LPCTSTR lpszPath) {
                 SetFileAttributesW(path, data.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
             ok = DeleteFileW(path);
         }
-    } while (ok && FindNextFileW(find, &data));
-    const DWORD error = GetLastError();
-    FindClose(find);
-    if (!ok) {
-        SetLastError(error);
+    } while (ok && FindNextFileW(find.get(), &data));
+    find.reset();
+    if (!ok)
         return FALSE;
-    }
     return RemoveDirectoryW(folder);
 }
 
@@ -438,8 +435,8 @@ enum class FindResult { Found, NotFound, ListFailed };
 
 // The first running process whose first module has exactly the base name, opened for query and read (the handle
 // also waits for the process to end). Processes that cannot be opened are passed over.
-FindResult FindProcess(LPCTSTR lpszBaseName, HANDLE& process, DWORD& processId) {
-    process = nullptr;
+FindResult FindProcess(LPCTSTR lpszBaseName, platform::OwnedHandle& process, DWORD& processId) {
+    process.reset();
     processId = 0;
     std::vector<DWORD> ids(4048);
     DWORD bytes = 0;
@@ -447,20 +444,19 @@ FindResult FindProcess(LPCTSTR lpszBaseName, HANDLE& process, DWORD& processId) 
         return FindResult::ListFailed;
     const DWORD count = bytes / sizeof(DWORD);
     for (DWORD i = 0; i < count; ++i) {
-        HANDLE candidate = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, ids[i]);
+        platform::OwnedHandle candidate(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, ids[i]));
         if (!candidate)
             continue;
         HMODULE module = nullptr;
         DWORD needed = 0;
         WCHAR name[MAX_PATH] = {};
-        const bool named = EnumProcessModules(candidate, &module, sizeof(module), &needed) &&
-                           GetModuleBaseNameW(candidate, module, name, MAX_PATH) > 0;
+        const bool named = EnumProcessModules(candidate.get(), &module, sizeof(module), &needed) &&
+                           GetModuleBaseNameW(candidate.get(), module, name, MAX_PATH) > 0;
         if (named && lstrcmpW(name, lpszBaseName) == 0) {
-            process = candidate;
+            process = std::move(candidate);
             processId = ids[i];
             return FindResult::Found;
         }
-        CloseHandle(candidate);
     }
     return FindResult::NotFound;
 }
@@ -492,18 +488,15 @@ BOOL CloseWindowOfProcess(HWND hwnd, LPARAM lParam) {
 BOOL IsProcessRunning(LPCTSTR lpszBaseName) {
     if (!lpszBaseName)
         return FALSE;
-    HANDLE process = nullptr;
+    platform::OwnedHandle process;
     DWORD processId = 0;
-    if (FindProcess(lpszBaseName, process, processId) != FindResult::Found)
-        return FALSE;
-    CloseHandle(process);
-    return TRUE;
+    return FindProcess(lpszBaseName, process, processId) == FindResult::Found;
 }
 
 BOOL CloseProcessWindows(LPCTSTR lpszBaseName) {
     if (!lpszBaseName)
         return FALSE;
-    HANDLE process = nullptr;
+    platform::OwnedHandle process;
     DWORD processId = 0;
     switch (FindProcess(lpszBaseName, process, processId)) {
     case FindResult::ListFailed:
@@ -516,11 +509,9 @@ BOOL CloseProcessWindows(LPCTSTR lpszBaseName) {
     CloseRequest request{processId};
     EnumWindows(CloseWindowOfProcess, reinterpret_cast<LPARAM>(&request));
     Sleep(500);
-    if (StillRuns(process))
+    if (StillRuns(process.get()))
         Sleep(500);
-    const BOOL ended = !StillRuns(process);
-    CloseHandle(process);
-    return ended;
+    return !StillRuns(process.get());
 }
 
 BOOL ShowHelpTopic(UINT nDialogId) {

@@ -4,6 +4,7 @@
 #include "platform/base/clock.h"
 #include "platform/base/errors.h"
 #include "platform/base/strings.h"
+#include "platform/base/unique_handle.h"
 #include "platform/fs/copy.h"
 #include "platform/fs/files.h"
 #include "platform/fs/paths.h"
@@ -109,23 +110,6 @@ void trace_same(LPCWSTR source, LPCWSTR destination) {
     trace(TRACE_FILE, u"CALC: File contents for Source: %s and Dest: %s are the same.\n", source, destination);
 }
 
-// Closes a file handle on every way out.
-class ScopedFile {
-public:
-    explicit ScopedFile(HANDLE handle) : m_handle(handle) {}
-    ~ScopedFile() {
-        if (valid())
-            CloseHandle(m_handle);
-    }
-    ScopedFile(const ScopedFile&) = delete;
-    ScopedFile& operator=(const ScopedFile&) = delete;
-    bool valid() const { return m_handle != INVALID_HANDLE_VALUE && m_handle != nullptr; }
-    HANDLE get() const { return m_handle; }
-
-private:
-    HANDLE m_handle;
-};
-
 } // namespace
 
 BOOL set_file_attributes(LPCWSTR path, DWORD attributes) {
@@ -213,8 +197,9 @@ bool sync_file_time(LPCWSTR source, LPCWSTR destination, const WIN32_FILE_ATTRIB
     }
     bool copied = false;
     {
-        ScopedFile file(CreateFileW(destination, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        platform::OwnedHandle file(CreateFileW(destination, GENERIC_READ | GENERIC_WRITE,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                               FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         if (!file.valid()) {
             trace(TRACE_ERROR, u"sync_file_time: open destination file %s error with code %d!\n", destination,
                   GetLastError());

@@ -8,22 +8,6 @@
 
 namespace {
 
-// Closes a key handle when it goes out of scope.
-class ScopedKey {
-public:
-    explicit ScopedKey(HKEY hKey = nullptr) : m_hKey(hKey) {}
-    ~ScopedKey() {
-        if (m_hKey)
-            RegCloseKey(m_hKey);
-    }
-    ScopedKey(const ScopedKey&) = delete;
-    ScopedKey& operator=(const ScopedKey&) = delete;
-    HKEY Get() const { return m_hKey; }
-
-private:
-    HKEY m_hKey;
-};
-
 // Opens a subtree that has a name in the export text; null, with the last error set, when it has none or cannot
 // be opened.
 HKEY OpenNamedSubtree(HKEY hRoot, LPCTSTR lpszSubKey, const CString& name) {
@@ -406,8 +390,8 @@ BOOL MyReg::Walk(HKEY hKey, LPCTSTR lpszName, ULONGLONG* pSize) {
             SetLastError(static_cast<DWORD>(openError));
             return FALSE;
         }
-        ScopedKey sub(hSubKey);
-        if (!Walk(sub.Get(), subKey.data(), pSize))
+        platform::OwnedKey sub(hSubKey);
+        if (!Walk(sub.get(), subKey.data(), pSize))
             return FALSE;
     }
 
@@ -430,12 +414,12 @@ BOOL MyReg::CalKey(HKEY hKey, LPCTSTR lpszName, ULONGLONG& nSize) {
 BOOL MyReg::SaveKeyToFile(HKEY hRoot, LPCTSTR lpszSubKey, LPCTSTR lpszFile) {
     // Only a subtree under a predefined root can name its root in the text, and only such a text reads back.
     const CString name = KeyFileName(hRoot, lpszSubKey);
-    ScopedKey key(OpenNamedSubtree(hRoot, lpszSubKey, name));
-    if (!key.Get())
+    platform::OwnedKey key(OpenNamedSubtree(hRoot, lpszSubKey, name));
+    if (!key)
         return FALSE;
     m_writer.Close(FALSE);
     m_writer.SetFileName(lpszFile);
-    BOOL ok = SaveKey(key.Get(), name);
+    BOOL ok = SaveKey(key.get(), name);
     DWORD error = ok ? 0 : GetLastError();
     if (!m_writer.Close(ok) && ok) {
         ok = FALSE;
@@ -448,12 +432,12 @@ BOOL MyReg::SaveKeyToFile(HKEY hRoot, LPCTSTR lpszSubKey, LPCTSTR lpszFile) {
 
 BOOL MyReg::CalKeyByName(HKEY hRoot, LPCTSTR lpszSubKey, ULONGLONG& nSize) {
     const CString name = KeyFileName(hRoot, lpszSubKey);
-    ScopedKey key(OpenNamedSubtree(hRoot, lpszSubKey, name));
-    if (!key.Get())
+    platform::OwnedKey key(OpenNamedSubtree(hRoot, lpszSubKey, name));
+    if (!key)
         return FALSE;
     m_writer.Close(FALSE);
     ULONGLONG size = 0;
-    const BOOL ok = CalKey(key.Get(), name, size);
+    const BOOL ok = CalKey(key.get(), name, size);
     const DWORD error = ok ? 0 : GetLastError();
     m_writer.Close(FALSE);
     if (!ok) {

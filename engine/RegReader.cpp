@@ -3,6 +3,7 @@
 #include "engine/RegText.h"
 #include "platform/base/errors.h"
 #include "platform/base/handle.h"
+#include "platform/base/unique_handle.h"
 #include "platform/fs/files.h"
 #include "platform/registry/registry.h"
 
@@ -83,9 +84,10 @@ BOOL CRegReader::Open() {
     m_nDepth = 0;
     m_data.clear();
     m_nPos = 0;
-    HANDLE hFile = CreateFileW(m_strFileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE) {
+    platform::OwnedHandle file(CreateFileW(m_strFileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    const HANDLE hFile = file.get();
+    if (!file) {
         m_dwError = GetLastError();
         return FALSE;
     }
@@ -106,7 +108,7 @@ BOOL CRegReader::Open() {
         bytes.resize(done);
     }
     const DWORD error = ok ? 0 : GetLastError();
-    CloseHandle(hFile);
+    file.reset();
     if (!ok) {
         m_dwError = error ? error : ERROR_READ_FAULT;
         return FALSE;

@@ -66,14 +66,10 @@ bool InMask(DWORD mask, int bit) {
 
 } // namespace
 
-CSchedule::CSchedule() {
-    m_hStarted = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-}
+CSchedule::CSchedule() : m_hStarted(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
 
 CSchedule::~CSchedule() {
     StopSchedule();
-    if (m_hStarted)
-        CloseHandle(m_hStarted);
 }
 
 void CSchedule::SetSchedule(const CTime& tmStart, int nType, DWORD dwMask) {
@@ -187,7 +183,7 @@ BOOL CSchedule::ArmTimer() {
         return FALSE;
     LARGE_INTEGER li;
     li.QuadPart = due;
-    return SetWaitableTimer(m_hTimer, &li, 0, &TimerRoutine, this, TRUE);
+    return SetWaitableTimer(m_hTimer.get(), &li, 0, &TimerRoutine, this, TRUE);
 }
 
 void CALLBACK CSchedule::TimerRoutine(LPVOID lpArg, DWORD dwLow, DWORD dwHigh) {
@@ -202,7 +198,7 @@ void CALLBACK CSchedule::TimerRoutine(LPVOID lpArg, DWORD dwLow, DWORD dwHigh) {
 
 DWORD WINAPI CSchedule::WorkerThread(LPVOID lpParam) {
     auto* self = static_cast<CSchedule*>(lpParam);
-    SetEvent(self->m_hStarted);
+    SetEvent(self->m_hStarted.get());
     if (!self->ArmTimer())
         return 7;
     self->m_bWaiting = 1;
@@ -211,7 +207,7 @@ DWORD WINAPI CSchedule::WorkerThread(LPVOID lpParam) {
     if (!self->m_bStop && self->m_nType >= 0) {
         self->m_bRepeat = 1;
         while (self->m_bRepeat && !self->m_bStop) {
-            CancelWaitableTimer(self->m_hTimer);
+            CancelWaitableTimer(self->m_hTimer.get());
             if (!self->ArmTimer())
                 break;
             self->m_bWaiting = 1;
@@ -230,22 +226,21 @@ int CSchedule::StartSchedule() {
     if (GetNextDueTime() == 0)
         return 5;
     if (!m_hTimer) {
-        m_hTimer = CreateWaitableTimerW(nullptr, FALSE, _T("Wexo Zentra Waitable Timer"));
+        m_hTimer.reset(CreateWaitableTimerW(nullptr, FALSE, _T("Wexo Zentra Waitable Timer")));
         if (!m_hTimer)
             return 2;
     }
     if (m_hThread) {
-        if (WaitForSingleObject(m_hThread, 0) != WAIT_OBJECT_0)
+        if (WaitForSingleObject(m_hThread.get(), 0) != WAIT_OBJECT_0)
             return 6;
-        CloseHandle(m_hThread);
-        m_hThread = nullptr;
+        m_hThread.reset();
     }
     m_bStop = 0;
     m_llLastFired = 0;
-    m_hThread = CreateThread(nullptr, 0, &WorkerThread, this, 0, nullptr);
+    m_hThread.reset(CreateThread(nullptr, 0, &WorkerThread, this, 0, nullptr));
     if (!m_hThread)
         return 4;
-    return WaitForSingleObject(m_hStarted, 20000) == WAIT_OBJECT_0 ? 0 : 10;
+    return WaitForSingleObject(m_hStarted.get(), 20000) == WAIT_OBJECT_0 ? 0 : 10;
 }
 
 namespace {
@@ -258,15 +253,13 @@ int CSchedule::StopSchedule() {
     m_bStop = 1;
     m_bRepeat = 0;
     m_bWaiting = 0;
-    CancelWaitableTimer(m_hTimer);
-    CloseHandle(m_hTimer);
-    m_hTimer = nullptr;
+    CancelWaitableTimer(m_hTimer.get());
+    m_hTimer.reset();
     if (m_hThread) {
         // Wake the worker out of its alertable sleep at once instead of letting it notice within a second.
-        QueueUserAPC(&WakeUp, m_hThread, 0);
-        WaitForSingleObject(m_hThread, 20000);
-        CloseHandle(m_hThread);
-        m_hThread = nullptr;
+        QueueUserAPC(&WakeUp, m_hThread.get(), 0);
+        WaitForSingleObject(m_hThread.get(), 20000);
+        m_hThread.reset();
     }
     return 0;
 }

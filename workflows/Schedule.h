@@ -3,6 +3,7 @@
 
 #include "platform/afx/Time.h"
 #include "platform/base/types.h"
+#include "platform/base/unique_handle.h"
 
 #include <atomic>
 
@@ -39,8 +40,8 @@ private:
     CTime NextTimeAfter(LONGLONG llNowWall) const;
     static LONGLONG DueTimeOf(const CTime& tmNext);
 
-    HANDLE m_hTimer = nullptr;
-    HANDLE m_hThread = nullptr;
+    platform::OwnedHandle m_hTimer;
+    platform::OwnedHandle m_hThread;
     std::atomic<int> m_bRepeat{0};
     std::atomic<int> m_bWaiting{0};
     std::atomic<int> m_bStop{0};
@@ -51,7 +52,7 @@ private:
     UINT m_nMsg = 0;
     WPARAM m_wParam = 0;
     LPARAM m_lParam = 0;
-    HANDLE m_hStarted = nullptr;
+    platform::OwnedHandle m_hStarted;
     // The due time of the run that fired last, so that one slot never fires twice.
     std::atomic<LONGLONG> m_llLastFired{0};
 };

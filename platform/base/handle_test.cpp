@@ -1,6 +1,7 @@
 #include "platform/base/handle.h"
 
 #include "platform/base/errors.h"
+#include "platform/base/unique_handle.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +21,13 @@ class OtherObject : public platform::KernelObject {
 public:
     const char* TypeName() const override { return "Other"; }
 };
+
+int g_customCloses = 0;
+BOOL CountClose(HANDLE) {
+    ++g_customCloses;
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+}
 
 } // namespace
 
@@ -73,4 +81,54 @@ TEST(Handles, BadHandlesFailWithInvalidHandle) {
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
     EXPECT_NE(platform::LookupHandleAs<OtherObject>(other), nullptr);
     CloseHandle(other);
+}
+
+TEST(Handles, AnOwnerClosesItsHandleExactlyOnce) {
+    int closed = 0;
+    auto make = [&] { return platform::InsertHandle(std::make_shared<TestObject>(&closed)); };
+    {
+        platform::OwnedHandle owner(make());
+        EXPECT_TRUE(owner.valid());
+    }
+    EXPECT_EQ(closed, 1);
+
+    // Given up, the handle stays open for whoever took it.
+    HANDLE kept;
+    {
+        platform::OwnedHandle owner(make());
+        kept = owner.release();
+        EXPECT_FALSE(owner);
+    }
+    EXPECT_EQ(closed, 1);
+    EXPECT_NE(platform::LookupHandle(kept), nullptr);
+
+    // Another handle closes the old one; moving hands the handle on without closing it.
+    platform::OwnedHandle first(kept);
+    first.reset(make());
+    EXPECT_EQ(closed, 2);
+    platform::OwnedHandle second(std::move(first));
+    EXPECT_FALSE(first);
+    EXPECT_EQ(closed, 2);
+    platform::OwnedHandle third(make());
+    third = std::move(second);
+    EXPECT_EQ(closed, 3);
+    HANDLE* slot = third.put();
+    EXPECT_EQ(closed, 4);
+    *slot = make();
+    third.reset();
+    EXPECT_EQ(closed, 5);
+    EXPECT_EQ(platform::LookupHandle(*slot), nullptr);
+
+    // Neither form of "no handle" is ever closed, and closing keeps the error the owner's function set.
+    g_customCloses = 0;
+    {
+        platform::UniqueHandle<HANDLE, &CountClose> none;
+        platform::UniqueHandle<HANDLE, &CountClose> invalid(INVALID_HANDLE_VALUE);
+        EXPECT_FALSE(invalid.valid());
+        platform::UniqueHandle<HANDLE, &CountClose> real(reinterpret_cast<HANDLE>(8));
+        real.reset(real.get());
+        SetLastError(ERROR_ACCESS_DENIED);
+    }
+    EXPECT_EQ(g_customCloses, 1);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }

@@ -7,6 +7,7 @@
 #include "platform/base/iocp.h"
 #include "platform/base/strings.h"
 #include "platform/base/sync.h"
+#include "platform/base/unique_handle.h"
 #include "platform/fs/fileobject.h"
 
 #include <dirent.h>
@@ -544,19 +545,14 @@ BOOL ReadDirectoryChangesW(HANDLE directory, LPVOID buffer, DWORD bufferLength, 
         Fail(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const OwnedHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!event)
         return FALSE;
     OVERLAPPED own{};
-    own.hEvent = reinterpret_cast<HANDLE>(reinterpret_cast<uintptr_t>(event) | 1);
-    if (!fs::ReadChanges(directory, buffer, bufferLength, watchSubtree, notifyFilter, &own)) {
-        const DWORD error = GetLastError();
-        CloseHandle(event);
-        Fail(error);
+    own.hEvent = reinterpret_cast<HANDLE>(reinterpret_cast<uintptr_t>(event.get()) | 1);
+    if (!fs::ReadChanges(directory, buffer, bufferLength, watchSubtree, notifyFilter, &own))
         return FALSE;
-    }
-    WaitForSingleObject(event, INFINITE);
-    CloseHandle(event);
+    WaitForSingleObject(event.get(), INFINITE);
     *bytesReturned = static_cast<DWORD>(own.InternalHigh);
     if (own.Internal != ERROR_SUCCESS) {
         Fail(static_cast<DWORD>(own.Internal));

@@ -4,6 +4,7 @@
 #include "platform/base/errors.h"
 #include "platform/base/handle.h"
 #include "platform/base/strings.h"
+#include "platform/base/unique_handle.h"
 #include "platform/fs/attributes.h"
 #include "platform/fs/fileobject.h"
 #include "platform/fs/files.h"
@@ -30,22 +31,6 @@ namespace {
 // Big enough that the per-chunk system call and progress report cost nothing next to the data, small enough
 // that a progress bar moves and a cancel is seen within a few milliseconds.
 constexpr size_t kChunkSize = 4 * 1024 * 1024;
-
-// Closes a handle of the layer's table when it goes out of scope.
-class ScopedHandle {
-public:
-    explicit ScopedHandle(HANDLE h) : m_handle(h) {}
-    ~ScopedHandle() {
-        if (m_handle)
-            CloseHandle(m_handle);
-    }
-    ScopedHandle(const ScopedHandle&) = delete;
-    ScopedHandle& operator=(const ScopedHandle&) = delete;
-    HANDLE get() const { return m_handle; }
-
-private:
-    HANDLE m_handle;
-};
 
 // Removes the temporary copy unless the copy was committed.
 class TempFile {
@@ -265,7 +250,7 @@ DWORD DoCopy(LPCWSTR existing, LPCWSTR newName, LPPROGRESS_ROUTINE progress, LPV
     if (DWORD e = AcquireShare(source->Descriptor(), ShareRequest::From(GENERIC_READ, FILE_SHARE_READ));
         e != ERROR_SUCCESS)
         return e;
-    ScopedHandle sourceHandle(platform::InsertHandle(source));
+    platform::OwnedHandle sourceHandle(platform::InsertHandle(source));
     const auto sourceRecord = ReadStored(FileRef{source->Descriptor(), nullptr}, src);
 
     // A new name gets an unnamed file that is linked in at the end; replacing a file needs a named one beside it
@@ -282,7 +267,7 @@ DWORD DoCopy(LPCWSTR existing, LPCWSTR newName, LPPROGRESS_ROUTINE progress, LPV
     }
     auto target =
         std::make_shared<FileObject>(tfd, GENERIC_READ | GENERIC_WRITE, 0, false, unnamed ? targetPath : temp->path());
-    ScopedHandle targetHandle(platform::InsertHandle(target));
+    platform::OwnedHandle targetHandle(platform::InsertHandle(target));
 
     const uint64_t total = src.size;
     bool quiet = progress == nullptr;

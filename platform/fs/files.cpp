@@ -5,6 +5,7 @@
 #include "platform/base/machine.h"
 #include "platform/base/strings.h"
 #include "platform/base/sync.h"
+#include "platform/base/unique_handle.h"
 #include "platform/fs/attributes.h"
 #include "platform/fs/copy.h"
 #include "platform/fs/fileobject.h"
@@ -1057,11 +1058,9 @@ UINT GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefix, UINT unique, LPWSTR temp
         std::u16string name = nameFor(n);
         if (name.size() >= MAX_PATH)
             return Fail(ERROR_BUFFER_OVERFLOW), 0;
-        HANDLE h = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h != INVALID_HANDLE_VALUE) {
-            CloseHandle(h);
+        if (platform::OwnedHandle(
+                CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)))
             return emit(name) ? n : 0;
-        }
         DWORD e = GetLastError();
         if (e != ERROR_FILE_EXISTS && e != ERROR_ACCESS_DENIED && e != ERROR_SHARING_VIOLATION)
             return 0;

@@ -2,6 +2,7 @@
 #include "platform/base/errors.h"
 #include "platform/base/handle.h"
 #include "platform/base/strings.h"
+#include "platform/base/unique_handle.h"
 #include "platform/fs/files.h"
 #include "platform/gdi/gdi_internal.h"
 #include "platform/gdi/pixels.h"
@@ -237,14 +238,11 @@ std::shared_ptr<Icon> Scaled(const std::shared_ptr<Icon>& src, int width, int he
 
 // Reads a whole file through the file layer (Windows path).
 bool ReadWholeFile(LPCWSTR path, std::vector<uint8_t>& out) {
-    HANDLE file =
-        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    const platform::OwnedHandle owner(
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!owner)
         return false;
-    struct Closer {
-        HANDLE h;
-        ~Closer() { CloseHandle(h); }
-    } closer{file};
+    const HANDLE file = owner.get();
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file, &size))
         return false;

@@ -18,6 +18,7 @@
 #pragma once
 
 #include "platform/base/types.h"
+#include "platform/base/unique_handle.h"
 
 #define HKEY_CLASSES_ROOT (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x80000000u)))
 #define HKEY_CURRENT_USER (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x80000001u)))
@@ -69,6 +70,12 @@ LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClas
 LSTATUS RegCreateKeyW(HKEY key, LPCWSTR subKey, PHKEY result);
 LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM desired, PHKEY result);
 LSTATUS RegCloseKey(HKEY key);
+
+namespace platform {
+// An open key that closes itself.
+using OwnedKey = UniqueHandle<HKEY, &RegCloseKey>;
+} // namespace platform
+
 // Deletes a key that has no subkeys, with its values. An empty subkey deletes `key` itself.
 LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey);
 // Every write already reaches the disk when it returns; this only checks the handle.
