@@ -145,8 +145,11 @@ Bytes DecryptSector(const Bytes& image, const DecodedVolume& volume, uint64_t se
 }
 
 Bytes ReadHostFile(const std::string& path) {
+    std::error_code error;
+    Bytes data(std::filesystem::file_size(path, error));
     std::ifstream in(path, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    return data;
 }
 
 // ---- Client side ------------------------------------------------------------------------------------------------
@@ -286,64 +289,104 @@ protected:
 
 } // namespace
 
-TEST_F(ZentraTest, EncryptedDiskFromCreationToServiceStop) {
+// ---- One encrypted disk, from its creation to the service's stop, a step per test ------------------------------
+
+namespace {
+
+constexpr const char16_t* kSecurePath = u"\\??\\T:\\secure.img";
+constexpr const char16_t* kServiceKey = u"System\\CurrentControlSet\\Services\\Zentra";
+const Bytes kFirst = Pattern(64 * 1024, 1);   // written at offset 0
+const Bytes kSecond = Pattern(64 * 1024, 99); // written at offset 1 MiB
+
+// A new encrypted image mounted on Z: (physical disk 7, password "secret") holding kFirst and kSecond.
+class SecureDiskTest : public ZentraTest {
+protected:
+    void SetUp() override {
+        ZentraTest::SetUp();
+        ASSERT_EQ(Mount(MountRecord(true, "secret", true, 25, kSecurePath, kImageSize, false, 7)), ERROR_SUCCESS);
+        Bytes data = kFirst;
+        ASSERT_EQ(Transfer(u"\\\\.\\Z:", true, 0, data), ERROR_SUCCESS);
+        data = kSecond;
+        ASSERT_EQ(Transfer(u"\\\\.\\Z:", true, 1 << 20, data), ERROR_SUCCESS);
+    }
+
+    Bytes Image() const { return ReadHostFile(folder + "/secure.img"); }
+};
+
+} // namespace
+
+TEST_F(ZentraTest, StartWritesTheVersionValuesEveryTime) {
     using platform::kernel::service_store::GetString;
     EXPECT_EQ(GetString(u"Zentra", u"Version"), u"1.0.0.2");
     EXPECT_EQ(GetString(u"Zentra", u"Build"), u"1028");
     // The driver wrote them in the kernel host, into the machine's registry where every program finds them.
-    constexpr const char16_t* kServiceKey = u"System\\CurrentControlSet\\Services\\Zentra";
     EXPECT_EQ(MachineString(kServiceKey, u"Version"), u"1.0.0.2");
     EXPECT_EQ(MachineString(kServiceKey, u"Build"), u"1028");
 
-    const std::u16string path = u"\\??\\T:\\secure.img";
-    ASSERT_EQ(Mount(MountRecord(true, "secret", true, 25, path, kImageSize, false, 7)), ERROR_SUCCESS);
-    const Bytes first = Pattern(64 * 1024, 1);
-    const Bytes second = Pattern(64 * 1024, 99);
-    Bytes data = first;
-    ASSERT_EQ(Transfer(u"\\\\.\\Z:", true, 0, data), ERROR_SUCCESS);
-    data = second;
-    ASSERT_EQ(Transfer(u"\\\\.\\Z:", true, 1 << 20, data), ERROR_SUCCESS);
+    SERVICE_STATUS status{};
+    ASSERT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kServiceKey, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExW(key, u"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(u"0"), sizeof(u"0")),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_EQ(MachineString(kServiceKey, u"Version"), u"0");
+    ASSERT_TRUE(StartServiceW(service, 0, nullptr)) << GetLastError();
+    EXPECT_EQ(MachineString(kServiceKey, u"Version"), u"1.0.0.2");
+}
 
-    // The letter is in this program's drive table as a raw disk while the disk is mounted.
+TEST_F(SecureDiskTest, ReadsBackWhatWasWritten) {
+    Bytes data(kFirst.size());
+    ASSERT_EQ(Transfer(u"\\\\.\\Z:", false, 0, data), ERROR_SUCCESS);
+    EXPECT_EQ(data, kFirst);
+    ASSERT_EQ(Transfer(u"\\\\.\\Z:", false, 1 << 20, data), ERROR_SUCCESS);
+    EXPECT_EQ(data, kSecond);
+    // The image holds none of it in clear.
+    const Bytes image = Image();
+    EXPECT_NE(Bytes(image.begin() + 512, image.begin() + 1024), Bytes(kFirst.begin(), kFirst.begin() + 512));
+}
+
+TEST_F(SecureDiskTest, LetterIsARawDiskInTheDriveTable) {
     EXPECT_TRUE(GetLogicalDrives() & (1u << 25));
     EXPECT_EQ(GetDriveTypeW(u"Z:\\"), DRIVE_FIXED);
     EXPECT_FALSE(GetVolumeInformationW(u"Z:\\", nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0));
     EXPECT_EQ(GetLastError(), ERROR_UNRECOGNIZED_VOLUME);
     EXPECT_EQ(GetFileAttributesW(u"Z:\\file.txt"), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GetLastError(), ERROR_UNRECOGNIZED_VOLUME);
+}
 
-    // The handle's position and the disk's size, as a program that reads sectors uses them.
-    {
-        HANDLE disk = Open(u"\\\\.\\Z:");
-        ASSERT_NE(disk, INVALID_HANDLE_VALUE);
-        LARGE_INTEGER size{};
-        ASSERT_TRUE(GetFileSizeEx(disk, &size)) << GetLastError();
-        EXPECT_EQ(size.QuadPart, static_cast<LONGLONG>(kImageSize - 1024));
-        LARGE_INTEGER at{}, position{};
-        at.QuadPart = 1 << 20;
-        ASSERT_TRUE(SetFilePointerEx(disk, at, &position, FILE_BEGIN));
-        EXPECT_EQ(position.QuadPart, 1 << 20);
-        Bytes read(4096);
-        DWORD done = 0;
-        ASSERT_TRUE(ReadFile(disk, read.data(), 4096, &done, nullptr));
-        EXPECT_EQ(read, Bytes(second.begin(), second.begin() + 4096));
-        at.QuadPart = -4096 - 512;
-        ASSERT_TRUE(SetFilePointerEx(disk, at, &position, FILE_CURRENT));
-        EXPECT_EQ(position.QuadPart, (1 << 20) - 512);
-        at.QuadPart = -512;
-        ASSERT_TRUE(SetFilePointerEx(disk, at, &position, FILE_END));
-        EXPECT_EQ(position.QuadPart, size.QuadPart - 512);
-        // A move before the start is refused and leaves the position where it was.
-        at.QuadPart = -1;
-        EXPECT_FALSE(SetFilePointerEx(disk, at, &position, FILE_BEGIN));
-        EXPECT_EQ(GetLastError(), 131u);
-        ASSERT_TRUE(SetFilePointerEx(disk, LARGE_INTEGER{}, &position, FILE_CURRENT));
-        EXPECT_EQ(position.QuadPart, size.QuadPart - 512);
-        EXPECT_FALSE(SetEndOfFile(disk));
-        CloseHandle(disk);
-    }
+// The handle's position and the disk's size, as a program that reads sectors uses them.
+TEST_F(SecureDiskTest, HandlePositionAndSizeFollowTheDisk) {
+    HANDLE disk = Open(u"\\\\.\\Z:");
+    ASSERT_NE(disk, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER size{};
+    ASSERT_TRUE(GetFileSizeEx(disk, &size)) << GetLastError();
+    EXPECT_EQ(size.QuadPart, static_cast<LONGLONG>(kImageSize - 1024));
+    LARGE_INTEGER at{}, position{};
+    at.QuadPart = 1 << 20;
+    ASSERT_TRUE(SetFilePointerEx(disk, at, &position, FILE_BEGIN));
+    EXPECT_EQ(position.QuadPart, 1 << 20);
+    Bytes read(4096);
+    DWORD done = 0;
+    ASSERT_TRUE(ReadFile(disk, read.data(), 4096, &done, nullptr));
+    EXPECT_EQ(read, Bytes(kSecond.begin(), kSecond.begin() + 4096));
+    at.QuadPart = -4096 - 512;
+    ASSERT_TRUE(SetFilePointerEx(disk, at, &position, FILE_CURRENT));
+    EXPECT_EQ(position.QuadPart, (1 << 20) - 512);
+    at.QuadPart = -512;
+    ASSERT_TRUE(SetFilePointerEx(disk, at, &position, FILE_END));
+    EXPECT_EQ(position.QuadPart, size.QuadPart - 512);
+    // A move before the start is refused and leaves the position where it was.
+    at.QuadPart = -1;
+    EXPECT_FALSE(SetFilePointerEx(disk, at, &position, FILE_BEGIN));
+    EXPECT_EQ(GetLastError(), 131u);
+    ASSERT_TRUE(SetFilePointerEx(disk, LARGE_INTEGER{}, &position, FILE_CURRENT));
+    EXPECT_EQ(position.QuadPart, size.QuadPart - 512);
+    EXPECT_FALSE(SetEndOfFile(disk));
+    CloseHandle(disk);
+}
 
-    // The disk answers from its own data.
+TEST_F(SecureDiskTest, AnswersControlCodesFromItsOwnData) {
     GET_LENGTH_INFORMATION length{};
     Bytes out(sizeof(length));
     ASSERT_EQ(Control(u"\\\\.\\Z:", IOCTL_DISK_GET_LENGTH_INFO, {}, &out), ERROR_SUCCESS);
@@ -359,7 +402,12 @@ TEST_F(ZentraTest, EncryptedDiskFromCreationToServiceStop) {
     const auto* geometry = reinterpret_cast<const DISK_GEOMETRY*>(out.data());
     EXPECT_EQ(geometry->Cylinders.QuadPart, static_cast<LONGLONG>((kImageSize - 1024) / 512 / 32 / 2));
     EXPECT_EQ(geometry->MediaType, FixedMedia);
-    const DWORD replySize = static_cast<DWORD>(path.size() * 2 + ZENTRA_QUERY_REPLY_EXTRA);
+    out.assign(sizeof(ULONG) + 64, 0);
+    ASSERT_EQ(Control(u"\\\\.\\Z:", IOCTL_MOUNTDEV_QUERY_DEVICE_NAME, {}, &out), ERROR_SUCCESS);
+    const auto* name = reinterpret_cast<const MOUNTDEV_NAME*>(out.data());
+    EXPECT_EQ(std::u16string(name->Name, name->NameLength / 2), u"\\Device\\Zentra\\VyxDiskZ");
+
+    const DWORD replySize = static_cast<DWORD>(std::u16string(kSecurePath).size() * 2 + ZENTRA_QUERY_REPLY_EXTRA);
     out.assign(replySize - 1, 0);
     DWORD returned = 0;
     EXPECT_EQ(Control(u"\\\\.\\Z:", IOCTL_VYXDISK_QUERY_DEVICE, {}, &out, &returned), kErrorInvalidUserBuffer);
@@ -372,49 +420,56 @@ TEST_F(ZentraTest, EncryptedDiskFromCreationToServiceStop) {
     EXPECT_EQ(reply->DriveNumber, 25u);
     EXPECT_EQ(reply->PhysicalDiskNumber, 7u);
     EXPECT_EQ(reply->ImageSize, kImageSize);
-    EXPECT_EQ(std::u16string(reply->Path, reply->PathLength / 2), path);
+    EXPECT_EQ(std::u16string(reply->Path, reply->PathLength / 2), kSecurePath);
+}
 
-    // A second program finds the disk mounted and reads it.
+TEST_F(SecureDiskTest, SecondProgramFindsTheDiskMounted) {
     std::string output;
-    {
-        FILE* pipe = popen((std::string(ZENTRA_TEST_CLIENT) + " Z").c_str(), "r");
-        ASSERT_NE(pipe, nullptr);
-        char buffer[512];
-        while (size_t n = fread(buffer, 1, sizeof(buffer), pipe))
-            output.append(buffer, n);
-        EXPECT_EQ(pclose(pipe), 0) << output;
-    }
+    FILE* pipe = popen((std::string(ZENTRA_TEST_CLIENT) + " Z").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char buffer[512];
+    while (size_t n = fread(buffer, 1, sizeof(buffer), pipe))
+        output.append(buffer, n);
+    EXPECT_EQ(pclose(pipe), 0) << output;
     EXPECT_EQ(output.rfind("drive=25 encrypted=1 size=8388608 path=\\??\\T:\\secure.img data=", 0), 0u) << output;
-    EXPECT_EQ(output.substr(output.find("data=") + 5), std::string(reinterpret_cast<const char*>(first.data()), 16));
+    EXPECT_EQ(output.substr(output.find("data=") + 5), std::string(reinterpret_cast<const char*>(kFirst.data()), 16));
+}
 
+TEST_F(SecureDiskTest, DismountTakesTheDiskAndItsLetterAway) {
     ASSERT_EQ(Dismount(25), ERROR_SUCCESS);
     EXPECT_EQ(Open(u"\\\\.\\Z:"), INVALID_HANDLE_VALUE);
     EXPECT_EQ(Dismount(25), ERROR_NO_MEDIA_IN_DRIVE);
-    // The letter left the drive table with the disk.
     EXPECT_FALSE(GetLogicalDrives() & (1u << 25));
     EXPECT_EQ(GetDriveTypeW(u"Z:\\"), DRIVE_NO_ROOT_DIR);
+}
 
-    // On disk: the specified header, opened by an independent reader, and sectors encrypted with the master key.
-    Bytes image = ReadHostFile(folder + "/secure.img");
+// On disk: the specified header, opened by an independent reader, and sectors encrypted with the master key.
+TEST_F(SecureDiskTest, ImageHasTheVolumeFormat) {
+    ASSERT_EQ(Dismount(25), ERROR_SUCCESS);
+    const Bytes image = Image();
     ASSERT_EQ(image.size(), kImageSize);
     const DecodedVolume volume = DecodeHeader(image, "secret");
     ASSERT_TRUE(volume.opened);
     EXPECT_EQ(volume.requiredVersion, 0x0410);
     EXPECT_FALSE(DecodeHeader(image, "Secret").opened);
-    EXPECT_NE(Bytes(image.begin() + 512, image.begin() + 1024), Bytes(first.begin(), first.begin() + 512));
-    EXPECT_EQ(DecryptSector(image, volume, 1), Bytes(first.begin(), first.begin() + 512));
-    EXPECT_EQ(DecryptSector(image, volume, 1 + 2048 + 127), Bytes(second.end() - 512, second.end()));
-    const Bytes oldSalt(image.begin(), image.begin() + 64);
+    EXPECT_EQ(DecryptSector(image, volume, 1), Bytes(kFirst.begin(), kFirst.begin() + 512));
+    EXPECT_EQ(DecryptSector(image, volume, 1 + 2048 + 127), Bytes(kSecond.end() - 512, kSecond.end()));
+}
 
-    // A wrong password is refused with the wrong-password status; the right one brings the data back.
-    EXPECT_EQ(Mount(MountRecord(false, "wrong", true, 25, path, 0)), ERROR_INVALID_PASSWORD);
+TEST_F(SecureDiskTest, WrongPasswordIsRefusedAndTheRightOneBringsTheDataBack) {
+    ASSERT_EQ(Dismount(25), ERROR_SUCCESS);
+    EXPECT_EQ(Mount(MountRecord(false, "wrong", true, 25, kSecurePath, 0)), ERROR_INVALID_PASSWORD);
     EXPECT_EQ(Open(u"\\\\.\\Z:"), INVALID_HANDLE_VALUE);
-    ASSERT_EQ(Mount(MountRecord(false, "secret", true, 25, path, 0)), ERROR_SUCCESS);
-    data.assign(first.size(), 0);
+    ASSERT_EQ(Mount(MountRecord(false, "secret", true, 25, kSecurePath, 0)), ERROR_SUCCESS);
+    Bytes data(kFirst.size());
     ASSERT_EQ(Transfer(u"\\\\.\\Z:", false, 0, data), ERROR_SUCCESS);
-    EXPECT_EQ(data, first);
+    EXPECT_EQ(data, kFirst);
+}
 
-    // Changing the password: the record must name this disk and carry the old password.
+// The record must name this disk and carry the old password; the master key stays, so the mounted disk keeps
+// serving and the data survives a mount with the new password.
+TEST_F(SecureDiskTest, PasswordChangeKeepsTheMasterKey) {
+    const Bytes before = Image();
     EXPECT_EQ(Control(u"\\\\.\\Z:", IOCTL_VYXDISK_CHANGE_PASSWD, PasswordRecord(24, "secret", "n3w")),
               ERROR_INVALID_PARAMETER);
     EXPECT_EQ(Control(u"\\\\.\\Z:", IOCTL_VYXDISK_CHANGE_PASSWD, PasswordRecord(25, "nope", "n3w")),
@@ -425,22 +480,23 @@ TEST_F(ZentraTest, EncryptedDiskFromCreationToServiceStop) {
         Control(u"\\\\.\\Z:", IOCTL_VYXDISK_CHANGE_PASSWD, PasswordRecord(25, "secret", "n3w"), nullptr, nullptr, 139),
         kErrorInvalidUserBuffer);
     ASSERT_EQ(Control(u"\\\\.\\Z:", IOCTL_VYXDISK_CHANGE_PASSWD, PasswordRecord(25, "secret", "n3w")), ERROR_SUCCESS);
-    // The mounted disk keeps serving with the same master key.
-    data.assign(second.size(), 0);
+    Bytes data(kSecond.size());
     ASSERT_EQ(Transfer(u"\\\\.\\Z:", false, 1 << 20, data), ERROR_SUCCESS);
-    EXPECT_EQ(data, second);
-    ASSERT_EQ(Dismount(25), ERROR_SUCCESS);
-    image = ReadHostFile(folder + "/secure.img");
-    EXPECT_NE(Bytes(image.begin(), image.begin() + 64), oldSalt);
-    EXPECT_FALSE(DecodeHeader(image, "secret").opened);
-    EXPECT_EQ(DecodeHeader(image, "n3w").keyArea, volume.keyArea);
-    EXPECT_EQ(Mount(MountRecord(false, "secret", true, 25, path, 0)), ERROR_INVALID_PASSWORD);
-    ASSERT_EQ(Mount(MountRecord(false, "n3w", true, 25, path, 0)), ERROR_SUCCESS);
-    data.assign(first.size(), 0);
-    ASSERT_EQ(Transfer(u"\\\\.\\Z:", false, 0, data), ERROR_SUCCESS);
-    EXPECT_EQ(data, first);
+    EXPECT_EQ(data, kSecond);
 
-    // The program's own raw definition of the letter lives beside the driver's link.
+    ASSERT_EQ(Dismount(25), ERROR_SUCCESS);
+    const Bytes after = Image();
+    EXPECT_NE(Bytes(after.begin(), after.begin() + 64), Bytes(before.begin(), before.begin() + 64)); // a new salt
+    EXPECT_FALSE(DecodeHeader(after, "secret").opened);
+    EXPECT_EQ(DecodeHeader(after, "n3w").keyArea, DecodeHeader(before, "secret").keyArea);
+    EXPECT_EQ(Mount(MountRecord(false, "secret", true, 25, kSecurePath, 0)), ERROR_INVALID_PASSWORD);
+    ASSERT_EQ(Mount(MountRecord(false, "n3w", true, 25, kSecurePath, 0)), ERROR_SUCCESS);
+    ASSERT_EQ(Transfer(u"\\\\.\\Z:", false, 0, data), ERROR_SUCCESS);
+    EXPECT_EQ(data, kFirst);
+}
+
+// The program's own raw definition of the letter lives beside the driver's link.
+TEST_F(SecureDiskTest, RawDefinitionOfTheLetterLivesBesideTheDriverLink) {
     ASSERT_TRUE(DefineDosDeviceW(DDD_RAW_TARGET_PATH, u"Z:", u"\\Device\\Zentra\\VyxDiskZ"));
     WCHAR targets[256] = {};
     ASSERT_GT(QueryDosDeviceW(u"Z:", targets, 256), 0u);
@@ -451,24 +507,16 @@ TEST_F(ZentraTest, EncryptedDiskFromCreationToServiceStop) {
     ASSERT_EQ(letters.size(), 1u);
     EXPECT_EQ(letters[0].drive, 25);
     EXPECT_EQ(letters[0].device, u"\\Device\\Zentra\\VyxDiskZ");
+}
 
-    // Stopping the service dismounts everything and takes the control device with it.
+TEST_F(SecureDiskTest, StoppingTheServiceDismountsEverything) {
     SERVICE_STATUS status{};
     ASSERT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
     EXPECT_EQ(Open(u"\\\\.\\Z:"), INVALID_HANDLE_VALUE);
     EXPECT_EQ(Open(u"\\\\.\\VyxCtrl"), INVALID_HANDLE_VALUE);
     EXPECT_TRUE(platform::kernel::DeviceDriveLetters().empty());
+    WCHAR targets[256] = {};
     EXPECT_EQ(QueryDosDeviceW(u"Z:", targets, 256), 0u);
-
-    // Every start writes the version values again.
-    HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kServiceKey, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExW(key, u"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(u"0"), sizeof(u"0")),
-              ERROR_SUCCESS);
-    RegCloseKey(key);
-    EXPECT_EQ(MachineString(kServiceKey, u"Version"), u"0");
-    ASSERT_TRUE(StartServiceW(service, 0, nullptr)) << GetLastError();
-    EXPECT_EQ(MachineString(kServiceKey, u"Version"), u"1.0.0.2");
 }
 
 TEST_F(ZentraTest, RecordsAreLengthChecked) {
