@@ -15,7 +15,6 @@ HANDLE g_ZentraDirectory;
 const WCHAR kDirectoryName[] = u"\\Device\\Zentra";
 const WCHAR kCtrlDeviceName[] = u"\\Device\\Zentra\\VyxCtrl";
 const WCHAR kCtrlLinkName[] = u"\\DosDevices\\VyxCtrl";
-const WCHAR kDiskDeviceName[] = u"\\Device\\Zentra\\VyxDisk";
 
 void ZentraWriteVersionInfo(PUNICODE_STRING registryPath) {
     OBJECT_ATTRIBUTES attributes;
@@ -36,53 +35,6 @@ void ZentraWriteVersionInfo(PUNICODE_STRING registryPath) {
     ZwClose(key);
 }
 
-PZENTRA_DEVICE_EXTENSION ExtensionOf(PDEVICE_OBJECT device) {
-    return static_cast<PZENTRA_DEVICE_EXTENSION>(device->DeviceExtension);
-}
-
-// Copies the mount record into the extension: identity of the client, the request's values and the path.
-NTSTATUS ZentraDiskAllocMountRequest(PZENTRA_DEVICE_EXTENSION extension, const ZENTRA_DEVICE_RECORD* record) {
-    SECURITY_QUALITY_OF_SERVICE qos{};
-    qos.Length = sizeof(qos);
-    qos.ImpersonationLevel = SecurityImpersonation;
-    qos.ContextTrackingMode = SECURITY_STATIC_TRACKING;
-    qos.EffectiveOnly = FALSE;
-    NTSTATUS status = SeCreateClientSecurity(PsGetCurrentThread(), &qos, FALSE, &extension->ClientSecurity);
-    if (!NT_SUCCESS(status))
-        return status;
-    extension->CreateNew = record->CreateNew;
-    extension->DriveNumber = record->DriveNumber;
-    extension->PhysicalDiskNumber = record->PhysicalDiskNumber;
-    extension->ImageSize = record->ImageSize;
-    const ULONGLONG reserved = extension->HeaderBytes + extension->TailBytes;
-    extension->VolumeSize = extension->ImageSize > reserved ? extension->ImageSize - reserved : 0;
-
-    // The path up to its terminator; the record's length check has made sure the terminator is there.
-    USHORT characters = 0;
-    while (characters < record->PathLength / sizeof(WCHAR) && record->Path[characters])
-        ++characters;
-    const USHORT bytes = static_cast<USHORT>(characters * sizeof(WCHAR));
-    auto* buffer = static_cast<PWSTR>(ExAllocatePoolWithTag(PagedPool, bytes + sizeof(WCHAR), ZENTRA_POOL_TAG));
-    if (!buffer) {
-        ZentraDbgPrint(ZENTRA_DBG_ERROR, "ZentraDiskAllocMountRequest: allocate file name mem fail!");
-        SeDeleteClientSecurity(&extension->ClientSecurity);
-        return STATUS_INSUFFICIENT_RESOURCES;
-    }
-    RtlCopyMemory(buffer, record->Path, bytes);
-    buffer[characters] = 0;
-    extension->ImagePath.Buffer = buffer;
-    extension->ImagePath.Length = bytes;
-    extension->ImagePath.MaximumLength = static_cast<USHORT>(bytes + sizeof(WCHAR));
-
-    extension->Encrypted = record->Encrypted ? TRUE : FALSE;
-    if (extension->Encrypted) {
-        extension->PasswordLength = record->PasswordLength;
-        RtlCopyMemory(extension->Password, record->Password, record->PasswordLength);
-    }
-    ZentraDbgPrint(ZENTRA_DBG_TRACE, "ZentraDiskAllocMountRequest: prepare file %ws successfully.", buffer);
-    return STATUS_SUCCESS;
-}
-
 } // namespace
 
 void ZentraDbgPrint(ULONG level, const char* format, ...) {
@@ -100,21 +52,6 @@ void ZentraBurn(void* data, SIZE_T length) {
         bytes[i] = 0xFF;
     for (SIZE_T i = 0; i < length; ++i)
         bytes[i] = 0;
-}
-
-void ZentraDiskFreeMountRequest(PZENTRA_DEVICE_EXTENSION extension) {
-    if (extension->ImagePath.Buffer) {
-        ExFreePoolWithTag(extension->ImagePath.Buffer, ZENTRA_POOL_TAG);
-        extension->ImagePath.Buffer = nullptr;
-        extension->ImagePath.Length = extension->ImagePath.MaximumLength = 0;
-    }
-    SeDeleteClientSecurity(&extension->ClientSecurity);
-    if (extension->CryptoInfo) {
-        CryptoFree(extension->CryptoInfo);
-        extension->CryptoInfo = nullptr;
-    }
-    ZentraBurn(extension->Password, sizeof(extension->Password));
-    extension->PasswordLength = 0;
 }
 
 extern "C" __attribute__((visibility("default"))) NTSTATUS DriverEntry(PDRIVER_OBJECT driver,
@@ -190,8 +127,8 @@ NTSTATUS ZentraCreateCtrlDevice(PDRIVER_OBJECT driver) {
     device->Flags |= DO_DIRECT_IO;
     extension->Device = device;
     extension->DeviceType = ZENTRA_DEVICE_TYPE;
-    extension->MediaPresent = FALSE;
-    extension->Terminate = TRUE;
+    ZentraFlag(extension->MediaPresent).Set(false);
+    ZentraFlag(extension->Terminate).Set(true);
     KeInitializeSpinLock(&extension->ListLock);
     g_ZentraCtrlDevice = device;
     ZentraDbgPrint(ZENTRA_DBG_TRACE, "ZentraCreateCtrlDevice: create device %ws successfully.", kCtrlDeviceName);
@@ -237,11 +174,8 @@ void ZentraUnload(PDRIVER_OBJECT) {
 
 NTSTATUS ZentraCreateDiskDevice(PDRIVER_OBJECT driver, const ZENTRA_DEVICE_RECORD* record) {
     const DEVICE_TYPE type = record->CdRom ? FILE_DEVICE_CD_ROM : FILE_DEVICE_DISK;
-    WCHAR name[64];
-    const ULONG prefix = sizeof(kDiskDeviceName) / sizeof(WCHAR) - 1;
-    RtlCopyMemory(name, kDiskDeviceName, prefix * sizeof(WCHAR));
-    name[prefix] = static_cast<WCHAR>(u'A' + record->DriveNumber);
-    name[prefix + 1] = 0;
+    WCHAR name[ZENTRA_DISK_NAME_CHARS];
+    ZentraDiskDeviceName(record->DriveNumber, name);
     UNICODE_STRING deviceName;
     RtlInitUnicodeString(&deviceName, name);
     PDEVICE_OBJECT device = nullptr;
@@ -266,7 +200,7 @@ NTSTATUS ZentraCreateDiskDevice(PDRIVER_OBJECT driver, const ZENTRA_DEVICE_RECOR
         extension->HeaderBytes = 0;
         extension->TailBytes = 0;
     }
-    extension->Terminate = TRUE;
+    ZentraFlag(extension->Terminate).Set(true);
 
     status = ZentraDiskAllocMountRequest(extension, record);
     if (!NT_SUCCESS(status)) {
@@ -281,50 +215,34 @@ NTSTATUS ZentraCreateDiskDevice(PDRIVER_OBJECT driver, const ZENTRA_DEVICE_RECOR
     KeInitializeSpinLock(&extension->ListLock);
     KeInitializeEvent(&extension->RequestEvent, SynchronizationEvent, FALSE);
     KeInitializeEvent(&extension->ReadyEvent, SynchronizationEvent, FALSE);
-    extension->Terminate = FALSE;
+    ZentraFlag(extension->Terminate).Set(false);
 
     HANDLE thread = nullptr;
     status = PsCreateSystemThread(&thread, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, ZentraDiskThread, device);
     if (!NT_SUCCESS(status)) {
         ZentraDbgPrint(ZENTRA_DBG_ERROR, "ZentraCreateDiskDevice: fail to create thread with code 0x%x, device remove!",
                        status);
-        extension->Terminate = TRUE;
+        ZentraFlag(extension->Terminate).Set(true);
         ZentraDiskFreeMountRequest(extension);
         IoDeleteDevice(device);
         return status;
     }
+    // The worker references its own thread object before it reports ready, so from then on there is always a
+    // thread to wait for before the device goes; the handle is not needed for that.
+    ZwClose(thread);
     KeWaitForSingleObject(&extension->ReadyEvent, Executive, KernelMode, FALSE, nullptr);
     if (!NT_SUCCESS(extension->OpenStatus)) {
         ZentraDbgPrint(ZENTRA_DBG_ERROR, "ZentraCreateDiskDevice: fail to open device file, device remove!");
         status = extension->OpenStatus;
-        extension->Terminate = TRUE;
-        // The thread has reported and ends; wait for it so that nothing of the disk outlives the device.
-        PVOID threadObject = nullptr;
-        if (NT_SUCCESS(ObReferenceObjectByHandle(thread, THREAD_ALL_ACCESS, *PsThreadType, KernelMode, &threadObject,
-                                                 nullptr))) {
-            KeWaitForSingleObject(threadObject, Executive, KernelMode, FALSE, nullptr);
-            ObDereferenceObject(threadObject);
-        }
-        ZwClose(thread);
+        ZentraFlag(extension->Terminate).Set(true);
+        // The worker has reported and ends; nothing of the disk may outlive the device.
+        KeWaitForSingleObject(extension->Thread, Executive, KernelMode, FALSE, nullptr);
+        ObDereferenceObject(extension->Thread);
+        extension->Thread = nullptr;
         ZentraDiskFreeMountRequest(extension);
         IoDeleteDevice(device);
         return status;
     }
-    PVOID threadObject = nullptr;
-    status = ObReferenceObjectByHandle(thread, THREAD_ALL_ACCESS, *PsThreadType, KernelMode, &threadObject, nullptr);
-    if (!NT_SUCCESS(status)) {
-        extension->Terminate = TRUE;
-        KeSetEvent(&extension->RequestEvent, IO_NO_INCREMENT, FALSE);
-        ZwClose(thread);
-        // Without the thread object there is nothing to wait on: give the worker its unmount before going on.
-        LARGE_INTEGER pause;
-        pause.QuadPart = -10 * 1000 * 100;
-        KeDelayExecutionThread(KernelMode, FALSE, &pause);
-        IoDeleteDevice(device);
-        return status;
-    }
-    extension->Thread = static_cast<PETHREAD>(threadObject);
-    ZwClose(thread);
 
     PZENTRA_DEVICE_EXTENSION control = ExtensionOf(g_ZentraCtrlDevice);
     KIRQL irql;
@@ -346,19 +264,27 @@ void ZentraDeleteDiskDevice(PDEVICE_OBJECT device) {
         else
             ZentraDbgPrint(ZENTRA_DBG_ERROR, "Fail to delete control symbolic link %ws with code 0x%x!", kCtrlLinkName,
                            status);
-    } else if (!extension->Terminate) {
-        // No file system mounts on the layer's disks (the volume parameter block is never marked mounted), so there
-        // is no volume to lock and dismount before the worker goes.
-        extension->Terminate = TRUE;
-        KeSetEvent(&extension->RequestEvent, IO_NO_INCREMENT, FALSE);
-        KeWaitForSingleObject(extension->Thread, Executive, KernelMode, FALSE, nullptr);
-        ObDereferenceObject(extension->Thread);
-        extension->Thread = nullptr;
-        while (PLIST_ENTRY entry = ExInterlockedRemoveHeadList(&extension->RequestList, &extension->ListLock)) {
-            PIRP irp = CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry);
-            ZentraComplete(irp, STATUS_NO_MEDIA_IN_DEVICE, 0);
+    } else {
+        // Terminate is set under the list lock, which requests take to be queued: every request queued before it
+        // is served by the worker or completed below, and none is queued after it.
+        KIRQL irql;
+        KeAcquireSpinLock(&extension->ListLock, &irql);
+        const bool running = !ZentraFlag(extension->Terminate).Get();
+        ZentraFlag(extension->Terminate).Set(true);
+        KeReleaseSpinLock(&extension->ListLock, irql);
+        if (running) {
+            // No file system mounts on the layer's disks (the volume parameter block is never marked mounted), so
+            // there is no volume to lock and dismount before the worker goes.
+            KeSetEvent(&extension->RequestEvent, IO_NO_INCREMENT, FALSE);
+            KeWaitForSingleObject(extension->Thread, Executive, KernelMode, FALSE, nullptr);
+            ObDereferenceObject(extension->Thread);
+            extension->Thread = nullptr;
+            while (PLIST_ENTRY entry = ExInterlockedRemoveHeadList(&extension->RequestList, &extension->ListLock)) {
+                PIRP irp = CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry);
+                ZentraComplete(irp, STATUS_NO_MEDIA_IN_DEVICE, 0);
+            }
+            ZentraDbgPrint(ZENTRA_DBG_TRACE, "ZentraDeleteDiskDevice: remove disk device.");
         }
-        ZentraDbgPrint(ZENTRA_DBG_TRACE, "ZentraDeleteDiskDevice: remove disk device.");
     }
     ZentraDbgPrint(ZENTRA_DBG_TRACE, "Deleting DeviceObject with ref count %ld", device->ReferenceCount);
     IoDeleteDevice(device);

@@ -6,6 +6,8 @@
 #include "driver/ZentraIoctl.h"
 #include "platform/kernel/kernel.h"
 
+#include <atomic>
+
 // Trace levels: a trace prints when its level's bit is in the driver's mask.
 constexpr ULONG ZENTRA_DBG_ERROR = 0x01;
 constexpr ULONG ZENTRA_DBG_TRACE = 0x08;
@@ -27,7 +29,7 @@ struct ZENTRA_DEVICE_EXTENSION {
     ULONG HeaderBytes; // 512, or 0 for a CD-ROM image
     ULONG TailBytes;   // 512, or 0 for a CD-ROM image
     ULONGLONG VolumeSize;
-    BOOLEAN MediaPresent;
+    BOOLEAN MediaPresent; // read and written through ZentraFlag, as Terminate
     HANDLE FileHandle;
     SECURITY_CLIENT_CONTEXT ClientSecurity;
     CRYPTO_INFO* CryptoInfo;
@@ -35,9 +37,9 @@ struct ZENTRA_DEVICE_EXTENSION {
     KSPIN_LOCK ListLock; // the request list's lock; on the control device, the slot table's
     KEVENT RequestEvent;
     KEVENT ReadyEvent;
-    PETHREAD Thread;
+    PETHREAD Thread; // referenced by the worker itself before it reports ready
     NTSTATUS OpenStatus;
-    BOOLEAN Terminate;
+    BOOLEAN Terminate; // read and written through ZentraFlag: requests come in on any thread
     BOOLEAN CreateNew;
     USHORT PasswordLength;
     UCHAR Password[ZENTRA_PASSWORD_MAX];
@@ -49,6 +51,23 @@ struct ZENTRA_DEVICE_EXTENSION {
     UNICODE_STRING ImagePath; // buffer from paged pool, tag "Ddk "
 };
 using PZENTRA_DEVICE_EXTENSION = ZENTRA_DEVICE_EXTENSION*;
+
+inline PZENTRA_DEVICE_EXTENSION ExtensionOf(PDEVICE_OBJECT device) {
+    return static_cast<PZENTRA_DEVICE_EXTENSION>(device->DeviceExtension);
+}
+
+// The extension's Terminate and MediaPresent flags are set on one thread (a dismount, the worker) and read on
+// others (every request that comes in): they are only ever touched through this, which makes each access atomic
+// and orders what was written before a flag was set before what is read after it was seen.
+class ZentraFlag {
+public:
+    explicit ZentraFlag(BOOLEAN& flag) : m_flag(flag) {}
+    bool Get() const { return m_flag.load(std::memory_order_acquire) != FALSE; }
+    void Set(bool value) { m_flag.store(value ? TRUE : FALSE, std::memory_order_release); }
+
+private:
+    std::atomic_ref<BOOLEAN> m_flag;
+};
 
 // Driver state.
 extern PDEVICE_OBJECT g_ZentraCtrlDevice;
@@ -63,12 +82,22 @@ NTSTATUS ZentraCtrlIoctl(PDEVICE_OBJECT device, PIRP irp);
 void ZentraUnload(PDRIVER_OBJECT driver);
 NTSTATUS ZentraCreateDiskDevice(PDRIVER_OBJECT driver, const ZENTRA_DEVICE_RECORD* record);
 void ZentraDeleteDiskDevice(PDEVICE_OBJECT device);
-void ZentraDiskFreeMountRequest(PZENTRA_DEVICE_EXTENSION extension);
+
+// Drive-letter links (ZentraCtrl.cpp): "\GLOBAL??\X:" or "\DosDevices\X:" for a drive, and a link of it to a
+// target, traced with `trace` (a format of the link name and the status).
+constexpr ULONG ZENTRA_LINK_NAME_CHARS = 32;
+void ZentraDriveLinkName(ULONG drive, WCHAR (&name)[ZENTRA_LINK_NAME_CHARS]);
+NTSTATUS ZentraCreateDriveLink(ULONG drive, PCWSTR target, const char* trace);
 NTSTATUS ZentraCtrlCreateGlobalDosName(ULONG drive, PCWSTR target);
-NTSTATUS ZentraDiskCreateSymbolicLink(ULONG drive);
-NTSTATUS ZentraDiskRemoveSymbolicLink(ULONG drive);
 
 // Disk devices (ZentraDisk.cpp, ZentraDiskIoctl.cpp).
+constexpr ULONG ZENTRA_DISK_NAME_CHARS = 32;
+// "\Device\Zentra\VyxDisk" followed by the drive's letter; returns the name's length in characters.
+ULONG ZentraDiskDeviceName(ULONG drive, WCHAR (&name)[ZENTRA_DISK_NAME_CHARS]);
+NTSTATUS ZentraDiskAllocMountRequest(PZENTRA_DEVICE_EXTENSION extension, const ZENTRA_DEVICE_RECORD* record);
+void ZentraDiskFreeMountRequest(PZENTRA_DEVICE_EXTENSION extension);
+NTSTATUS ZentraDiskCreateSymbolicLink(ULONG drive);
+NTSTATUS ZentraDiskRemoveSymbolicLink(ULONG drive);
 NTSTATUS ZentraDispatch(PDEVICE_OBJECT device, PIRP irp);
 void ZentraDiskThread(PVOID context);
 NTSTATUS ZentraDiskReadWrite(PDEVICE_OBJECT device, PIRP irp);

@@ -3,31 +3,6 @@
 
 namespace {
 
-const WCHAR kDiskDeviceName[] = u"\\Device\\Zentra\\VyxDisk";
-
-// "\GLOBAL??\X:" or "\DosDevices\X:" for a drive.
-void LinkNameOf(ULONG drive, WCHAR (&name)[32]) {
-    const WCHAR* prefix = g_ZentraGlobalLinks ? u"\\GLOBAL??\\" : u"\\DosDevices\\";
-    ULONG i = 0;
-    for (; prefix[i]; ++i)
-        name[i] = prefix[i];
-    name[i++] = static_cast<WCHAR>(u'A' + drive);
-    name[i++] = u':';
-    name[i] = 0;
-}
-
-NTSTATUS CreateLink(ULONG drive, PCWSTR target, const char* trace) {
-    WCHAR link[32];
-    LinkNameOf(drive, link);
-    UNICODE_STRING linkName;
-    UNICODE_STRING targetName;
-    RtlInitUnicodeString(&linkName, link);
-    RtlInitUnicodeString(&targetName, target);
-    const NTSTATUS status = IoCreateSymbolicLink(&linkName, &targetName);
-    ZentraDbgPrint(NT_SUCCESS(status) ? ZENTRA_DBG_TRACE : ZENTRA_DBG_ERROR, trace, link, status);
-    return status;
-}
-
 // A counted name that lies inside the input and ends with its terminator. Records that break this are refused
 // before anything is read from them.
 bool NameFits(const WCHAR* name, ULONG nameBytes, ULONG bytesLeft) {
@@ -38,9 +13,11 @@ bool NameFits(const WCHAR* name, ULONG nameBytes, ULONG bytesLeft) {
 
 NTSTATUS Mount(PDEVICE_OBJECT device, ULONG inputLength, const ZENTRA_DEVICE_RECORD* record) {
     ZentraDbgPrint(ZENTRA_DBG_TRACE, "IOCTL_VYXDISK_MOUNT received.");
+    // The path length is read only from a record whose fixed part is there.
     const ULONG fixed = offsetof(ZENTRA_DEVICE_RECORD, Path);
-    const ULONG required = (inputLength >= fixed ? record->PathLength : 0) + ZENTRA_DEVICE_RECORD_EXTRA;
-    if (!record || inputLength < fixed || inputLength < required) {
+    const bool whole = record && inputLength >= fixed;
+    const ULONG required = (whole ? record->PathLength : 0) + ZENTRA_DEVICE_RECORD_EXTRA;
+    if (!whole || inputLength < required) {
         ZentraDbgPrint(ZENTRA_DBG_ERROR, "IOCTL_VYXDISK_MOUNT: parameter size %d less than rquired %d!", inputLength,
                        required);
         return STATUS_INVALID_PARAMETER;
@@ -71,7 +48,7 @@ NTSTATUS Dismount(ULONG inputLength, const ULONG* drive) {
     ZentraDbgPrint(ZENTRA_DBG_TRACE, "Parameter Length = %d, drive no = %d.", inputLength, *drive);
     if (*drive >= ZENTRA_MAX_DRIVES)
         return STATUS_INVALID_PARAMETER;
-    auto* control = static_cast<PZENTRA_DEVICE_EXTENSION>(g_ZentraCtrlDevice->DeviceExtension);
+    PZENTRA_DEVICE_EXTENSION control = ExtensionOf(g_ZentraCtrlDevice);
     KIRQL irql;
     KeAcquireSpinLock(&control->ListLock, &irql);
     PDEVICE_OBJECT disk = g_ZentraDisks[*drive];
@@ -132,26 +109,28 @@ NTSTATUS ZentraCtrlIoctl(PDEVICE_OBJECT device, PIRP irp) {
     return ZentraComplete(irp, status, 0);
 }
 
-NTSTATUS ZentraCtrlCreateGlobalDosName(ULONG drive, PCWSTR target) {
-    return CreateLink(drive, target, "ZentraCtrlCreateGlobalDosName: create %ws with code 0x%x.");
+void ZentraDriveLinkName(ULONG drive, WCHAR (&name)[ZENTRA_LINK_NAME_CHARS]) {
+    const WCHAR* prefix = g_ZentraGlobalLinks ? u"\\GLOBAL??\\" : u"\\DosDevices\\";
+    ULONG i = 0;
+    for (; prefix[i]; ++i)
+        name[i] = prefix[i];
+    name[i++] = static_cast<WCHAR>(u'A' + drive);
+    name[i++] = u':';
+    name[i] = 0;
 }
 
-NTSTATUS ZentraDiskCreateSymbolicLink(ULONG drive) {
-    WCHAR target[64];
-    const ULONG prefix = sizeof(kDiskDeviceName) / sizeof(WCHAR) - 1;
-    RtlCopyMemory(target, kDiskDeviceName, prefix * sizeof(WCHAR));
-    target[prefix] = static_cast<WCHAR>(u'A' + drive);
-    target[prefix + 1] = 0;
-    return CreateLink(drive, target, "ZentraDiskCreateSymbolicLink: create %ws with code 0x%x.");
-}
-
-NTSTATUS ZentraDiskRemoveSymbolicLink(ULONG drive) {
-    WCHAR link[32];
-    LinkNameOf(drive, link);
+NTSTATUS ZentraCreateDriveLink(ULONG drive, PCWSTR target, const char* trace) {
+    WCHAR link[ZENTRA_LINK_NAME_CHARS];
+    ZentraDriveLinkName(drive, link);
     UNICODE_STRING linkName;
+    UNICODE_STRING targetName;
     RtlInitUnicodeString(&linkName, link);
-    const NTSTATUS status = IoDeleteSymbolicLink(&linkName);
-    ZentraDbgPrint(NT_SUCCESS(status) ? ZENTRA_DBG_TRACE : ZENTRA_DBG_ERROR,
-                   "ZentraDiskRemoveSymbolicLink: remove %ws with code 0x%x.", link, status);
+    RtlInitUnicodeString(&targetName, target);
+    const NTSTATUS status = IoCreateSymbolicLink(&linkName, &targetName);
+    ZentraDbgPrint(NT_SUCCESS(status) ? ZENTRA_DBG_TRACE : ZENTRA_DBG_ERROR, trace, link, status);
     return status;
+}
+
+NTSTATUS ZentraCtrlCreateGlobalDosName(ULONG drive, PCWSTR target) {
+    return ZentraCreateDriveLink(drive, target, "ZentraCtrlCreateGlobalDosName: create %ws with code 0x%x.");
 }

@@ -7,9 +7,7 @@
 
 namespace {
 
-PZENTRA_DEVICE_EXTENSION ExtensionOf(PDEVICE_OBJECT device) {
-    return static_cast<PZENTRA_DEVICE_EXTENSION>(device->DeviceExtension);
-}
+const WCHAR kDiskDeviceName[] = u"\\Device\\Zentra\\VyxDisk";
 
 NTSTATUS StatusOfVolumeResult(int result) {
     if (result == VOLUME_OK)
@@ -30,22 +28,39 @@ NTSTATUS ZentraDiskCreateClose(PIRP irp) {
 NTSTATUS ZentraDiskQueueIrp(PDEVICE_OBJECT device, PIRP irp) {
     PZENTRA_DEVICE_EXTENSION extension = ExtensionOf(device);
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-    if (extension->Terminate) {
+    // Decided under the list lock, under which a dismount sets terminate: a request either is in the list before
+    // the dismount begins (and the worker or the dismount completes it) or sees terminate set.
+    enum { Queued, Removed, NoMedia, EmptyRead, EmptyWrite } outcome = Queued;
+    KIRQL irql;
+    KeAcquireSpinLock(&extension->ListLock, &irql);
+    if (ZentraFlag(extension->Terminate).Get())
+        outcome = Removed;
+    else if (!ZentraFlag(extension->MediaPresent).Get())
+        outcome = NoMedia;
+    else if (stack->MajorFunction == IRP_MJ_READ && stack->Parameters.Read.Length == 0)
+        outcome = EmptyRead;
+    else if (stack->MajorFunction == IRP_MJ_WRITE && stack->Parameters.Write.Length == 0)
+        outcome = EmptyWrite;
+    if (outcome == Queued) {
+        IoMarkIrpPending(irp);
+        InsertTailList(&extension->RequestList, &irp->Tail.Overlay.ListEntry);
+    }
+    KeReleaseSpinLock(&extension->ListLock, irql);
+    switch (outcome) {
+    case Removed:
         ZentraDbgPrint(ZENTRA_DBG_ERROR, "Disk is removed!");
         return ZentraComplete(irp, STATUS_NO_MEDIA_IN_DEVICE, 0);
-    }
-    if (!extension->MediaPresent)
+    case NoMedia:
         return ZentraComplete(irp, STATUS_NO_MEDIA_IN_DEVICE, 0);
-    if (stack->MajorFunction == IRP_MJ_READ && stack->Parameters.Read.Length == 0) {
+    case EmptyRead:
         ZentraDbgPrint(ZENTRA_DBG_TRACE, "ZentraDiskQueueIrp: Get a zero length read request, return immediately.");
         return ZentraComplete(irp, STATUS_SUCCESS, 0);
-    }
-    if (stack->MajorFunction == IRP_MJ_WRITE && stack->Parameters.Write.Length == 0) {
+    case EmptyWrite:
         ZentraDbgPrint(ZENTRA_DBG_TRACE, "ZentraDiskQueueIrp: Get a zero length write request, return immediately.");
         return ZentraComplete(irp, STATUS_SUCCESS, 0);
+    case Queued:
+        break;
     }
-    IoMarkIrpPending(irp);
-    ExInterlockedInsertTailList(&extension->RequestList, &irp->Tail.Overlay.ListEntry, &extension->ListLock);
     KeSetEvent(&extension->RequestEvent, IO_NO_INCREMENT, FALSE);
     return STATUS_PENDING;
 }
@@ -137,7 +152,7 @@ NTSTATUS ZentraDiskNewFile(PZENTRA_DEVICE_EXTENSION extension) {
     ZentraDbgPrint(ZENTRA_DBG_TRACE, "ZentraDiskNewFile: entering...");
     NTSTATUS status = OpenImage(extension, true);
     if (!NT_SUCCESS(status)) {
-        ZentraDbgPrint(ZENTRA_DBG_ERROR, "ZentraDiskNewFile: fail to new file %ws with code 0x%d!",
+        ZentraDbgPrint(ZENTRA_DBG_ERROR, "ZentraDiskNewFile: fail to new file %ws with code 0x%x!",
                        extension->ImagePath.Buffer, status);
         return status;
     }
@@ -257,19 +272,103 @@ NTSTATUS ZentraDiskMountFile(PDEVICE_OBJECT device) {
         CloseImage(extension);
         return status;
     }
-    extension->MediaPresent = TRUE;
+    ZentraFlag(extension->MediaPresent).Set(true);
     ZentraDbgPrint(ZENTRA_DBG_TRACE, "ZentraDiskMountFile: leave successfully.");
     return STATUS_SUCCESS;
 }
 
 void ZentraDiskUnmountFile(PZENTRA_DEVICE_EXTENSION extension) {
-    extension->MediaPresent = FALSE;
+    ZentraFlag(extension->MediaPresent).Set(false);
     ZentraDiskRemoveSymbolicLink(extension->DriveNumber);
     CloseImage(extension);
     ZentraDiskFreeMountRequest(extension);
 }
 
 } // namespace
+
+ULONG ZentraDiskDeviceName(ULONG drive, WCHAR (&name)[ZENTRA_DISK_NAME_CHARS]) {
+    constexpr ULONG prefix = sizeof(kDiskDeviceName) / sizeof(WCHAR) - 1;
+    static_assert(prefix + 2 <= ZENTRA_DISK_NAME_CHARS);
+    RtlCopyMemory(name, kDiskDeviceName, prefix * sizeof(WCHAR));
+    name[prefix] = static_cast<WCHAR>(u'A' + drive);
+    name[prefix + 1] = 0;
+    return prefix + 1;
+}
+
+// Copies the mount record into the extension: identity of the client, the request's values and the path.
+NTSTATUS ZentraDiskAllocMountRequest(PZENTRA_DEVICE_EXTENSION extension, const ZENTRA_DEVICE_RECORD* record) {
+    SECURITY_QUALITY_OF_SERVICE qos{};
+    qos.Length = sizeof(qos);
+    qos.ImpersonationLevel = SecurityImpersonation;
+    qos.ContextTrackingMode = SECURITY_STATIC_TRACKING;
+    qos.EffectiveOnly = FALSE;
+    NTSTATUS status = SeCreateClientSecurity(PsGetCurrentThread(), &qos, FALSE, &extension->ClientSecurity);
+    if (!NT_SUCCESS(status))
+        return status;
+    extension->CreateNew = record->CreateNew;
+    extension->DriveNumber = record->DriveNumber;
+    extension->PhysicalDiskNumber = record->PhysicalDiskNumber;
+    extension->ImageSize = record->ImageSize;
+    const ULONGLONG reserved = extension->HeaderBytes + extension->TailBytes;
+    extension->VolumeSize = extension->ImageSize > reserved ? extension->ImageSize - reserved : 0;
+
+    // The path up to its terminator; the record's length check has made sure the terminator is there.
+    USHORT characters = 0;
+    while (characters < record->PathLength / sizeof(WCHAR) && record->Path[characters])
+        ++characters;
+    const USHORT bytes = static_cast<USHORT>(characters * sizeof(WCHAR));
+    auto* buffer = static_cast<PWSTR>(ExAllocatePoolWithTag(PagedPool, bytes + sizeof(WCHAR), ZENTRA_POOL_TAG));
+    if (!buffer) {
+        ZentraDbgPrint(ZENTRA_DBG_ERROR, "ZentraDiskAllocMountRequest: allocate file name mem fail!");
+        SeDeleteClientSecurity(&extension->ClientSecurity);
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    RtlCopyMemory(buffer, record->Path, bytes);
+    buffer[characters] = 0;
+    extension->ImagePath.Buffer = buffer;
+    extension->ImagePath.Length = bytes;
+    extension->ImagePath.MaximumLength = static_cast<USHORT>(bytes + sizeof(WCHAR));
+
+    extension->Encrypted = record->Encrypted ? TRUE : FALSE;
+    if (extension->Encrypted) {
+        extension->PasswordLength = record->PasswordLength;
+        RtlCopyMemory(extension->Password, record->Password, record->PasswordLength);
+    }
+    ZentraDbgPrint(ZENTRA_DBG_TRACE, "ZentraDiskAllocMountRequest: prepare file %ws successfully.", buffer);
+    return STATUS_SUCCESS;
+}
+
+void ZentraDiskFreeMountRequest(PZENTRA_DEVICE_EXTENSION extension) {
+    if (extension->ImagePath.Buffer) {
+        ExFreePoolWithTag(extension->ImagePath.Buffer, ZENTRA_POOL_TAG);
+        extension->ImagePath.Buffer = nullptr;
+        extension->ImagePath.Length = extension->ImagePath.MaximumLength = 0;
+    }
+    SeDeleteClientSecurity(&extension->ClientSecurity);
+    if (extension->CryptoInfo) {
+        CryptoFree(extension->CryptoInfo);
+        extension->CryptoInfo = nullptr;
+    }
+    ZentraBurn(extension->Password, sizeof(extension->Password));
+    extension->PasswordLength = 0;
+}
+
+NTSTATUS ZentraDiskCreateSymbolicLink(ULONG drive) {
+    WCHAR target[ZENTRA_DISK_NAME_CHARS];
+    ZentraDiskDeviceName(drive, target);
+    return ZentraCreateDriveLink(drive, target, "ZentraDiskCreateSymbolicLink: create %ws with code 0x%x.");
+}
+
+NTSTATUS ZentraDiskRemoveSymbolicLink(ULONG drive) {
+    WCHAR link[ZENTRA_LINK_NAME_CHARS];
+    ZentraDriveLinkName(drive, link);
+    UNICODE_STRING linkName;
+    RtlInitUnicodeString(&linkName, link);
+    const NTSTATUS status = IoDeleteSymbolicLink(&linkName);
+    ZentraDbgPrint(NT_SUCCESS(status) ? ZENTRA_DBG_TRACE : ZENTRA_DBG_ERROR,
+                   "ZentraDiskRemoveSymbolicLink: remove %ws with code 0x%x.", link, status);
+    return status;
+}
 
 NTSTATUS ZentraDispatch(PDEVICE_OBJECT device, PIRP irp) {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
@@ -290,6 +389,10 @@ NTSTATUS ZentraDispatch(PDEVICE_OBJECT device, PIRP irp) {
 void ZentraDiskThread(PVOID context) {
     auto device = static_cast<PDEVICE_OBJECT>(context);
     PZENTRA_DEVICE_EXTENSION extension = ExtensionOf(device);
+    // Whoever removes the device waits for this thread to end: the reference is taken before the ready event, so
+    // the thread object is there whatever the mount's outcome.
+    ObReferenceObject(PsGetCurrentThread());
+    extension->Thread = PsGetCurrentThread();
     KeSetPriorityThread(KeGetCurrentThread(), LOW_REALTIME_PRIORITY);
     SeImpersonateClient(&extension->ClientSecurity, nullptr);
 
@@ -321,7 +424,7 @@ void ZentraDiskThread(PVOID context) {
                 break;
             }
         }
-        if (extension->Terminate) {
+        if (ZentraFlag(extension->Terminate).Get()) {
             ZentraDbgPrint(ZENTRA_DBG_TRACE, "Got notify to terminate the thread.");
             ZentraDiskUnmountFile(extension);
             PsTerminateSystemThread(STATUS_SUCCESS);

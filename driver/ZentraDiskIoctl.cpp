@@ -4,12 +4,6 @@
 
 namespace {
 
-PZENTRA_DEVICE_EXTENSION ExtensionOf(PDEVICE_OBJECT device) {
-    return static_cast<PZENTRA_DEVICE_EXTENSION>(device->DeviceExtension);
-}
-
-const WCHAR kDiskDeviceName[] = u"\\Device\\Zentra\\VyxDisk";
-
 // The table of contents of a CD with one data track, as big as a full one.
 void FakeToc(CDROM_TOC* toc) {
     RtlZeroMemory(toc, sizeof(*toc));
@@ -32,7 +26,7 @@ NTSTATUS ZentraDiskIoctl(PDEVICE_OBJECT device, PIRP irp) {
     const ULONG in = stack->Parameters.DeviceIoControl.InputBufferLength;
     const ULONG out = stack->Parameters.DeviceIoControl.OutputBufferLength;
     void* buffer = irp->AssociatedIrp.SystemBuffer;
-    if (!extension->MediaPresent) {
+    if (!ZentraFlag(extension->MediaPresent).Get()) {
         ZentraDbgPrint(ZENTRA_DBG_ERROR, "ZentraDiskIoctl: Get IOCTL %#x with no media in device error!", code);
         return ZentraComplete(irp, STATUS_NO_MEDIA_IN_DEVICE, 0);
     }
@@ -128,12 +122,9 @@ NTSTATUS ZentraDiskIoctl(PDEVICE_OBJECT device, PIRP irp) {
     }
     case IOCTL_MOUNTDEV_QUERY_DEVICE_NAME: {
         trace("IOCTL_MOUNTDEV_QUERY_DEVICE_NAME received.");
-        WCHAR name[64];
-        const ULONG prefix = sizeof(kDiskDeviceName) / sizeof(WCHAR) - 1;
-        RtlCopyMemory(name, kDiskDeviceName, prefix * sizeof(WCHAR));
-        name[prefix] = static_cast<WCHAR>(u'A' + extension->DriveNumber);
-        name[prefix + 1] = 0;
-        const USHORT nameBytes = static_cast<USHORT>((prefix + 1) * sizeof(WCHAR));
+        WCHAR name[ZENTRA_DISK_NAME_CHARS];
+        const USHORT nameBytes =
+            static_cast<USHORT>(ZentraDiskDeviceName(extension->DriveNumber, name) * sizeof(WCHAR));
         const ULONG required = nameBytes + sizeof(USHORT);
         if (out < required) {
             ZentraDbgPrint(ZENTRA_DBG_IOCTL,

@@ -17,10 +17,14 @@
 #include <openssl/evp.h>
 
 #include <array>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <sys/wait.h>
@@ -441,6 +445,63 @@ TEST_F(SecureDiskTest, DismountTakesTheDiskAndItsLetterAway) {
     EXPECT_EQ(Dismount(25), ERROR_NO_MEDIA_IN_DRIVE);
     EXPECT_FALSE(GetLogicalDrives() & (1u << 25));
     EXPECT_EQ(GetDriveTypeW(u"Z:\\"), DRIVE_NO_ROOT_DIR);
+}
+
+// Programs that read the disk while it is dismounted: every request ends, served or refused; none is left waiting
+// on a disk that is gone.
+TEST_F(SecureDiskTest, DismountWhileProgramsReadEndsEveryRequest) {
+    constexpr int kReaders = 4;
+    std::mutex lock;
+    std::condition_variable changed;
+    int reading = 0;
+    int finished = 0;
+    std::vector<DWORD> errors(kReaders, ERROR_SUCCESS);
+    std::vector<std::thread> readers;
+    for (int i = 0; i < kReaders; ++i) {
+        readers.emplace_back([&, i] {
+            HANDLE disk = Open(u"\\\\.\\Z:");
+            Bytes sector(512);
+            for (int n = 0; disk != INVALID_HANDLE_VALUE && n < 1000000; ++n) {
+                OVERLAPPED at{};
+                DWORD done = 0;
+                if (!ReadFile(disk, sector.data(), 512, &done, &at)) {
+                    errors[i] = GetLastError();
+                    break;
+                }
+                if (n == 0) {
+                    std::lock_guard guard(lock);
+                    ++reading;
+                    changed.notify_all();
+                }
+            }
+            if (disk != INVALID_HANDLE_VALUE)
+                CloseHandle(disk);
+            std::lock_guard guard(lock);
+            ++finished;
+            changed.notify_all();
+        });
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    {
+        std::unique_lock guard(lock);
+        ASSERT_TRUE(changed.wait_until(guard, deadline, [&] { return reading + finished == kReaders; }));
+        EXPECT_EQ(reading, kReaders);
+    }
+    EXPECT_EQ(Dismount(25), ERROR_SUCCESS);
+    bool ended;
+    {
+        std::unique_lock guard(lock);
+        ended = changed.wait_until(guard, deadline, [&] { return finished == kReaders; });
+    }
+    for (auto& reader : readers) {
+        if (ended)
+            reader.join();
+        else
+            reader.detach(); // a reader stuck in a request: the test fails and the process ends with it
+    }
+    ASSERT_TRUE(ended) << "a read on the dismounted disk never completed";
+    for (DWORD error : errors)
+        EXPECT_TRUE(error == ERROR_NO_MEDIA_IN_DRIVE || error == ERROR_ACCESS_DENIED) << error;
 }
 
 // On disk: the specified header, opened by an independent reader, and sectors encrypted with the master key.
