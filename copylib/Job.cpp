@@ -12,7 +12,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <unordered_map>
 
 // The cancel flag is written by KovraCancelJob on the caller's thread while the worker, and CopyFileExW inside
 // it, read it. The write is a release store so that it is seen promptly; the reads only need to see the flag
@@ -92,12 +94,51 @@ void run_job_kind(KOVRA_JOB* job) {
         run_passes(job, calc_file, copy_file);
 }
 
+// The jobs that callers can reach by handle. A handle is a number given out once per process, not the record's
+// address, so a handle kept past its job's end neither reaches the freed record nor names a later job that the
+// allocator placed at the same address. The worker takes its job out of the table before it frees the record,
+// and the calls on a handle act on the record with the table's lock held.
+class LiveJobs {
+public:
+    HANDLE Add(KOVRA_JOB* job) {
+        std::lock_guard lock(m_lock);
+        HANDLE handle = reinterpret_cast<HANDLE>(++m_last);
+        m_jobs.emplace(handle, job);
+        return handle;
+    }
+    void Remove(HANDLE handle) {
+        std::lock_guard lock(m_lock);
+        m_jobs.erase(handle);
+    }
+    // Runs `action` on the job of `handle` while the job cannot go away; false when no job has that handle.
+    template <class Action> bool With(HANDLE handle, Action action) {
+        std::lock_guard lock(m_lock);
+        auto found = m_jobs.find(handle);
+        if (found == m_jobs.end())
+            return false;
+        action(found->second);
+        return true;
+    }
+
+private:
+    std::mutex m_lock;
+    uintptr_t m_last = 0;
+    std::unordered_map<HANDLE, KOVRA_JOB*> m_jobs;
+};
+
+// Never destroyed: a worker may still be ending while the program exits.
+LiveJobs& live_jobs() {
+    static auto* jobs = new LiveJobs;
+    return *jobs;
+}
+
 unsigned job_thread(void* argument) {
     auto* job = static_cast<KOVRA_JOB*>(argument);
     DWORD result = run_job(job);
     // KovraCreateJob stores the thread handle before the thread runs, so a record made by it always has one
-    // here and is freed exactly once, by its own worker.
+    // here and is freed exactly once, by its own worker, once its handle names nothing.
     if (job->hThread) {
+        live_jobs().Remove(job->hJob);
         CloseHandle(job->hThread);
         std::free(job);
     }
@@ -122,10 +163,6 @@ DWORD run_job(KOVRA_JOB* job) {
 }
 
 namespace {
-
-KOVRA_JOB* job_from_handle(HANDLE handle) {
-    return reinterpret_cast<KOVRA_JOB*>(handle);
-}
 
 struct FreeDeleter {
     void operator()(KOVRA_JOB* job) const { std::free(job); }
@@ -153,7 +190,7 @@ int KovraCreateJob(HANDLE* jobOut, LPCWSTR name, HWND treeWindow, LPCWSTR source
         trace(TRACE_ERROR, u"KovraCreateJob: fail to allocate memory!\n");
         return ERROR_NOT_ENOUGH_MEMORY;
     }
-    HANDLE handle = reinterpret_cast<HANDLE>(job.get());
+    HANDLE handle = live_jobs().Add(job.get());
     *jobOut = handle;
     job->hJob = handle;
     job->nCalcFirstDir = -1;
@@ -182,6 +219,7 @@ int KovraCreateJob(HANDLE* jobOut, LPCWSTR name, HWND treeWindow, LPCWSTR source
     if (!thread) {
         DWORD error = GetLastError();
         trace(TRACE_ERROR, u"KovraCreateJob: fail to create worker thread!\n");
+        live_jobs().Remove(handle);
         *jobOut = nullptr;
         return error ? static_cast<int>(error) : static_cast<int>(ERROR_NOT_ENOUGH_MEMORY);
     }
@@ -193,8 +231,9 @@ int KovraCreateJob(HANDLE* jobOut, LPCWSTR name, HWND treeWindow, LPCWSTR source
     return 0;
 }
 
+// A null handle and the handle of a job that has ended are refused alike.
 int KovraQueryJob(HANDLE handle) {
-    if (!handle) {
+    if (!handle || !live_jobs().With(handle, [](KOVRA_JOB*) {})) {
         trace(TRACE_ERROR, u"KovraQueryJob: can't associate with the handle!\n");
         return ERROR_INVALID_HANDLE;
     }
@@ -202,18 +241,19 @@ int KovraQueryJob(HANDLE handle) {
 }
 
 int KovraCancelJob(HANDLE handle) {
-    if (!handle) {
+    if (!handle || !live_jobs().With(handle, job_cancel)) {
         trace(TRACE_ERROR, u"KovraCancelJob: can't associate with the handle!\n");
         return ERROR_INVALID_HANDLE;
     }
-    job_cancel(job_from_handle(handle));
     return 0;
 }
 
 int KovraGetCompleteResult(HANDLE handle) {
-    if (!handle) {
+    DWORD result = 0;
+    auto read = [&](KOVRA_JOB* job) { result = std::atomic_ref<DWORD>(job->dwResult).load(std::memory_order_relaxed); };
+    if (!handle || !live_jobs().With(handle, read)) {
         trace(TRACE_ERROR, u"KovraGetCompleteResult: can't associate with the handle!\n");
         return ERROR_INVALID_HANDLE;
     }
-    return static_cast<int>(std::atomic_ref<DWORD>(job_from_handle(handle)->dwResult).load(std::memory_order_relaxed));
+    return static_cast<int>(result);
 }

@@ -22,7 +22,7 @@ struct KOVRA_JOB {
     DWORD dwFlags;
     DWORD dwLastEvent;
     DWORD dwResult; // code of the last notification
-    HANDLE hJob;    // the record's own address
+    HANDLE hJob;    // the handle callers hold (KovraCopyPath: the address of its own state)
     HANDLE hCopySource;
     HANDLE hCopyDest;
     HANDLE hThread;

@@ -286,3 +286,33 @@ TEST(JobHandles, NullHandlesAreRefused) {
 }
 
 } // namespace
+
+// A handle whose job has ended names nothing: the calls on it give 6 instead of reaching the freed record, and
+// it never comes to name a later job, wherever that job's record lies.
+TEST_F(JobTest, HandlesOfEndedJobsAreRefused) {
+    HANDLE first = nullptr;
+    ASSERT_EQ(KovraCreateJob(&first, u"", nullptr, u"", u"", 0, nullptr, nullptr), 0); // events 0 and 1 only
+    ASSERT_NE(first, nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return KovraGetCompleteResult(first) == 6; }, 10));
+    EXPECT_EQ(KovraCancelJob(first), 6);
+    EXPECT_EQ(KovraQueryJob(first), 6);
+
+    std::atomic<bool> release{false};
+    JobRun run;
+    run.answer = [&](JobRun&, const Event& e) {
+        if (e.event == KOVRA_JOB_BEGIN)
+            WaitUntil([&] { return release.load(); });
+        return 0;
+    };
+    ASSERT_EQ(KovraCreateJob(&run.handle, u"", nullptr, u"", u"", 0, RecordingCallback, &run), 0);
+    EXPECT_NE(run.handle, first);
+    EXPECT_EQ(KovraQueryJob(run.handle), 0);
+    EXPECT_EQ(KovraCancelJob(first), 6);
+    release = true;
+    ASSERT_TRUE(WaitUntil([&] {
+        std::lock_guard lock(run.mutex);
+        return run.ended;
+    }));
+    EXPECT_EQ(run.progress.dwCancel, 0u) << "the later job was cancelled through the ended job's handle";
+    EXPECT_EQ(run.result, 0);
+}
