@@ -158,6 +158,50 @@ TEST_F(ResourcesTest, VersionRecordIsReadFromTheModuleFile) {
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 }
 
+// One node of a version record: wLength, wValueLength, wType, key, padding, value, padding, children.
+std::vector<BYTE> VersionNode(WORD valueLength, WORD type, std::u16string_view key, const std::vector<BYTE>& value,
+                              const std::vector<BYTE>& children = {}) {
+    std::vector<BYTE> node(6);
+    auto put16 = [&](size_t at, WORD word) {
+        node[at] = static_cast<BYTE>(word);
+        node[at + 1] = static_cast<BYTE>(word >> 8);
+    };
+    for (char16_t c : key) {
+        node.push_back(static_cast<BYTE>(c));
+        node.push_back(static_cast<BYTE>(c >> 8));
+    }
+    node.insert(node.end(), {0, 0});
+    node.resize((node.size() + 3) & ~size_t(3));
+    node.insert(node.end(), value.begin(), value.end());
+    if (!children.empty()) {
+        node.resize((node.size() + 3) & ~size_t(3));
+        node.insert(node.end(), children.begin(), children.end());
+    }
+    put16(0, static_cast<WORD>(node.size()));
+    put16(2, valueLength);
+    put16(4, type);
+    return node;
+}
+
+// A text value whose stored length runs past its node: only the characters inside are reported, so a caller that
+// reads the length it is given stays inside the block.
+TEST(VersionRecords, TextLengthEndsWithItsNode) {
+    const std::vector<BYTE> text = {'a', 0, 'b', 0, 0, 0};
+    const std::vector<BYTE> block =
+        VersionNode(0, 0, u"VS_VERSION_INFO", {}, VersionNode(100, 1, u"Name", text)); // claims 100 characters, holds 3
+    LPWSTR value = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(block.data(), u"\\Name", reinterpret_cast<LPVOID*>(&value), &length));
+    EXPECT_EQ(length, 3u);
+    EXPECT_EQ(std::u16string(value), u"ab");
+    EXPECT_LE(reinterpret_cast<const BYTE*>(value + length), block.data() + block.size());
+
+    // A value that fits keeps its stored length.
+    const std::vector<BYTE> fitting = VersionNode(0, 0, u"VS_VERSION_INFO", {}, VersionNode(3, 1, u"Name", text));
+    ASSERT_TRUE(VerQueryValueW(fitting.data(), u"\\Name", reinterpret_cast<LPVOID*>(&value), &length));
+    EXPECT_EQ(length, 3u);
+}
+
 TEST_F(ResourcesTest, LanguageLibraryHasItsOwnTables) {
     HMODULE pack = LoadLibraryW(u"L:\\0x0411.dll");
     ASSERT_NE(pack, nullptr) << GetLastError();

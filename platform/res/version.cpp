@@ -196,7 +196,9 @@ BOOL VerQueryValueW(LPCVOID block, LPCWSTR subBlock, LPVOID* buffer, UINT* lengt
         return FALSE;
     }
     *buffer = const_cast<BYTE*>(node->value);
+    // What lies inside the node, in characters for text: a stored length that runs past the node is not passed
+    // on, so a caller that reads as far as it is told stays inside the block.
     if (length)
-        *length = node->type == 1 ? node->valueLength : static_cast<UINT>(node->valueBytes);
+        *length = static_cast<UINT>(node->type == 1 ? node->valueBytes / 2 : node->valueBytes);
     return TRUE;
 }
