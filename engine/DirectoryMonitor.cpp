@@ -40,6 +40,29 @@ struct CDirectoryMonitor::WatchRecord {
     alignas(DWORD) BYTE buffer[kChangeBufferSize];
 };
 
+// Every watch record and the completion port their reads complete to. The last of the monitor and its change
+// thread to let go cancels what is still pending, closes the handles and frees the records.
+struct CDirectoryMonitor::WatchList {
+    std::vector<std::unique_ptr<WatchRecord>> records;
+    HANDLE hPort = nullptr;
+
+    WatchList() = default;
+    WatchList(const WatchList&) = delete;
+    WatchList& operator=(const WatchList&) = delete;
+    ~WatchList() {
+        for (auto& watch : records) {
+            CancelIoEx(watch->hDirectory, nullptr);
+            CloseHandle(watch->hDirectory);
+        }
+        if (hPort)
+            CloseHandle(hPort);
+    }
+    void CancelReads() {
+        for (auto& watch : records)
+            CancelIoEx(watch->hDirectory, nullptr);
+    }
+};
+
 // What the parser and action threads share with the monitor. Each thread holds it, so that a thread left to end
 // by itself after a stop never touches a monitor that is gone.
 struct CDirectoryMonitor::Shared {
@@ -226,7 +249,7 @@ struct CDirectoryMonitor::Shared {
 namespace {
 
 struct ChangeThreadArgs {
-    HANDLE hPort;
+    std::shared_ptr<CDirectoryMonitor::WatchList> watches;
     std::shared_ptr<CDirectoryMonitor::Shared> shared;
 };
 
@@ -297,12 +320,12 @@ DWORD CDirectoryMonitor::MonitorDirectory(LPCTSTR lpszPath) {
     if (record->strPath.Right(1) != _T("\\"))
         record->strPath += _T('\\');
     HANDLE port =
-        CreateIoCompletionPort(record->hDirectory, m_hCompletionPort, reinterpret_cast<ULONG_PTR>(record.get()), 0);
+        CreateIoCompletionPort(record->hDirectory, m_watchList->hPort, reinterpret_cast<ULONG_PTR>(record.get()), 0);
     DWORD error = ERROR_SUCCESS;
     if (!port)
         error = GetLastError();
-    else if (!m_hCompletionPort)
-        m_hCompletionPort = port;
+    else if (!m_watchList->hPort)
+        m_watchList->hPort = port;
     if (error == ERROR_SUCCESS &&
         !IssueRead(record->hDirectory, record->buffer, &record->dwBytesReturned, &record->overlapped))
         error = GetLastError();
@@ -310,7 +333,7 @@ DWORD CDirectoryMonitor::MonitorDirectory(LPCTSTR lpszPath) {
         CloseHandle(record->hDirectory);
         return error;
     }
-    m_watchList.push_back(std::move(record));
+    m_watchList->records.push_back(std::move(record));
     return ERROR_SUCCESS;
 }
 
@@ -320,7 +343,7 @@ DWORD WINAPI CDirectoryMonitor::HandleDirectoryChange(LPVOID lpParam) {
         DWORD bytes = 0;
         ULONG_PTR key = 0;
         LPOVERLAPPED overlapped = nullptr;
-        const BOOL ok = GetQueuedCompletionStatus(args->hPort, &bytes, &key, &overlapped, INFINITE);
+        const BOOL ok = GetQueuedCompletionStatus(args->watches->hPort, &bytes, &key, &overlapped, INFINITE);
         if (!overlapped && !ok)
             break;
         if (key == 0)
@@ -355,6 +378,7 @@ DWORD CDirectoryMonitor::StartMonitor(FILE_ACTION_FILTER_ROUTINE pfnFilter, FILE
     shared->hActionEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (!shared->hActionEvent)
         return GetLastError();
+    m_watchList = std::make_shared<WatchList>();
     DWORD lastError = ERROR_SUCCESS;
     for (INT_PTR i = 0; i < m_arrDirectories.GetSize(); ++i) {
         const DWORD r = MonitorDirectory(m_arrDirectories[i]);
@@ -362,13 +386,11 @@ DWORD CDirectoryMonitor::StartMonitor(FILE_ACTION_FILTER_ROUTINE pfnFilter, FILE
             lastError = r;
     }
     // Watching nothing is a failure, not a running monitor.
-    if (m_watchList.empty()) {
-        if (m_hCompletionPort) {
-            CloseHandle(m_hCompletionPort);
-            m_hCompletionPort = nullptr;
-        }
+    if (m_watchList->records.empty()) {
+        m_watchList.reset();
         return lastError != ERROR_SUCCESS ? lastError : ERROR_PATH_NOT_FOUND;
     }
+    m_hCompletionPort = m_watchList->hPort;
     shared->pfnFilter = pfnFilter;
     shared->pfnAction = pfnAction;
     shared->lpUserData = lpUserData;
@@ -379,7 +401,7 @@ DWORD CDirectoryMonitor::StartMonitor(FILE_ACTION_FILTER_ROUTINE pfnFilter, FILE
         m_hParserThread = StartThread(&Shared::ParsingDirectoryChangeThread, shared);
         m_hActionThread = m_hParserThread ? StartThread(&Shared::HandleFileActionFunc, shared) : nullptr;
         if (m_hActionThread) {
-            auto* args = new ChangeThreadArgs{m_hCompletionPort, shared};
+            auto* args = new ChangeThreadArgs{m_watchList, shared};
             m_hChangeThread = CreateThread(nullptr, 0, &HandleDirectoryChange, args, 0, nullptr);
             if (!m_hChangeThread)
                 delete args;
@@ -396,13 +418,15 @@ DWORD CDirectoryMonitor::StartMonitor(FILE_ACTION_FILTER_ROUTINE pfnFilter, FILE
 
 DWORD CDirectoryMonitor::StopMonitor() {
     std::shared_ptr<Shared> shared = std::move(m_shared);
+    std::shared_ptr<WatchList> watches = std::move(m_watchList);
+    m_hCompletionPort = nullptr;
     if (shared)
         shared->bStop = true;
-    // Pending reads end first, so that nothing writes into a watch record once it is freed.
-    for (auto& watch : m_watchList)
-        CancelIoEx(watch->hDirectory, nullptr);
+    // Pending reads end first; the change thread re-arms none once it sees the stop.
+    if (watches)
+        watches->CancelReads();
     if (m_hChangeThread) {
-        PostQueuedCompletionStatus(m_hCompletionPort, 0, 0, nullptr);
+        PostQueuedCompletionStatus(watches->hPort, 0, 0, nullptr);
         WaitForThread(m_hChangeThread);
         CloseHandle(m_hChangeThread);
         m_hChangeThread = nullptr;
@@ -428,15 +452,7 @@ DWORD CDirectoryMonitor::StopMonitor() {
         }
         shared->DrainActions();
     }
-    for (auto& watch : m_watchList) {
-        // The change thread may have re-armed a read before it saw the stop.
-        CancelIoEx(watch->hDirectory, nullptr);
-        CloseHandle(watch->hDirectory);
-    }
-    m_watchList.clear();
-    if (m_hCompletionPort) {
-        CloseHandle(m_hCompletionPort);
-        m_hCompletionPort = nullptr;
-    }
+    // The directories and the port are closed and the records freed here, or, when the change thread is still at
+    // work after its wait, as soon as it ends.
     return 0;
 }

@@ -48,16 +48,18 @@ public:
     BOOL IsRunning() const { return m_hCompletionPort != nullptr; }
 
     struct Shared;
+    struct WatchRecord;
+    struct WatchList;
 
 private:
-    struct WatchRecord;
-
     DWORD MonitorDirectory(LPCTSTR lpszPath);
     static DWORD WINAPI HandleDirectoryChange(LPVOID lpParam);
 
     CStringArray m_arrDirectories;
-    std::vector<std::unique_ptr<WatchRecord>> m_watchList;
-    HANDLE m_hCompletionPort = nullptr;
+    // The watch records and the completion port, shared with the change thread: a change thread that is still
+    // at work when the stop stops waiting for it keeps them until it ends.
+    std::shared_ptr<WatchList> m_watchList;
+    HANDLE m_hCompletionPort = nullptr; // the list's port while running
     HANDLE m_hChangeThread = nullptr;
     HANDLE m_hParserThread = nullptr;
     HANDLE m_hActionThread = nullptr;

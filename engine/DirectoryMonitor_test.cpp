@@ -1,5 +1,6 @@
 #include "engine/DirectoryMonitor.h"
 
+#include "platform/base/clock.h"
 #include "platform/base/errors.h"
 #include "platform/base/machine.h"
 #include "platform/base/strings.h"
@@ -197,4 +198,50 @@ TEST_F(DirectoryMonitorTest, StopServesAFilterThatSendsToTheStoppingThread) {
     EXPECT_GE(context.answered.load(), 1);
     EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(3));
     DestroyWindow(context.hwnd);
+}
+
+// A stop whose waits run out while the change thread is still at work (here the layer clock is pushed past every
+// deadline while changes pour into many watched folders) frees nothing that thread may still read: what it reads
+// stays with it until it ends, and it ends by itself.
+TEST_F(DirectoryMonitorTest, StopThatGivesUpWaitingFreesNothingInUse) {
+    constexpr int kFolders = 48;
+    for (int i = 0; i < kFolders; ++i)
+        mkdir(Host("d" + std::to_string(i)).c_str(), 0755);
+    // The owner outlives the test: a thread the stop no longer waits for may still deliver to it.
+    static Received received;
+    platform::clock::UseManualClock(platform::clock::Now());
+    for (int round = 0; round < 4; ++round) {
+        {
+            std::lock_guard lock(received.mutex);
+            received.records.clear();
+        }
+        CDirectoryMonitor monitor;
+        for (int i = 0; i < kFolders; ++i)
+            monitor.AddDirectory(CString(platform::Utf8ToUtf16("T:\\d" + std::to_string(i)).c_str()));
+        ASSERT_EQ(monitor.StartMonitor(nullptr, &Collect, &received), 0u);
+        std::atomic<bool> stopping{false};
+        std::atomic<bool> done{false};
+        std::thread writer([&] {
+            for (int n = 0; n < 100000 && !done; ++n)
+                WriteHost(Host("d" + std::to_string(n % kFolders) + "/f" + std::to_string(n)), "");
+        });
+        std::thread pusher([&] {
+            while (!done) {
+                if (stopping)
+                    platform::clock::Advance(1000);
+                std::this_thread::yield();
+            }
+        });
+        ASSERT_TRUE(Eventually([&] {
+            std::lock_guard lock(received.mutex);
+            return received.records.size() > kFolders;
+        }));
+        stopping = true;
+        EXPECT_EQ(monitor.StopMonitor(), 0u);
+        EXPECT_FALSE(monitor.IsRunning());
+        done = true;
+        writer.join();
+        pusher.join();
+    }
+    platform::clock::UseRealClock();
 }
