@@ -10,6 +10,7 @@
 #include "platform/fs/files.h"
 #include "platform/fs/hostfs.h"
 #include "platform/fs/sharelocks.h"
+#include "platform/fs/wholefile.h"
 
 #include <atomic>
 #include <cerrno>
@@ -31,35 +32,6 @@ namespace {
 // Big enough that the per-chunk system call and progress report cost nothing next to the data, small enough
 // that a progress bar moves and a cancel is seen within a few milliseconds.
 constexpr size_t kChunkSize = 4 * 1024 * 1024;
-
-// Removes the temporary copy unless the copy was committed.
-class TempFile {
-public:
-    explicit TempFile(std::string path) : m_path(std::move(path)) {}
-    ~TempFile() {
-        if (!m_committed)
-            unlink(m_path.c_str());
-    }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-    const std::string& path() const { return m_path; }
-    void Commit() { m_committed = true; }
-
-private:
-    std::string m_path;
-    bool m_committed = false;
-};
-
-std::string TempNameBeside(const std::string& target) {
-    static std::atomic<unsigned> counter{0};
-    thread_local std::mt19937_64 rng{std::random_device{}()};
-    auto slash = target.find_last_of('/');
-    std::string folder = slash == 0 ? "/" : target.substr(0, slash);
-    char name[64];
-    std::snprintf(name, sizeof name, ".~copy-%d-%u-%08llx.tmp", getpid(), counter.fetch_add(1),
-                  static_cast<unsigned long long>(rng() & 0xFFFFFFFFu));
-    return (folder == "/" ? "/" : folder + "/") + name;
-}
 
 enum class Mover { CopyRange, SendFile, ReadWrite };
 
@@ -125,49 +97,6 @@ LARGE_INTEGER Large(uint64_t v) {
 
 bool Cancelled(LPBOOL cancel) {
     return cancel && std::atomic_ref<BOOL>(*cancel).load(std::memory_order_relaxed);
-}
-
-// Whether unnamed files can be given a name later (O_TMPFILE and linkat through /proc): the copy is then
-// built without any name and appears under its own name in one step.
-bool CanLinkUnnamed() {
-    static const bool usable = access("/proc/self/fd", X_OK) == 0;
-    return usable;
-}
-
-// An unnamed file in `folder`, or -1 when the file system cannot make one.
-int OpenUnnamed(const std::string& folder, mode_t mode) {
-    if (!CanLinkUnnamed())
-        return -1;
-    return open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
-}
-
-// Whether linkat can name a descriptor directly (AT_EMPTY_PATH, which needs a capability): unknown until the
-// first link, then yes or no for the rest of the process.
-enum class DirectLink { Unknown, Yes, No };
-std::atomic<DirectLink> g_directLink{DirectLink::Unknown};
-
-bool LinkUnnamed(int fd, const std::string& path) {
-    // The direct form saves resolving the descriptor's name under /proc. Without the capability it fails with
-    // ENOENT, as it does for a missing folder; the way through /proc tells the two apart.
-    if (g_directLink.load(std::memory_order_relaxed) != DirectLink::No) {
-        if (linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) {
-            g_directLink.store(DirectLink::Yes, std::memory_order_relaxed);
-            return true;
-        }
-        if (errno != ENOENT)
-            return false;
-    }
-    char self[48];
-    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-    if (linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0)
-        return false;
-    g_directLink.store(DirectLink::No, std::memory_order_relaxed);
-    return true;
-}
-
-std::string FolderOf(const std::string& path) {
-    auto slash = path.find_last_of('/');
-    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 DWORD DoCopy(LPCWSTR existing, LPCWSTR newName, LPPROGRESS_ROUTINE progress, LPVOID data, LPBOOL cancel,
@@ -253,20 +182,18 @@ DWORD DoCopy(LPCWSTR existing, LPCWSTR newName, LPPROGRESS_ROUTINE progress, LPV
     platform::OwnedHandle sourceHandle(platform::InsertHandle(source));
     const auto sourceRecord = ReadStored(FileRef{source->Descriptor(), nullptr}, src);
 
-    // A new name gets an unnamed file that is linked in at the end; replacing a file needs a named one beside it
-    // that is renamed over it. Either way a failed or cancelled copy leaves nothing half written.
+    // The copy is built as a file of its own that takes the destination's name only once it is complete, so a
+    // failed, cancelled or killed copy leaves the old destination (or none) and nothing else.
     const mode_t wantedMode = src.mode & 0777;
-    int tfd = targetExists ? -1 : OpenUnnamed(FolderOf(targetPath), wantedMode | S_IWUSR);
-    const bool unnamed = tfd >= 0;
-    std::optional<TempFile> temp;
-    if (!unnamed) {
-        temp.emplace(TempNameBeside(targetPath));
-        tfd = open(temp->path().c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (tfd < 0)
-            return ErrorForPath(errno, temp->path());
-    }
-    auto target =
-        std::make_shared<FileObject>(tfd, GENERIC_READ | GENERIC_WRITE, 0, false, unnamed ? targetPath : temp->path());
+    WholeFile out;
+    if (DWORD e = out.Begin(targetPath); e != ERROR_SUCCESS)
+        return e;
+    const int tfd = out.Descriptor();
+    // The destination handle that the progress routine sees has a descriptor of its own.
+    const int handleFd = fcntl(tfd, F_DUPFD_CLOEXEC, 0);
+    if (handleFd < 0)
+        return platform::Win32ErrorFromErrno(errno);
+    auto target = std::make_shared<FileObject>(handleFd, GENERIC_READ | GENERIC_WRITE, 0, false, targetPath);
     platform::OwnedHandle targetHandle(platform::InsertHandle(target));
 
     const uint64_t total = src.size;
@@ -331,54 +258,13 @@ DWORD DoCopy(LPCWSTR existing, LPCWSTR newName, LPPROGRESS_ROUTINE progress, LPV
     if ((copied.mode & 0777) != wantedMode && fchmod(tfd, wantedMode) != 0)
         return platform::Win32ErrorFromErrno(errno);
 
-    if (unnamed) {
-        // Nobody can have a name open that did not exist; one that appeared meanwhile is handled as below.
-        if (LinkUnnamed(tfd, targetPath))
-            return ERROR_SUCCESS;
-        if (errno != EEXIST)
-            return ErrorForPath(errno, targetPath);
-        if (copyFlags & COPY_FILE_FAIL_IF_EXISTS)
-            return ERROR_FILE_EXISTS;
-        temp.emplace(TempNameBeside(targetPath));
-        if (!LinkUnnamed(tfd, temp->path()))
-            return ErrorForPath(errno, temp->path());
-        if (!StatPath(AT_FDCWD, targetPath.c_str(), dst) || dst.dangling)
-            dst = HostStat{};
-        else
-            targetExists = true;
-        if (targetExists && (dst.IsDirectory() || !(dst.mode & S_IWUSR)))
-            return ERROR_ACCESS_DENIED;
-    }
-
     // Put in place: a destination that appeared meanwhile is kept when the caller asked for that, and one that
     // somebody opened meanwhile is not pulled away from under them.
-    DWORD result = WithShareCheck(targetPath, replace, [&]() -> DWORD {
-        int rc;
-        if (copyFlags & COPY_FILE_FAIL_IF_EXISTS) {
-            rc = renameat2(AT_FDCWD, temp->path().c_str(), AT_FDCWD, targetPath.c_str(), RENAME_NOREPLACE);
-            if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
-                struct stat st;
-                if (lstat(targetPath.c_str(), &st) == 0)
-                    return ERROR_FILE_EXISTS;
-                rc = rename(temp->path().c_str(), targetPath.c_str());
-            }
-        } else {
-            rc = rename(temp->path().c_str(), targetPath.c_str());
-        }
-        if (rc == 0)
-            return ERROR_SUCCESS;
-        if (errno == EEXIST)
-            return ERROR_FILE_EXISTS;
-        if (errno == EISDIR)
-            return ERROR_ACCESS_DENIED;
-        return ErrorForPath(errno, targetPath);
-    });
-    if (result != ERROR_SUCCESS)
-        return result;
-    temp->Commit();
-    if (targetExists && dst.nlink <= 1)
-        ForgetStored(dst);
-    return ERROR_SUCCESS;
+    const bool keep = (copyFlags & COPY_FILE_FAIL_IF_EXISTS) || !targetExists;
+    DWORD result = out.Commit(WholeFile::kExclusive | (keep ? WholeFile::kKeepExisting : 0));
+    if (result == ERROR_FILE_EXISTS && !(copyFlags & COPY_FILE_FAIL_IF_EXISTS))
+        result = out.Commit(WholeFile::kExclusive);
+    return result;
 }
 
 } // namespace

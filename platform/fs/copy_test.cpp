@@ -6,9 +6,13 @@
 #include "platform/fs/files.h"
 #include "platform/fs/find.h"
 #include "platform/fs/fs_test_support.h"
+#include "platform/testing/child_test.h"
 
+#include <csignal>
+#include <cstdlib>
 #include <dirent.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <vector>
 
 using namespace fstest;
@@ -226,6 +230,41 @@ TEST_F(CopyTest, ASourceAnotherProcessDeniesReadingIsNotCopied) {
     EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
     EXPECT_FALSE(HostExists(Host("copy.txt")));
     EXPECT_EQ(Entries().size(), 1u) << "a temporary copy was left behind";
+}
+
+// Runs only as the child of the next test: copies onto an existing file and, after the first chunk, waits in
+// its progress routine to be killed.
+DWORD ReportAndWait(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD, DWORD reason, HANDLE, HANDLE,
+                    LPVOID) {
+    if (reason == CALLBACK_CHUNK_FINISHED) {
+        testsupport::ReportToParent("copying");
+        testsupport::WaitForParent();
+        return PROGRESS_CANCEL;
+    }
+    return PROGRESS_CONTINUE;
+}
+
+TEST(CopyChild, DISABLED_CopiesUntilKilled) {
+    if (!std::getenv("COPY_CHILD"))
+        GTEST_SKIP() << "runs only as the child of ACopyKilledWhileReplacingAFileLeavesNoTemporary";
+    CopyFileExW(u"T:\\big.bin", u"T:\\dest.bin", &ReportAndWait, nullptr, nullptr, 0);
+}
+
+TEST_F(CopyTest, ACopyKilledWhileReplacingAFileLeavesNoTemporary) {
+    const std::string content = Pattern(9 * 1024 * 1024);
+    WriteHost(Host("big.bin"), content);
+    WriteHost(Host("dest.bin"), "the old destination");
+    testsupport::ChildTest child("CopyChild.DISABLED_CopiesUntilKilled", {{"COPY_CHILD", "1"}});
+    ASSERT_EQ(child.ReadLine(), "copying");
+    const int status = child.Kill();
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(ReadHost(Host("dest.bin")), "the old destination");
+    EXPECT_EQ(Entries().size(), 2u) << "a temporary copy was left behind";
+
+    // Later copies into the folder leave nothing either.
+    ASSERT_TRUE(CopyFileW(u"T:\\big.bin", u"T:\\dest.bin", FALSE));
+    EXPECT_EQ(ReadHost(Host("dest.bin")), content);
+    EXPECT_EQ(Entries().size(), 2u) << "a temporary copy was left behind";
 }
 
 } // namespace

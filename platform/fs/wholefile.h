@@ -1,0 +1,91 @@
+// WholeFile: a file replaced whole or not at all.
+//
+// Every writer of the layer and of its users that must never leave half a file (copies, ini files, the
+// registry export text, event logs, the drive table, attribute records) goes through this one class. The new
+// content goes to a file that has no name yet, in the target's folder (O_TMPFILE); Commit flushes it when asked,
+// gives it a temporary name beside the target and renames that over the target in one step. A writer that
+// fails, that is dropped before Commit, or whose process dies leaves the target as it was and nothing else.
+//
+// Where the file system cannot make unnamed files (FUSE mounts among them) the content goes to a named temporary
+// file beside the target from the start, ".~write-PID-N.tmp"; the first writer of a process in such a folder
+// removes the temporaries of processes that no longer run, so that a killed writer's leftovers do not pile up.
+//
+// A caller may name the temporary file itself (a program whose temporary companion file has a fixed name): that
+// name is taken by the new content just before it replaces the target, and a file already there is replaced.
+//
+// Replacing a target follows the rules of MoveFileExW with MOVEFILE_REPLACE_EXISTING: a folder or a read-only
+// file is not replaced (ERROR_ACCESS_DENIED), nor a file that somebody holds open without sharing deletion
+// (ERROR_SHARING_VIOLATION). A new file gets the mode 0666 less the umask, a replacement the mode of the file it
+// replaces; a caller that wants other bits sets them on Descriptor().
+#pragma once
+
+#include "platform/base/types.h"
+
+#include <string>
+#include <string_view>
+
+namespace platform::fs {
+
+class WholeFile {
+public:
+    // What Commit does besides putting the content in place (flags, combined with |).
+    // The content and the folder entry reach the disk before Commit returns.
+    static constexpr unsigned kFlush = 0x1;
+    // An existing target is kept and Commit fails with ERROR_FILE_EXISTS.
+    static constexpr unsigned kKeepExisting = 0x2;
+    // The replacement counts as opening the target to write and delete it: any other open of the target refuses
+    // it with ERROR_SHARING_VIOLATION (as copying onto a file does).
+    static constexpr unsigned kExclusive = 0x4;
+
+    WholeFile() = default;
+    // Drops content that was not committed.
+    ~WholeFile();
+    WholeFile(const WholeFile&) = delete;
+    WholeFile& operator=(const WholeFile&) = delete;
+
+    // Starts new content for `target`, a host path, or for a Windows path. `temporary` (optional, in the same
+    // folder) names the temporary file. A Win32 error when the folder does not exist, the target cannot be
+    // replaced, or no file can be made there; the writer then holds nothing.
+    DWORD Begin(const std::string& target, const std::string& temporary = {});
+    DWORD Begin(LPCWSTR target, LPCWSTR temporary = nullptr);
+
+    // Appends bytes; a Win32 error when they could not all be written (ERROR_DISK_FULL when the disk is full).
+    DWORD Write(const void* data, size_t size);
+    DWORD Write(std::string_view bytes) { return Write(bytes.data(), bytes.size()); }
+
+    // The content's host descriptor, for writers that move data themselves (and set modes or times); -1 when the
+    // writer holds nothing. It stays the writer's.
+    int Descriptor() const { return m_fd; }
+    // Whether content was begun and is neither committed nor dropped.
+    bool IsOpen() const { return m_fd >= 0; }
+    const std::string& Target() const { return m_target; }
+
+    // Puts the content in place of the target (see the flags above). After a failure the content is still held
+    // (under its temporary name when it got one), so that a caller may try again with other flags or drop it;
+    // after success the writer holds nothing.
+    DWORD Commit(unsigned flags = kFlush);
+
+    // Drops the content; the target stays as it was.
+    void Abandon();
+
+private:
+    DWORD NameTemporary();
+    DWORD PutInPlace(unsigned flags);
+
+    std::string m_target;
+    std::string m_folder;
+    std::string m_temporary; // the named temporary, when the content has a name
+    std::string m_chosenTemporary;
+    int m_fd = -1;
+    bool m_unnamed = false;
+};
+
+// Replaces `target` (a host path) with `content`, flushed to the disk.
+DWORD WriteWholeFile(const std::string& target, std::string_view content, unsigned flags = WholeFile::kFlush);
+
+namespace detail {
+// Tests only: makes writers use named temporary files, as on file systems without unnamed files.
+void ForceNamedTemporariesForTests(bool force);
+} // namespace detail
+
+} // namespace platform::fs
