@@ -4,13 +4,13 @@
 #include "platform/base/machine.h"
 #include "platform/base/strings.h"
 #include "platform/fs/paths.h"
+#include "platform/fs/wholefile.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -220,60 +220,6 @@ DWORD Load(LPCWSTR fileName, IniText& ini, std::string* hostPath = nullptr) {
     if (DWORD error = ReadWhole(*path, content))
         return error;
     ini = Split(content);
-    return ERROR_SUCCESS;
-}
-
-bool WriteAll(int fd, const std::string& content) {
-    size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t wrote = write(fd, content.data() + done, content.size() - done);
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote <= 0)
-            return false;
-        done += static_cast<size_t>(wrote);
-    }
-    return true;
-}
-
-// Replaces the file whole: a temporary file beside it is written, flushed and renamed over it.
-DWORD Replace(const std::string& path, const std::string& content) {
-    static std::atomic<unsigned> counter{0};
-    const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
-    struct stat info {};
-    mode_t mode = 0666;
-    if (stat(path.c_str(), &info) == 0) {
-        if (access(path.c_str(), W_OK) != 0)
-            return ERROR_ACCESS_DENIED;
-        mode = info.st_mode & 07777;
-    } else if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        return ERROR_PATH_NOT_FOUND;
-    }
-    const std::string temporary =
-        path + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(counter.fetch_add(1));
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd < 0)
-        return platform::Win32ErrorFromErrno(errno);
-    bool ok = WriteAll(fd, content) && fchmod(fd, mode) == 0 && fsync(fd) == 0;
-    int err = ok ? 0 : errno;
-    if (close(fd) != 0 && ok) {
-        ok = false;
-        err = errno;
-    }
-    if (ok && rename(temporary.c_str(), path.c_str()) != 0) {
-        ok = false;
-        err = errno;
-    }
-    if (!ok) {
-        unlink(temporary.c_str());
-        return platform::Win32ErrorFromErrno(err ? err : EIO);
-    }
-    const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        fsync(dir);
-        close(dir);
-    }
     return ERROR_SUCCESS;
 }
 
@@ -494,7 +440,7 @@ BOOL WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPC
         ini.lines.insert(ini.lines.begin() + static_cast<ptrdiff_t>(at), NewLine(std::u16string(key) + u"=" + value));
     }
 
-    if ((error = Replace(path, Join(ini)))) {
+    if ((error = platform::fs::WriteWholeFile(path, Join(ini)))) {
         SetLastError(error);
         return FALSE;
     }

@@ -8,10 +8,10 @@
 // Files may be ANSI (UTF-8 on this host) or UTF-16LE with a byte-order mark, and a write keeps the file's
 // encoding; lines it does not change keep their bytes exactly.
 //
-// Differs: a write replaces the file whole or not at all (a temporary file beside it, flushed and renamed over
-// it), and writers in different processes are serialised by a lock in the machine folder. There is no cache and
-// no mapping of names into the registry. A file name without a folder is taken in the current directory, not in
-// the Windows folder. Lines starting with ';' are comments: never listed as keys, kept on write.
+// Differs: a write replaces the file whole or not at all (platform/fs/wholefile.h: a writer that dies leaves the
+// old file and nothing else), and writers in different processes are serialised by a lock in the machine folder. There
+// is no cache and no mapping of names into the registry. A file name without a folder is taken in the current
+// directory, not in the Windows folder. Lines starting with ';' are comments: never listed as keys, kept on write.
 #pragma once
 
 #include "platform/base/types.h"

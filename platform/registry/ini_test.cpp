@@ -4,44 +4,28 @@
 #include "platform/base/machine.h"
 #include "platform/base/strings.h"
 #include "platform/fs/paths.h"
+#include "platform/testing/child_test.h"
+#include "platform/testing/scratch_drive.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <csignal>
+#include <cstdlib>
 #include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <vector>
 
 namespace {
 
 // A test machine with the drive T: on a scratch folder, where the ini files live.
-class IniTest : public ::testing::Test {
+class IniTest : public testsupport::ScratchDriveTest {
 protected:
-    void SetUp() override {
-        m_folder = m_machine.Scratch("ini");
-        std::filesystem::create_directories(m_folder);
-        platform::fs::DriveInfo drive;
-        drive.letter = u'T';
-        drive.hostRoot = m_folder;
-        ASSERT_TRUE(platform::fs::SetDrive(drive));
-    }
-
-    void WriteHost(const std::string& name, const std::string& bytes) {
-        std::ofstream(m_folder + "/" + name, std::ios::binary) << bytes;
-    }
-    std::string ReadHost(const std::string& name) {
-        std::ifstream in(m_folder + "/" + name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-
     std::u16string Get(LPCWSTR section, LPCWSTR key, LPCWSTR defaultValue = u"", LPCWSTR file = u"T:\\Main.ini") {
         WCHAR buffer[256];
         const DWORD length = GetPrivateProfileStringW(section, key, defaultValue, buffer, 256, file);
         return std::u16string(buffer, length);
     }
-
-    platform::machine::ScopedTestMachine m_machine;
-    std::string m_folder;
 };
 
 constexpr const char* kMainIni = "[Main]\r\n"
@@ -59,7 +43,7 @@ constexpr const char* kMainIni = "[Main]\r\n"
                                  "Empty=\r\n";
 
 TEST_F(IniTest, ReadsValuesAsWindowsDoes) {
-    WriteHost("Main.ini", kMainIni);
+    m_drive.Write("Main.ini", kMainIni);
     const struct {
         const char16_t* section;
         const char16_t* key;
@@ -96,7 +80,7 @@ TEST_F(IniTest, ReadsValuesAsWindowsDoes) {
 }
 
 TEST_F(IniTest, ReturnValuesFollowTheTruncationRules) {
-    WriteHost("Main.ini", "[ab]\r\nk1=hello\r\nk2=x\r\n[cd]\r\n");
+    m_drive.Write("Main.ini", "[ab]\r\nk1=hello\r\nk2=x\r\n[cd]\r\n");
     const struct {
         const char16_t* section;
         const char16_t* key;
@@ -131,31 +115,28 @@ TEST_F(IniTest, ReturnValuesFollowTheTruncationRules) {
 TEST_F(IniTest, WritesCreateUpdateAndDelete) {
     // Create the file, the section and the key.
     ASSERT_TRUE(WritePrivateProfileStringW(u"Fonts", u"Disk C", u"Local Disk (C:)", u"T:\\RegularFile.ini"));
-    EXPECT_EQ("[Fonts]\r\nDisk C=Local Disk (C:)\r\n", ReadHost("RegularFile.ini"));
+    EXPECT_EQ("[Fonts]\r\nDisk C=Local Disk (C:)\r\n", m_drive.Read("RegularFile.ini"));
 
     // Lines the write does not touch keep their bytes, even ones that are not valid text.
-    WriteHost("oe.ini", "; kept \xFF\xFE bytes\n[OutlookExpress]\nMain Identity={1}\n\n[MainID]\nMainID={1}");
+    m_drive.Write("oe.ini", "; kept \xFF\xFE bytes\n[OutlookExpress]\nMain Identity={1}\n\n[MainID]\nMainID={1}");
     ASSERT_TRUE(WritePrivateProfileStringW(u"outlookexpress", u"Second", u"{2}", u"T:\\oe.ini"));
     ASSERT_TRUE(WritePrivateProfileStringW(u"MainID", u"MAINID", u"{2}", u"T:\\oe.ini"));
     ASSERT_TRUE(WritePrivateProfileStringW(u"New", u"k", u"v", u"T:\\oe.ini"));
     EXPECT_EQ("; kept \xFF\xFE bytes\n[OutlookExpress]\nMain Identity={1}\nSecond={2}\n\n[MainID]\nMainID={2}\n\n"
               "[New]\nk=v\n",
-              ReadHost("oe.ini"));
+              m_drive.Read("oe.ini"));
 
     // A null value deletes the key, a null key the section; deleting what is not there succeeds.
     ASSERT_TRUE(WritePrivateProfileStringW(u"OutlookExpress", u"Main Identity", nullptr, u"T:\\oe.ini"));
     ASSERT_TRUE(WritePrivateProfileStringW(u"MainID", nullptr, nullptr, u"T:\\oe.ini"));
     ASSERT_TRUE(WritePrivateProfileStringW(u"Absent", nullptr, nullptr, u"T:\\oe.ini"));
     ASSERT_TRUE(WritePrivateProfileStringW(u"New", u"absent", nullptr, u"T:\\oe.ini"));
-    EXPECT_EQ("; kept \xFF\xFE bytes\n[OutlookExpress]\nSecond={2}\n\n[New]\nk=v\n", ReadHost("oe.ini"));
+    EXPECT_EQ("; kept \xFF\xFE bytes\n[OutlookExpress]\nSecond={2}\n\n[New]\nk=v\n", m_drive.Read("oe.ini"));
     ASSERT_TRUE(WritePrivateProfileStringW(u"X", u"k", nullptr, u"T:\\absent.ini"));
-    EXPECT_FALSE(std::filesystem::exists(m_folder + "/absent.ini"));
+    EXPECT_FALSE(m_drive.Exists("absent.ini"));
 
     // Nothing but the files themselves is left in the folder.
-    int entries = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(m_folder))
-        ++entries;
-    EXPECT_EQ(2, entries);
+    EXPECT_EQ(m_drive.Names(), (std::vector<std::string>{"RegularFile.ini", "oe.ini"}));
 
     EXPECT_FALSE(WritePrivateProfileStringW(u"S", u"k", u"v", u"T:\\NoFolder\\x.ini"));
     EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
@@ -170,12 +151,12 @@ TEST_F(IniTest, Utf16FilesStayUtf16) {
         bytes.push_back(static_cast<char>(c & 0xFF));
         bytes.push_back(static_cast<char>(c >> 8));
     }
-    WriteHost("Main.ini", bytes);
+    m_drive.Write("Main.ini", bytes);
     EXPECT_EQ(u"0x0411.dll", Get(u"Main", u"LangFile"));
     EXPECT_EQ(u"\u00e9t\u00e9", Get(u"Main", u"Name"));
 
     ASSERT_TRUE(WritePrivateProfileStringW(u"Main", u"Name", u"\u65e5\u672c", u"T:\\Main.ini"));
-    const std::string written = ReadHost("Main.ini");
+    const std::string written = m_drive.Read("Main.ini");
     ASSERT_GE(written.size(), 2u);
     EXPECT_EQ("\xFF\xFE", written.substr(0, 2));
     std::u16string decoded((written.size() - 2) / 2, u'\0');
@@ -184,6 +165,32 @@ TEST_F(IniTest, Utf16FilesStayUtf16) {
                                            (static_cast<unsigned char>(written[3 + 2 * i]) << 8));
     EXPECT_EQ(u"[Main]\r\nLangFile=0x0411.dll\r\nName=\u65e5\u672c\r\n", decoded);
     EXPECT_EQ(u"\u65e5\u672c", Get(u"main", u"name"));
+}
+
+// Runs only as the child of the next test: writes a value too big for the file size it may write, so that the
+// system ends it (SIGXFSZ) in the middle of writing the file.
+TEST(IniChild, DISABLED_DiesWhileWriting) {
+    if (!std::getenv("INI_CHILD"))
+        GTEST_SKIP() << "runs only as the child of AWriterThatDiesMidwayLeavesTheFileAndNothingElse";
+    const rlimit limit{64 * 1024, 64 * 1024};
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const std::u16string value(256 * 1024, u'v');
+    WritePrivateProfileStringW(u"Main", u"Big", value.c_str(), u"T:\\Main.ini");
+    ADD_FAILURE() << "the write of a file past the size limit went through";
+}
+
+TEST_F(IniTest, AWriterThatDiesMidwayLeavesTheFileAndNothingElse) {
+    m_drive.Write("Main.ini", kMainIni);
+    for (int round = 0; round < 2; ++round) {
+        testsupport::ChildTest child("IniChild.DISABLED_DiesWhileWriting", {{"INI_CHILD", "1"}});
+        const int status = child.Wait();
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+    }
+    EXPECT_EQ(m_drive.Read("Main.ini"), kMainIni);
+    EXPECT_EQ(m_drive.Names(), (std::vector<std::string>{"Main.ini"}));
+    ASSERT_TRUE(WritePrivateProfileStringW(u"Main", u"After", u"1", u"T:\\Main.ini"));
+    EXPECT_EQ(Get(u"Main", u"After"), u"1");
+    EXPECT_EQ(m_drive.Names(), (std::vector<std::string>{"Main.ini"}));
 }
 
 } // namespace
