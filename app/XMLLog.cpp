@@ -11,6 +11,7 @@
 #include "platform/base/strings.h"
 #include "platform/fs/copy.h"
 #include "platform/fs/files.h"
+#include "platform/fs/wholefile.h"
 #include "platform/gdi/wingdi.h"
 #include "platform/res/resources.h"
 
@@ -20,6 +21,9 @@
 #include <vector>
 
 namespace {
+
+// A save writes its text in pieces of this many characters.
+constexpr size_t kWriteChunk = 32 * 1024;
 
 constexpr WCHAR kLogItem[] = u"<LogItem>";
 constexpr WCHAR kLogItemEnd[] = u"</LogItem>";
@@ -295,24 +299,29 @@ int CXMLLog::Save(BOOL bForce) {
     if (m_strLogPath.IsEmpty() || m_strTempPath.IsEmpty())
         return 0;
 
-    CUnicodeTextFile temp;
-    if (!temp.Open(m_strTempPath, CFile::modeCreate | CFile::modeWrite | CUnicodeTextFile::modeWriteUnicode))
+    // The new file is written whole under the temporary name and then takes the log's place. Whatever goes wrong
+    // below, the log file stays as it was, no temporary file is left and the unsaved entries stay in memory.
+    platform::fs::WholeFile temp;
+    if (temp.Begin(m_strLogPath, m_strTempPath) != ERROR_SUCCESS)
         return 0;
-    // Whatever goes wrong below, the log file stays as it was and the unsaved entries stay in memory.
-    auto fail = [&]() {
-        temp.Abort();
-        DeleteFileW(m_strTempPath);
-        return 0;
+    std::u16string text = u"\xFEFF";
+    DWORD error = ERROR_SUCCESS;
+    auto write = [&](LPCTSTR piece) {
+        text += piece;
+        if (text.size() >= kWriteChunk && error == ERROR_SUCCESS) {
+            error = temp.Write(text.data(), text.size() * sizeof(char16_t));
+            text.clear();
+        }
     };
 
     int number = 0;
     try {
-        temp.WriteString(u"<LogFile>\n");
+        write(u"<LogFile>\n");
 
         if (FileExists(m_strLogPath)) {
             CUnicodeTextFile old;
             if (!old.Open(m_strLogPath, CFile::modeRead | CFile::shareDenyWrite | CFile::typeText))
-                return fail();
+                return 0;
             try {
                 CString line;
                 bool more = true;
@@ -345,13 +354,13 @@ int CXMLLog::Save(BOOL bForce) {
                     CString copied;
                     copied.Format(u"%s%d%s", static_cast<LPCTSTR>(item.Left(numberStart + lstrlenW(kNumber))), ++number,
                                   static_cast<LPCTSTR>(item.Mid(numberEnd)));
-                    temp.WriteString(copied);
-                    temp.WriteString(u"\n");
+                    write(copied);
+                    write(u"\n");
                 }
             } catch (CFileException* e) {
                 e->Delete();
                 old.Abort();
-                return fail();
+                return 0;
             }
             old.Abort();
         }
@@ -368,7 +377,7 @@ int CXMLLog::Save(BOOL bForce) {
                         static_cast<LPCTSTR>(Element(u"Filename", item.m_strFilename)),
                         static_cast<LPCTSTR>(Element(u"Line", item.m_strLine)),
                         static_cast<LPCTSTR>(Element(u"Entry", item.m_strEntry)), kLogItemEnd);
-            temp.WriteString(line);
+            write(line);
         }
 
         SYSTEMTIME now;
@@ -381,20 +390,16 @@ int CXMLLog::Save(BOOL bForce) {
         stamp.Format(u"\t<Date>%d-%d-%d</Date>\n\t<Time>%d:%d:%d</Time>\n</LogFile>\n", now.wYear, now.wMonth, now.wDay,
                      now.wHour, now.wMinute, now.wSecond);
         trailer += stamp;
-        temp.WriteString(trailer);
-        if (!FlushFileBuffers(temp.m_hFile))
-            return fail();
-        temp.Close();
+        write(trailer);
     } catch (CFileException* e) {
         e->Delete();
-        return fail();
-    }
-
-    // One rename puts the new file in place of the old one; there is no moment without a log file.
-    if (!MoveFileExW(m_strTempPath, m_strLogPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileW(m_strTempPath);
         return 0;
     }
+    if (error == ERROR_SUCCESS)
+        error = temp.Write(text.data(), text.size() * sizeof(char16_t));
+    // One rename puts the new file in place of the old one; there is no moment without a log file.
+    if (error != ERROR_SUCCESS || temp.Commit(platform::fs::WholeFile::kFlush) != ERROR_SUCCESS)
+        return 0;
     m_nStoredCount = number;
     m_items.clear();
     return 1;

@@ -2,8 +2,6 @@
 
 #include "engine/RegText.h"
 #include "platform/base/errors.h"
-#include "platform/base/handle.h"
-#include "platform/fs/files.h"
 #include "platform/registry/registry.h"
 
 #include <algorithm>
@@ -30,12 +28,12 @@ RegWriter::RegWriter() = default;
 
 RegWriter::~RegWriter() {
     // A writer dropped before Close never leaves a partial file behind.
-    if (m_hFile)
+    if (m_file.IsOpen())
         Close(FALSE);
 }
 
 void RegWriter::SetFileName(LPCTSTR lpszFileName) {
-    if (!m_hFile)
+    if (!m_file.IsOpen())
         m_strFileName = lpszFileName ? lpszFileName : _T("");
 }
 
@@ -50,58 +48,34 @@ BOOL RegWriter::OpenFile() {
     m_buffer.clear();
     if (m_strFileName.IsEmpty())
         return Fail(ERROR_INVALID_PARAMETER);
-    // The text goes to a file of its own beside the target until it is complete.
-    for (UINT n = 0; n < 1000; ++n) {
-        CString temp;
-        temp.Format(_T("%s.~%u.tmp"), m_strFileName.GetString(), n);
-        HANDLE hFile = CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (hFile != INVALID_HANDLE_VALUE) {
-            m_hFile = hFile;
-            m_strTempName = temp;
-            m_nIndent = 0;
-            m_buffer = u"\xFEFF";
-            return TRUE;
-        }
-        if (GetLastError() != ERROR_FILE_EXISTS)
-            return Fail(GetLastError());
-    }
-    return Fail(ERROR_FILE_EXISTS);
+    // The text is new content of the target until it is complete.
+    if (const DWORD error = m_file.Begin(m_strFileName))
+        return Fail(error);
+    m_nIndent = 0;
+    m_buffer = u"\xFEFF";
+    return TRUE;
 }
 
 BOOL RegWriter::Flush() {
     if (m_dwError)
         return FALSE;
-    size_t done = 0;
-    const size_t bytes = m_buffer.size() * sizeof(char16_t);
-    const auto* data = reinterpret_cast<const BYTE*>(m_buffer.data());
-    while (done < bytes) {
-        DWORD written = 0;
-        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes - done, 1u << 20));
-        if (!WriteFile(m_hFile, data + done, chunk, &written, nullptr))
-            return Fail(GetLastError());
-        if (written == 0)
-            return Fail(ERROR_DISK_FULL);
-        done += written;
-    }
+    if (const DWORD error = m_file.Write(m_buffer.data(), m_buffer.size() * sizeof(char16_t)))
+        return Fail(error);
     m_buffer.clear();
     return TRUE;
 }
 
 BOOL RegWriter::Close(BOOL bKeep) {
     m_nIndent = 0;
-    if (!m_hFile)
+    if (!m_file.IsOpen())
         return m_dwError == 0;
     BOOL keep = bKeep && Flush();
-    if (keep && !FlushFileBuffers(m_hFile))
-        keep = Fail(GetLastError());
-    CloseHandle(m_hFile);
-    m_hFile = nullptr;
     m_buffer.clear();
-    if (keep && !MoveFileExW(m_strTempName, m_strFileName, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        keep = Fail(GetLastError());
-    if (!keep)
-        DeleteFileW(m_strTempName);
-    m_strTempName.Empty();
+    if (keep) {
+        if (const DWORD error = m_file.Commit(platform::fs::WholeFile::kFlush))
+            keep = Fail(error);
+    }
+    m_file.Abandon();
     return keep;
 }
 
@@ -227,7 +201,7 @@ BOOL RegWriter::Emit(const Line& line, int nIndent) {
 }
 
 BOOL RegWriter::WriteKey(LPCTSTR lpszName, BOOL bOpen) {
-    if (!m_hFile && !OpenFile())
+    if (!m_file.IsOpen() && !OpenFile())
         return FALSE;
     if (m_dwError)
         return FALSE;
@@ -244,7 +218,7 @@ BOOL RegWriter::WriteKey(LPCTSTR lpszName, BOOL bOpen) {
 }
 
 BOOL RegWriter::WriteValue(LPCTSTR lpszValueName, LPCTSTR lpszTypeName, LPCTSTR lpszText, DWORD dwType) {
-    if (!m_hFile || m_dwError)
+    if (!m_file.IsOpen() || m_dwError)
         return FALSE;
     Line line;
     if (!LayoutValue(lpszValueName, lpszTypeName, lpszText, dwType, line))

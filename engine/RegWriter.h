@@ -7,12 +7,13 @@
 // and a continuation never begins with a blank or tab (the reader drops those). An inner key name or the name of
 // a value of the exact form (regtext::HexTypeName) that holds a character which would break its line is escaped.
 //
-// The file is written whole or not at all: the lines go to a temporary file beside the target, which Close
-// renames over the target only when every write succeeded.
+// The file is written whole or not at all: the lines go to new content for the target (platform/fs/wholefile.h),
+// which Close puts in place of the target only when every write succeeded.
 #pragma once
 
 #include "platform/afx/String.h"
 #include "platform/base/types.h"
+#include "platform/fs/wholefile.h"
 
 #include <string>
 #include <vector>
@@ -70,8 +71,7 @@ private:
     BOOL Fail(DWORD dwError);
 
     CString m_strFileName;
-    CString m_strTempName;
-    HANDLE m_hFile = nullptr;
+    platform::fs::WholeFile m_file;
     int m_nIndent = 0;
     DWORD m_dwError = 0;
     std::u16string m_buffer;

@@ -3,6 +3,7 @@
 #include "platform/base/errors.h"
 #include "platform/base/machine.h"
 #include "platform/fs/files.h"
+#include "platform/fs/wholefile.h"
 
 #include <atomic>
 #include <cerrno>
@@ -137,19 +138,10 @@ bool WriteToStore(const HostStat& st, const Record& record) {
     const std::string path = StorePath(st);
     const std::string folder = machine::PathOf("attributes");
     mkdir(folder.c_str(), 0700);
-    // Written whole or not at all: a temporary file renamed over the record.
-    const std::string temp = path + ".new" + std::to_string(getpid()) + "-" + std::to_string(gettid());
-    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return platform::FailErrno(), false;
-    StoreRecord sr = {record, st.ino, st.btimeNs};
-    bool ok = write(fd, &sr, sizeof sr) == static_cast<ssize_t>(sizeof sr);
-    close(fd);
-    if (!ok || rename(temp.c_str(), path.c_str()) != 0) {
-        int err = errno;
-        unlink(temp.c_str());
-        return platform::FailErrno(err ? err : EIO), false;
-    }
+    // Written whole or not at all. Like the file it describes, the record does not wait for the disk.
+    const StoreRecord sr = {record, st.ino, st.btimeNs};
+    if (const DWORD error = WriteWholeFile(path, std::string_view(reinterpret_cast<const char*>(&sr), sizeof sr), 0))
+        return platform::Fail(error), false;
     return true;
 }
 

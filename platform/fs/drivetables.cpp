@@ -7,6 +7,7 @@
 #include "platform/base/machine.h"
 #include "platform/base/strings.h"
 #include "platform/fs/paths_internal.h"
+#include "platform/fs/wholefile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -154,18 +155,8 @@ bool ReadWhole(const std::string& path, std::string& text) {
 
 // Written whole or not at all, so that another process never reads half a table.
 bool WriteWhole(const std::string& path, const std::string& text) {
-    const std::string temp = path + ".new" + std::to_string(getpid());
-    FILE* f = std::fopen(temp.c_str(), "wbe");
-    if (!f)
-        return platform::FailErrno(), false;
-    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    ok &= std::fflush(f) == 0 && fsync(fileno(f)) == 0;
-    ok &= std::fclose(f) == 0;
-    if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
-        int err = errno;
-        unlink(temp.c_str());
-        return platform::FailErrno(err ? err : EIO), false;
-    }
+    if (const DWORD error = WriteWholeFile(path, text))
+        return platform::Fail(error), false;
     return true;
 }
 
