@@ -6,8 +6,8 @@
 // chunks; PROGRESS_CANCEL or a set flag fail the copy with ERROR_REQUEST_ABORTED, PROGRESS_STOP likewise.
 // COPY_FILE_FAIL_IF_EXISTS fails with ERROR_FILE_EXISTS. The destination gets the source's last-write time,
 // and its attributes (with the archive bit set); a read-only existing destination is refused with
-// ERROR_ACCESS_DENIED as on Windows. The copy is written to a temporary file beside the destination and
-// renamed over it at the end, so a cancelled or failed copy leaves the old destination (or none) behind.
+// ERROR_ACCESS_DENIED as on Windows. The copy is built whole before it takes the destination's name
+// (wholefile.h), so a cancelled, failed or killed copy leaves the old destination (or none) and nothing else.
 #pragma once
 
 #include "platform/base/types.h"
