@@ -4,6 +4,7 @@
 #include "copylib/Trace.h"
 #include "platform/base/errors.h"
 #include "platform/base/strings.h"
+#include "platform/base/unique_handle.h"
 #include "platform/fs/files.h"
 
 #include <memory>
@@ -46,8 +47,9 @@ int dir_walk_recurse(LPCWSTR directory, WALK_RECORD* walk, WALK_HANDLER handler,
         std::u16string pattern = prefix + u"*.*";
         std::vector<std::u16string> subdirectories;
 
-        HANDLE find = FindFirstFileW(pattern.c_str(), &walk->FindData);
-        walk->bMore = find != INVALID_HANDLE_VALUE;
+        // Owned, so that the listing is closed also when an exception (memory running out) leaves the walk.
+        platform::UniqueHandle<HANDLE, &FindClose> find(FindFirstFileW(pattern.c_str(), &walk->FindData));
+        walk->bMore = find.valid();
         std::u16string child;
         while (walk->bMore && !flag_is_set(cancel) && r != KOVRA_PROGRESS_ABORT) {
             const WCHAR* name = walk->FindData.cFileName;
@@ -68,10 +70,9 @@ int dir_walk_recurse(LPCWSTR directory, WALK_RECORD* walk, WALK_HANDLER handler,
                     subdirectories.emplace_back(name);
                 }
             }
-            walk->bMore = FindNextFileW(find, &walk->FindData);
+            walk->bMore = FindNextFileW(find.get(), &walk->FindData);
         }
-        if (find != INVALID_HANDLE_VALUE)
-            FindClose(find);
+        find.reset();
 
         if (walk->nRecurse == 1) {
             for (const std::u16string& name : subdirectories) {

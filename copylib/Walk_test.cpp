@@ -9,6 +9,8 @@
 
 #include <filesystem>
 #include <memory>
+#include <stdexcept>
+#include <unistd.h>
 
 using namespace copylib_test;
 
@@ -182,6 +184,32 @@ TEST_F(WalkTest, CancelFlagStopsTheWalk) {
     EXPECT_EQ(start_dir_walk(Win(u"src").c_str(), recording_handler, nullptr, &cancel), 2);
     g_steps = nullptr;
     EXPECT_TRUE(steps.empty());
+}
+
+// Open descriptors of this process on a host folder.
+int descriptors_on(const std::string& folder) {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (std::filesystem::read_symlink(entry.path(), error) == std::filesystem::path(folder))
+            ++count;
+    }
+    return count;
+}
+
+// An exception that unwinds through the walk (memory running out in a handler, for one) closes the listing it
+// leaves.
+TEST_F(WalkTest, ListingIsClosedWhenAnExceptionUnwindsThroughTheWalk) {
+    WriteFile("src/a.txt", "a");
+    WriteFile("src/b.txt", "b");
+    BOOL cancel = FALSE;
+    auto throwing = [](int type, KOVRA_JOB*, void*) -> int {
+        if (type == WALK_MEET_FILE)
+            throw std::bad_alloc();
+        return 0;
+    };
+    EXPECT_THROW(start_dir_walk(Win(u"src").c_str(), throwing, nullptr, &cancel), std::bad_alloc);
+    EXPECT_EQ(descriptors_on(Host("src")), 0);
 }
 
 // Whole-directory nodes of tree jobs, driven through the node handlers as the tree walk will call them.
