@@ -5,6 +5,7 @@
 #include "platform/base/iocp.h"
 #include "platform/base/sync.h"
 #include "platform/base/thread.h"
+#include "platform/base/unique_handle.h"
 #include "platform/fs/changes.h"
 #include "platform/fs/files.h"
 #include "platform/ui/message.h"
@@ -33,7 +34,7 @@ void DestroyFileActionRecord(FILE_ACTION_RECORD* pRecord) {
 }
 
 struct CDirectoryMonitor::WatchRecord {
-    HANDLE hDirectory = INVALID_HANDLE_VALUE;
+    platform::OwnedHandle hDirectory;
     DWORD dwBytesReturned = 0;
     OVERLAPPED overlapped{};
     CString strPath;
@@ -43,23 +44,16 @@ struct CDirectoryMonitor::WatchRecord {
 // Every watch record and the completion port their reads complete to. The last of the monitor and its change
 // thread to let go cancels what is still pending, closes the handles and frees the records.
 struct CDirectoryMonitor::WatchList {
+    platform::OwnedHandle hPort; // closed after the directories
     std::vector<std::unique_ptr<WatchRecord>> records;
-    HANDLE hPort = nullptr;
 
     WatchList() = default;
     WatchList(const WatchList&) = delete;
     WatchList& operator=(const WatchList&) = delete;
-    ~WatchList() {
-        for (auto& watch : records) {
-            CancelIoEx(watch->hDirectory, nullptr);
-            CloseHandle(watch->hDirectory);
-        }
-        if (hPort)
-            CloseHandle(hPort);
-    }
+    ~WatchList() { CancelReads(); }
     void CancelReads() {
         for (auto& watch : records)
-            CancelIoEx(watch->hDirectory, nullptr);
+            CancelIoEx(watch->hDirectory.get(), nullptr);
     }
 };
 
@@ -312,27 +306,25 @@ DWORD CDirectoryMonitor::MonitorDirectory(LPCTSTR lpszPath) {
     if (!lpszPath || !*lpszPath)
         return ERROR_INVALID_PARAMETER;
     auto record = std::make_unique<WatchRecord>();
-    record->hDirectory = CreateFileW(lpszPath, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                     OPEN_EXISTING, FILE_FLAG_OVERLAPPED | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (record->hDirectory == INVALID_HANDLE_VALUE)
+    record->hDirectory.reset(CreateFileW(lpszPath, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                         OPEN_EXISTING, FILE_FLAG_OVERLAPPED | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!record->hDirectory)
         return GetLastError();
     record->strPath = lpszPath;
     if (record->strPath.Right(1) != _T("\\"))
         record->strPath += _T('\\');
-    HANDLE port =
-        CreateIoCompletionPort(record->hDirectory, m_watchList->hPort, reinterpret_cast<ULONG_PTR>(record.get()), 0);
+    HANDLE port = CreateIoCompletionPort(record->hDirectory.get(), m_watchList->hPort.get(),
+                                         reinterpret_cast<ULONG_PTR>(record.get()), 0);
     DWORD error = ERROR_SUCCESS;
     if (!port)
         error = GetLastError();
     else if (!m_watchList->hPort)
-        m_watchList->hPort = port;
+        m_watchList->hPort.reset(port);
     if (error == ERROR_SUCCESS &&
-        !IssueRead(record->hDirectory, record->buffer, &record->dwBytesReturned, &record->overlapped))
+        !IssueRead(record->hDirectory.get(), record->buffer, &record->dwBytesReturned, &record->overlapped))
         error = GetLastError();
-    if (error != ERROR_SUCCESS) {
-        CloseHandle(record->hDirectory);
+    if (error != ERROR_SUCCESS)
         return error;
-    }
     m_watchList->records.push_back(std::move(record));
     return ERROR_SUCCESS;
 }
@@ -343,7 +335,7 @@ DWORD WINAPI CDirectoryMonitor::HandleDirectoryChange(LPVOID lpParam) {
         DWORD bytes = 0;
         ULONG_PTR key = 0;
         LPOVERLAPPED overlapped = nullptr;
-        const BOOL ok = GetQueuedCompletionStatus(args->watches->hPort, &bytes, &key, &overlapped, INFINITE);
+        const BOOL ok = GetQueuedCompletionStatus(args->watches->hPort.get(), &bytes, &key, &overlapped, INFINITE);
         if (!overlapped && !ok)
             break;
         if (key == 0)
@@ -363,7 +355,7 @@ DWORD WINAPI CDirectoryMonitor::HandleDirectoryChange(LPVOID lpParam) {
         SetEvent(args->shared->hParserEvent);
         // Re-arm at once; a directory that can no longer be read has had its flush and drops out.
         if (!args->shared->bStop)
-            IssueRead(record->hDirectory, record->buffer, &record->dwBytesReturned, &record->overlapped);
+            IssueRead(record->hDirectory.get(), record->buffer, &record->dwBytesReturned, &record->overlapped);
     }
     return 0;
 }
@@ -390,7 +382,7 @@ DWORD CDirectoryMonitor::StartMonitor(FILE_ACTION_FILTER_ROUTINE pfnFilter, FILE
         m_watchList.reset();
         return lastError != ERROR_SUCCESS ? lastError : ERROR_PATH_NOT_FOUND;
     }
-    m_hCompletionPort = m_watchList->hPort;
+    m_hCompletionPort = m_watchList->hPort.get();
     shared->pfnFilter = pfnFilter;
     shared->pfnAction = pfnAction;
     shared->lpUserData = lpUserData;
@@ -426,7 +418,7 @@ DWORD CDirectoryMonitor::StopMonitor() {
     if (watches)
         watches->CancelReads();
     if (m_hChangeThread) {
-        PostQueuedCompletionStatus(watches->hPort, 0, 0, nullptr);
+        PostQueuedCompletionStatus(watches->hPort.get(), 0, 0, nullptr);
         WaitForThread(m_hChangeThread);
         CloseHandle(m_hChangeThread);
         m_hChangeThread = nullptr;
