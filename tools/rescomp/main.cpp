@@ -6,7 +6,9 @@
 // WinResourceDirectory for a language library. See platform/res/ResourceTable.h for the record shapes.
 #include "tools/rescomp/Script.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -46,9 +48,26 @@ std::string EscapeDep(const std::string& path) {
     return out;
 }
 
+constexpr char kUsage[] = "usage: rescomp [--library] [-D NAME=VALUE]... [-I DIR]... [--depfile FILE] SCRIPT OUTPUT\n";
+
 int Usage() {
-    std::cerr << "usage: rescomp [--library] [-D NAME=VALUE]... [-I DIR]... [--depfile FILE] SCRIPT OUTPUT\n";
+    std::cerr << kUsage;
     return 2;
+}
+
+int Help() {
+    std::cout << "rescomp: the resource compiler. Compiles a resource script (dialogs, menus, string tables, icons,\n"
+                 "bitmaps, version records, raw data) into a C++ source file holding the resource table that the\n"
+                 "layer's resource functions read.\n\n"
+              << kUsage
+              << "\n  --library         the table is a language library's (exported), not the program's own\n"
+                 "  -D NAME=VALUE     defines a variable the script can use\n"
+                 "  -I DIR            looks for included files and resource files in DIR\n"
+                 "  --depfile FILE    writes the files the script read, for the build's dependency tracking\n"
+                 "  --help            prints this\n\n"
+                 "Exit code 0 on success, 1 when the script is faulty or the output cannot be written, 2 on a\n"
+                 "wrong command line.\n";
+    return 0;
 }
 
 } // namespace
@@ -59,7 +78,9 @@ int main(int argc, char** argv) {
     std::string depfile, script, output;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
-        if (arg == "--library") {
+        if (arg == "--help" || arg == "-h") {
+            return Help();
+        } else if (arg == "--library") {
             library = true;
         } else if ((arg == "-D" || arg == "-I" || arg == "--depfile") && i + 1 < argc) {
             std::string value = argv[++i];
@@ -151,7 +172,7 @@ int main(int argc, char** argv) {
             std::ofstream file(output, std::ios::binary | std::ios::trunc);
             file << text;
             if (!file) {
-                std::cerr << "rescomp: cannot write " << output << "\n";
+                std::cerr << "rescomp: cannot write " << output << ": " << std::strerror(errno) << "\n";
                 return 1;
             }
         }
@@ -163,7 +184,7 @@ int main(int argc, char** argv) {
             dep << " \\\n  " << EscapeDep(path);
         dep << "\n";
         if (!dep) {
-            std::cerr << "rescomp: cannot write " << depfile << "\n";
+            std::cerr << "rescomp: cannot write " << depfile << ": " << std::strerror(errno) << "\n";
             return 1;
         }
     }
