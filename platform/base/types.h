@@ -137,6 +137,27 @@ using PHKEY = HKEY*;
 #define MAKELANGID(p, s) ((static_cast<WORD>(s) << 10) | static_cast<WORD>(p))
 #define PRIMARYLANGID(lgid) (static_cast<WORD>(lgid) & 0x3ff)
 
+// Primary languages and sublanguages, the two halves of a LANGID.
+constexpr WORD LANG_NEUTRAL = 0x00;
+constexpr WORD LANG_CHINESE = 0x04;
+constexpr WORD LANG_GERMAN = 0x07;
+constexpr WORD LANG_ENGLISH = 0x09;
+constexpr WORD LANG_SPANISH = 0x0A;
+constexpr WORD LANG_FRENCH = 0x0C;
+constexpr WORD LANG_ITALIAN = 0x10;
+constexpr WORD LANG_JAPANESE = 0x11;
+constexpr WORD LANG_KOREAN = 0x12;
+constexpr WORD SUBLANG_NEUTRAL = 0x00;
+constexpr WORD SUBLANG_DEFAULT = 0x01;
+constexpr WORD SUBLANG_SYS_DEFAULT = 0x02;
+constexpr WORD SUBLANG_CHINESE_TRADITIONAL = 0x01;
+constexpr WORD SUBLANG_CHINESE_SIMPLIFIED = 0x02;
+constexpr WORD SUBLANG_ENGLISH_US = 0x01;
+constexpr WORD SUBLANG_ENGLISH_UK = 0x02;
+constexpr WORD SUBLANG_FRENCH = 0x01;
+constexpr WORD SUBLANG_GERMAN = 0x01;
+constexpr WORD SUBLANG_JAPANESE_JAPAN = 0x01;
+
 // 100-nanosecond intervals since 1601-01-01 UTC, split in two 32-bit halves as on Windows.
 struct FILETIME {
     DWORD dwLowDateTime;

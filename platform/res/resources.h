@@ -68,6 +68,28 @@ struct VS_FIXEDFILEINFO {
 };
 constexpr DWORD VS_FFI_SIGNATURE = 0xFEEF04BDu;
 
+// The version record's resource id, and the numbers of its fixed part: file flags, operating system, file type and
+// subtype.
+constexpr WORD VS_VERSION_INFO = 1;
+constexpr DWORD VS_FFI_FILEFLAGSMASK = 0x0000003F;
+constexpr DWORD VS_FF_DEBUG = 0x00000001;
+constexpr DWORD VS_FF_PRERELEASE = 0x00000002;
+constexpr DWORD VS_FF_PATCHED = 0x00000004;
+constexpr DWORD VS_FF_PRIVATEBUILD = 0x00000008;
+constexpr DWORD VS_FF_INFOINFERRED = 0x00000010;
+constexpr DWORD VS_FF_SPECIALBUILD = 0x00000020;
+constexpr DWORD VOS_UNKNOWN = 0x00000000;
+constexpr DWORD VOS__WINDOWS32 = 0x00000004;
+constexpr DWORD VOS_NT = 0x00040000;
+constexpr DWORD VOS_NT_WINDOWS32 = VOS_NT | VOS__WINDOWS32;
+constexpr DWORD VFT_UNKNOWN = 0x00000000;
+constexpr DWORD VFT_APP = 0x00000001;
+constexpr DWORD VFT_DLL = 0x00000002;
+constexpr DWORD VFT_DRV = 0x00000003;
+constexpr DWORD VFT_FONT = 0x00000004;
+constexpr DWORD VFT2_UNKNOWN = 0x00000000;
+constexpr DWORD VFT2_DRV_SYSTEM = 0x00000007;
+
 // Size of the file's version record, 0 (ERROR_RESOURCE_TYPE_NOT_FOUND, or the file's open error) when it has none.
 DWORD GetFileVersionInfoSizeW(LPCWSTR fileName, LPDWORD handle);
 BOOL GetFileVersionInfoW(LPCWSTR fileName, DWORD handle, DWORD length, LPVOID data);

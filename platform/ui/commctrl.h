@@ -403,6 +403,8 @@ constexpr DWORD LVS_SHAREIMAGELISTS = 0x0040;
 constexpr DWORD LVS_NOLABELWRAP = 0x0080;
 constexpr DWORD LVS_AUTOARRANGE = 0x0100;
 constexpr DWORD LVS_EDITLABELS = 0x0200;
+constexpr DWORD LVS_OWNERDRAWFIXED = 0x0400;
+constexpr DWORD LVS_ALIGNLEFT = 0x0800;
 constexpr DWORD LVS_OWNERDATA = 0x1000;
 constexpr DWORD LVS_NOSCROLL = 0x2000;
 constexpr DWORD LVS_NOCOLUMNHEADER = 0x4000;
@@ -779,6 +781,7 @@ constexpr DWORD TCS_BOTTOM = 0x0002;
 constexpr DWORD TCS_MULTILINE = 0x0200;
 constexpr DWORD TCS_BUTTONS = 0x0100;
 constexpr DWORD TCS_FIXEDWIDTH = 0x0400;
+constexpr DWORD TCS_OWNERDRAWFIXED = 0x2000;
 constexpr DWORD TCS_FOCUSNEVER = 0x8000;
 constexpr DWORD TCS_TOOLTIPS = 0x4000;
 
@@ -864,6 +867,28 @@ constexpr UINT PBM_GETPOS = WM_USER + 8;
 constexpr UINT PBM_SETBARCOLOR = WM_USER + 9;
 constexpr UINT PBM_SETMARQUEE = WM_USER + 10;
 constexpr UINT PBM_SETBKCOLOR = 0x2000 + 1;
+
+// ---- Up-down, animation and date-time controls ------------------------------------------------------------------
+// Only their styles, which resource scripts may name; the layer offers none of these controls.
+
+constexpr DWORD UDS_WRAP = 0x0001;
+constexpr DWORD UDS_SETBUDDYINT = 0x0002;
+constexpr DWORD UDS_ALIGNRIGHT = 0x0004;
+constexpr DWORD UDS_ALIGNLEFT = 0x0008;
+constexpr DWORD UDS_AUTOBUDDY = 0x0010;
+constexpr DWORD UDS_ARROWKEYS = 0x0020;
+constexpr DWORD UDS_HORZ = 0x0040;
+constexpr DWORD UDS_NOTHOUSANDS = 0x0080;
+
+constexpr DWORD ACS_CENTER = 0x0001;
+constexpr DWORD ACS_TRANSPARENT = 0x0002;
+constexpr DWORD ACS_AUTOPLAY = 0x0004;
+
+constexpr DWORD DTS_SHORTDATEFORMAT = 0x0000;
+constexpr DWORD DTS_UPDOWN = 0x0001;
+constexpr DWORD DTS_SHOWNONE = 0x0002;
+constexpr DWORD DTS_LONGDATEFORMAT = 0x0004;
+constexpr DWORD DTS_TIMEFORMAT = 0x0009;
 
 // ---- Trackbar ----------------------------------------------------------------------------------------------------
 

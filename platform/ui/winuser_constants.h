@@ -489,6 +489,8 @@ constexpr int IDYES = 6;
 constexpr int IDNO = 7;
 constexpr int IDCLOSE = 8;
 constexpr int IDHELP = 9;
+// The id resource scripts give a control that nothing refers to.
+constexpr int IDC_STATIC = -1;
 
 // Extra error codes of the window system.
 constexpr DWORD ERROR_INVALID_INDEX = 1413;
