@@ -1,4 +1,5 @@
-// The resource script: lexing, parsing and the binary records of each resource.
+// The resource script and its compiler's entry point (the lexer, preprocessor, parser and record encoders have
+// files of their own).
 //
 // A script is a text file (UTF-8) in the style of a Windows resource script:
 //
