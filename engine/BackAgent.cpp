@@ -1,0 +1,3 @@
+#include "engine/BackAgent.h"
+
+IMPLEMENT_DYNAMIC(CBackAgent, CObject)

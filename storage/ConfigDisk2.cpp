@@ -1,0 +1,3 @@
+#include "storage/ConfigDisk2.h"
+
+IMPLEMENT_DYNAMIC(CConfigDisk2, CWizardPage)

@@ -1,0 +1,3 @@
+#include "storage/ConfigDisk5.h"
+
+IMPLEMENT_DYNAMIC(CConfigDisk5, CWizardPage)

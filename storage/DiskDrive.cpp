@@ -1,0 +1,3 @@
+#include "storage/DiskDrive.h"
+
+IMPLEMENT_DYNAMIC(CDiskDrive, CObject)

@@ -1,0 +1,3 @@
+#include "storage/PhysicalDrive.h"
+
+IMPLEMENT_DYNAMIC(CPhysicalDrive, CDiskDrive)
