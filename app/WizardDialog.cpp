@@ -279,6 +279,8 @@ void CWizardDialog::OnFinish() {
     EndDialog(ID_WIZFINISH);
 }
 
+void CWizardDialog::OnOK() {}
+
 void CWizardDialog::OnCancel() {
     for (POSITION pos = m_pages.GetHeadPosition(); pos;) {
         auto* pPage = static_cast<CWizardPage*>(m_pages.GetNext(pos));

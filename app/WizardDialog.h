@@ -72,6 +72,9 @@ public:
     void SetFinishText(UINT nIDText);
 
     BOOL OnInitDialog() override;
+    // Enter on the host presses its default button, never ends it as OK: a wizard ends only through Finish or
+    // Cancel.
+    void OnOK() override;
     void OnCancel() override;
 
     // Button handlers. Derived hosts build their own Back, Next and Finish from these; OnNext with bSkipHook moves
