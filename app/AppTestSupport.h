@@ -2,6 +2,9 @@
 // drive B: on the folder of the test program (so that the program's own path is a Windows path there).
 #pragma once
 
+#include "app/UnicodeTextFile.h"
+#include "app/XMLLog.h"
+
 #include "platform/base/machine.h"
 #include "platform/base/strings.h"
 #include "platform/fs/paths.h"
@@ -12,6 +15,7 @@
 #include <iterator>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace apptest {
 
@@ -30,6 +34,30 @@ inline std::string ExeFolder() {
 inline std::u16string ExeName() {
     const std::string path = ExePath();
     return platform::Utf8ToUtf16(path.substr(path.find_last_of('/') + 1));
+}
+
+// The entries of an event log file, oldest first, read with the log's own item reader.
+inline std::vector<CXMLLogItem> ReadLogItems(LPCTSTR lpszLogPath) {
+    std::vector<CXMLLogItem> items;
+    CUnicodeTextFile file;
+    if (!file.Open(lpszLogPath, CFile::modeRead | CFile::shareDenyNone | CFile::typeText))
+        return items;
+    try {
+        CString line;
+        while (file.ReadString(line)) {
+            const int start = line.Find(u"<LogItem>");
+            const int end = line.Find(u"</LogItem>");
+            if (start < 0 || end < start)
+                continue;
+            CXMLLogItem item;
+            if (CXMLLog::ParseItem(line.Mid(start + 9, end - start - 9), item))
+                items.push_back(item);
+        }
+    } catch (CFileException* e) {
+        e->Delete();
+    }
+    file.Abort();
+    return items;
 }
 
 class MachineTest : public ::testing::Test {

@@ -1,0 +1,326 @@
+#include "app/VyxMainDlg.h"
+
+#include "app/BrannicApp.h"
+#include "engine/BackManager.h"
+#include "storage/ZentraManager.h"
+#include "workflows/ExpertModeDlg.h"
+
+#include "platform/afx/ModuleState.h"
+#include "platform/gdi/wingdi.h"
+
+#include <algorithm>
+#include <iterator>
+
+IMPLEMENT_DYNAMIC(VyxMainDlg, CTrayDialog)
+
+namespace {
+
+constexpr UINT_PTR kStartupTimer = 2300;
+constexpr UINT WM_SHOW_CURRENT_DIALOG = WM_USER + 318;
+constexpr UINT WM_DRIVE_NOTIFY = WM_USER + 2000;
+constexpr UINT WM_QUERY_ENCLOSURE = WM_USER + 3116;
+constexpr WPARAM ICON_SMALL = 0;
+constexpr WPARAM ICON_BIG = 1;
+
+constexpr UINT IDI_KOVRA = 100;
+constexpr UINT IDR_TRAY_MENU = 32000;
+constexpr UINT IDS_TRAY_TIP = 2304;
+
+constexpr UINT ID_TRAY_INSTANT_BACKUP = 32771;
+constexpr UINT ID_TRAY_INSTANT_RESTORE = 32772;
+constexpr UINT ID_TRAY_EXPERT_MODE = 32773;
+constexpr UINT ID_TRAY_EXIT = 32774;
+constexpr UINT ID_TRAY_MANAGE_SECURE_DISK = 32775;
+constexpr UINT ID_TRAY_OPEN_KOVRA = 32776;
+
+constexpr int IDC_INSTANT_BACKUP = 2310;
+constexpr int IDC_INSTANT_RESTORE = 2311;
+constexpr int IDC_EXPERT_MODE = 2312;
+constexpr int IDC_SYSTEM_SETTINGS = 2313;
+
+// The buttons and the string of their captions.
+constexpr struct {
+    int nButton;
+    UINT nCaption;
+} kButtons[] = {
+    {IDC_INSTANT_BACKUP, 2301},
+    {IDC_INSTANT_RESTORE, 2302},
+    {IDC_EXPERT_MODE, 2303},
+    {IDC_SYSTEM_SETTINGS, 2314},
+};
+
+// Commands whose dialogs are not built yet: the Instant Backup and Instant Restore wizards, and the System page
+// that manages the secure disks.
+constexpr UINT kCommandsToCome[] = {
+    ID_TRAY_INSTANT_BACKUP, ID_TRAY_INSTANT_RESTORE, ID_TRAY_MANAGE_SECURE_DISK,
+    IDC_INSTANT_BACKUP,     IDC_INSTANT_RESTORE,     IDC_SYSTEM_SETTINGS,
+};
+
+// The tray menu's commands that wait while something runs.
+constexpr UINT kBusyCommands[] = {ID_TRAY_INSTANT_BACKUP, ID_TRAY_INSTANT_RESTORE, ID_TRAY_EXPERT_MODE,
+                                  ID_TRAY_MANAGE_SECURE_DISK, ID_TRAY_EXIT};
+
+CBrannicApp* App() {
+    return static_cast<CBrannicApp*>(AfxGetApp());
+}
+
+} // namespace
+
+BEGIN_MESSAGE_MAP(VyxMainDlg, CTrayDialog)
+ON_WM_CREATE()
+ON_WM_DESTROY()
+ON_WM_TIMER()
+ON_WM_SYSCOMMAND()
+ON_WM_SHOWWINDOW()
+ON_WM_QUERYENDSESSION()
+ON_COMMAND(ID_TRAY_OPEN_KOVRA, OnOpenKovra)
+ON_COMMAND(ID_TRAY_EXPERT_MODE, OnExpertMode)
+ON_COMMAND(ID_TRAY_EXIT, OnExit)
+ON_BN_CLICKED(IDC_EXPERT_MODE, OnExpertMode)
+ON_BN_CLICKED(IDC_SYSTEM_SETTINGS, OnSystemSettings)
+ON_MESSAGE(WM_SHOW_CURRENT_DIALOG, OnShowCurrentDialog)
+ON_MESSAGE(WM_QUERY_ENCLOSURE, OnQueryEnclosure)
+ON_MESSAGE(WM_DRIVE_NOTIFY, OnDriveNotify)
+ON_MESSAGE(WM_KICKIDLE, OnKickIdle)
+END_MESSAGE_MAP()
+
+VyxMainDlg::VyxMainDlg(CWnd* pParentWnd) : CTrayDialog(IDD, pParentWnd) {
+    m_hIcon = ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDI_KOVRA));
+}
+
+VyxMainDlg::~VyxMainDlg() = default;
+
+BOOL VyxMainDlg::IsCommandAvailable(UINT nID) {
+    return std::find(std::begin(kCommandsToCome), std::end(kCommandsToCome), nID) == std::end(kCommandsToCome);
+}
+
+BOOL VyxMainDlg::OnInitDialog() {
+    // Off screen and hidden, so that nothing flashes before the start-up timer decides what the user sees.
+    SetWindowPos(nullptr, -1000, -1000, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_HIDEWINDOW);
+    CTrayDialog::OnInitDialog();
+
+    if (m_hIcon) {
+        SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+        SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+    }
+    for (const auto& button : kButtons) {
+        CString strCaption;
+        strCaption.LoadString(button.nCaption);
+        SetDlgItemText(button.nButton, strCaption);
+        if (CWnd* pButton = GetDlgItem(button.nButton))
+            pButton->EnableWindow(IsCommandAvailable(button.nButton));
+    }
+
+    CString strTip;
+    strTip.LoadString(IDS_TRAY_TIP);
+    SetTip(strTip);
+    SetTrayMenu(IDR_TRAY_MENU);
+    if (m_hIcon)
+        SetIcon(m_hIcon);
+    ModifyTrayIcon();
+
+    if (CZentraManager* pManager = App()->GetZentraManager())
+        pManager->RegisterWindow(this, 0);
+    SetTimer(kStartupTimer, 0, nullptr);
+    return TRUE;
+}
+
+int VyxMainDlg::OnCreate(LPCREATESTRUCTW lpCreateStruct) {
+    const int result = CTrayDialog::OnCreate(lpCreateStruct);
+    if (result != -1)
+        ::SetPropW(m_hWnd, KOVRA_INSTANCE_NAME, reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(1)));
+    return result;
+}
+
+void VyxMainDlg::OnDestroy() {
+    CTrayDialog::OnDestroy();
+    ::RemovePropW(m_hWnd, KOVRA_INSTANCE_NAME);
+}
+
+void VyxMainDlg::OnTimer(UINT_PTR nIDEvent) {
+    if (nIDEvent == kStartupTimer) {
+        KillTimer(kStartupTimer);
+        ShowWindow(SW_HIDE);
+        CenterWindowOnScreen();
+        CExpertModeDlg* pExpert = App()->GetExpertDlg();
+        if (!pExpert || !pExpert->IsInitialized()) {
+            SetTimer(kStartupTimer, 100, nullptr);
+        } else {
+            const unsigned nFlags = App()->GetStartFlags();
+            switch (nFlags) {
+            case 0:
+                ShowWindow(SW_SHOW);
+                SetForegroundWindow();
+                SetFocus();
+                PostMessage(WM_QUERY_ENCLOSURE);
+                App()->SetCurrentDialog(this);
+                break;
+            case kStartExpertMode:
+                pExpert->ShowWindow(SW_SHOW);
+                pExpert->ShowWindow(SW_SHOWNORMAL);
+                pExpert->SetForegroundWindow();
+                pExpert->SetFocus();
+                pExpert->PostMessage(WM_QUERY_ENCLOSURE);
+                App()->SetCurrentDialog(pExpert);
+                break;
+            case kStartMinimized:
+                App()->SetCurrentDialog(this);
+                break;
+            case kStartMinimized | kStartExpertMode:
+                App()->SetCurrentDialog(pExpert);
+                break;
+            default:
+                break;
+            }
+            pExpert->ScanSecureDrives((nFlags & kStartMinimized) != 0);
+            App()->CloseSplash();
+            m_bStartupDone = TRUE;
+        }
+    }
+    CTrayDialog::OnTimer(nIDEvent);
+}
+
+void VyxMainDlg::CenterWindowOnScreen() {
+    RECT rcWindow{};
+    GetWindowRect(&rcWindow);
+    const int cx = rcWindow.right - rcWindow.left;
+    const int cy = rcWindow.bottom - rcWindow.top;
+    RECT rcWork{};
+    if (!::SystemParametersInfoW(SPI_GETWORKAREA, 0, &rcWork, 0))
+        rcWork = RECT{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
+    SetWindowPos(nullptr, rcWork.left + (rcWork.right - rcWork.left - cx) / 2,
+                 rcWork.top + (rcWork.bottom - rcWork.top - cy) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void VyxMainDlg::OnSysCommand(UINT nID, LPARAM lParam) {
+    switch (nID & 0xFFF0) {
+    case SC_CLOSE:
+        // Closing the main menu hides it; the program goes on in the tray.
+        App()->SetCurrentDialog(this);
+        ShowWindow(SW_HIDE);
+        return;
+    case SC_MINIMIZE:
+        App()->SetCurrentDialog(this);
+        ShowWindow(SW_MINIMIZE);
+        CTrayDialog::OnSysCommand(nID, lParam);
+        return;
+    default:
+        CTrayDialog::OnSysCommand(nID, lParam);
+        return;
+    }
+}
+
+void VyxMainDlg::OnShowWindow(BOOL bShow, UINT) {
+    if (bShow)
+        App()->SetCurrentDialog(this);
+    Default();
+}
+
+BOOL VyxMainDlg::OnQueryEndSession() {
+    // The session ends: the main loop ends without asking; the shut-down stops what runs before it tears down.
+    if (!static_cast<BOOL>(Default()))
+        return FALSE;
+    EndDialog(1);
+    return TRUE;
+}
+
+void VyxMainDlg::OnOK() {}
+
+void VyxMainDlg::OnCancel() {
+    // Escape hides the main menu like its close button; only Exit ends the program.
+    SendMessage(WM_SYSCOMMAND, SC_CLOSE, 0);
+}
+
+void VyxMainDlg::OnTrayLButtonDblClk(CPoint pt) {
+    BringBackCurrentDialog();
+    CTrayDialog::OnTrayLButtonDblClk(pt);
+}
+
+void VyxMainDlg::OnOpenKovra() {
+    BringBackCurrentDialog();
+}
+
+void VyxMainDlg::BringBackCurrentDialog() {
+    if (!RemoveTrayIcon())
+        return;
+    CWnd* pCurrent = App()->GetCurrentDialog();
+    if (!pCurrent) {
+        CString strText;
+        strText.Format(u"%s, %d: Current dialog pointer is NULL.", KOVRA_SOURCE_FILE, __LINE__);
+        App()->Log(strText, KOVRA_SOURCE_FILE, __LINE__, CXMLLog::typeDebug);
+        return;
+    }
+    pCurrent->ShowWindow(SW_SHOW);
+    pCurrent->ShowWindow(SW_SHOWNORMAL);
+    pCurrent->SetForegroundWindow();
+    pCurrent->PostMessage(WM_QUERY_ENCLOSURE);
+}
+
+void VyxMainDlg::OnTrayRButtonDown(CPoint pt) {
+    CMenu& menu = GetTrayMenu();
+    CBackManager* pBackManager = App()->GetBackManager();
+    CExpertModeDlg* pExpert = App()->GetExpertDlg();
+    const BOOL bBusy = (pBackManager && pBackManager->HasProgressDlg()) || (pExpert && pExpert->IsBusy());
+    for (UINT nID : kBusyCommands) {
+        const BOOL bEnable = !bBusy && IsCommandAvailable(nID);
+        menu.EnableMenuItem(nID, MF_BYCOMMAND | (bEnable ? MF_ENABLED : MF_GRAYED | MF_DISABLED));
+    }
+    CTrayDialog::OnTrayRButtonDown(pt);
+}
+
+void VyxMainDlg::OnExpertMode() {
+    App()->WriteRunMode(1);
+    App()->ShowExpertMode(FALSE);
+}
+
+void VyxMainDlg::OnSystemSettings() {
+    App()->WriteRunMode(1);
+    App()->ShowExpertMode(TRUE);
+}
+
+void VyxMainDlg::OnExit() {
+    CExpertModeDlg* pExpert = App()->GetExpertDlg();
+    if (pExpert && !pExpert->ConfirmExit())
+        return;
+    EndDialog(1);
+}
+
+LRESULT VyxMainDlg::OnShowCurrentDialog(WPARAM wParam, LPARAM) {
+    CWnd* pCurrent = App()->GetCurrentDialog();
+    if (!pCurrent || !::IsWindow(pCurrent->GetSafeHwnd()))
+        return 0;
+    if (wParam == 1) {
+        pCurrent->ShowWindow(SW_SHOW);
+        pCurrent->ShowWindow(SW_SHOWNORMAL);
+        pCurrent->SetForegroundWindow();
+    } else if (wParam == 0) {
+        pCurrent->ShowWindow(SW_HIDE);
+    }
+    return 0;
+}
+
+LRESULT VyxMainDlg::OnKickIdle(WPARAM, LPARAM lParam) {
+    // This dialog's modal loop is the program's main loop: its idle time is the application's.
+    return App()->OnIdle(static_cast<LONG>(lParam));
+}
+
+LRESULT VyxMainDlg::OnQueryEnclosure(WPARAM, LPARAM) {
+    if (CZentraManager* pManager = App()->GetZentraManager())
+        pManager->HasEnclosureDisk();
+    return 0;
+}
+
+LRESULT VyxMainDlg::OnDriveNotify(WPARAM wParam, LPARAM lParam) {
+    CZentraManager* pManager = App()->GetZentraManager();
+    if (!pManager)
+        return 0;
+    const int nDisk = static_cast<int>(lParam);
+    if (wParam == 0 && pManager->IsEnclosureDisk(nDisk)) {
+        PostMessage(WM_SHOW_CURRENT_DIALOG, 1, 0);
+    } else if (wParam == 2 && pManager->IsEnclosureDisk(nDisk)) {
+        CBackManager* pBackManager = App()->GetBackManager();
+        if (!pBackManager || !pBackManager->HasProgressDlg())
+            PostMessage(WM_SHOW_CURRENT_DIALOG, 0, 0);
+    }
+    return 0;
+}
