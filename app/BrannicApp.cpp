@@ -307,7 +307,7 @@ BOOL CBrannicApp::ProcessCommandLine() {
         return TRUE;
     }
     if (isWord(u"removeexplorerzentraicon")) {
-        RemoveAllZentraIconReg();
+        RemoveExplorerDriveIcons();
         return TRUE;
     }
     if (isWord(u"min"))
@@ -436,7 +436,7 @@ int CBrannicApp::RunMainLoop() {
     m_pBackManager->CancelAllJobs();
     expertDlg.DestroyWindow();
     m_pEnclosureWnd->DestroyWindow();
-    RemoveAllZentraIconReg();
+    RemoveExplorerDriveIcons();
     LogId(IDS_SHUT_DOWN_KOVRA, KOVRA_SOURCE_FILE, __LINE__, CXMLLog::typeInformation);
     // No idle time follows: the log reaches its file now.
     m_systemLog.Save(FALSE);
@@ -713,6 +713,15 @@ BOOL CBrannicApp::HasBackupData(int nLetterIndex) {
     if (!IsEligibleDrive(nLetterIndex))
         return FALSE;
     return m_pBackManager->HasBackupData(static_cast<TCHAR>(u'A' + nLetterIndex));
+}
+
+void CBrannicApp::RemoveExplorerDriveIcons() {
+    if (RemoveAllZentraIconReg() != 3)
+        return;
+    CString strText;
+    strText.Format(u"%s, %d: Explorer's drive icons of the Kovra disks could not all be removed.", KOVRA_SOURCE_FILE,
+                   __LINE__);
+    Log(strText, KOVRA_SOURCE_FILE, __LINE__, CXMLLog::typeWarning);
 }
 
 int CBrannicApp::RemoveAllZentraIconReg() {

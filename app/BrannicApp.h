@@ -145,6 +145,9 @@ protected:
     void RunConfigDiskWizard();
     int RunMainLoop();
 
+    // RemoveAllZentraIconReg, with an entry that could not be deleted reported in the system log.
+    void RemoveExplorerDriveIcons();
+
     static BOOL IsValidLangFileName(const CString& strName);
     static LANGID DetectUILanguage();
     // The language library loaded from "Lang", or null while the built-in English resources serve.

@@ -4,7 +4,6 @@
 #include "app/LogTipsDlg.h"
 #include "storage/ZentraManager.h"
 
-#include "platform/afx/FileDialog.h"
 #include "platform/afx/ModuleState.h"
 #include "platform/gdi/wingdi.h"
 #include "platform/registry/registry.h"
@@ -20,7 +19,6 @@ constexpr UINT WM_LAST_STARTUP_STEP = WM_USER + 320;
 constexpr UINT WM_QUERY_ENCLOSURE = WM_USER + 3116;
 constexpr int IDC_MAIN_MENU = 906;
 constexpr int IDC_CLOSE = 907;
-constexpr int IDC_LOAD_LOG = 910;
 constexpr UINT IDI_KOVRA = 100;
 constexpr WPARAM ICON_SMALL = 0;
 constexpr WPARAM ICON_BIG = 1;
@@ -47,7 +45,6 @@ ON_WM_SHOWWINDOW()
 ON_WM_ENDSESSION()
 ON_BN_CLICKED(IDC_CLOSE, OnClose)
 ON_BN_CLICKED(IDC_MAIN_MENU, OnMainMenu)
-ON_BN_CLICKED(IDC_LOAD_LOG, OnLoadLog)
 ON_MESSAGE(WM_SHOW_CURRENT_DIALOG, OnShowCurrentDialog)
 ON_MESSAGE(WM_DISK_STEP_DONE, OnDiskStepDone)
 ON_MESSAGE(WM_LAST_STARTUP_STEP, OnLastStartupStep)
@@ -216,13 +213,6 @@ void CExpertModeDlg::OnClose() {
 void CExpertModeDlg::OnMainMenu() {
     App()->WriteRunMode(0);
     App()->ShowMainMenu();
-}
-
-void CExpertModeDlg::OnLoadLog() {
-    CFileDialog dlg(TRUE, u"log", u"*.log", OFN_FILEMUSTEXIST | OFN_HIDEREADONLY,
-                    u"Kovra selection files (*.log)|*.log|All files (*.*)|*.*||", this);
-    if (dlg.DoModal() != IDOK)
-        return;
 }
 
 LRESULT CExpertModeDlg::OnShowCurrentDialog(WPARAM wParam, LPARAM) {

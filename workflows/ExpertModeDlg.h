@@ -6,7 +6,7 @@
 // (the scan of the secure disks, the one-touch action asked for on the command line), decides whether the
 // program may exit, and opens log files in the log viewer.
 //
-// What stands here: the dialog with its Close, "<< Main Menu" and "Load Log" commands, the start-up steps, the
+// What stands here: the dialog with its Close and "<< Main Menu" commands, the start-up steps, the
 // exit decision and the event-log tips reminder. The five pages (Auto-Backup, Schedule Backup, Instant Backup,
 // Instant Restore, System) join with the workflows; until then the tab control is empty, nothing runs, so the
 // dialog is never busy and an exit needs no question.
@@ -67,7 +67,6 @@ protected:
     void OnEndSession(BOOL bEnding);
     void OnClose();
     void OnMainMenu();
-    void OnLoadLog();
     LRESULT OnShowCurrentDialog(WPARAM wParam, LPARAM lParam);
     LRESULT OnDiskStepDone(WPARAM wParam, LPARAM lParam);
     LRESULT OnLastStartupStep(WPARAM wParam, LPARAM lParam);
