@@ -95,8 +95,10 @@ BOOL VyxMainDlg::IsCommandAvailable(UINT nID) {
 }
 
 BOOL VyxMainDlg::OnInitDialog() {
-    // Off screen and hidden, so that nothing flashes before the start-up timer decides what the user sees.
-    SetWindowPos(nullptr, -1000, -1000, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_HIDEWINDOW);
+    // Off screen, so that nothing flashes before the start-up timer decides what the user sees. The window counts
+    // as shown there: a dialog that is hidden when its modal loop starts is shown by the loop's first idle time,
+    // which may come after the timer hid it for a start in the tray.
+    SetWindowPos(nullptr, -1000, -1000, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
     CTrayDialog::OnInitDialog();
 
     if (m_hIcon) {
