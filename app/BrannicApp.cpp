@@ -445,6 +445,10 @@ int CBrannicApp::RunMainLoop() {
     m_pMainWnd = nullptr;
     m_pExpertDlg = nullptr;
     m_pBackManager->RemoveAllAgents();
+    // The hidden windows of the backup manager and the drive monitor go with the loop too: the objects stay the
+    // application's, but nothing may be left for the program's exit to tear down.
+    m_pBackManager->DestroyWindow();
+    m_pZentraManager->DestroyWindow();
     CloseSplash();
     return 0;
 }

@@ -67,7 +67,6 @@ CBrannicApp* App() {
 } // namespace
 
 BEGIN_MESSAGE_MAP(VyxMainDlg, CTrayDialog)
-ON_WM_CREATE()
 ON_WM_DESTROY()
 ON_WM_TIMER()
 ON_WM_SYSCOMMAND()
@@ -127,13 +126,6 @@ BOOL VyxMainDlg::OnInitDialog() {
     return TRUE;
 }
 
-int VyxMainDlg::OnCreate(LPCREATESTRUCTW lpCreateStruct) {
-    const int result = CTrayDialog::OnCreate(lpCreateStruct);
-    if (result != -1)
-        ::SetPropW(m_hWnd, KOVRA_INSTANCE_NAME, reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(1)));
-    return result;
-}
-
 void VyxMainDlg::OnDestroy() {
     CTrayDialog::OnDestroy();
     ::RemovePropW(m_hWnd, KOVRA_INSTANCE_NAME);
@@ -177,6 +169,10 @@ void VyxMainDlg::OnTimer(UINT_PTR nIDEvent) {
             pExpert->ScanSecureDrives((nFlags & kStartMinimized) != 0);
             App()->CloseSplash();
             m_bStartupDone = TRUE;
+            // A second start of the program finds this window by the property and hands over to it. It is set only
+            // now, so that a start during this one's start-up waits until there is something to bring forward that
+            // the start-up will not hide again.
+            ::SetPropW(m_hWnd, KOVRA_INSTANCE_NAME, reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(1)));
         }
     }
     CTrayDialog::OnTimer(nIDEvent);

@@ -33,7 +33,6 @@ public:
     void OnTrayRButtonDown(CPoint pt) override;
 
 protected:
-    int OnCreate(LPCREATESTRUCTW lpCreateStruct);
     void OnDestroy();
     void OnTimer(UINT_PTR nIDEvent);
     void OnSysCommand(UINT nID, LPARAM lParam);

@@ -1,0 +1,275 @@
+// The main program Kovra, started as a user starts it: the real binary, installed in a folder of a temporary
+// machine (its drive K:), driven from outside through the session's window broker, and read back through its
+// event log.
+#include "app/AppTestSupport.h"
+
+#include "platform/base/machine.h"
+#include "platform/base/strings.h"
+#include "platform/fs/paths.h"
+#include "platform/ui/broker.h"
+#include "platform/ui/menu.h"
+#include "platform/ui/message.h"
+#include "platform/ui/tray.h"
+#include "platform/ui/ui_test_support.h"
+#include "platform/ui/window.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr UINT WM_TRAY_NOTIFY = WM_USER + 3111;
+constexpr UINT ID_TRAY_EXIT = 32774;
+constexpr const char16_t* kInstanceProperty = u"AFX_BRANNIC_H__D36F5573_9879_4ED3_8B5D_97A194EFF61D__INCLUDED_";
+
+// A started program; killed if the test leaves it running.
+class Program {
+public:
+    Program(const std::string& path, const std::vector<std::string>& args, const std::string& errorFile) {
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(path.c_str()));
+        for (const auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (posix_spawn(&m_pid, path.c_str(), &actions, nullptr, argv.data(), environ) != 0)
+            m_pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Program() {
+        if (m_pid > 0 && !m_exited) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    pid_t Pid() const { return m_pid; }
+    // Waits for the program to end; its exit code, or -1 when it did not end in time (or was killed).
+    int Wait(std::chrono::seconds limit = 30s) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (Running()) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return -1;
+            std::this_thread::sleep_for(5ms);
+        }
+        return m_exitCode;
+    }
+    bool Running() {
+        if (m_exited)
+            return false;
+        int status = 0;
+        if (::waitpid(m_pid, &status, WNOHANG) != m_pid)
+            return true;
+        m_exited = true;
+        m_exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return false;
+    }
+
+private:
+    pid_t m_pid = -1;
+    bool m_exited = false;
+    int m_exitCode = -1;
+};
+
+class KovraTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::setenv("WINLAYER_DEBUG", "1", 1);
+        // The program's folder: the program, its splash picture and its language library, on drive K:.
+        m_install = m_machine.Scratch("Kovra");
+        const fs::path built = KOVRA_PROGRAM_DIR;
+        for (const char* file : {"Kovra", "Splash.bmp"})
+            Place(built / file, fs::path(m_install) / file);
+        fs::create_directories(fs::path(m_install) / "Lang");
+        Place(built / "Lang" / "0x0407.dll", fs::path(m_install) / "Lang" / "0x0407.dll");
+        platform::fs::DriveInfo drive;
+        drive.letter = u'K';
+        drive.hostRoot = m_install;
+        ASSERT_TRUE(platform::fs::SetDrive(drive));
+        m_errors = m_machine.Scratch("output") + "/stderr.txt";
+    }
+    void TearDown() override { ::unsetenv("WINLAYER_DEBUG"); }
+
+    static void Place(const fs::path& from, const fs::path& to) {
+        std::error_code error;
+        fs::create_hard_link(from, to, error);
+        if (error)
+            fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+    }
+
+    std::unique_ptr<Program> Start(std::vector<std::string> args = {}) {
+        return std::make_unique<Program>(m_install + "/Kovra", args, m_errors);
+    }
+    void WriteMainIni(const std::string& lines) {
+        fs::create_directories(fs::path(m_install) / "Config");
+        std::ofstream(fs::path(m_install) / "Config" / "Main.ini") << "[Main]\n" << lines;
+    }
+
+    // The running program's main menu dialog, found as a second start finds it.
+    static HWND FindMainDialog() {
+        for (HWND hwnd = GetWindow(GetDesktopWindow(), GW_CHILD); hwnd; hwnd = GetWindow(hwnd, GW_HWNDNEXT))
+            if (GetPropW(hwnd, kInstanceProperty))
+                return hwnd;
+        return nullptr;
+    }
+    static int CountMainDialogs() {
+        int count = 0;
+        for (HWND hwnd = GetWindow(GetDesktopWindow(), GW_CHILD); hwnd; hwnd = GetWindow(hwnd, GW_HWNDNEXT))
+            count += GetPropW(hwnd, kInstanceProperty) != nullptr;
+        return count;
+    }
+    static std::u16string Title(HWND hwnd) {
+        char16_t text[256] = {};
+        GetWindowTextW(hwnd, text, 256);
+        return text;
+    }
+    // Waits for the main menu dialog, which a second start finds (its property is set once the start-up is done),
+    // and for it to be shown or hidden.
+    static HWND WaitForMainDialog(bool shown) {
+        HWND hwnd = nullptr;
+        EXPECT_TRUE(uitest::Eventually([&] {
+            hwnd = FindMainDialog();
+            return hwnd && (IsWindowVisible(hwnd) != FALSE) == shown;
+        })) << "no main menu dialog at the end of the start-up";
+        return hwnd;
+    }
+    std::string Errors() const {
+        std::ifstream in(m_errors);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    std::vector<CXMLLogItem> SystemLog() const { return apptest::ReadLogItems(u"K:\\Config\\KovraSystem.log"); }
+    static std::vector<std::u16string> Entries(const std::vector<CXMLLogItem>& items) {
+        std::vector<std::u16string> entries;
+        for (const auto& item : items)
+            entries.push_back(item.m_strEntry.Str());
+        return entries;
+    }
+
+    platform::machine::ScopedTestMachine m_machine;
+    std::string m_install;
+    std::string m_errors;
+};
+
+TEST_F(KovraTest, StartsWithItsMainMenuAndEndsFromTheTrayMenu) {
+    auto kovra = Start();
+    const HWND main = WaitForMainDialog(true);
+    ASSERT_NE(main, nullptr);
+    EXPECT_EQ(Title(main), u"Kovra - Main Menu");
+
+    // The tray menu as the user sees it on a right click of the icon. With no one to choose in this headless
+    // session, the window layer notes the menu on the debug output and dismisses it.
+    ASSERT_TRUE(PostMessageW(main, WM_TRAY_NOTIFY, 1, WM_RBUTTONDOWN));
+    ASSERT_TRUE(uitest::Eventually([&] { return Errors().find("TrackPopupMenu") != std::string::npos; }));
+    EXPECT_NE(Errors().find("[Open Kovra] [Instant Backup] [Instant Restore] [Expert Mode] [Manage Secure Disk] "
+                            "[Exit]"),
+              std::string::npos)
+        << Errors();
+
+    // Exit, as the tray menu's command.
+    ASSERT_TRUE(PostMessageW(main, WM_COMMAND, ID_TRAY_EXIT, 0));
+    EXPECT_EQ(kovra->Wait(), 0);
+    EXPECT_EQ(FindMainDialog(), nullptr);
+    const auto entries = Entries(SystemLog());
+    ASSERT_GE(entries.size(), 2u);
+    EXPECT_EQ(entries[entries.size() - 2], u"Start Kovra successfully.");
+    EXPECT_EQ(entries.back(), u"Shut down Kovra successfully.");
+}
+
+TEST_F(KovraTest, ASecondStartHandsOverToTheFirstAndEnds) {
+    auto first = Start({"/min"});
+    const HWND main = WaitForMainDialog(false);
+    ASSERT_NE(main, nullptr);
+
+    // The second start brings the first one's current dialog (its main menu) back and ends.
+    auto second = Start();
+    EXPECT_EQ(second->Wait(), 0);
+    EXPECT_TRUE(uitest::Eventually([&] { return IsWindowVisible(main) != FALSE; }));
+    EXPECT_TRUE(first->Running());
+    EXPECT_EQ(CountMainDialogs(), 1);
+
+    ASSERT_TRUE(PostMessageW(main, WM_COMMAND, ID_TRAY_EXIT, 0));
+    EXPECT_EQ(first->Wait(), 0);
+}
+
+TEST_F(KovraTest, StartsThatOverlapLeaveOneRunningProgram) {
+    // Two starts at once: whichever comes second, maybe while the other is still starting, hands over and ends.
+    auto one = Start({"/min"});
+    auto other = Start({"/min"});
+    int ended = -1;
+    ASSERT_TRUE(uitest::Eventually([&] {
+        if (!one->Running())
+            ended = 0;
+        else if (!other->Running())
+            ended = 1;
+        return ended >= 0;
+    }));
+    Program& gone = ended == 0 ? *one : *other;
+    Program& running = ended == 0 ? *other : *one;
+    EXPECT_EQ(gone.Wait(), 0);
+    const HWND main = WaitForMainDialog(true);
+    ASSERT_NE(main, nullptr);
+    EXPECT_TRUE(running.Running());
+    EXPECT_EQ(CountMainDialogs(), 1);
+    ASSERT_TRUE(PostMessageW(main, WM_COMMAND, ID_TRAY_EXIT, 0));
+    EXPECT_EQ(running.Wait(), 0);
+}
+
+TEST_F(KovraTest, AStartInTheTrayShowsNoDialog) {
+    auto kovra = Start({"/min"});
+    const HWND main = WaitForMainDialog(false);
+    ASSERT_NE(main, nullptr);
+    EXPECT_FALSE(IsWindowVisible(main));
+    EXPECT_FALSE(IsWindowVisible(FindWindowW(nullptr, u"Kovra - Expert Mode")));
+    EXPECT_EQ(FindWindowW(u"SPLASH", nullptr), nullptr);
+    ASSERT_TRUE(PostMessageW(main, WM_COMMAND, ID_TRAY_EXIT, 0));
+    EXPECT_EQ(kovra->Wait(), 0);
+}
+
+TEST_F(KovraTest, LangFileChoosesTheLanguageAndAWrongOneFallsBackToEnglish) {
+    WriteMainIni("LangFile=0x0407.dll\n");
+    {
+        auto kovra = Start();
+        const HWND main = WaitForMainDialog(true);
+        ASSERT_NE(main, nullptr);
+        EXPECT_EQ(Title(main), u"Kovra - Hauptmenü");
+        ASSERT_TRUE(PostMessageW(main, WM_COMMAND, ID_TRAY_EXIT, 0));
+        EXPECT_EQ(kovra->Wait(), 0);
+        EXPECT_EQ(Entries(SystemLog()).back(), u"Kovra wurde erfolgreich beendet.");
+    }
+    WriteMainIni("LangFile=japanese.dll\n");
+    {
+        auto kovra = Start();
+        const HWND main = WaitForMainDialog(true);
+        ASSERT_NE(main, nullptr);
+        EXPECT_EQ(Title(main), u"Kovra - Main Menu");
+        ASSERT_TRUE(PostMessageW(main, WM_COMMAND, ID_TRAY_EXIT, 0));
+        EXPECT_EQ(kovra->Wait(), 0);
+    }
+    const auto items = SystemLog();
+    bool warned = false;
+    for (const auto& item : items)
+        warned |= item.m_chType == u'W' &&
+                  item.m_strEntry.Find(u"User uses main.ini to define language library(japanese.dll)") == 0;
+    EXPECT_TRUE(warned);
+    EXPECT_EQ(Entries(items).back(), u"Shut down Kovra successfully.");
+}
+
+} // namespace
