@@ -32,6 +32,9 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
+// Deadlines for the program's own pace: a start under the sanitizers on a busy machine takes its time.
+constexpr auto kProgramDeadline = 120s;
+
 constexpr UINT WM_TRAY_NOTIFY = WM_USER + 3111;
 constexpr UINT ID_TRAY_EXIT = 32774;
 constexpr const char16_t* kInstanceProperty = u"AFX_BRANNIC_H__D36F5573_9879_4ED3_8B5D_97A194EFF61D__INCLUDED_";
@@ -63,7 +66,7 @@ public:
 
     pid_t Pid() const { return m_pid; }
     // Waits for the program to end; its exit code, or -1 when it did not end in time (or was killed).
-    int Wait(std::chrono::seconds limit = 30s) {
+    int Wait(std::chrono::seconds limit = kProgramDeadline) {
         const auto deadline = std::chrono::steady_clock::now() + limit;
         while (Running()) {
             if (std::chrono::steady_clock::now() > deadline)
@@ -145,10 +148,13 @@ protected:
     // and for it to be shown or hidden.
     static HWND WaitForMainDialog(bool shown) {
         HWND hwnd = nullptr;
-        EXPECT_TRUE(uitest::Eventually([&] {
-            hwnd = FindMainDialog();
-            return hwnd && (IsWindowVisible(hwnd) != FALSE) == shown;
-        })) << "no main menu dialog at the end of the start-up";
+        EXPECT_TRUE(uitest::Eventually(
+            [&] {
+                hwnd = FindMainDialog();
+                return hwnd && (IsWindowVisible(hwnd) != FALSE) == shown;
+            },
+            kProgramDeadline))
+            << "no main menu dialog at the end of the start-up";
         return hwnd;
     }
     std::string Errors() const {
@@ -177,7 +183,8 @@ TEST_F(KovraTest, StartsWithItsMainMenuAndEndsFromTheTrayMenu) {
     // The tray menu as the user sees it on a right click of the icon. With no one to choose in this headless
     // session, the window layer notes the menu on the debug output and dismisses it.
     ASSERT_TRUE(PostMessageW(main, WM_TRAY_NOTIFY, 1, WM_RBUTTONDOWN));
-    ASSERT_TRUE(uitest::Eventually([&] { return Errors().find("TrackPopupMenu") != std::string::npos; }));
+    ASSERT_TRUE(
+        uitest::Eventually([&] { return Errors().find("TrackPopupMenu") != std::string::npos; }, kProgramDeadline));
     EXPECT_NE(Errors().find("[Open Kovra] [Instant Backup] [Instant Restore] [Expert Mode] [Manage Secure Disk] "
                             "[Exit]"),
               std::string::npos)
@@ -201,7 +208,7 @@ TEST_F(KovraTest, ASecondStartHandsOverToTheFirstAndEnds) {
     // The second start brings the first one's current dialog (its main menu) back and ends.
     auto second = Start();
     EXPECT_EQ(second->Wait(), 0);
-    EXPECT_TRUE(uitest::Eventually([&] { return IsWindowVisible(main) != FALSE; }));
+    EXPECT_TRUE(uitest::Eventually([&] { return IsWindowVisible(main) != FALSE; }, kProgramDeadline));
     EXPECT_TRUE(first->Running());
     EXPECT_EQ(CountMainDialogs(), 1);
 
@@ -214,13 +221,15 @@ TEST_F(KovraTest, StartsThatOverlapLeaveOneRunningProgram) {
     auto one = Start({"/min"});
     auto other = Start({"/min"});
     int ended = -1;
-    ASSERT_TRUE(uitest::Eventually([&] {
-        if (!one->Running())
-            ended = 0;
-        else if (!other->Running())
-            ended = 1;
-        return ended >= 0;
-    }));
+    ASSERT_TRUE(uitest::Eventually(
+        [&] {
+            if (!one->Running())
+                ended = 0;
+            else if (!other->Running())
+                ended = 1;
+            return ended >= 0;
+        },
+        kProgramDeadline));
     Program& gone = ended == 0 ? *one : *other;
     Program& running = ended == 0 ? *other : *one;
     EXPECT_EQ(gone.Wait(), 0);
