@@ -4,10 +4,13 @@
 #include "platform/base/errors.h"
 #include "platform/base/strings.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 namespace platform::registry {
@@ -130,11 +133,55 @@ INSERT OR IGNORE INTO keys(id, parent, name, fold, written) VALUES(1, NULL, x'',
 
 } // namespace
 
-// A transaction on the hive's connection: rolled back unless committed. A writing transaction takes the write
-// lock at once (BEGIN IMMEDIATE) so that two processes never deadlock upgrading their read locks.
+// The writers of one hive, in every process, take turns in the order they come. SQLite's own wait for a busy
+// database sleeps and tries again, longer each time, while another process that keeps writing takes the
+// database again and again in between: a writer could wait for seconds. Here a writer waits in the kernel for
+// an open-file-description lock on a file beside the hive (byte 1), which hands it over the moment it is free.
+// Byte 0 is the queue: a writer holds it while it waits for byte 1, so the writer that just finished queues up
+// behind the one that waited instead of taking the turn again at once. The kernel drops both locks of a process
+// that dies.
+class WriterTurn {
+public:
+    explicit WriterTurn(int fd) : m_fd(fd) {
+        if (m_fd < 0)
+            return;
+        Lock(kQueue, F_WRLCK);
+        Lock(kTurn, F_WRLCK);
+        Lock(kQueue, F_UNLCK);
+    }
+    ~WriterTurn() {
+        if (m_fd >= 0)
+            Lock(kTurn, F_UNLCK);
+    }
+    WriterTurn(const WriterTurn&) = delete;
+    WriterTurn& operator=(const WriterTurn&) = delete;
+
+private:
+    static constexpr off_t kQueue = 0;
+    static constexpr off_t kTurn = 1;
+
+    // A lock that cannot be taken (the file system refuses such locks) leaves the wait to SQLite's busy timeout.
+    void Lock(off_t byte, short type) {
+        struct flock range {};
+        range.l_type = type;
+        range.l_whence = SEEK_SET;
+        range.l_start = byte;
+        range.l_len = 1;
+        while (fcntl(m_fd, F_OFD_SETLKW, &range) != 0 && errno == EINTR) {
+        }
+    }
+
+    int m_fd;
+};
+
+// A transaction on the hive's connection: rolled back unless committed. A writing transaction waits for its turn
+// and then takes SQLite's write lock at once (BEGIN IMMEDIATE), so that two processes never deadlock upgrading
+// their read locks; reading transactions run beside writers (WAL) and wait for nobody.
 class Hive::Transaction {
 public:
-    Transaction(sqlite3* db, bool write) : m_db(db) {
+    Transaction(sqlite3* db, bool write, int turnFd) : m_db(db) {
+        if (write)
+            m_turn.emplace(turnFd);
         m_error = Exec(db, write ? "BEGIN IMMEDIATE" : "BEGIN");
         m_open = m_error == ERROR_SUCCESS;
     }
@@ -154,6 +201,7 @@ public:
     }
 
 private:
+    std::optional<WriterTurn> m_turn;
     sqlite3* m_db;
     LONG m_error;
     bool m_open = false;
@@ -170,6 +218,8 @@ std::shared_ptr<Hive> Hive::Open(const std::string& file, LONG& error) {
 Hive::~Hive() {
     if (m_db && m_pid == getpid())
         sqlite3_close_v2(m_db);
+    if (m_turnFd >= 0)
+        close(m_turnFd);
 }
 
 LONG Hive::OpenConnection() {
@@ -183,8 +233,13 @@ LONG Hive::OpenConnection() {
     LONG error = Exec(db, "PRAGMA journal_mode=WAL");
     if (error == ERROR_SUCCESS)
         error = Exec(db, "PRAGMA synchronous=FULL");
+    // A process of its own has a description of its own for the writers' lock file: one inherited across fork
+    // would share the parent's locks.
+    if (m_turnFd >= 0)
+        close(m_turnFd);
+    m_turnFd = open((m_file + "-writers").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (error == ERROR_SUCCESS) {
-        Transaction transaction(db, true);
+        Transaction transaction(db, true, m_turnFd);
         error = transaction.Error();
         if (error == ERROR_SUCCESS)
             error = Exec(db, kSchema);
@@ -250,7 +305,7 @@ LONG Touch(sqlite3* db, KeyId key) {
     sqlite3* db = Db();                                                                                                \
     if (!db)                                                                                                           \
         return ERROR_CANTOPEN;                                                                                         \
-    Transaction transaction(db, write);                                                                                \
+    Transaction transaction(db, write, m_turnFd);                                                                      \
     if (transaction.Error() != ERROR_SUCCESS)                                                                          \
         return transaction.Error();
 

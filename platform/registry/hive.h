@@ -3,7 +3,8 @@
 // Keys form a tree by parent id; the hive's root key has id 1. Names are stored as UTF-16 code units together
 // with their upper-case fold, which is what lookups and the uniqueness rule compare. Ids only grow, so enumeration
 // by id is creation order and an id is never reused by another key (a handle to a deleted key stays deleted).
-// Every call is one transaction; calls are serialised within the process and across processes by SQLite's locks.
+// Every call is one transaction; calls are serialised within the process, and writers across processes take
+// turns in the order they come.
 #pragma once
 
 #include "platform/base/types.h"
@@ -75,7 +76,8 @@ private:
     std::mutex m_mutex;
     std::string m_file;
     sqlite3* m_db = nullptr;
-    int m_pid = 0; // the process that opened m_db; a forked child opens its own connection
+    int m_pid = 0;     // the process that opened m_db; a forked child opens its own connection
+    int m_turnFd = -1; // the lock file that orders the hive's writers (see hive.cpp)
 };
 
 } // namespace platform::registry

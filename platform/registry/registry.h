@@ -14,7 +14,8 @@
 // HKEY_CURRENT_CONFIG) is a hive of its own: HKEY_CLASSES_ROOT is not a merged view of the Classes keys and
 // HKEY_CURRENT_USER is not a link below HKEY_USERS. Keys have no class, security or volatility. Every write is
 // one SQLite transaction (WAL journal, full sync), so processes of one machine share the store safely and a
-// crash loses no setting that was written.
+// crash loses no setting that was written; writers in different processes take turns in the order they come,
+// and readers do not wait for writers.
 #pragma once
 
 #include "platform/base/types.h"
