@@ -8,6 +8,7 @@
 #include "platform/base/machine.h"
 #include "platform/base/strings.h"
 #include "platform/fs/paths.h"
+#include "platform/testing/scratch_drive.h"
 
 #include <gtest/gtest.h>
 
@@ -60,28 +61,14 @@ inline std::vector<CXMLLogItem> ReadLogItems(LPCTSTR lpszLogPath) {
     return items;
 }
 
-class MachineTest : public ::testing::Test {
+class MachineTest : public testsupport::ScratchDriveTest {
 protected:
     void SetUp() override {
-        m_host = m_machine.Scratch("files");
-        platform::fs::DriveInfo scratch;
-        scratch.letter = u'T';
-        scratch.hostRoot = m_host;
-        ASSERT_TRUE(platform::fs::SetDrive(scratch));
         platform::fs::DriveInfo bin;
         bin.letter = u'B';
         bin.hostRoot = ExeFolder();
         ASSERT_TRUE(platform::fs::SetDrive(bin));
     }
-
-    std::string HostBytes(const std::string& name) const {
-        std::ifstream in(m_host + "/" + name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    void WriteHost(const std::string& name, const std::string& bytes) const {
-        std::ofstream(m_host + "/" + name, std::ios::binary) << bytes;
-    }
-    bool HostExists(const std::string& name) const { return access((m_host + "/" + name).c_str(), F_OK) == 0; }
 
     // UTF-16LE bytes of a text, as the program's files hold them.
     static std::string Utf16(std::u16string_view text) {
@@ -99,9 +86,6 @@ protected:
                                           (static_cast<unsigned char>(bytes[i + 1]) << 8));
         return text;
     }
-
-    platform::machine::ScopedTestMachine m_machine;
-    std::string m_host;
 };
 
 } // namespace apptest

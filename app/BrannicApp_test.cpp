@@ -70,7 +70,7 @@ protected:
         m_resources = LoadLibraryW(u"B:\\kovra_resources\\kovra.dll");
         ASSERT_NE(m_resources, nullptr);
         AfxSetResourceHandle(m_resources);
-        ::mkdir((m_host + "/program").c_str(), 0755);
+        ::mkdir((m_drive.Root() + "/program").c_str(), 0755);
         ASSERT_TRUE(theApp.InitConfigFolder(u"T:\\program"));
     }
     void TearDown() override {
@@ -80,7 +80,7 @@ protected:
     }
 
     void WriteMainIni(const std::string& lines) {
-        WriteHost("program/Config/Main.ini", "[Main]\n" + lines);
+        m_drive.Write("program/Config/Main.ini", "[Main]\n" + lines);
         theApp.ReadMainIni();
     }
     static std::vector<CXMLLogItem> LogItems() {

@@ -150,7 +150,7 @@ BOOL SplashClassRegistered() {
 
 class SplashTest : public apptest::MachineTest {
 protected:
-    void WritePicture() { WriteHost("Splash.bmp", PictureBmp(kWidth, kHeight, PictureColor)); }
+    void WritePicture() { m_drive.Write("Splash.bmp", PictureBmp(kWidth, kHeight, PictureColor)); }
 };
 
 TEST_F(SplashTest, VersionText) {
@@ -213,9 +213,9 @@ TEST_F(SplashTest, ShowsTheBitmapWithTheVersionLineCentredOnTheScreen) {
 
     ASSERT_TRUE(platform::ui::SaveWindowPng(hwnd, u"T:\\splash.png"));
     if (const char* keep = std::getenv("APP_TEST_KEEP_PNG")) {
-        EXPECT_EQ(std::system(("cp " + m_host + "/splash.png " + keep).c_str()), 0);
+        EXPECT_EQ(std::system(("cp " + m_drive.Root() + "/splash.png " + keep).c_str()), 0);
     }
-    Png png(m_host + "/splash.png");
+    Png png(m_drive.Root() + "/splash.png");
     ASSERT_TRUE(png.Ok());
     ASSERT_EQ(png.Width(), kWidth);
     ASSERT_EQ(png.Height(), kHeight);
@@ -347,7 +347,7 @@ TEST_F(SplashTest, AMissingBitmapShowsAnEmptyWindow) {
     EXPECT_FALSE(splash.SetBitmap(u"T:\\missing.bmp"));
     EXPECT_EQ(splash.GetBitmap(), nullptr);
     EXPECT_EQ(GetObjectType(loaded), 0u);
-    WriteHost("text.bmp", "not a bitmap");
+    m_drive.Write("text.bmp", "not a bitmap");
     EXPECT_FALSE(splash.SetBitmap(u"T:\\text.bmp"));
     EXPECT_EQ(splash.GetBitmap(), nullptr);
 

@@ -2,7 +2,7 @@
 
 #include "platform/base/machine.h"
 #include "platform/base/strings.h"
-#include "platform/fs/paths.h"
+#include "platform/testing/scratch_drive.h"
 
 #include <gtest/gtest.h>
 
@@ -13,24 +13,8 @@
 
 namespace {
 
-class UnicodeTextFileTest : public ::testing::Test {
+class UnicodeTextFileTest : public testsupport::ScratchDriveTest {
 protected:
-    void SetUp() override {
-        m_host = m_machine.Scratch("text");
-        platform::fs::DriveInfo drive;
-        drive.letter = u'T';
-        drive.hostRoot = m_host;
-        ASSERT_TRUE(platform::fs::SetDrive(drive));
-    }
-
-    std::string HostBytes(const std::string& name) const {
-        std::ifstream in(m_host + "/" + name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    void WriteHost(const std::string& name, const std::string& bytes) const {
-        std::ofstream(m_host + "/" + name, std::ios::binary) << bytes;
-    }
-
     std::vector<std::u16string> ReadLines(LPCTSTR path, UINT flags = CFile::modeRead | CFile::typeText) {
         std::vector<std::u16string> lines;
         CUnicodeTextFile file;
@@ -41,9 +25,6 @@ protected:
         file.Close();
         return lines;
     }
-
-    platform::machine::ScopedTestMachine m_machine;
-    std::string m_host;
 };
 
 TEST_F(UnicodeTextFileTest, WritesUtf16WithByteOrderMarkAndBareLineFeeds) {
@@ -52,15 +33,15 @@ TEST_F(UnicodeTextFileTest, WritesUtf16WithByteOrderMarkAndBareLineFeeds) {
     file.WriteString(u"a\n");
     file.WriteString(u"b\n");
     file.Close();
-    EXPECT_EQ(HostBytes("out.txt"), std::string("\xFF\xFE"
-                                                "a\0\n\0b\0\n\0",
-                                                10));
+    EXPECT_EQ(m_drive.Read("out.txt"), std::string("\xFF\xFE"
+                                                   "a\0\n\0b\0\n\0",
+                                                   10));
 
     // Characters outside ASCII go out as their UTF-16 code units, surrogate pairs included.
     ASSERT_TRUE(file.Open(u"T:\\wide.txt", CFile::modeCreate | CFile::modeWrite | CUnicodeTextFile::modeWriteUnicode));
     file.WriteString(u"\u00e9\U0001F600");
     file.Close();
-    EXPECT_EQ(HostBytes("wide.txt"), std::string("\xFF\xFE\xE9\x00\x3D\xD8\x00\xDE", 8));
+    EXPECT_EQ(m_drive.Read("wide.txt"), std::string("\xFF\xFE\xE9\x00\x3D\xD8\x00\xDE", 8));
 }
 
 TEST_F(UnicodeTextFileTest, WritesAnsiWithoutTranslatingLineEnds) {
@@ -70,7 +51,7 @@ TEST_F(UnicodeTextFileTest, WritesAnsiWithoutTranslatingLineEnds) {
     file.WriteString(u"");
     file.WriteString(u"caf\u00e9");
     file.Close();
-    EXPECT_EQ(HostBytes("ansi.txt"), "one\ntwo\r\ncaf\xC3\xA9");
+    EXPECT_EQ(m_drive.Read("ansi.txt"), "one\ntwo\r\ncaf\xC3\xA9");
 }
 
 TEST_F(UnicodeTextFileTest, ReadsUtf16LinesWithoutMarkOrLineEnds) {
@@ -98,7 +79,7 @@ TEST_F(UnicodeTextFileTest, ReadsUtf16LinesWithoutMarkOrLineEnds) {
         {"markonly.txt", std::string("\xFF\xFE", 2), {}},
     };
     for (const Case& c : cases) {
-        WriteHost(c.name, c.bytes);
+        m_drive.Write(c.name, c.bytes);
         std::u16string path = u"T:\\" + platform::Utf8ToUtf16(c.name);
         EXPECT_TRUE(CUnicodeTextFile::IsUnicodeFile(path.c_str())) << c.name;
         EXPECT_EQ(ReadLines(path.c_str()), c.lines) << c.name;
@@ -106,11 +87,11 @@ TEST_F(UnicodeTextFileTest, ReadsUtf16LinesWithoutMarkOrLineEnds) {
 }
 
 TEST_F(UnicodeTextFileTest, ReadsAnsiLinesInPiecesOf4095Bytes) {
-    WriteHost("ansi.txt", "first\r\n\nlast line\r\ncaf\xC3\xA9");
+    m_drive.Write("ansi.txt", "first\r\n\nlast line\r\ncaf\xC3\xA9");
     EXPECT_FALSE(CUnicodeTextFile::IsUnicodeFile(u"T:\\ansi.txt"));
     EXPECT_EQ(ReadLines(u"T:\\ansi.txt"), (std::vector<std::u16string>{u"first", u"", u"last line", u"caf\u00e9"}));
 
-    WriteHost("long.txt", std::string(5000, 'x') + "\nend\n");
+    m_drive.Write("long.txt", std::string(5000, 'x') + "\nend\n");
     const auto lines = ReadLines(u"T:\\long.txt");
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], std::u16string(4095, u'x'));
@@ -118,21 +99,21 @@ TEST_F(UnicodeTextFileTest, ReadsAnsiLinesInPiecesOf4095Bytes) {
     EXPECT_EQ(lines[2], u"end");
 
     // A piece never splits a character of the host's code page.
-    WriteHost("split.txt", std::string(4094, 'y') + "\xC3\xA9z\n");
+    m_drive.Write("split.txt", std::string(4094, 'y') + "\xC3\xA9z\n");
     const auto split = ReadLines(u"T:\\split.txt");
     ASSERT_EQ(split.size(), 2u);
     EXPECT_EQ(split[0], std::u16string(4094, u'y'));
     EXPECT_EQ(split[1], u"\u00e9z");
 
     // A mark other than FF FE is read as ANSI text.
-    WriteHost("be.txt", std::string("\xFE\xFF\0a", 4));
+    m_drive.Write("be.txt", std::string("\xFE\xFF\0a", 4));
     EXPECT_FALSE(CUnicodeTextFile::IsUnicodeFile(u"T:\\be.txt"));
 }
 
 TEST_F(UnicodeTextFileTest, OpeningForWritingDoesNotTestTheMark) {
-    WriteHost("log.txt", std::string("\xFF\xFE"
-                                     "a\0\n\0",
-                                     6));
+    m_drive.Write("log.txt", std::string("\xFF\xFE"
+                                         "a\0\n\0",
+                                         6));
     // Opened for writing without truncation and read back through the binary flag it was given.
     CUnicodeTextFile file;
     ASSERT_TRUE(

@@ -11,6 +11,7 @@
 #include "platform/help/htmlhelp.h"
 #include "platform/registry/registry.h"
 #include "platform/system/processes.h"
+#include "platform/testing/eventually.h"
 #include "platform/ui/broker.h"
 #include "platform/ui/commdlg.h"
 #include "platform/ui/message.h"
@@ -98,7 +99,7 @@ TEST(SizeTextTest, ThousandsAndLongPathPrefix) {
 }
 
 TEST_F(UtilityTest, PathsFilesAndFolders) {
-    WriteHost("five.bin", "12345");
+    m_drive.Write("five.bin", "12345");
     EXPECT_TRUE(PathExists(u"T:\\five.bin"));
     EXPECT_TRUE(PathExists(u"T:\\"));
     EXPECT_FALSE(PathExists(u"T:\\none.bin"));
@@ -123,12 +124,12 @@ TEST_F(UtilityTest, PathsFilesAndFolders) {
     EXPECT_TRUE(PathExists(folder + apptest::ExeName().c_str()));
 
     // A tree with a read-only file and an empty folder goes entirely.
-    std::filesystem::create_directories(m_host + "/tree/sub/empty");
-    WriteHost("tree/a.txt", "a");
-    WriteHost("tree/sub/b.txt", "b");
+    std::filesystem::create_directories(m_drive.Root() + "/tree/sub/empty");
+    m_drive.Write("tree/a.txt", "a");
+    m_drive.Write("tree/sub/b.txt", "b");
     ASSERT_TRUE(SetFileAttributesW(u"T:\\tree\\sub\\b.txt", FILE_ATTRIBUTE_READONLY));
     EXPECT_TRUE(DeleteFolderTree(u"T:\\tree"));
-    EXPECT_FALSE(HostExists("tree"));
+    EXPECT_FALSE(m_drive.Exists("tree"));
     EXPECT_FALSE(DeleteFolderTree(u"T:\\tree"));
     EXPECT_FALSE(DeleteFolderTree(u"T:\\five.bin"));
 }
@@ -351,24 +352,19 @@ HANDLE Start(const std::u16string& commandLine) {
 TEST_F(UtilityTest, ClosingAProgramThroughItsWindows) {
     HANDLE helper = Start(u"B:\\app_test_window");
     ASSERT_NE(helper, nullptr) << GetLastError();
-    // Wait (with a deadline) until the helper's window is published.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!FindWindowW(u"AppTestWindow", nullptr) && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_NE(FindWindowW(u"AppTestWindow", nullptr), nullptr);
+    ASSERT_TRUE(testsupport::Eventually([] { return FindWindowW(u"AppTestWindow", nullptr) != nullptr; }))
+        << "the helper's window was never published";
     EXPECT_TRUE(IsProcessRunning(u"app_test_window"));
     EXPECT_TRUE(CloseProcessWindows(u"app_test_window"));
     EXPECT_EQ(WaitForSingleObject(helper, 0), WAIT_OBJECT_0);
     CloseHandle(helper);
 
     // A program without windows keeps running, and that is reported.
-    std::filesystem::copy_file("/bin/sleep", m_host + "/kovra_idle_program");
-    chmod((m_host + "/kovra_idle_program").c_str(), 0755);
+    std::filesystem::copy_file("/bin/sleep", m_drive.Root() + "/kovra_idle_program");
+    chmod((m_drive.Root() + "/kovra_idle_program").c_str(), 0755);
     HANDLE idle = Start(u"T:\\kovra_idle_program 60");
     ASSERT_NE(idle, nullptr) << GetLastError();
-    const auto idleDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!IsProcessRunning(u"kovra_idle_program") && std::chrono::steady_clock::now() < idleDeadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(testsupport::Eventually([] { return IsProcessRunning(u"kovra_idle_program") != FALSE; }));
     platform::clock::UseManualClock(platform::clock::Now());
     EXPECT_FALSE(CloseProcessWindows(u"kovra_idle_program"));
     platform::clock::UseRealClock();
@@ -378,7 +374,7 @@ TEST_F(UtilityTest, ClosingAProgramThroughItsWindows) {
 }
 
 TEST_F(UtilityTest, FolderBrowserStatusShowsTheSelectedPath) {
-    ASSERT_EQ(mkdir((m_host + "/Backup").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((m_drive.Root() + "/Backup").c_str(), 0755), 0);
     PIDLIST_ABSOLUTE root = platform::ui::MakePathIdList(u"T:\\");
     ASSERT_NE(root, nullptr);
     std::vector<std::u16string> statuses;

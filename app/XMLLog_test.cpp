@@ -34,7 +34,7 @@ protected:
 
     // The file's text without its byte-order mark, split into lines at each line feed.
     std::vector<std::u16string> FileLines(const std::string& name) const {
-        const std::string bytes = HostBytes(name);
+        const std::string bytes = m_drive.Read(name);
         EXPECT_GE(bytes.size(), 2u);
         EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
         const std::u16string text = FromUtf16(bytes.substr(2));
@@ -98,7 +98,7 @@ TEST_F(XMLLogTest, FileFormatIsExact) {
         u"</LogFile>",
     };
     EXPECT_EQ(FileLines("KovraSystem.log"), expected);
-    EXPECT_FALSE(HostExists("~KovraSystem.log"));
+    EXPECT_FALSE(m_drive.Exists("~KovraSystem.log"));
     EXPECT_EQ(log.GetStoredCount(), 5);
     EXPECT_EQ(log.GetNewCount(), 0u);
 
@@ -221,8 +221,8 @@ TEST_F(XMLLogTest, SaveWithoutNewEntriesAndClear) {
     CXMLLog log;
     log.Init(u"T:\\Quiet.log", u"T:\\~Quiet.log", 4096, TRUE);
     EXPECT_EQ(log.Save(FALSE), 1);
-    EXPECT_FALSE(HostExists("Quiet.log"));
-    EXPECT_FALSE(HostExists("~Quiet.log"));
+    EXPECT_FALSE(m_drive.Exists("Quiet.log"));
+    EXPECT_FALSE(m_drive.Exists("~Quiet.log"));
 
     log.AddItem(u"one", u"a.cpp", 1, 1);
     log.AddItem(u"two", u"a.cpp", 2, 1);
@@ -240,21 +240,21 @@ TEST_F(XMLLogTest, SaveWithoutNewEntriesAndClear) {
     // Init without keep deletes the file.
     CXMLLog fresh;
     fresh.Init(u"T:\\Quiet.log", u"T:\\~Quiet.log", 4096, FALSE);
-    EXPECT_FALSE(HostExists("Quiet.log"));
+    EXPECT_FALSE(m_drive.Exists("Quiet.log"));
 }
 
 TEST_F(XMLLogTest, OlderFilesAreCopiedItemByItem) {
     // An ANSI file as another writer left it: an item over two lines, one without Number tags, one cut off by the
     // end of the file, and text outside items.
-    WriteHost("Old.log", "<LogFile>\r\n"
-                         "\t<LogItem><Number>7</Number><Type>I</Type><Date>2008-1-1</Date><Time>01:00:00</Time>"
-                         "<Filename>a.cpp</Filename><Line>1</Line><Entry>first</Entry></LogItem>\r\n"
-                         "\t<LogItem><Number>8</Number><Type>W</Type><Date>2008-1-1</Date>\r\n"
-                         "<Time>01:00:01</Time><Entry>joined</Entry></LogItem>\r\n"
-                         "\t<LogItem><Type>E</Type><Date>2008-1-1</Date><Time>01:00:02</Time><Entry>no number"
-                         "</Entry></LogItem>\r\n"
-                         "\t<LogCount>4</LogCount>\r\n"
-                         "\t<LogItem><Number>9</Number><Type>E</Type><Entry>cut off\r\n");
+    m_drive.Write("Old.log", "<LogFile>\r\n"
+                             "\t<LogItem><Number>7</Number><Type>I</Type><Date>2008-1-1</Date><Time>01:00:00</Time>"
+                             "<Filename>a.cpp</Filename><Line>1</Line><Entry>first</Entry></LogItem>\r\n"
+                             "\t<LogItem><Number>8</Number><Type>W</Type><Date>2008-1-1</Date>\r\n"
+                             "<Time>01:00:01</Time><Entry>joined</Entry></LogItem>\r\n"
+                             "\t<LogItem><Type>E</Type><Date>2008-1-1</Date><Time>01:00:02</Time><Entry>no number"
+                             "</Entry></LogItem>\r\n"
+                             "\t<LogCount>4</LogCount>\r\n"
+                             "\t<LogItem><Number>9</Number><Type>E</Type><Entry>cut off\r\n");
     CXMLLog log;
     log.Init(u"T:\\Old.log", u"T:\\~Old.log", 4096, TRUE);
     EXPECT_EQ(log.GetStoredCount(), 4);
@@ -275,20 +275,20 @@ TEST_F(XMLLogTest, FailedSaveKeepsTheLogAndTheEntries) {
     log.Init(u"T:\\Safe.log", u"T:\\~Safe.log", 4096, TRUE);
     log.AddItem(u"kept", u"a.cpp", 1, 1);
     ASSERT_EQ(log.Save(FALSE), 1);
-    const std::string before = HostBytes("Safe.log");
+    const std::string before = m_drive.Read("Safe.log");
 
     // The temporary file cannot be made: a folder holds its name.
-    ASSERT_EQ(mkdir((m_host + "/~Safe.log").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((m_drive.Root() + "/~Safe.log").c_str(), 0755), 0);
     log.AddItem(u"pending", u"a.cpp", 2, 1);
     EXPECT_EQ(log.Save(FALSE), 0);
-    EXPECT_EQ(HostBytes("Safe.log"), before);
+    EXPECT_EQ(m_drive.Read("Safe.log"), before);
     EXPECT_EQ(log.GetNewCount(), 1u);
-    ASSERT_EQ(rmdir((m_host + "/~Safe.log").c_str()), 0);
+    ASSERT_EQ(rmdir((m_drive.Root() + "/~Safe.log").c_str()), 0);
 
     // A temporary file left behind by an interrupted save is simply replaced.
-    WriteHost("~Safe.log", "half a file");
+    m_drive.Write("~Safe.log", "half a file");
     ASSERT_EQ(log.Save(FALSE), 1);
-    EXPECT_FALSE(HostExists("~Safe.log"));
+    EXPECT_FALSE(m_drive.Exists("~Safe.log"));
     auto items = FileItems("Safe.log");
     ASSERT_EQ(items.size(), 2u);
     EXPECT_EQ(items[0].m_strEntry.Str(), u"kept");
@@ -296,13 +296,13 @@ TEST_F(XMLLogTest, FailedSaveKeepsTheLogAndTheEntries) {
 
     // The log cannot be read (a folder stands in its place): nothing moves and nothing is lost.
     CXMLLog blocked;
-    ASSERT_EQ(mkdir((m_host + "/Blocked.log").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((m_drive.Root() + "/Blocked.log").c_str(), 0755), 0);
     blocked.Init(u"T:\\Blocked.log", u"T:\\~Blocked.log", 4096, TRUE);
     blocked.AddItem(u"waiting", u"a.cpp", 1, 1);
     EXPECT_EQ(blocked.Save(FALSE), 0);
     EXPECT_EQ(blocked.GetNewCount(), 1u);
-    EXPECT_FALSE(HostExists("~Blocked.log"));
-    ASSERT_EQ(rmdir((m_host + "/Blocked.log").c_str()), 0);
+    EXPECT_FALSE(m_drive.Exists("~Blocked.log"));
+    ASSERT_EQ(rmdir((m_drive.Root() + "/Blocked.log").c_str()), 0);
     EXPECT_EQ(blocked.Save(FALSE), 1);
     EXPECT_EQ(FileItems("Blocked.log").size(), 1u);
 
@@ -320,7 +320,7 @@ TEST_F(XMLLogTest, ExportAndStringTableEntries) {
     log.Init(u"T:\\KovraSystem.log", u"T:\\~KovraSystem.log", 4096, TRUE);
     EXPECT_EQ(log.AddItemId(5024, u"C:\\src\\BrannicApp.cpp", 10, 1), 1);
     EXPECT_TRUE(log.Export(u"T:\\Exported.log"));
-    EXPECT_EQ(HostBytes("Exported.log"), HostBytes("KovraSystem.log"));
+    EXPECT_EQ(m_drive.Read("Exported.log"), m_drive.Read("KovraSystem.log"));
     const auto items = FileItems("Exported.log");
     ASSERT_EQ(items.size(), 1u);
     EXPECT_EQ(items[0].m_strEntry.Str(), u"Start Kovra successfully.");
@@ -338,7 +338,7 @@ TEST_F(XMLLogTest, VersionText) {
     version = u"unchanged";
     CXMLLog::GetApVersion(u"T:\\no such file.exe", version);
     EXPECT_TRUE(version == u"unchanged");
-    WriteHost("noversion.exe", "MZ nothing here");
+    m_drive.Write("noversion.exe", "MZ nothing here");
     CXMLLog::GetApVersion(u"T:\\noversion.exe", version);
     EXPECT_TRUE(version == u"unchanged");
 }
@@ -523,13 +523,13 @@ TEST_F(XMLLogListTest, ItemsThatDoNotParseAreLeftOut) {
                                 u"\t<LogItem><Type>I</Type><Date>2008-3-9</Date><Time>10:00:05</Time><Entry>"
                                 u"no number</Entry></LogItem>\n" +
                                 u"\t<LogCount>6</LogCount>\n</LogFile>\n";
-    WriteHost("Viewer.log", "\xFF\xFE" + Utf16(file));
+    m_drive.Write("Viewer.log", "\xFF\xFE" + Utf16(file));
     CXMLLog log;
     log.Init(u"T:\\Viewer.log", u"T:\\~Viewer.log", 4096, TRUE);
     ASSERT_EQ(Attach(log), 1);
     EXPECT_EQ(Entries(), (std::vector<std::u16string>{u"no number", u"good one"}));
     // Reading touched nothing.
-    EXPECT_EQ(HostBytes("Viewer.log"), "\xFF\xFE" + Utf16(file));
+    EXPECT_EQ(m_drive.Read("Viewer.log"), "\xFF\xFE" + Utf16(file));
 
     // A missing file leaves the list empty.
     CXMLLog missing;
@@ -547,9 +547,9 @@ TEST_F(XMLLogListTest, TheListPaintsTheEntries) {
     log.AddItem(u"Disk removed", u"a.cpp", 2, CXMLLog::typeError);
     m_hostWnd.ShowWindow(SW_SHOW);
     ASSERT_TRUE(platform::ui::SaveWindowPng(m_hostWnd.GetSafeHwnd(), u"T:\\log.png"));
-    EXPECT_TRUE(HostExists("log.png"));
+    EXPECT_TRUE(m_drive.Exists("log.png"));
     if (const char* keep = std::getenv("APP_TEST_KEEP_PNG")) {
-        EXPECT_EQ(std::system(("cp " + m_host + "/log.png " + keep).c_str()), 0);
+        EXPECT_EQ(std::system(("cp " + m_drive.Root() + "/log.png " + keep).c_str()), 0);
     }
     // The first row holds the newest entry with its icon: some pixels of the icon column are the icon's blue.
     HDC dc = ::GetDC(m_list.GetSafeHwnd());

@@ -160,9 +160,9 @@ TEST_F(JobTest, NullCallbackRunsTheJob) {
         GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
         return (static_cast<uint64_t>(data.ftCreationTime.dwHighDateTime) << 32) | data.ftCreationTime.dwLowDateTime;
     };
-    ASSERT_TRUE(
-        WaitUntil([&] { return Exists("out/a.txt") && creation(Win(u"out\\a.txt")) == creation(Win(u"src\\a.txt")); }));
-    WaitUntil([&] { return thread_count() <= threadsBefore; }, 5);
+    ASSERT_TRUE(Eventually(
+        [&] { return Exists("out/a.txt") && creation(Win(u"out\\a.txt")) == creation(Win(u"src\\a.txt")); }));
+    Eventually([&] { return thread_count() <= threadsBefore; }, std::chrono::seconds(5));
     EXPECT_EQ(ReadFile("out/a.txt"), "payload");
     EXPECT_EQ(Modified("out/a.txt"), 1'600'000'000);
 }
@@ -178,7 +178,7 @@ TEST_F(JobTest, ManyShortJobsEachEndOnce) {
         EXPECT_NE(run.handle, nullptr);
     }
     for (auto& run : runs) {
-        ASSERT_TRUE(WaitUntil([&] {
+        ASSERT_TRUE(Eventually([&] {
             std::lock_guard lock(run->mutex);
             return run->ended;
         }));
@@ -196,12 +196,13 @@ TEST_F(JobTest, ThreadStartFailureReturnsErrorAndNullHandle) {
     ASSERT_EQ(pthread_setattr_default_np(&huge), 0);
     JobRun run;
     HANDLE job = reinterpret_cast<HANDLE>(1);
+    const size_t threadsBefore = thread_count();
     int created = KovraCreateJob(&job, u"x", nullptr, u"", u"", 0, RecordingCallback, &run);
     pthread_setattr_default_np(&saved);
     pthread_attr_destroy(&huge);
     pthread_attr_destroy(&saved);
     if (created == 0) {
-        WaitUntil([&] {
+        Eventually([&] {
             std::lock_guard lock(run.mutex);
             return run.ended;
         });
@@ -209,7 +210,8 @@ TEST_F(JobTest, ThreadStartFailureReturnsErrorAndNullHandle) {
     }
     EXPECT_NE(created, 0);
     EXPECT_EQ(job, nullptr);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // No worker exists that could still call back, and none called back before it went.
+    EXPECT_EQ(thread_count(), threadsBefore);
     EXPECT_TRUE(run.Numbers().empty());
 }
 
@@ -225,7 +227,7 @@ TEST_F(JobTest, CancelDuringCopyStopsTheJob) {
     JobRun run;
     run.answer = [&](JobRun&, const Event& e) {
         if (e.event == KOVRA_FILE_COPY_PROGRESS && !inCopy.exchange(true))
-            WaitUntil([&] { return cancelled.load(); }, 30);
+            Eventually([&] { return cancelled.load(); }, std::chrono::seconds(30));
         return 0;
     };
     run.sourceRoot = Win(u"src");
@@ -233,10 +235,10 @@ TEST_F(JobTest, CancelDuringCopyStopsTheJob) {
     ASSERT_EQ(KovraCreateJob(&run.handle, u"cancel", nullptr, run.sourceRoot.c_str(), run.destinationRoot.c_str(), 0x22,
                              RecordingCallback, &run),
               0);
-    ASSERT_TRUE(WaitUntil([&] { return inCopy.load(); }));
+    ASSERT_TRUE(Eventually([&] { return inCopy.load(); }));
     EXPECT_EQ(KovraCancelJob(run.handle), 0);
     cancelled = true;
-    ASSERT_TRUE(WaitUntil([&] {
+    ASSERT_TRUE(Eventually([&] {
         std::lock_guard lock(run.mutex);
         return run.ended;
     }));
@@ -293,7 +295,7 @@ TEST_F(JobTest, HandlesOfEndedJobsAreRefused) {
     HANDLE first = nullptr;
     ASSERT_EQ(KovraCreateJob(&first, u"", nullptr, u"", u"", 0, nullptr, nullptr), 0); // events 0 and 1 only
     ASSERT_NE(first, nullptr);
-    ASSERT_TRUE(WaitUntil([&] { return KovraGetCompleteResult(first) == 6; }, 10));
+    ASSERT_TRUE(Eventually([&] { return KovraGetCompleteResult(first) == 6; }, std::chrono::seconds(10)));
     EXPECT_EQ(KovraCancelJob(first), 6);
     EXPECT_EQ(KovraQueryJob(first), 6);
 
@@ -301,7 +303,7 @@ TEST_F(JobTest, HandlesOfEndedJobsAreRefused) {
     JobRun run;
     run.answer = [&](JobRun&, const Event& e) {
         if (e.event == KOVRA_JOB_BEGIN)
-            WaitUntil([&] { return release.load(); });
+            Eventually([&] { return release.load(); });
         return 0;
     };
     ASSERT_EQ(KovraCreateJob(&run.handle, u"", nullptr, u"", u"", 0, RecordingCallback, &run), 0);
@@ -309,7 +311,7 @@ TEST_F(JobTest, HandlesOfEndedJobsAreRefused) {
     EXPECT_EQ(KovraQueryJob(run.handle), 0);
     EXPECT_EQ(KovraCancelJob(first), 6);
     release = true;
-    ASSERT_TRUE(WaitUntil([&] {
+    ASSERT_TRUE(Eventually([&] {
         std::lock_guard lock(run.mutex);
         return run.ended;
     }));

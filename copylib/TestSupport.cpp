@@ -6,64 +6,22 @@
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <sys/stat.h>
-#include <thread>
 
 namespace copylib_test {
-
-CopyTest::CopyTest() {
-    m_root = m_machine.Scratch("files");
-    std::filesystem::create_directories(m_root);
-    platform::fs::DriveInfo drive;
-    drive.letter = u'T';
-    drive.hostRoot = m_root;
-    EXPECT_TRUE(platform::fs::SetDrive(drive));
-}
-
-CopyTest::~CopyTest() = default;
-
-std::string CopyTest::Host(const std::string& relative) const {
-    return m_root + "/" + relative;
-}
 
 std::u16string CopyTest::Win(const std::u16string& relative) {
     return u"T:\\" + relative;
 }
 
-void CopyTest::MakeDir(const std::string& relative) const {
-    std::filesystem::create_directories(Host(relative));
-}
-
-void CopyTest::WriteFile(const std::string& relative, const std::string& content) const {
-    std::filesystem::path path(Host(relative));
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-}
-
-std::string CopyTest::ReadFile(const std::string& relative) const {
-    std::ifstream in(Host(relative), std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-bool CopyTest::Exists(const std::string& relative) const {
-    struct stat st;
-    return lstat(Host(relative).c_str(), &st) == 0;
-}
-
 void CopyTest::SetModified(const std::string& relative, time_t seconds) const {
     struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, Host(relative).c_str(), times, 0), 0);
+    ASSERT_EQ(utimensat(AT_FDCWD, m_drive.Host(relative).c_str(), times, 0), 0);
 }
 
 time_t CopyTest::Modified(const std::string& relative) const {
     struct stat st {};
-    stat(Host(relative).c_str(), &st);
+    stat(m_drive.Host(relative).c_str(), &st);
     return st.st_mtim.tv_sec;
 }
 
@@ -132,16 +90,6 @@ int RunJob(JobRun& run, DWORD flags, const std::u16string& source, const std::u1
         std::abort();
     }
     return created;
-}
-
-bool WaitUntil(const std::function<bool()>& done, int seconds) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
 }
 
 } // namespace copylib_test

@@ -4,6 +4,8 @@
 
 #include "copylib/Brannic.h"
 #include "platform/base/machine.h"
+#include "platform/testing/eventually.h"
+#include "platform/testing/scratch_drive.h"
 
 #include <gtest/gtest.h>
 
@@ -16,26 +18,20 @@
 
 namespace copylib_test {
 
-// A test machine of its own and drive T: over its scratch folder "files".
-class CopyTest : public ::testing::Test {
+// A test machine of its own and drive T: over a scratch folder, in the words of the copy tests.
+class CopyTest : public testsupport::ScratchDriveTest {
 protected:
-    CopyTest();
-    ~CopyTest() override;
-
     // Host path of a path below the scratch folder ("src/a.txt").
-    std::string Host(const std::string& relative) const;
+    std::string Host(const std::string& relative) const { return m_drive.Host(relative); }
     // Windows path on drive T: ("src\\a.txt" -> "T:\\src\\a.txt").
     static std::u16string Win(const std::u16string& relative);
 
-    void MakeDir(const std::string& relative) const;
-    void WriteFile(const std::string& relative, const std::string& content) const;
-    std::string ReadFile(const std::string& relative) const;
-    bool Exists(const std::string& relative) const;
+    void MakeDir(const std::string& relative) const { m_drive.MakeFolder(relative); }
+    void WriteFile(const std::string& relative, const std::string& content) const { m_drive.Write(relative, content); }
+    std::string ReadFile(const std::string& relative) const { return m_drive.Read(relative); }
+    bool Exists(const std::string& relative) const { return m_drive.Exists(relative); }
     void SetModified(const std::string& relative, time_t seconds) const;
     time_t Modified(const std::string& relative) const;
-
-    platform::machine::ScopedTestMachine m_machine;
-    std::string m_root;
 };
 
 struct Event {
@@ -70,7 +66,6 @@ int CALLBACK RecordingCallback(HANDLE job, LPVOID userData, DWORD event, DWORD c
 // Creates the job and waits for its event 1 (failing the test after a deadline). Returns KovraCreateJob's result.
 int RunJob(JobRun& run, DWORD flags, const std::u16string& source, const std::u16string& destination);
 
-// Waits until `done` holds, at most `seconds`; false on time-out.
-bool WaitUntil(const std::function<bool()>& done, int seconds = 30);
+using testsupport::Eventually;
 
 } // namespace copylib_test

@@ -228,7 +228,7 @@ TEST_F(TreeJobTest, ASingleWholeDirectoryNodeIsNotCountedAndAnAbortedNodeEndsThe
     ASSERT_EQ(KovraCreateJob(&aborted.run.handle, u"tree", gui.tree(), nullptr, aborted.destination.c_str(), 0x31,
                              Abort::At, &aborted),
               0);
-    ASSERT_TRUE(WaitUntil([&] {
+    ASSERT_TRUE(Eventually([&] {
         std::lock_guard lock(aborted.run.mutex);
         return aborted.run.ended;
     }));
@@ -290,7 +290,7 @@ TEST_F(TreeJobTest, TheSharedLibraryReadsTheProgramsTreeView) {
     ctx.run.destinationRoot = ctx.destination;
     ASSERT_EQ(create(&ctx.run.handle, u"tree", gui.tree(), nullptr, ctx.destination.c_str(), 0x31, TreeCallback, &ctx),
               0);
-    ASSERT_TRUE(WaitUntil([&] {
+    ASSERT_TRUE(Eventually([&] {
         std::lock_guard lock(ctx.run.mutex);
         return ctx.run.ended;
     }));

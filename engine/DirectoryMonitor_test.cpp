@@ -6,6 +6,7 @@
 #include "platform/base/strings.h"
 #include "platform/fs/changes.h"
 #include "platform/fs/paths.h"
+#include "platform/testing/eventually.h"
 #include "platform/ui/message.h"
 #include "platform/ui/window.h"
 #include "platform/ui/winuser_constants.h"
@@ -58,15 +59,7 @@ void CALLBACK Collect(LPVOID user, FILE_ACTION_RECORD* record) {
     DestroyFileActionRecord(record);
 }
 
-bool Eventually(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+using testsupport::Eventually;
 
 void WriteHost(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;

@@ -2,6 +2,7 @@
 
 #include "platform/base/clock.h"
 #include "platform/base/machine.h"
+#include "platform/testing/eventually.h"
 #include "platform/ui/message.h"
 #include "platform/ui/window.h"
 #include "platform/ui/winuser_constants.h"
@@ -9,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <thread>
 
 namespace {
 
@@ -132,35 +132,28 @@ TEST_F(ScheduleTest, FiresOncePerSlotPostsAndReArmsAcrossTheChange) {
     ASSERT_EQ(schedule.StartSchedule(), 0);
     ASSERT_EQ(schedule.StartSchedule(), 6);
 
-    auto countRuns = [&](int expected) {
-        int runs = 0;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (std::chrono::steady_clock::now() < deadline && runs < expected + 1) {
-            MSG msg;
-            while (PeekMessageW(&msg, hwnd, WM_USER + 1001, WM_USER + 1001, PM_REMOVE))
-                ++runs;
-            if (runs >= expected)
-                break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        // Give a wrong second post the chance to show.
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // The posts that arrived so far. A post too many, early or late, shows at the latest once the worker has been
+    // stopped and joined, when nothing can post any more.
+    int runs = 0;
+    auto collect = [&] {
         MSG msg;
         while (PeekMessageW(&msg, hwnd, WM_USER + 1001, WM_USER + 1001, PM_REMOVE))
             ++runs;
         return runs;
     };
+    auto runsReach = [&](int expected) { return testsupport::Eventually([&] { return collect() >= expected; }); };
     platform::clock::Advance(30'000);
-    EXPECT_EQ(countRuns(0), 0);
+    EXPECT_EQ(collect(), 0);
     platform::clock::Advance(30'000); // 12:00 on Saturday
-    EXPECT_EQ(countRuns(1), 1);
+    ASSERT_TRUE(runsReach(1));
     // Across the change to summer time the next run is at 12:00 local on Sunday, 23 real hours later.
     platform::clock::Advance(22LL * 3600 * 1000);
-    EXPECT_EQ(countRuns(0), 0);
+    EXPECT_EQ(collect(), 1);
     platform::clock::Advance(3600LL * 1000);
-    EXPECT_EQ(countRuns(1), 1);
+    ASSERT_TRUE(runsReach(2));
     const auto before = std::chrono::steady_clock::now();
     EXPECT_EQ(schedule.StopSchedule(), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
+    EXPECT_EQ(collect(), 2) << "one post per slot";
     DestroyWindow(hwnd);
 }

@@ -9,6 +9,7 @@
 #include "platform/base/machine.h"
 #include "platform/base/module.h"
 #include "platform/fs/paths.h"
+#include "platform/testing/eventually.h"
 #include "platform/ui/input.h"
 #include "platform/ui/prompt_test_support.h"
 
@@ -21,15 +22,7 @@
 
 namespace {
 
-bool Eventually(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+using testsupport::Eventually;
 
 class CPersonDlg : public CDialog {
 public:

@@ -4,6 +4,7 @@
 #include "platform/base/errors.h"
 #include "platform/base/machine.h"
 #include "platform/base/sync.h"
+#include "platform/testing/eventually.h"
 
 #include <gtest/gtest.h>
 
@@ -59,25 +60,30 @@ TEST_F(IocpTest, TimeOutRunsOnTheLayerClock) {
     EXPECT_EQ(ov, nullptr);
 
     platform::clock::UseManualClock(platform::clock::kUnixEpoch);
-    std::atomic<int> state{0};
-    std::thread waiter([&] {
+    enum Outcome { kNone, kTimedOut, kPacket, kOther };
+    auto wait = [&] {
         DWORD b = 0;
         ULONG_PTR k = 0;
         LPOVERLAPPED o = nullptr;
         const BOOL ok = GetQueuedCompletionStatus(port, &b, &k, &o, 5000);
-        state = (!ok && GetLastError() == WAIT_TIMEOUT && !o) ? 1 : 2;
-    });
-    // The wait ends only once the clock has passed its deadline.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    platform::clock::Advance(4000);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(state.load(), 0);
-    while (state == 0 && std::chrono::steady_clock::now() < deadline) {
-        platform::clock::Advance(1000);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    waiter.join();
-    EXPECT_EQ(state.load(), 1);
+        if (ok)
+            return k == 77 ? kPacket : kOther;
+        return GetLastError() == WAIT_TIMEOUT && !o ? kTimedOut : kOther;
+    };
+    // Short of its deadline the wait is still there: the packet posted after the clock moved ends it.
+    Outcome outcome = kNone;
+    std::thread early([&] { outcome = wait(); });
+    ASSERT_TRUE(testsupport::Eventually([&] { return testsupport::WaitersOf(port) == 1; }));
+    platform::clock::Advance(4999);
+    PostQueuedCompletionStatus(port, 0, 77, nullptr);
+    early.join();
+    EXPECT_EQ(outcome, kPacket);
+    // Once the clock passes the deadline the wait ends without one.
+    std::thread late([&] { outcome = wait(); });
+    ASSERT_TRUE(testsupport::Eventually([&] { return testsupport::WaitersOf(port) == 1; }));
+    platform::clock::Advance(5000);
+    late.join();
+    EXPECT_EQ(outcome, kTimedOut);
     platform::clock::UseRealClock();
     CloseHandle(port);
 }
@@ -170,10 +176,9 @@ TEST_F(IocpTest, ClosingThePortReleasesAWaitingThread) {
         if (!GetQueuedCompletionStatus(port, &bytes, &key, &ov, INFINITE))
             error = GetLastError();
     });
-    // Let the waiter reach its wait; should it come late, it finds the handle closed instead.
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(testsupport::Eventually([&] { return testsupport::WaitersOf(port) == 1; }));
     CloseHandle(port);
     waiter.join();
-    EXPECT_TRUE(error == ERROR_ABANDONED_WAIT_0 || error == ERROR_INVALID_HANDLE) << error;
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_ABANDONED_WAIT_0));
     EXPECT_FALSE(PostQueuedCompletionStatus(port, 0, 0, nullptr));
 }

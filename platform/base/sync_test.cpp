@@ -4,6 +4,7 @@
 #include "platform/base/errors.h"
 #include "platform/base/machine.h"
 #include "platform/base/thread.h"
+#include "platform/testing/eventually.h"
 
 #include <gtest/gtest.h>
 
@@ -14,22 +15,8 @@
 
 namespace {
 
-// Polls a condition with a real-time deadline, so that a broken wait fails the test instead of hanging it.
-bool Eventually(const std::function<bool()>& condition, std::chrono::seconds limit = std::chrono::seconds(10)) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
-size_t WaiterCount(HANDLE handle) {
-    auto object = platform::LookupHandle(handle);
-    platform::WaitLock lock;
-    return object->Waiters().size();
-}
+using testsupport::Eventually;
+using testsupport::WaitersOf;
 
 // A host thread that runs a wait and records its result; joined on destruction.
 class WaitingThread {
@@ -59,13 +46,13 @@ TEST_F(SyncTest, AutoResetEventWakesExactlyOneWaiter) {
     ASSERT_NE(event, nullptr);
     WaitingThread a([&] { return WaitForSingleObject(event, INFINITE); });
     WaitingThread b([&] { return WaitForSingleObject(event, INFINITE); });
-    ASSERT_TRUE(Eventually([&] { return WaiterCount(event) == 2; }));
+    ASSERT_TRUE(Eventually([&] { return WaitersOf(event) == 2; }));
 
     ASSERT_TRUE(SetEvent(event));
     ASSERT_TRUE(Eventually([&] { return a.done || b.done; }));
     // The one release was taken: the event is reset and the other thread still waits.
     EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
-    ASSERT_TRUE(Eventually([&] { return WaiterCount(event) == 1; }));
+    ASSERT_TRUE(Eventually([&] { return WaitersOf(event) == 1; }));
     EXPECT_FALSE(a.done && b.done);
 
     ASSERT_TRUE(SetEvent(event));
@@ -80,7 +67,7 @@ TEST_F(SyncTest, ManualResetEventAndPulse) {
     {
         WaitingThread a([&] { return WaitForSingleObject(event, INFINITE); });
         WaitingThread b([&] { return WaitForSingleObject(event, INFINITE); });
-        ASSERT_TRUE(Eventually([&] { return WaiterCount(event) == 2; }));
+        ASSERT_TRUE(Eventually([&] { return WaitersOf(event) == 2; }));
         // A pulse releases the threads waiting now and leaves the event reset.
         ASSERT_TRUE(PulseEvent(event));
         ASSERT_TRUE(Eventually([&] { return a.done && b.done; }));
@@ -101,7 +88,7 @@ TEST_F(SyncTest, WaitAllTakesEverythingOrNothing) {
     HANDLE semaphore = CreateSemaphoreW(nullptr, 0, 1, nullptr);
     const HANDLE both[] = {event, semaphore};
     WaitingThread all([&] { return WaitForMultipleObjects(2, both, TRUE, INFINITE); });
-    ASSERT_TRUE(Eventually([&] { return WaiterCount(event) == 1; }));
+    ASSERT_TRUE(Eventually([&] { return WaitersOf(event) == 1; }));
 
     // Only one of the two is ready: the wait-all must leave it alone.
     ASSERT_TRUE(SetEvent(event));
@@ -220,12 +207,18 @@ TEST_F(SyncTest, TimedWaitOnTheManualClockTimesOutWhenTheClockPassesItsDeadline)
     platform::clock::UseManualClock(platform::clock::kUnixEpoch);
     HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     {
+        // Short of its deadline the wait is still there: the event set after the clock moved ends it.
         WaitingThread waiter([&] { return WaitForSingleObject(event, 500); });
-        ASSERT_TRUE(Eventually([&] { return WaiterCount(event) == 1; }));
+        ASSERT_TRUE(Eventually([&] { return WaitersOf(event) == 1; }));
         platform::clock::Advance(499);
-        EXPECT_EQ(WaiterCount(event), 1u);
-        EXPECT_FALSE(waiter.done);
-        platform::clock::Advance(1);
+        SetEvent(event);
+        ASSERT_TRUE(Eventually([&] { return waiter.done.load(); }));
+        EXPECT_EQ(waiter.result, WAIT_OBJECT_0);
+    }
+    {
+        WaitingThread waiter([&] { return WaitForSingleObject(event, 500); });
+        ASSERT_TRUE(Eventually([&] { return WaitersOf(event) == 1; }));
+        platform::clock::Advance(500);
         ASSERT_TRUE(Eventually([&] { return waiter.done.load(); }));
         EXPECT_EQ(waiter.result, WAIT_TIMEOUT);
     }
@@ -286,7 +279,7 @@ TEST_F(SyncTest, WakeThreadRunsTheWaitersWakeHandler) {
         };
         return platform::WaitForObjects(1, &event, INFINITE, options);
     });
-    ASSERT_TRUE(Eventually([&] { return WaiterCount(event) == 1 && waiterId != 0; }));
+    ASSERT_TRUE(Eventually([&] { return WaitersOf(event) == 1 && waiterId != 0; }));
     platform::WakeThread(waiterId);
     ASSERT_TRUE(Eventually([&] { return waiter.done.load(); }));
     EXPECT_EQ(waiter.result, WAIT_OBJECT_0 + 1);

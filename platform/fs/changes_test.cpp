@@ -117,24 +117,26 @@ bool Contains(const std::vector<Change>& all, const Change& change) {
 class ChangesTest : public fstest::FsTest {
 protected:
     void TearDown() override { platform::fs::SetDirectoryWatchLimitForTesting(0); }
-    void MkDir(const std::string& rel) { ASSERT_EQ(mkdir(Host(rel).c_str(), 0755), 0) << rel; }
+    void MkDir(const std::string& rel) { ASSERT_EQ(mkdir(m_drive.Host(rel).c_str(), 0755), 0) << rel; }
 };
 
 } // namespace
 
 TEST_F(ChangesTest, BurstOfCreatesWritesRenamesAndNestedFoldersArrivesInOrder) {
     MkDir("w");
-    fstest::WriteHost(Host("w/old.txt"), "x");
+    m_drive.Write("w/old.txt", "x");
     Watcher watcher(u"T:\\w");
     ASSERT_TRUE(watcher.Arm());
 
     // Nested folders made in one go: the inner ones exist before any watch could be set on them.
-    ASSERT_EQ(system(("mkdir -p " + Host("w/a/b/c") + " && echo hi > " + Host("w/a/b/c/deep.txt")).c_str()), 0);
-    fstest::WriteHost(Host("w/new.txt"), "1");
-    fstest::WriteHost(Host("w/old.txt"), "changed");
-    ASSERT_EQ(rename(Host("w/new.txt").c_str(), Host("w/renamed.txt").c_str()), 0);
-    ASSERT_EQ(unlink(Host("w/renamed.txt").c_str()), 0);
-    fstest::WriteHost(Host("w/a/b/c/later.txt"), "2");
+    ASSERT_EQ(
+        system(("mkdir -p " + m_drive.Host("w/a/b/c") + " && echo hi > " + m_drive.Host("w/a/b/c/deep.txt")).c_str()),
+        0);
+    m_drive.Write("w/new.txt", "1");
+    m_drive.Write("w/old.txt", "changed");
+    ASSERT_EQ(rename(m_drive.Host("w/new.txt").c_str(), m_drive.Host("w/renamed.txt").c_str()), 0);
+    ASSERT_EQ(unlink(m_drive.Host("w/renamed.txt").c_str()), 0);
+    m_drive.Write("w/a/b/c/later.txt", "2");
 
     const std::vector<Change> expected = {
         {FILE_ACTION_ADDED, u"a"},
@@ -174,13 +176,13 @@ TEST_F(ChangesTest, FoldersFollowMovesWithinAndOutOfTheTree) {
     Watcher watcher(u"T:\\w");
     ASSERT_TRUE(watcher.Arm());
 
-    ASSERT_EQ(rename(Host("w/d").c_str(), Host("w/e").c_str()), 0);
-    fstest::WriteHost(Host("w/e/in-moved.txt"), "1");
-    ASSERT_EQ(rename(Host("w/e").c_str(), Host("outside/e").c_str()), 0);
-    fstest::WriteHost(Host("outside/e/gone.txt"), "1");
+    ASSERT_EQ(rename(m_drive.Host("w/d").c_str(), m_drive.Host("w/e").c_str()), 0);
+    m_drive.Write("w/e/in-moved.txt", "1");
+    ASSERT_EQ(rename(m_drive.Host("w/e").c_str(), m_drive.Host("outside/e").c_str()), 0);
+    m_drive.Write("outside/e/gone.txt", "1");
     MkDir("outside/f");
-    ASSERT_EQ(rename(Host("outside/f").c_str(), Host("w/f").c_str()), 0);
-    fstest::WriteHost(Host("w/f/marker.txt"), "1");
+    ASSERT_EQ(rename(m_drive.Host("outside/f").c_str(), m_drive.Host("w/f").c_str()), 0);
+    m_drive.Write("w/f/marker.txt", "1");
 
     auto all = watcher.CollectUntil([](const std::vector<Change>& got) {
         return Contains(got, {FILE_ACTION_ADDED, u"f\\marker.txt"});
@@ -208,7 +210,7 @@ TEST_F(ChangesTest, LostChangesCompleteWithZeroBytes) {
         Watcher watcher(u"T:\\w", c.bufferSize);
         ASSERT_TRUE(watcher.Arm());
         for (int i = 0; i < c.files; ++i)
-            fstest::WriteHost(Host("w/" + std::string(c.name).substr(0, 4) + std::to_string(i) + ".dat"), "x");
+            m_drive.Write("w/" + std::string(c.name).substr(0, 4) + std::to_string(i) + ".dat", "x");
         int overflows = 0;
         watcher.CollectUntil([&](const std::vector<Change>&) { return overflows > 0; }, &overflows);
         EXPECT_GT(overflows, 0);
@@ -269,7 +271,7 @@ TEST_F(ChangesTest, CancelCompletesThePendingReadAndBadCallsFail) {
     EXPECT_EQ(GetLastError(), ERROR_NOT_FOUND);
 
     // A plain file is not a directory to watch.
-    fstest::WriteHost(Host("plain.txt"), "x");
+    m_drive.Write("plain.txt", "x");
     HANDLE file = CreateFileW(u"T:\\plain.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
@@ -290,7 +292,7 @@ TEST_F(ChangesTest, SynchronousReadAndEventCompletion) {
     ov.hEvent = event;
     alignas(4) BYTE buffer[1024];
     ASSERT_TRUE(ReadDirectoryChangesW(dir, buffer, sizeof buffer, FALSE, kFilter, nullptr, &ov, nullptr));
-    fstest::WriteHost(Host("w/e.txt"), "x");
+    m_drive.Write("w/e.txt", "x");
     ASSERT_EQ(WaitForSingleObject(event, 10'000), WAIT_OBJECT_0);
     DWORD bytes = 0;
     ASSERT_TRUE(GetOverlappedResult(dir, &ov, &bytes, FALSE));
@@ -300,7 +302,7 @@ TEST_F(ChangesTest, SynchronousReadAndEventCompletion) {
 
     // A synchronous read returns what was kept since the last read, or waits for the next change. Changes of
     // e.txt that arrived after the first completion may come first, so read until f.txt shows up.
-    fstest::WriteHost(Host("w/f.txt"), "x");
+    m_drive.Write("w/f.txt", "x");
     bool seen = false;
     for (int read = 0; read < 10 && !seen; ++read) {
         DWORD returned = 0;

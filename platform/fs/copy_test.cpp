@@ -53,25 +53,15 @@ protected:
             s[i] = static_cast<char>((i * 131) ^ (i >> 11));
         return s;
     }
-    // Names in T:'s folder, to show that no temporary copy was left behind.
-    std::vector<std::string> Entries() {
-        std::vector<std::string> names;
-        DIR* d = opendir(m_root.c_str());
-        while (struct dirent* e = readdir(d))
-            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
-                names.push_back(e->d_name);
-        closedir(d);
-        return names;
-    }
 };
 
 TEST_F(CopyTest, ReportsStreamSwitchThenEveryChunk) {
     const std::string content = Pattern(10 * 1024 * 1024 + 123);
-    WriteHost(Host("big.bin"), content);
+    m_drive.Write("big.bin", content);
     Progress p;
     BOOL cancel = FALSE;
     ASSERT_TRUE(CopyFileExW(u"T:\\big.bin", u"T:\\copy.bin", &Record, &p, &cancel, 0));
-    EXPECT_EQ(ReadHost(Host("copy.bin")), content);
+    EXPECT_EQ(m_drive.Read("copy.bin"), content);
     ASSERT_GE(p.calls.size(), 3u);
     EXPECT_EQ(p.calls[0].reason, CALLBACK_STREAM_SWITCH);
     EXPECT_EQ(p.calls[0].transferred, 0);
@@ -86,47 +76,47 @@ TEST_F(CopyTest, ReportsStreamSwitchThenEveryChunk) {
     EXPECT_EQ(last, static_cast<int64_t>(content.size()));
 
     // An empty file still reports its one (empty) chunk.
-    WriteHost(Host("empty"), "");
+    m_drive.Write("empty", "");
     Progress e;
     ASSERT_TRUE(CopyFileExW(u"T:\\empty", u"T:\\empty2", &Record, &e, nullptr, 0));
     ASSERT_EQ(e.calls.size(), 2u);
     EXPECT_EQ(e.calls[1].reason, CALLBACK_CHUNK_FINISHED);
-    EXPECT_TRUE(HostExists(Host("empty2")));
+    EXPECT_TRUE(m_drive.Exists("empty2"));
 }
 
 TEST_F(CopyTest, CancelLeavesNoHalfCopyAndKeepsTheOldDestination) {
     const std::string content = Pattern(12 * 1024 * 1024);
-    WriteHost(Host("big.bin"), content);
+    m_drive.Write("big.bin", content);
     Progress p;
     p.cancelAtChunk = 1;
     EXPECT_FALSE(CopyFileExW(u"T:\\big.bin", u"T:\\new.bin", &Record, &p, nullptr, 0));
     EXPECT_EQ(GetLastError(), ERROR_REQUEST_ABORTED);
-    EXPECT_FALSE(HostExists(Host("new.bin")));
+    EXPECT_FALSE(m_drive.Exists("new.bin"));
 
-    WriteHost(Host("old.bin"), "previous backup");
+    m_drive.Write("old.bin", "previous backup");
     BOOL cancel = FALSE;
     Progress f;
     f.flagAtChunk = 1;
     f.cancelFlag = &cancel;
     EXPECT_FALSE(CopyFileExW(u"T:\\big.bin", u"T:\\old.bin", &Record, &f, &cancel, 0));
     EXPECT_EQ(GetLastError(), ERROR_REQUEST_ABORTED);
-    EXPECT_EQ(ReadHost(Host("old.bin")), "previous backup");
-    EXPECT_EQ(Entries().size(), 2u) << "a temporary copy was left behind";
+    EXPECT_EQ(m_drive.Read("old.bin"), "previous backup");
+    EXPECT_EQ(m_drive.Names().size(), 2u) << "a temporary copy was left behind";
 
     // A flag set before the copy stops it before anything is written.
     EXPECT_FALSE(CopyFileExW(u"T:\\big.bin", u"T:\\new.bin", nullptr, nullptr, &cancel, 0));
     EXPECT_EQ(GetLastError(), ERROR_REQUEST_ABORTED);
-    EXPECT_FALSE(HostExists(Host("new.bin")));
+    EXPECT_FALSE(m_drive.Exists("new.bin"));
 }
 
 TEST_F(CopyTest, ErrorsOfSourceAndDestination) {
-    WriteHost(Host("a.txt"), "new");
-    WriteHost(Host("b.txt"), "old");
+    m_drive.Write("a.txt", "new");
+    m_drive.Write("b.txt", "old");
     EXPECT_FALSE(CopyFileExW(u"T:\\a.txt", u"T:\\B.TXT", nullptr, nullptr, nullptr, COPY_FILE_FAIL_IF_EXISTS));
     EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
-    EXPECT_EQ(ReadHost(Host("b.txt")), "old");
+    EXPECT_EQ(m_drive.Read("b.txt"), "old");
     EXPECT_TRUE(CopyFileW(u"T:\\a.txt", u"T:\\B.TXT", FALSE));
-    EXPECT_EQ(ReadHost(Host("b.txt")), "new");
+    EXPECT_EQ(m_drive.Read("b.txt"), "new");
 
     EXPECT_FALSE(CopyFileW(u"T:\\missing", u"T:\\x", FALSE));
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
@@ -134,26 +124,26 @@ TEST_F(CopyTest, ErrorsOfSourceAndDestination) {
     EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
     EXPECT_FALSE(CopyFileW(u"T:\\a.txt", u"T:\\A.txt", FALSE));
     EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
-    EXPECT_EQ(ReadHost(Host("a.txt")), "new");
+    EXPECT_EQ(m_drive.Read("a.txt"), "new");
 
     ASSERT_TRUE(SetFileAttributesW(u"T:\\b.txt", FILE_ATTRIBUTE_READONLY));
     EXPECT_FALSE(CopyFileW(u"T:\\a.txt", u"T:\\b.txt", FALSE));
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
 
     // A destination another opener holds is not pulled away from under it.
-    WriteHost(Host("c.txt"), "held");
+    m_drive.Write("c.txt", "held");
     HANDLE h =
         CreateFileW(u"T:\\c.txt", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_FALSE(CopyFileW(u"T:\\a.txt", u"T:\\c.txt", FALSE));
     EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
     CloseHandle(h);
-    EXPECT_EQ(ReadHost(Host("c.txt")), "held");
+    EXPECT_EQ(m_drive.Read("c.txt"), "held");
 }
 
 // A source that exists as written is opened without a look-up first; every spelling must end the same way.
 TEST_F(CopyTest, SourceSpellingsAndTheirErrors) {
-    WriteHost(Host("a.txt"), "data");
-    ASSERT_EQ(mkdir(Host("dir").c_str(), 0777), 0);
+    m_drive.Write("a.txt", "data");
+    ASSERT_EQ(mkdir(m_drive.Host("dir").c_str(), 0777), 0);
     struct Case {
         const char16_t* source;
         const char16_t* destination;
@@ -174,9 +164,9 @@ TEST_F(CopyTest, SourceSpellingsAndTheirErrors) {
         EXPECT_EQ(CopyFileW(c.source, c.destination, TRUE) != FALSE, c.error == ERROR_SUCCESS);
         EXPECT_EQ(GetLastError(), c.error);
     }
-    EXPECT_EQ(ReadHost(Host("copy1.txt")), "data");
-    EXPECT_EQ(ReadHost(Host("copy2.txt")), "data");
-    EXPECT_FALSE(HostExists(Host("copy3.txt")) || HostExists(Host("copy4.txt")) || HostExists(Host("copy5.txt")));
+    EXPECT_EQ(m_drive.Read("copy1.txt"), "data");
+    EXPECT_EQ(m_drive.Read("copy2.txt"), "data");
+    EXPECT_FALSE(m_drive.Exists("copy3.txt") || m_drive.Exists("copy4.txt") || m_drive.Exists("copy5.txt"));
     // The failed copies left the source free to be opened without sharing.
     HANDLE h = CreateFileW(u"T:\\a.txt", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_NE(h, INVALID_HANDLE_VALUE);
@@ -184,7 +174,7 @@ TEST_F(CopyTest, SourceSpellingsAndTheirErrors) {
 }
 
 TEST_F(CopyTest, CopiesTimesAndAttributes) {
-    WriteHost(Host("src.txt"), "data");
+    m_drive.Write("src.txt", "data");
     ASSERT_TRUE(SetFileAttributesW(u"T:\\src.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY));
     HANDLE h = CreateFileW(u"T:\\src.txt", FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     const FILETIME written = platform::clock::ToFileTime(126'000'000'123'456'700LL);
@@ -208,28 +198,28 @@ TEST_F(CopyTest, CopyKeepsTheSourcesModeBitsWhateverTheUmask) {
     const mode_t modes[] = {0600, 0644, 0666, 0640, 0444, 0755};
     for (mode_t mode : modes) {
         SCOPED_TRACE(mode);
-        WriteHost(Host("m.txt"), "mode");
-        ASSERT_EQ(chmod(Host("m.txt").c_str(), mode), 0);
+        m_drive.Write("m.txt", "mode");
+        ASSERT_EQ(chmod(m_drive.Host("m.txt").c_str(), mode), 0);
         ASSERT_TRUE(CopyFileW(u"T:\\m.txt", u"T:\\m2.txt", TRUE));
         struct stat st;
-        ASSERT_EQ(stat(Host("m2.txt").c_str(), &st), 0);
+        ASSERT_EQ(stat(m_drive.Host("m2.txt").c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 0777, mode);
-        EXPECT_EQ(ReadHost(Host("m2.txt")), "mode");
-        ASSERT_EQ(chmod(Host("m2.txt").c_str(), 0600), 0);
-        ASSERT_EQ(unlink(Host("m2.txt").c_str()), 0);
-        ASSERT_EQ(chmod(Host("m.txt").c_str(), 0600), 0);
+        EXPECT_EQ(m_drive.Read("m2.txt"), "mode");
+        ASSERT_EQ(chmod(m_drive.Host("m2.txt").c_str(), 0600), 0);
+        ASSERT_EQ(unlink(m_drive.Host("m2.txt").c_str()), 0);
+        ASSERT_EQ(chmod(m_drive.Host("m.txt").c_str(), 0600), 0);
     }
-    EXPECT_EQ(Entries().size(), 1u) << "a temporary copy was left behind";
+    EXPECT_EQ(m_drive.Names().size(), 1u) << "a temporary copy was left behind";
 }
 
 TEST_F(CopyTest, ASourceAnotherProcessDeniesReadingIsNotCopied) {
-    WriteHost(Host("locked.txt"), "secret");
+    m_drive.Write("locked.txt", "secret");
     Holder holder(u"T:\\locked.txt", GENERIC_READ, 0);
     ASSERT_EQ(holder.Status(), "ok");
     EXPECT_FALSE(CopyFileW(u"T:\\locked.txt", u"T:\\copy.txt", FALSE));
     EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
-    EXPECT_FALSE(HostExists(Host("copy.txt")));
-    EXPECT_EQ(Entries().size(), 1u) << "a temporary copy was left behind";
+    EXPECT_FALSE(m_drive.Exists("copy.txt"));
+    EXPECT_EQ(m_drive.Names().size(), 1u) << "a temporary copy was left behind";
 }
 
 // Runs only as the child of the next test: copies onto an existing file and, after the first chunk, waits in
@@ -252,19 +242,19 @@ TEST(CopyChild, DISABLED_CopiesUntilKilled) {
 
 TEST_F(CopyTest, ACopyKilledWhileReplacingAFileLeavesNoTemporary) {
     const std::string content = Pattern(9 * 1024 * 1024);
-    WriteHost(Host("big.bin"), content);
-    WriteHost(Host("dest.bin"), "the old destination");
+    m_drive.Write("big.bin", content);
+    m_drive.Write("dest.bin", "the old destination");
     testsupport::ChildTest child("CopyChild.DISABLED_CopiesUntilKilled", {{"COPY_CHILD", "1"}});
     ASSERT_EQ(child.ReadLine(), "copying");
     const int status = child.Kill();
     EXPECT_TRUE(WIFSIGNALED(status));
-    EXPECT_EQ(ReadHost(Host("dest.bin")), "the old destination");
-    EXPECT_EQ(Entries().size(), 2u) << "a temporary copy was left behind";
+    EXPECT_EQ(m_drive.Read("dest.bin"), "the old destination");
+    EXPECT_EQ(m_drive.Names().size(), 2u) << "a temporary copy was left behind";
 
     // Later copies into the folder leave nothing either.
     ASSERT_TRUE(CopyFileW(u"T:\\big.bin", u"T:\\dest.bin", FALSE));
-    EXPECT_EQ(ReadHost(Host("dest.bin")), content);
-    EXPECT_EQ(Entries().size(), 2u) << "a temporary copy was left behind";
+    EXPECT_EQ(m_drive.Read("dest.bin"), content);
+    EXPECT_EQ(m_drive.Names().size(), 2u) << "a temporary copy was left behind";
 }
 
 } // namespace

@@ -48,9 +48,9 @@ TEST_F(FilesTest, CreateDispositions) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << "disposition " << c.disposition << " exists " << c.exists);
-        unlink(Host("f.txt").c_str());
+        unlink(m_drive.Host("f.txt").c_str());
         if (c.exists)
-            WriteHost(Host("f.txt"), "old");
+            m_drive.Write("f.txt", "old");
         SetLastError(12345);
         HANDLE h = Open(u"T:\\F.txt", GENERIC_READ | GENERIC_WRITE, 0, c.disposition);
         EXPECT_EQ(h != INVALID_HANDLE_VALUE, c.succeeds);
@@ -59,18 +59,18 @@ TEST_F(FilesTest, CreateDispositions) {
             EXPECT_TRUE(CloseHandle(h));
         }
         if (c.contentAfter) {
-            EXPECT_EQ(ReadHost(Host(c.exists ? "f.txt" : "F.txt")), c.contentAfter);
+            EXPECT_EQ(m_drive.Read(c.exists ? "f.txt" : "F.txt"), c.contentAfter);
         } else {
-            EXPECT_FALSE(HostExists(Host("F.txt")) || HostExists(Host("f.txt")));
+            EXPECT_FALSE(m_drive.Exists("F.txt") || m_drive.Exists("f.txt"));
         }
-        unlink(Host("F.txt").c_str());
+        unlink(m_drive.Host("F.txt").c_str());
     }
     EXPECT_EQ(Open(u"T:\\none\\f.txt", GENERIC_WRITE, 0, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
 }
 
 TEST_F(FilesTest, FoldersOpenOnlyWithBackupSemantics) {
-    ASSERT_EQ(mkdir(Host("dir").c_str(), 0777), 0);
+    ASSERT_EQ(mkdir(m_drive.Host("dir").c_str(), 0777), 0);
     EXPECT_EQ(Open(u"T:\\dir", GENERIC_READ, FILE_SHARE_READ), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     HANDLE h = Open(u"T:\\dir", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
@@ -93,12 +93,12 @@ TEST_F(FilesTest, FoldersOpenOnlyWithBackupSemantics) {
 // the same name in another case goes through the case-insensitive lookup. Both must tell the same story for
 // every kind of entry.
 TEST_F(FilesTest, ExactAndOtherCaseNamesOpenAndReadAlike) {
-    WriteHost(Host("plain.txt"), "12345");
-    WriteHost(Host("locked.txt"), "abc");
-    ASSERT_EQ(chmod(Host("locked.txt").c_str(), 0444), 0);
-    ASSERT_EQ(mkdir(Host("folder").c_str(), 0777), 0);
-    ASSERT_EQ(symlink(Host("plain.txt").c_str(), Host("link.txt").c_str()), 0);
-    ASSERT_EQ(symlink(Host("gone.txt").c_str(), Host("dangling.txt").c_str()), 0);
+    m_drive.Write("plain.txt", "12345");
+    m_drive.Write("locked.txt", "abc");
+    ASSERT_EQ(chmod(m_drive.Host("locked.txt").c_str(), 0444), 0);
+    ASSERT_EQ(mkdir(m_drive.Host("folder").c_str(), 0777), 0);
+    ASSERT_EQ(symlink(m_drive.Host("plain.txt").c_str(), m_drive.Host("link.txt").c_str()), 0);
+    ASSERT_EQ(symlink(m_drive.Host("gone.txt").c_str(), m_drive.Host("dangling.txt").c_str()), 0);
     struct Case {
         const char* name;
         DWORD access;
@@ -161,10 +161,10 @@ TEST_F(FilesTest, ExactAndOtherCaseNamesOpenAndReadAlike) {
         EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
         EXPECT_TRUE(CloseHandle(h));
     }
-    EXPECT_EQ(ReadHost(Host("plain.txt")), "12345");
+    EXPECT_EQ(m_drive.Read("plain.txt"), "12345");
     EXPECT_NE(GetFileAttributesW(u"T:\\link.txt") & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
     EXPECT_NE(GetFileAttributesW(u"T:\\locked.txt") & FILE_ATTRIBUTE_READONLY, 0u);
-    chmod(Host("locked.txt").c_str(), 0644);
+    chmod(m_drive.Host("locked.txt").c_str(), 0644);
 }
 
 TEST_F(FilesTest, ReadWriteSeekAndSize) {
@@ -196,7 +196,7 @@ TEST_F(FilesTest, ReadWriteSeekAndSize) {
     EXPECT_EQ(info.nFileSizeLow, 5u);
     EXPECT_EQ(info.nNumberOfLinks, 1u);
     EXPECT_TRUE(CloseHandle(h));
-    EXPECT_EQ(ReadHost(Host("data.bin")), "hello");
+    EXPECT_EQ(m_drive.Read("data.bin"), "hello");
 
     HANDLE readOnly = Open(u"T:\\data.bin", GENERIC_READ, FILE_SHARE_READ);
     EXPECT_FALSE(WriteFile(readOnly, "x", 1, &n, nullptr));
@@ -228,7 +228,7 @@ TEST_F(FilesTest, ShareModesBetweenOpensInOneProcess) {
         {DELETE, SR | SW, R, SR | SW, false}, // the second does not share deleting
         {R, SR | SW, DELETE, SR | SW | SD, false},
     };
-    WriteHost(Host("shared.txt"), "x");
+    m_drive.Write("shared.txt", "x");
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message()
                      << std::hex << c.access1 << "/" << c.share1 << " then " << c.access2 << "/" << c.share2);
@@ -269,7 +269,7 @@ TEST_F(FilesTest, ShareModesOfEveryPairFollowTheRule) {
         return (!u.read || (share & FILE_SHARE_READ)) && (!u.write || (share & FILE_SHARE_WRITE)) &&
                (!u.del || (share & FILE_SHARE_DELETE));
     };
-    WriteHost(Host("pairs.txt"), "x");
+    m_drive.Write("pairs.txt", "x");
     for (DWORD access1 : accesses) {
         for (DWORD share1 = 0; share1 < 8; ++share1) {
             HANDLE first = Open(u"T:\\pairs.txt", access1, share1);
@@ -296,7 +296,7 @@ TEST_F(FilesTest, ShareModesOfEveryPairFollowTheRule) {
 }
 
 TEST_F(FilesTest, DeleteAndMoveRespectOpensThatDoNotShareDeleting) {
-    WriteHost(Host("held.txt"), "x");
+    m_drive.Write("held.txt", "x");
     HANDLE h = Open(u"T:\\held.txt", GENERIC_READ, FILE_SHARE_READ);
     EXPECT_FALSE(DeleteFileW(u"T:\\held.txt"));
     EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
@@ -307,11 +307,11 @@ TEST_F(FilesTest, DeleteAndMoveRespectOpensThatDoNotShareDeleting) {
     EXPECT_TRUE(MoveFileW(u"T:\\held.txt", u"T:\\moved.txt"));
     EXPECT_TRUE(DeleteFileW(u"T:\\moved.txt"));
     CloseHandle(h);
-    EXPECT_FALSE(HostExists(Host("moved.txt")));
+    EXPECT_FALSE(m_drive.Exists("moved.txt"));
 }
 
 TEST_F(FilesTest, ShareModesHoldAcrossProcesses) {
-    WriteHost(Host("locked.txt"), "data");
+    m_drive.Write("locked.txt", "data");
     {
         Holder holder(u"T:\\locked.txt", GENERIC_READ, 0);
         ASSERT_EQ(holder.Status(), "ok");
@@ -319,7 +319,7 @@ TEST_F(FilesTest, ShareModesHoldAcrossProcesses) {
         EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
         EXPECT_FALSE(CopyFileW(u"T:\\locked.txt", u"T:\\copy.txt", FALSE));
         EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
-        EXPECT_FALSE(HostExists(Host("copy.txt")));
+        EXPECT_FALSE(m_drive.Exists("copy.txt"));
         // Attribute-only opens are not stopped.
         HANDLE attributes = Open(u"T:\\locked.txt", FILE_READ_ATTRIBUTES, 0);
         EXPECT_NE(attributes, INVALID_HANDLE_VALUE);
@@ -336,17 +336,17 @@ TEST_F(FilesTest, ShareModesHoldAcrossProcesses) {
 }
 
 TEST_F(FilesTest, ReadOnlyFilesRefuseWritingAndDeleting) {
-    WriteHost(Host("ro.txt"), "keep");
+    m_drive.Write("ro.txt", "keep");
     ASSERT_TRUE(SetFileAttributesW(u"T:\\ro.txt", FILE_ATTRIBUTE_READONLY));
     EXPECT_EQ(GetFileAttributesW(u"T:\\ro.txt"), FILE_ATTRIBUTE_READONLY);
     struct stat st;
-    ASSERT_EQ(stat(Host("ro.txt").c_str(), &st), 0);
+    ASSERT_EQ(stat(m_drive.Host("ro.txt").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0222, 0u);
     EXPECT_EQ(Open(u"T:\\ro.txt", GENERIC_WRITE, 0), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     EXPECT_FALSE(DeleteFileW(u"T:\\ro.txt"));
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(ReadHost(Host("ro.txt")), "keep");
+    EXPECT_EQ(m_drive.Read("ro.txt"), "keep");
     // Times can still be set through an attributes-only open, as Windows allows.
     HANDLE h = Open(u"T:\\ro.txt", FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -408,7 +408,7 @@ TEST_P(AttributesTest, RoundTripOfBitsAndCreationTime) {
     // ... and a set one set, also when it was set by a write from outside the layer; for both ways of opening.
     for (const char16_t* spelling : {u"T:\\new.txt", u"T:\\NEW.TXT"}) {
         ASSERT_TRUE(SetFileAttributesW(u"T:\\new.txt", FILE_ATTRIBUTE_NORMAL));
-        WriteHost(Host("new.txt"), "changed");
+        m_drive.Write("new.txt", "changed");
         EXPECT_EQ(GetFileAttributesW(u"T:\\new.txt"), FILE_ATTRIBUTE_ARCHIVE);
         h = CreateFileW(spelling, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                         OPEN_EXISTING, 0, nullptr);
@@ -421,18 +421,18 @@ TEST_P(AttributesTest, RoundTripOfBitsAndCreationTime) {
         EXPECT_EQ(platform::clock::FromFileTime(data.ftLastWriteTime), platform::clock::FromFileTime(written));
     }
 
-    ASSERT_EQ(mkdir(Host("folder").c_str(), 0777), 0);
+    ASSERT_EQ(mkdir(m_drive.Host("folder").c_str(), 0777), 0);
     EXPECT_EQ(GetFileAttributesW(u"T:\\folder"), FILE_ATTRIBUTE_DIRECTORY);
     ASSERT_TRUE(SetFileAttributesW(u"T:\\folder", FILE_ATTRIBUTE_HIDDEN));
     EXPECT_EQ(GetFileAttributesW(u"T:\\folder"), FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN);
-    WriteHost(Host(".dotted"), "");
+    m_drive.Write(".dotted", "");
     EXPECT_EQ(GetFileAttributesW(u"T:\\.dotted"), FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN);
     EXPECT_EQ(GetFileAttributesW(u"T:\\missing"), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 }
 
 TEST_P(AttributesTest, TimesSetThroughAHandleOfAFileMadeReadOnlySinceTheOpen) {
-    WriteHost(Host("later.txt"), "data");
+    m_drive.Write("later.txt", "data");
     HANDLE h = CreateFileW(u"T:\\later.txt", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -447,7 +447,7 @@ TEST_P(AttributesTest, TimesSetThroughAHandleOfAFileMadeReadOnlySinceTheOpen) {
     EXPECT_EQ(platform::clock::FromFileTime(data.ftCreationTime), platform::clock::FromFileTime(created));
     EXPECT_EQ(platform::clock::FromFileTime(data.ftLastWriteTime), platform::clock::FromFileTime(written));
     struct stat st;
-    ASSERT_EQ(stat(Host("later.txt").c_str(), &st), 0);
+    ASSERT_EQ(stat(m_drive.Host("later.txt").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0222, 0u);
 
     // Clearing the archive bit afterwards and setting times again leaves it cleared.
@@ -481,9 +481,9 @@ TEST_F(FilesTest, DeleteOnCloseRemovesTheFile) {
     HANDLE h = Open(u"T:\\temp.bin", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, CREATE_ALWAYS,
                     FILE_FLAG_DELETE_ON_CLOSE | FILE_ATTRIBUTE_TEMPORARY);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    EXPECT_TRUE(HostExists(Host("temp.bin")));
+    EXPECT_TRUE(m_drive.Exists("temp.bin"));
     CloseHandle(h);
-    EXPECT_FALSE(HostExists(Host("temp.bin")));
+    EXPECT_FALSE(m_drive.Exists("temp.bin"));
 }
 
 TEST_F(FilesTest, DirectoriesAndMoves) {
@@ -492,7 +492,7 @@ TEST_F(FilesTest, DirectoriesAndMoves) {
     EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
     EXPECT_FALSE(CreateDirectoryW(u"T:\\x\\y", nullptr));
     EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
-    WriteHost(Host("d/f.txt"), "1");
+    m_drive.Write("d/f.txt", "1");
     EXPECT_FALSE(RemoveDirectoryW(u"T:\\d"));
     EXPECT_EQ(GetLastError(), ERROR_DIR_NOT_EMPTY);
     EXPECT_FALSE(RemoveDirectoryW(u"T:\\d\\f.txt"));
@@ -500,19 +500,19 @@ TEST_F(FilesTest, DirectoriesAndMoves) {
     EXPECT_FALSE(DeleteFileW(u"T:\\d"));
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
 
-    WriteHost(Host("d/g.txt"), "2");
+    m_drive.Write("d/g.txt", "2");
     EXPECT_FALSE(MoveFileW(u"T:\\d\\f.txt", u"T:\\d\\g.txt"));
     EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
     EXPECT_TRUE(MoveFileExW(u"T:\\d\\f.txt", u"T:\\d\\g.txt", MOVEFILE_REPLACE_EXISTING));
-    EXPECT_EQ(ReadHost(Host("d/g.txt")), "1");
+    EXPECT_EQ(m_drive.Read("d/g.txt"), "1");
     // A new spelling of the same name renames the file to it.
     EXPECT_TRUE(MoveFileW(u"T:\\d\\g.txt", u"T:\\d\\G.TXT"));
-    EXPECT_TRUE(HostExists(Host("d/G.TXT")));
-    EXPECT_FALSE(HostExists(Host("d/g.txt")));
+    EXPECT_TRUE(m_drive.Exists("d/G.TXT"));
+    EXPECT_FALSE(m_drive.Exists("d/g.txt"));
     EXPECT_TRUE(MoveFileW(u"T:\\d", u"T:\\e"));
     EXPECT_TRUE(DeleteFileW(u"T:\\e\\g.txt"));
     EXPECT_TRUE(RemoveDirectoryW(u"T:\\e"));
-    EXPECT_FALSE(HostExists(Host("e")));
+    EXPECT_FALSE(m_drive.Exists("e"));
 }
 
 TEST_F(FilesTest, TempFileNamesAreMadeAndNeverCut) {

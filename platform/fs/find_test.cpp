@@ -22,12 +22,12 @@ class FindTest : public FsTest {
 protected:
     void SetUp() override {
         FsTest::SetUp();
-        ASSERT_EQ(mkdir(Host("f").c_str(), 0777), 0);
-        WriteHost(Host("f/a.txt"), "12345");
-        WriteHost(Host("f/b"), "");
-        WriteHost(Host("f/Cc.DAT"), "xy");
-        ASSERT_EQ(mkdir(Host("f/sub").c_str(), 0777), 0);
-        ASSERT_EQ(mkdir(Host("f/x.").c_str(), 0777), 0);
+        ASSERT_EQ(mkdir(m_drive.Host("f").c_str(), 0777), 0);
+        m_drive.Write("f/a.txt", "12345");
+        m_drive.Write("f/b", "");
+        m_drive.Write("f/Cc.DAT", "xy");
+        ASSERT_EQ(mkdir(m_drive.Host("f/sub").c_str(), 0777), 0);
+        ASSERT_EQ(mkdir(m_drive.Host("f/x.").c_str(), 0777), 0);
     }
 
     // Every name a search returns, in order; the error that ended it.
@@ -115,13 +115,13 @@ TEST_F(FindTest, FillsTheFindRecord) {
 // Entries of a listing are read through the open folder where the host allows it, else by whole path; either
 // way each record says what a look-up of the entry's own name says.
 TEST_F(FindTest, ListedRecordsMatchLookUpsBothWays) {
-    ASSERT_EQ(mkdir(Host("g").c_str(), 0777), 0);
-    ASSERT_EQ(mkdir(Host("g/sub").c_str(), 0777), 0);
-    WriteHost(Host("g/plain.txt"), "123");
-    WriteHost(Host("g/hidden.txt"), "1234");
-    WriteHost(Host("g/system.txt"), "12345");
-    WriteHost(Host("g/cleared.txt"), "123456");
-    ASSERT_EQ(symlink(Host("g/plain.txt").c_str(), Host("g/link.txt").c_str()), 0);
+    ASSERT_EQ(mkdir(m_drive.Host("g").c_str(), 0777), 0);
+    ASSERT_EQ(mkdir(m_drive.Host("g/sub").c_str(), 0777), 0);
+    m_drive.Write("g/plain.txt", "123");
+    m_drive.Write("g/hidden.txt", "1234");
+    m_drive.Write("g/system.txt", "12345");
+    m_drive.Write("g/cleared.txt", "123456");
+    ASSERT_EQ(symlink(m_drive.Host("g/plain.txt").c_str(), m_drive.Host("g/link.txt").c_str()), 0);
     ASSERT_TRUE(SetFileAttributesW(u"T:\\g\\hidden.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY));
     ASSERT_TRUE(SetFileAttributesW(u"T:\\g\\system.txt", FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE));
     ASSERT_TRUE(SetFileAttributesW(u"T:\\g\\cleared.txt", FILE_ATTRIBUTE_NORMAL));
@@ -177,7 +177,7 @@ TEST_F(FindTest, ListedRecordsMatchLookUpsBothWays) {
 }
 
 TEST_F(FindTest, LinksAreMarkedAsReparsePoints) {
-    ASSERT_EQ(symlink(Host("f/sub").c_str(), Host("f/link").c_str()), 0);
+    ASSERT_EQ(symlink(m_drive.Host("f/sub").c_str(), m_drive.Host("f/link").c_str()), 0);
     WIN32_FIND_DATAW data;
     HANDLE h = FindFirstFileW(u"T:\\f\\link", &data);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -185,7 +185,7 @@ TEST_F(FindTest, LinksAreMarkedAsReparsePoints) {
     FindClose(h);
     // Removing the link leaves what it points to.
     EXPECT_TRUE(RemoveDirectoryW(u"T:\\f\\link"));
-    EXPECT_TRUE(HostExists(Host("f/sub")));
+    EXPECT_TRUE(m_drive.Exists("f/sub"));
 }
 
 TEST(MatchPattern, Table) {

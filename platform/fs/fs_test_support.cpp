@@ -2,6 +2,7 @@
 
 #include "platform/base/strings.h"
 #include "platform/fs/paths.h"
+#include "platform/testing/child_test.h"
 
 #include <cerrno>
 #include <chrono>
@@ -36,11 +37,6 @@ std::string ReadHost(const std::string& path) {
     return s.str();
 }
 
-bool HostExists(const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
-
 platform::fs::DriveInfo Letter(WCHAR letter, const std::string& hostRoot, platform::fs::DriveKind kind) {
     platform::fs::DriveInfo info;
     info.letter = letter;
@@ -50,9 +46,6 @@ platform::fs::DriveInfo Letter(WCHAR letter, const std::string& hostRoot, platfo
 }
 
 void FsTest::SetUp() {
-    m_root = m_machine.Scratch("t");
-    ASSERT_TRUE(platform::fs::SetDrive(fstest::Letter(u'T', m_root)));
-    ASSERT_TRUE(platform::fs::SetDrive(fstest::Letter(u'C', m_machine.Scratch("c"))));
     ASSERT_TRUE(SetCurrentDirectoryW(u"T:\\"));
 }
 
@@ -101,19 +94,8 @@ Holder::Holder(const std::u16string& windowsPath, DWORD access, DWORD share) {
 Holder::~Holder() {
     if (m_toChild >= 0)
         close(m_toChild); // the child exits when its input ends
-    if (m_pid > 0) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        int status = 0;
-        while (waitpid(m_pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                kill(m_pid, SIGKILL);
-                waitpid(m_pid, &status, 0);
-                ADD_FAILURE() << "holder process did not end";
-                break;
-            }
-            usleep(10'000);
-        }
-    }
+    if (m_pid > 0)
+        testsupport::WaitForChild(m_pid, std::chrono::seconds(20));
 }
 
 } // namespace fstest

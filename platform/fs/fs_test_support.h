@@ -1,10 +1,11 @@
 // Shared fixture of the file layer's tests: a machine folder of its own, with T: mapped to a scratch folder
-// (and C: too, so that nothing a test does can reach the user's home).
+// (and C: too, so that nothing a test does can reach the user's home), T:\\ the current folder.
 #pragma once
 
 #include "platform/base/machine.h"
 #include "platform/base/types.h"
 #include "platform/fs/paths.h"
+#include "platform/testing/scratch_drive.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -14,17 +15,16 @@ namespace fstest {
 std::u16string W(const std::string& utf8);
 void WriteHost(const std::string& path, const std::string& content);
 std::string ReadHost(const std::string& path);
-bool HostExists(const std::string& path);
 platform::fs::DriveInfo Letter(WCHAR letter, const std::string& hostRoot,
                                platform::fs::DriveKind kind = platform::fs::DriveKind::Fixed);
 
 class FsTest : public ::testing::Test {
 protected:
     void SetUp() override;
-    std::string Host(const std::string& relative) const { return m_root + "/" + relative; }
 
     platform::machine::ScopedTestMachine m_machine;
-    std::string m_root;
+    testsupport::ScratchDrive m_drive{m_machine};
+    testsupport::ScratchDrive m_home{m_machine, u'C', "c"};
 };
 
 // A second process that opens a file through the layer and holds it until destroyed.

@@ -27,8 +27,8 @@ struct Case {
 };
 
 TEST_F(PathsTest, TranslatesLettersPrefixesSeparatorsAndRelativePaths) {
-    ASSERT_EQ(mkdir(Host("sub").c_str(), 0777), 0);
-    ASSERT_TRUE(platform::fs::SetShare(u"nas", u"data", Host("share")));
+    ASSERT_EQ(mkdir(m_drive.Host("sub").c_str(), 0777), 0);
+    ASSERT_TRUE(platform::fs::SetShare(u"nas", u"data", m_drive.Host("share")));
     const Case cases[] = {
         {u"T:\\a\\b.txt", "a/b.txt", 0},
         {u"t:/a/b.txt", "a/b.txt", 0},
@@ -60,20 +60,20 @@ TEST_F(PathsTest, TranslatesLettersPrefixesSeparatorsAndRelativePaths) {
         }
         ASSERT_TRUE(host);
         EXPECT_EQ(host->kind, platform::fs::PathKind::File);
-        EXPECT_EQ(host->path, *c.host ? Host(c.host) : m_root);
+        EXPECT_EQ(host->path, *c.host ? m_drive.Host(c.host) : m_drive.Root());
     }
 }
 
 TEST_F(PathsTest, FindsExistingNamesInAnotherCaseAndPrefersTheExactOne) {
-    ASSERT_EQ(mkdir(Host("Dir").c_str(), 0777), 0);
-    WriteHost(Host("Dir/File.TXT"), "x");
-    WriteHost(Host("Dir/same"), "1");
-    WriteHost(Host("Dir/SAME"), "2");
-    EXPECT_EQ(ToHost(u"T:\\dir\\file.txt")->path, Host("Dir/File.TXT"));
-    EXPECT_EQ(ToHost(u"T:\\DIR\\new.txt")->path, Host("Dir/new.txt"));
-    EXPECT_EQ(ToHost(u"T:\\DIR\\missing\\deeper")->path, Host("Dir/missing/deeper"));
-    EXPECT_EQ(ToHost(u"T:\\Dir\\SAME")->path, Host("Dir/SAME"));
-    EXPECT_EQ(ToHost(u"T:\\Dir\\same")->path, Host("Dir/same"));
+    ASSERT_EQ(mkdir(m_drive.Host("Dir").c_str(), 0777), 0);
+    m_drive.Write("Dir/File.TXT", "x");
+    m_drive.Write("Dir/same", "1");
+    m_drive.Write("Dir/SAME", "2");
+    EXPECT_EQ(ToHost(u"T:\\dir\\file.txt")->path, m_drive.Host("Dir/File.TXT"));
+    EXPECT_EQ(ToHost(u"T:\\DIR\\new.txt")->path, m_drive.Host("Dir/new.txt"));
+    EXPECT_EQ(ToHost(u"T:\\DIR\\missing\\deeper")->path, m_drive.Host("Dir/missing/deeper"));
+    EXPECT_EQ(ToHost(u"T:\\Dir\\SAME")->path, m_drive.Host("Dir/SAME"));
+    EXPECT_EQ(ToHost(u"T:\\Dir\\same")->path, m_drive.Host("Dir/same"));
 }
 
 // Runs `change` in a process of its own and waits for it.
@@ -90,9 +90,9 @@ void InAnotherProcess(const std::function<bool()>& change) {
 // Looking names up after another process changed the folder: what was remembered of the folder from earlier
 // look-ups must not hide the change, also right after the layer's own changes to the same folder.
 TEST_F(PathsTest, NamesAnotherProcessChangesBehindEarlierLookupsAreSeen) {
-    ASSERT_EQ(mkdir(Host("d").c_str(), 0777), 0);
-    const std::string created = Host("d/NEW.TXT");
-    const std::string moved = Host("d/Moved.Txt");
+    ASSERT_EQ(mkdir(m_drive.Host("d").c_str(), 0777), 0);
+    const std::string created = m_drive.Host("d/NEW.TXT");
+    const std::string moved = m_drive.Host("d/Moved.Txt");
     struct Step {
         const char* what;
         std::function<bool()> change;
@@ -103,8 +103,8 @@ TEST_F(PathsTest, NamesAnotherProcessChangesBehindEarlierLookupsAreSeen) {
         {"created", [&] { return close(open(created.c_str(), O_CREAT | O_WRONLY, 0666)) == 0; }, u"T:\\d\\new.txt",
          created},
         {"renamed in", [&] { return rename(created.c_str(), moved.c_str()) == 0; }, u"T:\\d\\moved.txt", moved},
-        {"renamed away", [&] { return true; }, u"T:\\d\\new.txt", Host("d/new.txt")},
-        {"deleted", [&] { return unlink(moved.c_str()) == 0; }, u"T:\\d\\MOVED.TXT", Host("d/MOVED.TXT")},
+        {"renamed away", [&] { return true; }, u"T:\\d\\new.txt", m_drive.Host("d/new.txt")},
+        {"deleted", [&] { return unlink(moved.c_str()) == 0; }, u"T:\\d\\MOVED.TXT", m_drive.Host("d/MOVED.TXT")},
         {"created again", [&] { return close(open(created.c_str(), O_CREAT | O_WRONLY, 0666)) == 0; },
          u"T:\\d\\New.Txt", created},
     };
@@ -112,53 +112,54 @@ TEST_F(PathsTest, NamesAnotherProcessChangesBehindEarlierLookupsAreSeen) {
     for (const Step& step : steps) {
         SCOPED_TRACE(step.what);
         // Missing names looked up first, and a change of the layer's own, so that the folder's listing is in use.
-        EXPECT_EQ(ToHost(u"T:\\d\\nothing")->path, Host("d/nothing"));
+        EXPECT_EQ(ToHost(u"T:\\d\\nothing")->path, m_drive.Host("d/nothing"));
         const std::u16string mine = u"T:\\d\\own" + platform::Utf8ToUtf16(std::to_string(++own));
         HANDLE h = CreateFileW(mine.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
         ASSERT_NE(h, INVALID_HANDLE_VALUE);
         CloseHandle(h);
-        EXPECT_EQ(ToHost(u"T:\\d\\MISSING")->path, Host("d/MISSING"));
+        EXPECT_EQ(ToHost(u"T:\\d\\MISSING")->path, m_drive.Host("d/MISSING"));
         InAnotherProcess(step.change);
         EXPECT_EQ(ToHost(step.lookup)->path, step.expected);
-        EXPECT_EQ(ToHost(u"T:\\d\\OWN1")->path, Host("d/own1"));
+        EXPECT_EQ(ToHost(u"T:\\d\\OWN1")->path, m_drive.Host("d/own1"));
     }
 }
 
 TEST_F(PathsTest, ALetterAnotherProcessAddsIsUsableAtOnce) {
-    ASSERT_EQ(mkdir(Host("q").c_str(), 0777), 0);
-    WriteHost(Host("q/inside.txt"), "q");
+    ASSERT_EQ(mkdir(m_drive.Host("q").c_str(), 0777), 0);
+    m_drive.Write("q/inside.txt", "q");
     const std::string table = m_machine.Folder() + "/drives";
     for (char letter : {'Q', 'K'}) {
         SCOPED_TRACE(letter);
         // The table was just used, and the new letter is looked up as soon as the other process is done.
-        EXPECT_EQ(ToHost(u"T:\\x")->path, Host("x"));
+        EXPECT_EQ(ToHost(u"T:\\x")->path, m_drive.Host("x"));
         const std::string before = ReadHost(table);
         InAnotherProcess([&] {
             FILE* f = std::fopen(table.c_str(), "w");
             if (!f)
                 return false;
-            std::fprintf(f, "%s%c=%s\n", before.c_str(), letter, Host("q").c_str());
+            std::fprintf(f, "%s%c=%s\n", before.c_str(), letter, m_drive.Host("q").c_str());
             return std::fclose(f) == 0;
         });
         const std::u16string path = std::u16string(1, static_cast<char16_t>(letter)) + u":\\INSIDE.TXT";
         auto host = ToHost(path.c_str());
         ASSERT_TRUE(host);
-        EXPECT_EQ(host->path, Host("q/inside.txt"));
+        EXPECT_EQ(host->path, m_drive.Host("q/inside.txt"));
     }
 }
 
 TEST_F(PathsTest, AFolderReplacedAtItsPathIsListedAfresh) {
-    ASSERT_EQ(mkdir(Host("f").c_str(), 0777), 0);
-    WriteHost(Host("f/Old.txt"), "");
-    EXPECT_EQ(ToHost(u"T:\\f\\old.txt")->path, Host("f/Old.txt"));
-    EXPECT_EQ(ToHost(u"T:\\f\\other.txt")->path, Host("f/other.txt"));
+    ASSERT_EQ(mkdir(m_drive.Host("f").c_str(), 0777), 0);
+    m_drive.Write("f/Old.txt", "");
+    EXPECT_EQ(ToHost(u"T:\\f\\old.txt")->path, m_drive.Host("f/Old.txt"));
+    EXPECT_EQ(ToHost(u"T:\\f\\other.txt")->path, m_drive.Host("f/other.txt"));
     InAnotherProcess([&] {
-        return rename(Host("f").c_str(), Host("g").c_str()) == 0 && mkdir(Host("f").c_str(), 0777) == 0 &&
-               close(open(Host("f/OTHER.txt").c_str(), O_CREAT | O_WRONLY, 0666)) == 0;
+        return rename(m_drive.Host("f").c_str(), m_drive.Host("g").c_str()) == 0 &&
+               mkdir(m_drive.Host("f").c_str(), 0777) == 0 &&
+               close(open(m_drive.Host("f/OTHER.txt").c_str(), O_CREAT | O_WRONLY, 0666)) == 0;
     });
-    EXPECT_EQ(ToHost(u"T:\\f\\other.txt")->path, Host("f/OTHER.txt"));
-    EXPECT_EQ(ToHost(u"T:\\f\\old.txt")->path, Host("f/old.txt"));
-    EXPECT_EQ(ToHost(u"T:\\g\\OLD.TXT")->path, Host("g/Old.txt"));
+    EXPECT_EQ(ToHost(u"T:\\f\\other.txt")->path, m_drive.Host("f/OTHER.txt"));
+    EXPECT_EQ(ToHost(u"T:\\f\\old.txt")->path, m_drive.Host("f/old.txt"));
+    EXPECT_EQ(ToHost(u"T:\\g\\OLD.TXT")->path, m_drive.Host("g/Old.txt"));
 }
 
 TEST_F(PathsTest, RefusesPathsPastTheLongestWindowsPath) {
@@ -169,40 +170,40 @@ TEST_F(PathsTest, RefusesPathsPastTheLongestWindowsPath) {
 }
 
 TEST_F(PathsTest, HostPathsUnderALetterHaveAWindowsName) {
-    EXPECT_EQ(platform::fs::ToWindows(Host("a/b.txt")), std::u16string(u"T:\\a\\b.txt"));
-    EXPECT_EQ(platform::fs::ToWindows(m_root), std::u16string(u"T:\\"));
+    EXPECT_EQ(platform::fs::ToWindows(m_drive.Host("a/b.txt")), std::u16string(u"T:\\a\\b.txt"));
+    EXPECT_EQ(platform::fs::ToWindows(m_drive.Root()), std::u16string(u"T:\\"));
     EXPECT_FALSE(platform::fs::ToWindows("/definitely/not/mapped"));
     // A nested letter is the more precise name.
-    ASSERT_TRUE(platform::fs::SetDrive(fstest::Letter(u'U', Host("inner"))));
-    EXPECT_EQ(platform::fs::ToWindows(Host("inner/x")), std::u16string(u"U:\\x"));
+    ASSERT_TRUE(platform::fs::SetDrive(fstest::Letter(u'U', m_drive.Host("inner"))));
+    EXPECT_EQ(platform::fs::ToWindows(m_drive.Host("inner/x")), std::u16string(u"U:\\x"));
 }
 
 TEST_F(PathsTest, DriveTableIsKeptInTheMachineFolder) {
-    platform::fs::DriveInfo info{u'R',        Host("r"),  platform::fs::DriveKind::Removable,
-                                 u"My;Label", 0x1234ABCD, u"FAT32"};
+    platform::fs::DriveInfo info{u'R',        m_drive.Host("r"), platform::fs::DriveKind::Removable,
+                                 u"My;Label", 0x1234ABCD,        u"FAT32"};
     ASSERT_TRUE(platform::fs::SetDrive(info));
     // Another process reads the file; here the file is edited behind the cache's back to show it is re-read.
     std::string text = ReadHost(m_machine.Folder() + "/drives");
     EXPECT_NE(text.find("R="), std::string::npos);
     auto r = platform::fs::Drive(u'r');
     ASSERT_TRUE(r);
-    EXPECT_EQ(r->hostRoot, Host("r"));
+    EXPECT_EQ(r->hostRoot, m_drive.Host("r"));
     EXPECT_EQ(r->kind, platform::fs::DriveKind::Removable);
     EXPECT_EQ(r->label, u"My;Label");
     EXPECT_EQ(r->serial, 0x1234ABCDu);
     EXPECT_EQ(r->fileSystem, u"FAT32");
-    WriteHost(m_machine.Folder() + "/drives", text + "S=" + Host("s") + "\n");
+    WriteHost(m_machine.Folder() + "/drives", text + "S=" + m_drive.Host("s") + "\n");
     EXPECT_TRUE(platform::fs::Drive(u'S'));
     ASSERT_TRUE(platform::fs::RemoveDrive(u'S'));
     EXPECT_FALSE(platform::fs::Drive(u'S'));
 }
 
 TEST_F(PathsTest, CurrentDirectoryAndFullPaths) {
-    ASSERT_EQ(mkdir(Host("sub").c_str(), 0777), 0);
-    WriteHost(Host("file"), "");
+    ASSERT_EQ(mkdir(m_drive.Host("sub").c_str(), 0777), 0);
+    m_drive.Write("file", "");
     ASSERT_TRUE(SetCurrentDirectoryW(u"t:\\sub"));
-    EXPECT_EQ(ToHost(u"x.txt")->path, Host("sub/x.txt"));
-    EXPECT_EQ(ToHost(u"..\\y")->path, Host("y"));
+    EXPECT_EQ(ToHost(u"x.txt")->path, m_drive.Host("sub/x.txt"));
+    EXPECT_EQ(ToHost(u"..\\y")->path, m_drive.Host("y"));
     EXPECT_FALSE(SetCurrentDirectoryW(u"T:\\file"));
     EXPECT_EQ(GetLastError(), ERROR_DIRECTORY);
     EXPECT_FALSE(SetCurrentDirectoryW(u"T:\\none"));

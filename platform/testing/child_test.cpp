@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 extern char** environ;
 
@@ -80,13 +81,12 @@ ChildTest::ChildTest(const std::string& test, const Environment& environment) {
         ADD_FAILURE() << "starting " << test << ": " << std::strerror(rc);
         return;
     }
-    m_pidfd = static_cast<int>(syscall(SYS_pidfd_open, m_pid, 0));
 }
 
 ChildTest::~ChildTest() {
     if (m_pid > 0)
         Kill();
-    for (int fd : {m_report, m_hold, m_pidfd})
+    for (int fd : {m_report, m_hold})
         if (fd >= 0)
             close(fd);
 }
@@ -119,23 +119,33 @@ void ChildTest::Release() {
 int ChildTest::Wait(std::chrono::milliseconds limit) {
     if (m_pid <= 0)
         return -1;
+    return WaitForChild(std::exchange(m_pid, -1), limit);
+}
+
+int WaitForChild(pid_t pid, std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
+    // A process descriptor becomes readable once the child has ended; without one the wait looks every millisecond.
+    const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
     int status = 0;
-    while (waitpid(m_pid, &status, WNOHANG) == 0) {
+    pid_t ended;
+    while ((ended = waitpid(pid, &status, WNOHANG)) == 0) {
         if (std::chrono::steady_clock::now() >= deadline) {
             ADD_FAILURE() << "the child process did not end in time";
-            return Kill();
+            kill(pid, SIGKILL);
+            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            break;
         }
-        if (m_pidfd >= 0) {
-            // Readable once the child has ended.
-            pollfd p{m_pidfd, POLLIN, 0};
+        if (pidfd >= 0) {
+            pollfd p{pidfd, POLLIN, 0};
             poll(&p, 1, Milliseconds(deadline));
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }
-    m_pid = -1;
-    return status;
+    if (pidfd >= 0)
+        close(pidfd);
+    return ended < 0 ? -1 : status;
 }
 
 int ChildTest::Kill() {

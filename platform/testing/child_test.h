@@ -42,11 +42,14 @@ public:
 
 private:
     pid_t m_pid = -1;
-    int m_pidfd = -1;
     int m_report = -1;
     int m_hold = -1;
     std::string m_buffer;
 };
+
+// Waits for the end of the child process `pid` (of any program) and returns its wait status. When `limit` passes
+// first the child is killed, the test fails, and the status of the killed child is returned.
+int WaitForChild(pid_t pid, std::chrono::milliseconds limit = std::chrono::seconds(60));
 
 // In the child: sends one line to the parent.
 void ReportToParent(const std::string& line);

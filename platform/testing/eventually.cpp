@@ -1,5 +1,8 @@
 #include "platform/testing/eventually.h"
 
+#include "platform/base/handle.h"
+#include "platform/base/sync.h"
+
 #include <thread>
 
 namespace testsupport {
@@ -12,6 +15,14 @@ bool Eventually(const std::function<bool()>& condition, std::chrono::millisecond
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
+}
+
+size_t WaitersOf(HANDLE handle) {
+    const platform::KernelObjectPtr object = platform::LookupHandle(handle);
+    if (!object)
+        return 0;
+    platform::WaitLock lock;
+    return object->Waiters().size();
 }
 
 } // namespace testsupport

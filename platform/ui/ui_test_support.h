@@ -4,6 +4,7 @@
 #include "platform/base/errors.h"
 #include "platform/base/machine.h"
 #include "platform/base/thread.h"
+#include "platform/testing/eventually.h"
 #include "platform/ui/message.h"
 #include "platform/ui/window.h"
 
@@ -18,16 +19,7 @@
 
 namespace uitest {
 
-// Polls a condition with a real-time deadline instead of hanging.
-inline bool Eventually(const std::function<bool()>& condition, std::chrono::seconds limit = std::chrono::seconds(20)) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+using testsupport::Eventually;
 
 // Every test gets its own machine folder and the deadlock guard.
 class UiTest : public ::testing::Test {
