@@ -72,22 +72,16 @@ struct CDirectoryMonitor::Shared {
     };
     std::mutex parserLock;
     std::deque<ParserItem> parserQueue;
-    HANDLE hParserEvent = nullptr;
+    platform::OwnedHandle hParserEvent;
 
     // Action queue, linked through the records' next field.
     std::mutex actionLock;
     FILE_ACTION_RECORD* pHead = nullptr;
     FILE_ACTION_RECORD* pTail = nullptr;
     int nCount = 0;
-    HANDLE hActionEvent = nullptr;
+    platform::OwnedHandle hActionEvent;
 
-    ~Shared() {
-        DrainActions();
-        if (hParserEvent)
-            CloseHandle(hParserEvent);
-        if (hActionEvent)
-            CloseHandle(hActionEvent);
-    }
+    ~Shared() { DrainActions(); }
 
     void DrainActions() {
         std::lock_guard lock(actionLock);
@@ -111,7 +105,7 @@ struct CDirectoryMonitor::Shared {
             pTail = record;
             ++nCount;
         }
-        SetEvent(hActionEvent);
+        SetEvent(hActionEvent.get());
     }
 
     FILE_ACTION_RECORD* Take() {
@@ -186,7 +180,7 @@ struct CDirectoryMonitor::Shared {
         std::shared_ptr<Shared> self = *static_cast<std::shared_ptr<Shared>*>(lpParam);
         delete static_cast<std::shared_ptr<Shared>*>(lpParam);
         while (!self->bStop) {
-            if (WaitForSingleObject(self->hParserEvent, INFINITE) != WAIT_OBJECT_0)
+            if (WaitForSingleObject(self->hParserEvent.get(), INFINITE) != WAIT_OBJECT_0)
                 break;
             for (;;) {
                 ParserItem item;
@@ -207,7 +201,7 @@ struct CDirectoryMonitor::Shared {
         std::shared_ptr<Shared> self = *static_cast<std::shared_ptr<Shared>*>(lpParam);
         delete static_cast<std::shared_ptr<Shared>*>(lpParam);
         while (!self->bStop) {
-            if (WaitForSingleObject(self->hActionEvent, INFINITE) != WAIT_OBJECT_0)
+            if (WaitForSingleObject(self->hActionEvent.get(), INFINITE) != WAIT_OBJECT_0)
                 break;
             if (self->bStop)
                 break;
@@ -352,7 +346,7 @@ DWORD WINAPI CDirectoryMonitor::HandleDirectoryChange(LPVOID lpParam) {
             std::lock_guard lock(args->shared->parserLock);
             args->shared->parserQueue.push_back(std::move(item));
         }
-        SetEvent(args->shared->hParserEvent);
+        SetEvent(args->shared->hParserEvent.get());
         // Re-arm at once; a directory that can no longer be read has had its flush and drops out.
         if (!args->shared->bStop)
             IssueRead(record->hDirectory.get(), record->buffer, &record->dwBytesReturned, &record->overlapped);
@@ -367,7 +361,7 @@ DWORD CDirectoryMonitor::StartMonitor(FILE_ACTION_FILTER_ROUTINE pfnFilter, FILE
     if (m_arrDirectories.GetSize() == 0)
         return ERROR_INVALID_PARAMETER;
     auto shared = std::make_shared<Shared>();
-    shared->hActionEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    shared->hActionEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     if (!shared->hActionEvent)
         return GetLastError();
     m_watchList = std::make_shared<WatchList>();
@@ -386,15 +380,16 @@ DWORD CDirectoryMonitor::StartMonitor(FILE_ACTION_FILTER_ROUTINE pfnFilter, FILE
     shared->pfnFilter = pfnFilter;
     shared->pfnAction = pfnAction;
     shared->lpUserData = lpUserData;
-    shared->hParserEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    shared->hParserEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     m_shared = shared;
     DWORD error = shared->hParserEvent ? ERROR_SUCCESS : GetLastError();
     if (error == ERROR_SUCCESS) {
-        m_hParserThread = StartThread(&Shared::ParsingDirectoryChangeThread, shared);
-        m_hActionThread = m_hParserThread ? StartThread(&Shared::HandleFileActionFunc, shared) : nullptr;
+        m_hParserThread.reset(StartThread(&Shared::ParsingDirectoryChangeThread, shared));
+        if (m_hParserThread)
+            m_hActionThread.reset(StartThread(&Shared::HandleFileActionFunc, shared));
         if (m_hActionThread) {
             auto* args = new ChangeThreadArgs{m_watchList, shared};
-            m_hChangeThread = CreateThread(nullptr, 0, &HandleDirectoryChange, args, 0, nullptr);
+            m_hChangeThread.reset(CreateThread(nullptr, 0, &HandleDirectoryChange, args, 0, nullptr));
             if (!m_hChangeThread)
                 delete args;
         }
@@ -419,24 +414,21 @@ DWORD CDirectoryMonitor::StopMonitor() {
         watches->CancelReads();
     if (m_hChangeThread) {
         PostQueuedCompletionStatus(watches->hPort.get(), 0, 0, nullptr);
-        WaitForThread(m_hChangeThread);
-        CloseHandle(m_hChangeThread);
-        m_hChangeThread = nullptr;
+        WaitForThread(m_hChangeThread.get());
+        m_hChangeThread.reset();
     }
     if (shared) {
         if (m_hParserThread) {
-            SetEvent(shared->hParserEvent);
+            SetEvent(shared->hParserEvent.get());
             // A thread still inside a callback after the wait ends by itself when the callback returns; it holds
             // the shared state, so nothing it touches goes away under it.
-            WaitForThread(m_hParserThread);
-            CloseHandle(m_hParserThread);
-            m_hParserThread = nullptr;
+            WaitForThread(m_hParserThread.get());
+            m_hParserThread.reset();
         }
         if (m_hActionThread) {
-            SetEvent(shared->hActionEvent);
-            WaitForThread(m_hActionThread);
-            CloseHandle(m_hActionThread);
-            m_hActionThread = nullptr;
+            SetEvent(shared->hActionEvent.get());
+            WaitForThread(m_hActionThread.get());
+            m_hActionThread.reset();
         }
         {
             std::lock_guard lock(shared->parserLock);

@@ -5,6 +5,7 @@
 #include "platform/afx/String.h"
 #include "platform/afx/StringArray.h"
 #include "platform/base/types.h"
+#include "platform/base/unique_handle.h"
 
 #include <memory>
 #include <vector>
@@ -60,8 +61,8 @@ private:
     // at work when the stop stops waiting for it keeps them until it ends.
     std::shared_ptr<WatchList> m_watchList;
     HANDLE m_hCompletionPort = nullptr; // the list's port while running
-    HANDLE m_hChangeThread = nullptr;
-    HANDLE m_hParserThread = nullptr;
-    HANDLE m_hActionThread = nullptr;
+    platform::OwnedHandle m_hChangeThread;
+    platform::OwnedHandle m_hParserThread;
+    platform::OwnedHandle m_hActionThread;
     std::shared_ptr<Shared> m_shared;
 };

@@ -2,6 +2,7 @@
 #include "platform/base/errors.h"
 #include "platform/base/handle.h"
 #include "platform/base/strings.h"
+#include "platform/base/unique_handle.h"
 #include "platform/fs/files.h"
 #include "platform/res/ResourceTable.h"
 #include "platform/res/resources.h"
@@ -31,25 +32,21 @@ size_t Align4(size_t offset) {
 
 // Reads the whole file; the last error is set on failure.
 std::optional<std::vector<BYTE>> ReadWholeFile(LPCWSTR fileName) {
-    HANDLE file = CreateFileW(fileName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    const platform::OwnedHandle file(CreateFileW(fileName, GENERIC_READ,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         return std::nullopt;
     std::vector<BYTE> bytes;
     std::vector<BYTE> chunk(1 << 16);
     for (;;) {
         DWORD read = 0;
-        if (!ReadFile(file, chunk.data(), static_cast<DWORD>(chunk.size()), &read, nullptr)) {
-            DWORD error = GetLastError();
-            CloseHandle(file);
-            SetLastError(error);
+        if (!ReadFile(file.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &read, nullptr))
             return std::nullopt;
-        }
         if (read == 0)
             break;
         bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + read);
     }
-    CloseHandle(file);
     return bytes;
 }
 
