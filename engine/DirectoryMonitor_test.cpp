@@ -7,6 +7,7 @@
 #include "platform/fs/changes.h"
 #include "platform/fs/paths.h"
 #include "platform/testing/eventually.h"
+#include "platform/testing/scratch_drive.h"
 #include "platform/ui/message.h"
 #include "platform/ui/window.h"
 #include "platform/ui/winuser_constants.h"
@@ -61,25 +62,7 @@ void CALLBACK Collect(LPVOID user, FILE_ACTION_RECORD* record) {
 
 using testsupport::Eventually;
 
-void WriteHost(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-class DirectoryMonitorTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        m_root = m_machine.Scratch("t");
-        mkdir(m_root.c_str(), 0755);
-        platform::fs::DriveInfo drive;
-        drive.letter = u'T';
-        drive.hostRoot = m_root;
-        ASSERT_TRUE(platform::fs::SetDrive(drive));
-    }
-    std::string Host(const std::string& rel) const { return m_root + "/" + rel; }
-
-    platform::machine::ScopedTestMachine m_machine;
-    std::string m_root;
-};
+using DirectoryMonitorTest = testsupport::ScratchDriveTest;
 
 constexpr DWORD kDriveT = 1u << ('T' - 'A');
 
@@ -106,18 +89,19 @@ TEST_F(DirectoryMonitorTest, StartFailsWhenNothingCanBeWatched) {
 }
 
 TEST_F(DirectoryMonitorTest, BurstIsDeliveredWithRenamesAndFlushesAsTheOwnerExpects) {
-    WriteHost(Host("old.txt"), "x");
+    m_drive.Write("old.txt", "x");
     CDirectoryMonitor monitor;
     EXPECT_EQ(monitor.SetDrives(kDriveT), 0);
     Received received;
     ASSERT_EQ(monitor.StartMonitor(&FilterNoSkip, &Collect, &received), 0u);
 
-    ASSERT_EQ(system(("mkdir -p " + Host("n1/n2") + " && echo x > " + Host("n1/n2/deep.txt")).c_str()), 0);
-    WriteHost(Host("skip1.tmp"), "x");
-    WriteHost(Host("skip2.tmp"), "x");
-    ASSERT_EQ(std::rename(Host("old.txt").c_str(), Host("new.txt").c_str()), 0);
-    ASSERT_EQ(std::remove(Host("new.txt").c_str()), 0);
-    WriteHost(Host("end.txt"), "x");
+    ASSERT_EQ(system(("mkdir -p " + m_drive.Host("n1/n2") + " && echo x > " + m_drive.Host("n1/n2/deep.txt")).c_str()),
+              0);
+    m_drive.Write("skip1.tmp", "x");
+    m_drive.Write("skip2.tmp", "x");
+    ASSERT_EQ(std::rename(m_drive.Host("old.txt").c_str(), m_drive.Host("new.txt").c_str()), 0);
+    ASSERT_EQ(std::remove(m_drive.Host("new.txt").c_str()), 0);
+    m_drive.Write("end.txt", "x");
 
     ASSERT_TRUE(Eventually([&] { return received.Has(FILE_ACTION_ADDED, u"T:\\end.txt"); }));
     EXPECT_TRUE(received.Has(FILE_ACTION_ADDED, u"T:\\n1"));
@@ -138,8 +122,8 @@ TEST_F(DirectoryMonitorTest, LostChangesAreCoveredByAFlushForTheDirectory) {
     ASSERT_EQ(monitor.StartMonitor(nullptr, &Collect, &received), 0u);
     constexpr int kFiles = 3000;
     for (int i = 0; i < kFiles; ++i)
-        WriteHost(Host("f" + std::to_string(i)), "");
-    WriteHost(Host("zz-end"), "");
+        m_drive.Write("f" + std::to_string(i), "");
+    m_drive.Write("zz-end", "");
     ASSERT_TRUE(Eventually(
         [&] { return received.Has(FILE_ACTION_ADDED, u"T:\\zz-end") || received.Has(FILE_ACTION_FLUSH, u"T:\\"); }));
     monitor.StopMonitor();
@@ -183,7 +167,7 @@ TEST_F(DirectoryMonitorTest, StopServesAFilterThatSendsToTheStoppingThread) {
     ASSERT_EQ(monitor.StartMonitor(
                   filter, [](LPVOID, FILE_ACTION_RECORD* r) { DestroyFileActionRecord(r); }, &context),
               0u);
-    WriteHost(Host("a.txt"), "x");
+    m_drive.Write("a.txt", "x");
     // The parser now waits for this thread to answer; stopping must serve that send instead of deadlocking.
     ASSERT_TRUE(Eventually([&] { return context.inFilter.load(); }));
     const auto before = std::chrono::steady_clock::now();
@@ -199,7 +183,7 @@ TEST_F(DirectoryMonitorTest, StopServesAFilterThatSendsToTheStoppingThread) {
 TEST_F(DirectoryMonitorTest, StopThatGivesUpWaitingFreesNothingInUse) {
     constexpr int kFolders = 48;
     for (int i = 0; i < kFolders; ++i)
-        mkdir(Host("d" + std::to_string(i)).c_str(), 0755);
+        mkdir(m_drive.Host("d" + std::to_string(i)).c_str(), 0755);
     // The owner outlives the test: a thread the stop no longer waits for may still deliver to it.
     static Received received;
     platform::clock::UseManualClock(platform::clock::Now());
@@ -216,7 +200,7 @@ TEST_F(DirectoryMonitorTest, StopThatGivesUpWaitingFreesNothingInUse) {
         std::atomic<bool> done{false};
         std::thread writer([&] {
             for (int n = 0; n < 100000 && !done; ++n)
-                WriteHost(Host("d" + std::to_string(n % kFolders) + "/f" + std::to_string(n)), "");
+                m_drive.Write("d" + std::to_string(n % kFolders) + "/f" + std::to_string(n), "");
         });
         std::thread pusher([&] {
             while (!done) {

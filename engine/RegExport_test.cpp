@@ -7,6 +7,7 @@
 #include "platform/fs/files.h"
 #include "platform/fs/paths.h"
 #include "platform/registry/registry.h"
+#include "platform/testing/scratch_drive.h"
 
 #include <gtest/gtest.h>
 
@@ -123,30 +124,13 @@ std::u16string Repeat(std::u16string_view piece, size_t count) {
     return text;
 }
 
-class RegExportTest : public ::testing::Test {
+class RegExportTest : public testsupport::ScratchDriveTest {
 protected:
-    void SetUp() override {
-        m_host = m_machine.Scratch("t");
-        platform::fs::DriveInfo drive;
-        drive.letter = u'T';
-        drive.hostRoot = m_host;
-        ASSERT_TRUE(platform::fs::SetDrive(drive));
-    }
-
     static std::u16string File(const std::u16string& name) { return u"T:\\" + name; }
-    std::string Host(const std::string& name) const { return m_host + "/" + name; }
 
-    std::string ReadBytes(const std::string& name) const {
-        std::ifstream in(Host(name), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    void WriteBytes(const std::string& name, const std::string& bytes) const {
-        std::ofstream out(Host(name), std::ios::binary | std::ios::trunc);
-        out << bytes;
-    }
     // The file's text, byte-order mark included.
     std::u16string ReadText(const std::string& name) const {
-        const std::string bytes = ReadBytes(name);
+        const std::string bytes = m_drive.Read(name);
         std::u16string text;
         for (size_t i = 0; i + 1 < bytes.size(); i += 2)
             text += static_cast<char16_t>(static_cast<BYTE>(bytes[i]) | static_cast<BYTE>(bytes[i + 1]) << 8);
@@ -158,18 +142,8 @@ protected:
             bytes += static_cast<char>(ch & 0xFF);
             bytes += static_cast<char>(ch >> 8);
         }
-        WriteBytes(name, bytes);
+        m_drive.Write(name, bytes);
     }
-    // Files left in the test folder (a failed save leaves no temporary file behind).
-    std::vector<std::string> Files() const {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(m_host))
-            names.push_back(entry.path().filename().string());
-        return names;
-    }
-
-    platform::machine::ScopedTestMachine m_machine;
-    std::string m_host;
 };
 
 TEST_F(RegExportTest, WritesTheExactTextOfASmallSubtree) {
@@ -551,8 +525,8 @@ TEST_F(RegExportTest, LoadReportsTextThatStopsEarlyOrCannotBeRead) {
             << c.what;
     }
     // A byte short of the last character.
-    const std::string bytes = ReadBytes("whole");
-    WriteBytes("broken", bytes.substr(0, bytes.size() - 1));
+    const std::string bytes = m_drive.Read("whole");
+    m_drive.Write("broken", bytes.substr(0, bytes.size() - 1));
     EXPECT_EQ(reg.LoadKeyFromFile(File(u"broken").c_str(), HKEY_CURRENT_USER, u"Dst"), ERROR_INVALID_DATA);
     // No file.
     EXPECT_EQ(reg.LoadKeyFromFile(File(u"missing").c_str(), HKEY_CURRENT_USER, u"Dst"), ERROR_FILE_NOT_FOUND);
@@ -564,7 +538,7 @@ TEST_F(RegExportTest, LoadReportsTextThatStopsEarlyOrCannotBeRead) {
 TEST_F(RegExportTest, SaveAndMeasureReportWhatTheyCannotDo) {
     Set(HKEY_CURRENT_USER, u"Src", u"a", REG_SZ, Sz(u"x"));
     Set(HKEY_CURRENT_USER, u"we]ird", u"a", REG_SZ, Sz(u"x"));
-    WriteBytes("target", "old contents");
+    m_drive.Write("target", "old contents");
     MyReg reg;
 
     // A folder that does not exist.
@@ -587,13 +561,13 @@ TEST_F(RegExportTest, SaveAndMeasureReportWhatTheyCannotDo) {
     EXPECT_FALSE(reg.CalKeyByName(HKEY_CURRENT_USER, u"we]ird", size));
     EXPECT_FALSE(reg.CalKeyByName(HKEY_CURRENT_USER, u"Missing", size));
     EXPECT_EQ(size, 5u);
-    EXPECT_EQ(ReadBytes("target"), "old contents");
-    EXPECT_EQ(Files(), std::vector<std::string>{"target"});
+    EXPECT_EQ(m_drive.Read("target"), "old contents");
+    EXPECT_EQ(m_drive.Names(), std::vector<std::string>{"target"});
 
     // A save that succeeds replaces the old file.
     ASSERT_TRUE(reg.SaveKeyToFile(HKEY_CURRENT_USER, u"Src", File(u"target").c_str()));
     EXPECT_EQ(ReadText("target").substr(0, 24), std::u16string(u"\xFEFF[HKEY_CURRENT_USER\\Src]"));
-    EXPECT_EQ(Files(), std::vector<std::string>{"target"});
+    EXPECT_EQ(m_drive.Names(), std::vector<std::string>{"target"});
 }
 
 TEST_F(RegExportTest, WriterKeepsNothingUnlessAllWasWritten) {
@@ -606,7 +580,7 @@ TEST_F(RegExportTest, WriterKeepsNothingUnlessAllWasWritten) {
     EXPECT_FALSE(writer.WriteKey(u"X", FALSE));
     EXPECT_FALSE(writer.Close());
     EXPECT_EQ(writer.GetError(), ERROR_INVALID_DATA);
-    EXPECT_TRUE(Files().empty());
+    EXPECT_TRUE(m_drive.Names().empty());
 
     // Dropped before Close: nothing either.
     {
@@ -614,7 +588,7 @@ TEST_F(RegExportTest, WriterKeepsNothingUnlessAllWasWritten) {
         dropped.SetFileName(File(u"partial").c_str());
         ASSERT_TRUE(dropped.WriteKey(u"HKEY_CURRENT_USER\\X", TRUE));
     }
-    EXPECT_TRUE(Files().empty());
+    EXPECT_TRUE(m_drive.Names().empty());
 }
 
 TEST(RegExportConversionTest, TextFormsOfTheNamedTypes) {

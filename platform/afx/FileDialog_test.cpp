@@ -3,7 +3,7 @@
 #include "platform/base/machine.h"
 #include "platform/base/strings.h"
 #include "platform/fs/files.h"
-#include "platform/fs/paths.h"
+#include "platform/testing/scratch_drive.h"
 #include "platform/ui/prompt_test_support.h"
 
 #include <gtest/gtest.h>
@@ -15,22 +15,13 @@ namespace {
 using platform::ui::PromptKind;
 using platform::ui::PromptReply;
 
-class FileDialogTest : public ::testing::Test {
+class FileDialogTest : public testsupport::ScratchDriveTest {
 protected:
     FileDialogTest() {
         platform::ui::SetDeadlockTimeout(30000);
-        std::filesystem::create_directories(m_root / "sub.dir");
-        platform::fs::DriveInfo drive;
-        drive.letter = u'T';
-        drive.hostRoot = m_root.string();
-        EXPECT_TRUE(platform::fs::SetDrive(drive));
-        HANDLE h = CreateFileW(u"T:\\app.log", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        EXPECT_NE(h, INVALID_HANDLE_VALUE);
-        CloseHandle(h);
+        m_drive.MakeFolder("sub.dir");
+        m_drive.Write("app.log", "");
     }
-
-    platform::machine::ScopedTestMachine m_machine;
-    std::filesystem::path m_root = m_machine.Scratch("drive-t");
 };
 
 TEST_F(FileDialogTest, OpenDialogOffersItsSettingsAndReadsTheChoice) {

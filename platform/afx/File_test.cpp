@@ -5,7 +5,7 @@
 #include "platform/base/errors.h"
 #include "platform/base/machine.h"
 #include "platform/fs/files.h"
-#include "platform/fs/paths.h"
+#include "platform/testing/scratch_drive.h"
 
 #include <gtest/gtest.h>
 
@@ -16,27 +16,7 @@
 
 namespace {
 
-class FileTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        m_host = m_machine.Scratch("files");
-        platform::fs::DriveInfo drive;
-        drive.letter = u'T';
-        drive.hostRoot = m_host;
-        ASSERT_TRUE(platform::fs::SetDrive(drive));
-    }
-
-    std::string HostBytes(const std::string& name) const {
-        std::ifstream in(m_host + "/" + name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    void WriteHost(const std::string& name, const std::string& bytes) const {
-        std::ofstream(m_host + "/" + name, std::ios::binary) << bytes;
-    }
-
-    platform::machine::ScopedTestMachine m_machine;
-    std::string m_host;
-};
+using FileTest = testsupport::ScratchDriveTest;
 
 TEST_F(FileTest, OpenModesReadWriteSeekAndLength) {
     CFile file;
@@ -55,17 +35,17 @@ TEST_F(FileTest, OpenModesReadWriteSeekAndLength) {
     EXPECT_EQ(file.SeekToEnd(), 5u);
     file.Close();
     EXPECT_EQ(file.m_hFile, CFile::hFileNull);
-    EXPECT_EQ(HostBytes("data.bin"), "hello");
+    EXPECT_EQ(m_drive.Read("data.bin"), "hello");
 
     // modeNoTruncate keeps the content; modeCreate alone empties it.
     ASSERT_TRUE(file.Open(u"T:\\data.bin", CFile::modeCreate | CFile::modeNoTruncate | CFile::modeWrite));
     file.SeekToEnd();
     file.Write("!", 1);
     file.Close();
-    EXPECT_EQ(HostBytes("data.bin"), "hello!");
+    EXPECT_EQ(m_drive.Read("data.bin"), "hello!");
     ASSERT_TRUE(file.Open(u"T:\\data.bin", CFile::modeCreate | CFile::modeWrite));
     file.Close();
-    EXPECT_EQ(HostBytes("data.bin"), "");
+    EXPECT_EQ(m_drive.Read("data.bin"), "");
 }
 
 TEST_F(FileTest, FailuresAreBooleansOrExceptionsWhereTheFrameworkThrows) {
@@ -113,7 +93,7 @@ TEST_F(FileTest, FailuresAreBooleansOrExceptionsWhereTheFrameworkThrows) {
     EXPECT_EQ(error.m_cause, CFileException::sharingViolation);
 
     // Writing to a file opened for reading throws.
-    WriteHost("readonly.txt", "x");
+    m_drive.Write("readonly.txt", "x");
     CFile reader;
     ASSERT_TRUE(reader.Open(u"T:\\readonly.txt", CFile::modeRead | CFile::shareDenyNone));
     caught = false;
@@ -136,12 +116,12 @@ TEST_F(FileTest, FailuresAreBooleansOrExceptionsWhereTheFrameworkThrows) {
     EXPECT_TRUE(caught);
     reader.Close(); // an open file without delete sharing cannot be renamed
     CFile::Rename(u"T:\\readonly.txt", u"T:\\renamed.txt");
-    EXPECT_EQ(HostBytes("renamed.txt"), "x");
+    EXPECT_EQ(m_drive.Read("renamed.txt"), "x");
 }
 
 TEST_F(FileTest, StdioFileReadsAndWritesLines) {
     // Text mode: CR LF becomes a line feed, a lone CR stays, the last line needs no line feed.
-    WriteHost("ansi.txt", "first\r\nsecond\n\ncaf\xc3\xa9\rx\r\nlast");
+    m_drive.Write("ansi.txt", "first\r\nsecond\n\ncaf\xc3\xa9\rx\r\nlast");
     CStdioFile text;
     ASSERT_TRUE(text.Open(u"T:\\ansi.txt", CFile::modeRead | CFile::typeText));
     CString line;
@@ -163,7 +143,7 @@ TEST_F(FileTest, StdioFileReadsAndWritesLines) {
     ASSERT_TRUE(out.Open(u"T:\\out.txt", CFile::modeCreate | CFile::modeWrite | CFile::typeText));
     out.WriteString(u"a\nb\u00e9\n");
     out.Close();
-    EXPECT_EQ(HostBytes("out.txt"), "a\r\nb\xc3\xa9\r\n");
+    EXPECT_EQ(m_drive.Read("out.txt"), "a\r\nb\xc3\xa9\r\n");
 
     // Binary mode: UTF-16 code units without translation.
     CStdioFile wide;
@@ -177,7 +157,7 @@ TEST_F(FileTest, StdioFileReadsAndWritesLines) {
     EXPECT_TRUE(line == u"two");
     EXPECT_FALSE(wide.ReadString(line));
     wide.Close();
-    EXPECT_EQ(HostBytes("wide.txt"), std::string("\xFF\xFEo\0n\0e\0\r\0\n\0t\0w\0o\0\n\0", 20));
+    EXPECT_EQ(m_drive.Read("wide.txt"), std::string("\xFF\xFEo\0n\0e\0\r\0\n\0t\0w\0o\0\n\0", 20));
 
     CFileException error;
     EXPECT_FALSE(out.Open(u"T:\\nowhere\\x.txt", CFile::modeRead, &error));
@@ -185,8 +165,8 @@ TEST_F(FileTest, StdioFileReadsAndWritesLines) {
 }
 
 TEST_F(FileTest, FileFindVisitsEveryEntry) {
-    WriteHost("a.txt", "12345");
-    WriteHost("b.log", "1");
+    m_drive.Write("a.txt", "12345");
+    m_drive.Write("b.log", "1");
     ASSERT_TRUE(CreateDirectoryW(u"T:\\sub", nullptr));
     CFileFind finder;
     BOOL more = finder.FindFile(u"T:\\*.*");

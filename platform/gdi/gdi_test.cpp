@@ -7,6 +7,7 @@
 #include "platform/gdi/rect.h"
 #include "platform/gdi/surface.h"
 #include "platform/gdi/wingdi.h"
+#include "platform/testing/scratch_drive.h"
 
 #include <cairo.h>
 #include <gtest/gtest.h>
@@ -560,21 +561,13 @@ std::vector<uint8_t> MakeBmp(int bpp, bool topDown, const std::vector<std::vecto
     return file;
 }
 
-class GdiFiles : public ::testing::Test {
+class GdiFiles : public testsupport::ScratchDriveTest {
 protected:
-    void SetUp() override {
-        platform::fs::DriveInfo t;
-        t.letter = u'T';
-        t.hostRoot = machine.Scratch("t");
-        ASSERT_TRUE(platform::fs::SetDrive(t));
-    }
     // Writes the file into T:\ and returns its Windows path.
     std::u16string Write(const std::string& name, const std::vector<uint8_t>& data) {
-        std::ofstream(machine.Scratch("t") + "/" + name, std::ios::binary)
-            .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-        return u"T:\\" + platform::Utf8ToUtf16(name);
+        m_drive.Write(name, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+        return m_drive.Path(name);
     }
-    platform::machine::ScopedTestMachine machine;
     static HBITMAP Load(const std::u16string& path) {
         return reinterpret_cast<HBITMAP>(LoadImageW(nullptr, path.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE));
     }

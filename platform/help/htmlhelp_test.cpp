@@ -2,7 +2,7 @@
 
 #include "platform/base/errors.h"
 #include "platform/base/machine.h"
-#include "platform/fs/paths.h"
+#include "platform/testing/scratch_drive.h"
 
 #include <gtest/gtest.h>
 
@@ -12,12 +12,8 @@ namespace {
 
 TEST(HtmlHelpTest, RequestsAreRecordedAndMissingFilesFail) {
     platform::machine::ScopedTestMachine machine;
-    const std::string host = machine.Scratch("help");
-    platform::fs::DriveInfo drive;
-    drive.letter = u'H';
-    drive.hostRoot = host;
-    ASSERT_TRUE(platform::fs::SetDrive(drive));
-    std::ofstream(host + "/Guide.chm") << "help";
+    const testsupport::ScratchDrive drive(machine, u'H', "help");
+    drive.Write("Guide.chm", "help");
     platform::help::ClearRequests();
 
     EXPECT_EQ(HtmlHelpW(nullptr, u"H:\\Guide.chm::/Ch4-1.html", HH_DISPLAY_TOPIC, 0), nullptr);

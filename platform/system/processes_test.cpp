@@ -8,6 +8,7 @@
 #include "platform/fs/files.h"
 #include "platform/fs/paths.h"
 #include "platform/system/command_line.h"
+#include "platform/testing/scratch_drive.h"
 
 #include <gtest/gtest.h>
 
@@ -48,16 +49,9 @@ TEST(CommandLine, SplitsAsTheCRuntimeDoes) {
     }
 }
 
-class ProcessTest : public ::testing::Test {
+class ProcessTest : public testsupport::ScratchDriveTest {
 protected:
-    void SetUp() override {
-        m_folder = m_machine.Scratch("proc");
-        std::filesystem::create_directories(m_folder + "/My Tools");
-        platform::fs::DriveInfo drive;
-        drive.letter = u'T';
-        drive.hostRoot = m_folder;
-        ASSERT_TRUE(platform::fs::SetDrive(drive));
-    }
+    void SetUp() override { m_drive.MakeFolder("My Tools"); }
 
     // Starts a command line; the handles are closed at the end of the test.
     PROCESS_INFORMATION Start(std::u16string commandLine, LPCWSTR directory = nullptr, LPVOID environment = nullptr,
@@ -80,11 +74,6 @@ protected:
         return code;
     }
 
-    std::string ReadHost(const std::string& name) {
-        std::ifstream in(m_folder + "/" + name);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-
     void TearDown() override {
         for (HANDLE handle : m_handles) {
             if (handle) {
@@ -93,8 +82,6 @@ protected:
         }
     }
 
-    platform::machine::ScopedTestMachine m_machine;
-    std::string m_folder;
     std::vector<HANDLE> m_handles;
 };
 
@@ -122,7 +109,7 @@ DWORD FindByBaseName(const std::u16string& wanted) {
 TEST_F(ProcessTest, StartFindTerminateAndWait) {
     // A program of our own name, so that no other process on the machine can be mistaken for it.
     const std::string name = "idler" + std::to_string(::getpid());
-    std::filesystem::copy_file("/bin/sleep", m_folder + "/My Tools/" + name);
+    std::filesystem::copy_file("/bin/sleep", m_drive.Root() + "/My Tools/" + name);
     const std::u16string baseName = platform::Utf8ToUtf16(name);
     const PROCESS_INFORMATION info = Start(u"\"T:\\My Tools\\" + baseName + u"\" 1000");
     ASSERT_NE(nullptr, info.hProcess);
@@ -161,10 +148,10 @@ TEST_F(ProcessTest, CommandLinesDirectoriesAndEnvironment) {
 
     // The program's path may hold blanks, quoted or not; a name without ".exe" is found either way.
     {
-        std::ofstream script(m_folder + "/My Tools/run me");
+        std::ofstream script(m_drive.Root() + "/My Tools/run me");
         script << "#!/bin/sh\nexit 5\n";
     }
-    chmod((m_folder + "/My Tools/run me").c_str(), 0755);
+    chmod((m_drive.Root() + "/My Tools/run me").c_str(), 0755);
     EXPECT_EQ(5u, ExitCodeOf(Start(u"\"T:\\My Tools\\run me.exe\" /min")));
     EXPECT_EQ(5u, ExitCodeOf(Start(u"T:\\my tools\\RUN ME /min")));
 
@@ -173,9 +160,9 @@ TEST_F(ProcessTest, CommandLinesDirectoriesAndEnvironment) {
     Start(u"sh -c \"pwd > out.txt; echo $GREETING >> out.txt; echo $WINLAYER_CMDLINE >> out.txt\"", u"T:\\",
           const_cast<char16_t*>(block.c_str()), CREATE_UNICODE_ENVIRONMENT);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(m_handles[m_handles.size() - 2], kDeadlineMs));
-    EXPECT_EQ(std::filesystem::canonical(m_folder).string() + "\nhello world\n" +
+    EXPECT_EQ(std::filesystem::canonical(m_drive.Root()).string() + "\nhello world\n" +
                   "sh -c \"pwd > out.txt; echo $GREETING >> out.txt; echo $WINLAYER_CMDLINE >> out.txt\"\n",
-              ReadHost("out.txt"));
+              m_drive.Read("out.txt"));
 
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -195,10 +182,10 @@ TEST_F(ProcessTest, CommandLinesDirectoriesAndEnvironment) {
 
 TEST_F(ProcessTest, StandardHandlesAndApplicationName) {
     {
-        std::ofstream script(m_folder + "/My Tools/say");
+        std::ofstream script(m_drive.Root() + "/My Tools/say");
         script << "#!/bin/sh\necho \"$0|$1|$2\"\n";
     }
-    chmod((m_folder + "/My Tools/say").c_str(), 0755);
+    chmod((m_drive.Root() + "/My Tools/say").c_str(), 0755);
     HANDLE output = CreateFileW(u"T:\\said.txt", GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, output);
     STARTUPINFOW startup{};
@@ -215,7 +202,7 @@ TEST_F(ProcessTest, StandardHandlesAndApplicationName) {
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(info.hThread, kDeadlineMs));
     EXPECT_EQ(0u, ExitCodeOf(info));
     EXPECT_TRUE(CloseHandle(output));
-    EXPECT_EQ(m_folder + "/My Tools/say|two words|a\"b\n", ReadHost("said.txt"));
+    EXPECT_EQ(m_drive.Root() + "/My Tools/say|two words|a\"b\n", m_drive.Read("said.txt"));
 }
 
 TEST_F(ProcessTest, OwnProcessAndBadIds) {

@@ -289,13 +289,7 @@ TEST_F(StandardControlsTest, TrayIconsKeepTheirDataAndCallBackTheirWindow) {
 }
 
 TEST_F(StandardControlsTest, FileDialogsAndTheFolderBrowserTakeTheHooksChoice) {
-    // A drive of its own inside the test's machine folder.
-    const std::string host = m_machine.Folder() + "/drive-t";
-    ASSERT_EQ(::mkdir(host.c_str(), 0700), 0);
-    platform::fs::DriveInfo drive;
-    drive.letter = u'T';
-    drive.hostRoot = host;
-    ASSERT_TRUE(platform::fs::SetDrive(drive));
+    const testsupport::ScratchDrive drive(m_machine);
     const std::u16string dir = u"T:\\dlgtest";
     ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
     HANDLE h = CreateFileW((dir + u"\\old.log").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);

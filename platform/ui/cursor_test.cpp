@@ -101,17 +101,12 @@ TEST_F(CursorTest, ProgramCursorsComeFromResourcesAndFiles) {
     EXPECT_EQ(hot.y, 10);
 
     // From a file: the caller's own cursor, which DestroyCursor frees.
-    const std::string host = m_machine.Folder() + "/cursors";
-    ASSERT_EQ(::mkdir(host.c_str(), 0700), 0);
+    const testsupport::ScratchDrive cursors(m_machine, u'Q', "cursors");
     {
         std::ifstream in(UI_TEST_SOURCE_DIR "/testdata/square.cur", std::ios::binary);
-        std::ofstream out(host + "/square.cur", std::ios::binary);
+        std::ofstream out(cursors.Host("square.cur"), std::ios::binary);
         out << in.rdbuf();
     }
-    platform::fs::DriveInfo drive;
-    drive.letter = u'Q';
-    drive.hostRoot = host;
-    ASSERT_TRUE(platform::fs::SetDrive(drive));
     HCURSOR fromFile = LoadCursorFromFileW(u"Q:\\square.cur");
     ASSERT_NE(fromFile, nullptr);
     EXPECT_NE(fromFile, square);

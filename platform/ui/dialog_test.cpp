@@ -442,12 +442,8 @@ TEST_F(DialogTest, SavesAPictureWhereTheControlsShow) {
     SetDlgItemTextW(dlg, IDC_NOTES, u"First line\r\nSecond line");
     ShowWindow(dlg, SW_SHOW);
 
-    const std::string host = m_machine.Folder() + "/pictures";
-    ASSERT_EQ(::mkdir(host.c_str(), 0700), 0);
-    platform::fs::DriveInfo drive;
-    drive.letter = u'P';
-    drive.hostRoot = host;
-    ASSERT_TRUE(platform::fs::SetDrive(drive));
+    const testsupport::ScratchDrive pictures(m_machine, u'P', "pictures");
+    const std::string host = pictures.Root();
     ASSERT_TRUE(platform::ui::SaveWindowPng(dlg, u"P:\\controls.png"));
     struct stat st {};
     ASSERT_EQ(::stat((host + "/controls.png").c_str(), &st), 0);

@@ -58,15 +58,7 @@ bool Near(COLORREF a, COLORREF b) {
 
 class LayeredTest : public uitest::UiTest {
 protected:
-    LayeredTest() {
-        m_host = m_machine.Folder() + "/pictures";
-        EXPECT_EQ(::mkdir(m_host.c_str(), 0700), 0);
-        platform::fs::DriveInfo drive;
-        drive.letter = u'P';
-        drive.hostRoot = m_host;
-        EXPECT_TRUE(platform::fs::SetDrive(drive));
-    }
-    std::string m_host;
+    testsupport::ScratchDrive m_pictures{m_machine, u'P', "pictures"};
 };
 
 // A borderless 40 x 30 window: red on the left, the key grey on the right, and a green child at the bottom left
@@ -171,7 +163,7 @@ TEST_F(LayeredTest, PicturesShowTheKeyColourAndAlpha) {
             ASSERT_TRUE(SetLayeredWindowAttributes(hwnd, c.key, c.alpha, c.flags));
         }
         ASSERT_TRUE(platform::ui::SaveWindowPng(hwnd, u"P:\\layered.png"));
-        Png png(m_host + "/layered.png");
+        Png png(m_pictures.Host("layered.png"));
         ASSERT_TRUE(png.Ok());
         ASSERT_EQ(png.Width(), 40);
         const PngPixel red = png.At(5, 5), grey = png.At(30, 5), green = png.At(2, 25), childGrey = png.At(7, 25);
@@ -218,7 +210,7 @@ TEST_F(LayeredTest, ProgramsFindTheFunctionInUser32AtRunTime) {
     ASSERT_TRUE(SetWindowPos(hwnd, nullptr, 0, 0, 40, 30, SWP_NOMOVE | SWP_NOZORDER));
     ASSERT_TRUE(setLayered(hwnd, kGrey, 0, LWA_COLORKEY));
     ASSERT_TRUE(platform::ui::SaveWindowPng(hwnd, u"P:\\keyed.png"));
-    Png png(m_host + "/keyed.png");
+    Png png(m_pictures.Host("keyed.png"));
     ASSERT_TRUE(png.Ok());
     EXPECT_EQ(png.At(5, 5).alpha, 255);
     EXPECT_EQ(png.At(5, 5).color, kRed);

@@ -5,6 +5,7 @@
 #include "platform/base/machine.h"
 #include "platform/base/thread.h"
 #include "platform/testing/eventually.h"
+#include "platform/testing/scratch_drive.h"
 #include "platform/ui/message.h"
 #include "platform/ui/window.h"
 
