@@ -47,8 +47,8 @@ Result Summarise(std::vector<double> ms, int failures) {
 
 // One writer through the layer's registry.
 Result LayerWriter(int id, int writes) {
-    HKEY key = nullptr;
-    if (RegCreateKeyW(HKEY_CURRENT_USER, u"Software\\Contention", &key) != ERROR_SUCCESS)
+    platform::OwnedKey key;
+    if (RegCreateKeyW(HKEY_CURRENT_USER, u"Software\\Contention", key.put()) != ERROR_SUCCESS)
         return Result{0, 0, 0, writes};
     std::vector<double> ms;
     int failures = 0;
@@ -57,11 +57,11 @@ Result LayerWriter(int id, int writes) {
             i % 2 ? u"shared" : platform::Utf8ToUtf16("w" + std::to_string(id) + "-" + std::to_string(i));
         const DWORD value = static_cast<DWORD>(i);
         const auto start = Clock::now();
-        const LSTATUS rc = RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4);
+        const LSTATUS rc =
+            RegSetValueExW(key.get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4);
         ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
         failures += rc != ERROR_SUCCESS;
     }
-    RegCloseKey(key);
     return Summarise(std::move(ms), failures);
 }
 
@@ -144,9 +144,9 @@ int main(int argc, char** argv) {
     platform::machine::ScopedTestMachine machine;
 
     // The key exists before the writers start, as a program's settings key does.
-    HKEY key = nullptr;
-    RegCreateKeyW(HKEY_CURRENT_USER, u"Software\\Contention", &key);
-    RegCloseKey(key);
+    platform::OwnedKey key;
+    RegCreateKeyW(HKEY_CURRENT_USER, u"Software\\Contention", key.put());
+    key.reset();
     const Result layer = Run(processes, writes, "");
 
     const std::string file = machine.Folder() + "/plain.db";

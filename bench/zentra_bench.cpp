@@ -13,6 +13,7 @@
 
 #include "platform/base/errors.h"
 #include "platform/base/machine.h"
+#include "platform/base/unique_handle.h"
 #include "platform/fs/files.h"
 #include "platform/fs/paths.h"
 #include "platform/kernel/devices.h"
@@ -55,23 +56,23 @@ bool Mount(ULONG drive, const std::u16string& path, bool encrypted) {
     r->ImageSize = kTotal + 1024;
     r->PathLength = static_cast<USHORT>(path.size() * 2);
     memcpy(r->Path, path.data(), path.size() * 2);
-    HANDLE control = CreateFileW(u"\\\\.\\VyxCtrl", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                 nullptr, OPEN_EXISTING, 0, nullptr);
-    if (control == INVALID_HANDLE_VALUE)
+    const platform::OwnedHandle control(CreateFileW(u"\\\\.\\VyxCtrl", GENERIC_READ | GENERIC_WRITE,
+                                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                                    nullptr));
+    if (!control)
         return false;
     DWORD returned = 0;
-    const BOOL ok = DeviceIoControl(control, IOCTL_VYXDISK_MOUNT, record.data(), static_cast<DWORD>(record.size()),
-                                    nullptr, 0, &returned, nullptr);
-    CloseHandle(control);
-    return ok;
+    return DeviceIoControl(control.get(), IOCTL_VYXDISK_MOUNT, record.data(), static_cast<DWORD>(record.size()),
+                           nullptr, 0, &returned, nullptr);
 }
 
 // Writes then reads the whole disk; returns {write seconds, read seconds}, negative on failure.
 std::pair<double, double> RunDisk(const char16_t* name, std::vector<uint8_t>& buffer) {
-    HANDLE disk = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (disk == INVALID_HANDLE_VALUE)
+    const platform::OwnedHandle owner(CreateFileW(
+        name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!owner)
         return {-1, -1};
+    const HANDLE disk = owner.get();
     DWORD done = 0;
     auto start = std::chrono::steady_clock::now();
     for (uint64_t offset = 0; offset < kTotal; offset += kRequest) {
@@ -92,7 +93,6 @@ std::pair<double, double> RunDisk(const char16_t* name, std::vector<uint8_t>& bu
             return {-1, -1};
     }
     const double read = Seconds(start);
-    CloseHandle(disk);
     return {write, read};
 }
 
