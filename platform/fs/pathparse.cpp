@@ -82,8 +82,22 @@ std::optional<Parsed> Parse(LPCWSTR input, DWORD& error) {
     std::replace(s.begin(), s.end(), u'/', u'\\');
     if (StartsWith(s, u"\\\\?\\") || StartsWith(s, u"\\??\\")) {
         s.erase(0, 4);
-        if (s.size() >= 4 && platform::EqualsNoCase(std::u16string_view(s).substr(0, 4), u"UNC\\"))
+        if (s.size() >= 4 && platform::EqualsNoCase(std::u16string_view(s).substr(0, 4), u"UNC\\")) {
             s = u"\\\\" + s.substr(4);
+        } else if (!(s.size() >= 2 && IsLetter(s[0]) && s[1] == u':')) {
+            // Any other name there is one of the system's own: a device interface or a volume name
+            // ("\\?\Volume{...}\"), opened as a device.
+            while (!s.empty() && s.back() == u'\\')
+                s.pop_back();
+            if (s.empty() || s.find(u'\\') != std::u16string::npos) {
+                error = s.empty() ? ERROR_INVALID_NAME : ERROR_PATH_NOT_FOUND;
+                return std::nullopt;
+            }
+            Parsed p;
+            p.kind = Parsed::Device;
+            p.device = s;
+            return p;
+        }
     } else if (StartsWith(s, u"\\\\.\\")) {
         std::u16string rest = s.substr(4);
         // "\\.\C:\folder" reaches a file through the device namespace; "\\.\C:" and "\\.\NAME" are devices.

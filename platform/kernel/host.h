@@ -8,7 +8,9 @@
 // machine folder disappears.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform::kernel {
 
@@ -22,5 +24,31 @@ bool HostRunning();
 bool StopHost();
 // Called by the host itself: device drive letters come from its own namespace, not over the socket.
 void UseLocalDriveLetters();
+
+// Services that other parts of the layer run inside the host (the disks and their notices, for instance).
+// A part linked into the host registers its service by name from a static initialiser; the host runs every
+// start routine once before it accepts connections, and hands each request for the service to its handler on
+// the connection's own thread. The handler fills `reply` (which already holds room for the status) and returns
+// the status; a handler that keeps the connection for itself (a stream of notices) returns
+// STATUS_PENDING and the host then leaves the connection to it: when the handler returns, the connection closes.
+// The stop routine runs when the host ends in order (told to stop, or its machine folder gone).
+using HostServiceStart = void (*)();
+using HostServiceStop = void (*)();
+using HostServiceHandler = int32_t (*)(int fd, const uint8_t* request, size_t size, std::vector<uint8_t>& reply);
+void RegisterHostService(const char* name, HostServiceStart start, HostServiceHandler handler, HostServiceStop stop);
+// Called by the host program: runs the start routines (or the stop routines, newest first), and serves a request
+// that names a service.
+void StartHostServices();
+void StopHostServices();
+int32_t ServeHostService(const std::u16string& name, int fd, const uint8_t* request, size_t size,
+                         std::vector<uint8_t>& reply);
+
+// The client's side: one request to a service on a fresh connection (the host started first when asked).
+// Returns the status (STATUS_PORT_DISCONNECTED when no host answers) and the rest of the reply.
+int32_t CallHostService(const std::u16string& name, const std::vector<uint8_t>& request, std::vector<uint8_t>& reply,
+                        bool startHost);
+// Opens a connection that stays with a service: sends the request and returns the socket (the caller owns it and
+// reads the service's messages with the host's framing), or -1.
+int OpenHostServiceConnection(const std::u16string& name, const std::vector<uint8_t>& request);
 
 } // namespace platform::kernel

@@ -89,6 +89,7 @@ private:
 };
 
 void UnloadEverything() {
+    StopHostServices();
     for (const auto& name : LoadedDrivers())
         UnloadDriver(name);
 }
@@ -287,12 +288,23 @@ void Serve(int fd, ClientIdentity client) {
             status = STATUS_SUCCESS;
             break;
         }
+        case Op::Service: {
+            const std::u16string name = in.Text();
+            uint32_t size = 0;
+            const uint8_t* bytes = in.Bytes(size);
+            if (in.Failed())
+                break;
+            status = ServeHostService(name, fd, bytes, size, out.Data());
+            break;
+        }
         case Op::Shutdown:
             g_stopping = true;
             UnloadEverything();
             status = STATUS_SUCCESS;
             break;
         }
+        if (status == STATUS_PENDING && op == Op::Service)
+            break; // the service had the connection for itself, and it has ended
         memcpy(out.Data().data(), &status, 4);
         if (!protocol::SendMessage(fd, out.Data()))
             break;
@@ -351,6 +363,7 @@ int main() {
     }
     chmod(socketPath.c_str(), 0600);
     std::thread(Watchdog, socketPath).detach();
+    StartHostServices();
     for (;;) {
         const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) {

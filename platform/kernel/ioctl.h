@@ -8,6 +8,8 @@
 
 #include "platform/base/types.h"
 
+#include <cstddef>
+
 using DEVICE_TYPE = ULONG;
 
 #define CTL_CODE(deviceType, function, method, access)                                                                 \
@@ -49,6 +51,16 @@ constexpr ULONG IOCTL_DISK_SET_PARTITION_INFO =
 constexpr ULONG IOCTL_DISK_VERIFY = CTL_CODE(IOCTL_DISK_BASE, 0x0005, METHOD_BUFFERED, FILE_ANY_ACCESS);
 constexpr ULONG IOCTL_DISK_IS_WRITABLE = CTL_CODE(IOCTL_DISK_BASE, 0x0009, METHOD_BUFFERED, FILE_ANY_ACCESS);
 constexpr ULONG IOCTL_DISK_GET_PARTITION_INFO_EX = CTL_CODE(IOCTL_DISK_BASE, 0x0012, METHOD_BUFFERED, FILE_ANY_ACCESS);
+constexpr ULONG IOCTL_DISK_GET_DRIVE_LAYOUT = CTL_CODE(IOCTL_DISK_BASE, 0x0003, METHOD_BUFFERED, FILE_READ_ACCESS);
+constexpr ULONG IOCTL_DISK_SET_DRIVE_LAYOUT =
+    CTL_CODE(IOCTL_DISK_BASE, 0x0004, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
+constexpr ULONG IOCTL_DISK_GET_DRIVE_LAYOUT_EX = CTL_CODE(IOCTL_DISK_BASE, 0x0014, METHOD_BUFFERED, FILE_ANY_ACCESS);
+constexpr ULONG IOCTL_DISK_SET_DRIVE_LAYOUT_EX =
+    CTL_CODE(IOCTL_DISK_BASE, 0x0015, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
+constexpr ULONG IOCTL_DISK_CREATE_DISK =
+    CTL_CODE(IOCTL_DISK_BASE, 0x0016, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
+constexpr ULONG IOCTL_DISK_GET_DRIVE_GEOMETRY_EX = CTL_CODE(IOCTL_DISK_BASE, 0x0028, METHOD_BUFFERED, FILE_ANY_ACCESS);
+constexpr ULONG IOCTL_DISK_UPDATE_PROPERTIES = CTL_CODE(IOCTL_DISK_BASE, 0x0050, METHOD_BUFFERED, FILE_ANY_ACCESS);
 constexpr ULONG IOCTL_DISK_GET_LENGTH_INFO = CTL_CODE(IOCTL_DISK_BASE, 0x0017, METHOD_BUFFERED, FILE_READ_ACCESS);
 constexpr ULONG IOCTL_DISK_CHECK_VERIFY = CTL_CODE(IOCTL_DISK_BASE, 0x0200, METHOD_BUFFERED, FILE_READ_ACCESS);
 constexpr ULONG IOCTL_DISK_MEDIA_REMOVAL = CTL_CODE(IOCTL_DISK_BASE, 0x0201, METHOD_BUFFERED, FILE_READ_ACCESS);
@@ -59,6 +71,10 @@ constexpr ULONG IOCTL_STORAGE_MEDIA_REMOVAL = CTL_CODE(IOCTL_STORAGE_BASE, 0x020
 constexpr ULONG IOCTL_STORAGE_GET_HOTPLUG_INFO = CTL_CODE(IOCTL_STORAGE_BASE, 0x0305, METHOD_BUFFERED, FILE_ANY_ACCESS);
 constexpr ULONG IOCTL_STORAGE_GET_DEVICE_NUMBER =
     CTL_CODE(IOCTL_STORAGE_BASE, 0x0420, METHOD_BUFFERED, FILE_ANY_ACCESS);
+constexpr ULONG IOCTL_STORAGE_QUERY_PROPERTY = CTL_CODE(IOCTL_STORAGE_BASE, 0x0500, METHOD_BUFFERED, FILE_ANY_ACCESS);
+
+constexpr ULONG IOCTL_VOLUME_BASE = 0x56;
+constexpr ULONG IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS = CTL_CODE(IOCTL_VOLUME_BASE, 0, METHOD_BUFFERED, FILE_ANY_ACCESS);
 
 constexpr ULONG IOCTL_MOUNTDEV_QUERY_UNIQUE_ID = CTL_CODE(MOUNTDEVCONTROLTYPE, 0, METHOD_BUFFERED, FILE_ANY_ACCESS);
 constexpr ULONG IOCTL_MOUNTDEV_QUERY_DEVICE_NAME = CTL_CODE(MOUNTDEVCONTROLTYPE, 2, METHOD_BUFFERED, FILE_ANY_ACCESS);
@@ -200,3 +216,134 @@ struct CDROM_READ_TOC_EX {
 static_assert(sizeof(CDROM_READ_TOC_EX) == 4);
 
 constexpr UCHAR CDROM_READ_TOC_EX_FORMAT_TOC = 0;
+
+struct DRIVE_LAYOUT_INFORMATION {
+    DWORD PartitionCount;
+    DWORD Signature;
+    PARTITION_INFORMATION PartitionEntry[1];
+};
+static_assert(sizeof(DRIVE_LAYOUT_INFORMATION) == 40);
+
+struct DRIVE_LAYOUT_INFORMATION_MBR {
+    DWORD Signature;
+    DWORD CheckSum;
+};
+
+struct DRIVE_LAYOUT_INFORMATION_GPT {
+    GUID DiskId;
+    LARGE_INTEGER StartingUsableOffset;
+    LARGE_INTEGER UsableLength;
+    DWORD MaxPartitionCount;
+};
+
+struct DRIVE_LAYOUT_INFORMATION_EX {
+    DWORD PartitionStyle;
+    DWORD PartitionCount;
+    union {
+        DRIVE_LAYOUT_INFORMATION_MBR Mbr;
+        DRIVE_LAYOUT_INFORMATION_GPT Gpt;
+    };
+    PARTITION_INFORMATION_EX PartitionEntry[1];
+};
+static_assert(offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry) == 48);
+
+struct CREATE_DISK_MBR {
+    DWORD Signature;
+};
+
+struct CREATE_DISK_GPT {
+    GUID DiskId;
+    DWORD MaxPartitionCount;
+};
+
+struct CREATE_DISK {
+    PARTITION_STYLE PartitionStyle;
+    union {
+        CREATE_DISK_MBR Mbr;
+        CREATE_DISK_GPT Gpt;
+    };
+};
+static_assert(sizeof(CREATE_DISK) == 24);
+
+struct DISK_PARTITION_INFO {
+    DWORD SizeOfPartitionInfo;
+    PARTITION_STYLE PartitionStyle;
+    union {
+        struct {
+            DWORD Signature;
+            DWORD CheckSum;
+        } Mbr;
+        struct {
+            GUID DiskId;
+        } Gpt;
+    };
+};
+static_assert(sizeof(DISK_PARTITION_INFO) == 24);
+
+struct DISK_GEOMETRY_EX {
+    DISK_GEOMETRY Geometry;
+    LARGE_INTEGER DiskSize;
+    BYTE Data[1]; // DISK_PARTITION_INFO, then the detection record
+};
+
+enum STORAGE_PROPERTY_ID : int32_t { StorageDeviceProperty = 0, StorageAdapterProperty = 1 };
+enum STORAGE_QUERY_TYPE : int32_t { PropertyStandardQuery = 0, PropertyExistsQuery = 1 };
+
+struct STORAGE_PROPERTY_QUERY {
+    STORAGE_PROPERTY_ID PropertyId;
+    STORAGE_QUERY_TYPE QueryType;
+    BYTE AdditionalParameters[1];
+};
+static_assert(sizeof(STORAGE_PROPERTY_QUERY) == 12);
+
+struct STORAGE_DESCRIPTOR_HEADER {
+    DWORD Version;
+    DWORD Size;
+};
+
+enum STORAGE_BUS_TYPE : int32_t { BusTypeUnknown = 0, BusTypeScsi = 1, BusTypeAta = 3, BusTypeUsb = 7 };
+
+struct STORAGE_DEVICE_DESCRIPTOR {
+    DWORD Version;
+    DWORD Size;
+    BYTE DeviceType;
+    BYTE DeviceTypeModifier;
+    BOOLEAN RemovableMedia;
+    BOOLEAN CommandQueueing;
+    DWORD VendorIdOffset;
+    DWORD ProductIdOffset;
+    DWORD ProductRevisionOffset;
+    DWORD SerialNumberOffset;
+    STORAGE_BUS_TYPE BusType;
+    DWORD RawPropertiesLength;
+    BYTE RawDeviceProperties[1];
+};
+static_assert(sizeof(STORAGE_DEVICE_DESCRIPTOR) == 40);
+
+struct STORAGE_ADAPTER_DESCRIPTOR {
+    DWORD Version;
+    DWORD Size;
+    DWORD MaximumTransferLength;
+    DWORD MaximumPhysicalPages;
+    DWORD AlignmentMask;
+    BOOLEAN AdapterUsesPio;
+    BOOLEAN AdapterScansDown;
+    BOOLEAN CommandQueueing;
+    BOOLEAN AcceleratedTransfer;
+    BYTE BusType;
+    WORD BusMajorVersion;
+    WORD BusMinorVersion;
+};
+static_assert(sizeof(STORAGE_ADAPTER_DESCRIPTOR) == 32);
+
+struct DISK_EXTENT {
+    DWORD DiskNumber;
+    LARGE_INTEGER StartingOffset;
+    LARGE_INTEGER ExtentLength;
+};
+
+struct VOLUME_DISK_EXTENTS {
+    DWORD NumberOfDiskExtents;
+    DISK_EXTENT Extents[1];
+};
+static_assert(sizeof(VOLUME_DISK_EXTENTS) == 32);

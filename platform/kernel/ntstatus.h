@@ -77,6 +77,9 @@ constexpr NTSTATUS STATUS_FILE_CLOSED = MakeNtStatus(0xC0000128);
 constexpr NTSTATUS STATUS_NOT_FOUND = MakeNtStatus(0xC0000225);
 constexpr NTSTATUS STATUS_CONNECTION_REFUSED = MakeNtStatus(0xC0000236);
 constexpr NTSTATUS STATUS_PORT_DISCONNECTED = MakeNtStatus(0xC0000037);
+constexpr NTSTATUS STATUS_NOT_LOCKED = MakeNtStatus(0xC000002A);
+constexpr NTSTATUS STATUS_UNRECOGNIZED_VOLUME = MakeNtStatus(0xC000014F);
+constexpr NTSTATUS STATUS_VOLUME_DISMOUNTED = MakeNtStatus(0xC000026E);
 
 // The Win32 error code of a status (ERROR_SUCCESS for success codes without a Win32 meaning).
 ULONG RtlNtStatusToDosError(NTSTATUS status);

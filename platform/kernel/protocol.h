@@ -33,6 +33,7 @@ enum class Op : uint32_t {
     MapBuffer = 14,   // size (+ the descriptor)
     ReadShared = 15,  // length, has offset, offset -> count (the data is at the start of the buffer)
     WriteShared = 16, // length, has offset, offset (the data is at the start of the buffer) -> count
+    Service = 17,     // service name, request bytes -> the service's reply (see RegisterHostService)
 };
 
 class Writer {

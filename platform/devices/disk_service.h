@@ -1,0 +1,18 @@
+// Private: the requests of the disk service inside the kernel host ("disks"), shared by the host's side and the
+// client functions. Each request starts with its operation; replies carry a Win32 result first.
+#pragma once
+
+#include <cstdint>
+
+namespace platform::devices::service {
+
+constexpr char16_t kName[] = u"disks";
+
+enum class Op : uint32_t {
+    Plug = 1,      // image (text), identity texts, removable -> result, number
+    Unplug = 2,    // number, surprise -> result
+    List = 3,      // -> result, count, disks
+    Subscribe = 4, // the connection then carries notices (notices.h)
+};
+
+} // namespace platform::devices::service
