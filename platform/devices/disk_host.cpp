@@ -131,13 +131,14 @@ std::u16string Hex(uint64_t v, int width) {
 
 // ---- Identity ------------------------------------------------------------------------------------------------
 
-// Upper-case text with the characters device ids cannot hold replaced, padded or cut to `width` (0: as is).
-std::u16string IdText(const std::u16string& text, size_t width) {
+// Text with the characters device ids cannot hold replaced (upper-cased for instance ids), padded or cut to
+// `width` (0: as is).
+std::u16string IdText(const std::u16string& text, size_t width, bool upper = true) {
     std::u16string out;
     for (char16_t c : text) {
         if (c <= u' ' || c == u'\\' || c == u'#' || c == u',' || c > 0x7E)
             c = u'_';
-        out.push_back(platform::FoldUpper(c));
+        out.push_back(upper ? platform::FoldUpper(c) : c);
     }
     if (width) {
         out.resize(std::min(out.size(), width));
@@ -175,11 +176,13 @@ void CompleteIdentity(DiskInfo& info) {
         for (auto& c : bridge)
             c = platform::FoldUpper(c);
         info.parentId = bridge + u"\\" + serial;
-        info.hardwareId = u"USBSTOR\\Disk" + IdText(id.vendor, 8) + IdText(id.product, 16) + IdText(id.revision, 4);
+        info.hardwareId = u"USBSTOR\\Disk" + IdText(id.vendor, 8, false) + IdText(id.product, 16, false) +
+                          IdText(id.revision, 4, false);
     } else {
         info.instanceId = u"SCSI\\" + model + u"\\" + serial + u"&0";
         info.parentId = u"ROOT\\SCSIADAPTER\\0000";
-        info.hardwareId = u"SCSI\\Disk" + IdText(id.vendor, 8) + IdText(id.product, 16) + IdText(id.revision, 4);
+        info.hardwareId =
+            u"SCSI\\Disk" + IdText(id.vendor, 8, false) + IdText(id.product, 16, false) + IdText(id.revision, 4, false);
     }
     std::u16string link = info.instanceId;
     std::replace(link.begin(), link.end(), u'\\', u'#');
@@ -283,7 +286,10 @@ std::string VolumeKey(const Disk& disk, const Partition& p) {
 
 void RememberLetter(const std::string& key, int letter) {
     auto letters = LoadLetters();
-    letters[key] = letter;
+    if (letter < 0)
+        letters.erase(key);
+    else
+        letters[key] = letter;
     std::ostringstream text;
     for (const auto& [k, l] : letters)
         text << k << ' ' << static_cast<char>('A' + l) << '\n';
@@ -1036,6 +1042,69 @@ std::u16string LettersOf(const Disk& disk) {
     return letters;
 }
 
+// ---- Mount points ------------------------------------------------------------------------------------------
+
+Volume* VolumeByName(const std::u16string& volumeName) {
+    for (const auto& [number, disk] : g_disks) {
+        for (const auto& volume : disk->volumes) {
+            if (!volume->volumeName.empty() && platform::EqualsNoCase(volume->volumeName, volumeName))
+                return volume.get();
+        }
+    }
+    return nullptr;
+}
+
+Volume* VolumeByLetter(int letter) {
+    for (const auto& [number, disk] : g_disks) {
+        for (const auto& volume : disk->volumes) {
+            if (volume->letter == letter)
+                return volume.get();
+        }
+    }
+    return nullptr;
+}
+
+// Gives a volume the letter (a volume has one letter at most).
+DWORD SetMountPointLocked(int letter, const std::u16string& volumeName) {
+    Volume* volume = VolumeByName(volumeName);
+    if (!volume)
+        return ERROR_FILE_NOT_FOUND;
+    if (volume->letter == letter)
+        return ERROR_SUCCESS;
+    if (volume->letter >= 0)
+        return ERROR_INVALID_PARAMETER;
+    // A letter the drive table or a device already uses is taken; a program's own definition of the letter
+    // (DefineDosDevice) does not count, as it only shadows the global name for that program's session.
+    const auto drive = platform::fs::Drive(static_cast<WCHAR>(u'A' + letter));
+    if ((drive && !drive->raw) || !platform::kernel::ResolveName(LetterLink(letter)).empty())
+        return ERROR_DIR_NOT_EMPTY;
+    if (!NT_SUCCESS(CreateLink(LetterLink(letter), volume->deviceName)))
+        return ERROR_DIR_NOT_EMPTY;
+    volume->letter = letter;
+    RememberLetter(VolumeKey(*volume->disk, volume->partition), letter);
+    DeviceNotice notice;
+    notice.event = kArrival;
+    notice.kind = kTypeVolume;
+    notice.unitMask = 1u << letter;
+    Announce(notice);
+    return ERROR_SUCCESS;
+}
+
+DWORD DeleteMountPointLocked(int letter) {
+    Volume* volume = VolumeByLetter(letter);
+    if (!volume)
+        return ERROR_FILE_NOT_FOUND;
+    DeleteLink(LetterLink(letter));
+    volume->letter = -1;
+    RememberLetter(VolumeKey(*volume->disk, volume->partition), -1);
+    DeviceNotice notice;
+    notice.event = kRemoveComplete;
+    notice.kind = kTypeVolume;
+    notice.unitMask = 1u << letter;
+    Announce(notice);
+    return ERROR_SUCCESS;
+}
+
 // ---- The service -------------------------------------------------------------------------------------------
 
 void WriteInfo(protocol::Writer& out, const DiskInfo& info) {
@@ -1106,6 +1175,36 @@ int32_t Serve(int fd, const uint8_t* request, size_t size, std::vector<uint8_t>&
     case service::Op::Subscribe:
         ServeSubscriber(fd);
         return STATUS_PENDING;
+    case service::Op::Broadcast: {
+        DeviceNotice notice;
+        notice.event = in.U32();
+        notice.kind = kTypeVolume;
+        notice.unitMask = in.U32();
+        notice.flags = in.U32();
+        notice.excludeProcess = in.U32();
+        if (in.Failed())
+            return STATUS_INVALID_PARAMETER;
+        Announce(notice);
+        out.U32(ERROR_SUCCESS);
+        break;
+    }
+    case service::Op::SetMountPoint: {
+        const uint32_t letter = in.U32();
+        const std::u16string volumeName = in.Text();
+        if (in.Failed() || letter >= 26)
+            return STATUS_INVALID_PARAMETER;
+        std::lock_guard lock(g_lock);
+        out.U32(SetMountPointLocked(static_cast<int>(letter), volumeName));
+        break;
+    }
+    case service::Op::DeleteMountPoint: {
+        const uint32_t letter = in.U32();
+        if (in.Failed() || letter >= 26)
+            return STATUS_INVALID_PARAMETER;
+        std::lock_guard lock(g_lock);
+        out.U32(DeleteMountPointLocked(static_cast<int>(letter)));
+        break;
+    }
     default:
         return STATUS_INVALID_PARAMETER;
     }

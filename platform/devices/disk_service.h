@@ -9,10 +9,13 @@ namespace platform::devices::service {
 constexpr char16_t kName[] = u"disks";
 
 enum class Op : uint32_t {
-    Plug = 1,      // image (text), identity texts, removable -> result, number
-    Unplug = 2,    // number, surprise -> result
-    List = 3,      // -> result, count, disks
-    Subscribe = 4, // the connection then carries notices (notices.h)
+    Plug = 1,             // image (text), identity texts, removable -> result, number
+    Unplug = 2,           // number, surprise -> result
+    List = 3,             // -> result, count, disks
+    Subscribe = 4,        // the connection then carries notices (notices_host.h)
+    Broadcast = 5,        // event, unit mask, flags: a volume notice for every subscriber -> result
+    SetMountPoint = 6,    // letter index, volume name "Volume{...}" -> result
+    DeleteMountPoint = 7, // letter index -> result
 };
 
 } // namespace platform::devices::service

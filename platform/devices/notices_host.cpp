@@ -64,6 +64,7 @@ std::vector<uint8_t> Encode(const DeviceNotice& notice, bool query) {
     out.Raw(&notice.classGuid, sizeof(GUID));
     out.Text(notice.name);
     out.U32(query ? 1 : 0);
+    out.U32(notice.excludeProcess);
     return std::move(out.Data());
 }
 

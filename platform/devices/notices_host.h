@@ -12,12 +12,13 @@
 namespace platform::devices {
 
 struct DeviceNotice {
-    uint32_t event = 0;    // DBT_* code
-    uint32_t kind = 0;     // DBT_DEVTYP_VOLUME, DBT_DEVTYP_DEVICEINTERFACE or DBT_DEVTYP_HANDLE
-    uint32_t unitMask = 0; // volume
-    uint32_t flags = 0;    // volume
-    GUID classGuid{};      // interface
-    std::u16string name;   // interface path, or the NT name of the device a handle notice is about
+    uint32_t event = 0;          // DBT_* code
+    uint32_t kind = 0;           // DBT_DEVTYP_VOLUME, DBT_DEVTYP_DEVICEINTERFACE or DBT_DEVTYP_HANDLE
+    uint32_t unitMask = 0;       // volume
+    uint32_t flags = 0;          // volume
+    GUID classGuid{};            // interface
+    std::u16string name;         // interface path, or the NT name of the device a handle notice is about
+    uint32_t excludeProcess = 0; // a program that does not receive it (the sender of a broadcast), or 0
 };
 
 // Serves a subscriber's connection until it goes away.
