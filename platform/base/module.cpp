@@ -121,6 +121,8 @@ const std::vector<SystemModule>& SystemModules() {
          {{"SetLayeredWindowAttributes", "_Z26SetLayeredWindowAttributesP6HWND__jhj"},
           {"GetLayeredWindowAttributes", "_Z26GetLayeredWindowAttributesP6HWND__PjPhS1_"}}},
         {u"KERNEL32.DLL", {{"GetUserDefaultUILanguage", "_Z24GetUserDefaultUILanguagev"}}},
+        {u"FMIFS.DLL",
+         {{"FormatEx", "FormatEx"}, {"EnableVolumeCompression", "EnableVolumeCompression"}, {"ChkdskEx", "ChkdskEx"}}},
     };
     return *modules;
 }
@@ -143,10 +145,27 @@ const SystemModule* SystemModuleOf(void* handle) {
     return nullptr;
 }
 
+std::mutex g_registeredLock;
+std::vector<std::pair<std::string, void*>>& RegisteredExports() {
+    static auto* exports = new std::vector<std::pair<std::string, void*>>();
+    return *exports;
+}
+
+void* RegisteredExport(const char* name) {
+    std::lock_guard lock(g_registeredLock);
+    for (const auto& [n, address] : RegisteredExports()) {
+        if (n == name)
+            return address;
+    }
+    return nullptr;
+}
+
 void* SystemExportAddress(const SystemModule& module, const char* procName) {
     for (const SystemExport& e : module.exports) {
         if (std::strcmp(e.name, procName) != 0)
             continue;
+        if (void* registered = RegisteredExport(e.name))
+            return registered;
         if (void* symbol = dlsym(RTLD_DEFAULT, e.name))
             return symbol;
         return dlsym(RTLD_DEFAULT, e.symbol);
@@ -180,6 +199,11 @@ void* Load(const std::string& hostPath, std::string& loadedPath) {
 }
 
 } // namespace
+
+void RegisterSystemExport(const char* name, void* address) {
+    std::lock_guard lock(g_registeredLock);
+    RegisteredExports().emplace_back(name, address);
+}
 
 void SetPathMapper(PathMapper mapper) {
     g_pathMapper = mapper;

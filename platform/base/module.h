@@ -6,9 +6,10 @@
 // GetModuleFileNameW and GetModuleHandleW means the program itself. OutputDebugStringW writes to standard error
 // only when the environment variable WINLAYER_DEBUG is set, so debug traces cost nothing otherwise.
 //
-// The system modules USER32.DLL and KERNEL32.DLL (any case, with or without ".dll") are always there: their handle
-// finds, through GetProcAddress, the few functions that programs look up at run time rather than link
-// (SetLayeredWindowAttributes and GetLayeredWindowAttributes, GetUserDefaultUILanguage), wherever the layer that
+// The system modules USER32.DLL, KERNEL32.DLL and FMIFS.DLL (any case, with or without ".dll") are always there: their
+// handle finds, through GetProcAddress, the few functions that programs look up at run time rather than link
+// (SetLayeredWindowAttributes and GetLayeredWindowAttributes, GetUserDefaultUILanguage, FormatEx and its two
+// companions), wherever the layer that
 // offers them is linked into the process; anything else is ERROR_PROC_NOT_FOUND. A module of the same name that
 // the program loaded itself, or that lies beside the program, takes precedence while it is loaded. Freeing a
 // system module does nothing.
@@ -38,6 +39,10 @@ std::string ModuleHostPath(HMODULE module);
 // on it. Returns false when the path has no host counterpart.
 using PathMapper = bool (*)(const std::u16string& windowsPath, std::string& hostPath);
 void SetPathMapper(PathMapper mapper);
+// A layer that offers a function of a system module registers it here (from a static initialiser), so that
+// GetProcAddress finds it wherever that layer is linked, whether or not the program exports its symbols.
+void RegisterSystemExport(const char* name, void* address);
+
 // And the reverse, for GetModuleFileNameW: host path to Windows path.
 using ReversePathMapper = bool (*)(const std::string& hostPath, std::u16string& windowsPath);
 void SetReversePathMapper(ReversePathMapper mapper);

@@ -5,6 +5,7 @@
 #include "platform/devices/disks.h"
 #include "platform/devices/mbr.h"
 #include "platform/devices/notices_host.h"
+#include "platform/devices/ntfs_volume.h"
 
 #include "platform/base/errors.h"
 #include "platform/base/machine.h"
@@ -27,6 +28,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace platform::devices {
@@ -66,6 +68,7 @@ struct Volume {
     int letter = -1;
     DeviceContext context;
     std::atomic<int> opens{0};
+    std::atomic<int> dataOpens{0}; // handles with read or write access: those a lock waits for
     PFILE_OBJECT lockedBy = nullptr;
     bool dismounted = false;
     std::unique_ptr<MountedFileSystem> fileSystem;
@@ -97,7 +100,6 @@ std::map<DWORD, std::unique_ptr<Disk>> g_disks;
 std::vector<std::unique_ptr<Disk>> g_retiredDisks;
 std::vector<std::unique_ptr<Volume>> g_retiredVolumes;
 PDRIVER_OBJECT g_driver = nullptr;
-VolumeMounter g_mounter = nullptr;
 
 UNICODE_STRING Counted(const std::u16string& s) {
     UNICODE_STRING u;
@@ -349,10 +351,29 @@ void AssignLetter(Volume& volume, std::vector<DeviceNotice>& notices) {
     notices.push_back(notice);
 }
 
+// Mounts the file system on the volume when it has one the layer reads; its letter then leads to its folder.
 void MountFileSystem(Volume& volume) {
-    if (!g_mounter || volume.fileSystem || volume.dismounted)
+    if (volume.fileSystem || volume.dismounted || volume.volumeName.empty() || !volume.device)
         return;
-    volume.fileSystem = g_mounter(volume.disk->fd, volume.partition.offset, volume.partition.length, volume.volumeName);
+    mkdir(platform::machine::PathOf("volumes").c_str(), 0755);
+    volume.fileSystem = MountNtfs(volume.disk->fd, volume.partition.offset, volume.partition.length,
+                                  platform::machine::PathOf("volumes/" + platform::Utf16ToUtf8(volume.volumeName)));
+    if (volume.fileSystem)
+        platform::kernel::SetVolumeMount(volume.device, {volume.fileSystem->Root(), u"NTFS",
+                                                         platform::Utf8ToUtf16(volume.fileSystem->Label()),
+                                                         volume.fileSystem->Serial()});
+}
+
+// Takes the file system away; without `force` only when nothing of it is open.
+bool DropFileSystem(Volume& volume, bool force) {
+    if (!volume.fileSystem)
+        return true;
+    if (!volume.fileSystem->Unmount(force) && !force)
+        return false;
+    volume.fileSystem.reset();
+    if (volume.device)
+        platform::kernel::SetVolumeMount(volume.device, {});
+    return true;
 }
 
 // Makes the devices of one partition.
@@ -391,10 +412,7 @@ void AddVolume(Disk& disk, const Partition& p, std::vector<DeviceNotice>& notice
 
 // Takes one volume's devices, names and file system away. Its notices go to `notices`.
 void RemoveVolume(Volume& volume, std::vector<DeviceNotice>& notices) {
-    if (volume.fileSystem) {
-        volume.fileSystem->Unmount(true);
-        volume.fileSystem.reset();
-    }
+    DropFileSystem(volume, true);
     if (volume.letter >= 0) {
         DeleteLink(LetterLink(volume.letter));
         DeviceNotice notice;
@@ -417,7 +435,7 @@ void RemoveVolume(Volume& volume, std::vector<DeviceNotice>& notices) {
     volume.device = nullptr;
 }
 
-bool VolumeBusy(const Volume& volume) {
+bool VolumeBusy(Volume& volume) {
     return volume.opens > 0 || (volume.fileSystem && volume.fileSystem->Busy());
 }
 
@@ -576,6 +594,11 @@ NTSTATUS QueryProperty(const Disk& disk, PIRP irp, ULONG inputLength, ULONG outp
     return Complete(irp, STATUS_SUCCESS, count);
 }
 
+// Handles opened without read or write access only ask questions; they do not keep a volume from being locked.
+bool HasData(PFILE_OBJECT file) {
+    return file && (file->ReadAccess || file->WriteAccess);
+}
+
 bool Locked(const Volume& volume, PFILE_OBJECT file) {
     return volume.lockedBy == file;
 }
@@ -586,7 +609,8 @@ NTSTATUS VolumeControl(Volume& volume, PIRP irp, ULONG code, PFILE_OBJECT file) 
     switch (code) {
     case FSCTL_LOCK_VOLUME:
         // Only the one handle that asks may be open, and no file of the file system.
-        if (volume.lockedBy || volume.opens > 1 || (volume.fileSystem && volume.fileSystem->Busy()))
+        if (volume.lockedBy || volume.dataOpens > (HasData(file) ? 1 : 0) ||
+            (volume.fileSystem && volume.fileSystem->Busy()))
             return Complete(irp, STATUS_ACCESS_DENIED);
         volume.lockedBy = file;
         if (volume.fileSystem)
@@ -606,11 +630,8 @@ NTSTATUS VolumeControl(Volume& volume, PIRP irp, ULONG code, PFILE_OBJECT file) 
         // open.
         if (!Locked(volume, file) && volume.fileSystem && volume.fileSystem->Busy())
             return Complete(irp, STATUS_ACCESS_DENIED);
-        if (volume.fileSystem) {
-            if (!volume.fileSystem->Unmount(false))
-                return Complete(irp, STATUS_ACCESS_DENIED);
-            volume.fileSystem.reset();
-        }
+        if (!DropFileSystem(volume, false))
+            return Complete(irp, STATUS_ACCESS_DENIED);
         volume.dismounted = true;
         return Complete(irp, STATUS_SUCCESS);
     default:
@@ -842,6 +863,8 @@ NTSTATUS Dispatch(PDEVICE_OBJECT device, PIRP irp) {
             if (volume && volume->lockedBy)
                 return Complete(irp, STATUS_ACCESS_DENIED);
             ++opens;
+            if (volume && HasData(file))
+                ++volume->dataOpens;
             return Complete(irp, STATUS_SUCCESS, FILE_OPENED);
         }
         case IRP_MJ_CLEANUP:
@@ -849,6 +872,8 @@ NTSTATUS Dispatch(PDEVICE_OBJECT device, PIRP irp) {
         case IRP_MJ_CLOSE: {
             std::lock_guard lock(g_stateLock);
             --opens;
+            if (volume && HasData(file))
+                --volume->dataOpens;
             if (volume && Locked(*volume, file)) {
                 // The handle that held the lock is gone: the volume is free again, and mounted once more when its
                 // file system was dismounted.
@@ -1105,6 +1130,107 @@ DWORD DeleteMountPointLocked(int letter) {
     return ERROR_SUCCESS;
 }
 
+// ---- Formatting ----------------------------------------------------------------------------------------------
+
+std::string FindProgram(const char* name) {
+    std::string path = getenv("PATH") ? getenv("PATH") : "";
+    path += ":/usr/sbin:/sbin:/usr/bin:/bin";
+    std::istringstream folders(path);
+    std::string folder;
+    while (std::getline(folders, folder, ':')) {
+        const std::string candidate = folder + "/" + name;
+        if (!folder.empty() && access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+    }
+    return {};
+}
+
+// Runs a program with its output thrown away; true when it ended with 0.
+bool RunQuietly(const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    for (const auto& a : arguments)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const pid_t child = fork();
+    if (child < 0)
+        return false;
+    if (child == 0) {
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(null, 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Copies what a sparse file holds into the volume's place on the disk: the new file system's structures.
+bool CopyWritten(int from, const Disk& disk, const Volume& volume) {
+    std::vector<uint8_t> buffer(1u << 20);
+    off_t data = 0;
+    for (;;) {
+        data = lseek(from, data, SEEK_DATA);
+        if (data < 0)
+            return errno == ENXIO;
+        const off_t hole = lseek(from, data, SEEK_HOLE);
+        if (hole < 0)
+            return false;
+        for (off_t at = data; at < hole;) {
+            const size_t count = static_cast<size_t>(std::min<off_t>(hole - at, static_cast<off_t>(buffer.size())));
+            if (pread(from, buffer.data(), count, at) != static_cast<ssize_t>(count) ||
+                pwrite(disk.fd, buffer.data(), count, static_cast<off_t>(volume.partition.offset) + at) !=
+                    static_cast<ssize_t>(count))
+                return false;
+            at += static_cast<off_t>(count);
+        }
+        data = hole;
+    }
+}
+
+// Writes a new NTFS on a volume that a handle holds locked with its file system dismounted: mkntfs builds it in
+// a sparse file of the volume's size, and what it wrote is copied into place.
+DWORD FormatLocked(int letter, const std::u16string& label, uint32_t clusterSize) {
+    Volume* volume = VolumeByLetter(letter);
+    if (!volume)
+        return ERROR_FILE_NOT_FOUND;
+    {
+        std::lock_guard state(g_stateLock);
+        if (!volume->lockedBy || !volume->dismounted)
+            return ERROR_ACCESS_DENIED;
+    }
+    const std::string mkntfs = FindProgram("mkntfs");
+    if (mkntfs.empty())
+        return ERROR_NOT_SUPPORTED;
+    Disk& disk = *volume->disk;
+    const std::string scratch = platform::machine::PathOf("devices/format-" + std::to_string(disk.info.number) + "-" +
+                                                          std::to_string(volume->partition.number) + ".img");
+    mkdir(platform::machine::PathOf("devices").c_str(), 0700);
+    const int fd = open(scratch.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return ERROR_GEN_FAILURE;
+    DWORD result = ERROR_GEN_FAILURE;
+    if (ftruncate(fd, static_cast<off_t>(volume->partition.length)) == 0) {
+        std::vector<std::string> arguments = {
+            mkntfs, "-q",  "-Q", "-F", "-s", "512",
+            "-H",   "255", "-S", "63", "-p", std::to_string(volume->partition.offset / kSectorSize)};
+        if (!label.empty())
+            arguments.insert(arguments.end(), {"-L", platform::Utf16ToUtf8(label)});
+        if (clusterSize)
+            arguments.insert(arguments.end(), {"-c", std::to_string(clusterSize)});
+        arguments.push_back(scratch);
+        std::shared_lock io(disk.lock);
+        if (RunQuietly(arguments) && CopyWritten(fd, disk, *volume) && fdatasync(disk.fd) == 0)
+            result = ERROR_SUCCESS;
+    }
+    close(fd);
+    unlink(scratch.c_str());
+    return result;
+}
+
 // ---- The service -------------------------------------------------------------------------------------------
 
 void WriteInfo(protocol::Writer& out, const DiskInfo& info) {
@@ -1188,6 +1314,16 @@ int32_t Serve(int fd, const uint8_t* request, size_t size, std::vector<uint8_t>&
         out.U32(ERROR_SUCCESS);
         break;
     }
+    case service::Op::Format: {
+        const uint32_t letter = in.U32();
+        const std::u16string label = in.Text();
+        const uint32_t clusterSize = in.U32();
+        if (in.Failed() || letter >= 26)
+            return STATUS_INVALID_PARAMETER;
+        std::lock_guard lock(g_lock);
+        out.U32(FormatLocked(static_cast<int>(letter), label, clusterSize));
+        break;
+    }
     case service::Op::SetMountPoint: {
         const uint32_t letter = in.U32();
         const std::u16string volumeName = in.Text();
@@ -1235,9 +1371,5 @@ void Stop() {
 const bool g_registered = (platform::kernel::RegisterHostService("disks", Start, Serve, Stop), true);
 
 } // namespace
-
-void SetVolumeMounter(VolumeMounter mounter) {
-    g_mounter = mounter;
-}
 
 } // namespace platform::devices

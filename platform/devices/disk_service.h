@@ -16,6 +16,7 @@ enum class Op : uint32_t {
     Broadcast = 5,        // event, unit mask, flags: a volume notice for every subscriber -> result
     SetMountPoint = 6,    // letter index, volume name "Volume{...}" -> result
     DeleteMountPoint = 7, // letter index -> result
+    Format = 8,           // letter index, label, cluster size: a new NTFS on the locked, dismounted volume -> result
 };
 
 } // namespace platform::devices::service

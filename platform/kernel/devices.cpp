@@ -7,6 +7,7 @@
 
 #include "platform/base/errors.h"
 #include "platform/base/handle.h"
+#include "platform/base/strings.h"
 #include "platform/base/sync.h"
 #include "platform/fs/files.h"
 #include "platform/fs/paths.h"
@@ -360,6 +361,14 @@ platform::fs::DriveInfo RawDriveOf(const DeviceDriveLetter& letter) {
         info.kind = platform::fs::DriveKind::Unknown;
         break;
     }
+    if (!letter.hostRoot.empty()) {
+        // A file system is mounted on the device: the letter is an ordinary drive of that folder.
+        info.raw = false;
+        info.hostRoot = letter.hostRoot;
+        info.fileSystem = letter.fileSystem;
+        info.label = letter.label;
+        info.serial = letter.serial;
+    }
     return info;
 }
 
@@ -392,7 +401,8 @@ std::vector<DeviceDriveLetter> DeviceDriveLetters() {
     std::vector<DeviceDriveLetter> letters;
     if (g_localDriveLetters) {
         for (auto& local : DriveLetterDevices())
-            letters.push_back({local.drive, std::move(local.device), local.deviceType, local.characteristics});
+            letters.push_back({local.drive, std::move(local.device), local.deviceType, local.characteristics,
+                               local.mount.hostRoot, local.mount.fileSystem, local.mount.label, local.mount.serial});
         return letters;
     }
     protocol::Writer request;
@@ -408,6 +418,10 @@ std::vector<DeviceDriveLetter> DeviceDriveLetters() {
         letter.device = reader.Text();
         letter.deviceType = reader.U32();
         letter.characteristics = reader.U32();
+        letter.hostRoot = platform::Utf16ToUtf8(reader.Text());
+        letter.fileSystem = reader.Text();
+        letter.label = reader.Text();
+        letter.serial = reader.U32();
         if (reader.Failed() || letter.drive < 0 || letter.drive >= 26)
             break;
         letters.push_back(std::move(letter));

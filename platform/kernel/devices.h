@@ -50,6 +50,12 @@ struct DeviceDriveLetter {
     std::u16string device;
     ULONG deviceType = 0;
     ULONG characteristics = 0;
+    // The folder where the host keeps the files of the file system mounted on the device (empty: a raw disk),
+    // and the volume's file-system name, label and serial number.
+    std::string hostRoot;
+    std::u16string fileSystem;
+    std::u16string label;
+    ULONG serial = 0;
 };
 std::vector<DeviceDriveLetter> DeviceDriveLetters();
 

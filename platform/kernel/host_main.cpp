@@ -284,6 +284,10 @@ void Serve(int fd, ClientIdentity client) {
                 out.Text(letter.device);
                 out.U32(letter.deviceType);
                 out.U32(letter.characteristics);
+                out.Text(platform::Utf8ToUtf16(letter.mount.hostRoot));
+                out.Text(letter.mount.fileSystem);
+                out.Text(letter.mount.label);
+                out.U32(letter.mount.serial);
             }
             status = STATUS_SUCCESS;
             break;

@@ -189,6 +189,7 @@ public:
     std::u16string name;
     std::u16string key; // namespace key, empty when unnamed
     bool deleted = false;
+    VolumeMount mount; // guarded by g_namespaceLock
     int openCount = 0;
 };
 
@@ -956,14 +957,23 @@ std::vector<DriveLetterDevice> DriveLetterDevices() {
         Resolved resolved = ResolveLocked(name, true);
         if (!NT_SUCCESS(resolved.status) || resolved.entry->kind != EntryKind::Device)
             continue;
-        DriveLetterDevice letter{drive, resolved.entry->name, 0, 0};
+        DriveLetterDevice letter{drive, resolved.entry->name, 0, 0, {}};
         if (auto device = resolved.entry->device.lock()) {
             letter.deviceType = device->object.DeviceType;
             letter.characteristics = device->object.Characteristics;
+            letter.mount = device->mount;
         }
         result.push_back(std::move(letter));
     }
     return result;
+}
+
+void SetVolumeMount(PDEVICE_OBJECT deviceObject, const VolumeMount& mount) {
+    auto device = DeviceOf(deviceObject);
+    if (!device)
+        return;
+    std::lock_guard lock(g_namespaceLock);
+    device->mount = mount;
 }
 
 } // namespace platform::kernel

@@ -79,13 +79,24 @@ NTSTATUS DefineDosDevice(ULONG flags, const std::u16string& name, const std::u16
 NTSTATUS QueryDosDevice(const std::u16string& name, std::vector<std::u16string>& result);
 // Drive letters (index 0..25) that currently name a device through "\??" (a definition or a global link), with
 // the NT name, type and characteristics of the device they lead to.
+// The file system mounted on a disk-like device: the host folder its files are in, and what the volume says of
+// itself. A device without one is a raw disk.
+struct VolumeMount {
+    std::string hostRoot;
+    std::u16string fileSystem;
+    std::u16string label;
+    ULONG serial = 0;
+};
 struct DriveLetterDevice {
     int drive = 0;
     std::u16string device;
     ULONG deviceType = 0;
     ULONG characteristics = 0;
+    VolumeMount mount;
 };
 std::vector<DriveLetterDevice> DriveLetterDevices();
+// Records (or, with an empty host root, clears) the file system mounted on a device.
+void SetVolumeMount(PDEVICE_OBJECT device, const VolumeMount& mount);
 
 // Resolves an NT name to its final target (following every symbolic link); empty when it does not resolve.
 std::u16string ResolveName(const std::u16string& ntName);
