@@ -297,3 +297,44 @@ TEST(NtStatus, Win32Counterparts) {
     for (const auto& row : rows)
         EXPECT_EQ(RtlNtStatusToDosError(row.status), row.error) << std::hex << row.status;
 }
+
+TEST_F(KernelTest, DevicesOpenByNameAsKernelFiles) {
+    ASSERT_EQ(LoadDriver(u"KernelTest", KERNEL_TEST_DRIVER), STATUS_SUCCESS);
+    auto open = [](ULONG disposition, ACCESS_MASK access, HANDLE& handle, IO_STATUS_BLOCK& io) {
+        UNICODE_STRING name = Us(u"\\Device\\KernelTest");
+        OBJECT_ATTRIBUTES attributes;
+        InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr, nullptr);
+        return ZwCreateFile(&handle, access, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, disposition,
+                            FILE_NON_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    };
+    HANDLE device;
+    IO_STATUS_BLOCK io;
+    ASSERT_EQ(open(FILE_OPEN, GENERIC_READ | GENERIC_WRITE, device, io), STATUS_SUCCESS);
+    EXPECT_EQ(io.Information, FILE_OPENED);
+    char data[] = "through the driver";
+    LARGE_INTEGER offset;
+    offset.QuadPart = 64;
+    EXPECT_EQ(ZwWriteFile(device, nullptr, nullptr, nullptr, &io, data, sizeof(data), &offset, nullptr),
+              STATUS_SUCCESS);
+    EXPECT_EQ(io.Information, sizeof(data));
+    char back[sizeof(data)] = {};
+    EXPECT_EQ(ZwReadFile(device, nullptr, nullptr, nullptr, &io, back, sizeof(back), &offset, nullptr), STATUS_SUCCESS);
+    EXPECT_STREQ(back, data);
+    FILE_POSITION_INFORMATION position{};
+    EXPECT_EQ(ZwQueryInformationFile(device, &io, &position, sizeof(position), FilePositionInformation),
+              STATUS_SUCCESS);
+    EXPECT_EQ(position.CurrentByteOffset.QuadPart, 64 + static_cast<LONGLONG>(sizeof(data)));
+    // A device cannot be resized or created, and a handle without write access does not write.
+    FILE_END_OF_FILE_INFORMATION end{};
+    EXPECT_EQ(ZwSetInformationFile(device, &io, &end, sizeof(end), FileEndOfFileInformation),
+              STATUS_INVALID_DEVICE_REQUEST);
+    EXPECT_EQ(ZwClose(device), STATUS_SUCCESS);
+    HANDLE other;
+    EXPECT_EQ(open(FILE_CREATE, GENERIC_READ, other, io), STATUS_OBJECT_NAME_COLLISION);
+    ASSERT_EQ(open(FILE_OPEN, GENERIC_READ, other, io), STATUS_SUCCESS);
+    EXPECT_EQ(ZwWriteFile(other, nullptr, nullptr, nullptr, &io, data, sizeof(data), &offset, nullptr),
+              STATUS_ACCESS_DENIED);
+    EXPECT_EQ(ZwClose(other), STATUS_SUCCESS);
+    ASSERT_EQ(UnloadDriver(u"KernelTest"), STATUS_SUCCESS);
+}

@@ -27,6 +27,16 @@ public:
     std::mutex lock;
 };
 
+// A device opened by name (a disk partition, for instance): reads and writes are requests to its driver.
+class KernelDevice : public KObject {
+public:
+    ~KernelDevice() override { CloseDevice(file); }
+    void OnLastHandleClosed() override { CloseDevice(file); }
+    DeviceFilePtr file;
+    bool canRead = false;
+    bool canWrite = false;
+};
+
 class RegistryKey : public KObject {
 public:
     std::u16string serviceName;
@@ -94,6 +104,91 @@ LARGE_INTEGER FileTimeOf(const struct timespec& time) {
     return value;
 }
 
+bool ReadsData(ACCESS_MASK access) {
+    return (access & (GENERIC_READ | GENERIC_ALL | MAXIMUM_ALLOWED | 0x0001 /* FILE_READ_DATA */)) != 0;
+}
+
+bool WritesData(ACCESS_MASK access) {
+    return (access & (GENERIC_WRITE | GENERIC_ALL | MAXIMUM_ALLOWED | 0x0002 /* FILE_WRITE_DATA */ |
+                      0x0004 /* FILE_APPEND_DATA */)) != 0;
+}
+
+// A name of the object namespace that is not a file: the device it leads to. Devices exist or not; an open that
+// would create one fails.
+NTSTATUS OpenNamedDevice(PHANDLE fileHandle, ACCESS_MASK access, const std::u16string& ntName, ULONG shareAccess,
+                         ULONG createDisposition, PIO_STATUS_BLOCK ioStatusBlock) {
+    ioStatusBlock->Information = 0;
+    if (createDisposition == FILE_CREATE)
+        return ioStatusBlock->Status = STATUS_OBJECT_NAME_COLLISION;
+    DeviceFilePtr file;
+    const NTSTATUS status = OpenDevice(ntName, access, shareAccess, file);
+    if (!NT_SUCCESS(status))
+        return ioStatusBlock->Status = status;
+    auto device = std::make_shared<KernelDevice>();
+    device->file = file;
+    device->canRead = ReadsData(access);
+    device->canWrite = WritesData(access);
+    *fileHandle = InsertKernelHandle(device);
+    ioStatusBlock->Information = FILE_OPENED;
+    return ioStatusBlock->Status = STATUS_SUCCESS;
+}
+
+NTSTATUS DeviceTransfer(KernelDevice& device, bool write, PIO_STATUS_BLOCK ioStatusBlock, PVOID buffer, ULONG length,
+                        PLARGE_INTEGER byteOffset) {
+    if (write ? !device.canWrite : !device.canRead)
+        return ioStatusBlock->Status = STATUS_ACCESS_DENIED;
+    std::optional<LONGLONG> offset;
+    if (byteOffset)
+        offset = byteOffset->QuadPart;
+    ULONG_PTR information = 0;
+    const NTSTATUS status = write ? DeviceWrite(device.file, buffer, length, offset, information)
+                                  : DeviceRead(device.file, buffer, length, offset, information);
+    ioStatusBlock->Information = information;
+    return ioStatusBlock->Status = status;
+}
+
+NTSTATUS DeviceQuery(KernelDevice& device, PIO_STATUS_BLOCK ioStatusBlock, PVOID fileInformation, ULONG length,
+                     FILE_INFORMATION_CLASS fileInformationClass) {
+    auto answer = [&](const auto& record) {
+        if (length < sizeof(record))
+            return ioStatusBlock->Status = STATUS_INFO_LENGTH_MISMATCH;
+        memcpy(fileInformation, &record, sizeof(record));
+        ioStatusBlock->Information = sizeof(record);
+        return ioStatusBlock->Status = STATUS_SUCCESS;
+    };
+    switch (fileInformationClass) {
+    case FileBasicInformation: {
+        FILE_BASIC_INFORMATION basic{};
+        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        return answer(basic);
+    }
+    case FileStandardInformation: {
+        // A device's end is its length as its driver tells it.
+        GET_LENGTH_INFORMATION size{};
+        ULONG_PTR information = 0;
+        const NTSTATUS status =
+            DeviceControl(device.file, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &size, sizeof(size), information);
+        if (!NT_SUCCESS(status))
+            return ioStatusBlock->Status = status;
+        FILE_STANDARD_INFORMATION standard{};
+        standard.AllocationSize = standard.EndOfFile = size.Length;
+        standard.NumberOfLinks = 1;
+        return answer(standard);
+    }
+    case FilePositionInformation: {
+        FILE_POSITION_INFORMATION position{};
+        position.CurrentByteOffset.QuadPart = DevicePosition(device.file);
+        return answer(position);
+    }
+    case FileAlignmentInformation: {
+        FILE_ALIGNMENT_INFORMATION alignment{FILE_512_BYTE_ALIGNMENT};
+        return answer(alignment);
+    }
+    default:
+        return ioStatusBlock->Status = STATUS_INVALID_INFO_CLASS;
+    }
+}
+
 } // namespace
 } // namespace platform::kernel
 
@@ -107,12 +202,8 @@ NTSTATUS ZwCreateFile(PHANDLE fileHandle, ACCESS_MASK desiredAccess, POBJECT_ATT
     const std::u16string ntName(objectAttributes->ObjectName->Buffer,
                                 objectAttributes->ObjectName->Length / sizeof(WCHAR));
     const std::u16string path = Win32PathOf(ntName);
-    if (path.empty()) {
-        // Devices of the namespace (disk partitions) are not files of the layer.
-        ioStatusBlock->Status = STATUS_OBJECT_PATH_NOT_FOUND;
-        ioStatusBlock->Information = 0;
-        return STATUS_OBJECT_PATH_NOT_FOUND;
-    }
+    if (path.empty())
+        return OpenNamedDevice(fileHandle, desiredAccess, ntName, shareAccess, createDisposition, ioStatusBlock);
     DWORD disposition;
     switch (createDisposition) {
     case FILE_SUPERSEDE:
@@ -176,6 +267,8 @@ NTSTATUS ZwCreateFile(PHANDLE fileHandle, ACCESS_MASK desiredAccess, POBJECT_ATT
 
 NTSTATUS ZwReadFile(HANDLE fileHandle, HANDLE event, PIO_APC_ROUTINE, PVOID, PIO_STATUS_BLOCK ioStatusBlock,
                     PVOID buffer, ULONG length, PLARGE_INTEGER byteOffset, PULONG) {
+    if (auto device = LookupKernelHandleAs<KernelDevice>(fileHandle); device && ioStatusBlock && !event)
+        return DeviceTransfer(*device, false, ioStatusBlock, buffer, length, byteOffset);
     auto file = LookupKernelHandleAs<KernelFile>(fileHandle);
     if (!file || !ioStatusBlock)
         return STATUS_INVALID_HANDLE;
@@ -207,6 +300,8 @@ NTSTATUS ZwReadFile(HANDLE fileHandle, HANDLE event, PIO_APC_ROUTINE, PVOID, PIO
 
 NTSTATUS ZwWriteFile(HANDLE fileHandle, HANDLE event, PIO_APC_ROUTINE, PVOID, PIO_STATUS_BLOCK ioStatusBlock,
                      PVOID buffer, ULONG length, PLARGE_INTEGER byteOffset, PULONG) {
+    if (auto device = LookupKernelHandleAs<KernelDevice>(fileHandle); device && ioStatusBlock && !event)
+        return DeviceTransfer(*device, true, ioStatusBlock, buffer, length, byteOffset);
     auto file = LookupKernelHandleAs<KernelFile>(fileHandle);
     if (!file || !ioStatusBlock)
         return STATUS_INVALID_HANDLE;
@@ -236,6 +331,8 @@ NTSTATUS ZwWriteFile(HANDLE fileHandle, HANDLE event, PIO_APC_ROUTINE, PVOID, PI
 
 NTSTATUS ZwQueryInformationFile(HANDLE fileHandle, PIO_STATUS_BLOCK ioStatusBlock, PVOID fileInformation, ULONG length,
                                 FILE_INFORMATION_CLASS fileInformationClass) {
+    if (auto device = LookupKernelHandleAs<KernelDevice>(fileHandle); device && ioStatusBlock)
+        return DeviceQuery(*device, ioStatusBlock, fileInformation, length, fileInformationClass);
     auto file = LookupKernelHandleAs<KernelFile>(fileHandle);
     if (!file || !ioStatusBlock)
         return STATUS_INVALID_HANDLE;
@@ -284,6 +381,18 @@ NTSTATUS ZwQueryInformationFile(HANDLE fileHandle, PIO_STATUS_BLOCK ioStatusBloc
 
 NTSTATUS ZwSetInformationFile(HANDLE fileHandle, PIO_STATUS_BLOCK ioStatusBlock, PVOID fileInformation, ULONG length,
                               FILE_INFORMATION_CLASS fileInformationClass) {
+    if (auto device = LookupKernelHandleAs<KernelDevice>(fileHandle); device && ioStatusBlock) {
+        // A device's size is its own; only the position moves.
+        ioStatusBlock->Information = 0;
+        if (fileInformationClass != FilePositionInformation)
+            return ioStatusBlock->Status = STATUS_INVALID_DEVICE_REQUEST;
+        if (length < sizeof(FILE_POSITION_INFORMATION))
+            return ioStatusBlock->Status = STATUS_INFO_LENGTH_MISMATCH;
+        FILE_POSITION_INFORMATION position;
+        memcpy(&position, fileInformation, sizeof(position));
+        SetDevicePosition(device->file, position.CurrentByteOffset.QuadPart);
+        return ioStatusBlock->Status = STATUS_SUCCESS;
+    }
     auto file = LookupKernelHandleAs<KernelFile>(fileHandle);
     if (!file || !ioStatusBlock)
         return STATUS_INVALID_HANDLE;
