@@ -99,6 +99,8 @@ std::map<DWORD, std::unique_ptr<Disk>> g_disks;
 // so they stay until the host ends.
 std::vector<std::unique_ptr<Disk>> g_retiredDisks;
 std::vector<std::unique_ptr<Volume>> g_retiredVolumes;
+// File systems whose mount their users still hold after a forced removal: they live on with them.
+std::vector<std::unique_ptr<MountedFileSystem>> g_retiredFileSystems;
 PDRIVER_OBJECT g_driver = nullptr;
 
 UNICODE_STRING Counted(const std::u16string& s) {
@@ -368,8 +370,11 @@ void MountFileSystem(Volume& volume) {
 bool DropFileSystem(Volume& volume, bool force) {
     if (!volume.fileSystem)
         return true;
-    if (!volume.fileSystem->Unmount(force) && !force)
-        return false;
+    if (!volume.fileSystem->Unmount(force)) {
+        if (!force)
+            return false;
+        g_retiredFileSystems.push_back(std::move(volume.fileSystem));
+    }
     volume.fileSystem.reset();
     if (volume.device)
         platform::kernel::SetVolumeMount(volume.device, {});

@@ -21,7 +21,12 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+
+#include <csignal>
 #include <unistd.h>
 
 namespace {
@@ -234,4 +239,30 @@ TEST_F(NtfsTest, LockIsRefusedWhileAFileIsOpenAndADismountedVolumeComesBack) {
     ASSERT_TRUE(DeviceIoControl(volume, FSCTL_UNLOCK_VOLUME, nullptr, 0, nullptr, 0, &returned, nullptr));
     EXPECT_EQ(ReadWhole(root + u"open.txt"), "kept open");
     CloseHandle(volume);
+}
+
+TEST_F(NtfsTest, AHostThatDiedLeavesNoMountInTheWayOfTheNext) {
+    Format(u"KEEP");
+    ASSERT_EQ(g_done, std::vector<int>{1});
+    ASSERT_TRUE(WriteWhole(root + u"kept.txt", "still here"));
+    const std::string folder = MountFolder();
+    // The host is killed outright: its mount stays behind, dead.
+    const int fd = platform::kernel::ConnectHost(false);
+    ASSERT_GE(fd, 0);
+    ucred peer{};
+    socklen_t size = sizeof(peer);
+    ASSERT_EQ(getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size), 0);
+    close(fd);
+    const int process = static_cast<int>(syscall(SYS_pidfd_open, peer.pid, 0));
+    ASSERT_GE(process, 0);
+    ASSERT_EQ(kill(peer.pid, SIGKILL), 0);
+    pollfd ended{process, POLLIN, 0};
+    ASSERT_EQ(poll(&ended, 1, 10000), 1);
+    close(process);
+    // The next host plugs the disks again and mounts the volume where the dead mount was.
+    const int again = platform::kernel::ConnectHost(true);
+    ASSERT_GE(again, 0);
+    close(again);
+    EXPECT_EQ(ReadWhole(root + u"kept.txt"), "still here");
+    EXPECT_EQ(Shell("cat '" + folder + "/kept.txt'"), "still here");
 }

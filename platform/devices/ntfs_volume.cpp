@@ -16,6 +16,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -213,10 +214,18 @@ void SplitPath(const char* path, std::string& parent, std::string& name) {
 
 class NtfsVolume : public MountedFileSystem {
 public:
-    NtfsVolume(int fd, uint64_t offset, uint64_t length) : m_extent{fd, offset, length} {}
-    ~NtfsVolume() override { Unmount(true); }
+    // The volume keeps a descriptor of its own: one whose mount could not be taken away (a surprise removal with
+    // files open) goes on writing to its image, never to whatever file the disk's descriptor names later.
+    NtfsVolume(int fd, uint64_t offset, uint64_t length) : m_extent{fcntl(fd, F_DUPFD_CLOEXEC, 0), offset, length} {}
+    ~NtfsVolume() override {
+        Unmount(true);
+        if (m_extent.fd >= 0 && !m_fuse)
+            close(m_extent.fd);
+    }
 
     bool Mount(const std::string& folder) {
+        if (m_extent.fd < 0)
+            return false;
         m_device = ntfs_device_alloc("volume", 0, &g_extentOps, &m_extent);
         if (!m_device)
             return false;
@@ -232,6 +241,8 @@ public:
             memcpy(&m_serial, boot + 0x48, 4);
         m_label = m_volume->vol_name ? m_volume->vol_name : "";
 
+        // A mount left behind by a host that died is taken away first.
+        umount2(folder.c_str(), MNT_DETACH);
         mkdir(folder.c_str(), 0755);
         static const fuse_operations ops = Operations();
         const char* argv[] = {"ntfs", "-o", "fsname=ntfs,subtype=ntfs", nullptr};
@@ -274,6 +285,8 @@ public:
     bool Unmount(bool force) override {
         if (!m_fuse)
             return true;
+        if (m_loop.get_id() == std::thread::id() && !m_loopDone)
+            return false; // detached before: still in its users' hands
         if (!force && Busy())
             return false;
         fuse_exit(m_fuse);
@@ -281,10 +294,8 @@ public:
         // The loop ends once the kernel lets go of the mount; files still open (a forced unmount) can hold it.
         std::unique_lock done(m_doneLock);
         if (!m_done.wait_for(done, std::chrono::seconds(5), [&] { return m_loopDone; })) {
-            // The mount's users keep the file system: it stays with them, as it is.
+            // The mount's users keep the file system: it stays with them, as it is, and this object with it.
             m_loop.detach();
-            m_fuse = nullptr;
-            m_volume = nullptr;
             return false;
         }
         done.unlock();
