@@ -586,6 +586,14 @@ BOOL SaveWindowPng(HWND hwnd, const std::u16string& path) {
     auto host = fs::ToHost(path.c_str());
     if (!host || host->kind != fs::PathKind::File)
         return FALSE;
+    return SaveWindowPngToHost(hwnd, host->path);
+}
+
+BOOL SaveWindowPngToHost(HWND hwnd, const std::string& hostPath) {
+    if (!IsWindow(hwnd)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
     const RECT box = WindowBox(hwnd);
     const int width = box.right - box.left, height = box.bottom - box.top;
     std::vector<gdi::SurfaceLayer> layers;
@@ -604,7 +612,7 @@ BOOL SaveWindowPng(HWND hwnd, const std::u16string& path) {
         look.key = key;
         look.alpha = (flags & LWA_ALPHA) ? alpha : 255;
     }
-    return gdi::ComposePng(width, height, layers, host->path, GetSysColor(COLOR_BTNFACE), layered ? &look : nullptr)
+    return gdi::ComposePng(width, height, layers, hostPath, GetSysColor(COLOR_BTNFACE), layered ? &look : nullptr)
                ? TRUE
                : FALSE;
 }

@@ -35,6 +35,9 @@ namespace platform::ui {
 
 // Paints the window and its visible descendants and saves the picture (the window's whole rectangle) as a PNG
 // file at a Windows path. FALSE when the window does not exist or the file cannot be written.
+// With the environment variable WINLAYER_PICTURES naming a host folder, every top-level window that ShowWindow
+// makes visible is also saved there ("<process id>-<number>-<class>.png"), so that a run without a screen leaves
+// pictures of what appeared.
 BOOL SaveWindowPng(HWND hwnd, const std::u16string& path);
 
 } // namespace platform::ui

@@ -6,6 +6,17 @@
 
 #include <string>
 
+namespace platform::ui {
+
+// SaveWindowPng to a host path.
+BOOL SaveWindowPngToHost(HWND hwnd, const std::string& hostPath);
+// Called when a top-level window becomes visible: with the environment variable WINLAYER_PICTURES naming a host
+// folder, its picture is saved there ("<process id>-<number>-<class>.png"), so that a headless run shows what
+// appeared. Nothing happens without the variable.
+void NoteWindowShown(HWND hwnd);
+
+} // namespace platform::ui
+
 namespace platform::ui::paint {
 
 // The font a control was given with WM_SETFONT (null: the system font).

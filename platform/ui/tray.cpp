@@ -1,6 +1,8 @@
 #include "platform/ui/tray.h"
 
 #include "platform/base/errors.h"
+#include "platform/base/module.h"
+#include "platform/base/strings.h"
 #include "platform/ui/message.h"
 #include "platform/ui/window.h"
 
@@ -56,9 +58,7 @@ void Apply(platform::ui::TrayIcon& icon, const NOTIFYICONDATAW& d) {
     }
 }
 
-} // namespace
-
-BOOL Shell_NotifyIconW(DWORD message, PNOTIFYICONDATAW data) {
+BOOL NotifyIcon(DWORD message, PNOTIFYICONDATAW data) {
     if (!data || data->cbSize < NOTIFYICONDATAW_V1_SIZE || !IsWindow(data->hWnd)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -98,6 +98,29 @@ BOOL Shell_NotifyIconW(DWORD message, PNOTIFYICONDATAW data) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
+}
+
+// No shell shows the icons of a headless session: each change is noted on the debug output instead, as a menu
+// nobody chooses from is.
+void NoteChange(DWORD message, const NOTIFYICONDATAW& data) {
+    const char16_t* action = message == NIM_ADD ? u"NIM_ADD" : message == NIM_MODIFY ? u"NIM_MODIFY" : u"NIM_DELETE";
+    std::u16string text = u"Shell_NotifyIconW: ";
+    text += action;
+    text += u", icon " + platform::Utf8ToUtf16(std::to_string(data.uID));
+    platform::ui::TrayIcon icon;
+    if (message != NIM_DELETE && platform::ui::FindTrayIcon(data.hWnd, data.uID, &icon))
+        text += u", tip \"" + icon.tip + u"\"" + (icon.icon ? u", with an icon" : u", without an icon");
+    text += u"\n";
+    OutputDebugStringW(text.c_str());
+}
+
+} // namespace
+
+BOOL Shell_NotifyIconW(DWORD message, PNOTIFYICONDATAW data) {
+    const BOOL done = NotifyIcon(message, data);
+    if (done && (message == NIM_ADD || message == NIM_MODIFY || message == NIM_DELETE))
+        NoteChange(message, *data);
+    return done;
 }
 
 namespace platform::ui {

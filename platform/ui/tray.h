@@ -8,7 +8,8 @@
 //
 // Where it differs: there is no taskbar. The icons are kept per process for tests to read (TrayIcons), tests send
 // the callback messages as the shell would (SendTrayMessage), and ResetTray forgets every icon as a restarted
-// shell would.
+// shell would. Each change of an icon is also noted on the debug output (OutputDebugStringW: the icon, its tip and
+// whether it has an image), so that a headless run shows what its tray would show.
 #pragma once
 
 #include "platform/base/types.h"

@@ -4,6 +4,7 @@
 
 #include "platform/base/errors.h"
 #include "platform/ui/broker.h"
+#include "platform/ui/paint_internal.h"
 #include "platform/ui/window_internal.h"
 
 using namespace platform;
@@ -117,6 +118,8 @@ BOOL ShowWindowLocal(HWND hwnd, int cmdShow) {
     else if (top && (!nowVisible || newState == WS_MINIMIZE) && !activate)
         ActivateAnother(w);
     Publish(w);
+    if (top && nowVisible && !wasVisible)
+        NoteWindowShown(hwnd);
     return wasVisible ? TRUE : FALSE;
 }
 

@@ -2,6 +2,8 @@
 
 #include "platform/ui/ui_test_support.h"
 
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -397,3 +399,24 @@ TEST_F(WindowTest, CbtHookSeesTheWindowBeforeItsFirstMessage) {
 }
 
 } // namespace
+
+TEST_F(WindowTest, ShownTopLevelWindowsLeavePicturesWhereTheEnvironmentAsks) {
+    const std::string folder = m_machine.Scratch("pictures");
+    ::setenv("WINLAYER_PICTURES", folder.c_str(), 1);
+    Handler handler;
+    HWND top = MakeWindow(&handler, WS_OVERLAPPEDWINDOW);
+    HWND child = MakeWindow(&handler, WS_CHILD, top, 1);
+    ShowWindow(child, SW_SHOW);
+    ShowWindow(top, SW_SHOW);
+    ShowWindow(top, SW_SHOW); // already shown: no second picture
+    ::unsetenv("WINLAYER_PICTURES");
+    ShowWindow(top, SW_HIDE);
+    ShowWindow(top, SW_SHOW); // no folder asked for any more
+    std::vector<std::string> pictures;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        pictures.push_back(entry.path().filename().string());
+    ASSERT_EQ(pictures.size(), 1u);
+    EXPECT_NE(pictures[0].find("-UiTestWindow.png"), std::string::npos) << pictures[0];
+    EXPECT_EQ(pictures[0].find(std::to_string(GetCurrentProcessId()) + "-"), 0u);
+    DestroyWindow(top);
+}
