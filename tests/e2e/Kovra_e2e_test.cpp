@@ -13,10 +13,12 @@
 #include "platform/ui/ui_test_support.h"
 #include "platform/ui/window.h"
 
+#include <cairo.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -108,8 +110,23 @@ protected:
         drive.hostRoot = m_install;
         ASSERT_TRUE(platform::fs::SetDrive(drive));
         m_errors = m_machine.Scratch("output") + "/stderr.txt";
+        // Pictures of the windows as they are shown, since this session has no screen.
+        m_pictures = m_machine.Scratch("pictures");
+        ::setenv("WINLAYER_PICTURES", m_pictures.c_str(), 1);
     }
-    void TearDown() override { ::unsetenv("WINLAYER_DEBUG"); }
+    void TearDown() override {
+        ::unsetenv("WINLAYER_DEBUG");
+        ::unsetenv("WINLAYER_PICTURES");
+    }
+
+    // The pictures of windows of a class (as the picture names write it) that the program showed.
+    std::vector<fs::path> Pictures(const std::string& className) const {
+        std::vector<fs::path> found;
+        for (const auto& entry : fs::directory_iterator(m_pictures))
+            if (entry.path().filename().string().ends_with("-" + className + ".png"))
+                found.push_back(entry.path());
+        return found;
+    }
 
     static void Place(const fs::path& from, const fs::path& to) {
         std::error_code error;
@@ -172,13 +189,85 @@ protected:
     platform::machine::ScopedTestMachine m_machine;
     std::string m_install;
     std::string m_errors;
+    std::string m_pictures;
 };
+
+// The pixels of a 24-bit bottom-up BMP file, as COLORREF values by row from the top.
+struct Bitmap {
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> pixels;
+    uint32_t At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
+};
+
+Bitmap ReadBmp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    Bitmap bmp;
+    auto u32 = [&](size_t at) {
+        uint32_t v = 0;
+        std::memcpy(&v, bytes.data() + at, 4);
+        return v;
+    };
+    const uint32_t offset = u32(10);
+    bmp.width = static_cast<int>(u32(18));
+    bmp.height = static_cast<int>(u32(22));
+    const size_t stride = (static_cast<size_t>(bmp.width) * 3 + 3) & ~size_t{3};
+    for (int y = 0; y < bmp.height; ++y) {
+        const size_t row = offset + static_cast<size_t>(bmp.height - 1 - y) * stride;
+        for (int x = 0; x < bmp.width; ++x) {
+            const auto* p = reinterpret_cast<const unsigned char*>(bytes.data() + row + static_cast<size_t>(x) * 3);
+            bmp.pixels.push_back(p[2] | (p[1] << 8) | (p[0] << 16));
+        }
+    }
+    return bmp;
+}
+
+// The pixels of a PNG picture the same way.
+Bitmap ReadPng(const fs::path& path) {
+    Bitmap bmp;
+    cairo_surface_t* surface = cairo_image_surface_create_from_png(path.c_str());
+    if (cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS) {
+        cairo_surface_flush(surface);
+        bmp.width = cairo_image_surface_get_width(surface);
+        bmp.height = cairo_image_surface_get_height(surface);
+        const int stride = cairo_image_surface_get_stride(surface);
+        const unsigned char* data = cairo_image_surface_get_data(surface);
+        for (int y = 0; y < bmp.height; ++y)
+            for (int x = 0; x < bmp.width; ++x) {
+                uint32_t argb = 0;
+                std::memcpy(&argb, data + static_cast<size_t>(y) * stride + static_cast<size_t>(x) * 4, 4);
+                bmp.pixels.push_back(((argb >> 16) & 0xFF) | (argb & 0xFF00) | ((argb & 0xFF) << 16));
+            }
+    }
+    cairo_surface_destroy(surface);
+    return bmp;
+}
 
 TEST_F(KovraTest, StartsWithItsMainMenuAndEndsFromTheTrayMenu) {
     auto kovra = Start();
     const HWND main = WaitForMainDialog(true);
     ASSERT_NE(main, nullptr);
     EXPECT_EQ(Title(main), u"Kovra - Main Menu");
+
+    // The splash window showed "Splash.bmp" beside the program (the version line aside, which it writes over the
+    // bitmap's lower strip).
+    const auto splash = Pictures("SPLASH");
+    ASSERT_EQ(splash.size(), 1u);
+    const Bitmap picture = ReadPng(splash[0]);
+    const Bitmap bitmap = ReadBmp(fs::path(KOVRA_PROGRAM_DIR) / "Splash.bmp");
+    ASSERT_EQ(picture.width, bitmap.width);
+    ASSERT_EQ(picture.height, bitmap.height);
+    int differences = 0;
+    for (int y = 20; y < 190; y += 5)
+        for (int x = 20; x < bitmap.width - 20; x += 5)
+            differences += picture.At(x, y) != bitmap.At(x, y);
+    EXPECT_EQ(differences, 0);
+    EXPECT_EQ(Pictures("_32770").size(), 1u); // the main menu, once shown
+
+    // The tray icon with its image and its tip.
+    EXPECT_NE(Errors().find("Shell_NotifyIconW: NIM_MODIFY, icon 1, tip \"Kovra\", with an icon"), std::string::npos)
+        << Errors();
 
     // The tray menu as the user sees it on a right click of the icon. With no one to choose in this headless
     // session, the window layer notes the menu on the debug output and dismisses it.
@@ -247,7 +336,10 @@ TEST_F(KovraTest, AStartInTheTrayShowsNoDialog) {
     ASSERT_NE(main, nullptr);
     EXPECT_FALSE(IsWindowVisible(main));
     EXPECT_FALSE(IsWindowVisible(FindWindowW(nullptr, u"Kovra - Expert Mode")));
-    EXPECT_EQ(FindWindowW(u"SPLASH", nullptr), nullptr);
+    // Only the tray icon: no splash picture, no dialog ever shown.
+    EXPECT_TRUE(fs::is_empty(m_pictures));
+    EXPECT_NE(Errors().find("Shell_NotifyIconW: NIM_MODIFY, icon 1, tip \"Kovra\", with an icon"), std::string::npos)
+        << Errors();
     ASSERT_TRUE(PostMessageW(main, WM_COMMAND, ID_TRAY_EXIT, 0));
     EXPECT_EQ(kovra->Wait(), 0);
 }
