@@ -1,4 +1,5 @@
 #include "app/BrannicApp.h"
+#include "app/BrannicAppTestSupport.h"
 
 #include "app/AppTestSupport.h"
 #include "app/VyxMainDlg.h"
@@ -22,40 +23,9 @@
 #include <fstream>
 #include <thread>
 
-namespace {
-
-// The application object of the test program, with the steps of its start-up within reach.
-class CTestBrannicApp : public CBrannicApp {
-public:
-    using CBrannicApp::HandOverToRunningInstance;
-    using CBrannicApp::InitConfigFolder;
-    using CBrannicApp::IsValidLangFileName;
-    using CBrannicApp::LoadLanguageLibrary;
-    using CBrannicApp::OpenSystemLog;
-    using CBrannicApp::ProcessCommandLine;
-    using CBrannicApp::ReadDriveType;
-    using CBrannicApp::ReadMainIni;
-    using CBrannicApp::ReadRunMode;
-    using CBrannicApp::RunMainLoop;
-
-    // Forgets what an earlier test set.
-    void Reset() {
-        m_nStartFlags = 0;
-        m_bAnyDriveType = FALSE;
-        m_bDebugMode = FALSE;
-        m_strRootKey.Empty();
-        m_lpCmdLine = nullptr;
-        m_systemLog.Clear();
-        if (m_hInstanceSemaphore) {
-            ::CloseHandle(m_hInstanceSemaphore);
-            m_hInstanceSemaphore = nullptr;
-        }
-    }
-    void SetStartFlags(unsigned nFlags) { m_nStartFlags = nFlags; }
-    HMODULE LanguageLibrary() const { return GetLanguageLibrary(); }
-};
-
 CTestBrannicApp theApp;
+
+namespace {
 
 constexpr LPCTSTR kRootKey = u"Software\\VEVUVUV\\Kovra";
 
