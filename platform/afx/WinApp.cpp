@@ -1,6 +1,7 @@
 #include "platform/afx/WinApp.h"
 
 #include "platform/afx/ModuleState.h"
+#include "platform/afx/OleInit.h"
 #include "platform/afx/Wnd.h"
 #include "platform/base/module.h"
 #include "platform/base/strings.h"
@@ -102,10 +103,9 @@ BOOL AfxWinInit(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPTSTR lpCmdLine, 
     return TRUE;
 }
 
-int AfxWinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPTSTR lpCmdLine, int nCmdShow) {
-    CWinApp* pApp = AfxGetApp();
-    if (!AfxWinInit(hInstance, hPrevInstance, lpCmdLine, nCmdShow) || !pApp)
-        return -1;
+namespace {
+
+int RunApplication(CWinApp* pApp) {
     if (!pApp->InitApplication())
         return pApp->ExitInstance();
     if (!pApp->InitInstance()) {
@@ -114,4 +114,16 @@ int AfxWinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPTSTR lpCmdLine, i
         return pApp->ExitInstance();
     }
     return pApp->Run();
+}
+
+} // namespace
+
+int AfxWinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPTSTR lpCmdLine, int nCmdShow) {
+    CWinApp* pApp = AfxGetApp();
+    if (!AfxWinInit(hInstance, hPrevInstance, lpCmdLine, nCmdShow) || !pApp)
+        return -1;
+    const int result = RunApplication(pApp);
+    // What the program initialised through the framework ends with it.
+    platform::afx::OleTerm();
+    return result;
 }

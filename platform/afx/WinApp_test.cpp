@@ -1,5 +1,7 @@
+#include "platform/afx/OleInit.h"
 #include "platform/afx/WinApp.h"
 #include "platform/afx/Wnd.h"
+#include "platform/com/objbase.h"
 
 #include "platform/base/machine.h"
 #include "platform/base/module.h"
@@ -29,9 +31,16 @@ public:
     bool m_runLoop = false;
     int m_idleCalls = 0;
     int m_exitCalls = 0;
+    bool m_initOle = false;
+    BOOL m_oleResult = FALSE;
+    bool m_oleDuring = false;
     CTestMainWnd m_wnd;
 
     BOOL InitInstance() override {
+        if (m_initOle) {
+            m_oleResult = AfxOleInit();
+            m_oleDuring = platform::com::IsOleInitialized();
+        }
         if (!m_runLoop)
             return FALSE;
         if (!m_wnd.CreateEx(0, nullptr, u"main", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr, nullptr))
@@ -71,6 +80,19 @@ TEST(WinAppTest, StartUpThatDeclinesEndsThroughExitInstance) {
     EXPECT_EQ(theApp.m_hInstance, GetModuleHandleW(nullptr));
     EXPECT_EQ(std::u16string(theApp.m_pszExeName), u"afx_tests");
     EXPECT_EQ(std::u16string(AfxGetAppName()), u"afx_tests");
+}
+
+TEST(WinAppTest, OleThatStartUpInitialisedEndsWithTheProgram) {
+    platform::machine::ScopedTestMachine machine;
+    theApp.m_runLoop = false;
+    theApp.m_initOle = true;
+    WCHAR commandLine[] = u"";
+    AfxWinMain(GetModuleHandleW(nullptr), nullptr, commandLine, 1);
+    theApp.m_initOle = false;
+    EXPECT_TRUE(theApp.m_oleResult);
+    EXPECT_TRUE(theApp.m_oleDuring);
+    EXPECT_FALSE(platform::com::IsOleInitialized());
+    EXPECT_FALSE(platform::com::IsApartmentEntered());
 }
 
 TEST(WinAppTest, RunPumpsMessagesWithIdleProcessingUntilQuit) {

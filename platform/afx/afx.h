@@ -55,6 +55,7 @@
 #include "platform/afx/Edit.h"
 #include "platform/afx/FileDialog.h"
 #include "platform/afx/ListBox.h"
+#include "platform/afx/OleInit.h"
 #include "platform/afx/ScrollBar.h"
 #include "platform/afx/Static.h"
 #include "platform/afx/WinApp.h"
