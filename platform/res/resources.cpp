@@ -5,9 +5,11 @@
 #include "platform/base/strings.h"
 #include "platform/res/ResourceTable.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace platform::res {
 namespace {
@@ -110,6 +112,43 @@ HRSRC FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type) {
 HRSRC FindResourceExW(HMODULE module, LPCWSTR type, LPCWSTR name, WORD language) {
     return reinterpret_cast<HRSRC>(
         const_cast<platform::res::ResourceEntry*>(platform::res::Find(module, type, name, false, language)));
+}
+
+BOOL EnumResourceLanguagesW(HMODULE module, LPCWSTR type, LPCWSTR name, ENUMRESLANGPROCW callback, LONG_PTR param) {
+    using namespace platform::res;
+    if (!type || !name || !callback) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const ResourceDirectory* directory = DirectoryOf(module);
+    if (!directory) {
+        SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
+        return FALSE;
+    }
+    const Key typeKey = MakeKey(type);
+    const Key nameKey = MakeKey(name);
+    bool typeSeen = false;
+    std::vector<WORD> languages;
+    for (DWORD i = 0; i < directory->count; ++i) {
+        const ResourceEntry& entry = directory->entries[i];
+        if (!Matches(typeKey, entry.typeName, entry.typeId))
+            continue;
+        typeSeen = true;
+        if (Matches(nameKey, entry.name, entry.nameId) &&
+            std::find(languages.begin(), languages.end(), entry.language) == languages.end())
+            languages.push_back(entry.language);
+    }
+    if (languages.empty()) {
+        SetLastError(typeSeen ? ERROR_RESOURCE_NAME_NOT_FOUND : ERROR_RESOURCE_TYPE_NOT_FOUND);
+        return FALSE;
+    }
+    for (WORD language : languages) {
+        if (!callback(module, type, name, language, param)) {
+            SetLastError(ERROR_RESOURCE_ENUM_USER_STOP);
+            return FALSE;
+        }
+    }
+    return TRUE;
 }
 
 HGLOBAL LoadResource(HMODULE, HRSRC resource) {

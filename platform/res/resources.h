@@ -41,6 +41,12 @@
 
 HRSRC FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type);
 HRSRC FindResourceExW(HMODULE module, LPCWSTR type, LPCWSTR name, WORD language);
+// Calls `callback` once for each language in which the module carries the resource, in the module's order. FALSE
+// when the module, the type or the name is missing (ERROR_RESOURCE_DATA_NOT_FOUND, _TYPE_NOT_FOUND, _NAME_NOT_FOUND)
+// and when the callback stops the enumeration by answering FALSE (ERROR_RESOURCE_ENUM_USER_STOP). The callback
+// receives the type and name as the caller passed them.
+using ENUMRESLANGPROCW = BOOL (*)(HMODULE module, LPCWSTR type, LPCWSTR name, WORD language, LONG_PTR param);
+BOOL EnumResourceLanguagesW(HMODULE module, LPCWSTR type, LPCWSTR name, ENUMRESLANGPROCW callback, LONG_PTR param);
 HGLOBAL LoadResource(HMODULE module, HRSRC resource);
 LPVOID LockResource(HGLOBAL resourceData);
 DWORD SizeofResource(HMODULE module, HRSRC resource);

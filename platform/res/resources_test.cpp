@@ -106,6 +106,43 @@ TEST_F(ResourcesTest, FindsBinaryResourcesByTypeAndName) {
     EXPECT_NE(FindResourceExW(nullptr, RT_DIALOG, MAKEINTRESOURCEW(IDD_SAMPLE), 0x0409), nullptr);
 }
 
+TEST_F(ResourcesTest, EnumeratesTheLanguagesOfAResource) {
+    struct Seen {
+        std::vector<WORD> languages;
+        size_t stopAfter = 100;
+    };
+    auto collect = [](HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR param) -> BOOL {
+        auto* seen = reinterpret_cast<Seen*>(param);
+        seen->languages.push_back(language);
+        return seen->languages.size() < seen->stopAfter;
+    };
+    Seen all;
+    ASSERT_TRUE(EnumResourceLanguagesW(nullptr, RT_RCDATA, u"named", collect, reinterpret_cast<LONG_PTR>(&all)));
+    EXPECT_EQ(all.languages, (std::vector<WORD>{0x0409, 0x0407}));
+
+    Seen first;
+    first.stopAfter = 1;
+    EXPECT_FALSE(EnumResourceLanguagesW(nullptr, RT_RCDATA, u"NAMED", collect, reinterpret_cast<LONG_PTR>(&first)));
+    EXPECT_EQ(GetLastError(), ERROR_RESOURCE_ENUM_USER_STOP);
+    EXPECT_EQ(first.languages, (std::vector<WORD>{0x0409}));
+
+    // The version record of a language library carries that library's language.
+    HMODULE pack = LoadLibraryW(u"L:\\0x0411.dll");
+    ASSERT_NE(pack, nullptr) << GetLastError();
+    Seen version;
+    EXPECT_TRUE(
+        EnumResourceLanguagesW(pack, RT_VERSION, MAKEINTRESOURCEW(1), collect, reinterpret_cast<LONG_PTR>(&version)));
+    EXPECT_EQ(version.languages, (std::vector<WORD>{0x0411}));
+    FreeLibrary(pack);
+
+    Seen none;
+    EXPECT_FALSE(EnumResourceLanguagesW(nullptr, RT_RCDATA, u"other", collect, reinterpret_cast<LONG_PTR>(&none)));
+    EXPECT_EQ(GetLastError(), ERROR_RESOURCE_NAME_NOT_FOUND);
+    EXPECT_FALSE(EnumResourceLanguagesW(nullptr, u"NOSUCHTYPE", u"named", collect, reinterpret_cast<LONG_PTR>(&none)));
+    EXPECT_EQ(GetLastError(), ERROR_RESOURCE_TYPE_NOT_FOUND);
+    EXPECT_TRUE(none.languages.empty());
+}
+
 TEST_F(ResourcesTest, VersionRecordIsReadFromTheModuleFile) {
     const std::u16string path = u"B:\\" + ExeName();
     DWORD handle = 1;
