@@ -136,6 +136,7 @@ using PHKEY = HKEY*;
 #define MAKEWPARAM(l, h) (static_cast<WPARAM>(static_cast<DWORD>(MAKELONG(l, h))))
 #define MAKELANGID(p, s) ((static_cast<WORD>(s) << 10) | static_cast<WORD>(p))
 #define PRIMARYLANGID(lgid) (static_cast<WORD>(lgid) & 0x3ff)
+#define SUBLANGID(lgid) (static_cast<WORD>(lgid) >> 10)
 
 // Primary languages and sublanguages, the two halves of a LANGID.
 constexpr WORD LANG_NEUTRAL = 0x00;
