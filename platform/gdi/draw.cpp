@@ -10,6 +10,11 @@
 namespace platform::gdi {
 
 Painter::Painter(Dc& d) : dc(d), canvas(d.Target()), clip(d.Clip()) {
+    if (d.state.clip || d.visible) {
+        RegionShape shape = d.ClipShape();
+        if (shape.Complexity() == COMPLEXREGION)
+            mask = std::move(shape);
+    }
     if (canvas)
         canvas->BeforeUse();
 }
@@ -24,6 +29,11 @@ Painter::~Painter() {
 void Painter::Plot(int x, int y, uint32_t pixel) {
     if (!canvas || !Inside(x, y))
         return;
+    if (mix != R2_COPYPEN) {
+        if (canvas->Mono())
+            pixel = ToMono(pixel);
+        pixel = Rop2(mix, pixel, canvas->Get(x, y));
+    }
     canvas->Put(x, y, pixel);
     touched = true;
 }
@@ -35,6 +45,11 @@ void Painter::Span(int y, int x0, int x1, uint32_t pixel) {
     x1 = std::min<int>(x1, clip.right);
     if (x0 >= x1)
         return;
+    if (mask || mix != R2_COPYPEN) {
+        for (int x = x0; x < x1; ++x)
+            Plot(x, y, pixel);
+        return;
+    }
     uint32_t* row = canvas->Row(y);
     uint32_t p = canvas->Mono() ? ToMono(pixel) : pixel;
     std::fill(row + x0, row + x1, p);
@@ -44,6 +59,15 @@ void Painter::Span(int y, int x0, int x1, uint32_t pixel) {
 std::optional<uint32_t> Painter::BrushPixel(const Brush& brush, int x, int y) const {
     if (brush.style == BS_NULL)
         return std::nullopt;
+    if (brush.style == BS_PATTERN) {
+        // The pattern repeats from the canvas's corner.
+        const int px = ((x % brush.patternWidth) + brush.patternWidth) % brush.patternWidth;
+        const int py = ((y % brush.patternHeight) + brush.patternHeight) % brush.patternHeight;
+        const uint32_t p = brush.pattern[static_cast<size_t>(py) * brush.patternWidth + px];
+        if (brush.patternMono)
+            return ToPixel(p ? dc.state.bk : dc.state.text);
+        return p;
+    }
     if (brush.style != BS_HATCHED)
         return ToPixel(brush.Color());
     int cx = x & 7, cy = y & 7;
@@ -80,7 +104,7 @@ std::optional<uint32_t> Painter::BrushPixel(const Brush& brush, int x, int y) co
 void Painter::BrushSpan(const Brush& brush, int y, int x0, int x1) {
     if (brush.style == BS_NULL)
         return;
-    if (brush.style != BS_HATCHED) {
+    if (brush.style != BS_HATCHED && brush.style != BS_PATTERN) {
         Span(y, x0, x1, ToPixel(brush.Color()));
         return;
     }
@@ -97,6 +121,33 @@ void Painter::FillRect(const RECT& r, const Brush& brush) {
 void Painter::FillRect(const RECT& r, uint32_t pixel) {
     for (int y = r.top; y < r.bottom; ++y)
         Span(y, r.left, r.right, pixel);
+}
+
+std::function<bool(double, double)> EllipseTest(const RECT& box) {
+    double cx = (box.left + box.right) / 2.0, cy = (box.top + box.bottom) / 2.0;
+    double a = (box.right - box.left) / 2.0, b = (box.bottom - box.top) / 2.0;
+    return [=](double x, double y) {
+        if (a <= 0 || b <= 0)
+            return false;
+        double u = (x - cx) / a, v = (y - cy) / b;
+        return u * u + v * v <= 1.0 + 1e-9;
+    };
+}
+
+std::function<bool(double, double)> RoundRectTest(const RECT& box, int width, int height) {
+    // Corners are quarter ellipses of the given size, at most the box's own.
+    const double a = std::min<double>(std::abs(width), box.right - box.left) / 2;
+    const double b = std::min<double>(std::abs(height), box.bottom - box.top) / 2;
+    return [=](double x, double y) {
+        if (x < box.left || x > box.right || y < box.top || y > box.bottom)
+            return false;
+        double cx = std::clamp(x, box.left + a, box.right - a);
+        double cy = std::clamp(y, box.top + b, box.bottom - b);
+        if (cx == x || cy == y)
+            return true;
+        double u = (x - cx) / a, v = (y - cy) / b;
+        return u * u + v * v <= 1.0 + 1e-9;
+    };
 }
 
 namespace {
@@ -257,17 +308,6 @@ RECT ShapeBox(Dc& d, int l, int t, int r, int b) {
     return box;
 }
 
-std::function<bool(double, double)> EllipseTest(const RECT& box) {
-    double cx = (box.left + box.right) / 2.0, cy = (box.top + box.bottom) / 2.0;
-    double a = (box.right - box.left) / 2.0, b = (box.bottom - box.top) / 2.0;
-    return [=](double x, double y) {
-        if (a <= 0 || b <= 0)
-            return false;
-        double u = (x - cx) / a, v = (y - cy) / b;
-        return u * u + v * v <= 1.0 + 1e-9;
-    };
-}
-
 // The counter-clockwise angle of a point around the centre, with y growing upwards.
 double Angle(double x, double y, double cx, double cy) {
     return std::atan2(cy - y, x - cx);
@@ -308,6 +348,7 @@ BOOL ArcShape(HDC dc, int l, int t, int r, int b, int xs, int ys, int xe, int ye
     };
     auto ellipse = EllipseTest(box);
     Painter p(*d);
+    p.mix = d->state.rop2;
     if (a <= 0 || bb <= 0)
         return TRUE;
     auto [sx, sy] = onEllipse(start);
@@ -504,6 +545,7 @@ BOOL Rectangle(HDC dc, int left, int top, int right, int bottom) {
     if (IsRectEmpty(&box))
         return TRUE;
     Painter p(*d);
+    p.mix = d->state.rop2;
     const Pen& pen = *d->state.pen;
     int w = pen.style == PS_NULL ? 0 : std::min<int>(pen.width, std::min(box.right - box.left, box.bottom - box.top));
     RECT inner = box;
@@ -533,18 +575,9 @@ BOOL RoundRect(HDC dc, int left, int top, int right, int bottom, int width, int 
     if (!d)
         return FALSE;
     RECT box = ShapeBox(*d, left, top, right, bottom);
-    double ew = std::min<double>(std::abs(width), box.right - box.left);
-    double eh = std::min<double>(std::abs(height), box.bottom - box.top);
-    double a = ew / 2, b = eh / 2;
-    Mask m(box, [&](double x, double y) {
-        double cx = std::clamp(x, box.left + a, box.right - a);
-        double cy = std::clamp(y, box.top + b, box.bottom - b);
-        if (cx == x || cy == y)
-            return x >= box.left && x <= box.right && y >= box.top && y <= box.bottom;
-        double u = (x - cx) / a, v = (y - cy) / b;
-        return u * u + v * v <= 1.0 + 1e-9;
-    });
+    Mask m(box, RoundRectTest(box, width, height));
     Painter p(*d);
+    p.mix = d->state.rop2;
     PaintMask(p, m, *d->state.pen, d->state.brush.get());
     return TRUE;
 }
@@ -557,6 +590,7 @@ BOOL Ellipse(HDC dc, int left, int top, int right, int bottom) {
     RECT box = ShapeBox(*d, left, top, right, bottom);
     Mask m(box, EllipseTest(box));
     Painter p(*d);
+    p.mix = d->state.rop2;
     PaintMask(p, m, *d->state.pen, d->state.brush.get());
     return TRUE;
 }
@@ -584,29 +618,13 @@ BOOL Polygon(HDC dc, const POINT* points, int count) {
     for (POINT& pt : pts)
         pt = POINT{d->X(pt.x), d->Y(pt.y)};
     Painter p(*d);
-    // Alternate fill: the pixels whose centres lie inside an odd number of times.
-    LONG top = pts[0].y, bottom = pts[0].y;
-    for (const POINT& pt : pts) {
-        top = std::min(top, pt.y);
-        bottom = std::max(bottom, pt.y);
-    }
+    p.mix = d->state.rop2;
+    int top = 0;
+    const auto rows = PolygonRows(pts.data(), count, d->state.polyFillMode, top);
     const Brush& brush = *d->state.brush;
-    for (int y = std::max<int>(top, p.clip.top); y < std::min<int>(bottom, p.clip.bottom); ++y) {
-        double cy = y + 0.5;
-        std::vector<double> xs;
-        for (int i = 0; i < count; ++i) {
-            const POINT& a = pts[i];
-            const POINT& b = pts[(i + 1) % count];
-            if ((a.y <= cy && b.y > cy) || (b.y <= cy && a.y > cy))
-                xs.push_back(a.x + (cy - a.y) * (b.x - a.x) / static_cast<double>(b.y - a.y));
-        }
-        std::sort(xs.begin(), xs.end());
-        for (size_t i = 0; i + 1 < xs.size(); i += 2) {
-            int x0 = static_cast<int>(std::ceil(xs[i] - 0.5));
-            int x1 = static_cast<int>(std::ceil(xs[i + 1] - 0.5));
-            p.BrushSpan(brush, y, x0, x1);
-        }
-    }
+    for (size_t i = 0; i < rows.size(); ++i)
+        for (const auto& [x0, x1] : rows[i])
+            p.BrushSpan(brush, top + static_cast<int>(i), x0, x1);
     if (d->state.pen->style != PS_NULL) {
         Stroke s(p, *d->state.pen);
         for (int i = 0; i < count; ++i)
@@ -625,6 +643,7 @@ BOOL Polyline(HDC dc, const POINT* points, int count) {
     if (d->state.pen->style == PS_NULL)
         return TRUE;
     Painter p(*d);
+    p.mix = d->state.rop2;
     Stroke s(p, *d->state.pen);
     for (int i = 0; i + 1 < count; ++i)
         s.Line(d->X(points[i].x), d->Y(points[i].y), d->X(points[i + 1].x), d->Y(points[i + 1].y));
@@ -661,6 +680,7 @@ BOOL LineTo(HDC dc, int x, int y) {
     if (d->state.pen->style == PS_NULL)
         return TRUE;
     Painter p(*d);
+    p.mix = d->state.rop2;
     Stroke s(p, *d->state.pen);
     s.Line(d->X(from.x), d->Y(from.y), d->X(x), d->Y(y));
     return TRUE;
@@ -686,8 +706,7 @@ COLORREF GetPixel(HDC dc, int x, int y) {
         return CLR_INVALID;
     Canvas* c = d->Target();
     int px = d->X(x), py = d->Y(y);
-    RECT clip = d->Clip();
-    if (!c || px < clip.left || py < clip.top || px >= clip.right || py >= clip.bottom)
+    if (!c || !d->ClipShape().Contains(px, py))
         return CLR_INVALID;
     c->BeforeUse();
     return ToColor(c->Get(px, py));

@@ -6,11 +6,13 @@
 #pragma once
 
 #include "platform/gdi/rect.h"
+#include "platform/gdi/region.h"
 #include "platform/gdi/wingdi.h"
 
 #include <cairo.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -68,7 +70,7 @@ private:
     bool m_mono = false;
 };
 
-enum class Kind { Pen, Brush, Font, Bitmap, Dc, Icon };
+enum class Kind { Pen, Brush, Font, Bitmap, Dc, Icon, Region };
 
 struct Object {
     explicit Object(Kind k) : kind(k) {}
@@ -87,12 +89,21 @@ struct Pen : Object {
     COLORREF color = 0;
 };
 
+struct Bitmap;
+
 struct Brush : Object {
     Brush() : Object(Kind::Brush) {}
     UINT style = BS_SOLID;
     COLORREF color = 0;
     int hatch = 0;
     int sysColor = -1; // a system colour brush follows its colour
+    // A pattern brush's own copy of its bitmap: pixels, and whether they are monochrome (0 takes the DC's text
+    // colour, 1 its background colour, as on Windows).
+    int patternWidth = 0;
+    int patternHeight = 0;
+    bool patternMono = false;
+    std::vector<uint32_t> pattern;
+    HBITMAP patternBitmap = nullptr; // the bitmap it was made from, as GetObject reports it
     COLORREF Color() const { return sysColor >= 0 ? GetSysColor(sysColor) : color; }
 };
 
@@ -145,6 +156,11 @@ struct Icon : Object {
     std::vector<uint8_t> alpha;  // empty unless the image has its own alpha channel
 };
 
+struct Region : Object {
+    Region() : Object(Kind::Region) {}
+    RegionShape shape;
+};
+
 struct DcState {
     std::shared_ptr<Pen> pen;
     std::shared_ptr<Brush> brush;
@@ -157,7 +173,9 @@ struct DcState {
     int stretchMode = BLACKONWHITE;
     POINT position{};
     POINT viewport{};
-    std::optional<RECT> clip; // device pixels
+    std::optional<RegionShape> clip; // the program's clipping region (SelectClipRgn), in canvas pixels
+    int rop2 = R2_COPYPEN;
+    int polyFillMode = ALTERNATE;
 };
 
 struct Dc : Object {
@@ -166,6 +184,7 @@ struct Dc : Object {
     std::shared_ptr<Canvas> windowCanvas; // a window DC's surface
     POINT origin{};                       // where logical (0, 0) is on the canvas, before the viewport origin
     RECT bounds{};                        // the pixels a window DC may touch
+    std::optional<RegionShape> visible;   // a window DC's shape (the window's region), in canvas pixels
     DcState state;
     std::vector<DcState> saved;
 
@@ -173,8 +192,10 @@ struct Dc : Object {
     // Logical to canvas pixels.
     int X(int x) const { return x + origin.x + state.viewport.x; }
     int Y(int y) const { return y + origin.y + state.viewport.y; }
-    // The canvas pixels drawing may touch.
+    // The canvas pixels drawing may touch: their bounding box, and all of them (the canvas, the window's limits and
+    // shape, and the program's clipping region).
     RECT Clip() const;
+    RegionShape ClipShape() const;
 };
 using DcPtr = std::shared_ptr<Dc>;
 
@@ -199,15 +220,21 @@ std::shared_ptr<Brush> StockBrush(int index);
 std::shared_ptr<Pen> StockPen(int index);
 BitmapPtr MakeBitmap(int width, int height, bool mono);
 
-// Pixel painting on a DC's canvas, in canvas pixels, clipped to the DC's clip.
+// Pixel painting on a DC's canvas, in canvas pixels, clipped to the DC's clip. Pixels are written as they are
+// unless `mix` names another foreground mix (the DC's ROP2, which the shapes and lines set).
 struct Painter {
     explicit Painter(Dc& dc);
     ~Painter();
     Dc& dc;
     Canvas* canvas;
     RECT clip;
+    // The clip when it is more than its bounding box.
+    std::optional<RegionShape> mask;
+    int mix = R2_COPYPEN;
     bool touched = false;
-    bool Inside(int x, int y) const { return x >= clip.left && x < clip.right && y >= clip.top && y < clip.bottom; }
+    bool Inside(int x, int y) const {
+        return x >= clip.left && x < clip.right && y >= clip.top && y < clip.bottom && (!mask || mask->Contains(x, y));
+    }
     void Plot(int x, int y, uint32_t pixel);
     void Span(int y, int x0, int x1, uint32_t pixel);
     // The brush's pixel at a canvas position; nullopt where a hatched brush leaves the background alone.
@@ -226,6 +253,26 @@ inline uint32_t Rop3(uint8_t code, uint32_t p, uint32_t s, uint32_t d) {
     }
     return r & 0xFFFFFFu;
 }
+
+// The binary mix of SetROP2 on 24-bit pixels: bit ((p << 1) | d) of (code - 1) is the result.
+inline uint32_t Rop2(int code, uint32_t p, uint32_t d) {
+    const unsigned table = static_cast<unsigned>(code - 1) & 0xF;
+    uint32_t r = 0;
+    for (unsigned i = 0; i < 4; ++i)
+        if (table & (1u << i))
+            r |= ((i & 2) ? p : ~p) & ((i & 1) ? d : ~d);
+    return r & 0xFFFFFFu;
+}
+
+// Pixel tests of the shapes, shared by drawing and regions: whether a point (a pixel's centre) lies inside.
+std::function<bool(double, double)> EllipseTest(const RECT& box);
+std::function<bool(double, double)> RoundRectTest(const RECT& box, int width, int height);
+// The spans of each row of a polygon (ALTERNATE or WINDING), from row `top` down; pixels whose centres lie inside.
+std::vector<std::vector<Span>> PolygonRows(const POINT* points, int count, int fillMode, int& top);
+// The spans of each row of the box whose pixel centres pass the test.
+std::vector<std::vector<Span>> ShapeRows(const RECT& box, const std::function<bool(double, double)>& inside);
+std::shared_ptr<Region> FindRegion(HRGN region);
+HRGN AddRegion(RegionShape shape);
 
 // Text helpers shared with icon and edge drawing.
 cairo_scaled_font_t* ScaledFont(Font& font);

@@ -799,6 +799,47 @@ BOOL DrawIconEx(HDC dc, int x, int y, HICON icon, int width, int height, UINT st
     return TRUE;
 }
 
+HANDLE CopyImage(LPVOID image, UINT type, int width, int height, UINT flags) {
+    std::lock_guard lock(Lock());
+    if (type == IMAGE_BITMAP) {
+        BitmapPtr b = Find<Bitmap>(image, Kind::Bitmap);
+        if (!b)
+            return Fail(ERROR_INVALID_HANDLE, HANDLE{});
+        const bool sameSize = (!width || width == b->Width()) && (!height || height == b->Height());
+        if ((flags & LR_COPYRETURNORG) && sameSize && !(flags & (LR_MONOCHROME | LR_CREATEDIBSECTION)))
+            return static_cast<HANDLE>(image);
+        BitmapPtr copy = MakeBitmap(b->Width(), b->Height(), b->Mono());
+        if (!copy)
+            return Fail(ERROR_NOT_ENOUGH_MEMORY, HANDLE{});
+        b->BeforeUse();
+        for (int y = 0; y < b->Height(); ++y)
+            for (int x = 0; x < b->Width(); ++x)
+                copy->Put(x, y, b->Get(x, y));
+        copy->Changed();
+        copy = StretchBitmap(copy, width, height);
+        if (!copy)
+            return Fail(ERROR_NOT_ENOUGH_MEMORY, HANDLE{});
+        HANDLE result = reinterpret_cast<HANDLE>(AddBitmap(copy, flags & (LR_MONOCHROME | LR_CREATEDIBSECTION)));
+        if (result && (flags & LR_COPYDELETEORG))
+            DeleteObject(image);
+        return result;
+    }
+    if (type != IMAGE_ICON && type != IMAGE_CURSOR)
+        return Fail(ERROR_INVALID_PARAMETER, HANDLE{});
+    auto icon = Find<Icon>(reinterpret_cast<HICON>(image), Kind::Icon);
+    if (!icon)
+        return Fail(ERROR_INVALID_HANDLE, HANDLE{});
+    const bool sameSize = (!width || width == icon->width) && (!height || height == icon->height);
+    if ((flags & LR_COPYRETURNORG) && sameSize)
+        return static_cast<HANDLE>(image);
+    auto copy = std::make_shared<Icon>(*Scaled(icon, width ? width : icon->width, height ? height : icon->height));
+    copy->stock = false;
+    HANDLE result = reinterpret_cast<HANDLE>(AddObject(copy));
+    if (flags & LR_COPYDELETEORG)
+        DestroyIcon(reinterpret_cast<HICON>(image));
+    return result;
+}
+
 BOOL DrawIcon(HDC dc, int x, int y, HICON icon) {
     return DrawIconEx(dc, x, y, icon, 0, 0, 0, nullptr, DI_NORMAL | DI_DEFAULTSIZE);
 }

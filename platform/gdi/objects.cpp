@@ -289,9 +289,24 @@ RECT Dc::Clip() const {
     RECT r{0, 0, c->Width(), c->Height()};
     if (!memory)
         IntersectRect(&r, &r, &bounds);
+    if (!state.clip && !visible)
+        return r;
+    return ClipShape().Box();
+}
+
+RegionShape Dc::ClipShape() const {
+    Canvas* c = Target();
+    if (!c)
+        return RegionShape();
+    RECT r{0, 0, c->Width(), c->Height()};
+    if (!memory)
+        IntersectRect(&r, &r, &bounds);
+    RegionShape shape(r);
+    if (!memory && visible)
+        shape = RegionShape::Combine(shape, *visible, RGN_AND);
     if (state.clip)
-        IntersectRect(&r, &r, &*state.clip);
-    return r;
+        shape = RegionShape::Combine(shape, *state.clip, RGN_AND);
+    return shape;
 }
 
 namespace {
@@ -391,6 +406,8 @@ DWORD GetObjectType(HGDIOBJ object) {
         return OBJ_BITMAP;
     case Kind::Dc:
         return std::static_pointer_cast<Dc>(o)->memory ? OBJ_MEMDC : OBJ_DC;
+    case Kind::Region:
+        return OBJ_REGION;
     case Kind::Icon:
         break;
     }
@@ -420,6 +437,8 @@ int GetObjectW(HGDIOBJ object, int size, LPVOID buffer) {
     case Kind::Brush: {
         auto* b = static_cast<Brush*>(o.get());
         LOGBRUSH lb{b->style, b->Color(), static_cast<ULONG_PTR>(b->hatch)};
+        if (b->style == BS_PATTERN)
+            lb = LOGBRUSH{BS_PATTERN, 0, reinterpret_cast<ULONG_PTR>(b->patternBitmap)};
         return copy(&lb, sizeof(lb));
     }
     case Kind::Font:
@@ -445,6 +464,7 @@ int GetObjectW(HGDIOBJ object, int size, LPVOID buffer) {
     }
     case Kind::Dc:
     case Kind::Icon:
+    case Kind::Region:
         break;
     }
     return Fail(ERROR_INVALID_HANDLE, 0);
@@ -502,6 +522,25 @@ HBRUSH CreateHatchBrush(int hatch, COLORREF color) {
     return static_cast<HBRUSH>(AddObject(b));
 }
 
+HBRUSH CreatePatternBrush(HBITMAP bitmap) {
+    std::lock_guard lock(Lock());
+    BitmapPtr bm = Find<Bitmap>(bitmap, Kind::Bitmap);
+    if (!bm || bm->Width() == 0 || bm->Height() == 0)
+        return Fail(ERROR_INVALID_HANDLE, HBRUSH{});
+    auto b = std::make_shared<Brush>();
+    b->style = BS_PATTERN;
+    b->patternBitmap = bitmap;
+    b->patternWidth = bm->Width();
+    b->patternHeight = bm->Height();
+    b->patternMono = bm->Mono();
+    bm->BeforeUse();
+    b->pattern.resize(static_cast<size_t>(bm->Width()) * bm->Height());
+    for (int y = 0; y < bm->Height(); ++y)
+        for (int x = 0; x < bm->Width(); ++x)
+            b->pattern[static_cast<size_t>(y) * bm->Width() + x] = bm->Get(x, y);
+    return static_cast<HBRUSH>(AddObject(b));
+}
+
 HBRUSH CreateBrushIndirect(const LOGBRUSH* brush) {
     if (!brush)
         return Fail(ERROR_INVALID_PARAMETER, HBRUSH{});
@@ -516,6 +555,8 @@ HBRUSH CreateBrushIndirect(const LOGBRUSH* brush) {
     }
     case BS_HATCHED:
         return CreateHatchBrush(static_cast<int>(brush->lbHatch), brush->lbColor);
+    case BS_PATTERN:
+        return CreatePatternBrush(reinterpret_cast<HBITMAP>(brush->lbHatch));
     default:
         return Fail(ERROR_INVALID_PARAMETER, HBRUSH{});
     }
@@ -619,6 +660,11 @@ HGDIOBJ SelectObject(HDC dc, HGDIOBJ object) {
         // The clip of a memory DC follows its bitmap.
         s.clip.reset();
         return previous;
+    }
+    case Kind::Region: {
+        // Selecting a region selects a copy of it as the clipping region and answers its kind.
+        const int kind = SelectClipRgn(dc, static_cast<HRGN>(object));
+        return kind == ERROR ? HGDIOBJ{} : reinterpret_cast<HGDIOBJ>(static_cast<intptr_t>(kind));
     }
     case Kind::Dc:
     case Kind::Icon:
@@ -790,12 +836,10 @@ int IntersectClipRect(HDC dc, int left, int top, int right, int bottom) {
     if (!d)
         return Fail(ERROR_INVALID_HANDLE, ERROR);
     RECT r{d->X(left), d->Y(top), d->X(right), d->Y(bottom)};
-    RECT current = d->Clip();
-    RECT result;
-    if (!IntersectRect(&result, &current, &r))
-        result = RECT{};
-    d->state.clip = result;
-    return IsRectEmpty(&result) ? NULLREGION : SIMPLEREGION;
+    RegionShape rect(RECT{std::min(r.left, r.right), std::min(r.top, r.bottom), std::max(r.left, r.right),
+                          std::max(r.top, r.bottom)});
+    d->state.clip = RegionShape::Combine(d->ClipShape(), rect, RGN_AND);
+    return d->ClipShape().Complexity();
 }
 
 int GetClipBox(HDC dc, LPRECT rect) {
@@ -803,8 +847,72 @@ int GetClipBox(HDC dc, LPRECT rect) {
     DcPtr d = FindDc(dc);
     if (!d || !rect)
         return Fail(ERROR_INVALID_HANDLE, ERROR);
-    RECT c = d->Clip();
+    const RegionShape shape = d->ClipShape();
+    RECT c = shape.Box();
     int dx = d->X(0), dy = d->Y(0);
     *rect = RECT{c.left - dx, c.top - dy, c.right - dx, c.bottom - dy};
-    return IsRectEmpty(rect) ? NULLREGION : SIMPLEREGION;
+    return shape.Complexity();
+}
+
+int ExtSelectClipRgn(HDC dc, HRGN region, int mode) {
+    std::lock_guard lock(Lock());
+    DcPtr d = FindDc(dc);
+    if (!d)
+        return Fail(ERROR_INVALID_HANDLE, ERROR);
+    if (mode < RGN_AND || mode > RGN_COPY)
+        return Fail(ERROR_INVALID_PARAMETER, ERROR);
+    if (!region) {
+        if (mode != RGN_COPY)
+            return Fail(ERROR_INVALID_PARAMETER, ERROR);
+        d->state.clip.reset();
+        return d->ClipShape().Complexity();
+    }
+    auto r = FindRegion(region);
+    if (!r)
+        return Fail(ERROR_INVALID_HANDLE, ERROR);
+    // Device units to canvas pixels.
+    RegionShape shape = r->shape;
+    shape.Offset(d->origin.x, d->origin.y);
+    if (mode == RGN_COPY) {
+        d->state.clip = std::move(shape);
+    } else {
+        // Without a clipping region of its own the DC's clip is all it may draw on.
+        const RegionShape current = d->state.clip ? *d->state.clip : d->ClipShape();
+        d->state.clip = RegionShape::Combine(current, shape, mode);
+    }
+    return d->ClipShape().Complexity();
+}
+
+int SelectClipRgn(HDC dc, HRGN region) {
+    return ExtSelectClipRgn(dc, region, RGN_COPY);
+}
+
+int GetClipRgn(HDC dc, HRGN region) {
+    std::lock_guard lock(Lock());
+    DcPtr d = FindDc(dc);
+    auto r = FindRegion(region);
+    if (!d || !r)
+        return Fail(ERROR_INVALID_HANDLE, -1);
+    if (!d->state.clip)
+        return 0;
+    r->shape = *d->state.clip;
+    r->shape.Offset(-d->origin.x, -d->origin.y);
+    return 1;
+}
+
+int SetROP2(HDC dc, int mode) {
+    if (mode < R2_BLACK || mode > R2_WHITE)
+        return Fail(ERROR_INVALID_PARAMETER, 0);
+    return SetState(dc, 0, [&](DcState& s) { return std::exchange(s.rop2, mode); });
+}
+int GetROP2(HDC dc) {
+    return SetState(dc, 0, [](DcState& s) { return s.rop2; });
+}
+int SetPolyFillMode(HDC dc, int mode) {
+    if (mode != ALTERNATE && mode != WINDING)
+        return Fail(ERROR_INVALID_PARAMETER, 0);
+    return SetState(dc, 0, [&](DcState& s) { return std::exchange(s.polyFillMode, mode); });
+}
+int GetPolyFillMode(HDC dc) {
+    return SetState(dc, 0, [](DcState& s) { return s.polyFillMode; });
 }

@@ -37,6 +37,14 @@ HDC WindowSurface::CreateDC(POINT origin, const RECT& bounds) const {
     return CreateWindowCanvasDC(m_canvas, origin, bounds);
 }
 
+HDC WindowSurface::CreateDC(POINT origin, const RECT& bounds, HRGN shape) const {
+    std::lock_guard lock(Lock());
+    HDC dc = CreateWindowCanvasDC(m_canvas, origin, bounds);
+    if (auto region = shape ? FindRegion(shape) : nullptr)
+        FindDc(dc)->visible = region->shape;
+    return dc;
+}
+
 HDC WindowSurface::CreateDC() const {
     return CreateWindowCanvasDC(m_canvas, POINT{0, 0}, RECT{0, 0, 32767, 32767});
 }
@@ -64,8 +72,10 @@ bool WritePng(Canvas& canvas, const std::string& hostPath) {
     return true;
 }
 
-// Copies `src` (canvas pixels) of one canvas to (x, y) of another, within `clip`.
-void CopyPixels(Canvas& dst, int x, int y, Canvas& src, RECT srcRect, const RECT& clip) {
+// Copies `src` (canvas pixels) of one canvas to (x, y) of another, within `clip` and, when given, `shape` (in the
+// destination's pixels).
+void CopyPixels(Canvas& dst, int x, int y, Canvas& src, RECT srcRect, const RECT& clip,
+                const RegionShape* shape = nullptr) {
     RECT whole{0, 0, src.Width(), src.Height()};
     if (!IntersectRect(&srcRect, &srcRect, &whole))
         return;
@@ -77,7 +87,8 @@ void CopyPixels(Canvas& dst, int x, int y, Canvas& src, RECT srcRect, const RECT
     for (int ty = target.top; ty < target.bottom; ++ty) {
         const uint32_t* s = src.Row(srcRect.top + ty - y);
         for (int tx = target.left; tx < target.right; ++tx)
-            dst.Put(tx, ty, s[srcRect.left + tx - x]);
+            if (!shape || shape->Contains(tx, ty))
+                dst.Put(tx, ty, s[srcRect.left + tx - x]);
     }
     dst.Changed();
     dst.AfterChange();
@@ -101,7 +112,9 @@ bool DrawSurface(HDC dc, int x, int y, const WindowSurface& surface, const RECT*
     RECT srcRect = source ? *source : RECT{0, 0, src.Width(), src.Height()};
     if (!src.Valid())
         return true;
-    CopyPixels(*d->Target(), d->X(x), d->Y(y), src, srcRect, d->Clip());
+    const RegionShape shape = d->ClipShape();
+    CopyPixels(*d->Target(), d->X(x), d->Y(y), src, srcRect, shape.Box(),
+               shape.Complexity() == COMPLEXREGION ? &shape : nullptr);
     return true;
 }
 
@@ -159,7 +172,13 @@ bool ComposePng(int width, int height, const std::vector<SurfaceLayer>& layers, 
         if (!layer.surface || !layer.surface->Pixels()->Valid())
             continue;
         Canvas& src = *layer.surface->Pixels();
-        CopyPixels(dst, layer.position.x, layer.position.y, src, RECT{0, 0, src.Width(), src.Height()}, layer.clip);
+        std::optional<RegionShape> shape;
+        if (auto region = layer.shape ? FindRegion(layer.shape) : nullptr) {
+            shape = region->shape;
+            shape->Offset(layer.position.x, layer.position.y);
+        }
+        CopyPixels(dst, layer.position.x, layer.position.y, src, RECT{0, 0, src.Width(), src.Height()}, layer.clip,
+                   shape ? &*shape : nullptr);
     }
     if (look)
         return WriteLayeredPng(dst, *look, hostPath);

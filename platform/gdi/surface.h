@@ -34,6 +34,9 @@ public:
     // A device context whose logical (0, 0) is the surface pixel `origin` and that draws only into `bounds`
     // (surface pixels, cut to the surface). Free it with DeleteDC. The DC keeps the surface's pixels alive.
     HDC CreateDC(POINT origin, const RECT& bounds) const;
+    // The same, drawing only into the pixels of `shape` too (a region in surface pixels; null: no shape). The DC
+    // keeps its own copy of the shape.
+    HDC CreateDC(POINT origin, const RECT& bounds, HRGN shape) const;
     // A DC over the whole surface with the origin at its corner.
     HDC CreateDC() const;
 
@@ -57,6 +60,8 @@ struct SurfaceLayer {
     const WindowSurface* surface;
     POINT position;
     RECT clip;
+    // The window's shape (its window region) in surface pixels: only these pixels show. Null: the whole surface.
+    HRGN shape = nullptr;
 };
 // How a layered window shows: pixels of the key colour are transparent (with `keyed`), the others take the
 // window's alpha (0 transparent .. 255 opaque).

@@ -298,6 +298,11 @@ int DrawRun(Dc& dc, const std::vector<Cell>& cells, size_t begin, size_t end, in
         cairo_t* cr = cairo_create(canvas->Surface());
         cairo_rectangle(cr, area.left, area.top, area.right - area.left, area.bottom - area.top);
         cairo_clip(cr);
+        if (painter.mask) {
+            for (const RECT& r : painter.mask->Rects())
+                cairo_rectangle(cr, r.left, r.top, r.right - r.left, r.bottom - r.top);
+            cairo_clip(cr);
+        }
         cairo_set_scaled_font(cr, sf);
         cairo_set_source_rgb(cr, GetRValue(color) / 255.0, GetGValue(color) / 255.0, GetBValue(color) / 255.0);
         cairo_show_glyphs(cr, glyphs.data(), static_cast<int>(glyphs.size()));

@@ -258,6 +258,50 @@ constexpr int STRETCH_ORSCANS = WHITEONBLACK;
 constexpr int STRETCH_DELETESCANS = COLORONCOLOR;
 constexpr int STRETCH_HALFTONE = HALFTONE;
 
+// Foreground mixes of pens and brushes (SetROP2).
+constexpr int R2_BLACK = 1;
+constexpr int R2_NOTMERGEPEN = 2;
+constexpr int R2_MASKNOTPEN = 3;
+constexpr int R2_NOTCOPYPEN = 4;
+constexpr int R2_MASKPENNOT = 5;
+constexpr int R2_NOT = 6;
+constexpr int R2_XORPEN = 7;
+constexpr int R2_NOTMASKPEN = 8;
+constexpr int R2_MASKPEN = 9;
+constexpr int R2_NOTXORPEN = 10;
+constexpr int R2_NOP = 11;
+constexpr int R2_MERGENOTPEN = 12;
+constexpr int R2_COPYPEN = 13;
+constexpr int R2_MERGEPENNOT = 14;
+constexpr int R2_MERGEPEN = 15;
+constexpr int R2_WHITE = 16;
+
+// Polygon fill modes.
+constexpr int ALTERNATE = 1;
+constexpr int WINDING = 2;
+
+// Region combinations.
+constexpr int RGN_AND = 1;
+constexpr int RGN_OR = 2;
+constexpr int RGN_XOR = 3;
+constexpr int RGN_DIFF = 4;
+constexpr int RGN_COPY = 5;
+
+constexpr DWORD RDH_RECTANGLES = 1;
+struct RGNDATAHEADER {
+    DWORD dwSize;
+    DWORD iType;
+    DWORD nCount;
+    DWORD nRgnSize;
+    RECT rcBound;
+};
+struct RGNDATA {
+    RGNDATAHEADER rdh;
+    char Buffer[1];
+};
+using PRGNDATA = RGNDATA*;
+using LPRGNDATA = RGNDATA*;
+
 // Background modes.
 constexpr int TRANSPARENT = 1;
 constexpr int OPAQUE = 2;
@@ -397,6 +441,8 @@ constexpr UINT LR_LOADTRANSPARENT = 0x00000020;
 constexpr UINT LR_DEFAULTSIZE = 0x00000040;
 constexpr UINT LR_CREATEDIBSECTION = 0x00002000;
 constexpr UINT LR_SHARED = 0x00008000;
+constexpr UINT LR_COPYRETURNORG = 0x00000004;
+constexpr UINT LR_COPYDELETEORG = 0x00000008;
 constexpr UINT DI_MASK = 0x0001;
 constexpr UINT DI_IMAGE = 0x0002;
 constexpr UINT DI_NORMAL = 0x0003;
@@ -452,6 +498,9 @@ HPEN CreatePen(int style, int width, COLORREF color);
 HPEN CreatePenIndirect(const LOGPEN* pen);
 HBRUSH CreateSolidBrush(COLORREF color);
 HBRUSH CreateHatchBrush(int hatch, COLORREF color);
+// The brush keeps a copy of the bitmap's pixels: the bitmap may be deleted afterwards. A monochrome bitmap paints
+// its black pixels in the DC's text colour and its white ones in the background colour.
+HBRUSH CreatePatternBrush(HBITMAP bitmap);
 HBRUSH CreateBrushIndirect(const LOGBRUSH* brush);
 HFONT CreateFontIndirectW(const LOGFONTW* font);
 HFONT CreateFontW(int height, int width, int escapement, int orientation, int weight, DWORD italic, DWORD underline,
@@ -487,6 +536,40 @@ constexpr int SIMPLEREGION = 2;
 constexpr int COMPLEXREGION = 3;
 int IntersectClipRect(HDC dc, int left, int top, int right, int bottom);
 int GetClipBox(HDC dc, LPRECT rect);
+// Clipping regions, in device units. Selecting a region (SelectClipRgn or SelectObject) copies it; null removes the
+// program's clipping. GetClipRgn answers 1 and copies the program's clipping region, 0 when there is none. A
+// window DC is also clipped to the window's shape (SetWindowRgn), which GetClipRgn does not report.
+int SelectClipRgn(HDC dc, HRGN region);
+int ExtSelectClipRgn(HDC dc, HRGN region, int mode);
+int GetClipRgn(HDC dc, HRGN region);
+
+// The foreground mix of the pen and the brush of lines and filled shapes (not of FillRect, text or blits).
+int SetROP2(HDC dc, int mode);
+int GetROP2(HDC dc);
+int SetPolyFillMode(HDC dc, int mode);
+int GetPolyFillMode(HDC dc);
+
+// Regions: sets of pixels, in logical units. As for rectangles, a region made from (l, t, r, b) holds the pixels
+// l..r-1 and t..b-1; a rounded rectangle, an ellipse or a polygon holds the pixels whose centres lie inside it.
+// Results of the region functions: NULLREGION, SIMPLEREGION (one rectangle), COMPLEXREGION or ERROR.
+HRGN CreateRectRgn(int left, int top, int right, int bottom);
+HRGN CreateRectRgnIndirect(const RECT* rect);
+HRGN CreateRoundRectRgn(int left, int top, int right, int bottom, int width, int height);
+HRGN CreateEllipticRgn(int left, int top, int right, int bottom);
+HRGN CreateEllipticRgnIndirect(const RECT* rect);
+HRGN CreatePolygonRgn(const POINT* points, int count, int fillMode);
+int CombineRgn(HRGN destination, HRGN source1, HRGN source2, int mode);
+BOOL EqualRgn(HRGN region1, HRGN region2);
+int OffsetRgn(HRGN region, int dx, int dy);
+int GetRgnBox(HRGN region, LPRECT rect);
+BOOL SetRectRgn(HRGN region, int left, int top, int right, int bottom);
+BOOL PtInRegion(HRGN region, int x, int y);
+BOOL RectInRegion(HRGN region, const RECT* rect);
+// The region as rectangles (RDH_RECTANGLES), band by band from the top; with a null buffer the size needed.
+DWORD GetRegionData(HRGN region, DWORD size, LPRGNDATA data);
+BOOL FillRgn(HDC dc, HRGN region, HBRUSH brush);
+// Paints the inside border of the region, `width` pixels across and `height` pixels down.
+BOOL FrameRgn(HDC dc, HRGN region, HBRUSH brush, int width, int height);
 
 // System colours: the classic grey desktop scheme.
 COLORREF GetSysColor(int index);
@@ -558,3 +641,30 @@ inline HCURSOR CopyCursor(HCURSOR cursor) {
 }
 BOOL DrawIconEx(HDC dc, int x, int y, HICON icon, int width, int height, UINT step, HBRUSH flickerFreeBrush,
                 UINT flags);
+
+// A new bitmap, icon or cursor from one of the same type, resized to width x height (0: its own size). LR_MONOCHROME
+// and LR_CREATEDIBSECTION as for LoadImageW; LR_COPYDELETEORG deletes the original; LR_COPYRETURNORG hands back the
+// original itself when nothing would change.
+HANDLE CopyImage(LPVOID image, UINT type, int width, int height, UINT flags);
+
+// DrawStateW: an image (text, prefixed text, icon, bitmap, or what a callback draws) in a state. Normal draws it as
+// it is; DSS_DISABLED embosses its shape (COLOR_3DHILIGHT one pixel down and right, then COLOR_3DSHADOW); DSS_MONO
+// paints its shape with the brush (the DC's brush when none is given); DSS_UNION draws it and dithers every other
+// pixel of its shape with COLOR_HIGHLIGHT. The shape of an image is every pixel that is not white when the image is
+// drawn on white. A size of 0 takes the image's own (text is measured in the DC's font); a callback draws at (0, 0)
+// and needs the size.
+using DRAWSTATEPROC = BOOL (*)(HDC dc, LPARAM data, WPARAM extra, int width, int height);
+constexpr UINT DST_COMPLEX = 0x0000;
+constexpr UINT DST_TEXT = 0x0001;
+constexpr UINT DST_PREFIXTEXT = 0x0002;
+constexpr UINT DST_ICON = 0x0003;
+constexpr UINT DST_BITMAP = 0x0004;
+constexpr UINT DSS_NORMAL = 0x0000;
+constexpr UINT DSS_UNION = 0x0010;
+constexpr UINT DSS_DISABLED = 0x0020;
+constexpr UINT DSS_MONO = 0x0080;
+constexpr UINT DSS_HIDEPREFIX = 0x0200;
+constexpr UINT DSS_PREFIXONLY = 0x0400;
+constexpr UINT DSS_RIGHT = 0x8000;
+BOOL DrawStateW(HDC dc, HBRUSH brush, DRAWSTATEPROC callback, LPARAM data, WPARAM extra, int x, int y, int width,
+                int height, UINT flags);
