@@ -64,6 +64,16 @@ public:
     int IntersectClipRect(LPCRECT r) { return ::IntersectClipRect(m_hDC, r->left, r->top, r->right, r->bottom); }
     int IntersectClipRect(int l, int t, int r, int b) { return ::IntersectClipRect(m_hDC, l, t, r, b); }
     int GetClipBox(LPRECT r) const { return ::GetClipBox(m_hDC, r); }
+    // A copy of the region becomes the clipping region; null removes it. Both answer the kind of the clip.
+    int SelectClipRgn(CRgn* region) { return ::SelectClipRgn(m_hDC, region ? static_cast<HRGN>(*region) : nullptr); }
+    int SelectClipRgn(CRgn* region, int mode) {
+        return ::ExtSelectClipRgn(m_hDC, region ? static_cast<HRGN>(*region) : nullptr, mode);
+    }
+    int SelectObject(CRgn* region) { return SelectClipRgn(region); }
+    int SetROP2(int mode) { return ::SetROP2(m_hDC, mode); }
+    int GetROP2() const { return ::GetROP2(m_hDC); }
+    int SetPolyFillMode(int mode) { return ::SetPolyFillMode(m_hDC, mode); }
+    int GetPolyFillMode() const { return ::GetPolyFillMode(m_hDC); }
 
     void FillRect(LPCRECT r, CBrush* brush) { ::FillRect(m_hDC, r, static_cast<HBRUSH>(brush->GetSafeHandle())); }
     void FrameRect(LPCRECT r, CBrush* brush) { ::FrameRect(m_hDC, r, static_cast<HBRUSH>(brush->GetSafeHandle())); }
@@ -117,6 +127,37 @@ public:
     }
     BOOL StretchBlt(int x, int y, int w, int h, CDC* src, int xs, int ys, int ws, int hs, DWORD rop) {
         return ::StretchBlt(m_hDC, x, y, w, h, src ? src->m_hDC : nullptr, xs, ys, ws, hs, rop);
+    }
+    BOOL FillRgn(CRgn* region, CBrush* brush) { return ::FillRgn(m_hDC, *region, *brush); }
+    BOOL FrameRgn(CRgn* region, CBrush* brush, int width, int height) {
+        return ::FrameRgn(m_hDC, *region, *brush, width, height);
+    }
+    // DrawState for each kind of image; a size of (0, 0) takes the image's own.
+    BOOL DrawState(CPoint p, CSize s, HBITMAP bitmap, UINT flags, HBRUSH brush = nullptr) {
+        return ::DrawStateW(m_hDC, brush, nullptr, reinterpret_cast<LPARAM>(bitmap), 0, p.x, p.y, s.cx, s.cy,
+                            flags | DST_BITMAP);
+    }
+    BOOL DrawState(CPoint p, CSize s, CBitmap* bitmap, UINT flags, CBrush* brush = nullptr) {
+        return DrawState(p, s, static_cast<HBITMAP>(*bitmap), flags, brush ? static_cast<HBRUSH>(*brush) : nullptr);
+    }
+    BOOL DrawState(CPoint p, CSize s, HICON icon, UINT flags, HBRUSH brush = nullptr) {
+        return ::DrawStateW(m_hDC, brush, nullptr, reinterpret_cast<LPARAM>(icon), 0, p.x, p.y, s.cx, s.cy,
+                            flags | DST_ICON);
+    }
+    BOOL DrawState(CPoint p, CSize s, HICON icon, UINT flags, CBrush* brush) {
+        return DrawState(p, s, icon, flags, brush ? static_cast<HBRUSH>(*brush) : nullptr);
+    }
+    BOOL DrawState(CPoint p, CSize s, LPCWSTR text, UINT flags, BOOL prefixText = TRUE, int length = 0,
+                   HBRUSH brush = nullptr) {
+        return ::DrawStateW(m_hDC, brush, nullptr, reinterpret_cast<LPARAM>(text), static_cast<WPARAM>(length), p.x,
+                            p.y, s.cx, s.cy, flags | (prefixText ? DST_PREFIXTEXT : DST_TEXT));
+    }
+    BOOL DrawState(CPoint p, CSize s, const CString& text, UINT flags, BOOL prefixText = TRUE, int length = 0,
+                   HBRUSH brush = nullptr) {
+        return DrawState(p, s, text.GetString(), flags, prefixText, length ? length : text.GetLength(), brush);
+    }
+    BOOL DrawState(CPoint p, CSize s, DRAWSTATEPROC callback, LPARAM data, UINT flags, HBRUSH brush = nullptr) {
+        return ::DrawStateW(m_hDC, brush, callback, data, 0, p.x, p.y, s.cx, s.cy, flags | DST_COMPLEX);
     }
     BOOL DrawIcon(int x, int y, HICON icon) { return ::DrawIcon(m_hDC, x, y, icon); }
     BOOL DrawIcon(POINT p, HICON icon) { return ::DrawIcon(m_hDC, p.x, p.y, icon); }

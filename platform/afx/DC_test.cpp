@@ -84,4 +84,54 @@ TEST(DeviceContext, WrappersSelectDrawAndClean) {
     EXPECT_EQ(CDC::FromHandle(dc.m_hDC), &dc);
 }
 
+TEST(DeviceContext, RegionsMixesPatternsAndStates) {
+    CDC dc;
+    ASSERT_TRUE(dc.CreateCompatibleDC(nullptr));
+    CBitmap bitmap;
+    ASSERT_TRUE(bitmap.CreateBitmap(6, 4, 1, 32, nullptr));
+    CBitmap* old = dc.SelectObject(&bitmap);
+    dc.FillSolidRect(0, 0, 6, 4, RGB(255, 255, 255));
+
+    // An L of two rectangles, filled through the wrappers, then used to clip.
+    CRgn l, foot;
+    ASSERT_TRUE(l.CreateRectRgn(0, 0, 2, 4));
+    ASSERT_TRUE(foot.CreateRectRgn(0, 3, 6, 4));
+    EXPECT_EQ(l.CombineRgn(&l, &foot, RGN_OR), COMPLEXREGION);
+    EXPECT_TRUE(l.PtInRegion(CPoint(5, 3)));
+    EXPECT_FALSE(l.PtInRegion(5, 2));
+    EXPECT_EQ(CRgn::FromHandle(l), &l);
+    CBrush black(RGB(0, 0, 0));
+    EXPECT_TRUE(dc.FillRgn(&l, &black));
+    EXPECT_EQ(dc.GetPixel(1, 1), RGB(0, 0, 0));
+    EXPECT_EQ(dc.GetPixel(3, 1), RGB(255, 255, 255));
+    EXPECT_EQ(dc.SelectClipRgn(&foot), SIMPLEREGION);
+    dc.SetROP2(R2_NOT);
+    dc.Rectangle(0, 0, 6, 4);
+    EXPECT_EQ(dc.GetPixel(0, 3), RGB(255, 255, 255)); // black inverted, only in the clip
+    EXPECT_EQ(dc.SelectClipRgn(nullptr), SIMPLEREGION);
+    EXPECT_EQ(dc.GetPixel(0, 0), RGB(0, 0, 0));
+    dc.SetROP2(R2_COPYPEN);
+
+    // A pattern brush from a two-pixel bitmap.
+    CBitmap pattern;
+    const DWORD pixels[] = {0x00FF0000, 0x000000FF}; // red, blue (0x00RRGGBB)
+    ASSERT_TRUE(pattern.CreateBitmap(2, 1, 1, 32, pixels));
+    CBrush stripes(&pattern);
+    ASSERT_NE(stripes.m_hObject, nullptr);
+    dc.FillRect(CRect(0, 0, 6, 4), &stripes);
+    EXPECT_EQ(dc.GetPixel(2, 0), RGB(255, 0, 0));
+    EXPECT_EQ(dc.GetPixel(3, 2), RGB(0, 0, 255));
+
+    // The disabled look of a monochrome shape.
+    CBitmap shape;
+    const BYTE mono[] = {0x3F, 0, 0x3F, 0}; // two black pixels then white, on two rows
+    ASSERT_TRUE(shape.CreateBitmap(8, 2, 1, 1, mono));
+    dc.FillSolidRect(0, 0, 6, 4, RGB(100, 100, 100));
+    EXPECT_TRUE(dc.DrawState(CPoint(0, 0), CSize(0, 0), &shape, DSS_DISABLED));
+    EXPECT_EQ(dc.GetPixel(0, 0), GetSysColor(COLOR_3DSHADOW));
+    EXPECT_EQ(dc.GetPixel(2, 2), GetSysColor(COLOR_3DHILIGHT));
+    EXPECT_EQ(dc.GetPixel(3, 0), RGB(100, 100, 100));
+    dc.SelectObject(old);
+}
+
 } // namespace

@@ -13,6 +13,7 @@ IMPLEMENT_DYNAMIC(CPen, CGdiObject)
 IMPLEMENT_DYNAMIC(CBrush, CGdiObject)
 IMPLEMENT_DYNAMIC(CFont, CGdiObject)
 IMPLEMENT_DYNAMIC(CBitmap, CGdiObject)
+IMPLEMENT_DYNAMIC(CRgn, CGdiObject)
 
 namespace {
 
@@ -46,6 +47,8 @@ std::unique_ptr<CGdiObject> MakeWrapper(HGDIOBJ handle) {
         return std::make_unique<CFont>();
     case OBJ_BITMAP:
         return std::make_unique<CBitmap>();
+    case OBJ_REGION:
+        return std::make_unique<CRgn>();
     default:
         return std::make_unique<CGdiObject>();
     }
@@ -140,4 +143,8 @@ BOOL CBitmap::LoadBitmap(LPCWSTR name) {
 
 BOOL CBitmap::CreateCompatibleBitmap(CDC* dc, int width, int height) {
     return dc && Attach(::CreateCompatibleBitmap(dc->m_hDC, width, height));
+}
+
+BOOL CBrush::CreatePatternBrush(CBitmap* bitmap) {
+    return bitmap && Attach(::CreatePatternBrush(*bitmap));
 }

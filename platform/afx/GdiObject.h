@@ -1,4 +1,4 @@
-// CGdiObject and its kinds: CPen, CBrush, CFont and CBitmap.
+// CGdiObject and its kinds: CPen, CBrush, CFont, CBitmap and CRgn.
 //
 // Stands in for the framework's drawing-object wrappers. The same as the framework: each wraps one handle, deletes
 // it when destroyed unless detached, and FromHandle finds the wrapper attached to a handle or makes a temporary
@@ -10,6 +10,7 @@
 #include "platform/gdi/wingdi.h"
 
 class CDC;
+class CBitmap;
 
 class CGdiObject : public CObject {
     DECLARE_DYNAMIC(CGdiObject)
@@ -49,12 +50,15 @@ class CBrush : public CGdiObject {
 public:
     CBrush() = default;
     explicit CBrush(COLORREF color) { CreateSolidBrush(color); }
+    explicit CBrush(CBitmap* bitmap) { CreatePatternBrush(bitmap); }
     CBrush(int hatch, COLORREF color) { CreateHatchBrush(hatch, color); }
     operator HBRUSH() const { return static_cast<HBRUSH>(m_hObject); }
     static CBrush* FromHandle(HBRUSH brush) { return static_cast<CBrush*>(CGdiObject::FromHandle(brush)); }
     BOOL CreateSolidBrush(COLORREF color) { return Attach(::CreateSolidBrush(color)); }
     BOOL CreateHatchBrush(int hatch, COLORREF color) { return Attach(::CreateHatchBrush(hatch, color)); }
     BOOL CreateBrushIndirect(const LOGBRUSH* brush) { return Attach(::CreateBrushIndirect(brush)); }
+    // The brush keeps its own copy of the bitmap.
+    BOOL CreatePatternBrush(CBitmap* bitmap);
     BOOL CreateSysColorBrush(int index) { return Attach(::GetSysColorBrush(index)); }
     int GetLogBrush(LOGBRUSH* brush) const { return GetObject(sizeof(LOGBRUSH), brush); }
 };
@@ -90,4 +94,38 @@ public:
     }
     BOOL CreateCompatibleBitmap(CDC* dc, int width, int height);
     int GetBitmap(BITMAP* bitmap) const { return GetObject(sizeof(BITMAP), bitmap); }
+};
+
+class CRgn : public CGdiObject {
+    DECLARE_DYNAMIC(CRgn)
+public:
+    operator HRGN() const { return static_cast<HRGN>(m_hObject); }
+    static CRgn* FromHandle(HRGN region) { return static_cast<CRgn*>(CGdiObject::FromHandle(region)); }
+    BOOL CreateRectRgn(int l, int t, int r, int b) { return Attach(::CreateRectRgn(l, t, r, b)); }
+    BOOL CreateRectRgnIndirect(LPCRECT r) { return Attach(::CreateRectRgnIndirect(r)); }
+    BOOL CreateEllipticRgn(int l, int t, int r, int b) { return Attach(::CreateEllipticRgn(l, t, r, b)); }
+    BOOL CreateEllipticRgnIndirect(LPCRECT r) { return Attach(::CreateEllipticRgnIndirect(r)); }
+    BOOL CreateRoundRectRgn(int l, int t, int r, int b, int w, int h) {
+        return Attach(::CreateRoundRectRgn(l, t, r, b, w, h));
+    }
+    BOOL CreatePolygonRgn(const POINT* points, int count, int fillMode) {
+        return Attach(::CreatePolygonRgn(points, count, fillMode));
+    }
+    // This region becomes the combination of the two (which may include this one).
+    int CombineRgn(const CRgn* a, const CRgn* b, int mode) {
+        return ::CombineRgn(*this, a ? static_cast<HRGN>(*a) : nullptr, b ? static_cast<HRGN>(*b) : nullptr, mode);
+    }
+    int CopyRgn(const CRgn* source) { return CombineRgn(source, nullptr, RGN_COPY); }
+    BOOL EqualRgn(const CRgn* other) const { return other && ::EqualRgn(*this, *other); }
+    int OffsetRgn(int dx, int dy) { return ::OffsetRgn(*this, dx, dy); }
+    int OffsetRgn(POINT p) { return ::OffsetRgn(*this, p.x, p.y); }
+    int GetRgnBox(LPRECT r) const { return ::GetRgnBox(*this, r); }
+    void SetRectRgn(int l, int t, int r, int b) { ::SetRectRgn(*this, l, t, r, b); }
+    void SetRectRgn(LPCRECT r) { ::SetRectRgn(*this, r->left, r->top, r->right, r->bottom); }
+    BOOL PtInRegion(int x, int y) const { return ::PtInRegion(*this, x, y); }
+    BOOL PtInRegion(POINT p) const { return ::PtInRegion(*this, p.x, p.y); }
+    BOOL RectInRegion(LPCRECT r) const { return ::RectInRegion(*this, r); }
+    int GetRegionData(LPRGNDATA data, int count) const {
+        return static_cast<int>(::GetRegionData(*this, static_cast<DWORD>(count), data));
+    }
 };

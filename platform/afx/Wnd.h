@@ -9,18 +9,22 @@
 // offered to the control's own CWnd (reflection); a handler there keeps them from the parent unless it is an _EX
 // handler that returns FALSE.
 //
-// Handlers of ON_WM_* entries have the framework's names and signatures; the ones offered are those that take no
-// drawing or geometry class (OnCreate, OnDestroy, OnNcDestroy, OnClose, OnTimer, OnSysCommand, OnSize, OnMove,
-// OnShowWindow, OnWindowPosChanging, OnWindowPosChanged, OnQueryEndSession, OnEndSession, OnDeviceChange,
-// OnGetDlgCode, OnEnable).
+// Handlers of ON_WM_* entries have the framework's names and signatures, and each does the default handling here.
+// ON_WM_CTLCOLOR stands for every WM_CTLCOLOR* message (the handler gets the CTLCOLOR_* kind), ON_WM_CTLCOLOR_REFLECT
+// for the same messages reflected to the control. Entries whose handlers take a CDC need platform/afx/DC.h where the
+// message map is written.
 #pragma once
 
 #include "platform/afx/CmdTarget.h"
+#include "platform/afx/Point.h"
 #include "platform/afx/String.h"
 #include "platform/ui/message.h"
 #include "platform/ui/scrollbar.h"
 #include "platform/ui/timer.h"
 #include "platform/ui/window.h"
+
+class CDC;
+class CScrollBar;
 
 class CWnd : public CCmdTarget {
     DECLARE_DYNCREATE(CWnd)
@@ -173,6 +177,27 @@ public:
     BOOL OnDeviceChange(UINT nEventType, DWORD_PTR dwData);
     UINT OnGetDlgCode();
     void OnEnable(BOOL bEnable);
+    void OnPaint();
+    BOOL OnEraseBkgnd(CDC* pDC);
+    HBRUSH OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor);
+    HCURSOR OnQueryDragIcon();
+    BOOL OnHelpInfo(HELPINFO* pHelpInfo);
+    void OnSysColorChange();
+    void OnMouseMove(UINT nFlags, CPoint point);
+    void OnMouseLeave();
+    void OnMouseHover(UINT nFlags, CPoint point);
+    void OnLButtonDown(UINT nFlags, CPoint point);
+    void OnLButtonUp(UINT nFlags, CPoint point);
+    void OnLButtonDblClk(UINT nFlags, CPoint point);
+    void OnRButtonDown(UINT nFlags, CPoint point);
+    void OnRButtonUp(UINT nFlags, CPoint point);
+    BOOL OnSetCursor(CWnd* pWnd, UINT nHitTest, UINT message);
+    void OnSetFocus(CWnd* pOldWnd);
+    void OnKillFocus(CWnd* pNewWnd);
+    void OnCancelMode();
+    void OnActivate(UINT nState, CWnd* pWndOther, BOOL bMinimized);
+    void OnHScroll(UINT nSBCode, UINT nPos, CScrollBar* pScrollBar);
+    void OnVScroll(UINT nSBCode, UINT nPos, CScrollBar* pScrollBar);
 
     DECLARE_MESSAGE_MAP()
 
@@ -218,6 +243,54 @@ LPCTSTR AfxRegisterWndClass(UINT nClassStyle, HCURSOR hCursor = nullptr, HBRUSH 
 #define ON_WM_GETDLGCODE() AFX_WM_ENTRY(0x0087, *d.pResult = static_cast<LRESULT>(self->OnGetDlgCode()))
 #define ON_WM_SYSCOMMAND() AFX_WM_ENTRY(0x0112, self->OnSysCommand(static_cast<UINT>(d.wParam), d.lParam))
 #define ON_WM_TIMER() AFX_WM_ENTRY(0x0113, self->OnTimer(static_cast<UINT_PTR>(d.wParam)))
+#define AFX_MOUSE_ENTRY(message, handler)                                                                              \
+    AFX_WM_ENTRY(message, self->handler(static_cast<UINT>(d.wParam), CPoint(static_cast<SHORT>(LOWORD(d.lParam)),      \
+                                                                            static_cast<SHORT>(HIWORD(d.lParam)))))
+#define ON_WM_MOUSEMOVE() AFX_MOUSE_ENTRY(0x0200, OnMouseMove)
+#define ON_WM_LBUTTONDOWN() AFX_MOUSE_ENTRY(0x0201, OnLButtonDown)
+#define ON_WM_LBUTTONUP() AFX_MOUSE_ENTRY(0x0202, OnLButtonUp)
+#define ON_WM_LBUTTONDBLCLK() AFX_MOUSE_ENTRY(0x0203, OnLButtonDblClk)
+#define ON_WM_RBUTTONDOWN() AFX_MOUSE_ENTRY(0x0204, OnRButtonDown)
+#define ON_WM_RBUTTONUP() AFX_MOUSE_ENTRY(0x0205, OnRButtonUp)
+#define ON_WM_MOUSEHOVER() AFX_MOUSE_ENTRY(0x02A1, OnMouseHover)
+#define ON_WM_MOUSELEAVE() AFX_WM_ENTRY(0x02A3, self->OnMouseLeave())
+#define ON_WM_PAINT() AFX_WM_ENTRY(0x000F, self->OnPaint())
+#define ON_WM_ERASEBKGND()                                                                                             \
+    AFX_WM_ENTRY(0x0014, *d.pResult = self->OnEraseBkgnd(CDC::FromHandle(reinterpret_cast<HDC>(d.wParam))))
+#define ON_WM_SYSCOLORCHANGE() AFX_WM_ENTRY(0x0015, self->OnSysColorChange())
+#define ON_WM_CANCELMODE() AFX_WM_ENTRY(0x001F, self->OnCancelMode())
+#define ON_WM_SETCURSOR()                                                                                              \
+    AFX_WM_ENTRY(0x0020, *d.pResult = self->OnSetCursor(CWnd::FromHandle(reinterpret_cast<HWND>(d.wParam)),            \
+                                                        LOWORD(d.lParam), HIWORD(d.lParam)))
+#define ON_WM_QUERYDRAGICON() AFX_WM_ENTRY(0x0037, *d.pResult = reinterpret_cast<LRESULT>(self->OnQueryDragIcon()))
+#define ON_WM_HELPINFO() AFX_WM_ENTRY(0x0053, *d.pResult = self->OnHelpInfo(reinterpret_cast<HELPINFO*>(d.lParam)))
+#define ON_WM_SETFOCUS() AFX_WM_ENTRY(0x0007, self->OnSetFocus(CWnd::FromHandle(reinterpret_cast<HWND>(d.wParam))))
+#define ON_WM_KILLFOCUS() AFX_WM_ENTRY(0x0008, self->OnKillFocus(CWnd::FromHandle(reinterpret_cast<HWND>(d.wParam))))
+#define ON_WM_ACTIVATE()                                                                                               \
+    AFX_WM_ENTRY(0x0006, self->OnActivate(LOWORD(d.wParam), CWnd::FromHandle(reinterpret_cast<HWND>(d.lParam)),        \
+                                          HIWORD(d.wParam) != 0))
+#define AFX_SCROLL_ENTRY(message, handler)                                                                             \
+    AFX_WM_ENTRY(message,                                                                                              \
+                 self->handler(LOWORD(d.wParam), HIWORD(d.wParam),                                                     \
+                               reinterpret_cast<CScrollBar*>(CWnd::FromHandle(reinterpret_cast<HWND>(d.lParam)))))
+#define ON_WM_HSCROLL() AFX_SCROLL_ENTRY(0x0114, OnHScroll)
+#define ON_WM_VSCROLL() AFX_SCROLL_ENTRY(0x0115, OnVScroll)
+// One entry for each WM_CTLCOLOR* message (0x0132 to 0x0138), the kind being the message's distance from the first.
+#define AFX_CTLCOLOR_ENTRY(base, message, body)                                                                        \
+    AFX_WM_ENTRY(base + message, [[maybe_unused]] const UINT nCtlColor = message - 0x0132;                             \
+                 [[maybe_unused]] CDC* pDC = CDC::FromHandle(reinterpret_cast<HDC>(d.wParam)); body)
+#define AFX_CTLCOLOR_ENTRIES(base, body)                                                                               \
+    AFX_CTLCOLOR_ENTRY(base, 0x0132, body)                                                                             \
+    AFX_CTLCOLOR_ENTRY(base, 0x0133, body) AFX_CTLCOLOR_ENTRY(base, 0x0134, body)                                      \
+        AFX_CTLCOLOR_ENTRY(base, 0x0135, body) AFX_CTLCOLOR_ENTRY(base, 0x0136, body)                                  \
+            AFX_CTLCOLOR_ENTRY(base, 0x0137, body) AFX_CTLCOLOR_ENTRY(base, 0x0138, body)
+#define ON_WM_CTLCOLOR()                                                                                               \
+    AFX_CTLCOLOR_ENTRIES(0, *d.pResult = reinterpret_cast<LRESULT>(                                                    \
+                                self->OnCtlColor(pDC, CWnd::FromHandle(reinterpret_cast<HWND>(d.lParam)), nCtlColor)))
+// A control's own answer to its parent's WM_CTLCOLOR*: HBRUSH CtlColor(CDC*, UINT); a null brush lets the parent
+// answer.
+#define ON_WM_CTLCOLOR_REFLECT()                                                                                       \
+    AFX_CTLCOLOR_ENTRIES(WM_REFLECT_BASE, *d.pResult = reinterpret_cast<LRESULT>(self->CtlColor(pDC, nCtlColor)))
 #define ON_WM_DEVICECHANGE()                                                                                           \
     AFX_WM_ENTRY(0x0219,                                                                                               \
                  *d.pResult = self->OnDeviceChange(static_cast<UINT>(d.wParam), static_cast<DWORD_PTR>(d.lParam)))

@@ -72,12 +72,14 @@
 #include "platform/ui/window.h"
 #endif
 #if __has_include("platform/ui/window.h") && __has_include("platform/gdi/wingdi.h")
+#include "platform/afx/ClientDC.h"
 #include "platform/afx/DC.h"
 #include "platform/afx/GdiObject.h"
 #include "platform/afx/HeaderCtrl.h"
 #include "platform/afx/ImageList.h"
 #include "platform/afx/ListCtrl.h"
 #include "platform/afx/Menu.h"
+#include "platform/afx/PaintDC.h"
 #include "platform/afx/Point.h"
 #include "platform/afx/ProgressCtrl.h"
 #include "platform/afx/Rect.h"
@@ -86,6 +88,7 @@
 #include "platform/afx/TabCtrl.h"
 #include "platform/afx/ToolTipCtrl.h"
 #include "platform/afx/TreeCtrl.h"
+#include "platform/afx/WindowDC.h"
 #include "platform/gdi/wingdi.h"
 #include "platform/ui/commctrl.h"
 #include "platform/ui/menu.h"

@@ -299,6 +299,19 @@ HANDLE RemovePropW(HWND hwnd, LPCWSTR name);
 int EnumPropsW(HWND hwnd, PROPENUMPROCW proc);
 int EnumPropsExW(HWND hwnd, PROPENUMPROCEXW proc, LPARAM lParam);
 
+// What WM_HELP carries (lParam): the window or menu item the user asked about and where the mouse was.
+constexpr int HELPINFO_WINDOW = 0x0001;
+constexpr int HELPINFO_MENUITEM = 0x0002;
+struct HELPINFO {
+    UINT cbSize;
+    int iContextType;
+    int iCtrlId;
+    HANDLE hItemHandle;
+    DWORD_PTR dwContextId;
+    POINT MousePos;
+};
+using LPHELPINFO = HELPINFO*;
+
 // Session-wide parameters. SPI_SETFOREGROUNDLOCKTIMEOUT takes the value in pvParam (as an integer); with
 // SPIF_UPDATEINIFILE it is kept in the machine folder for later processes. SPI_GETFOREGROUNDLOCKTIMEOUT writes
 // a DWORD to pvParam; SPI_GETWORKAREA a RECT.
