@@ -133,6 +133,7 @@ bool WriteLayeredPng(Canvas& canvas, const LayeredLook& look, const std::string&
     cairo_surface_flush(out);
     const uint32_t key = ToPixel(look.key) & 0xFFFFFFu;
     const uint32_t alpha = look.alpha;
+    std::shared_ptr<Region> shape = look.shape ? FindRegion(look.shape) : nullptr;
     unsigned char* data = cairo_image_surface_get_data(out);
     const int stride = cairo_image_surface_get_stride(out);
     for (int y = 0; y < canvas.Height(); ++y) {
@@ -140,7 +141,7 @@ bool WriteLayeredPng(Canvas& canvas, const LayeredLook& look, const std::string&
         auto* dst = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y) * stride);
         for (int x = 0; x < canvas.Width(); ++x) {
             const uint32_t p = src[x] & 0xFFFFFFu;
-            if (look.keyed && p == key) {
+            if ((look.keyed && p == key) || (shape && !shape->shape.Contains(x, y))) {
                 dst[x] = 0;
                 continue;
             }

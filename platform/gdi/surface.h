@@ -63,12 +63,14 @@ struct SurfaceLayer {
     // The window's shape (its window region) in surface pixels: only these pixels show. Null: the whole surface.
     HRGN shape = nullptr;
 };
-// How a layered window shows: pixels of the key colour are transparent (with `keyed`), the others take the
+// How a layered or shaped window shows: pixels of the key colour are transparent (with `keyed`), the others take the
 // window's alpha (0 transparent .. 255 opaque).
 struct LayeredLook {
     bool keyed = false;
     COLORREF key = 0;
     BYTE alpha = 255;
+    // A shaped window: pixels outside the region (picture pixels) are transparent. Null: no shape.
+    HRGN shape = nullptr;
 };
 // Draws the layers in order (parents before children, children bottom of the Z order first) into a picture of
 // the given size, whose pixels no layer covers take `fill`, and saves it as a PNG file. With a look, the picture

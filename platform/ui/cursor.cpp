@@ -42,7 +42,11 @@ BOOL GetCursorPos(LPPOINT point) {
 
 BOOL SetCursorPos(int x, int y) {
     State& s = GetState();
-    std::lock_guard lock(s.mutex);
-    s.cursor = POINT{std::clamp(x, 0, kScreenWidth - 1), std::clamp(y, 0, kScreenHeight - 1)};
+    POINT moved{std::clamp(x, 0, kScreenWidth - 1), std::clamp(y, 0, kScreenHeight - 1)};
+    {
+        std::lock_guard lock(s.mutex);
+        s.cursor = moved;
+    }
+    OnCursorMoved(moved);
     return TRUE;
 }

@@ -107,6 +107,23 @@ BOOL DoubleClick(HWND control) {
     return ClickWith(control, c.x, c.y, WM_LBUTTONDBLCLK, WM_LBUTTONUP, MK_LBUTTON);
 }
 
+BOOL MoveMouse(int screenX, int screenY) {
+    SetCursorPos(screenX, screenY);
+    POINT at{};
+    GetCursorPos(&at);
+    HWND target = WindowFromPoint(at);
+    if (!target)
+        return FALSE;
+    // The window with the capture on the thread of the window under the mouse takes it instead.
+    if (auto queue = FindQueue(GetWindowThreadProcessId(target, nullptr))) {
+        std::lock_guard lock(GetState().mutex);
+        if (queue->capture)
+            target = queue->capture;
+    }
+    ScreenToClient(target, &at);
+    return Post(target, WM_MOUSEMOVE, 0, MAKELPARAM(static_cast<WORD>(at.x), static_cast<WORD>(at.y)));
+}
+
 BOOL ClickAt(HWND window, int x, int y) {
     return ClickWith(window, x, y, WM_LBUTTONDOWN, WM_LBUTTONUP, MK_LBUTTON);
 }

@@ -19,6 +19,25 @@
 SHORT GetKeyState(int virtualKey);
 SHORT GetAsyncKeyState(int virtualKey);
 
+// TrackMouseEvent: WM_MOUSELEAVE when the mouse leaves the window's client area (posted at once when it is not there
+// now), WM_MOUSEHOVER when it rests within the hover rectangle (SPI_GETMOUSEHOVERWIDTH by ...HEIGHT) for the hover
+// time (HOVER_DEFAULT: SPI_GETMOUSEHOVERTIME), on the layer clock. Each fires once and ends its tracking; one window
+// is tracked at a time. TME_CANCEL ends tracking, TME_QUERY reports it. Non-client tracking is not offered.
+constexpr DWORD TME_HOVER = 0x00000001;
+constexpr DWORD TME_LEAVE = 0x00000002;
+constexpr DWORD TME_NONCLIENT = 0x00000010;
+constexpr DWORD TME_QUERY = 0x40000000;
+constexpr DWORD TME_CANCEL = 0x80000000;
+constexpr DWORD HOVER_DEFAULT = 0xFFFFFFFF;
+struct TRACKMOUSEEVENT {
+    DWORD cbSize;
+    DWORD dwFlags;
+    HWND hwndTrack;
+    DWORD dwHoverTime;
+};
+using LPTRACKMOUSEEVENT = TRACKMOUSEEVENT*;
+BOOL TrackMouseEvent(LPTRACKMOUSEEVENT track);
+
 namespace platform::ui {
 
 // Updates the calling thread's key state from a key message it is handling.
@@ -35,6 +54,9 @@ BOOL Click(HWND control);
 BOOL DoubleClick(HWND control);
 // A left click at a point of the window's client area.
 BOOL ClickAt(HWND window, int x, int y);
+// Moves the mouse to a screen point: WM_MOUSEMOVE (client coordinates) to the window with the capture, else to the
+// window under the point. FALSE when there is no such window (the mouse still moved).
+BOOL MoveMouse(int screenX, int screenY);
 // A right click (WM_RBUTTONDOWN, WM_RBUTTONUP, WM_CONTEXTMENU) on the control's centre.
 BOOL RightClick(HWND control);
 // Gives the control the focus, as clicking into it would, on its own thread.

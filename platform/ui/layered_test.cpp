@@ -185,6 +185,48 @@ TEST_F(LayeredTest, PicturesShowTheKeyColourAndAlpha) {
     }
 }
 
+TEST_F(LayeredTest, AShapedWindowDrawsAndShowsOnlyItsShape) {
+    uitest::Handler parent = [](HWND h, UINT m, WPARAM w, LPARAM l) { return PaintHalves(h, m, w, l, kRed, kGrey); };
+    HWND hwnd = uitest::MakeWindow(&parent, WS_POPUP | WS_VISIBLE);
+    ASSERT_TRUE(SetWindowPos(hwnd, nullptr, 0, 0, 40, 30, SWP_NOMOVE | SWP_NOZORDER));
+    // A rounded rectangle with a tail below it, as a speech balloon is made.
+    HRGN body = CreateRoundRectRgn(0, 0, 40, 20, 12, 10);
+    const POINT tail[] = {{28, 10}, {28, 30}, {8, 10}};
+    HRGN pointer = CreatePolygonRgn(tail, 3, ALTERNATE);
+    ASSERT_EQ(CombineRgn(body, body, pointer, RGN_OR), COMPLEXREGION);
+    DeleteObject(pointer);
+    ASSERT_EQ(SetWindowRgn(hwnd, body, TRUE), 1);
+    HRGN copy = CreateRectRgn(0, 0, 0, 0);
+    EXPECT_EQ(GetWindowRgn(hwnd, copy), COMPLEXREGION);
+    EXPECT_TRUE(PtInRegion(copy, 20, 5));
+    EXPECT_FALSE(PtInRegion(copy, 0, 0));
+
+    ASSERT_TRUE(platform::ui::SaveWindowPng(hwnd, u"P:\\shaped.png"));
+    Png png(m_pictures.Host("shaped.png"));
+    ASSERT_TRUE(png.Ok());
+    for (POINT p : {POINT{0, 0}, POINT{39, 0}, POINT{2, 25}, POINT{38, 25}})
+        EXPECT_EQ(png.At(p.x, p.y).alpha, 0) << p.x << "," << p.y;
+    EXPECT_EQ(png.At(5, 5).alpha, 255);
+    EXPECT_TRUE(Near(png.At(5, 5).color, kRed));
+    EXPECT_EQ(png.At(27, 25).alpha, 255); // the tail
+    // Drawing through a DC of the window stays inside the shape.
+    HDC dc = GetWindowDC(hwnd);
+    EXPECT_EQ(GetPixel(dc, 0, 0), CLR_INVALID);
+    EXPECT_EQ(GetPixel(dc, 5, 5), kRed);
+    ReleaseDC(hwnd, dc);
+
+    // The region belongs to the window now: replacing it frees it, and no shape gives the whole window back.
+    EXPECT_EQ(SetWindowRgn(hwnd, nullptr, FALSE), 1);
+    EXPECT_EQ(GetObjectType(body), 0u);
+    EXPECT_EQ(GetWindowRgn(hwnd, copy), ERROR);
+    ASSERT_TRUE(platform::ui::SaveWindowPng(hwnd, u"P:\\whole.png"));
+    Png whole(m_pictures.Host("whole.png"));
+    EXPECT_EQ(whole.At(0, 0).alpha, 255);
+    EXPECT_EQ(SetWindowRgn(hwnd, reinterpret_cast<HRGN>(GetStockObject(BLACK_BRUSH)), FALSE), 0);
+    DeleteObject(copy);
+    DestroyWindow(hwnd);
+}
+
 TEST_F(LayeredTest, ProgramsFindTheFunctionInUser32AtRunTime) {
     using SetLayered = BOOL (*)(HWND, COLORREF, BYTE, DWORD);
     HMODULE user32 = GetModuleHandleW(u"USER32.DLL");

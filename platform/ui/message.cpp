@@ -215,7 +215,7 @@ bool Fetch(const QueuePtr& q, MSG& out, HWND hwnd, UINT mn, UINT mx, UINT remove
             }
         }
     }
-    if (InRange(WM_TIMER, mn, mx) && TakeDueTimer(q, hwnd, (remove & PM_REMOVE) != 0, out)) {
+    if (TakeDueTimer(q, hwnd, (remove & PM_REMOVE) != 0, mn, mx, out)) {
         out = Stamp(out);
         q->lastMessage = out;
         return true;

@@ -104,6 +104,17 @@ int GetSystemMetrics(int index) {
 
 BOOL SystemParametersInfoW(UINT action, UINT, PVOID pvParam, UINT) {
     switch (action) {
+    case SPI_GETMOUSEHOVERWIDTH:
+    case SPI_GETMOUSEHOVERHEIGHT:
+        if (!pvParam)
+            return FALSE;
+        *static_cast<UINT*>(pvParam) = kHoverSize;
+        return TRUE;
+    case SPI_GETMOUSEHOVERTIME:
+        if (!pvParam)
+            return FALSE;
+        *static_cast<UINT*>(pvParam) = kHoverTime;
+        return TRUE;
     case SPI_SETFOREGROUNDLOCKTIMEOUT:
         SaveForegroundLockTimeout(static_cast<DWORD>(reinterpret_cast<uintptr_t>(pvParam)));
         return TRUE;

@@ -7,6 +7,7 @@
 #include "platform/ui/controls_internal.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/paint_internal.h"
+#include "platform/ui/ui_internal.h"
 #include "platform/ui/window.h"
 
 #include <memory>
@@ -533,13 +534,23 @@ HDC GetDC(HWND hwnd) {
         return nullptr;
     auto surface = SurfaceOf(hwnd);
     const RECT client = ClientInWindow(hwnd);
-    return surface->CreateDC(POINT{client.left, client.top}, client);
+    // A shaped window draws only inside its shape.
+    HRGN shape = platform::ui::CopyWindowShape(hwnd);
+    HDC dc = surface->CreateDC(POINT{client.left, client.top}, client, shape);
+    if (shape)
+        DeleteObject(shape);
+    return dc;
 }
 
 HDC GetWindowDC(HWND hwnd) {
     if (!hwnd || !IsWindow(hwnd))
         return nullptr;
-    return SurfaceOf(hwnd)->CreateDC();
+    auto surface = SurfaceOf(hwnd);
+    HRGN shape = platform::ui::CopyWindowShape(hwnd);
+    HDC dc = surface->CreateDC(POINT{0, 0}, RECT{0, 0, 32767, 32767}, shape);
+    if (shape)
+        DeleteObject(shape);
+    return dc;
 }
 
 int ReleaseDC(HWND, HDC dc) {
@@ -550,8 +561,26 @@ namespace platform::ui {
 
 namespace {
 
+// The shapes of the windows of one picture, freed with it.
+struct Shapes {
+    std::vector<HRGN> list;
+    Shapes() = default;
+    Shapes(const Shapes&) = delete;
+    Shapes& operator=(const Shapes&) = delete;
+    ~Shapes() {
+        for (HRGN shape : list)
+            DeleteObject(shape);
+    }
+    HRGN Of(HWND hwnd) {
+        HRGN shape = platform::ui::CopyWindowShape(hwnd);
+        if (shape)
+            list.push_back(shape);
+        return shape;
+    }
+};
+
 void Collect(HWND hwnd, const RECT& rootBox, const RECT& clip, std::vector<gdi::SurfaceLayer>& layers,
-             std::vector<std::shared_ptr<gdi::WindowSurface>>& keep) {
+             std::vector<std::shared_ptr<gdi::WindowSurface>>& keep, Shapes& shapes) {
     // Paint afresh: the frame, then the window's own WM_PAINT.
     PaintFrame(hwnd);
     InvalidateRect(hwnd, nullptr, TRUE);
@@ -559,7 +588,8 @@ void Collect(HWND hwnd, const RECT& rootBox, const RECT& clip, std::vector<gdi::
     auto surface = SurfaceOf(hwnd);
     keep.push_back(surface);
     const RECT box = WindowBox(hwnd);
-    layers.push_back(gdi::SurfaceLayer{surface.get(), POINT{box.left - rootBox.left, box.top - rootBox.top}, clip});
+    layers.push_back(
+        gdi::SurfaceLayer{surface.get(), POINT{box.left - rootBox.left, box.top - rootBox.top}, clip, shapes.Of(hwnd)});
     // Children land inside this window's client area; the bottom of the Z order first.
     const RECT client = ClientInWindow(hwnd);
     RECT childClip{box.left - rootBox.left + client.left, box.top - rootBox.top + client.top,
@@ -573,7 +603,7 @@ void Collect(HWND hwnd, const RECT& rootBox, const RECT& clip, std::vector<gdi::
     for (bool groupBoxes : {true, false})
         for (auto it = children.rbegin(); it != children.rend(); ++it)
             if ((GetWindowLongW(*it, GWL_STYLE) & WS_VISIBLE) && isGroupBox(*it) == groupBoxes)
-                Collect(*it, rootBox, childClip, layers, keep);
+                Collect(*it, rootBox, childClip, layers, keep, shapes);
 }
 
 } // namespace
@@ -598,7 +628,8 @@ BOOL SaveWindowPngToHost(HWND hwnd, const std::string& hostPath) {
     const int width = box.right - box.left, height = box.bottom - box.top;
     std::vector<gdi::SurfaceLayer> layers;
     std::vector<std::shared_ptr<gdi::WindowSurface>> keep;
-    Collect(hwnd, box, RECT{0, 0, width, height}, layers, keep);
+    Shapes shapes;
+    Collect(hwnd, box, RECT{0, 0, width, height}, layers, keep, shapes);
     // A layered window shows through where its key colour is and by its alpha.
     COLORREF key = 0;
     BYTE alpha = 255;
@@ -612,7 +643,10 @@ BOOL SaveWindowPngToHost(HWND hwnd, const std::string& hostPath) {
         look.key = key;
         look.alpha = (flags & LWA_ALPHA) ? alpha : 255;
     }
-    return gdi::ComposePng(width, height, layers, hostPath, GetSysColor(COLOR_BTNFACE), layered ? &look : nullptr)
+    // A shaped window shows nothing outside its shape.
+    look.shape = layers.empty() ? nullptr : layers.front().shape;
+    const bool seeThrough = layered || look.shape;
+    return gdi::ComposePng(width, height, layers, hostPath, GetSysColor(COLOR_BTNFACE), seeThrough ? &look : nullptr)
                ? TRUE
                : FALSE;
 }

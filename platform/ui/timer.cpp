@@ -61,7 +61,10 @@ uint64_t NextTimerDue(const QueuePtr& queue) {
     return next;
 }
 
-bool TakeDueTimer(const QueuePtr& queue, HWND filter, bool remove, MSG& out) {
+bool TakeDueTimer(const QueuePtr& queue, HWND filter, bool remove, UINT minMsg, UINT maxMsg, MSG& out) {
+    auto wanted = [&](UINT message) {
+        return (minMsg == 0 && maxMsg == 0) || (message >= minMsg && message <= maxMsg);
+    };
     std::vector<TimerEntry> due;
     const uint64_t now = NowMs();
     {
@@ -72,11 +75,28 @@ bool TakeDueTimer(const QueuePtr& queue, HWND filter, bool remove, MSG& out) {
     }
     std::sort(due.begin(), due.end(), [](const TimerEntry& a, const TimerEntry& b) { return a.due < b.due; });
     for (const auto& candidate : due) {
-        if (!MatchesWindowFilter(candidate.hwnd, filter))
+        if (!MatchesWindowFilter(candidate.hwnd, filter) || !wanted(candidate.system ? candidate.message : WM_TIMER))
             continue;
+        if (candidate.system) {
+            // The layer's own timers fire once, as the message they stand for.
+            {
+                std::lock_guard lock(GetState().mutex);
+                auto it = std::find_if(queue->timers.begin(), queue->timers.end(), [&](const TimerEntry& t) {
+                    return t.system && t.hwnd == candidate.hwnd && t.id == candidate.id && t.due <= now;
+                });
+                if (it == queue->timers.end())
+                    continue;
+                if (remove)
+                    queue->timers.erase(it);
+            }
+            out = MSG{candidate.hwnd, candidate.message, 0, 0, 0, {}};
+            if (candidate.make && !candidate.make(out))
+                continue;
+            return true;
+        }
         std::lock_guard lock(GetState().mutex);
         for (auto& t : queue->timers) {
-            if (t.hwnd != candidate.hwnd || t.id != candidate.id || t.due > now)
+            if (t.system || t.hwnd != candidate.hwnd || t.id != candidate.id || t.due > now)
                 continue;
             // Periods missed while nobody asked for messages collapse into this one WM_TIMER.
             if (remove)
@@ -86,6 +106,35 @@ bool TakeDueTimer(const QueuePtr& queue, HWND filter, bool remove, MSG& out) {
         }
     }
     return false;
+}
+
+void SetSystemTimer(HWND hwnd, UINT_PTR id, UINT elapse, UINT message, std::function<bool(MSG&)> make) {
+    WindowPtr w = FindLiveWindow(hwnd);
+    if (!w)
+        return;
+    QueuePtr q = FindQueue(w->threadId);
+    if (!q)
+        return;
+    EnsureClockListener();
+    {
+        std::lock_guard lock(GetState().mutex);
+        q->timers.erase(std::remove_if(q->timers.begin(), q->timers.end(),
+                                       [&](const TimerEntry& t) { return t.system && t.hwnd == hwnd && t.id == id; }),
+                        q->timers.end());
+        if (elapse) {
+            TimerEntry entry;
+            entry.hwnd = hwnd;
+            entry.id = id;
+            entry.elapse = elapse;
+            entry.due = NowMs() + elapse;
+            entry.system = true;
+            entry.message = message;
+            entry.make = std::move(make);
+            q->timers.push_back(std::move(entry));
+        }
+    }
+    q->timerKick.store(true);
+    WakeQueue(q);
 }
 
 void ForgetWindowTimers(HWND hwnd, DWORD threadId) {
@@ -258,7 +307,7 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR idEvent, UINT elapse, TIMERPROC timerProc)
     if (!hwnd) {
         // A thread timer keeps its id when it is set again; otherwise the layer chooses one.
         for (auto& t : q->timers) {
-            if (!t.hwnd && idEvent && t.id == idEvent) {
+            if (!t.system && !t.hwnd && idEvent && t.id == idEvent) {
                 t.elapse = elapse;
                 t.proc = timerProc;
                 t.due = due;
@@ -266,18 +315,18 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR idEvent, UINT elapse, TIMERPROC timerProc)
             }
         }
         const UINT_PTR id = NextThreadTimerId()++;
-        q->timers.push_back(TimerEntry{nullptr, id, elapse, timerProc, due});
+        q->timers.push_back(TimerEntry{nullptr, id, elapse, timerProc, due, false, 0, nullptr});
         return id;
     }
     for (auto& t : q->timers) {
-        if (t.hwnd == hwnd && t.id == idEvent) {
+        if (!t.system && t.hwnd == hwnd && t.id == idEvent) {
             t.elapse = elapse;
             t.proc = timerProc;
             t.due = due;
             return idEvent ? idEvent : 1;
         }
     }
-    q->timers.push_back(TimerEntry{hwnd, idEvent, elapse, timerProc, due});
+    q->timers.push_back(TimerEntry{hwnd, idEvent, elapse, timerProc, due, false, 0, nullptr});
     return idEvent ? idEvent : 1;
 }
 
@@ -298,7 +347,7 @@ BOOL KillTimer(HWND hwnd, UINT_PTR idEvent) {
     {
         std::lock_guard lock(GetState().mutex);
         auto it = std::find_if(q->timers.begin(), q->timers.end(),
-                               [&](const TimerEntry& t) { return t.hwnd == hwnd && t.id == idEvent; });
+                               [&](const TimerEntry& t) { return !t.system && t.hwnd == hwnd && t.id == idEvent; });
         if (it == q->timers.end()) {
             SetLastError(ERROR_TIMER_NOT_FOUND);
             return FALSE;

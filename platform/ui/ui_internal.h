@@ -82,6 +82,7 @@ struct Window {
     ScrollBarState scroll[3] = {{}, {}, {0, 0}}; // SB_HORZ, SB_VERT, and the control's own (SB_CTL)
     void (*scrollSync)(HWND) = nullptr;
     LayeredState layered;
+    HRGN region = nullptr; // SetWindowRgn: the window's shape, relative to its top-left corner; owned by the layer
 };
 using WindowPtr = std::shared_ptr<Window>;
 
@@ -91,6 +92,11 @@ struct TimerEntry {
     UINT elapse = 0;
     TIMERPROC proc = nullptr;
     uint64_t due = 0;
+    // A timer of the layer's own (SetTimer and KillTimer never see it): it fires once, as `message` (made by
+    // `make` on the window's thread when it falls due) instead of WM_TIMER.
+    bool system = false;
+    UINT message = 0;
+    std::function<bool(MSG&)> make;
 };
 
 // A message sent to a window of another thread (or from another process), waiting for its answer.
@@ -163,6 +169,11 @@ struct State {
     uintptr_t nextHook = 0x100;
     POINT cursor{kScreenWidth / 2, kScreenHeight / 2};
     HCURSOR cursorShape = nullptr;
+    // TrackMouseEvent: the one window whose leaving and hovering is watched.
+    HWND tracked = nullptr;
+    DWORD trackFlags = 0; // TME_LEAVE, TME_HOVER
+    UINT hoverTime = 0;
+    POINT hoverStart{};
     int cascade = 0;
 
     std::mutex queuesMutex;
@@ -202,10 +213,21 @@ LRESULT RunOnWindowThread(HWND hwnd, std::function<LRESULT()> task, bool& ok);
 void ForgetWindowMessages(HWND hwnd, DWORD threadId);
 void ForgetWindowTimers(HWND hwnd, DWORD threadId);
 
+// Sets (or restarts) the layer's own one-shot timer `id` of a window; removes it with elapse 0 (State::mutex not
+// held).
+void SetSystemTimer(HWND hwnd, UINT_PTR id, UINT elapse, UINT message, std::function<bool(MSG&)> make);
+
+// The mouse moved to a screen point: the tracked window hears that it was left, or its hover wait starts over.
+void OnCursorMoved(POINT screen);
+
+// The window's shape (SetWindowRgn) as a region of the caller's, or null when it has none. Free it with DeleteObject.
+HRGN CopyWindowShape(HWND hwnd);
+
 // Earliest due time of the thread's timers (State::mutex not held); UINT64_MAX when none.
 uint64_t NextTimerDue(const QueuePtr& queue);
-// Takes a due timer matching the filter, producing its WM_TIMER; reschedules it when `remove`.
-bool TakeDueTimer(const QueuePtr& queue, HWND filter, bool remove, MSG& out);
+// Takes a due timer matching the window filter and the message range (0, 0: any), producing its WM_TIMER (or the
+// message of a timer of the layer's own); reschedules it when `remove`.
+bool TakeDueTimer(const QueuePtr& queue, HWND filter, bool remove, UINT minMsg, UINT maxMsg, MSG& out);
 void EnsureClockListener();
 
 // Paint: finds a visible window of the thread that needs painting and matches the filter.

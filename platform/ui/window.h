@@ -299,6 +299,19 @@ HANDLE RemovePropW(HWND hwnd, LPCWSTR name);
 int EnumPropsW(HWND hwnd, PROPENUMPROCW proc);
 int EnumPropsExW(HWND hwnd, PROPENUMPROCEXW proc, LPARAM lParam);
 
+// The window's shape: only the pixels of the region (relative to the window's top-left corner, frame included) are
+// drawn, shown and hit; a null region gives the whole window back. After SetWindowRgn succeeds the region belongs to
+// the layer (the caller must neither use nor delete it); with `redraw` the window paints afresh. GetWindowRgn copies
+// the shape into a region of the caller's and answers its kind, ERROR when the window has no shape.
+int SetWindowRgn(HWND hwnd, HRGN region, BOOL redraw);
+int GetWindowRgn(HWND hwnd, HRGN region);
+
+// The window under a screen point: the deepest visible child (top of the Z order first) whose shape holds the point,
+// skipping disabled children and windows that answer WM_NCHITTEST with HTTRANSPARENT (static texts without
+// SS_NOTIFY and group boxes; windows of other threads are not asked, their class answers). Null when the point is on
+// no window of this process.
+HWND WindowFromPoint(POINT point);
+
 // What WM_HELP carries (lParam): the window or menu item the user asked about and where the mouse was.
 constexpr int HELPINFO_WINDOW = 0x0001;
 constexpr int HELPINFO_MENUITEM = 0x0002;

@@ -4,12 +4,14 @@
 
 #include "platform/base/errors.h"
 #include "platform/base/thread.h"
+#include "platform/gdi/wingdi.h"
 #include "platform/ui/broker.h"
 #include "platform/ui/broker_internal.h"
 #include "platform/ui/window_internal.h"
 
 #include <algorithm>
 #include <random>
+#include <utility>
 
 using namespace platform;
 using namespace platform::ui;
@@ -64,11 +66,13 @@ void FreeWindow(HWND hwnd) {
     Send(hwnd, WM_NCDESTROY, 0, 0);
     State& s = GetState();
     QueuePtr q = FindQueue(w->threadId);
+    HRGN shape = nullptr;
     {
         std::lock_guard lock(s.mutex);
         UnlinkLocked(s, *w);
         w->phase = Window::Phase::Gone;
         w->props.clear();
+        shape = std::exchange(w->region, nullptr);
         if (w->cls)
             --w->cls->liveWindows;
         s.windows.erase(Key(hwnd));
@@ -83,6 +87,8 @@ void FreeWindow(HWND hwnd) {
     }
     ForgetWindowTimers(hwnd, w->threadId);
     ForgetWindowMessages(hwnd, w->threadId);
+    if (shape)
+        DeleteObject(shape);
 }
 
 } // namespace

@@ -43,10 +43,6 @@ RECT NonClientInsets(DWORD style, DWORD exStyle, bool menu) {
 } // namespace platform::ui
 
 namespace platform::ui {
-namespace {
-
-// Screen position of the top-left corner of a window's client area (State::mutex held).
-POINT ClientOriginLocked(State& s, const Window& w);
 
 POINT WindowOriginLocked(State& s, const Window& w) {
     if (!w.parent)
@@ -63,7 +59,6 @@ POINT ClientOriginLocked(State& s, const Window& w) {
     return POINT{o.x + w.client.left, o.y + w.client.top};
 }
 
-} // namespace
 } // namespace platform::ui
 
 namespace platform::ui {

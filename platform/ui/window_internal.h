@@ -27,6 +27,9 @@ inline constexpr int kTaskbar = 30;
 inline constexpr int kMinimizedWidth = 160;
 inline constexpr int kMinimizedHeight = 28;
 inline constexpr LONG kMinimizedPos = -32000;
+// The mouse's hover rectangle (pixels across and down) and time (milliseconds).
+inline constexpr UINT kHoverSize = 4;
+inline constexpr UINT kHoverTime = 400;
 
 // Handles (window.cpp).
 uintptr_t Key(HWND hwnd);
@@ -56,6 +59,9 @@ LRESULT CallHooks(int id, int code, WPARAM wParam, LPARAM lParam);
 
 // Geometry (window_geometry.cpp).
 RECT NonClientInsets(DWORD style, DWORD exStyle, bool menu);
+// Screen position of the top-left corner of a window, and of its client area.
+POINT WindowOriginLocked(State& s, const Window& w);
+POINT ClientOriginLocked(State& s, const Window& w);
 RECT WorkArea();
 // Recomputes the client area through WM_NCCALCSIZE.
 void RecalcClient(HWND hwnd);
