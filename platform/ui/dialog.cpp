@@ -10,6 +10,7 @@
 #include "platform/ui/menu.h"
 #include "platform/ui/paint_internal.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <mutex>
@@ -708,6 +709,71 @@ void UncheckGroupRadios(HWND button) {
 
 } // namespace platform::ui::stdctl
 
+namespace {
+
+// The character after the first single '&' of a text, upper-cased; 0 when the text has none ("&&" is an ampersand).
+char16_t MnemonicOf(const std::u16string& text) {
+    for (size_t i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] != u'&')
+            continue;
+        if (text[i + 1] != u'&')
+            return platform::FoldUpper(text[i + 1]);
+        ++i;
+    }
+    return 0;
+}
+
+// Whether the control is one whose text names a mnemonic: buttons, and static texts without SS_NOPREFIX (group boxes
+// answer as statics).
+bool HasMnemonic(HWND control, char16_t key) {
+    const LRESULT code = DlgCode(control, nullptr);
+    if (code & DLGC_STATIC) {
+        if (IsClass(control, WC_STATICW) && (StyleOf(control) & SS_NOPREFIX))
+            return false;
+    } else if (!(code & (DLGC_BUTTON | DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON | DLGC_RADIOBUTTON))) {
+        return false;
+    }
+    WCHAR text[512] = {};
+    GetWindowTextW(control, text, 512);
+    return MnemonicOf(text) == key;
+}
+
+// A mnemonic key pressed in the dialog: the next control after the focus (wrapping) whose text has it takes it. A
+// static text or group box hands it to the next control that takes the focus; a button is clicked, unless several
+// buttons share the mnemonic, when the focus only moves on to the next of them. FALSE when no control has it.
+bool DialogMnemonic(HWND root, HWND focus, char16_t key) {
+    key = platform::FoldUpper(key);
+    std::vector<HWND> all;
+    CollectControls(root, root, all);
+    const size_t n = all.size();
+    size_t at = n;
+    for (size_t i = 0; i < n; ++i)
+        if (all[i] == focus || IsChild(all[i], focus))
+            at = i;
+    std::vector<HWND> matches;
+    for (size_t k = 1; k <= n; ++k) {
+        HWND h = all[(at == n ? k - 1 : at + k) % n];
+        if (CanFocus(h) && HasMnemonic(h, key))
+            matches.push_back(h);
+    }
+    if (matches.empty())
+        return false;
+    HWND target = matches.front();
+    if (DlgCode(target, nullptr) & DLGC_STATIC) {
+        if (HWND next = GetNextDlgTabItem(root, target, FALSE); next && next != target)
+            DlgSetFocus(root, next);
+        return true;
+    }
+    const size_t buttons = static_cast<size_t>(
+        std::count_if(matches.begin(), matches.end(), [](HWND h) { return !(DlgCode(h, nullptr) & DLGC_STATIC); }));
+    DlgSetFocus(root, target);
+    if (buttons == 1)
+        SendMessageW(target, BM_CLICK, 0, 0);
+    return true;
+}
+
+} // namespace
+
 BOOL IsDialogMessageW(HWND dialog, LPMSG msg) {
     if (!msg || !dialog || !IsWindow(dialog))
         return FALSE;
@@ -773,9 +839,21 @@ BOOL IsDialogMessageW(HWND dialog, LPMSG msg) {
         }
         break;
     }
+    case WM_SYSCHAR:
+        // Alt and a letter: the control with that mnemonic, else the window's own handling.
+        if (msg->wParam >= 0x20 && DialogMnemonic(root, focus, static_cast<char16_t>(msg->wParam)))
+            return TRUE;
+        break;
     case WM_CHAR: {
         // The characters of the keys the dialog manager took are not typed into the control.
         const auto c = msg->wParam;
+        if (c >= 0x20 && c != 0x7F) {
+            // A plain letter is a mnemonic where the focused control takes no characters.
+            if (!(DlgCode(focus, msg) & (DLGC_WANTCHARS | DLGC_WANTMESSAGE)) &&
+                DialogMnemonic(root, focus, static_cast<char16_t>(c)))
+                return TRUE;
+            break;
+        }
         if (c != u'\t' && c != u'\r' && c != 0x1B)
             break;
         MSG key = *msg;

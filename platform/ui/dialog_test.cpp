@@ -180,6 +180,44 @@ TEST_F(DialogTest, TabAndShiftTabWalkTheTabStopsAndWrap) {
     DestroyWindow(dlg);
 }
 
+TEST_F(DialogTest, MnemonicsClickButtonsAndLeadFromLabelsToTheirControls) {
+    Recorder r;
+    HWND dlg = CreateDialogParamW(g_dialogs, MAKEINTRESOURCEW(IDD_MNEMONICS), nullptr, RecordingProc,
+                                  reinterpret_cast<LPARAM>(&r));
+    ASSERT_NE(dlg, nullptr);
+    ShowWindow(dlg, SW_SHOW);
+    using platform::ui::kAlt;
+    auto press = [&](int key, UINT modifiers) {
+        platform::ui::PressKey(dlg, key, modifiers);
+        platform::ui::DrainMessages(dlg);
+    };
+    SetFocus(Item(dlg, IDC_NAME));
+    // Alt and a letter clicks the button that has it, whatever has the focus.
+    press('A', kAlt);
+    EXPECT_EQ(Count(r, IDC_ASK, BN_CLICKED), 1);
+    EXPECT_EQ(GetFocus(), Item(dlg, IDC_ASK));
+    // A plain letter does the same where the focused control takes no characters; "&&" is no mnemonic.
+    press('K', 0);
+    EXPECT_EQ(IsDlgButtonChecked(dlg, IDC_TWOSTATE), BST_CHECKED);
+    press('C', 0);
+    EXPECT_EQ(Count(r, IDC_CHIPS, BN_CLICKED), 1);
+    // A label hands the focus to the control after it; in an edit control, letters are typed.
+    press('N', kAlt);
+    EXPECT_EQ(GetFocus(), Item(dlg, IDC_NAME));
+    press('A', 0);
+    EXPECT_EQ(Text(Item(dlg, IDC_NAME)), u"a");
+    EXPECT_EQ(Count(r, IDC_ASK, BN_CLICKED), 1);
+    // A label without prefixes has no mnemonic; two buttons of one mnemonic take the focus in turn, unclicked.
+    press('P', kAlt);
+    EXPECT_EQ(GetFocus(), Item(dlg, IDC_NAME));
+    press('G', kAlt);
+    EXPECT_EQ(GetFocus(), Item(dlg, IDC_GO));
+    press('G', kAlt);
+    EXPECT_EQ(GetFocus(), Item(dlg, IDC_GET));
+    EXPECT_EQ(Count(r, IDC_GO, BN_CLICKED) + Count(r, IDC_GET, BN_CLICKED), 0);
+    DestroyWindow(dlg);
+}
+
 TEST_F(DialogTest, EnterAndEscapeGoToTheDefaultButtonAndCancel) {
     Recorder r;
     HWND dlg = Open(r);

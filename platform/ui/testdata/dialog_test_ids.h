@@ -15,6 +15,10 @@
 #define IDC_ASK 1011
 #define IDC_NOTES 1012
 #define IDC_LABEL 1013
+#define IDC_GO 1014
+#define IDC_GET 1015
+#define IDC_CHIPS 1016
+#define IDD_MNEMONICS 105
 #define IDD_IMAGES 102
 #define IDD_NAMED_MENU 103
 #define IDD_MISSING_MENU 104
