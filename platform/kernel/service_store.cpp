@@ -14,41 +14,26 @@ bool ValidName(const std::u16string& name) {
     return !name.empty() && name.find_first_of(u"/\\") == std::u16string::npos && name != u"." && name != u"..";
 }
 
-// An open registry key that closes itself.
-class Key {
-public:
-    Key() = default;
-    ~Key() {
-        if (m_key)
-            RegCloseKey(m_key);
-    }
-    Key(const Key&) = delete;
-    Key& operator=(const Key&) = delete;
-    HKEY* Out() { return &m_key; }
-    HKEY Get() const { return m_key; }
-
-private:
-    HKEY m_key = nullptr;
-};
+using Key = platform::OwnedKey;
 
 bool Open(const std::u16string& serviceName, REGSAM access, Key& key) {
     return ValidName(serviceName) &&
-           RegOpenKeyExW(HKEY_LOCAL_MACHINE, KeyPath(serviceName).c_str(), 0, access, key.Out()) == ERROR_SUCCESS;
+           RegOpenKeyExW(HKEY_LOCAL_MACHINE, KeyPath(serviceName).c_str(), 0, access, key.put()) == ERROR_SUCCESS;
 }
 
 // Deletes a key and everything below it, deepest keys first.
 bool DeleteTree(HKEY parent, const std::u16string& name) {
     {
         Key key;
-        if (RegOpenKeyExW(parent, name.c_str(), 0, KEY_ALL_ACCESS, key.Out()) != ERROR_SUCCESS)
+        if (RegOpenKeyExW(parent, name.c_str(), 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS)
             return false;
         for (;;) {
             WCHAR child[256];
             DWORD size = 256;
-            const LSTATUS status = RegEnumKeyExW(key.Get(), 0, child, &size, nullptr, nullptr, nullptr, nullptr);
+            const LSTATUS status = RegEnumKeyExW(key.get(), 0, child, &size, nullptr, nullptr, nullptr, nullptr);
             if (status == ERROR_NO_MORE_ITEMS)
                 break;
-            if (status != ERROR_SUCCESS || !DeleteTree(key.Get(), std::u16string(child, size)))
+            if (status != ERROR_SUCCESS || !DeleteTree(key.get(), std::u16string(child, size)))
                 return false;
         }
     }
@@ -72,7 +57,7 @@ bool Create(const std::u16string& serviceName) {
     Key key;
     DWORD disposition = 0;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, KeyPath(serviceName).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_ALL_ACCESS, nullptr, key.Out(), &disposition) != ERROR_SUCCESS)
+                        KEY_ALL_ACCESS, nullptr, key.put(), &disposition) != ERROR_SUCCESS)
         return false;
     return disposition == REG_CREATED_NEW_KEY;
 }
@@ -80,9 +65,9 @@ bool Create(const std::u16string& serviceName) {
 bool Remove(const std::u16string& serviceName) {
     Key services;
     if (!ValidName(serviceName) ||
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kServicesKey, 0, KEY_ALL_ACCESS, services.Out()) != ERROR_SUCCESS)
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kServicesKey, 0, KEY_ALL_ACCESS, services.put()) != ERROR_SUCCESS)
         return false;
-    return DeleteTree(services.Get(), serviceName);
+    return DeleteTree(services.get(), serviceName);
 }
 
 bool SetValue(const std::u16string& serviceName, const std::u16string& valueName, DWORD type, const void* data,
@@ -90,7 +75,7 @@ bool SetValue(const std::u16string& serviceName, const std::u16string& valueName
     Key key;
     if (size > 0xFFFFFFFFu || !Open(serviceName, KEY_SET_VALUE, key))
         return false;
-    return RegSetValueExW(key.Get(), valueName.c_str(), 0, type, static_cast<const BYTE*>(data),
+    return RegSetValueExW(key.get(), valueName.c_str(), 0, type, static_cast<const BYTE*>(data),
                           static_cast<DWORD>(size)) == ERROR_SUCCESS;
 }
 
@@ -102,11 +87,11 @@ std::optional<Value> GetValue(const std::u16string& serviceName, const std::u16s
     // Another process may change the value between the two calls; ask again until the size holds.
     for (;;) {
         DWORD size = 0;
-        if (RegQueryValueExW(key.Get(), valueName.c_str(), nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS)
+        if (RegQueryValueExW(key.get(), valueName.c_str(), nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS)
             return std::nullopt;
         value.data.resize(size);
         const LSTATUS status =
-            RegQueryValueExW(key.Get(), valueName.c_str(), nullptr, &value.type, value.data.data(), &size);
+            RegQueryValueExW(key.get(), valueName.c_str(), nullptr, &value.type, value.data.data(), &size);
         if (status == ERROR_MORE_DATA)
             continue;
         if (status != ERROR_SUCCESS)
@@ -147,12 +132,12 @@ std::optional<DWORD> GetDword(const std::u16string& serviceName, const std::u16s
 std::vector<std::u16string> Services() {
     std::vector<std::u16string> names;
     Key services;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kServicesKey, 0, KEY_ENUMERATE_SUB_KEYS, services.Out()) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kServicesKey, 0, KEY_ENUMERATE_SUB_KEYS, services.put()) != ERROR_SUCCESS)
         return names;
     for (DWORD index = 0;; ++index) {
         WCHAR name[256];
         DWORD size = 256;
-        if (RegEnumKeyExW(services.Get(), index, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        if (RegEnumKeyExW(services.get(), index, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
         names.emplace_back(name, size);
     }

@@ -5,6 +5,7 @@
 #include "platform/base/errors.h"
 #include "platform/base/handle.h"
 #include "platform/base/strings.h"
+#include "platform/base/unique_handle.h"
 #include "platform/fs/files.h"
 
 #include <sys/stat.h>
@@ -15,11 +16,7 @@ namespace {
 
 class KernelFile : public KObject {
 public:
-    ~KernelFile() override {
-        if (handle)
-            CloseHandle(handle);
-    }
-    HANDLE handle = nullptr;
+    platform::OwnedHandle handle;
     int fd = -1;
     bool canRead = false;
     bool canWrite = false;
@@ -239,7 +236,7 @@ NTSTATUS ZwCreateFile(PHANDLE fileHandle, ACCESS_MASK desiredAccess, POBJECT_ATT
         return status;
     }
     auto file = std::make_shared<KernelFile>();
-    file->handle = handle;
+    file->handle.reset(handle);
     file->fd = platform::fs::HostDescriptor(handle);
     file->canRead = (desiredAccess & (GENERIC_READ | GENERIC_ALL | FILE_READ_DATA)) != 0;
     file->canWrite = (desiredAccess & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA)) != 0;
