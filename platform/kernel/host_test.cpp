@@ -9,6 +9,7 @@
 #include "platform/base/machine.h"
 #include "platform/fs/files.h"
 #include "platform/fs/paths.h"
+#include "platform/testing/scratch_drive.h"
 
 #include <gtest/gtest.h>
 
@@ -49,12 +50,7 @@ class HostTest : public ::testing::Test {
 protected:
     void SetUp() override {
         platform::kernel::EnableDeviceAccess();
-        const std::string folder = machine.Scratch("drivers");
-        std::filesystem::copy_file(KERNEL_TEST_DRIVER, folder + "/KernelTest.sys");
-        platform::fs::DriveInfo drive;
-        drive.letter = u'T';
-        drive.hostRoot = folder;
-        ASSERT_TRUE(platform::fs::SetDrive(drive));
+        std::filesystem::copy_file(KERNEL_TEST_DRIVER, m_drivers.Host("KernelTest.sys"));
     }
     void TearDown() override {
         EXPECT_TRUE(platform::kernel::StopHost());
@@ -67,6 +63,7 @@ protected:
     }
 
     platform::machine::ScopedTestMachine machine;
+    testsupport::ScratchDrive m_drivers{machine, u'T', "drivers"};
 };
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "platform/base/strings.h"
 #include "platform/fs/files.h"
 #include "platform/fs/paths.h"
+#include "platform/testing/scratch_drive.h"
 
 #include <gtest/gtest.h>
 
@@ -222,11 +223,7 @@ TEST_F(KernelTest, EventsThreadsAndInterlockedLists) {
 }
 
 TEST_F(KernelTest, KernelFileIoThroughTheDriveTable) {
-    const std::string folder = machine.Scratch("images");
-    platform::fs::DriveInfo drive;
-    drive.letter = u'T';
-    drive.hostRoot = folder;
-    ASSERT_TRUE(platform::fs::SetDrive(drive));
+    const testsupport::ScratchDrive drive(machine, u'T', "images");
 
     auto open = [](const char16_t* path, ULONG disposition, ULONG share, HANDLE& handle, IO_STATUS_BLOCK& io) {
         UNICODE_STRING name = Us(path);
