@@ -94,7 +94,7 @@ protected:
         DWORD returned = 0;
         if (!DeviceIoControl(disk.h, IOCTL_DISK_CREATE_DISK, &create, sizeof(create), nullptr, 0, &returned, nullptr))
             return false;
-        uint8_t record[168] = {};
+        alignas(8) uint8_t record[168] = {};
         auto* layout = reinterpret_cast<DRIVE_LAYOUT_INFORMATION*>(record);
         layout->PartitionCount = 4;
         layout->Signature = 0x5A454456;
@@ -153,14 +153,14 @@ TEST_F(DisksTest, PlugToolMakesAPhysicalDriveWithItsIdentity) {
     EXPECT_EQ(geometry.TracksPerCylinder, 255u);
     EXPECT_EQ(geometry.MediaType, FixedMedia);
     EXPECT_EQ(geometry.Cylinders.QuadPart, static_cast<LONGLONG>(kDiskBytes / (255 * 63 * 512)));
-    uint8_t ex[64] = {};
+    alignas(8) uint8_t ex[64] = {};
     DWORD returned = 0;
     ASSERT_TRUE(
         DeviceIoControl(drive.h, IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0, ex, sizeof(ex), &returned, nullptr));
     EXPECT_EQ(reinterpret_cast<DISK_GEOMETRY_EX*>(ex)->DiskSize.QuadPart, static_cast<LONGLONG>(kDiskBytes));
 
     STORAGE_PROPERTY_QUERY query{StorageDeviceProperty, PropertyStandardQuery, {0}};
-    uint8_t descriptor[4096] = {};
+    alignas(8) uint8_t descriptor[4096] = {};
     ASSERT_TRUE(DeviceIoControl(drive.h, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof(query), descriptor,
                                 sizeof(descriptor), &returned, nullptr));
     const auto* device = reinterpret_cast<STORAGE_DEVICE_DESCRIPTOR*>(descriptor);
@@ -198,7 +198,7 @@ TEST_F(DisksTest, LayoutWrittenThroughControlCodesIsWhatFdiskReads) {
     EXPECT_NE(dump.find("type=63"), std::string::npos) << dump;
 
     // The layout reads back as written, with the partitions numbered.
-    uint8_t record[168] = {};
+    alignas(8) uint8_t record[168] = {};
     DWORD returned = 0;
     ASSERT_TRUE(
         DeviceIoControl(disk.h, IOCTL_DISK_GET_DRIVE_LAYOUT, nullptr, 0, record, sizeof(record), &returned, nullptr));

@@ -238,7 +238,7 @@ Listener& TheListener() {
 
 // The NT name of the device a handle is open on, as the device tells it.
 bool DeviceNameOf(HANDLE handle, std::u16string& name) {
-    uint8_t buffer[2 + 2 * 512] = {};
+    alignas(8) uint8_t buffer[2 + 2 * 512] = {};
     DWORD returned = 0;
     if (!DeviceIoControl(handle, IOCTL_MOUNTDEV_QUERY_DEVICE_NAME, nullptr, 0, buffer, sizeof(buffer), &returned,
                          nullptr))
