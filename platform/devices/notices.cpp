@@ -72,9 +72,12 @@ public:
         }
         m_fd = fd;
         m_alive = true;
-        m_thread = std::thread([this] {
-            Run();
-            m_alive = false;
+        // Each thread serves its own connection: a thread of a connection that was replaced ends with it and
+        // leaves the new one alone.
+        m_thread = std::thread([this, fd] {
+            Run(fd);
+            if (m_fd == fd)
+                m_alive = false;
         });
         return true;
     }
@@ -120,9 +123,9 @@ private:
         m_retired.clear();
     }
 
-    void Run() {
+    void Run(int fd) {
         std::vector<uint8_t> message;
-        while (protocol::ReceiveMessage(m_fd, message)) {
+        while (protocol::ReceiveMessage(fd, message)) {
             protocol::Reader in(message.data(), message.size());
             const uint32_t event = in.U32();
             const uint32_t kind = in.U32();
@@ -145,7 +148,7 @@ private:
             if (query) {
                 protocol::Writer answer;
                 answer.U32(refused ? 1 : 0);
-                if (!protocol::SendMessage(m_fd, answer.Data()))
+                if (!protocol::SendMessage(fd, answer.Data()))
                     break;
             }
         }
