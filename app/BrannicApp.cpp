@@ -706,11 +706,7 @@ CPhysicalDrive* CBrannicApp::GetPhysicalDriveOf(LPCTSTR lpszDrive) {
     CLogicalDrive* pLogical = m_pZentraManager->GetLogicalDriveByName(lpszDrive);
     if (!pLogical)
         return nullptr;
-    CString strLabel;
-    CString strFileSystem;
-    CPhysicalDrive* pPhysical = nullptr;
-    pLogical->GetVolumeInfo(strLabel, strFileSystem, &pPhysical);
-    return pPhysical;
+    return pLogical->GetParent();
 }
 
 BOOL CBrannicApp::HasBackupData(int nLetterIndex) {

@@ -17,7 +17,6 @@ namespace {
 
 constexpr UINT_PTR kStartupTimer = 2300;
 constexpr UINT WM_SHOW_CURRENT_DIALOG = WM_USER + 318;
-constexpr UINT WM_DRIVE_NOTIFY = WM_USER + 2000;
 constexpr UINT WM_QUERY_ENCLOSURE = WM_USER + 3116;
 constexpr WPARAM ICON_SMALL = 0;
 constexpr WPARAM ICON_BIG = 1;

@@ -1,23 +1,41 @@
 #include "storage/LogicalDrive.h"
 
+#include "storage/PhysicalDrive.h"
+
 #include "platform/fs/volumes.h"
 
-IMPLEMENT_DYNAMIC(CLogicalDrive, CDiskDrive)
+IMPLEMENT_DYNCREATE(CLogicalDrive, CDiskDrive)
 
-BOOL CLogicalDrive::GetVolumeInfo(CString& strLabel, CString& strFileSystem, CPhysicalDrive** ppParent) {
-    if (!m_bVolumeInfoRead) {
-        const WCHAR root[] = {static_cast<WCHAR>(u'A' + m_nLetterIndex), u':', u'\\', 0};
+CLogicalDrive::CLogicalDrive(int nIndex, LPCTSTR lpszName, CPhysicalDrive* pParent, const DiskDriveInfo& info)
+    : CDiskDrive(info), m_nIndex(nIndex), m_strDriveName(lpszName), m_strRoot(m_strDriveName + u"\\") {
+    if (pParent)
+        SetParent(pParent);
+}
+
+HDEVNOTIFY CLogicalDrive::Open(HWND hNotifyWnd) {
+    return OpenDevice(u"\\\\.\\" + m_strDriveName, hNotifyWnd);
+}
+
+BOOL CLogicalDrive::GetVolumeInfo(CString& strLabel, CString& strFileSystem, DWORD& dwSerial) {
+    if (m_strLabel.IsEmpty() || m_dwSerial == 0) {
         WCHAR label[MAX_PATH + 1] = {};
         WCHAR fileSystem[MAX_PATH + 1] = {};
-        if (!GetVolumeInformationW(root, label, MAX_PATH + 1, nullptr, nullptr, nullptr, fileSystem, MAX_PATH + 1))
+        DWORD dwNewSerial = 0;
+        if (!::GetVolumeInformationW(m_strRoot, label, MAX_PATH + 1, &dwNewSerial, nullptr, nullptr, fileSystem,
+                                     MAX_PATH + 1))
             return FALSE;
         m_strLabel = label;
+        m_dwSerial = dwNewSerial;
         m_strFileSystem = fileSystem;
-        m_bVolumeInfoRead = TRUE;
     }
     strLabel = m_strLabel;
     strFileSystem = m_strFileSystem;
-    if (ppParent)
-        *ppParent = m_pParent;
+    dwSerial = m_dwSerial;
     return TRUE;
+}
+
+void CLogicalDrive::SetParent(CPhysicalDrive* pParent) {
+    m_pParent = pParent;
+    if (pParent)
+        m_strDiskId = pParent->GetName();
 }
