@@ -124,6 +124,27 @@ BOOL IoObject::SetEnd() {
     return platform::Fail(ERROR_INVALID_FUNCTION), FALSE;
 }
 
+namespace {
+
+// A drive letter of the table opened as a volume ("\\.\T:"): it stands for the letter, for checks that it is in
+// use; a folder has no sectors, so reads and writes are refused.
+class FolderVolume : public IoObject {
+public:
+    const char* TypeName() const override { return "FolderVolume"; }
+    BOOL Read(LPVOID, DWORD, LPDWORD read, LPOVERLAPPED) override {
+        if (read)
+            *read = 0;
+        return platform::Fail(ERROR_INVALID_FUNCTION), FALSE;
+    }
+    BOOL Write(LPCVOID, DWORD, LPDWORD written, LPOVERLAPPED) override {
+        if (written)
+            *written = 0;
+        return platform::Fail(ERROR_INVALID_FUNCTION), FALSE;
+    }
+};
+
+} // namespace
+
 void RegisterDeviceOpener(DeviceOpener opener) {
     std::lock_guard lock(g_openersMutex);
     Openers().push_back(std::move(opener));
@@ -463,6 +484,15 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSEC
                 return h;
             if (GetLastError() != ERROR_FILE_NOT_FOUND)
                 return INVALID_HANDLE_VALUE;
+        }
+        // A letter of the drive table that no device stands behind opens as the volume of its folder.
+        const std::u16string& name = resolved->host.device;
+        if (name.size() == 2 && name[1] == u':' && disposition == OPEN_EXISTING) {
+            const auto drive = platform::fs::Drive(platform::FoldUpper(name[0]));
+            if (drive && !drive->raw && !drive->hostRoot.empty()) {
+                SetLastError(ERROR_SUCCESS);
+                return platform::InsertHandle(std::make_shared<platform::fs::FolderVolume>());
+            }
         }
         return Fail(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
     }

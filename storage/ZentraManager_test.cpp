@@ -1,0 +1,212 @@
+// The secure-disk manager with the real driver: installed from the program's own resource into the kernel host,
+// secure disks created, opened, closed and re-passworded in image files, and what the driver wrote read back with an
+// independent reader.
+#include "storage/StorageTestSupport.h"
+#include "storage/ZentraManager.h"
+#include "storage/ZentraObj.h"
+
+#include "driver/VolumeReaderTestSupport.h"
+
+#include "platform/base/strings.h"
+#include "platform/fs/files.h"
+#include "platform/fs/paths.h"
+#include "platform/kernel/services.h"
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+namespace {
+
+using storagetest::PumpUntil;
+
+// A window that records the secure-disk notices (8 and 9) posted to it.
+class CNoticeWindow : public CWnd {
+public:
+    CNoticeWindow() { CreateEx(0, nullptr, u"notices", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr); }
+    ~CNoticeWindow() override { DestroyWindow(); }
+    std::vector<std::pair<WPARAM, LPARAM>> secure;
+
+protected:
+    LRESULT OnDriveNotify(WPARAM wParam, LPARAM lParam) {
+        if (wParam == DRIVE_NOTIFY_SECURE_OPENED || wParam == DRIVE_NOTIFY_SECURE_CLOSED)
+            secure.emplace_back(wParam, lParam);
+        return 0;
+    }
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(CNoticeWindow, CWnd)
+ON_MESSAGE(WM_DRIVE_NOTIFY, OnDriveNotify)
+END_MESSAGE_MAP()
+
+constexpr DWORD kProgramFlags = 0x1A;
+
+class ZentraManagerTest : public storagetest::StorageTest {
+protected:
+    void SetUp() override {
+        StorageTest::SetUp();
+        // The temporary folder of the machine, where the driver file is dropped, and the images' drive.
+        MapDrive(u'M', machine.Folder());
+        images = machine.Scratch("images");
+        MapDrive(u'T', images);
+        manager = std::make_unique<CZentraManager>();
+        ASSERT_TRUE(manager->Init(kProgramFlags));
+        notices = std::make_unique<CNoticeWindow>();
+        manager->RegisterWindow(notices.get(), 0);
+    }
+    void TearDown() override {
+        notices.reset();
+        manager.reset();
+        StorageTest::TearDown();
+    }
+
+    void MapDrive(WCHAR letter, const std::string& folder) {
+        platform::fs::DriveInfo drive;
+        drive.letter = letter;
+        drive.hostRoot = folder;
+        ASSERT_TRUE(platform::fs::SetDrive(drive));
+    }
+
+    // How many mount requests reached the driver so far (its trace in the kernel's debug log).
+    int MountRequests() {
+        std::ifstream log(platform::machine::PathOf("kernel/debug.log"));
+        std::string line;
+        int count = 0;
+        while (std::getline(log, line))
+            count += line.find("IOCTL_VYXDISK_MOUNT received.") != std::string::npos;
+        return count;
+    }
+
+    bool LetterOpens(WCHAR letter) {
+        const std::u16string path = std::u16string(u"\\\\.\\") + letter + u":";
+        HANDLE disk = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        if (disk == INVALID_HANDLE_VALUE)
+            return false;
+        CloseHandle(disk);
+        return true;
+    }
+
+    std::vector<uint8_t> HostFile(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+
+    std::string images;
+    std::unique_ptr<CZentraManager> manager;
+    std::unique_ptr<CNoticeWindow> notices;
+};
+
+} // namespace
+
+TEST_F(ZentraManagerTest, InitInstallsTheDriverFromTheProgramAndLetsItsFileGo) {
+    SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service = OpenServiceW(scm, u"Zentra", SERVICE_QUERY_STATUS);
+    ASSERT_NE(service, nullptr);
+    SERVICE_STATUS status{};
+    ASSERT_TRUE(QueryServiceStatus(service, &status));
+    EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+    CloseServiceHandle(service);
+    CloseServiceHandle(scm);
+    EXPECT_FALSE(std::filesystem::exists(machine.Folder() + "/Temp/Zentra.sys"));
+    HANDLE control =
+        CreateFileW(u"\\\\.\\VyxCtrl", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(control, INVALID_HANDLE_VALUE);
+    CloseHandle(control);
+    // A second start finds the service there and running.
+    CZentraManager second;
+    EXPECT_TRUE(second.Init(kProgramFlags));
+}
+
+TEST_F(ZentraManagerTest, ASecureDiskInAFileIsCreatedClosedAndOpenedWithItsPassword) {
+    ASSERT_EQ(manager->CreateSecureDisk(u"x:", u"T:\\vault\\secure.img", u"correct horse", ZENTRA_MODE_ENCRYPTED, 8),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_NE(manager->GetZentraObj(23), nullptr);
+    EXPECT_TRUE(manager->GetZentraObj(23)->GetImagePath() == u"T:\\vault\\secure.img");
+    EXPECT_TRUE(LetterOpens(u'X'));
+    EXPECT_EQ(GetFileAttributesW(u"T:\\vault") & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
+              static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+    // The image holds a header that opens with the password.
+    const auto image = HostFile(images + "/vault/secure.img");
+    EXPECT_EQ(image.size(), 8u << 20);
+    EXPECT_TRUE(volumereader::DecodeHeader(image, "correct horse").opened);
+
+    ASSERT_EQ(manager->CloseSecureDisk(u"X:"), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(manager->GetZentraObj(23), nullptr);
+    EXPECT_FALSE(LetterOpens(u'X'));
+
+    // A wrong password is asked once and refused.
+    const int before = MountRequests();
+    EXPECT_EQ(manager->OpenSecureDisk(u"X:", u"T:\\vault\\secure.img", u"wrong horse", ZENTRA_MODE_ENCRYPTED),
+              static_cast<DWORD>(ERROR_INVALID_PASSWORD));
+    EXPECT_EQ(MountRequests(), before + 1);
+    EXPECT_EQ(manager->GetZentraObj(23), nullptr);
+    ASSERT_EQ(manager->OpenSecureDisk(u"X:", u"T:\\vault\\secure.img", u"correct horse", ZENTRA_MODE_ENCRYPTED),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_TRUE(LetterOpens(u'X'));
+
+    // Opening and closing told the registered window, with the letter before the secure one (the image lies on no
+    // disk with a public partition).
+    ASSERT_TRUE(PumpUntil([&] { return notices->secure.size() == 3; }));
+    const std::vector<std::pair<WPARAM, LPARAM>> expected = {
+        {DRIVE_NOTIFY_SECURE_OPENED, 22}, {DRIVE_NOTIFY_SECURE_CLOSED, 22}, {DRIVE_NOTIFY_SECURE_OPENED, 22}};
+    EXPECT_EQ(notices->secure, expected);
+}
+
+TEST_F(ZentraManagerTest, LettersOutsideDToZAndLettersInUseAreRefusedBeforeTheDriverIsAsked) {
+    const int before = MountRequests();
+    EXPECT_EQ(manager->OpenSecureDisk(u"c:", u"T:\\a.img", u"password", ZENTRA_MODE_ENCRYPTED),
+              static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(manager->CreateSecureDisk(u"B:", u"T:\\a.img", u"password", ZENTRA_MODE_ENCRYPTED, 8),
+              static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    // T: is a drive already.
+    EXPECT_EQ(manager->CreateSecureDisk(u"T:", u"T:\\a.img", u"password", ZENTRA_MODE_ENCRYPTED, 8),
+              static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(MountRequests(), before);
+    EXPECT_EQ(manager->CloseSecureDisk(u"Q:"), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(manager->CloseSecureDisk(u"A:"), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_FALSE(manager->ChangePassword(u"Q:", u"password", u"other password"));
+}
+
+TEST_F(ZentraManagerTest, PasswordsTravelAsTheirBytesAndLongerOnesAreRefusedWhole) {
+    // A password of letters outside ASCII: its length is that of its bytes, which the independent reader uses.
+    const std::u16string password = u"Grüße aus Köln";
+    ASSERT_EQ(manager->CreateSecureDisk(u"Y:", u"T:\\umlaut.img", password.c_str(), ZENTRA_MODE_ENCRYPTED, 8),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_TRUE(volumereader::DecodeHeader(HostFile(images + "/umlaut.img"), platform::Utf16ToUtf8(password)).opened);
+
+    // 64 bytes are the most a password holds; one more is refused rather than cut short.
+    const std::u16string longest(64, u'p');
+    const std::u16string tooLong(65, u'p');
+    EXPECT_EQ(manager->CreateSecureDisk(u"W:", u"T:\\long.img", tooLong.c_str(), ZENTRA_MODE_ENCRYPTED, 8),
+              static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_FALSE(manager->ChangePassword(u"Y:", password.c_str(), tooLong.c_str()));
+    EXPECT_FALSE(manager->ChangePassword(u"Y:", u"not the password", longest.c_str()));
+    ASSERT_TRUE(manager->ChangePassword(u"Y:", password.c_str(), longest.c_str()));
+    const auto image = HostFile(images + "/umlaut.img");
+    EXPECT_FALSE(volumereader::DecodeHeader(image, platform::Utf16ToUtf8(password)).opened);
+    EXPECT_TRUE(volumereader::DecodeHeader(image, std::string(64, 'p')).opened);
+
+    ASSERT_EQ(manager->CloseSecureDisk(u"Y:"), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(manager->OpenSecureDisk(u"Y:", u"T:\\umlaut.img", password.c_str(), ZENTRA_MODE_ENCRYPTED),
+              static_cast<DWORD>(ERROR_INVALID_PASSWORD));
+    EXPECT_EQ(manager->OpenSecureDisk(u"Y:", u"T:\\umlaut.img", longest.c_str(), ZENTRA_MODE_ENCRYPTED),
+              static_cast<DWORD>(ERROR_SUCCESS));
+}
+
+TEST_F(ZentraManagerTest, ANewManagerAdoptsTheDisksTheDriverHasMounted) {
+    ASSERT_EQ(manager->CreateSecureDisk(u"V:", u"T:\\kept.img", u"password", ZENTRA_MODE_ENCRYPTED, 8),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    // The next start finds it while the program that opened it still holds it (as a killed one would).
+    auto next = std::make_unique<CZentraManager>();
+    ASSERT_TRUE(next->Init(kProgramFlags));
+    CZentraObj* adopted = next->GetZentraObj(21);
+    ASSERT_NE(adopted, nullptr);
+    EXPECT_TRUE(adopted->GetImagePath() == u"T:\\kept.img");
+    EXPECT_EQ(adopted->GetDriveNumber(), 21);
+    // The adopted disk closes through the new manager.
+    EXPECT_EQ(next->CloseSecureDisk(u"V:"), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_FALSE(LetterOpens(u'V'));
+}
