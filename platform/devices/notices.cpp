@@ -46,11 +46,18 @@ bool SameGuid(const GUID& a, const GUID& b) {
     return memcmp(&a, &b, sizeof(GUID)) == 0;
 }
 
+// Set once the listener has ended with the program: registrations ended with it, and a program object that
+// unregisters in its own destructor after that finds nothing left to remove.
+std::atomic<bool> g_listenerEnded{false};
+
 // The connection to the host and the thread that delivers what it brings. It lives from the first registration
 // to the end of the program.
 class Listener {
 public:
-    ~Listener() { Stop(); }
+    ~Listener() {
+        Stop();
+        g_listenerEnded = true;
+    }
 
     // Connects unless connected. A connection the host dropped (it ended) is replaced, so that a program keeps
     // its notices when it registers again with a new host.
@@ -283,13 +290,15 @@ HDEVNOTIFY RegisterDeviceNotificationW(HANDLE recipient, LPVOID notificationFilt
     } else {
         return platform::Fail(ERROR_INVALID_DATA), nullptr;
     }
-    if (!TheListener().Start())
+    if (g_listenerEnded || !TheListener().Start())
         return platform::Fail(ERROR_SERVICE_NOT_ACTIVE), nullptr;
     SetLastError(ERROR_SUCCESS);
     return TheListener().Add(registration);
 }
 
 BOOL UnregisterDeviceNotification(HDEVNOTIFY handle) {
+    if (g_listenerEnded)
+        return SetLastError(ERROR_SUCCESS), TRUE;
     if (!TheListener().Remove(handle))
         return platform::Fail(ERROR_INVALID_HANDLE), FALSE;
     SetLastError(ERROR_SUCCESS);

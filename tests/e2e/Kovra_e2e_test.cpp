@@ -341,7 +341,7 @@ TEST_F(KovraTest, AStartInTheTrayShowsNoDialog) {
     EXPECT_NE(Errors().find("Shell_NotifyIconW: NIM_MODIFY, icon 1, tip \"Kovra\", with an icon"), std::string::npos)
         << Errors();
     ASSERT_TRUE(PostMessageW(main, WM_COMMAND, ID_TRAY_EXIT, 0));
-    EXPECT_EQ(kovra->Wait(), 0);
+    EXPECT_EQ(kovra->Wait(), 0) << Errors();
 }
 
 TEST_F(KovraTest, LangFileChoosesTheLanguageAndAWrongOneFallsBackToEnglish) {
