@@ -21,6 +21,7 @@
 
 #include "platform/afx/ComboBox.h"
 #include "platform/afx/ModuleState.h"
+#include "platform/afx/OleInit.h"
 #include "platform/base/clock.h"
 #include "platform/base/handle.h"
 #include "platform/base/module.h"
@@ -122,6 +123,11 @@ BOOL CBrannicApp::InitInstance() {
 
     if (!HandOverToRunningInstance())
         return FALSE;
+
+    if (!AfxOleInit()) {
+        AfxMessageBox(u"Fail to init OLE");
+        return FALSE;
+    }
 
     CString strProgramFolder;
     if (GetExeFolder(strProgramFolder))
@@ -241,7 +247,19 @@ LANGID CBrannicApp::DetectUILanguage() {
         }
         return language;
     }
-    return 1033;
+    // Windows NT 4 has neither: the language of the system's own version resource counts (the last one the
+    // enumeration gives).
+    LANGID language = 1033;
+    if (HMODULE hNtDll = ::GetModuleHandleW(u"ntdll.dll")) {
+        ::EnumResourceLanguagesW(
+            hNtDll, RT_VERSION, MAKEINTRESOURCEW(1),
+            [](HMODULE, LPCWSTR, LPCWSTR, WORD wLanguage, LONG_PTR lParam) -> BOOL {
+                *reinterpret_cast<LANGID*>(lParam) = wLanguage;
+                return TRUE;
+            },
+            reinterpret_cast<LONG_PTR>(&language));
+    }
+    return language;
 }
 
 void CBrannicApp::LoadLanguageLibrary(const CString& strProgramFolder) {
