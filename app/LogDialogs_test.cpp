@@ -3,12 +3,14 @@
 #include "app/BrannicAppTestSupport.h"
 #include "app/LogFilterDlg.h"
 #include "app/LogTipsDlg.h"
+#include "app/LogViewDlg.h"
 
 #include "app/AppTestSupport.h"
 #include "workflows/ExpertModeDlg.h"
 
 #include "platform/afx/ModuleState.h"
 #include "platform/base/module.h"
+#include "platform/fs/files.h"
 #include "platform/registry/registry.h"
 #include "platform/ui/commctrl.h"
 #include "platform/ui/input.h"
@@ -170,6 +172,94 @@ TEST_F(LogDialogsTest, TheTipsReminderShowsUntilTheUserTurnsItOff) {
     again.join();
     EXPECT_EQ(TipsRemind(), 0u);
     EXPECT_EQ(expert.ShowLogTips(), 0);
+}
+
+// What the viewer's list shows, read from another thread while the dialog runs.
+struct ViewerList {
+    int rows = 0;
+    int columns = 0;
+    std::vector<int> widths;
+    std::vector<std::u16string> texts; // column 2 of each row
+};
+
+ViewerList ReadViewerList(HWND dlg) {
+    ViewerList seen;
+    HWND list = GetDlgItem(dlg, 1600);
+    seen.rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
+    seen.columns = header ? static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0)) : 0;
+    for (int i = 0; i < seen.columns; ++i)
+        seen.widths.push_back(static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, i, 0)));
+    for (int row = 0; row < seen.rows; ++row) {
+        char16_t text[256] = {};
+        LVITEMW item{};
+        item.iSubItem = 2;
+        item.pszText = text;
+        item.cchTextMax = 256;
+        SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+        seen.texts.emplace_back(text);
+    }
+    return seen;
+}
+
+// Shows `path` in the viewer, lets `user` act on it, and closes it with OK; what the list showed.
+ViewerList View(LPCTSTR path, const std::function<void(HWND)>& user = {}) {
+    CLogViewDlg dlg;
+    dlg.SetLogPath(path);
+    ViewerList seen;
+    std::thread thread([&] {
+        HWND hwnd = nullptr;
+        ASSERT_TRUE(uitest::Eventually([&] {
+            hwnd = FindWindowW(nullptr, u"Log");
+            return hwnd && IsWindowVisible(hwnd);
+        }));
+        seen = ReadViewerList(hwnd);
+        if (user)
+            user(hwnd);
+        ASSERT_TRUE(platform::ui::Click(GetDlgItem(hwnd, IDOK)));
+    });
+    dlg.DoModal();
+    thread.join();
+    return seen;
+}
+
+TEST_F(LogDialogsTest, TheViewerShowsTheStoredLogNewestFirstWithoutDebugEntriesAndKeepsTheColumnWidths) {
+    {
+        CXMLLog log;
+        ASSERT_TRUE(CreateDirectoryW(u"T:\\Logs", nullptr));
+        log.Init(u"T:\\Logs\\Copy.log", u"T:\\Logs\\~Copy.log", 4096, FALSE);
+        log.AddItem(u"first", u"a.cpp", 1, CXMLLog::typeInformation);
+        log.AddItem(u"hidden", u"a.cpp", 2, CXMLLog::typeDebug);
+        log.AddItem(u"second", u"a.cpp", 3, CXMLLog::typeWarning);
+        log.AddItem(u"third", u"a.cpp", 4, CXMLLog::typeError);
+        ASSERT_EQ(log.Save(TRUE), 1);
+    }
+    const ViewerList first =
+        View(u"T:\\Logs\\Copy.log", [](HWND dlg) { SendMessageW(GetDlgItem(dlg, 1600), LVM_SETCOLUMNWIDTH, 2, 150); });
+    EXPECT_EQ(first.rows, 3);
+    EXPECT_EQ(first.texts, (std::vector<std::u16string>{u"third", u"second", u"first"}));
+    EXPECT_EQ(first.widths, (std::vector<int>{60, 97, 110}));
+    // The user's width is found again; the viewer wrote nothing into the log.
+    EXPECT_EQ(View(u"T:\\Logs\\Copy.log").widths, (std::vector<int>{60, 97, 150}));
+    EXPECT_EQ(apptest::ReadLogItems(u"T:\\Logs\\Copy.log").size(), 4u);
+}
+
+TEST_F(LogDialogsTest, TheViewerOfAMissingFileShowsNothingAndKeepsTheStoredWidths) {
+    ASSERT_TRUE(CreateDirectoryW(u"T:\\Logs", nullptr));
+    {
+        CXMLLog log;
+        log.Init(u"T:\\Logs\\Copy.log", u"T:\\Logs\\~Copy.log", 4096, FALSE);
+        log.AddItem(u"first", u"a.cpp", 1, CXMLLog::typeInformation);
+        ASSERT_EQ(log.Save(TRUE), 1);
+    }
+    View(u"T:\\Logs\\Copy.log", [](HWND dlg) { SendMessageW(GetDlgItem(dlg, 1600), LVM_SETCOLUMNWIDTH, 0, 80); });
+    const ViewerList missing = View(u"T:\\Logs\\Gone.log");
+    EXPECT_EQ(missing.rows, 0);
+    EXPECT_EQ(missing.columns, 0);
+    EXPECT_EQ(GetFileAttributesW(u"T:\\Logs\\Gone.log"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW(u"T:\\Logs\\~Gone.log"), INVALID_FILE_ATTRIBUTES);
+    // Closing the empty viewer did not store its missing columns' widths.
+    EXPECT_EQ(View(u"T:\\Logs\\Copy.log").widths, (std::vector<int>{80, 97, 110}));
 }
 
 } // namespace
