@@ -183,7 +183,10 @@ BOOL CSchedule::ArmTimer() {
         return FALSE;
     LARGE_INTEGER li;
     li.QuadPart = due;
-    return SetWaitableTimer(m_hTimer.get(), &li, 0, &TimerRoutine, this, TRUE);
+    if (!SetWaitableTimer(m_hTimer.get(), &li, 0, &TimerRoutine, this, TRUE))
+        return FALSE;
+    m_llArmedDue = due;
+    return TRUE;
 }
 
 void CALLBACK CSchedule::TimerRoutine(LPVOID lpArg, DWORD dwLow, DWORD dwHigh) {

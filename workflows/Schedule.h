@@ -22,6 +22,8 @@ public:
     CTime GetNextTime() const;
     // The next run as a UTC file time (100-ns units since 1601); 0 when there is none.
     LONGLONG GetNextDueTime() const;
+    // The due time (UTC file time) the worker's timer was last armed for; 0 before the first arming.
+    LONGLONG GetArmedDueTime() const { return m_llArmedDue.load(); }
 
     // 0 armed; 2 no timer; 4 no worker; 5 no next run; 6 already running; 8 monthly without days; 9 weekly
     // without days; 10 the worker did not start in time.
@@ -55,4 +57,5 @@ private:
     platform::OwnedHandle m_hStarted;
     // The due time of the run that fired last, so that one slot never fires twice.
     std::atomic<LONGLONG> m_llLastFired{0};
+    std::atomic<LONGLONG> m_llArmedDue{0};
 };

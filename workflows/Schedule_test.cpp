@@ -131,6 +131,8 @@ TEST_F(ScheduleTest, FiresOncePerSlotPostsAndReArmsAcrossTheChange) {
     schedule.AttachMessage(hwnd, WM_USER + 1001, 0, 0);
     ASSERT_EQ(schedule.StartSchedule(), 0);
     ASSERT_EQ(schedule.StartSchedule(), 6);
+    const LONGLONG saturday = platform::clock::kUnixEpoch + 1'711'796'400LL * kTicksPerSecond; // 2024-03-30 11:00 UTC
+    ASSERT_TRUE(testsupport::Eventually([&] { return schedule.GetArmedDueTime() == saturday; }));
 
     // The posts that arrived so far. A post too many, early or late, shows at the latest once the worker has been
     // stopped and joined, when nothing can post any more.
@@ -146,7 +148,10 @@ TEST_F(ScheduleTest, FiresOncePerSlotPostsAndReArmsAcrossTheChange) {
     EXPECT_EQ(collect(), 0);
     platform::clock::Advance(30'000); // 12:00 on Saturday
     ASSERT_TRUE(runsReach(1));
-    // Across the change to summer time the next run is at 12:00 local on Sunday, 23 real hours later.
+    // Across the change to summer time the next run is at 12:00 local on Sunday, 23 real hours later. The worker
+    // arms it after the run's post; the clock moves on only once it has, or the slot would already be behind it.
+    const LONGLONG sunday = platform::clock::kUnixEpoch + 1'711'879'200LL * kTicksPerSecond; // 2024-03-31 10:00 UTC
+    ASSERT_TRUE(testsupport::Eventually([&] { return schedule.GetArmedDueTime() == sunday; }));
     platform::clock::Advance(22LL * 3600 * 1000);
     EXPECT_EQ(collect(), 1);
     platform::clock::Advance(3600LL * 1000);
