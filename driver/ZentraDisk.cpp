@@ -148,8 +148,20 @@ NTSTATUS ZentraDiskReadHeader(PZENTRA_DEVICE_EXTENSION extension, ZENTRA_VOLUME_
     return StatusOfVolumeResult(result);
 }
 
+// An image must hold at least one sector besides its header and tail: a smaller one would be a disk of no data
+// whose every write fails.
+bool HoldsData(PZENTRA_DEVICE_EXTENSION extension, ULONGLONG imageSize) {
+    return imageSize >= ULONGLONG{extension->HeaderBytes} + extension->TailBytes + ZENTRA_BYTES_PER_SECTOR;
+}
+
 NTSTATUS ZentraDiskNewFile(PZENTRA_DEVICE_EXTENSION extension) {
     ZentraDbgPrint(ZENTRA_DBG_TRACE, "ZentraDiskNewFile: entering...");
+    // Refused before the file is opened, so that an existing file of that name is not replaced by nothing.
+    if (!ResidesInPartition(extension) && !HoldsData(extension, extension->ImageSize)) {
+        ZentraDbgPrint(ZENTRA_DBG_ERROR, "ZentraDiskNewFile: image size %I64d leaves no room for data!",
+                       extension->ImageSize);
+        return STATUS_INVALID_PARAMETER;
+    }
     NTSTATUS status = OpenImage(extension, true);
     if (!NT_SUCCESS(status)) {
         ZentraDbgPrint(ZENTRA_DBG_ERROR, "ZentraDiskNewFile: fail to new file %ws with code 0x%x!",
@@ -259,9 +271,13 @@ NTSTATUS ZentraDiskMountFile(PDEVICE_OBJECT device) {
         }
         device->AlignmentRequirement = alignment.AlignmentRequirement;
     }
-    // An image smaller than its reserved areas has no data at all (rather than a size that wraps around).
-    const ULONGLONG reserved = extension->HeaderBytes + extension->TailBytes;
-    extension->VolumeSize = extension->ImageSize > reserved ? extension->ImageSize - reserved : 0;
+    if (!HoldsData(extension, extension->ImageSize)) {
+        ZentraDbgPrint(ZENTRA_DBG_ERROR, "ZentraDiskMountFile: image of %I64d bytes has no room for data!",
+                       extension->ImageSize);
+        CloseImage(extension);
+        return STATUS_FILE_CORRUPT_ERROR;
+    }
+    extension->VolumeSize = extension->ImageSize - extension->HeaderBytes - extension->TailBytes;
     if (extension->ReadOnly)
         device->Characteristics |= FILE_READ_ONLY_DEVICE;
     else

@@ -582,6 +582,36 @@ TEST_F(ZentraTest, RecordsAreLengthChecked) {
     EXPECT_EQ(Dismount(24), ERROR_SUCCESS);
 }
 
+// An image with no room for a sector besides its header and tail is refused at mount, whether it is to be created
+// or found so; it used to mount as a disk of 0 bytes whose every write failed.
+TEST_F(ZentraTest, ImagesWithoutRoomForDataAreRefused) {
+    const std::u16string path = u"\\??\\T:\\small.img";
+    const std::string host = folder + "/small.img";
+    // Creating one is refused before anything is written: a file of that name stays as it was.
+    std::ofstream(host) << "keep";
+    EXPECT_EQ(Mount(MountRecord(true, "secret", true, 20, path, 1535)), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(ReadHostFile(host), Bytes({'k', 'e', 'e', 'p'}));
+    EXPECT_EQ(Open(u"\\\\.\\U:"), INVALID_HANDLE_VALUE);
+
+    // A good image cut down to its header (and part of a sector) is refused when it is mounted.
+    ASSERT_EQ(Mount(MountRecord(true, "secret", true, 20, path, 1 << 20)), ERROR_SUCCESS);
+    ASSERT_EQ(Dismount(20), ERROR_SUCCESS);
+    for (const uintmax_t size : {512u, 1024u, 1535u}) {
+        std::filesystem::resize_file(host, size);
+        EXPECT_EQ(Mount(MountRecord(false, "secret", true, 20, path, 0)), ERROR_FILE_CORRUPT) << size;
+        EXPECT_EQ(Open(u"\\\\.\\U:"), INVALID_HANDLE_VALUE) << size;
+    }
+    // One sector besides header and tail is a disk of one sector.
+    std::filesystem::resize_file(host, 1536);
+    ASSERT_EQ(Mount(MountRecord(false, "secret", true, 20, path, 0)), ERROR_SUCCESS);
+    Bytes sector = Pattern(512, 3);
+    EXPECT_EQ(Transfer(u"\\\\.\\U:", true, 0, sector), ERROR_SUCCESS);
+    EXPECT_EQ(Dismount(20), ERROR_SUCCESS);
+    // A CD-ROM image has no reserved areas, but less than a sector is no disk either.
+    std::ofstream(folder + "/tiny.iso") << "tiny";
+    EXPECT_EQ(Mount(MountRecord(false, "", false, 20, u"\\??\\T:\\tiny.iso", 0, true)), ERROR_FILE_CORRUPT);
+}
+
 TEST_F(ZentraTest, CdRomImagesAreReadOnly) {
     // A CD-ROM image has no header: its data starts at byte 0.
     const Bytes content = Pattern(64 * 1024, 42);

@@ -147,6 +147,7 @@ constexpr SystemText kSystemTexts[] = {
     {1314, u"A required privilege is not held by the client."},
     {1326, u"Logon failure: unknown user name or bad password."},
     {1332, u"No mapping between account names and security IDs was done."},
+    {1392, u"The file or directory is corrupted and unreadable."},
     {1400, u"Invalid window handle."},
     {1401, u"Invalid menu handle."},
     {1402, u"Invalid cursor handle."},
