@@ -1,6 +1,7 @@
 // The secure-disk manager with the real driver: installed from the program's own resource into the kernel host,
 // secure disks created, opened, closed and re-passworded in image files, and what the driver wrote read back with an
 // independent reader.
+#include "storage/PhysicalDrive.h"
 #include "storage/StorageTestSupport.h"
 #include "storage/ZentraManager.h"
 #include "storage/ZentraObj.h"
@@ -209,4 +210,70 @@ TEST_F(ZentraManagerTest, ANewManagerAdoptsTheDisksTheDriverHasMounted) {
     // The adopted disk closes through the new manager.
     EXPECT_EQ(next->CloseSecureDisk(u"V:"), static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_FALSE(LetterOpens(u'V'));
+}
+
+TEST_F(ZentraManagerTest, ASecureDiskOnTheSecondPartitionOfAPluggedDiskLeavesTheFirstAlone) {
+    // 16 MiB public partition, 16 MiB secure partition after a gap of one track.
+    constexpr uint32_t kPublicFirst = 63, kPublicSectors = 32768, kSecureFirst = kPublicFirst + kPublicSectors + 63,
+                       kSecureSectors = 32768;
+    const std::string image = NewImage("enclosure.img", 40ull << 20, ZENTRA_DISK_SIGNATURE,
+                                       {{0x06, kPublicFirst, kPublicSectors}, {0x63, kSecureFirst, kSecureSectors}});
+    const std::vector<uint8_t> publicBefore = ReadImage(image, uint64_t{kPublicFirst} * 512, 64 * 1024);
+    const DWORD number = Plug(image);
+    ASSERT_TRUE(PumpUntil([&] { return manager->GetPhysicalDrive(static_cast<int>(number)) != nullptr; }));
+    CPhysicalDrive* disk = manager->GetPhysicalDrive(static_cast<int>(number));
+    const CString partition = disk->GetSecurePartitionName();
+    const std::u16string letters = LettersOf(number);
+    ASSERT_EQ(letters.size(), 1u);
+    ASSERT_TRUE(PumpUntil([&] { return manager->GetLogicalDrive(letters[0] - u'A') != nullptr; }));
+
+    ASSERT_EQ(manager->CreateSecureDisk(u"S:", partition, u"partition secret", ZENTRA_MODE_ENCRYPTED, 0),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    CZentraObj* object = manager->GetZentraObj(18);
+    ASSERT_NE(object, nullptr);
+    EXPECT_EQ(object->GetPhysicalDiskNumber(), number);
+    // The notice names the disk's public partition, not a guess.
+    ASSERT_TRUE(PumpUntil([&] { return notices->secure.size() == 1; }));
+    EXPECT_EQ(notices->secure[0], std::make_pair(WPARAM{DRIVE_NOTIFY_SECURE_OPENED}, LPARAM{letters[0] - u'A'}));
+
+    // The letter is the partition less its header; what is written there is stored encrypted in the partition.
+    std::vector<uint8_t> data(4096);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<uint8_t>(i * 7 + 3);
+    {
+        HANDLE volume = CreateFileW(u"\\\\.\\S:", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(volume, INVALID_HANDLE_VALUE);
+        DWORD returned = 0;
+        GET_LENGTH_INFORMATION length{};
+        ASSERT_TRUE(DeviceIoControl(volume, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length, sizeof(length), &returned,
+                                    nullptr));
+        EXPECT_EQ(static_cast<uint64_t>(length.Length.QuadPart), uint64_t{kSecureSectors} * 512 - 1024);
+        DWORD done = 0;
+        ASSERT_TRUE(WriteFile(volume, data.data(), static_cast<DWORD>(data.size()), &done, nullptr));
+        CloseHandle(volume);
+    }
+    ASSERT_EQ(manager->CloseSecureDisk(u"S:"), static_cast<DWORD>(ERROR_SUCCESS));
+
+    const std::vector<uint8_t> secure = ReadImage(image, uint64_t{kSecureFirst} * 512, 16 * 512);
+    const auto decoded = volumereader::DecodeHeader(secure, "partition secret");
+    ASSERT_TRUE(decoded.opened);
+    for (uint64_t sector = 1; sector <= data.size() / 512; ++sector) {
+        const auto plain = volumereader::DecryptSector(secure, decoded, sector);
+        EXPECT_EQ(memcmp(plain.data(), data.data() + (sector - 1) * 512, 512), 0) << "sector " << sector;
+    }
+    EXPECT_EQ(ReadImage(image, uint64_t{kPublicFirst} * 512, 64 * 1024), publicBefore);
+
+    // Opened again with the password, the partition gives the data back.
+    ASSERT_EQ(manager->OpenSecureDisk(u"S:", partition, u"partition secret", ZENTRA_MODE_ENCRYPTED),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    HANDLE volume =
+        CreateFileW(u"\\\\.\\S:", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(volume, INVALID_HANDLE_VALUE);
+    std::vector<uint8_t> back(data.size());
+    DWORD done = 0;
+    ASSERT_TRUE(ReadFile(volume, back.data(), static_cast<DWORD>(back.size()), &done, nullptr));
+    CloseHandle(volume);
+    EXPECT_EQ(back, data);
+    EXPECT_EQ(manager->CloseSecureDisk(u"S:"), static_cast<DWORD>(ERROR_SUCCESS));
 }
