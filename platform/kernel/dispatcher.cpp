@@ -367,6 +367,8 @@ void ObDereferenceObject(PVOID object) {
         if (--it->second.references == 0)
             release = std::move(it->second.pin);
     }
+    if (release)
+        release->OnLastReferenceReleased();
 }
 
 void KeInitializeSpinLock(PKSPIN_LOCK lock) {

@@ -4,6 +4,7 @@
 #include "platform/base/strings.h"
 
 #include <algorithm>
+#include <atomic>
 #include <map>
 #include <vector>
 
@@ -196,10 +197,16 @@ public:
 class DeviceFile : public KObject {
 public:
     ~DeviceFile() override { UnregisterObjectAddress(&object); }
+    // A file object handed out by IoGetDeviceObjectPointer is closed with its last reference.
+    void OnLastReferenceReleased() override {
+        if (closeWithLastReference)
+            CloseDevice(std::static_pointer_cast<DeviceFile>(shared_from_this()));
+    }
     FILE_OBJECT object{};
     std::shared_ptr<DeviceImpl> device;
     std::mutex lock; // one request at a time per handle keeps the current position consistent
     bool closed = false;
+    bool closeWithLastReference = false;
 };
 
 namespace {
@@ -373,26 +380,68 @@ void IoDeleteDevice(PDEVICE_OBJECT deviceObject) {
     ObDereferenceObject(deviceObject);
 }
 
+namespace {
+
+std::atomic<platform::kernel::DriveLetterObserver> g_driveLetterObserver{nullptr};
+
+// The drive letter (0..25) of a namespace key "\GLOBAL??\X:", or -1.
+int LetterOfLinkKey(const std::u16string& key) {
+    static const std::u16string prefix = u"\\GLOBAL??\\";
+    if (key.size() != prefix.size() + 2 || key.compare(0, prefix.size(), prefix) != 0 || key.back() != u':')
+        return -1;
+    const char16_t letter = key[prefix.size()];
+    return letter >= u'A' && letter <= u'Z' ? letter - u'A' : -1;
+}
+
+void TellDriveLetterObserver(const std::u16string& key, const std::u16string& target, bool created) {
+    const int drive = LetterOfLinkKey(key);
+    if (drive < 0)
+        return;
+    if (auto observer = g_driveLetterObserver.load())
+        observer(drive, target, created);
+}
+
+} // namespace
+
+void platform::kernel::SetDriveLetterObserver(DriveLetterObserver observer) {
+    g_driveLetterObserver = observer;
+}
+
 NTSTATUS IoCreateSymbolicLink(PUNICODE_STRING symbolicLinkName, PUNICODE_STRING deviceName) {
     if (!symbolicLinkName || !deviceName)
         return STATUS_INVALID_PARAMETER;
     NamespaceEntry entry;
     entry.kind = EntryKind::SymbolicLink;
     entry.target = ToU16(deviceName);
-    std::lock_guard lock(g_namespaceLock);
-    return InsertLocked(ToU16(symbolicLinkName), std::move(entry), nullptr);
+    const std::u16string target = entry.target;
+    std::u16string key;
+    NTSTATUS status;
+    {
+        std::lock_guard lock(g_namespaceLock);
+        status = InsertLocked(ToU16(symbolicLinkName), std::move(entry), &key);
+    }
+    if (NT_SUCCESS(status))
+        TellDriveLetterObserver(key, target, true);
+    return status;
 }
 
 NTSTATUS IoDeleteSymbolicLink(PUNICODE_STRING symbolicLinkName) {
     if (!symbolicLinkName)
         return STATUS_INVALID_PARAMETER;
-    std::lock_guard lock(g_namespaceLock);
-    Resolved resolved = ResolveLocked(ToU16(symbolicLinkName), false);
-    if (!NT_SUCCESS(resolved.status))
-        return resolved.status;
-    if (resolved.entry->kind != EntryKind::SymbolicLink)
-        return STATUS_OBJECT_TYPE_MISMATCH;
-    g_namespace.erase(resolved.key);
+    std::u16string key;
+    std::u16string target;
+    {
+        std::lock_guard lock(g_namespaceLock);
+        Resolved resolved = ResolveLocked(ToU16(symbolicLinkName), false);
+        if (!NT_SUCCESS(resolved.status))
+            return resolved.status;
+        if (resolved.entry->kind != EntryKind::SymbolicLink)
+            return STATUS_OBJECT_TYPE_MISMATCH;
+        key = resolved.key;
+        target = resolved.entry->target;
+        g_namespace.erase(resolved.key);
+    }
+    TellDriveLetterObserver(key, target, false);
     return STATUS_SUCCESS;
 }
 
@@ -557,6 +606,7 @@ NTSTATUS IoGetDeviceObjectPointer(PUNICODE_STRING objectName, ACCESS_MASK desire
     if (!NT_SUCCESS(status))
         return status;
     // The caller owns the reference; ObDereferenceObject on the file object closes it.
+    file->closeWithLastReference = true;
     ObReferenceObject(&file->object);
     *fileObject = &file->object;
     *deviceObject = &file->device->object;

@@ -98,6 +98,12 @@ std::vector<DriveLetterDevice> DriveLetterDevices();
 // Records (or, with an empty host root, clears) the file system mounted on a device.
 void SetVolumeMount(PDEVICE_OBJECT device, const VolumeMount& mount);
 
+// Told of every global drive-letter link ("\GLOBAL??\X:") that a driver creates or deletes: the letter (0..25),
+// the device the link leads to, and whether it came or went. Called after the namespace is updated, outside its
+// lock. One observer at a time; nullptr removes it.
+using DriveLetterObserver = void (*)(int drive, const std::u16string& target, bool created);
+void SetDriveLetterObserver(DriveLetterObserver observer);
+
 // Resolves an NT name to its final target (following every symbolic link); empty when it does not resolve.
 std::u16string ResolveName(const std::u16string& ntName);
 

@@ -335,3 +335,47 @@ TEST_F(KernelTest, DevicesOpenByNameAsKernelFiles) {
     EXPECT_EQ(ZwClose(other), STATUS_SUCCESS);
     ASSERT_EQ(UnloadDriver(u"KernelTest"), STATUS_SUCCESS);
 }
+
+namespace {
+
+struct LetterEvent {
+    int drive;
+    std::u16string target;
+    bool created;
+    bool operator==(const LetterEvent&) const = default;
+};
+std::vector<LetterEvent> g_letterEvents;
+
+} // namespace
+
+TEST_F(KernelTest, DeviceReferencesCloseWithTheLastAndDriveLetterLinksAreTold) {
+    ASSERT_EQ(LoadDriver(u"KernelTest", KERNEL_TEST_DRIVER), STATUS_SUCCESS);
+    UNICODE_STRING name = Us(u"\\Device\\KernelTest");
+    PFILE_OBJECT file = nullptr;
+    PDEVICE_OBJECT device = nullptr;
+    ASSERT_EQ(IoGetDeviceObjectPointer(&name, FILE_READ_ATTRIBUTES, &file, &device), STATUS_SUCCESS);
+    const LONG opened = device->ReferenceCount;
+    // A second reference keeps the file open; the last one closes it, so the device is not held for ever.
+    ObReferenceObject(file);
+    ObDereferenceObject(file);
+    EXPECT_EQ(device->ReferenceCount, opened);
+    ObDereferenceObject(file);
+    EXPECT_EQ(device->ReferenceCount, opened - 1);
+
+    // Global drive-letter links are told to the observer as they come and go; other links are not.
+    g_letterEvents.clear();
+    SetDriveLetterObserver([](int drive, const std::u16string& target, bool created) {
+        g_letterEvents.push_back({drive, target, created});
+    });
+    UNICODE_STRING letter = Us(u"\\DosDevices\\q:");
+    UNICODE_STRING other = Us(u"\\DosDevices\\QQ");
+    EXPECT_EQ(IoCreateSymbolicLink(&letter, &name), STATUS_SUCCESS);
+    EXPECT_EQ(IoCreateSymbolicLink(&other, &name), STATUS_SUCCESS);
+    EXPECT_EQ(IoDeleteSymbolicLink(&other), STATUS_SUCCESS);
+    EXPECT_EQ(IoDeleteSymbolicLink(&letter), STATUS_SUCCESS);
+    SetDriveLetterObserver(nullptr);
+    const std::vector<LetterEvent> expected = {{16, u"\\Device\\KernelTest", true},
+                                               {16, u"\\Device\\KernelTest", false}};
+    EXPECT_EQ(g_letterEvents, expected);
+    ASSERT_EQ(UnloadDriver(u"KernelTest"), STATUS_SUCCESS);
+}

@@ -16,6 +16,8 @@ public:
     virtual ~KObject() = default;
     // The last kernel handle naming the object was closed.
     virtual void OnLastHandleClosed() {}
+    // The last reference counted by ObReferenceObject went (shared owners may still hold the object).
+    virtual void OnLastReferenceReleased() {}
 };
 using KObjectPtr = std::shared_ptr<KObject>;
 
