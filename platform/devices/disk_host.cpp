@@ -996,26 +996,32 @@ DeviceNotice HandleNotice(uint32_t event, const std::u16string& device) {
     return notice;
 }
 
-// Asks the programs whether the disk may go: each of its volumes, then the disk itself. A refusal (or a volume
-// or disk still in use once all agreed) tells everyone asked that the removal failed.
-bool QueryRemoval(Disk& disk) {
-    std::vector<std::u16string> asked;
+// Asks the programs whether the disk may go: each of its volumes, then the disk itself. A refusal tells everyone
+// asked that the removal failed. Called without g_lock: a program may answer by tidying up through this service
+// (its mount points, a virtual disk it keeps on the disk) before it agrees. `asked` receives the names asked.
+bool AskRemoval(DWORD number, std::vector<std::u16string>& asked) {
+    std::vector<std::u16string> volumes;
+    std::u16string whole;
+    {
+        std::lock_guard lock(g_lock);
+        auto it = g_disks.find(number);
+        if (it == g_disks.end())
+            return true; // the removal itself says it is not there
+        for (const auto& volume : it->second->volumes)
+            volumes.push_back(volume->deviceName);
+        whole = it->second->wholeName;
+    }
     bool allowed = true;
-    for (const auto& volume : disk.volumes) {
-        asked.push_back(volume->deviceName);
-        if (!Query(HandleNotice(kQueryRemove, volume->deviceName))) {
+    for (const auto& name : volumes) {
+        asked.push_back(name);
+        if (!Query(HandleNotice(kQueryRemove, name))) {
             allowed = false;
             break;
         }
     }
     if (allowed) {
-        asked.push_back(disk.wholeName);
-        allowed = Query(HandleNotice(kQueryRemove, disk.wholeName));
-    }
-    if (allowed) {
-        std::lock_guard lock(g_stateLock);
-        allowed = disk.opens == 0 &&
-                  std::none_of(disk.volumes.begin(), disk.volumes.end(), [](const auto& v) { return VolumeBusy(*v); });
+        asked.push_back(whole);
+        allowed = Query(HandleNotice(kQueryRemove, whole));
     }
     if (!allowed) {
         for (const auto& name : asked)
@@ -1024,13 +1030,26 @@ bool QueryRemoval(Disk& disk) {
     return allowed;
 }
 
-DWORD UnplugLocked(DWORD number, bool surprise, bool forget) {
+// Removes a disk. Unless it is a surprise removal (the disk was pulled, or the host is stopping), a disk or volume
+// still in use once the programs were asked (AskRemoval) stays, and those asked hear that the removal failed.
+DWORD UnplugLocked(DWORD number, bool surprise, bool forget, const std::vector<std::u16string>& asked = {}) {
     auto it = g_disks.find(number);
     if (it == g_disks.end())
         return ERROR_FILE_NOT_FOUND;
     Disk& disk = *it->second;
-    if (!surprise && !QueryRemoval(disk))
-        return ERROR_DEVICE_IN_USE;
+    if (!surprise) {
+        bool inUse;
+        {
+            std::lock_guard lock(g_stateLock);
+            inUse = disk.opens != 0 ||
+                    std::any_of(disk.volumes.begin(), disk.volumes.end(), [](const auto& v) { return VolumeBusy(*v); });
+        }
+        if (inUse) {
+            for (const auto& name : asked)
+                Announce(HandleNotice(kQueryRemoveFailed, name));
+            return ERROR_DEVICE_IN_USE;
+        }
+    }
     std::vector<DeviceNotice> notices;
     {
         std::unique_lock lock(disk.lock);
@@ -1288,8 +1307,13 @@ int32_t Serve(int fd, const uint8_t* request, size_t size, std::vector<uint8_t>&
         const bool surprise = in.U32() != 0;
         if (in.Failed())
             return STATUS_INVALID_PARAMETER;
+        std::vector<std::u16string> asked;
+        if (!surprise && !AskRemoval(number, asked)) {
+            out.U32(ERROR_DEVICE_IN_USE);
+            break;
+        }
         std::lock_guard lock(g_lock);
-        out.U32(UnplugLocked(number, surprise, true));
+        out.U32(UnplugLocked(number, surprise, true, asked));
         break;
     }
     case service::Op::List: {
@@ -1353,7 +1377,21 @@ int32_t Serve(int fd, const uint8_t* request, size_t size, std::vector<uint8_t>&
     return STATUS_SUCCESS;
 }
 
+// A drive letter that another driver gives one of its devices (a virtual disk) comes and goes as a volume, as the
+// letters of the disks here do. The letters of the disks here are announced with their volumes already.
+void OnDriveLetter(int drive, const std::u16string& target, bool created) {
+    static const std::u16string own = u"\\Device\\Harddisk";
+    if (target.size() >= own.size() && platform::EqualsNoCase(std::u16string_view(target).substr(0, own.size()), own))
+        return;
+    DeviceNotice notice;
+    notice.event = created ? kArrival : kRemoveComplete;
+    notice.kind = kTypeVolume;
+    notice.unitMask = 1u << drive;
+    Announce(notice);
+}
+
 void Start() {
+    platform::kernel::SetDriveLetterObserver(OnDriveLetter);
     platform::kernel::LoadDriverEntry(u"disk", DriverEntryOfDisks);
     std::lock_guard lock(g_lock);
     for (const SavedDisk& saved : LoadList()) {
@@ -1363,6 +1401,7 @@ void Start() {
 }
 
 void Stop() {
+    platform::kernel::SetDriveLetterObserver(nullptr);
     CloseSubscribers();
     std::lock_guard lock(g_lock);
     std::vector<DWORD> numbers;
