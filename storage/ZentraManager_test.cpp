@@ -1,6 +1,7 @@
 // The secure-disk manager with the real driver: installed from the program's own resource into the kernel host,
 // secure disks created, opened, closed and re-passworded in image files, and what the driver wrote read back with an
 // independent reader.
+#include "storage/LogicalDrive.h"
 #include "storage/PhysicalDrive.h"
 #include "storage/StorageTestSupport.h"
 #include "storage/ZentraManager.h"
@@ -21,6 +22,7 @@
 namespace {
 
 using storagetest::PumpUntil;
+using storagetest::PumpWhile;
 
 // A window that records the secure-disk notices (8 and 9) posted to it.
 class CNoticeWindow : public CWnd {
@@ -276,4 +278,76 @@ TEST_F(ZentraManagerTest, ASecureDiskOnTheSecondPartitionOfAPluggedDiskLeavesThe
     CloseHandle(volume);
     EXPECT_EQ(back, data);
     EXPECT_EQ(manager->CloseSecureDisk(u"S:"), static_cast<DWORD>(ERROR_SUCCESS));
+}
+
+namespace {
+
+// The owner of the drive monitor: refuses a removal, or closes the secure disks on the departing disk first.
+class COwnerWindow : public CWnd {
+public:
+    explicit COwnerWindow(CZentraManager& manager) : m_manager(manager) {
+        CreateEx(0, nullptr, u"owner", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr);
+    }
+    ~COwnerWindow() override { DestroyWindow(); }
+    bool refuse = true;
+    int questions = 0;
+    bool securePresentWhenAsked = false;
+
+protected:
+    LRESULT OnDriveNotify(WPARAM wParam, LPARAM lParam) {
+        if (wParam != DRIVE_NOTIFY_QUERY_REMOVE_DISK && wParam != DRIVE_NOTIFY_QUERY_REMOVE_VOLUME)
+            return 0;
+        ++questions;
+        securePresentWhenAsked = securePresentWhenAsked || m_manager.GetOpenedSecureDisks() != 0;
+        if (refuse)
+            return 1;
+        CPhysicalDrive* disk = nullptr;
+        if (wParam == DRIVE_NOTIFY_QUERY_REMOVE_DISK)
+            disk = m_manager.GetPhysicalDrive(static_cast<int>(lParam));
+        else if (CLogicalDrive* volume = m_manager.GetLogicalDrive(static_cast<int>(lParam)))
+            disk = volume->GetParent();
+        m_manager.CloseSecureDisksOnDisk(disk);
+        return 0;
+    }
+    DECLARE_MESSAGE_MAP()
+
+private:
+    CZentraManager& m_manager;
+};
+
+BEGIN_MESSAGE_MAP(COwnerWindow, CWnd)
+ON_MESSAGE(WM_DRIVE_NOTIFY, OnDriveNotify)
+END_MESSAGE_MAP()
+
+} // namespace
+
+TEST_F(ZentraManagerTest, UnpluggingADiskWithAnOpenSecureDiskAsksTheOwnerAndDismountsBeforeItGoes) {
+    const std::string image = NewImage("unplugged.img", 40ull << 20, ZENTRA_DISK_SIGNATURE,
+                                       {{0x06, 63, 32768}, {0x63, 63 + 32768 + 63, 32768}});
+    const DWORD number = Plug(image);
+    ASSERT_TRUE(PumpUntil([&] { return manager->GetPhysicalDrive(static_cast<int>(number)) != nullptr; }));
+    const CString partition = manager->GetPhysicalDrive(static_cast<int>(number))->GetSecurePartitionName();
+    ASSERT_EQ(manager->CreateSecureDisk(u"R:", partition, u"unplug me", ZENTRA_MODE_ENCRYPTED, 0),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_TRUE(PumpUntil([&] { return manager->GetOpenedSecureDisks() == 1u << 17; }));
+
+    COwnerWindow owner(*manager);
+    manager->SetOwnerWindow(&owner);
+    // Refused: the disk and its secure disk stay.
+    EXPECT_EQ(PumpWhile([&] { return platform::devices::UnplugDisk(number); }), platform::devices::ERROR_DEVICE_IN_USE);
+    EXPECT_GT(owner.questions, 0);
+    EXPECT_NE(manager->GetZentraObj(17), nullptr);
+    EXPECT_TRUE(LetterOpens(u'R'));
+    ASSERT_TRUE(PumpUntil([&] { return manager->GetPhysicalDrive(static_cast<int>(number)) != nullptr; }));
+
+    // Accepted: the secure disk is dismounted (and said so) before the disk goes.
+    owner.refuse = false;
+    notices->secure.clear();
+    EXPECT_EQ(PumpWhile([&] { return platform::devices::UnplugDisk(number); }), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_TRUE(owner.securePresentWhenAsked);
+    EXPECT_EQ(manager->GetZentraObj(17), nullptr);
+    EXPECT_FALSE(LetterOpens(u'R'));
+    ASSERT_TRUE(PumpUntil([&] { return !notices->secure.empty(); }));
+    EXPECT_EQ(notices->secure.front().first, WPARAM{DRIVE_NOTIFY_SECURE_CLOSED});
+    ASSERT_TRUE(PumpUntil([&] { return manager->GetPhysicalDrive(static_cast<int>(number)) == nullptr; }));
 }
