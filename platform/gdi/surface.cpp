@@ -186,6 +186,42 @@ bool ComposePng(int width, int height, const std::vector<SurfaceLayer>& layers, 
     return WritePng(dst, hostPath);
 }
 
+bool ComposeOnto(cairo_surface_t* target, int width, int height, POINT origin, const std::vector<SurfaceLayer>& layers,
+                 COLORREF fill) {
+    if (!target || cairo_surface_status(target) != CAIRO_STATUS_SUCCESS) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    std::lock_guard lock(Lock());
+    cairo_t* cr = cairo_create(target);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+    cairo_set_source_rgb(cr, GetRValue(fill) / 255.0, GetGValue(fill) / 255.0, GetBValue(fill) / 255.0);
+    cairo_rectangle(cr, 0, 0, width, height);
+    cairo_fill(cr);
+    for (const SurfaceLayer& layer : layers) {
+        if (!layer.surface || !layer.surface->Pixels()->Valid())
+            continue;
+        Canvas& src = *layer.surface->Pixels();
+        src.BeforeUse();
+        cairo_surface_flush(src.Surface());
+        // The layer's own extent cut to its clip, in target pixels.
+        RECT area{layer.position.x, layer.position.y, layer.position.x + src.Width(), layer.position.y + src.Height()};
+        if (!IntersectRect(&area, &area, &layer.clip))
+            continue;
+        cairo_save(cr);
+        cairo_rectangle(cr, area.left - origin.x, area.top - origin.y, area.right - area.left, area.bottom - area.top);
+        cairo_clip(cr);
+        cairo_set_source_surface(cr, src.Surface(), layer.position.x - origin.x, layer.position.y - origin.y);
+        cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
+        cairo_paint(cr);
+        cairo_restore(cr);
+    }
+    cairo_destroy(cr);
+    cairo_surface_flush(target);
+    return true;
+}
+
 bool SaveDCPng(HDC dc, const std::string& hostPath) {
     std::lock_guard lock(Lock());
     DcPtr d = FindDc(dc);

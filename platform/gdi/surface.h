@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+using cairo_surface_t = struct _cairo_surface;
+
 namespace platform::gdi {
 
 class Canvas;
@@ -77,6 +79,12 @@ struct LayeredLook {
 // is saved with an alpha channel that carries it.
 bool ComposePng(int width, int height, const std::vector<SurfaceLayer>& layers, const std::string& hostPath,
                 COLORREF fill = 0xFFFFFF, const LayeredLook* look = nullptr);
+
+// Draws the layers in order onto a cairo surface of the caller (a window on a display), with picture pixel
+// `origin` at the surface's corner; pixels that no layer covers take `fill`. The copy is exact: no scaling, no
+// blending.
+bool ComposeOnto(cairo_surface_t* target, int width, int height, POINT origin, const std::vector<SurfaceLayer>& layers,
+                 COLORREF fill);
 
 // Saves what a DC draws into: a memory DC's selected bitmap or a window DC's surface.
 bool SaveDCPng(HDC dc, const std::string& hostPath);

@@ -6,6 +6,9 @@
 #include "platform/ui/ui_internal.h"
 
 #include <array>
+#include <atomic>
+#include <map>
+#include <mutex>
 
 namespace {
 
@@ -80,7 +83,56 @@ SHORT GetAsyncKeyState(int virtualKey) {
     return static_cast<SHORT>(GetKeyState(virtualKey) & static_cast<SHORT>(0x8000));
 }
 
+namespace {
+
+std::atomic<UINT> g_doubleClickTime{500};
+
+struct KeyTexts {
+    std::mutex lock;
+    std::map<std::pair<HWND, LPARAM>, std::u16string> texts;
+};
+
+KeyTexts& GetKeyTexts() {
+    static KeyTexts texts;
+    return texts;
+}
+
+// The part of the key data that names the key: scan code and extended bit.
+LPARAM KeyName(LPARAM keyData) {
+    return keyData & 0x01FF0000;
+}
+
+} // namespace
+
+UINT GetDoubleClickTime() {
+    return g_doubleClickTime.load();
+}
+
+BOOL SetDoubleClickTime(UINT milliseconds) {
+    g_doubleClickTime.store(milliseconds ? milliseconds : 500);
+    return TRUE;
+}
+
 namespace platform::ui {
+
+void RecordKeyText(HWND hwnd, LPARAM keyData, std::u16string text) {
+    auto& t = GetKeyTexts();
+    std::lock_guard guard(t.lock);
+    // One entry per window and key: a key typed again replaces what it typed before.
+    if (t.texts.size() > 512)
+        t.texts.clear();
+    t.texts[{hwnd, KeyName(keyData)}] = std::move(text);
+}
+
+bool FindKeyText(HWND hwnd, LPARAM keyData, std::u16string& text) {
+    auto& t = GetKeyTexts();
+    std::lock_guard guard(t.lock);
+    auto it = t.texts.find({hwnd, KeyName(keyData)});
+    if (it == t.texts.end())
+        return false;
+    text = it->second;
+    return true;
+}
 
 void NoteKeyMessage(UINT msg, WPARAM wParam) {
     if (wParam > 255)

@@ -18,6 +18,9 @@
 
 SHORT GetKeyState(int virtualKey);
 SHORT GetAsyncKeyState(int virtualKey);
+// The longest time between the two clicks of a double-click, in milliseconds (500 until set).
+UINT GetDoubleClickTime();
+BOOL SetDoubleClickTime(UINT milliseconds);
 
 // TrackMouseEvent: WM_MOUSELEAVE when the mouse leaves the window's client area (posted at once when it is not there
 // now), WM_MOUSEHOVER when it rests within the hover rectangle (SPI_GETMOUSEHOVERWIDTH by ...HEIGHT) for the hover

@@ -458,6 +458,21 @@ bool PostToQueue(const QueuePtr& queue, const MSG& msg, bool next) {
     return true;
 }
 
+bool PostThreadTask(DWORD threadId, std::function<void()> task) {
+    QueuePtr q = FindQueue(threadId);
+    if (!q)
+        return false;
+    {
+        std::lock_guard lock(q->mutex);
+        if (q->ended)
+            return false;
+        q->callbacks.push_back(std::move(task));
+        q->changeBits |= QS_POSTMESSAGE;
+    }
+    WakeQueue(q);
+    return true;
+}
+
 namespace {
 
 // Hands a sent message to the thread that owns its window and wakes that thread; false (and
@@ -614,6 +629,14 @@ BOOL TranslateMessage(const MSG* msg) {
         msg->message != WM_SYSKEYUP)
         return FALSE;
     if (msg->message == WM_KEYDOWN || msg->message == WM_SYSKEYDOWN) {
+        const UINT charMessage = msg->message == WM_KEYDOWN ? UINT(WM_CHAR) : UINT(WM_SYSCHAR);
+        // A key of the display's keyboard types what its layout typed; later characters go behind earlier ones.
+        std::u16string typed;
+        if (FindKeyText(msg->hwnd, msg->lParam, typed)) {
+            for (auto it = typed.rbegin(); it != typed.rend(); ++it)
+                PostToQueue(CurrentQueue(), MSG{msg->hwnd, charMessage, *it, msg->lParam, 0, {}}, true);
+            return TRUE;
+        }
         const WPARAM vk = msg->wParam;
         WCHAR ch = 0;
         if (vk == static_cast<WPARAM>(VK_RETURN))
@@ -631,10 +654,7 @@ BOOL TranslateMessage(const MSG* msg) {
         else if (vk >= 'A' && vk <= 'Z')
             ch = static_cast<WCHAR>(vk - 'A' + 'a');
         if (ch)
-            PostToQueue(
-                CurrentQueue(),
-                MSG{msg->hwnd, msg->message == WM_KEYDOWN ? UINT(WM_CHAR) : UINT(WM_SYSCHAR), ch, msg->lParam, 0, {}},
-                true);
+            PostToQueue(CurrentQueue(), MSG{msg->hwnd, charMessage, ch, msg->lParam, 0, {}}, true);
     }
     return TRUE;
 }

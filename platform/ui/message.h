@@ -59,8 +59,8 @@ BOOL GetMessageW(LPMSG msg, HWND hwnd, UINT msgFilterMin, UINT msgFilterMax);
 BOOL PeekMessageW(LPMSG msg, HWND hwnd, UINT msgFilterMin, UINT msgFilterMax, UINT removeMsg);
 // Waits until something can be delivered to the calling thread (serving sent messages meanwhile).
 BOOL WaitMessage();
-// Key messages have no character translation on this host beyond what the poster supplies; returns whether the
-// message was a key message.
+// Keys of the display's keyboard make the characters its layout types; other key messages get a character for
+// the letters, digits and control keys alone. Returns whether the message was a key message.
 BOOL TranslateMessage(const MSG* msg);
 LRESULT DispatchMessageW(const MSG* msg);
 // Position and time of the last message retrieved by GetMessageW/PeekMessageW.

@@ -7,6 +7,7 @@
 #include "platform/ui/controls_internal.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/paint_internal.h"
+#include "platform/ui/presenter.h"
 #include "platform/ui/ui_internal.h"
 #include "platform/ui/window.h"
 
@@ -523,9 +524,11 @@ HDC BeginPaint(HWND hwnd, LPPAINTSTRUCT paint) {
     return dc;
 }
 
-BOOL EndPaint(HWND, const PAINTSTRUCT* paint) {
+BOOL EndPaint(HWND hwnd, const PAINTSTRUCT* paint) {
     if (paint && paint->hdc)
         DeleteDC(paint->hdc);
+    // What the window painted goes to the display.
+    platform::ui::NoteWindowChange(hwnd);
     return TRUE;
 }
 
@@ -553,8 +556,11 @@ HDC GetWindowDC(HWND hwnd) {
     return dc;
 }
 
-int ReleaseDC(HWND, HDC dc) {
-    return dc && DeleteDC(dc) ? 1 : 0;
+int ReleaseDC(HWND hwnd, HDC dc) {
+    const int released = dc && DeleteDC(dc) ? 1 : 0;
+    if (released && hwnd)
+        platform::ui::NoteWindowChange(hwnd);
+    return released;
 }
 
 namespace platform::ui {
@@ -579,12 +585,15 @@ struct Shapes {
     }
 };
 
+// Gathers the surfaces of a window and its visible descendants; with `repaint`, each paints itself afresh first.
 void Collect(HWND hwnd, const RECT& rootBox, const RECT& clip, std::vector<gdi::SurfaceLayer>& layers,
-             std::vector<std::shared_ptr<gdi::WindowSurface>>& keep, Shapes& shapes) {
-    // Paint afresh: the frame, then the window's own WM_PAINT.
-    PaintFrame(hwnd);
-    InvalidateRect(hwnd, nullptr, TRUE);
-    SendMessageW(hwnd, WM_PAINT, 0, 0);
+             std::vector<std::shared_ptr<gdi::WindowSurface>>& keep, Shapes& shapes, bool repaint) {
+    if (repaint) {
+        // Paint afresh: the frame, then the window's own WM_PAINT.
+        PaintFrame(hwnd);
+        InvalidateRect(hwnd, nullptr, TRUE);
+        SendMessageW(hwnd, WM_PAINT, 0, 0);
+    }
     auto surface = SurfaceOf(hwnd);
     keep.push_back(surface);
     const RECT box = WindowBox(hwnd);
@@ -603,10 +612,21 @@ void Collect(HWND hwnd, const RECT& rootBox, const RECT& clip, std::vector<gdi::
     for (bool groupBoxes : {true, false})
         for (auto it = children.rbegin(); it != children.rend(); ++it)
             if ((GetWindowLongW(*it, GWL_STYLE) & WS_VISIBLE) && isGroupBox(*it) == groupBoxes)
-                Collect(*it, rootBox, childClip, layers, keep, shapes);
+                Collect(*it, rootBox, childClip, layers, keep, shapes, repaint);
 }
 
 } // namespace
+
+bool paint::DrawPainted(HWND hwnd, POINT origin, int width, int height, cairo_surface_t* target) {
+    if (!IsWindow(hwnd))
+        return false;
+    const RECT box = WindowBox(hwnd);
+    std::vector<gdi::SurfaceLayer> layers;
+    std::vector<std::shared_ptr<gdi::WindowSurface>> keep;
+    Shapes shapes;
+    Collect(hwnd, box, RECT{0, 0, box.right - box.left, box.bottom - box.top}, layers, keep, shapes, false);
+    return gdi::ComposeOnto(target, width, height, origin, layers, GetSysColor(COLOR_BTNFACE));
+}
 
 BOOL SaveWindowPng(HWND hwnd, const std::u16string& path) {
     if (!IsWindow(hwnd)) {
@@ -629,7 +649,7 @@ BOOL SaveWindowPngToHost(HWND hwnd, const std::string& hostPath) {
     std::vector<gdi::SurfaceLayer> layers;
     std::vector<std::shared_ptr<gdi::WindowSurface>> keep;
     Shapes shapes;
-    Collect(hwnd, box, RECT{0, 0, width, height}, layers, keep, shapes);
+    Collect(hwnd, box, RECT{0, 0, width, height}, layers, keep, shapes, true);
     // A layered window shows through where its key colour is and by its alpha.
     COLORREF key = 0;
     BYTE alpha = 255;

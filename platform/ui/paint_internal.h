@@ -6,6 +6,8 @@
 
 #include <string>
 
+using cairo_surface_t = struct _cairo_surface;
+
 namespace platform::ui {
 
 // SaveWindowPng to a host path.
@@ -35,5 +37,9 @@ LRESULT PaintControl(HWND hwnd);
 // The messages every standard control answers alike: WM_SETFONT (kept, and redrawn when lParam asks),
 // WM_GETFONT and WM_PAINT. Returns true with the message's result when it was one of them.
 bool HandleFontAndPaint(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
+
+// Draws the window and its visible descendants as they last painted themselves (nothing paints afresh) onto a
+// cairo surface of width x height, with the window pixel `origin` at the surface's corner. Any thread.
+bool DrawPainted(HWND hwnd, POINT origin, int width, int height, cairo_surface_t* target);
 
 } // namespace platform::ui::paint

@@ -4,6 +4,7 @@
 #include "platform/base/module.h"
 #include "platform/base/strings.h"
 #include "platform/ui/message.h"
+#include "platform/ui/presenter.h"
 #include "platform/ui/window.h"
 
 #include <algorithm>
@@ -118,8 +119,11 @@ void NoteChange(DWORD message, const NOTIFYICONDATAW& data) {
 
 BOOL Shell_NotifyIconW(DWORD message, PNOTIFYICONDATAW data) {
     const BOOL done = NotifyIcon(message, data);
-    if (done && (message == NIM_ADD || message == NIM_MODIFY || message == NIM_DELETE))
+    if (done && (message == NIM_ADD || message == NIM_MODIFY || message == NIM_DELETE)) {
         NoteChange(message, *data);
+        // The display's notification area follows.
+        platform::ui::NoteTrayChange();
+    }
     return done;
 }
 
@@ -157,6 +161,7 @@ void ResetTray() {
     auto& tray = GetTray();
     std::lock_guard guard(tray.lock);
     tray.icons.clear();
+    NoteTrayChange();
 }
 
 } // namespace platform::ui

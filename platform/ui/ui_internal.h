@@ -200,6 +200,15 @@ void WakeQueue(const QueuePtr& queue);
 // TranslateMessage makes is retrieved right after its key, as on Windows).
 bool PostToQueue(const QueuePtr& queue, const MSG& msg, bool next = false);
 
+// Runs `task` on the thread the next time it looks at its messages (as the answers of SendMessageCallback run),
+// without waiting for it. False when the thread has no queue or it has ended.
+bool PostThreadTask(DWORD threadId, std::function<void()> task);
+
+// Text that the display's keyboard layout typed with a key, kept when the key message was posted so that
+// TranslateMessage makes the same characters; found by the window and the key data's scan code and extended bit.
+void RecordKeyText(HWND hwnd, LPARAM keyData, std::u16string text);
+bool FindKeyText(HWND hwnd, LPARAM keyData, std::u16string& text);
+
 // Sends to a local window from any thread, honouring the cross-thread rules.
 LRESULT SendLocal(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT flags, DWORD timeout, bool& ok);
 
