@@ -1,5 +1,7 @@
 #include "platform/ui/presenter.h"
 
+#include "platform/ui/tray.h"
+
 #include "platform/base/strings.h"
 #include "platform/gdi/wingdi.h"
 #include "platform/ui/input.h"
@@ -12,8 +14,8 @@
 
 #include <cairo/cairo-xcb.h>
 #include <xcb/shape.h>
-#include <xcb/xkb.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -182,6 +184,8 @@ std::string ProgramName() {
 class Presenter {
 public:
     static Presenter* Get();
+    explicit Presenter(std::unique_ptr<x11::XConnection> x);
+    void Stop();
 
     void Note(HWND hwnd) {
         {
@@ -204,9 +208,9 @@ public:
         guard.unlock();
         Wake();
         guard.lock();
-        return m_done.wait_for(guard, std::chrono::milliseconds(timeoutMs),
-                               [&] { return m_completed >= ticket || m_failed; }) &&
-               !m_failed;
+        return m_done.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] {
+            return m_completed >= ticket || m_failed;
+        }) && !m_failed;
     }
     uint32_t XOf(HWND hwnd) {
         std::lock_guard guard(m_lock);
@@ -220,8 +224,6 @@ public:
     }
 
 private:
-    explicit Presenter(std::unique_ptr<x11::XConnection> x);
-    void Stop();
     void Wake();
     void Run();
     void Cycle(bool& flushWanted);
@@ -268,7 +270,30 @@ private:
     std::string m_program = ProgramName();
 };
 
-Presenter* Start() {
+std::mutex g_startLock;
+std::atomic<Presenter*> g_presenter{nullptr};
+
+// Connects to a display and starts the presenter (g_startLock held).
+Presenter* Connect(const std::string& name) {
+    std::string error;
+    auto x = x11::XConnection::Open(name, error);
+    if (!x) {
+        std::fprintf(stderr, "No display (%s): running headless, windows are not shown.\n", error.c_str());
+        return nullptr;
+    }
+    // The drawing layer's own state is made before the presenter's, so that it outlives the presenter's thread
+    // at exit.
+    GetStockObject(DEFAULT_GUI_FONT);
+    paint::ForgetControl(nullptr);
+    // Never destroyed: windows of threads that outlive main may still report to it; its thread stops at exit.
+    Presenter* presenter = new Presenter(std::move(x));
+    g_presenter.store(presenter);
+    std::atexit([] { g_presenter.load()->Stop(); });
+    return presenter;
+}
+
+// The first use decides from the environment whether windows are shown.
+Presenter* StartFromEnvironment() {
     std::string name;
     const char* setting = std::getenv("WINLAYER_DISPLAY");
     if (setting && *setting) {
@@ -282,36 +307,20 @@ Presenter* Start() {
             return nullptr;
         }
     }
-    std::string error;
-    auto x = x11::XConnection::Open(name, error);
-    if (!x) {
-        std::fprintf(stderr, "No display (%s): running headless, windows are not shown.\n", error.c_str());
-        return nullptr;
-    }
-    // The drawing layer's own state is made before the presenter's, so that it outlives the presenter's thread
-    // at exit.
-    GetStockObject(DEFAULT_GUI_FONT);
-    paint::ForgetControl(nullptr);
-    // Never destroyed: windows of threads that outlive main may still report to it; its thread stops at exit.
-    static Presenter* presenter = nullptr;
-    presenter = new Presenter(std::move(x));
-    std::atexit([] { presenter->Stop(); });
-    return presenter;
+    std::lock_guard guard(g_startLock);
+    return g_presenter.load() ? g_presenter.load() : Connect(name);
 }
 
 Presenter* Presenter::Get() {
-    static Presenter* presenter = Start();
-    return presenter;
+    static Presenter* fromEnvironment = StartFromEnvironment();
+    (void)fromEnvironment;
+    return g_presenter.load();
 }
 
 Presenter::Presenter(std::unique_ptr<x11::XConnection> x) : m_x(std::move(x)) {
     m_wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     xcb_connection_t* c = m_x->Conn();
-    if (m_keyboard.Load(c)) {
-        // Held keys repeat as presses alone, so a repeat is told from a new press.
-        xcb_xkb_per_client_flags(c, XCB_XKB_ID_USE_CORE_KBD, XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT,
-                                 XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT, 0, 0, 0);
-    }
+    m_keyboard.Load(c);
     // The notification area announces itself on the root window.
     const uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
     xcb_change_window_attributes(c, m_x->Root(), XCB_CW_EVENT_MASK, &mask);
@@ -471,10 +480,9 @@ void Presenter::Sync(HWND hwnd) {
         const uint32_t values[] = {static_cast<uint32_t>(xrect.left), static_cast<uint32_t>(xrect.top),
                                    static_cast<uint32_t>(std::max<LONG>(1, xrect.right - xrect.left)),
                                    static_cast<uint32_t>(std::max<LONG>(1, xrect.bottom - xrect.top))};
-        xcb_configure_window(c, shown.xid,
-                             XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
-                                 XCB_CONFIG_WINDOW_HEIGHT,
-                             values);
+        xcb_configure_window(
+            c, shown.xid,
+            XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, values);
         cairo_xcb_surface_set_size(shown.surface, static_cast<int>(values[2]), static_cast<int>(values[3]));
         shown.xrect = xrect;
     }
@@ -522,10 +530,9 @@ void Presenter::Sync(HWND hwnd) {
                                      XCB_EVENT_MASK_POINTER_MOTION,
                                  XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC, XCB_NONE, XCB_NONE, XCB_CURRENT_TIME),
                 nullptr));
-            std::free(xcb_grab_keyboard_reply(c,
-                                              xcb_grab_keyboard(c, 1, shown.xid, XCB_CURRENT_TIME,
-                                                                XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
-                                              nullptr));
+            std::free(xcb_grab_keyboard_reply(
+                c, xcb_grab_keyboard(c, 1, shown.xid, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+                nullptr));
             shown.grabbed = true;
         }
     } else if (shown.mapped && wasIconic && !iconic && m_hasWm) {
@@ -547,9 +554,9 @@ void Presenter::Create(HWND hwnd, Shown& shown, const Snapshot& s, const RECT& x
     const uint32_t width = static_cast<uint32_t>(std::max<LONG>(1, xrect.right - xrect.left));
     const uint32_t height = static_cast<uint32_t>(std::max<LONG>(1, xrect.bottom - xrect.top));
     const uint32_t events = XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_KEY_PRESS |
-                            XCB_EVENT_MASK_KEY_RELEASE | XCB_EVENT_MASK_BUTTON_PRESS |
-                            XCB_EVENT_MASK_BUTTON_RELEASE | XCB_EVENT_MASK_POINTER_MOTION |
-                            XCB_EVENT_MASK_FOCUS_CHANGE | XCB_EVENT_MASK_PROPERTY_CHANGE;
+                            XCB_EVENT_MASK_KEY_RELEASE | XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE |
+                            XCB_EVENT_MASK_POINTER_MOTION | XCB_EVENT_MASK_FOCUS_CHANGE |
+                            XCB_EVENT_MASK_PROPERTY_CHANGE;
     // No background: the window's own picture covers it, so nothing flickers.
     const uint32_t values[] = {XCB_BACK_PIXMAP_NONE, shown.overrideRedirect ? 1u : 0u, events};
     xcb_create_window(c, XCB_COPY_FROM_PARENT, shown.xid, m_x->Root(), static_cast<int16_t>(xrect.left),
@@ -557,8 +564,8 @@ void Presenter::Create(HWND hwnd, Shown& shown, const Snapshot& s, const RECT& x
                       XCB_WINDOW_CLASS_INPUT_OUTPUT, m_x->Screen()->root_visual,
                       XCB_CW_BACK_PIXMAP | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, values);
     shown.xrect = xrect;
-    shown.surface = cairo_xcb_surface_create(c, shown.xid, m_x->Visual(), static_cast<int>(width),
-                                             static_cast<int>(height));
+    shown.surface =
+        cairo_xcb_surface_create(c, shown.xid, m_x->Visual(), static_cast<int>(width), static_cast<int>(height));
     m_byX[shown.xid] = hwnd;
     {
         std::lock_guard guard(m_lock);
@@ -599,8 +606,7 @@ void Presenter::Create(HWND hwnd, Shown& shown, const Snapshot& s, const RECT& x
     m_x->SetAtoms(shown.xid, AtomId::NetWmWindowType, {m_x->Atom(type)});
     if (!shown.decorated && !shown.overrideRedirect) {
         // Undecorated: the window draws its own frame, if any.
-        m_x->SetCardinals(shown.xid, m_x->Atom(AtomId::MotifWmHints), m_x->Atom(AtomId::MotifWmHints),
-                          {2, 0, 0, 0, 0});
+        m_x->SetCardinals(shown.xid, m_x->Atom(AtomId::MotifWmHints), m_x->Atom(AtomId::MotifWmHints), {2, 0, 0, 0, 0});
     }
     if (s.exStyle & WS_EX_TOPMOST)
         m_x->SetAtoms(shown.xid, AtomId::NetWmState, {m_x->Atom(AtomId::NetWmStateAbove)});
@@ -709,8 +715,8 @@ void Presenter::Shape(Shown& shown, cairo_surface_t* picture, const Snapshot& s)
                                                static_cast<uint16_t>(x - start), 1});
         }
     }
-    xcb_shape_rectangles(m_x->Conn(), XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, XCB_CLIP_ORDERING_YX_BANDED,
-                         shown.xid, 0, 0, static_cast<uint32_t>(runs.size()), runs.data());
+    xcb_shape_rectangles(m_x->Conn(), XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, XCB_CLIP_ORDERING_YX_BANDED, shown.xid,
+                         0, 0, static_cast<uint32_t>(runs.size()), runs.data());
     shown.shaped = true;
 }
 
@@ -956,8 +962,8 @@ void Presenter::Mouse(HWND root, Shown& shown, int16_t x, int16_t y, uint16_t st
         });
     const int slopX = GetSystemMetrics(SM_CXDOUBLECLK) / 2, slopY = GetSystemMetrics(SM_CYDOUBLECLK) / 2;
     const bool twice = (classStyle & CS_DBLCLKS) && m_lastPress.hwnd == target && m_lastPress.button == button &&
-                       time - m_lastPress.time <= GetDoubleClickTime() && std::abs(screen.x - m_lastPress.at.x) <= slopX &&
-                       std::abs(screen.y - m_lastPress.at.y) <= slopY;
+                       time - m_lastPress.time <= GetDoubleClickTime() &&
+                       std::abs(screen.x - m_lastPress.at.x) <= slopX && std::abs(screen.y - m_lastPress.at.y) <= slopY;
     if (twice) {
         // A third click starts a new pair.
         m_lastPress = LastPress{};
@@ -999,6 +1005,13 @@ void Presenter::Key(HWND root, Shown& shown, const xcb_key_press_event_t& e, boo
 }
 
 } // namespace
+
+bool ConnectDisplay(const std::string& name) {
+    if (Presenter::Get())
+        return true;
+    std::lock_guard guard(g_startLock);
+    return g_presenter.load() || Connect(name);
+}
 
 bool DisplayShown() {
     return Presenter::Get() != nullptr;

@@ -20,11 +20,15 @@
 #include "platform/base/types.h"
 
 #include <cstdint>
+#include <string>
 
 namespace platform::ui {
 
 // Whether windows are shown on a display (connects to it on first use).
 bool DisplayShown();
+// Shows the windows on the named display from now on, when no display was chosen yet (a process that started
+// headless, such as a test with a display of its own). True when windows are shown on a display afterwards.
+bool ConnectDisplay(const std::string& name);
 // The window layer tells the presenter that a window changed: geometry, show state, text, icon, pixels, focus.
 // Cheap and lock-free for the window layer; any thread, with or without the window layer's lock.
 void NoteWindowChange(HWND hwnd);

@@ -5,6 +5,7 @@
 #include "platform/base/clock.h"
 #include "platform/base/errors.h"
 #include "platform/ui/broker.h"
+#include "platform/ui/presenter.h"
 #include "platform/ui/window_internal.h"
 
 #include <unistd.h>
@@ -47,7 +48,11 @@ LRESULT Send(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 void Publish(const WindowPtr& w) {
-    if (w && IsPublishable(*w))
+    if (!w)
+        return;
+    // The display shows the change, and the broker tells the other processes of top-level windows.
+    NoteWindowChange(w->hwnd);
+    if (IsPublishable(*w))
         broker::PublishChanged();
 }
 

@@ -7,6 +7,7 @@
 #include "platform/gdi/wingdi.h"
 #include "platform/ui/broker.h"
 #include "platform/ui/broker_internal.h"
+#include "platform/ui/presenter.h"
 #include "platform/ui/window_internal.h"
 
 #include <algorithm>
@@ -89,6 +90,7 @@ void FreeWindow(HWND hwnd) {
     ForgetWindowMessages(hwnd, w->threadId);
     if (shape)
         DeleteObject(shape);
+    NoteWindowChange(hwnd);
 }
 
 } // namespace

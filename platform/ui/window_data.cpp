@@ -5,6 +5,7 @@
 #include "platform/base/errors.h"
 #include "platform/base/strings.h"
 #include "platform/ui/broker.h"
+#include "platform/ui/presenter.h"
 #include "platform/ui/window_internal.h"
 
 #include <cstring>
@@ -23,6 +24,7 @@ BOOL SetLayeredWindowAttributes(HWND hwnd, COLORREF key, BYTE alpha, DWORD flags
         return FALSE;
     }
     w->layered = LayeredState{true, key, alpha, flags};
+    NoteWindowChange(hwnd);
     return TRUE;
 }
 

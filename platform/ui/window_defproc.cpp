@@ -4,6 +4,7 @@
 
 #include "platform/base/strings.h"
 #include "platform/gdi/wingdi.h"
+#include "platform/ui/presenter.h"
 #include "platform/ui/window_internal.h"
 
 using namespace platform;
@@ -210,10 +211,14 @@ LRESULT DefWindowProcW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         return 0;
     }
     case WM_SETICON: {
-        std::lock_guard lock(s.mutex);
-        HICON& slot = wParam ? w->iconBig : w->iconSmall;
-        HICON old = slot;
-        slot = reinterpret_cast<HICON>(lParam);
+        HICON old;
+        {
+            std::lock_guard lock(s.mutex);
+            HICON& slot = wParam ? w->iconBig : w->iconSmall;
+            old = slot;
+            slot = reinterpret_cast<HICON>(lParam);
+        }
+        NoteWindowChange(hwnd);
         return reinterpret_cast<LRESULT>(old);
     }
     case WM_GETICON: {

@@ -6,6 +6,7 @@
 #include "platform/base/thread.h"
 #include "platform/ui/broker.h"
 #include "platform/ui/broker_internal.h"
+#include "platform/ui/presenter.h"
 #include "platform/ui/window_internal.h"
 
 using namespace platform;
@@ -224,6 +225,7 @@ BOOL SetForegroundLocal(HWND hwnd) {
     }
     Activate(root);
     broker::SetSessionForeground(root);
+    NoteWindowChange(root);
     return TRUE;
 }
 

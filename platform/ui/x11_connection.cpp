@@ -61,8 +61,8 @@ std::unique_ptr<XConnection> XConnection::Open(const std::string& name, std::str
     if (!conn || xcb_connection_has_error(conn)) {
         if (conn)
             xcb_disconnect(conn);
-        error = "cannot open display " + (name.empty() ? std::string(std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "")
-                                                        : name);
+        const char* display = std::getenv("DISPLAY");
+        error = "cannot open display " + (name.empty() ? std::string(display ? display : "") : name);
         return nullptr;
     }
     std::unique_ptr<XConnection> c(new XConnection);
@@ -83,7 +83,7 @@ std::unique_ptr<XConnection> XConnection::Open(const std::string& name, std::str
         cookies.push_back(xcb_intern_atom(conn, 0, static_cast<uint16_t>(n.size()), n.c_str()));
     for (auto cookie : cookies) {
         Reply<xcb_intern_atom_reply_t> r(xcb_intern_atom_reply(conn, cookie, nullptr));
-        c->m_atoms.push_back(r ? r->atom : XCB_ATOM_NONE);
+        c->m_atoms.push_back(r ? r->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE));
     }
     const xcb_query_extension_reply_t* shape = xcb_get_extension_data(conn, &xcb_shape_id);
     c->m_shape = shape && shape->present;
@@ -133,8 +133,7 @@ xcb_window_t XConnection::SelectionOwner(xcb_atom_t selection) const {
 
 bool XConnection::HasWindowManager() const {
     Reply<xcb_get_property_reply_t> r(xcb_get_property_reply(
-        m_conn,
-        xcb_get_property(m_conn, 0, Root(), Atom(AtomId::NetSupportingWmCheck), XCB_ATOM_WINDOW, 0, 1),
+        m_conn, xcb_get_property(m_conn, 0, Root(), Atom(AtomId::NetSupportingWmCheck), XCB_ATOM_WINDOW, 0, 1),
         nullptr));
     return r && xcb_get_property_value_length(r.get()) == 4;
 }

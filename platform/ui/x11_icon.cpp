@@ -64,7 +64,9 @@ std::vector<uint32_t> IconArgb(HICON icon, int size) {
             argb.push_back(0);
             continue;
         }
-        auto channel = [alpha](int premultiplied) { return static_cast<uint32_t>(std::min(255, premultiplied * 255 / alpha)); };
+        auto channel = [alpha](int premultiplied) {
+            return static_cast<uint32_t>(std::min(255, premultiplied * 255 / alpha));
+        };
         argb.push_back(static_cast<uint32_t>(alpha) << 24 | channel(GetRValue(b)) << 16 | channel(GetGValue(b)) << 8 |
                        channel(GetBValue(b)));
     }

@@ -3,6 +3,10 @@
 #include "platform/base/strings.h"
 #include "platform/ui/winuser_constants.h"
 
+// The XKB protocol header names a field `explicit`.
+#define explicit explicit_
+#include <xcb/xkb.h>
+#undef explicit
 #include <xkbcommon/xkbcommon-keysyms.h>
 #include <xkbcommon/xkbcommon-x11.h>
 #include <xkbcommon/xkbcommon.h>
@@ -45,36 +49,66 @@ struct Named {
 };
 
 constexpr Named kNamed[] = {
-    {XKB_KEY_BackSpace, VK_BACK, false},   {XKB_KEY_Tab, VK_TAB, false},
-    {XKB_KEY_ISO_Left_Tab, VK_TAB, false}, {XKB_KEY_Return, VK_RETURN, false},
-    {XKB_KEY_KP_Enter, VK_RETURN, true},   {XKB_KEY_Escape, VK_ESCAPE, false},
-    {XKB_KEY_space, VK_SPACE, false},      {XKB_KEY_Prior, VK_PRIOR, true},
-    {XKB_KEY_Next, VK_NEXT, true},         {XKB_KEY_End, VK_END, true},
-    {XKB_KEY_Home, VK_HOME, true},         {XKB_KEY_Left, VK_LEFT, true},
-    {XKB_KEY_Up, VK_UP, true},             {XKB_KEY_Right, VK_RIGHT, true},
-    {XKB_KEY_Down, VK_DOWN, true},         {XKB_KEY_Insert, VK_INSERT, true},
-    {XKB_KEY_Delete, VK_DELETE, true},     {XKB_KEY_Shift_L, VK_SHIFT, false},
-    {XKB_KEY_Shift_R, VK_SHIFT, false},    {XKB_KEY_Control_L, VK_CONTROL, false},
-    {XKB_KEY_Control_R, VK_CONTROL, true}, {XKB_KEY_Alt_L, VK_MENU, false},
-    {XKB_KEY_Alt_R, VK_MENU, true},        {XKB_KEY_ISO_Level3_Shift, VK_MENU, true},
-    {XKB_KEY_Meta_L, VK_MENU, false},      {XKB_KEY_Meta_R, VK_MENU, true},
-    {XKB_KEY_Super_L, kVkLWin, true},      {XKB_KEY_Super_R, kVkRWin, true},
-    {XKB_KEY_Menu, VK_APPS, true},         {XKB_KEY_Pause, kVkPause, false},
-    {XKB_KEY_Caps_Lock, kVkCapital, false}, {XKB_KEY_Print, kVkSnapshot, true},
-    {XKB_KEY_Num_Lock, kVkNumLock, true},  {XKB_KEY_Scroll_Lock, kVkScroll, false},
-    {XKB_KEY_KP_Multiply, kVkMultiply, false}, {XKB_KEY_KP_Add, kVkAdd, false},
-    {XKB_KEY_KP_Subtract, kVkSubtract, false}, {XKB_KEY_KP_Decimal, kVkDecimal, false},
-    {XKB_KEY_KP_Delete, kVkDecimal, false}, {XKB_KEY_KP_Divide, kVkDivide, true},
-    {XKB_KEY_KP_Home, VK_HOME, false},     {XKB_KEY_KP_End, VK_END, false},
-    {XKB_KEY_KP_Prior, VK_PRIOR, false},   {XKB_KEY_KP_Next, VK_NEXT, false},
-    {XKB_KEY_KP_Left, VK_LEFT, false},     {XKB_KEY_KP_Right, VK_RIGHT, false},
-    {XKB_KEY_KP_Up, VK_UP, false},         {XKB_KEY_KP_Down, VK_DOWN, false},
-    {XKB_KEY_KP_Insert, VK_INSERT, false}, {XKB_KEY_minus, kVkOemMinus, false},
-    {XKB_KEY_equal, kVkOemPlus, false},    {XKB_KEY_comma, kVkOemComma, false},
-    {XKB_KEY_period, kVkOemPeriod, false}, {XKB_KEY_semicolon, kVkOem1, false},
-    {XKB_KEY_slash, kVkOem2, false},       {XKB_KEY_grave, kVkOem3, false},
-    {XKB_KEY_bracketleft, kVkOem4, false}, {XKB_KEY_backslash, kVkOem5, false},
-    {XKB_KEY_bracketright, kVkOem6, false}, {XKB_KEY_apostrophe, kVkOem7, false},
+    {XKB_KEY_BackSpace, VK_BACK, false},
+    {XKB_KEY_Tab, VK_TAB, false},
+    {XKB_KEY_ISO_Left_Tab, VK_TAB, false},
+    {XKB_KEY_Return, VK_RETURN, false},
+    {XKB_KEY_KP_Enter, VK_RETURN, true},
+    {XKB_KEY_Escape, VK_ESCAPE, false},
+    {XKB_KEY_space, VK_SPACE, false},
+    {XKB_KEY_Prior, VK_PRIOR, true},
+    {XKB_KEY_Next, VK_NEXT, true},
+    {XKB_KEY_End, VK_END, true},
+    {XKB_KEY_Home, VK_HOME, true},
+    {XKB_KEY_Left, VK_LEFT, true},
+    {XKB_KEY_Up, VK_UP, true},
+    {XKB_KEY_Right, VK_RIGHT, true},
+    {XKB_KEY_Down, VK_DOWN, true},
+    {XKB_KEY_Insert, VK_INSERT, true},
+    {XKB_KEY_Delete, VK_DELETE, true},
+    {XKB_KEY_Shift_L, VK_SHIFT, false},
+    {XKB_KEY_Shift_R, VK_SHIFT, false},
+    {XKB_KEY_Control_L, VK_CONTROL, false},
+    {XKB_KEY_Control_R, VK_CONTROL, true},
+    {XKB_KEY_Alt_L, VK_MENU, false},
+    {XKB_KEY_Alt_R, VK_MENU, true},
+    {XKB_KEY_ISO_Level3_Shift, VK_MENU, true},
+    {XKB_KEY_Meta_L, VK_MENU, false},
+    {XKB_KEY_Meta_R, VK_MENU, true},
+    {XKB_KEY_Super_L, kVkLWin, true},
+    {XKB_KEY_Super_R, kVkRWin, true},
+    {XKB_KEY_Menu, VK_APPS, true},
+    {XKB_KEY_Pause, kVkPause, false},
+    {XKB_KEY_Caps_Lock, kVkCapital, false},
+    {XKB_KEY_Print, kVkSnapshot, true},
+    {XKB_KEY_Num_Lock, kVkNumLock, true},
+    {XKB_KEY_Scroll_Lock, kVkScroll, false},
+    {XKB_KEY_KP_Multiply, kVkMultiply, false},
+    {XKB_KEY_KP_Add, kVkAdd, false},
+    {XKB_KEY_KP_Subtract, kVkSubtract, false},
+    {XKB_KEY_KP_Decimal, kVkDecimal, false},
+    {XKB_KEY_KP_Delete, kVkDecimal, false},
+    {XKB_KEY_KP_Divide, kVkDivide, true},
+    {XKB_KEY_KP_Home, VK_HOME, false},
+    {XKB_KEY_KP_End, VK_END, false},
+    {XKB_KEY_KP_Prior, VK_PRIOR, false},
+    {XKB_KEY_KP_Next, VK_NEXT, false},
+    {XKB_KEY_KP_Left, VK_LEFT, false},
+    {XKB_KEY_KP_Right, VK_RIGHT, false},
+    {XKB_KEY_KP_Up, VK_UP, false},
+    {XKB_KEY_KP_Down, VK_DOWN, false},
+    {XKB_KEY_KP_Insert, VK_INSERT, false},
+    {XKB_KEY_minus, kVkOemMinus, false},
+    {XKB_KEY_equal, kVkOemPlus, false},
+    {XKB_KEY_comma, kVkOemComma, false},
+    {XKB_KEY_period, kVkOemPeriod, false},
+    {XKB_KEY_semicolon, kVkOem1, false},
+    {XKB_KEY_slash, kVkOem2, false},
+    {XKB_KEY_grave, kVkOem3, false},
+    {XKB_KEY_bracketleft, kVkOem4, false},
+    {XKB_KEY_backslash, kVkOem5, false},
+    {XKB_KEY_bracketright, kVkOem6, false},
+    {XKB_KEY_apostrophe, kVkOem7, false},
     {XKB_KEY_less, kVkOem102, false},
 };
 
@@ -135,6 +169,9 @@ bool XKeyboard::Load(xcb_connection_t* conn) {
         m_device = xkb_x11_get_core_keyboard_device_id(conn);
         if (m_device < 0)
             return false;
+        // Held keys repeat as presses alone, so that a repeat is told from a new press.
+        xcb_xkb_per_client_flags(conn, XCB_XKB_ID_USE_CORE_KBD, XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT,
+                                 XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT, 0, 0, 0);
     }
     xkb_keymap* keymap = xkb_x11_keymap_new_from_device(m_context, conn, m_device, XKB_KEYMAP_COMPILE_NO_FLAGS);
     if (!keymap)
@@ -175,7 +212,8 @@ KeyPress XKeyboard::Translate(xcb_keycode_t keycode, uint16_t state) const {
     int vk = 0;
     // The keypad's keys are digits with Num Lock and movement keys without: they follow what they type now.
     const bool keypad = sym >= XKB_KEY_KP_Space && sym <= XKB_KEY_KP_9;
-    if (keypad ? !VirtualKeyOf(sym, vk, extended) : !VirtualKeyOf(base, vk, extended) && !VirtualKeyOf(sym, vk, extended))
+    if (keypad ? !VirtualKeyOf(sym, vk, extended)
+               : !VirtualKeyOf(base, vk, extended) && !VirtualKeyOf(sym, vk, extended))
         vk = 0;
     key.virtualKey = vk;
     if (extended)

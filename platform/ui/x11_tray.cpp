@@ -26,8 +26,8 @@ cairo_surface_t* ArgbImage(std::vector<uint32_t>& argb, int size) {
         const uint32_t a = p >> 24;
         p = a << 24 | (((p >> 16) & 0xFF) * a / 255) << 16 | (((p >> 8) & 0xFF) * a / 255) << 8 | (p & 0xFF) * a / 255;
     }
-    return cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(argb.data()), CAIRO_FORMAT_ARGB32,
-                                               size, size, size * 4);
+    return cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(argb.data()), CAIRO_FORMAT_ARGB32, size,
+                                               size, size * 4);
 }
 
 } // namespace
@@ -72,9 +72,9 @@ void XTrayIcons::Create(Icon& icon) {
     icon.window = xcb_generate_id(c);
     icon.width = icon.height = kDefaultSize;
     const uint32_t values[] = {XCB_BACK_PIXMAP_PARENT_RELATIVE,
-                               XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_STRUCTURE_NOTIFY |
-                                   XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE |
-                                   XCB_EVENT_MASK_ENTER_WINDOW | XCB_EVENT_MASK_LEAVE_WINDOW};
+                               XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_BUTTON_PRESS |
+                                   XCB_EVENT_MASK_BUTTON_RELEASE | XCB_EVENT_MASK_ENTER_WINDOW |
+                                   XCB_EVENT_MASK_LEAVE_WINDOW};
     xcb_create_window(c, XCB_COPY_FROM_PARENT, icon.window, m_x.Root(), 0, 0, kDefaultSize, kDefaultSize, 0,
                       XCB_WINDOW_CLASS_INPUT_OUTPUT, m_x.Screen()->root_visual, XCB_CW_BACK_PIXMAP | XCB_CW_EVENT_MASK,
                       values);

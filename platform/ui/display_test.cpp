@@ -1,0 +1,440 @@
+// The window system on a real X display: Xvfb started by the test, input made through the XTest extension, and a
+// notification area played by the test itself.
+#include "platform/ui/presenter.h"
+
+#include "platform/base/strings.h"
+#include "platform/fs/paths.h"
+#include "platform/ui/controls.h"
+#include "platform/ui/dialog.h"
+#include "platform/ui/dialog_internal.h"
+#include "platform/ui/input.h"
+#include "platform/ui/menu.h"
+#include "platform/ui/paint.h"
+#include "platform/ui/tray.h"
+#include "platform/ui/ui_test_support.h"
+#include "platform/ui/xvfb_test_support.h"
+
+#include <cairo/cairo.h>
+#include <xcb/xcb.h>
+#include <xcb/xtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using namespace platform::ui;
+
+constexpr DWORD kFlushMs = 10000;
+
+// The test program's X server and its own connection to it, made once.
+struct TestDisplay {
+    uitest::Xvfb server;
+    xcb_connection_t* conn = nullptr;
+    xcb_screen_t* screen = nullptr;
+
+    TestDisplay() {
+        if (server.Display().empty())
+            return;
+        conn = xcb_connect(server.Display().c_str(), nullptr);
+        if (xcb_connection_has_error(conn))
+            return;
+        screen = xcb_setup_roots_iterator(xcb_get_setup(conn)).data;
+    }
+    ~TestDisplay() {
+        if (conn)
+            xcb_disconnect(conn);
+    }
+};
+
+TestDisplay& Display() {
+    static TestDisplay display;
+    return display;
+}
+
+template <typename T> using Reply = std::unique_ptr<T, decltype(&std::free)>;
+
+xcb_atom_t Atom(const char* name) {
+    xcb_connection_t* c = Display().conn;
+    Reply<xcb_intern_atom_reply_t> r(
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(strlen(name)), name), nullptr),
+        &std::free);
+    return r ? r->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+}
+
+class DisplayTest : public uitest::UiTest {
+protected:
+    void SetUp() override {
+        auto& d = Display();
+        ASSERT_FALSE(d.server.Display().empty()) << d.server.Error();
+        ASSERT_TRUE(d.screen) << "cannot connect to " << d.server.Display();
+        ASSERT_TRUE(ConnectDisplay(d.server.Display()));
+    }
+
+    xcb_connection_t* X() { return Display().conn; }
+
+    // Handles messages until the condition holds; false when it still does not after ten seconds.
+    static bool PumpUntil(const std::function<bool()>& condition, HWND dialog = nullptr) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        for (;;) {
+            DrainMessages(dialog);
+            if (condition())
+                return true;
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+        }
+    }
+
+    // Everything the windows painted is on the display.
+    void Settle(HWND dialog = nullptr) {
+        DrainMessages(dialog);
+        ASSERT_TRUE(FlushDisplay(kFlushMs));
+    }
+
+    void Sync() { std::free(xcb_get_input_focus_reply(X(), xcb_get_input_focus(X()), nullptr)); }
+
+    void Fake(uint8_t type, uint8_t detail, int16_t x = 0, int16_t y = 0) {
+        xcb_test_fake_input(X(), type, detail, XCB_CURRENT_TIME,
+                            type == XCB_MOTION_NOTIFY ? Display().screen->root : XCB_NONE, x, y, 0);
+    }
+
+    void ClickAt(POINT screen, uint8_t button = 1) {
+        Fake(XCB_MOTION_NOTIFY, 0, static_cast<int16_t>(screen.x), static_cast<int16_t>(screen.y));
+        Fake(XCB_BUTTON_PRESS, button);
+        Fake(XCB_BUTTON_RELEASE, button);
+        Sync();
+    }
+
+    static POINT CentreOf(HWND hwnd) {
+        RECT r{};
+        GetClientRect(hwnd, &r);
+        POINT p{r.right / 2, r.bottom / 2};
+        ClientToScreen(hwnd, &p);
+        return p;
+    }
+
+    // The key that types `keysym` without modifiers on the server's keyboard.
+    xcb_keycode_t KeyOf(uint32_t keysym) {
+        const xcb_setup_t* setup = xcb_get_setup(X());
+        const uint8_t count = static_cast<uint8_t>(setup->max_keycode - setup->min_keycode + 1);
+        Reply<xcb_get_keyboard_mapping_reply_t> r(
+            xcb_get_keyboard_mapping_reply(X(), xcb_get_keyboard_mapping(X(), setup->min_keycode, count), nullptr),
+            &std::free);
+        if (!r)
+            return 0;
+        const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(r.get());
+        for (int k = 0; k < count; ++k)
+            if (syms[k * r->keysyms_per_keycode] == keysym)
+                return static_cast<xcb_keycode_t>(setup->min_keycode + k);
+        return 0;
+    }
+
+    void Tap(uint32_t keysym, bool shift = false) {
+        const xcb_keycode_t shiftKey = KeyOf(0xffe1), key = KeyOf(keysym);
+        ASSERT_NE(key, 0) << "no key for " << keysym;
+        if (shift)
+            Fake(XCB_KEY_PRESS, shiftKey);
+        Fake(XCB_KEY_PRESS, key);
+        Fake(XCB_KEY_RELEASE, key);
+        if (shift)
+            Fake(XCB_KEY_RELEASE, shiftKey);
+        Sync();
+    }
+};
+
+// A dialog with the usual controls, made from a template.
+INT_PTR CALLBACK CommandsProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_INITDIALOG) {
+        SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
+        return TRUE;
+    }
+    if (msg == WM_COMMAND) {
+        if (auto* commands = reinterpret_cast<std::vector<WPARAM>*>(GetWindowLongPtrW(hwnd, DWLP_USER)))
+            commands->push_back(wParam);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+constexpr WORD kName = 101, kNote = 102, kCheck = 103, kList = 104, kGo = 105;
+
+HWND MakeDialog(std::vector<WPARAM>* commands) {
+    platform::res::DialogTemplate t;
+    t.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_SETFONT;
+    t.caption = u"On screen";
+    t.pointSize = 8;
+    t.fontName = u"MS Shell Dlg";
+    t.x = 20;
+    t.y = 20;
+    t.cx = 220;
+    t.cy = 130;
+    AddTemplateItem(t, 0x82, u"Name:", 0xFFFF, SS_LEFT, 8, 10, 40, 10);
+    AddTemplateItem(t, 0x81, u"", kName, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 50, 8, 160, 14);
+    AddTemplateItem(t, 0x81, u"", kNote, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 50, 28, 160, 14);
+    AddTemplateItem(t, 0x80, u"Keep a copy", kCheck, BS_AUTOCHECKBOX | WS_TABSTOP, 8, 48, 100, 12);
+    AddTemplateItem(t, 0x83, u"", kList, WS_BORDER | WS_TABSTOP, 8, 64, 100, 40);
+    AddTemplateItem(t, 0x80, u"Go", kGo, BS_PUSHBUTTON | WS_TABSTOP, 120, 64, 50, 14);
+    AddTemplateItem(t, 0x80, u"OK", IDOK, BS_DEFPUSHBUTTON | WS_TABSTOP, 110, 110, 50, 14);
+    AddTemplateItem(t, 0x80, u"Cancel", IDCANCEL, BS_PUSHBUTTON | WS_TABSTOP, 164, 110, 50, 14);
+    HWND dialog = CreateDialogFromTemplate(nullptr, t, nullptr, CommandsProc, reinterpret_cast<LPARAM>(commands));
+    if (dialog) {
+        SendDlgItemMessageW(dialog, kList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(u"Documents"));
+        SendDlgItemMessageW(dialog, kList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(u"Pictures"));
+        SetDlgItemTextW(dialog, kName, u"Backup set");
+        ShowWindow(dialog, SW_SHOW);
+        SetForegroundWindow(dialog);
+    }
+    return dialog;
+}
+
+bool HasCommand(const std::vector<WPARAM>& commands, WORD id, WORD code) {
+    for (WPARAM w : commands)
+        if (LOWORD(w) == id && HIWORD(w) == code)
+            return true;
+    return false;
+}
+
+TEST_F(DisplayTest, DialogOnScreenIsThePictureOfItsClientArea) {
+    std::vector<WPARAM> commands;
+    HWND dialog = MakeDialog(&commands);
+    ASSERT_NE(dialog, nullptr);
+    const std::u16string png = u"C:\\shown.png";
+    ASSERT_TRUE(SaveWindowPng(dialog, png));
+    Settle(dialog);
+    const xcb_window_t xid = XWindowOf(dialog);
+    ASSERT_NE(xid, 0u);
+
+    RECT window{}, client{};
+    GetWindowRect(dialog, &window);
+    GetClientRect(dialog, &client);
+    POINT origin{0, 0};
+    ClientToScreen(dialog, &origin);
+    // Framed by the window manager, the X window is the client area, at its place on the screen.
+    Reply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(X(), xcb_get_geometry(X(), xid), nullptr),
+                                             &std::free);
+    ASSERT_TRUE(geometry);
+    EXPECT_EQ(geometry->x, origin.x);
+    EXPECT_EQ(geometry->y, origin.y);
+    ASSERT_EQ(geometry->width, client.right);
+    ASSERT_EQ(geometry->height, client.bottom);
+
+    Reply<xcb_get_image_reply_t> image(xcb_get_image_reply(X(),
+                                                           xcb_get_image(X(), XCB_IMAGE_FORMAT_Z_PIXMAP, xid, 0, 0,
+                                                                         static_cast<uint16_t>(client.right),
+                                                                         static_cast<uint16_t>(client.bottom), ~0u),
+                                                           nullptr),
+                                       &std::free);
+    ASSERT_TRUE(image);
+    ASSERT_EQ(image->depth, 24);
+    const auto* shown = reinterpret_cast<const uint32_t*>(xcb_get_image_data(image.get()));
+
+    auto host = platform::fs::ToHost(png.c_str());
+    ASSERT_TRUE(host);
+    cairo_surface_t* picture = cairo_image_surface_create_from_png(host->path.c_str());
+    ASSERT_EQ(cairo_surface_status(picture), CAIRO_STATUS_SUCCESS);
+    const unsigned char* data = cairo_image_surface_get_data(picture);
+    const int stride = cairo_image_surface_get_stride(picture);
+    const int dx = origin.x - window.left, dy = origin.y - window.top;
+    int differing = 0;
+    for (int y = 0; y < client.bottom; ++y)
+        for (int x = 0; x < client.right; ++x) {
+            const uint32_t want =
+                reinterpret_cast<const uint32_t*>(data + static_cast<size_t>(y + dy) * stride)[x + dx] & 0xFFFFFF;
+            const uint32_t got = shown[static_cast<size_t>(y) * client.right + x] & 0xFFFFFF;
+            differing += want != got;
+        }
+    cairo_surface_destroy(picture);
+    EXPECT_EQ(differing, 0);
+    DestroyWindow(dialog);
+}
+
+TEST_F(DisplayTest, ClicksAndKeysFromTheServerDriveTheControls) {
+    std::vector<WPARAM> commands;
+    HWND dialog = MakeDialog(&commands);
+    ASSERT_NE(dialog, nullptr);
+    Settle(dialog);
+
+    ClickAt(CentreOf(GetDlgItem(dialog, kGo)));
+    EXPECT_TRUE(PumpUntil([&] { return HasCommand(commands, kGo, BN_CLICKED); }, dialog));
+
+    // Typing goes through the keyboard's layout: Shift makes capitals and the digit key's sign.
+    HWND note = GetDlgItem(dialog, kNote);
+    ClickAt(CentreOf(note));
+    ASSERT_TRUE(PumpUntil([&] { return GetFocus() == note; }, dialog));
+    Tap('h', true);
+    Tap('i');
+    Tap('1', true);
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            char16_t text[32] = {};
+            GetWindowTextW(note, text, 32);
+            return std::u16string(text) == u"Hi!";
+        },
+        dialog));
+
+    // Tab moves the focus on to the next control that takes it.
+    Tap(0xff09);
+    EXPECT_TRUE(PumpUntil([&] { return GetFocus() == GetDlgItem(dialog, kCheck); }, dialog));
+    DestroyWindow(dialog);
+}
+
+TEST_F(DisplayTest, DoubleClickAndTheWindowManagersCloseReachTheWindow) {
+    static std::vector<UINT> seen;
+    seen.clear();
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.style = CS_DBLCLKS;
+    wc.lpfnWndProc = [](HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        if (msg == WM_LBUTTONDOWN || msg == WM_LBUTTONUP || msg == WM_LBUTTONDBLCLK || msg == WM_CLOSE)
+            seen.push_back(msg);
+        return DefWindowProcW(hwnd, msg, wParam, lParam);
+    };
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<intptr_t>(COLOR_WINDOW + 1));
+    wc.lpszClassName = u"DisplayTestDoubleClicks";
+    ASSERT_NE(RegisterClassExW(&wc), 0);
+    HWND window = CreateWindowExW(0, wc.lpszClassName, u"Clicks", WS_OVERLAPPEDWINDOW, 100, 100, 300, 200, nullptr,
+                                  nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    ShowWindow(window, SW_SHOW);
+    Settle();
+
+    const POINT centre = CentreOf(window);
+    ClickAt(centre);
+    ClickAt(centre);
+    const std::vector<UINT> pair{WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP};
+    EXPECT_TRUE(PumpUntil([&] { return seen.size() >= pair.size(); }));
+    EXPECT_EQ(seen, pair);
+
+    // What a window manager sends for its close button.
+    seen.clear();
+    xcb_client_message_event_t close{};
+    close.response_type = XCB_CLIENT_MESSAGE;
+    close.format = 32;
+    close.window = XWindowOf(window);
+    close.type = Atom("WM_PROTOCOLS");
+    close.data.data32[0] = Atom("WM_DELETE_WINDOW");
+    close.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(X(), 0, close.window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&close));
+    Sync();
+    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(window); }));
+    EXPECT_EQ(seen, std::vector<UINT>{WM_CLOSE});
+    if (IsWindow(window))
+        DestroyWindow(window);
+    UnregisterClassW(wc.lpszClassName, nullptr);
+}
+
+// A notification area of the test's own: owns the tray selection and takes icons in when asked.
+class TestTray {
+public:
+    explicit TestTray(xcb_connection_t* c) : m_c(c) {
+        xcb_screen_t* screen = Display().screen;
+        m_window = xcb_generate_id(c);
+        const uint32_t values[] = {0x336699, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY};
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, m_window, screen->root, kX, kY, 120, 32, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK,
+                          values);
+        xcb_map_window(c, m_window);
+        const xcb_atom_t selection = Atom("_NET_SYSTEM_TRAY_S0");
+        xcb_set_selection_owner(c, m_window, selection, XCB_CURRENT_TIME);
+        xcb_client_message_event_t manager{};
+        manager.response_type = XCB_CLIENT_MESSAGE;
+        manager.format = 32;
+        manager.window = screen->root;
+        manager.type = Atom("MANAGER");
+        manager.data.data32[0] = XCB_CURRENT_TIME;
+        manager.data.data32[1] = selection;
+        manager.data.data32[2] = m_window;
+        xcb_send_event(c, 0, screen->root, XCB_EVENT_MASK_STRUCTURE_NOTIFY, reinterpret_cast<const char*>(&manager));
+        xcb_flush(c);
+    }
+    ~TestTray() {
+        xcb_destroy_window(m_c, m_window);
+        xcb_flush(m_c);
+    }
+
+    // Waits for a dock request and docks the icon at the tray's left end; the icon's window, or 0.
+    xcb_window_t TakeDockRequest() {
+        const xcb_atom_t opcode = Atom("_NET_SYSTEM_TRAY_OPCODE");
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < deadline) {
+            xcb_generic_event_t* event = xcb_poll_for_event(m_c);
+            if (!event) {
+                pollfd p{xcb_get_file_descriptor(m_c), POLLIN, 0};
+                poll(&p, 1, 100);
+                continue;
+            }
+            xcb_window_t icon = XCB_NONE;
+            if ((event->response_type & 0x7F) == XCB_CLIENT_MESSAGE) {
+                const auto* m = reinterpret_cast<xcb_client_message_event_t*>(event);
+                if (m->type == opcode && m->window == m_window && m->data.data32[1] == 0)
+                    icon = m->data.data32[2];
+            }
+            std::free(event);
+            if (icon) {
+                xcb_reparent_window(m_c, icon, m_window, 0, 0);
+                const uint32_t size[] = {24, 24};
+                xcb_configure_window(m_c, icon, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
+                xcb_map_window(m_c, icon);
+                std::free(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr));
+                return icon;
+            }
+        }
+        return XCB_NONE;
+    }
+
+    static constexpr int16_t kX = 1100, kY = 4;
+
+private:
+    xcb_connection_t* m_c;
+    xcb_window_t m_window;
+};
+
+TEST_F(DisplayTest, TrayIconDocksWhenATrayAppearsAndReportsClicks) {
+    static std::vector<LPARAM> callbacks;
+    callbacks.clear();
+    constexpr UINT kCallback = WM_APP + 7;
+    uitest::Handler handler = [](HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        if (msg == kCallback && wParam == 3)
+            callbacks.push_back(lParam);
+        return DefWindowProcW(hwnd, msg, wParam, lParam);
+    };
+    HWND owner = uitest::MakeWindow(&handler);
+    ASSERT_NE(owner, nullptr);
+    NOTIFYICONDATAW data{};
+    data.cbSize = sizeof data;
+    data.hWnd = owner;
+    data.uID = 3;
+    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    data.uCallbackMessage = kCallback;
+    data.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+    std::char_traits<char16_t>::copy(data.szTip, u"Backups", 8);
+    // The icon comes first; the notification area later, as when a desktop starts after the program.
+    ASSERT_TRUE(Shell_NotifyIconW(NIM_ADD, &data));
+    Settle();
+
+    TestTray tray(X());
+    const xcb_window_t icon = tray.TakeDockRequest();
+    ASSERT_NE(icon, 0u);
+    Settle();
+    EXPECT_EQ(XWindowOfTrayIcon(owner, 3), icon);
+
+    const POINT onIcon{TestTray::kX + 12, TestTray::kY + 12};
+    ClickAt(onIcon);
+    ClickAt(onIcon);
+    const std::vector<LPARAM> pair{WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP};
+    EXPECT_TRUE(PumpUntil([&] { return callbacks.size() >= pair.size(); }));
+    EXPECT_EQ(callbacks, pair);
+    // The owner finds the click where it happened, to open its menu there.
+    POINT cursor{};
+    GetCursorPos(&cursor);
+    EXPECT_EQ(cursor.x, onIcon.x);
+    EXPECT_EQ(cursor.y, onIcon.y);
+
+    ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &data));
+    DestroyWindow(owner);
+}
+
+} // namespace
