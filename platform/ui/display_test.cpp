@@ -3,12 +3,15 @@
 #include "platform/ui/presenter.h"
 
 #include "platform/base/strings.h"
+#include "platform/fs/files.h"
 #include "platform/fs/paths.h"
+#include "platform/ui/commdlg.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/dialog_internal.h"
 #include "platform/ui/input.h"
 #include "platform/ui/menu.h"
+#include "platform/ui/msgbox.h"
 #include "platform/ui/paint.h"
 #include "platform/ui/tray.h"
 #include "platform/ui/ui_test_support.h"
@@ -21,6 +24,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -435,6 +440,144 @@ TEST_F(DisplayTest, TrayIconDocksWhenATrayAppearsAndReportsClicks) {
 
     ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &data));
     DestroyWindow(owner);
+}
+
+// Another thread plays the user while the menu loop runs on the test's thread.
+class MenuUser {
+public:
+    explicit MenuUser(std::function<void(HWND menu)> act)
+        : m_thread([act] {
+              HWND menu = nullptr;
+              uitest::Eventually([&] { return (menu = FindWindowW(u"#32768", nullptr)) != nullptr; },
+                                 std::chrono::seconds(10));
+              if (!menu)
+                  return;
+              // The menu is on the display before the user acts on it.
+              uitest::Eventually([&] { return XWindowOf(menu) != 0 && FlushDisplay(kFlushMs); },
+                                 std::chrono::seconds(10));
+              act(menu);
+          }) {}
+    ~MenuUser() { m_thread.join(); }
+
+private:
+    std::thread m_thread;
+};
+
+TEST_F(DisplayTest, PopupMenuIsChosenWithTheMouseAndTheKeys) {
+    uitest::Handler handler;
+    HWND owner = uitest::MakeWindow(&handler, WS_OVERLAPPEDWINDOW | WS_VISIBLE);
+    ASSERT_NE(owner, nullptr);
+    HMENU menu = CreatePopupMenu();
+    AppendMenuW(menu, MF_STRING, 10, u"&Open");
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, 11, u"&Backup now");
+    AppendMenuW(menu, MF_STRING, 12, u"E&xit");
+    Settle();
+
+    // Third row: the item under the separator. Rows are 20 pixels high inside a 2-pixel border.
+    UINT chosen = 0;
+    {
+        MenuUser user([this](HWND window) {
+            RECT box{};
+            GetWindowRect(window, &box);
+            const POINT item{box.left + 30, box.top + 2 + 20 + 8 + 10};
+            Fake(XCB_MOTION_NOTIFY, 0, static_cast<int16_t>(item.x), static_cast<int16_t>(item.y));
+            Fake(XCB_MOTION_NOTIFY, 0, static_cast<int16_t>(item.x + 1), static_cast<int16_t>(item.y));
+            ClickAt(POINT{item.x + 1, item.y});
+        });
+        chosen = static_cast<UINT>(TrackPopupMenuEx(menu, TPM_RETURNCMD, 200, 200, owner, nullptr));
+    }
+    EXPECT_EQ(chosen, 11u);
+
+    // Down goes to the first item and on past the separator; Enter chooses.
+    {
+        MenuUser user([this](HWND) {
+            Tap(0xff54);
+            Tap(0xff54);
+            Tap(0xff0d);
+        });
+        chosen = static_cast<UINT>(TrackPopupMenuEx(menu, TPM_RETURNCMD, 200, 200, owner, nullptr));
+    }
+    EXPECT_EQ(chosen, 11u);
+
+    // A click elsewhere closes the menu without a choice.
+    {
+        MenuUser user([this](HWND) { ClickAt(POINT{900, 900}); });
+        chosen = static_cast<UINT>(TrackPopupMenuEx(menu, TPM_RETURNCMD, 200, 200, owner, nullptr));
+    }
+    EXPECT_EQ(chosen, 0u);
+    EXPECT_EQ(FindWindowW(u"#32768", nullptr), nullptr);
+    DestroyMenu(menu);
+    DestroyWindow(owner);
+}
+
+TEST_F(DisplayTest, WithoutAHookPromptsAreAnsweredOnTheDisplay) {
+    // A message box is a dialog on the display; the user's click is its answer.
+    int answer = 0;
+    {
+        std::thread clicker([this] {
+            HWND box = nullptr;
+            uitest::Eventually([&] { return (box = FindWindowW(u"#32770", u"Question")) != nullptr; },
+                               std::chrono::seconds(10));
+            if (!box || !uitest::Eventually([&] { return XWindowOf(box) != 0 && FlushDisplay(kFlushMs); },
+                                            std::chrono::seconds(10)))
+                return;
+            ClickAt(CentreOf(GetDlgItem(box, IDYES)));
+        });
+        answer = MessageBoxW(nullptr, u"Start the backup now?", u"Question", MB_YESNO | MB_DEFBUTTON2);
+        clicker.join();
+    }
+    EXPECT_EQ(answer, IDYES);
+
+    // The file dialog lists the folder through its filter; a click takes a file's name and OK chooses it.
+    const std::string host = m_machine.Folder() + "/drive-t";
+    ASSERT_EQ(::mkdir(host.c_str(), 0700), 0);
+    platform::fs::DriveInfo drive;
+    drive.letter = u'T';
+    drive.hostRoot = host;
+    ASSERT_TRUE(platform::fs::SetDrive(drive));
+    ASSERT_TRUE(CreateDirectoryW(u"T:\\sets", nullptr));
+    for (const char16_t* name : {u"T:\\sets\\daily.txt", u"T:\\sets\\notes.log"}) {
+        HANDLE h = CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        CloseHandle(h);
+    }
+    char16_t file[260] = {};
+    OPENFILENAMEW ofn{};
+    ofn.lStructSize = sizeof ofn;
+    ofn.lpstrFilter = u"Text files\0*.txt\0All files\0*.*\0";
+    ofn.lpstrFile = file;
+    ofn.nMaxFile = 260;
+    ofn.lpstrInitialDir = u"T:\\sets";
+    ofn.Flags = OFN_FILEMUSTEXIST;
+    std::vector<std::u16string> listed;
+    std::thread chooser([&] {
+        HWND dialog = nullptr;
+        uitest::Eventually([&] { return (dialog = FindWindowW(u"#32770", u"Open")) != nullptr; },
+                           std::chrono::seconds(10));
+        if (!dialog || !uitest::Eventually([&] { return XWindowOf(dialog) != 0 && FlushDisplay(kFlushMs); },
+                                           std::chrono::seconds(10)))
+            return;
+        HWND list = FindWindowExW(dialog, nullptr, u"ListBox", nullptr);
+        const int count = static_cast<int>(SendMessageW(list, LB_GETCOUNT, 0, 0));
+        for (int i = 0; i < count; ++i) {
+            char16_t text[64] = {};
+            SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+            listed.push_back(text);
+        }
+        // The second row, under "..".
+        const int row = static_cast<int>(SendMessageW(list, LB_GETITEMHEIGHT, 0, 0));
+        POINT at{12, row + row / 2 + 2};
+        ClientToScreen(list, &at);
+        ClickAt(at);
+        uitest::Eventually([&] { return GetWindowTextLengthW(GetDlgItem(dialog, 1003)) > 0; }, std::chrono::seconds(10));
+        ClickAt(CentreOf(GetDlgItem(dialog, IDOK)));
+    });
+    const BOOL chosen = GetOpenFileNameW(&ofn);
+    chooser.join();
+    EXPECT_EQ(listed, (std::vector<std::u16string>{u"..", u"daily.txt"}));
+    EXPECT_TRUE(chosen);
+    EXPECT_EQ(std::u16string(file), u"T:\\sets\\daily.txt");
 }
 
 } // namespace

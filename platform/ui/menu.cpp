@@ -1,6 +1,9 @@
 // Menus. All menus of the process live in one table guarded by one mutex; no message is sent while it is held.
 #include "platform/ui/menu.h"
 
+#include "platform/ui/menu_popup.h"
+#include "platform/ui/presenter.h"
+
 #include "platform/base/errors.h"
 #include "platform/base/module.h"
 #include "platform/base/strings.h"
@@ -835,8 +838,13 @@ BOOL TrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, HWND hwnd, LPTPMPARA
     }
 
     UINT chosen = 0;
+    bool shown = false;
     if (hook) {
         chosen = hook(menu, info);
+    } else if (DisplayShown()) {
+        // The user chooses on the display; the menu loop already told the owner of every sub-menu it opened.
+        chosen = TrackMenuOnDisplay(menu, flags, info.pt, hwnd);
+        shown = true;
     } else {
         std::u16string text = u"TrackPopupMenu: no menu hook, the menu is dismissed:";
         for (const auto& item : info.items)
@@ -853,7 +861,7 @@ BOOL TrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, HWND hwnd, LPTPMPARA
         if (!PathToCommandLocked(menu, chosen, chain))
             chosen = 0;
     }
-    if (notify && chosen) {
+    if (notify && chosen && !shown) {
         for (const auto& [sub, position] : chain) {
             SendMessageW(hwnd, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(sub), MAKELPARAM(position, FALSE));
             MeasureAndDraw(hwnd, sub);

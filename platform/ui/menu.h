@@ -12,8 +12,9 @@
 //
 // Where it differs: nothing is shown. The user's choice in a pop-up menu comes from the menu hook that tests
 // install (SetMenuHook); a choice of an item that is not there, is disabled, grayed, a separator or opens a
-// sub-menu counts as dismissing the menu, as a click there would not choose anything. Without a hook the pop-up
-// is written to the debug output and dismissed. Owner-drawn items are drawn into a memory device context of the
+// sub-menu counts as dismissing the menu, as a click there would not choose anything. Without a hook, on a display
+// the pop-up menu opens there for the user (menu_popup.h); headless it is written to the debug output and
+// dismissed. Owner-drawn items are drawn into a memory device context of the
 // drawing layer (tests may lend another one with SetMenuDrawBridge).
 #pragma once
 

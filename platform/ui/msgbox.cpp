@@ -3,6 +3,8 @@
 #include "platform/base/errors.h"
 #include "platform/base/strings.h"
 #include "platform/ui/dialog_internal.h"
+#include "platform/ui/file_chooser.h"
+#include "platform/ui/presenter.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -202,6 +204,15 @@ PromptReply AskPrompt(const PromptInfo& info, const PromptReply& fallback) {
     }
     if (hook)
         return hook(info);
+    if (DisplayShown()) {
+        // The user answers on the display: a message box runs as the dialog it is, the others are chosen in the
+        // file chooser (the folder browser's own window steps aside for it).
+        if (info.kind == PromptKind::MessageBox)
+            return PromptReply(PromptReply::kRunModal);
+        if (info.kind == PromptKind::BrowseFolder && info.window)
+            ShowWindow(info.window, SW_HIDE);
+        return ChooseOnDisplay(info);
+    }
     std::fprintf(stderr, "prompt (no one to answer, taking the default): %s\n",
                  platform::Utf16ToUtf8(DescribePrompt(info)).c_str());
     return fallback;

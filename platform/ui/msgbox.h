@@ -11,8 +11,10 @@
 // Where it differs: the session is headless, so prompts are answered by a hook that the program (a test)
 // installs. The hook sees what a user would see and returns the answer: a button id, a file or folder path, or
 // kRunModal to let the prompt run its own modal loop until something (another thread posting a click, a timer)
-// ends it. Without a hook each prompt is written to standard error and its default answer is taken (the default
-// button; Cancel for file dialogs and the folder browser).
+// ends it. Without a hook, when the windows are shown on a display (presenter.h), the user answers there: a
+// message box runs as its dialog, file dialogs and the folder browser open the file chooser (file_chooser.h).
+// Without either, each prompt is written to standard error and its default answer is taken (the default button;
+// Cancel for file dialogs and the folder browser).
 #pragma once
 
 #include "platform/base/types.h"

@@ -154,7 +154,6 @@ struct Shown {
     bool menu = false;
     bool mapped = false;
     bool iconic = false;
-    bool grabbed = false;
     bool shaped = false;
     BYTE opacity = 255;
     std::u16string title;
@@ -235,6 +234,7 @@ private:
     void Shape(Shown& shown, cairo_surface_t* picture, const Snapshot& s);
     void SetIcon(Shown& shown, HICON icon);
     void FollowForeground();
+    void Regrab();
     void Mouse(HWND root, Shown& shown, int16_t x, int16_t y, uint16_t state, uint8_t button, bool press,
                xcb_timestamp_t time);
     void Key(HWND root, Shown& shown, const xcb_key_press_event_t& e, bool press);
@@ -265,6 +265,7 @@ private:
     std::unordered_map<HWND, Shown> m_shown;
     std::unordered_map<xcb_window_t, HWND> m_byX;
     HWND m_foreground = nullptr;
+    HWND m_grabHolder = nullptr;
     LastPress m_lastPress;
     std::set<xcb_keycode_t> m_keysDown;
     std::string m_program = ProgramName();
@@ -292,8 +293,12 @@ Presenter* Connect(const std::string& name) {
     return presenter;
 }
 
-// The first use decides from the environment whether windows are shown.
+std::atomic<bool> g_connectAsked{false};
+
+// The first use decides from the environment whether windows are shown (unless the program names a display).
 Presenter* StartFromEnvironment() {
+    if (g_connectAsked.load())
+        return nullptr;
     std::string name;
     const char* setting = std::getenv("WINLAYER_DISPLAY");
     if (setting && *setting) {
@@ -497,11 +502,8 @@ void Presenter::Sync(HWND hwnd) {
         if (shown.mapped) {
             xcb_unmap_window(c, shown.xid);
             shown.mapped = false;
-            if (shown.grabbed) {
-                xcb_ungrab_pointer(c, XCB_CURRENT_TIME);
-                xcb_ungrab_keyboard(c, XCB_CURRENT_TIME);
-                shown.grabbed = false;
-            }
+            if (m_grabHolder == hwnd)
+                Regrab();
         }
         return;
     }
@@ -521,20 +523,8 @@ void Presenter::Sync(HWND hwnd) {
     if (!shown.mapped && (!iconic || m_hasWm)) {
         xcb_map_window(c, shown.xid);
         shown.mapped = true;
-        if (shown.menu && !shown.grabbed) {
-            // A pop-up menu takes the pointer and keyboard, so a click anywhere else closes it.
-            std::free(xcb_grab_pointer_reply(
-                c,
-                xcb_grab_pointer(c, 1, shown.xid,
-                                 XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE |
-                                     XCB_EVENT_MASK_POINTER_MOTION,
-                                 XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC, XCB_NONE, XCB_NONE, XCB_CURRENT_TIME),
-                nullptr));
-            std::free(xcb_grab_keyboard_reply(
-                c, xcb_grab_keyboard(c, 1, shown.xid, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
-                nullptr));
-            shown.grabbed = true;
-        }
+        if (shown.menu && !m_grabHolder)
+            Regrab();
     } else if (shown.mapped && wasIconic && !iconic && m_hasWm) {
         // Mapping a minimised window restores it.
         xcb_map_window(c, shown.xid);
@@ -638,10 +628,7 @@ void Presenter::Destroy(HWND hwnd) {
         return;
     Shown& shown = it->second;
     xcb_connection_t* c = m_x->Conn();
-    if (shown.grabbed) {
-        xcb_ungrab_pointer(c, XCB_CURRENT_TIME);
-        xcb_ungrab_keyboard(c, XCB_CURRENT_TIME);
-    }
+    const bool holder = m_grabHolder == hwnd;
     if (shown.surface)
         cairo_surface_destroy(shown.surface);
     xcb_destroy_window(c, shown.xid);
@@ -651,8 +638,35 @@ void Presenter::Destroy(HWND hwnd) {
     if (m_lastPress.hwnd == hwnd)
         m_lastPress = LastPress{};
     m_shown.erase(it);
+    if (holder)
+        Regrab();
     std::lock_guard guard(m_lock);
     m_xids.erase(hwnd);
+}
+
+void Presenter::Regrab() {
+    xcb_connection_t* c = m_x->Conn();
+    if (m_grabHolder) {
+        xcb_ungrab_pointer(c, XCB_CURRENT_TIME);
+        xcb_ungrab_keyboard(c, XCB_CURRENT_TIME);
+        m_grabHolder = nullptr;
+    }
+    // While a pop-up menu is open it takes the pointer and the keyboard, so that a click anywhere else closes it.
+    for (auto& [hwnd, shown] : m_shown) {
+        if (!shown.menu || !shown.mapped)
+            continue;
+        const uint16_t events =
+            XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE | XCB_EVENT_MASK_POINTER_MOTION;
+        std::free(xcb_grab_pointer_reply(c,
+                                         xcb_grab_pointer(c, 1, shown.xid, events, XCB_GRAB_MODE_ASYNC,
+                                                          XCB_GRAB_MODE_ASYNC, XCB_NONE, XCB_NONE, XCB_CURRENT_TIME),
+                                         nullptr));
+        std::free(xcb_grab_keyboard_reply(
+            c, xcb_grab_keyboard(c, 1, shown.xid, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+            nullptr));
+        m_grabHolder = hwnd;
+        return;
+    }
 }
 
 void Presenter::Present(HWND hwnd, Shown& shown, const Snapshot& s) {
@@ -1007,6 +1021,7 @@ void Presenter::Key(HWND root, Shown& shown, const xcb_key_press_event_t& e, boo
 } // namespace
 
 bool ConnectDisplay(const std::string& name) {
+    g_connectAsked.store(true);
     if (Presenter::Get())
         return true;
     std::lock_guard guard(g_startLock);

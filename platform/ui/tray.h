@@ -9,7 +9,9 @@
 // Where it differs: there is no taskbar. The icons are kept per process for tests to read (TrayIcons), tests send
 // the callback messages as the shell would (SendTrayMessage), and ResetTray forgets every icon as a restarted
 // shell would. Each change of an icon is also noted on the debug output (OutputDebugStringW: the icon, its tip and
-// whether it has an image), so that a headless run shows what its tray would show.
+// whether it has an image), so that a headless run shows what its tray would show. When the windows are shown on a
+// display (presenter.h), the icons also dock in the desktop's notification area, whose clicks reach the owner as
+// the callback message.
 #pragma once
 
 #include "platform/base/types.h"

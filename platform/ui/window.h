@@ -12,9 +12,11 @@
 // window can veto or change its own showing; errors are reported through SetLastError
 // (ERROR_INVALID_WINDOW_HANDLE, ERROR_CANNOT_FIND_WND_CLASS, ERROR_CLASS_ALREADY_EXISTS, ...).
 //
-// Where it differs: the window system is headless. Every window keeps its full state (geometry, show state,
-// update region as a flag) but nothing reaches a screen; the screen is a fixed virtual one (GetSystemMetrics).
-// The cursor position is kept by the layer and only moves when SetCursorPos is called. Top-level windows are
+// Where it differs: the window system keeps a headless core. Every window keeps its full state (geometry, show
+// state, update region as a flag) and paints into a surface of its own; the screen is a fixed virtual one
+// (GetSystemMetrics). When a display is there, the presenter (presenter.h) shows the top-level windows on it and
+// turns its input into the windows' input; otherwise nothing reaches a screen. The cursor position is kept by the
+// layer and moves with SetCursorPos and with the display's pointer. Top-level windows are
 // published to the window broker of the user session (broker.h), so FindWindowW, EnumWindows, GetWindow over the
 // desktop's children, GetPropW, GetWindowTextW, GetClassNameW, IsWindow, IsIconic, IsWindowVisible,
 // GetWindowThreadProcessId, ShowWindow, SetForegroundWindow, BringWindowToTop and GetLastActivePopup also work
