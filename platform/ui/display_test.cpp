@@ -18,6 +18,7 @@
 #include "platform/ui/xvfb_test_support.h"
 
 #include <cairo/cairo.h>
+#include <xcb/shape.h>
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
 
@@ -331,6 +332,51 @@ TEST_F(DisplayTest, DoubleClickAndTheWindowManagersCloseReachTheWindow) {
     UnregisterClassW(wc.lpszClassName, nullptr);
 }
 
+TEST_F(DisplayTest, KeyColouredLayeredWindowIsCutToItsShape) {
+    // A splash-like pop-up: magenta is its key colour, painted everywhere but a square in the middle.
+    uitest::Handler handler = [](HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        if (msg != WM_PAINT)
+            return DefWindowProcW(hwnd, msg, wParam, lParam);
+        PAINTSTRUCT ps{};
+        HDC dc = BeginPaint(hwnd, &ps);
+        RECT all{0, 0, 200, 100}, middle{50, 25, 150, 75};
+        HBRUSH key = CreateSolidBrush(RGB(255, 0, 255)), body = CreateSolidBrush(RGB(0, 90, 160));
+        FillRect(dc, &all, key);
+        FillRect(dc, &middle, body);
+        DeleteObject(key);
+        DeleteObject(body);
+        EndPaint(hwnd, &ps);
+        return 0;
+    };
+    uitest::RegisterTestClass();
+    HWND splash = CreateWindowExW(WS_EX_LAYERED, u"UiTestWindow", u"Splash", WS_POPUP, 300, 300, 200, 100, nullptr,
+                                  nullptr, nullptr, &handler);
+    ASSERT_NE(splash, nullptr);
+    ASSERT_TRUE(SetLayeredWindowAttributes(splash, RGB(255, 0, 255), 255, LWA_COLORKEY));
+    ShowWindow(splash, SW_SHOWNOACTIVATE);
+    Settle();
+    const xcb_window_t xid = XWindowOf(splash);
+    ASSERT_NE(xid, 0u);
+    Reply<xcb_shape_get_rectangles_reply_t> shape(
+        xcb_shape_get_rectangles_reply(X(), xcb_shape_get_rectangles(X(), xid, XCB_SHAPE_SK_BOUNDING), nullptr),
+        &std::free);
+    ASSERT_TRUE(shape);
+    auto covered = [&](int x, int y) {
+        const xcb_rectangle_t* r = xcb_shape_get_rectangles_rectangles(shape.get());
+        for (int i = 0; i < xcb_shape_get_rectangles_rectangles_length(shape.get()); ++i)
+            if (x >= r[i].x && x < r[i].x + r[i].width && y >= r[i].y && y < r[i].y + r[i].height)
+                return true;
+        return false;
+    };
+    EXPECT_FALSE(covered(0, 0));
+    EXPECT_FALSE(covered(199, 99));
+    EXPECT_FALSE(covered(49, 50));
+    EXPECT_TRUE(covered(50, 25));
+    EXPECT_TRUE(covered(100, 50));
+    EXPECT_TRUE(covered(149, 74));
+    DestroyWindow(splash);
+}
+
 // A notification area of the test's own: owns the tray selection and takes icons in when asked.
 class TestTray {
 public:
@@ -456,6 +502,9 @@ public:
               uitest::Eventually([&] { return XWindowOf(menu) != 0 && FlushDisplay(kFlushMs); },
                                  std::chrono::seconds(10));
               act(menu);
+              // A menu that the acts did not close is cancelled, so that the test fails instead of hanging.
+              if (!uitest::Eventually([&] { return !IsWindow(menu); }, std::chrono::seconds(10)))
+                  PostMessageW(menu, WM_CANCELMODE, 0, 0);
           }) {}
     ~MenuUser() { m_thread.join(); }
 
@@ -523,6 +572,9 @@ TEST_F(DisplayTest, WithoutAHookPromptsAreAnsweredOnTheDisplay) {
                                             std::chrono::seconds(10)))
                 return;
             ClickAt(CentreOf(GetDlgItem(box, IDYES)));
+            // Answered otherwise when the click did not reach it, so that the test fails instead of hanging.
+            if (!uitest::Eventually([&] { return !IsWindow(box); }, std::chrono::seconds(10)))
+                PostMessageW(box, WM_COMMAND, IDNO, 0);
         });
         answer = MessageBoxW(nullptr, u"Start the backup now?", u"Question", MB_YESNO | MB_DEFBUTTON2);
         clicker.join();
@@ -570,8 +622,11 @@ TEST_F(DisplayTest, WithoutAHookPromptsAreAnsweredOnTheDisplay) {
         POINT at{12, row + row / 2 + 2};
         ClientToScreen(list, &at);
         ClickAt(at);
-        uitest::Eventually([&] { return GetWindowTextLengthW(GetDlgItem(dialog, 1003)) > 0; }, std::chrono::seconds(10));
+        uitest::Eventually([&] { return GetWindowTextLengthW(GetDlgItem(dialog, 1003)) > 0; },
+                           std::chrono::seconds(10));
         ClickAt(CentreOf(GetDlgItem(dialog, IDOK)));
+        if (!uitest::Eventually([&] { return !IsWindow(dialog); }, std::chrono::seconds(10)))
+            PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
     });
     const BOOL chosen = GetOpenFileNameW(&ofn);
     chooser.join();

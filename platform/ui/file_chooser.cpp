@@ -1,7 +1,7 @@
 #include "platform/ui/file_chooser.h"
 
-#include "platform/fs/find.h"
 #include "platform/fs/files.h"
+#include "platform/fs/find.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/dialog_internal.h"

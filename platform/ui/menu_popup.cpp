@@ -149,7 +149,8 @@ void Paint(HWND hwnd) {
                 DrawTextW(dc, u"\u2713", 1, &mark, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
             }
             RECT text{box.left + kCheckWidth, box.top, box.right - kArrowWidth, box.bottom};
-            DrawTextW(dc, item.text.c_str(), static_cast<int>(item.text.size()), &text, DT_LEFT | DT_VCENTER | DT_SINGLELINE);
+            DrawTextW(dc, item.text.c_str(), static_cast<int>(item.text.size()), &text,
+                      DT_LEFT | DT_VCENTER | DT_SINGLELINE);
             if (!item.accelerator.empty())
                 DrawTextW(dc, item.accelerator.c_str(), static_cast<int>(item.accelerator.size()), &text,
                           DT_RIGHT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
@@ -246,8 +247,8 @@ void Select(Tracker& t, size_t depth, int index) {
     if (index >= 0) {
         const Item& item = level.items[static_cast<size_t>(index)];
         SendMessageW(t.owner, WM_MENUSELECT,
-                     MAKEWPARAM(item.sub ? static_cast<UINT>(index) : item.id, (item.state & 0xFFFF) | MF_HILITE |
-                                                                                    (item.sub ? MF_POPUP : 0)),
+                     MAKEWPARAM(item.sub ? static_cast<UINT>(index) : item.id,
+                                (item.state & 0xFFFF) | MF_HILITE | (item.sub ? MF_POPUP : 0)),
                      reinterpret_cast<LPARAM>(level.menu));
     }
 }
@@ -475,7 +476,9 @@ UINT TrackMenuOnDisplay(HMENU menu, UINT flags, POINT at, HWND owner) {
             continue;
         }
         if (IsMouse(msg.message))
-            continue; // input for other windows waits until the menu is closed, as on Windows it goes nowhere
+            continue; // input for other windows goes nowhere while the menu is open, as on Windows
+        if (msg.message == WM_CANCELMODE && LevelOf(msg.hwnd))
+            break;
         DispatchMessageW(&msg);
     }
     ReleaseCapture();

@@ -145,6 +145,24 @@ HWND HitLocked(const Window& w, POINT screen) {
     return w.hwnd;
 }
 
+// Whether a visible window of the tree still waits for its WM_PAINT (lock held).
+bool PaintPendingLocked(const Window& w) {
+    if (!(w.style & WS_VISIBLE))
+        return false;
+    if (w.needsPaint)
+        return true;
+    for (HWND child : w.children)
+        if (WindowPtr c = FindWindowLocked(child); c && PaintPendingLocked(*c))
+            return true;
+    return false;
+}
+
+bool PaintPending(HWND root) {
+    std::lock_guard lock(GetState().mutex);
+    WindowPtr w = FindWindowLocked(root);
+    return w && PaintPendingLocked(*w);
+}
+
 struct Shown {
     xcb_window_t xid = XCB_NONE;
     cairo_surface_t* surface = nullptr;
@@ -266,6 +284,7 @@ private:
     std::unordered_map<xcb_window_t, HWND> m_byX;
     HWND m_foreground = nullptr;
     HWND m_grabHolder = nullptr;
+    std::unordered_set<HWND> m_toPresent;
     LastPress m_lastPress;
     std::set<xcb_keycode_t> m_keysDown;
     std::string m_program = ProgramName();
@@ -401,6 +420,14 @@ void Presenter::Cycle(bool& flushWanted) {
     flushWanted = requested > m_completed;
     for (HWND hwnd : dirty)
         Sync(hwnd);
+    // Each window is drawn once for all the changes of its own and of its children, when it has finished
+    // painting: the last paint of the tree reports again.
+    for (HWND root : m_toPresent) {
+        auto it = m_shown.find(root);
+        if (it != m_shown.end() && it->second.mapped && !it->second.iconic && !PaintPending(root))
+            Present(root, it->second, Snap(root));
+    }
+    m_toPresent.clear();
     if (!dirty.empty())
         FollowForeground();
     if (tray) {
@@ -455,18 +482,13 @@ void Presenter::Sync(HWND hwnd) {
         std::vector<HWND> roots;
         for (const auto& [root, shown] : m_shown)
             roots.push_back(root);
-        for (HWND root : roots)
-            if (IsWindow(root))
-                Present(root, m_shown[root], Snap(root));
+        m_toPresent.insert(roots.begin(), roots.end());
         return;
     }
     if (!s.topLevel) {
         HWND root = GetAncestor(hwnd, GA_ROOT);
-        if (root && root != hwnd) {
-            auto r = m_shown.find(root);
-            if (r != m_shown.end() && r->second.mapped)
-                Present(root, r->second, Snap(root));
-        }
+        if (root && root != hwnd)
+            m_toPresent.insert(root);
         return;
     }
     const bool visible = (s.style & WS_VISIBLE) != 0;
@@ -530,7 +552,7 @@ void Presenter::Sync(HWND hwnd) {
         xcb_map_window(c, shown.xid);
     }
     if (shown.mapped && !iconic)
-        Present(hwnd, shown, s);
+        m_toPresent.insert(hwnd);
 }
 
 void Presenter::Create(HWND hwnd, Shown& shown, const Snapshot& s, const RECT& xrect) {
