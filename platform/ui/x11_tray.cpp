@@ -1,6 +1,7 @@
 #include "platform/ui/x11_tray.h"
 
 #include "platform/base/strings.h"
+#include "platform/gdi/wingdi.h"
 #include "platform/ui/input.h"
 #include "platform/ui/message.h"
 #include "platform/ui/tray.h"
@@ -201,35 +202,59 @@ void XTrayIcons::ShowTip(const Icon& icon, int16_t rootX, int16_t rootY) {
     HideTip();
     if (icon.tip.empty())
         return;
+    // The tip is drawn by the drawing layer, in its own fonts, and put into a small window below the pointer.
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ oldFont = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+    SIZE extent{};
+    GetTextExtentPoint32W(dc, icon.tip.c_str(), static_cast<int>(icon.tip.size()), &extent);
+    const int width = std::max<int>(1, extent.cx + 10), height = std::max<int>(1, extent.cy + 6);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!bitmap || !bits) {
+        SelectObject(dc, oldFont);
+        DeleteDC(dc);
+        return;
+    }
+    HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
+    RECT all{0, 0, width, height};
+    FillRect(dc, &all, GetSysColorBrush(COLOR_INFOBK));
+    FrameRect(dc, &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, GetSysColor(COLOR_INFOTEXT));
+    DrawTextW(dc, icon.tip.c_str(), static_cast<int>(icon.tip.size()), &all,
+              DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+
     xcb_connection_t* c = m_x.Conn();
-    const std::string text = Utf16ToUtf8(icon.tip);
-    // Measure on a scratch surface, then open a small window below the pointer.
-    cairo_surface_t* scratch = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1);
-    cairo_t* m = cairo_create(scratch);
-    cairo_select_font_face(m, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
-    cairo_set_font_size(m, 12);
-    cairo_text_extents_t ext{};
-    cairo_text_extents(m, text.c_str(), &ext);
-    cairo_destroy(m);
-    cairo_surface_destroy(scratch);
-    const int width = static_cast<int>(ext.x_advance) + 10, height = 20;
     m_tip = xcb_generate_id(c);
-    const uint32_t values[] = {0xFFFFE1, 0x000000, 1};
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, m_tip, m_x.Root(), rootX + 8, rootY + 16, width, height, 1,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, m_x.Screen()->root_visual,
-                      XCB_CW_BACK_PIXEL | XCB_CW_BORDER_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+    const uint32_t values[] = {1};
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, m_tip, m_x.Root(), rootX + 8, rootY + 16, static_cast<uint16_t>(width),
+                      static_cast<uint16_t>(height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, m_x.Screen()->root_visual,
+                      XCB_CW_OVERRIDE_REDIRECT, values);
     m_x.SetAtoms(m_tip, AtomId::NetWmWindowType, {m_x.Atom(AtomId::NetWmWindowTypeTooltip)});
     xcb_map_window(c, m_tip);
+    // A 32-bit top-down DIB has cairo's RGB24 layout.
+    cairo_surface_t* picture = cairo_image_surface_create_for_data(static_cast<unsigned char*>(bits),
+                                                                   CAIRO_FORMAT_RGB24, width, height, width * 4);
     cairo_surface_t* target = cairo_xcb_surface_create(c, m_tip, m_x.Visual(), width, height);
     cairo_t* cr = cairo_create(target);
-    cairo_set_source_rgb(cr, 0, 0, 0);
-    cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
-    cairo_set_font_size(cr, 12);
-    cairo_move_to(cr, 5, 14);
-    cairo_show_text(cr, text.c_str());
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_surface(cr, picture, 0, 0);
+    cairo_paint(cr);
     cairo_destroy(cr);
     cairo_surface_flush(target);
     cairo_surface_destroy(target);
+    cairo_surface_destroy(picture);
+    SelectObject(dc, oldBitmap);
+    SelectObject(dc, oldFont);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
 }
 
 void XTrayIcons::HideTip() {
