@@ -332,6 +332,42 @@ TEST_F(DisplayTest, DoubleClickAndTheWindowManagersCloseReachTheWindow) {
     UnregisterClassW(wc.lpszClassName, nullptr);
 }
 
+TEST_F(DisplayTest, MinimisingGoesBothWaysBetweenTheWindowAndTheDesktop) {
+    uitest::Handler handler;
+    HWND window = uitest::MakeWindow(&handler, WS_OVERLAPPEDWINDOW | WS_VISIBLE);
+    ASSERT_NE(window, nullptr);
+    Settle();
+    const xcb_window_t xid = XWindowOf(window);
+    ASSERT_NE(xid, 0u);
+    auto mapped = [&] {
+        Reply<xcb_get_window_attributes_reply_t> a(
+            xcb_get_window_attributes_reply(X(), xcb_get_window_attributes(X(), xid), nullptr), &std::free);
+        return a && a->map_state == XCB_MAP_STATE_VIEWABLE;
+    };
+    EXPECT_TRUE(mapped());
+
+    // The program minimises its window: with no window manager to keep an icon, the window leaves the screen.
+    ShowWindow(window, SW_MINIMIZE);
+    Settle();
+    EXPECT_FALSE(mapped());
+    ShowWindow(window, SW_RESTORE);
+    Settle();
+    EXPECT_TRUE(mapped());
+
+    // The desktop minimises it (a window manager sets WM_STATE to iconic), and restores it.
+    const xcb_atom_t state = Atom("WM_STATE");
+    auto setState = [&](uint32_t value) {
+        const uint32_t data[] = {value, XCB_NONE};
+        xcb_change_property(X(), XCB_PROP_MODE_REPLACE, xid, state, state, 32, 2, data);
+        Sync();
+    };
+    setState(3);
+    EXPECT_TRUE(PumpUntil([&] { return IsIconic(window) != FALSE; }));
+    setState(1);
+    EXPECT_TRUE(PumpUntil([&] { return IsIconic(window) == FALSE; }));
+    DestroyWindow(window);
+}
+
 TEST_F(DisplayTest, KeyColouredLayeredWindowIsCutToItsShape) {
     // A splash-like pop-up: magenta is its key colour, painted everywhere but a square in the middle.
     uitest::Handler handler = [](HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) -> LRESULT {
@@ -492,7 +528,7 @@ TEST_F(DisplayTest, TrayIconDocksWhenATrayAppearsAndReportsClicks) {
 class MenuUser {
 public:
     explicit MenuUser(std::function<void(HWND menu)> act)
-        : m_thread([act] {
+        : m_thread([this, act] {
               HWND menu = nullptr;
               uitest::Eventually([&] { return (menu = FindWindowW(u"#32768", nullptr)) != nullptr; },
                                  std::chrono::seconds(10));
@@ -503,12 +539,18 @@ public:
                                  std::chrono::seconds(10));
               act(menu);
               // A menu that the acts did not close is cancelled, so that the test fails instead of hanging.
-              if (!uitest::Eventually([&] { return !IsWindow(menu); }, std::chrono::seconds(10)))
+              if (!uitest::Eventually([&] { return !IsWindow(menu); }, std::chrono::seconds(10))) {
+                  m_cancelled = true;
                   PostMessageW(menu, WM_CANCELMODE, 0, 0);
+              }
           }) {}
-    ~MenuUser() { m_thread.join(); }
+    ~MenuUser() {
+        m_thread.join();
+        EXPECT_FALSE(m_cancelled) << "the menu stayed open";
+    }
 
 private:
+    std::atomic<bool> m_cancelled{false};
     std::thread m_thread;
 };
 

@@ -226,6 +226,9 @@ bool Open(Tracker& t, HMENU menu, POINT at, UINT flags, const RECT* beside) {
     if (!level.window)
         return false;
     t.levels.push_back(std::move(level));
+    // The menu has the mouse from the moment it can be seen.
+    if (t.levels.size() == 1)
+        SetCapture(t.levels.front().window);
     ShowWindow(t.levels.back().window, SW_SHOWNOACTIVATE);
     UpdateWindow(t.levels.back().window);
     return true;
@@ -449,8 +452,6 @@ UINT TrackMenuOnDisplay(HMENU menu, UINT flags, POINT at, HWND owner) {
         t_tracker = nullptr;
         return 0;
     }
-    HWND previousCapture = SetCapture(t.levels.front().window);
-    (void)previousCapture;
     while (!t.done) {
         if (!IsWindow(owner) || t.levels.empty() || !IsWindow(t.levels.front().window))
             break;

@@ -869,9 +869,13 @@ void Presenter::HandleEvent(const xcb_generic_event_t* event) {
 }
 
 void Presenter::Configured(HWND root, Shown& shown, const xcb_configure_notify_event_t& e) {
+    // Without a window manager only the presenter moves the windows: the event answers a request of its own, and
+    // an answer to an earlier request must not move the window back.
+    if (!m_hasWm)
+        return;
     RECT now{e.x, e.y, e.x + e.width, e.y + e.height};
     const bool synthetic = (e.response_type & 0x80) != 0;
-    if (m_hasWm && !synthetic && !shown.overrideRedirect) {
+    if (!synthetic && !shown.overrideRedirect) {
         // Inside the window manager's frame: where the window is on the screen needs asking.
         xcb_connection_t* c = m_x->Conn();
         std::unique_ptr<xcb_translate_coordinates_reply_t, FreeReply<xcb_translate_coordinates_reply_t>> r(
