@@ -166,7 +166,8 @@ bool PaintPending(HWND root) {
 struct Shown {
     xcb_window_t xid = XCB_NONE;
     cairo_surface_t* surface = nullptr;
-    RECT xrect{}; // where the X window is, in screen coordinates
+    cairo_surface_t* picture = nullptr; // the composed picture, kept for the next frame
+    RECT xrect{};                       // where the X window is, in screen coordinates
     bool decorated = false;
     bool overrideRedirect = false;
     bool menu = false;
@@ -653,6 +654,8 @@ void Presenter::Destroy(HWND hwnd) {
     const bool holder = m_grabHolder == hwnd;
     if (shown.surface)
         cairo_surface_destroy(shown.surface);
+    if (shown.picture)
+        cairo_surface_destroy(shown.picture);
     xcb_destroy_window(c, shown.xid);
     m_byX.erase(shown.xid);
     if (m_foreground == hwnd)
@@ -697,26 +700,27 @@ void Presenter::Present(HWND hwnd, Shown& shown, const Snapshot& s) {
     const int width = std::max<int>(1, shown.xrect.right - shown.xrect.left);
     const int height = std::max<int>(1, shown.xrect.bottom - shown.xrect.top);
     const POINT origin = shown.decorated ? POINT{s.client.left, s.client.top} : POINT{0, 0};
+    // The picture is composed in memory and goes to the server in one piece.
+    if (!shown.picture || cairo_image_surface_get_width(shown.picture) != width ||
+        cairo_image_surface_get_height(shown.picture) != height) {
+        if (shown.picture)
+            cairo_surface_destroy(shown.picture);
+        shown.picture = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+    }
+    paint::DrawPainted(hwnd, origin, width, height, shown.picture);
     const bool keyed = s.layered.set && (s.layered.flags & LWA_COLORKEY);
     if (keyed && m_x->HasShape()) {
-        // The shape follows the picture: compose it where its pixels can be read.
-        cairo_surface_t* picture = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
-        paint::DrawPainted(hwnd, origin, width, height, picture);
-        Shape(shown, picture, s);
-        cairo_t* cr = cairo_create(shown.surface);
-        cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
-        cairo_set_source_surface(cr, picture, 0, 0);
-        cairo_paint(cr);
-        cairo_destroy(cr);
-        cairo_surface_destroy(picture);
-        cairo_surface_flush(shown.surface);
-    } else {
-        if (shown.shaped) {
-            xcb_shape_mask(m_x->Conn(), XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, shown.xid, 0, 0, XCB_NONE);
-            shown.shaped = false;
-        }
-        paint::DrawPainted(hwnd, origin, width, height, shown.surface);
+        Shape(shown, shown.picture, s);
+    } else if (shown.shaped) {
+        xcb_shape_mask(m_x->Conn(), XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, shown.xid, 0, 0, XCB_NONE);
+        shown.shaped = false;
     }
+    cairo_t* cr = cairo_create(shown.surface);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_surface(cr, shown.picture, 0, 0);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(shown.surface);
     const BYTE alpha = s.layered.set && (s.layered.flags & LWA_ALPHA) ? s.layered.alpha : 255;
     if (alpha != shown.opacity) {
         shown.opacity = alpha;
