@@ -341,7 +341,16 @@ NTSTATUS ObReferenceObjectByHandle(HANDLE handle, ACCESS_MASK, POBJECT_TYPE obje
     if (!owner)
         return STATUS_INVALID_HANDLE;
     auto thread = std::dynamic_pointer_cast<ThreadObject>(owner);
-    if (!thread || (objectType && objectType != g_threadType))
+    if (!thread) {
+        // A handle of a file or device: its file object.
+        PVOID file = owner->FileObjectBody();
+        if (!file || (objectType && objectType != g_fileType))
+            return STATUS_OBJECT_TYPE_MISMATCH;
+        ObReferenceObject(file);
+        *object = file;
+        return STATUS_SUCCESS;
+    }
+    if (objectType && objectType != g_threadType)
         return STATUS_OBJECT_TYPE_MISMATCH;
     ObReferenceObject(&thread->thread);
     *object = &thread->thread;

@@ -202,8 +202,12 @@ public:
         if (closeWithLastReference)
             CloseDevice(std::static_pointer_cast<DeviceFile>(shared_from_this()));
     }
+    PVOID FileObjectBody() override { return &object; }
     FILE_OBJECT object{};
     std::shared_ptr<DeviceImpl> device;
+    // Where the file's requests go: the device, or the volume device of the file system that was mounted on it
+    // when the file was opened.
+    std::shared_ptr<DeviceImpl> target;
     std::mutex lock; // one request at a time per handle keeps the current position consistent
     bool closed = false;
     bool closeWithLastReference = false;
@@ -277,7 +281,7 @@ NTSTATUS CallAndWait(const std::shared_ptr<DeviceImpl>& device, IrpBlock* block)
 
 // A request from a client handle: fails without reaching the driver when the device is gone.
 IrpBlock* NewFileRequest(const std::shared_ptr<DeviceFile>& file, UCHAR major) {
-    IrpBlock* block = AllocateBlock(file->device->object.StackSize);
+    IrpBlock* block = AllocateBlock(file->target->object.StackSize);
     if (!block)
         return nullptr;
     IRP& irp = block->irp;
@@ -596,7 +600,11 @@ PIRP IoBuildDeviceIoControlRequest(ULONG ioControlCode, PDEVICE_OBJECT deviceObj
 }
 
 PDEVICE_OBJECT IoGetRelatedDeviceObject(PFILE_OBJECT fileObject) {
-    return fileObject ? fileObject->DeviceObject : nullptr;
+    if (!fileObject)
+        return nullptr;
+    if (auto file = std::dynamic_pointer_cast<DeviceFile>(LookupObjectAddress(fileObject)))
+        return &file->target->object;
+    return fileObject->DeviceObject;
 }
 
 NTSTATUS IoGetDeviceObjectPointer(PUNICODE_STRING objectName, ACCESS_MASK desiredAccess, PFILE_OBJECT* fileObject,
@@ -609,13 +617,61 @@ NTSTATUS IoGetDeviceObjectPointer(PUNICODE_STRING objectName, ACCESS_MASK desire
     file->closeWithLastReference = true;
     ObReferenceObject(&file->object);
     *fileObject = &file->object;
-    *deviceObject = &file->device->object;
+    *deviceObject = &file->target->object;
     return STATUS_SUCCESS;
 }
 
 // ---- The host's side ---------------------------------------------------------------------------------------
 
 namespace platform::kernel {
+
+namespace {
+
+// The device that requests of a new handle of `device` go to: the volume device of the file system mounted on it,
+// or the device itself.
+std::shared_ptr<DeviceImpl> VolumeDeviceOf(const std::shared_ptr<DeviceImpl>& device) {
+    PDEVICE_OBJECT volume = nullptr;
+    {
+        std::lock_guard lock(g_deviceLock);
+        if (device->vpb.Flags & VPB_MOUNTED)
+            volume = device->vpb.DeviceObject;
+    }
+    std::shared_ptr<DeviceImpl> mounted = volume ? DeviceOf(volume) : nullptr;
+    return mounted && !DeviceGone(mounted) ? mounted : device;
+}
+
+} // namespace
+
+NTSTATUS MountVolume(PDEVICE_OBJECT device, PDEVICE_OBJECT volumeDevice) {
+    std::shared_ptr<DeviceImpl> real = DeviceOf(device);
+    if (!real || !volumeDevice || !DeviceOf(volumeDevice) || volumeDevice == device)
+        return STATUS_INVALID_PARAMETER;
+    std::lock_guard lock(g_deviceLock);
+    if (real->deleted)
+        return STATUS_DELETE_PENDING;
+    if (real->vpb.Flags & VPB_MOUNTED)
+        return STATUS_OBJECT_NAME_COLLISION;
+    real->vpb.DeviceObject = volumeDevice;
+    real->vpb.RealDevice = device;
+    real->vpb.Flags |= VPB_MOUNTED;
+    // A request built for the volume device may be passed on to the disk with the stack locations left.
+    volumeDevice->StackSize =
+        std::max<CCHAR>(volumeDevice->StackSize, std::min<CCHAR>(kMaximumStackSize, device->StackSize + 1));
+    return STATUS_SUCCESS;
+}
+
+void DismountVolume(PDEVICE_OBJECT device) {
+    std::shared_ptr<DeviceImpl> real = DeviceOf(device);
+    if (!real)
+        return;
+    std::lock_guard lock(g_deviceLock);
+    real->vpb.Flags &= static_cast<USHORT>(~VPB_MOUNTED);
+    real->vpb.DeviceObject = nullptr;
+}
+
+PFILE_OBJECT FileObjectOf(const DeviceFilePtr& file) {
+    return file ? &file->object : nullptr;
+}
 
 NTSTATUS OpenDevice(const std::u16string& ntName, ACCESS_MASK desiredAccess, ULONG shareAccess, DeviceFilePtr& result) {
     std::shared_ptr<DeviceImpl> device;
@@ -643,6 +699,7 @@ NTSTATUS OpenDevice(const std::u16string& ntName, ACCESS_MASK desiredAccess, ULO
     }
     auto file = std::make_shared<DeviceFile>();
     file->device = device;
+    file->target = VolumeDeviceOf(device);
     FILE_OBJECT& object = file->object;
     object.Type = 5;
     object.Size = sizeof(FILE_OBJECT);
@@ -665,7 +722,7 @@ NTSTATUS OpenDevice(const std::u16string& ntName, ACCESS_MASK desiredAccess, ULO
         return STATUS_INSUFFICIENT_RESOURCES;
     }
     IoGetNextIrpStackLocation(&block->irp)->Parameters.Create.ShareAccess = static_cast<USHORT>(shareAccess);
-    const NTSTATUS status = CallAndWait(device, block);
+    const NTSTATUS status = CallAndWait(file->target, block);
     FreeBlock(block);
     if (!NT_SUCCESS(status)) {
         std::lock_guard lock(g_deviceLock);
@@ -685,10 +742,10 @@ void CloseDevice(const DeviceFilePtr& file) {
     if (file->closed)
         return;
     file->closed = true;
-    if (!DeviceGone(file->device)) {
+    if (!DeviceGone(file->target)) {
         for (UCHAR major : {IRP_MJ_CLEANUP, IRP_MJ_CLOSE}) {
             if (IrpBlock* block = NewFileRequest(file, major)) {
-                CallAndWait(file->device, block);
+                CallAndWait(file->target, block);
                 FreeBlock(block);
             }
         }
@@ -708,7 +765,7 @@ NTSTATUS Transfer(const DeviceFilePtr& file, UCHAR major, void* buffer, ULONG le
         return STATUS_FILE_CLOSED;
     if (major == IRP_MJ_READ ? !file->object.ReadAccess : !file->object.WriteAccess)
         return STATUS_ACCESS_DENIED;
-    if (DeviceGone(file->device))
+    if (DeviceGone(file->target))
         return STATUS_DELETE_PENDING;
     IrpBlock* block = NewFileRequest(file, major);
     if (!block)
@@ -717,7 +774,7 @@ NTSTATUS Transfer(const DeviceFilePtr& file, UCHAR major, void* buffer, ULONG le
     PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(&block->irp);
     next->Parameters.Read.Length = length;
     next->Parameters.Read.ByteOffset.QuadPart = position;
-    const ULONG flags = file->device->object.Flags;
+    const ULONG flags = file->target->object.Flags;
     if (flags & DO_DIRECT_IO) {
         block->mdl.MappedSystemVa = block->mdl.StartVa = buffer;
         block->mdl.ByteCount = length;
@@ -727,7 +784,7 @@ NTSTATUS Transfer(const DeviceFilePtr& file, UCHAR major, void* buffer, ULONG le
     } else {
         block->irp.UserBuffer = buffer;
     }
-    const NTSTATUS status = CallAndWait(file->device, block);
+    const NTSTATUS status = CallAndWait(file->target, block);
     information = std::min<ULONG_PTR>(block->irp.IoStatus.Information, length);
     FreeBlock(block);
     if (NT_SUCCESS(status))
@@ -758,12 +815,16 @@ NTSTATUS DeviceControl(const DeviceFilePtr& file, ULONG code, const void* input,
     if (((access & FILE_READ_ACCESS) && !file->object.ReadAccess) ||
         ((access & FILE_WRITE_ACCESS) && !file->object.WriteAccess))
         return STATUS_ACCESS_DENIED;
-    if (DeviceGone(file->device))
+    if (DeviceGone(file->target))
         return STATUS_DELETE_PENDING;
-    IrpBlock* block = NewFileRequest(file, IRP_MJ_DEVICE_CONTROL);
+    // A file-system control code reaches a mounted file system as a file-system request.
+    const bool fileSystem = file->target != file->device && DEVICE_TYPE_FROM_CTL_CODE(code) == FILE_DEVICE_FILE_SYSTEM;
+    IrpBlock* block = NewFileRequest(file, fileSystem ? IRP_MJ_FILE_SYSTEM_CONTROL : IRP_MJ_DEVICE_CONTROL);
     if (!block)
         return STATUS_INSUFFICIENT_RESOURCES;
     PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(&block->irp);
+    if (fileSystem)
+        next->MinorFunction = IRP_MN_USER_FS_REQUEST;
     next->Parameters.DeviceIoControl.IoControlCode = code;
     next->Parameters.DeviceIoControl.InputBufferLength = inputLength;
     next->Parameters.DeviceIoControl.OutputBufferLength = outputLength;
@@ -783,7 +844,7 @@ NTSTATUS DeviceControl(const DeviceFilePtr& file, ULONG code, const void* input,
             block->irp.MdlAddress = &block->mdl;
         }
     }
-    const NTSTATUS status = CallAndWait(file->device, block);
+    const NTSTATUS status = CallAndWait(file->target, block);
     // On an error the information value is passed back as the driver left it (a needed size, for instance);
     // data is copied out only for success and warnings.
     information = block->irp.IoStatus.Information;

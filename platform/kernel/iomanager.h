@@ -57,6 +57,8 @@ using DeviceFilePtr = std::shared_ptr<DeviceFile>;
 NTSTATUS OpenDevice(const std::u16string& ntName, ACCESS_MASK desiredAccess, ULONG shareAccess, DeviceFilePtr& file);
 // Sends cleanup and close to the driver; the handle is unusable afterwards. Closing twice does nothing.
 void CloseDevice(const DeviceFilePtr& file);
+// The file object of a handle (ObReferenceObjectByHandle on a kernel handle of the device gives it to drivers).
+PFILE_OBJECT FileObjectOf(const DeviceFilePtr& file);
 // Read and write at `offset`, or at the file's current position (which then advances) when it has no value.
 NTSTATUS DeviceRead(const DeviceFilePtr& file, void* buffer, ULONG length, std::optional<LONGLONG> offset,
                     ULONG_PTR& information);
@@ -97,6 +99,14 @@ struct DriveLetterDevice {
 std::vector<DriveLetterDevice> DriveLetterDevices();
 // Records (or, with an empty host root, clears) the file system mounted on a device.
 void SetVolumeMount(PDEVICE_OBJECT device, const VolumeMount& mount);
+
+// File systems. A file system mounts on a disk-like device by giving it a volume device of its own: from then on
+// handles opened on the device (or on a drive letter that leads to it) send their requests to the volume device,
+// which IoGetRelatedDeviceObject names, and file-system control codes arrive there as IRP_MJ_FILE_SYSTEM_CONTROL.
+// Handles opened before keep going to the device itself. STATUS_OBJECT_NAME_COLLISION when one is mounted already.
+NTSTATUS MountVolume(PDEVICE_OBJECT device, PDEVICE_OBJECT volumeDevice);
+// Ends the mount: new handles reach the device again (those already open stay with the volume device).
+void DismountVolume(PDEVICE_OBJECT device);
 
 // Told of every global drive-letter link ("\GLOBAL??\X:") that a driver creates or deletes: the letter (0..25),
 // the device the link leads to, and whether it came or went. Called after the namespace is updated, outside its

@@ -549,6 +549,11 @@ inline PIO_STACK_LOCATION IoGetCurrentIrpStackLocation(PIRP irp) {
 inline PIO_STACK_LOCATION IoGetNextIrpStackLocation(PIRP irp) {
     return irp->Tail.Overlay.CurrentStackLocation - 1;
 }
+// Hands the request to the next driver below with this driver's stack location (no completion routine of its own).
+inline void IoSkipCurrentIrpStackLocation(PIRP irp) {
+    irp->CurrentLocation++;
+    irp->Tail.Overlay.CurrentStackLocation++;
+}
 inline void IoMarkIrpPending(PIRP irp) {
     IoGetCurrentIrpStackLocation(irp)->Control |= SL_PENDING_RETURNED;
 }

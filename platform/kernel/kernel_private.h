@@ -18,6 +18,8 @@ public:
     virtual void OnLastHandleClosed() {}
     // The last reference counted by ObReferenceObject went (shared owners may still hold the object).
     virtual void OnLastReferenceReleased() {}
+    // The FILE_OBJECT a kernel handle of a file or device names, or null for other objects.
+    virtual PVOID FileObjectBody() { return nullptr; }
 };
 using KObjectPtr = std::shared_ptr<KObject>;
 

@@ -29,6 +29,7 @@ class KernelDevice : public KObject {
 public:
     ~KernelDevice() override { CloseDevice(file); }
     void OnLastHandleClosed() override { CloseDevice(file); }
+    PVOID FileObjectBody() override { return FileObjectOf(file); }
     DeviceFilePtr file;
     bool canRead = false;
     bool canWrite = false;
