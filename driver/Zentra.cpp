@@ -253,6 +253,100 @@ NTSTATUS ZentraCreateDiskDevice(PDRIVER_OBJECT driver, const ZENTRA_DEVICE_RECOR
     return STATUS_SUCCESS;
 }
 
+namespace {
+
+NTSTATUS ZentraDiskOpenFsVolume(PZENTRA_DEVICE_EXTENSION extension) {
+    WCHAR name[] = u"\\DosDevices\\?:";
+    name[12] = static_cast<WCHAR>(u'A' + extension->DriveNumber);
+    UNICODE_STRING volumeName;
+    RtlInitUnicodeString(&volumeName, name);
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &volumeName, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr, nullptr);
+    IO_STATUS_BLOCK io;
+    NTSTATUS status =
+        ZwCreateFile(&extension->FsVolumeHandle, GENERIC_READ | SYNCHRONIZE, &attributes, &io, nullptr, 0,
+                     1 | 2 /* share read and write */, FILE_OPEN, FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    if (!NT_SUCCESS(status)) {
+        ZentraDbgPrint(ZENTRA_DBG_ERROR, "ZentraDiskOpenFsVolume: fail to create file with code 0x%x!", status);
+        extension->FsVolumeHandle = nullptr;
+        return status;
+    }
+    status = ObReferenceObjectByHandle(extension->FsVolumeHandle, 0, *IoFileObjectType, KernelMode,
+                                       reinterpret_cast<PVOID*>(&extension->FsVolumeFile), nullptr);
+    if (!NT_SUCCESS(status)) {
+        ZentraDbgPrint(ZENTRA_DBG_ERROR, "ZentraDiskOpenFsVolume: fail to get file object with code 0x%x!", status);
+        ZwClose(extension->FsVolumeHandle);
+        extension->FsVolumeHandle = nullptr;
+        extension->FsVolumeFile = nullptr;
+    }
+    return status;
+}
+
+NTSTATUS ZentraDiskFsctlCall(PFILE_OBJECT file, ULONG code) {
+    PDEVICE_OBJECT target = IoGetRelatedDeviceObject(file);
+    ZentraDbgPrint(ZENTRA_DBG_TRACE, "ZentraDiskFsctlCall: IoGetRelatedDeviceObject = 0x%08x",
+                   static_cast<unsigned>(reinterpret_cast<uintptr_t>(target)));
+    if (!target) {
+        ZentraDbgPrint(ZENTRA_DBG_ERROR, "ZentraDiskFsctlCall: get NULL device object!");
+        return STATUS_IO_DEVICE_ERROR;
+    }
+    KEVENT done;
+    KeInitializeEvent(&done, NotificationEvent, FALSE);
+    IO_STATUS_BLOCK io{};
+    PIRP irp = IoBuildDeviceIoControlRequest(code, target, nullptr, 0, nullptr, 0, FALSE, &done, &io);
+    if (!irp) {
+        ZentraDbgPrint(ZENTRA_DBG_ERROR, "ZentraDiskFsctlCall: IRP allocation failed!");
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    // A file-system request of the user kind, for the volume's file object.
+    PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
+    stack->MajorFunction = IRP_MJ_FILE_SYSTEM_CONTROL;
+    stack->MinorFunction = IRP_MN_USER_FS_REQUEST;
+    stack->FileObject = file;
+    irp->Tail.Overlay.OriginalFileObject = file;
+    NTSTATUS status = IoCallDriver(target, irp);
+    if (status == STATUS_PENDING) {
+        KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
+        status = io.Status;
+    }
+    if (!NT_SUCCESS(status))
+        ZentraDbgPrint(ZENTRA_DBG_ERROR, "ZentraDiskFsctlCall: IoCallDriver failed with code 0x%x!", status);
+    return status;
+}
+
+void ZentraDiskCloseFsVolume(PZENTRA_DEVICE_EXTENSION extension) {
+    if (extension->FsVolumeFile)
+        ObDereferenceObject(extension->FsVolumeFile);
+    if (extension->FsVolumeHandle)
+        ZwClose(extension->FsVolumeHandle);
+    extension->FsVolumeFile = nullptr;
+    extension->FsVolumeHandle = nullptr;
+}
+
+} // namespace
+
+NTSTATUS ZentraDiskReleaseFileSystem(PDEVICE_OBJECT device, bool mayRefuse) {
+    PZENTRA_DEVICE_EXTENSION extension = ExtensionOf(device);
+    if (!device->Vpb || !(device->Vpb->Flags & VPB_MOUNTED) || extension->FsVolumeFile)
+        return STATUS_SUCCESS;
+    extension->FsMounted = TRUE;
+    NTSTATUS status = ZentraDiskOpenFsVolume(extension);
+    if (NT_SUCCESS(status))
+        status = ZentraDiskFsctlCall(extension->FsVolumeFile, FSCTL_LOCK_VOLUME);
+    // Dismounting a file system that files are still open on would throw away what they have not yet written:
+    // the dismount is refused instead, and the disk stays as it is.
+    if (!NT_SUCCESS(status) && mayRefuse) {
+        ZentraDbgPrint(ZENTRA_DBG_ERROR, "ZentraDiskReleaseFileSystem: the volume is in use (0x%x), not dismounted.",
+                       status);
+        ZentraDiskCloseFsVolume(extension);
+        extension->FsMounted = FALSE;
+        return status;
+    }
+    if (extension->FsVolumeFile)
+        ZentraDiskFsctlCall(extension->FsVolumeFile, FSCTL_DISMOUNT_VOLUME);
+    return STATUS_SUCCESS;
+}
+
 void ZentraDeleteDiskDevice(PDEVICE_OBJECT device) {
     PZENTRA_DEVICE_EXTENSION extension = ExtensionOf(device);
     if (extension->DeviceType == ZENTRA_DEVICE_TYPE) {
@@ -273,8 +367,8 @@ void ZentraDeleteDiskDevice(PDEVICE_OBJECT device) {
         ZentraFlag(extension->Terminate).Set(true);
         KeReleaseSpinLock(&extension->ListLock, irql);
         if (running) {
-            // No file system mounts on the layer's disks (the volume parameter block is never marked mounted), so
-            // there is no volume to lock and dismount before the worker goes.
+            // A dismount released the file system already; at unload it goes whatever it holds.
+            ZentraDiskReleaseFileSystem(device, false);
             KeSetEvent(&extension->RequestEvent, IO_NO_INCREMENT, FALSE);
             KeWaitForSingleObject(extension->Thread, Executive, KernelMode, FALSE, nullptr);
             ObDereferenceObject(extension->Thread);
@@ -283,6 +377,9 @@ void ZentraDeleteDiskDevice(PDEVICE_OBJECT device) {
                 PIRP irp = CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry);
                 ZentraComplete(irp, STATUS_NO_MEDIA_IN_DEVICE, 0);
             }
+            if (extension->FsMounted)
+                device->Flags |= DO_VERIFY_VOLUME;
+            ZentraDiskCloseFsVolume(extension);
             ZentraDbgPrint(ZENTRA_DBG_TRACE, "ZentraDeleteDiskDevice: remove disk device.");
         }
     }

@@ -49,6 +49,10 @@ struct ZENTRA_DEVICE_EXTENSION {
     ULONG PhysicalDiskNumber;
     ULONGLONG ImageSize;
     UNICODE_STRING ImagePath; // buffer from paged pool, tag "Ddk "
+    // The volume of the file system mounted on the disk, opened and locked for the dismount.
+    HANDLE FsVolumeHandle;
+    PFILE_OBJECT FsVolumeFile;
+    BOOLEAN FsMounted;
 };
 using PZENTRA_DEVICE_EXTENSION = ZENTRA_DEVICE_EXTENSION*;
 
@@ -82,6 +86,11 @@ NTSTATUS ZentraCtrlIoctl(PDEVICE_OBJECT device, PIRP irp);
 void ZentraUnload(PDRIVER_OBJECT driver);
 NTSTATUS ZentraCreateDiskDevice(PDRIVER_OBJECT driver, const ZENTRA_DEVICE_RECORD* record);
 void ZentraDeleteDiskDevice(PDEVICE_OBJECT device);
+// Before a disk device goes: when a file system is mounted on it, its volume is opened through the drive letter,
+// locked and dismounted. A lock the file system refuses (files are open on it) is returned, with the volume
+// closed again, when `mayRefuse`; otherwise the dismount goes ahead. The opened volume stays in the extension
+// until ZentraDeleteDiskDevice closes it.
+NTSTATUS ZentraDiskReleaseFileSystem(PDEVICE_OBJECT device, bool mayRefuse);
 
 // Drive-letter links (ZentraCtrl.cpp): "\GLOBAL??\X:" or "\DosDevices\X:" for a drive, and a link of it to a
 // target, traced with `trace` (a format of the link name and the status).

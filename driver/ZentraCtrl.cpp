@@ -52,9 +52,22 @@ NTSTATUS Dismount(ULONG inputLength, const ULONG* drive) {
     KIRQL irql;
     KeAcquireSpinLock(&control->ListLock, &irql);
     PDEVICE_OBJECT disk = g_ZentraDisks[*drive];
-    g_ZentraDisks[*drive] = nullptr;
     KeReleaseSpinLock(&control->ListLock, irql);
     if (!disk) {
+        ZentraDbgPrint(ZENTRA_DBG_ERROR, "IOCTL_VYXDISK_DISMOUNT: get device object error!");
+        return STATUS_NO_MEDIA_IN_DEVICE;
+    }
+    // The file system on the disk is locked and dismounted first; while files are open on it the disk stays.
+    const NTSTATUS released = ZentraDiskReleaseFileSystem(disk, true);
+    if (!NT_SUCCESS(released))
+        return STATUS_ACCESS_DENIED;
+    KeAcquireSpinLock(&control->ListLock, &irql);
+    const bool mine = g_ZentraDisks[*drive] == disk;
+    if (mine)
+        g_ZentraDisks[*drive] = nullptr;
+    KeReleaseSpinLock(&control->ListLock, irql);
+    if (!mine) {
+        // Another dismount took it meanwhile.
         ZentraDbgPrint(ZENTRA_DBG_ERROR, "IOCTL_VYXDISK_DISMOUNT: get device object error!");
         return STATUS_NO_MEDIA_IN_DEVICE;
     }

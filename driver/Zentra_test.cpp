@@ -459,6 +459,62 @@ TEST_F(SecureDiskTest, RawDefinitionOfTheLetterLivesBesideTheDriverLink) {
     EXPECT_EQ(letters[0].device, u"\\Device\\Zentra\\VyxDiskZ");
 }
 
+namespace {
+
+constexpr ULONG IOCTL_TESTFS_MOUNT = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x900, METHOD_BUFFERED, FILE_ANY_ACCESS);
+constexpr ULONG IOCTL_TESTFS_LOG = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x901, METHOD_BUFFERED, FILE_ANY_ACCESS);
+
+// The secure disk with a file system mounted on it (the tests' own, which keeps no files but answers the volume
+// requests as a file system does).
+class MountedFileSystemTest : public SecureDiskTest {
+protected:
+    void SetUp() override {
+        SecureDiskTest::SetUp();
+        std::filesystem::copy_file(TEST_FILE_SYSTEM_DRIVER, folder + "/TestFs.sys");
+        fileSystem = CreateServiceW(manager, u"TestFs", u"TestFs", SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+                                    SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, u"T:\\TestFs.sys", nullptr, nullptr,
+                                    nullptr, nullptr, nullptr);
+        ASSERT_NE(fileSystem, nullptr);
+        ASSERT_TRUE(StartServiceW(fileSystem, 0, nullptr)) << GetLastError();
+        const std::u16string disk = u"\\Device\\Zentra\\VyxDiskZ";
+        Bytes name((disk.size() + 1) * 2, 0);
+        memcpy(name.data(), disk.c_str(), disk.size() * 2);
+        ASSERT_EQ(Control(u"\\\\.\\TestFs", IOCTL_TESTFS_MOUNT, name), ERROR_SUCCESS);
+    }
+    void TearDown() override {
+        if (fileSystem)
+            CloseServiceHandle(fileSystem);
+        SecureDiskTest::TearDown();
+    }
+    std::string Log() {
+        Bytes text(256);
+        DWORD returned = 0;
+        EXPECT_EQ(Control(u"\\\\.\\TestFs", IOCTL_TESTFS_LOG, {}, &text, &returned), ERROR_SUCCESS);
+        return std::string(text.begin(), text.begin() + returned);
+    }
+    SC_HANDLE fileSystem = nullptr;
+};
+
+} // namespace
+
+// A dismount locks the file system and dismounts it first; while a file is open on it the lock is refused and the
+// disk stays mounted with its data, instead of being pulled from under the file.
+TEST_F(MountedFileSystemTest, DismountWaitsForTheFileSystemToLetGo) {
+    HANDLE user = Open(u"\\\\.\\Z:");
+    ASSERT_NE(user, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Dismount(25), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(Log(), "lock-refused ");
+    // Still there, and reads reach the disk through the file system.
+    Bytes data(kFirst.size());
+    ASSERT_EQ(Transfer(u"\\\\.\\Z:", false, 0, data), ERROR_SUCCESS);
+    EXPECT_EQ(data, kFirst);
+
+    CloseHandle(user);
+    ASSERT_EQ(Dismount(25), ERROR_SUCCESS);
+    EXPECT_EQ(Log(), "lock-refused lock dismount ");
+    EXPECT_EQ(Open(u"\\\\.\\Z:"), INVALID_HANDLE_VALUE);
+}
+
 TEST_F(SecureDiskTest, StoppingTheServiceDismountsEverything) {
     SERVICE_STATUS status{};
     ASSERT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status)) << GetLastError();

@@ -351,3 +351,44 @@ TEST_F(ZentraManagerTest, UnpluggingADiskWithAnOpenSecureDiskAsksTheOwnerAndDism
     EXPECT_EQ(notices->secure.front().first, WPARAM{DRIVE_NOTIFY_SECURE_CLOSED});
     ASSERT_TRUE(PumpUntil([&] { return manager->GetPhysicalDrive(static_cast<int>(number)) == nullptr; }));
 }
+
+// A secure disk whose file system has a file open cannot be closed: the manager keeps it, says nothing of a close,
+// and closes it once the file is closed.
+TEST_F(ZentraManagerTest, ASecureDiskInUseStaysOpenAndHeldUntilItsFilesAreClosed) {
+    ASSERT_EQ(manager->CreateSecureDisk(u"X:", u"T:\\busy.img", u"password", ZENTRA_MODE_ENCRYPTED, 8),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    std::filesystem::copy_file(TEST_FILE_SYSTEM_DRIVER, images + "/TestFs.sys");
+    SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE fileSystem =
+        CreateServiceW(scm, u"TestFs", u"TestFs", SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
+                       SERVICE_ERROR_NORMAL, u"T:\\TestFs.sys", nullptr, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(fileSystem, nullptr);
+    ASSERT_TRUE(StartServiceW(fileSystem, 0, nullptr)) << GetLastError();
+    CloseServiceHandle(fileSystem);
+    CloseServiceHandle(scm);
+    const std::u16string disk = u"\\Device\\Zentra\\VyxDiskX";
+    HANDLE control = CreateFileW(u"\\\\.\\TestFs", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(control, INVALID_HANDLE_VALUE);
+    DWORD returned = 0;
+    ASSERT_TRUE(DeviceIoControl(control, CTL_CODE(FILE_DEVICE_UNKNOWN, 0x900, METHOD_BUFFERED, FILE_ANY_ACCESS),
+                                const_cast<char16_t*>(disk.c_str()), static_cast<DWORD>((disk.size() + 1) * 2), nullptr,
+                                0, &returned, nullptr));
+    CloseHandle(control);
+
+    HANDLE file =
+        CreateFileW(u"\\\\.\\X:", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(manager->CloseSecureDisk(u"X:"), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    ASSERT_NE(manager->GetZentraObj(23), nullptr);
+    EXPECT_TRUE(manager->GetZentraObj(23)->IsMounted());
+    EXPECT_TRUE(LetterOpens(u'X'));
+    ASSERT_TRUE(PumpUntil([&] { return notices->secure.size() == 1; }));
+
+    CloseHandle(file);
+    ASSERT_EQ(manager->CloseSecureDisk(u"X:"), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(manager->GetZentraObj(23), nullptr);
+    EXPECT_FALSE(LetterOpens(u'X'));
+    ASSERT_TRUE(PumpUntil([&] { return notices->secure.size() == 2; }));
+    EXPECT_EQ(notices->secure.back().first, WPARAM{DRIVE_NOTIFY_SECURE_CLOSED});
+}
