@@ -379,3 +379,83 @@ TEST_F(KernelTest, DeviceReferencesCloseWithTheLastAndDriveLetterLinksAreTold) {
     EXPECT_EQ(g_letterEvents, expected);
     ASSERT_EQ(UnloadDriver(u"KernelTest"), STATUS_SUCCESS);
 }
+
+namespace {
+
+// A file system's volume device in the test: it notes what reaches it and completes it.
+struct VolumeNote {
+    UCHAR major;
+    UCHAR minor;
+    ULONG code;
+    bool operator==(const VolumeNote&) const = default;
+};
+std::vector<VolumeNote> g_volumeNotes;
+PDEVICE_OBJECT g_volumeDevice;
+
+NTSTATUS VolumeEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
+    for (auto& routine : driver->MajorFunction) {
+        routine = [](PDEVICE_OBJECT, PIRP irp) {
+            PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+            ULONG code = 0;
+            if (stack->MajorFunction == IRP_MJ_FILE_SYSTEM_CONTROL)
+                code = stack->Parameters.FileSystemControl.FsControlCode;
+            else if (stack->MajorFunction == IRP_MJ_DEVICE_CONTROL)
+                code = stack->Parameters.DeviceIoControl.IoControlCode;
+            g_volumeNotes.push_back({stack->MajorFunction, stack->MinorFunction, code});
+            irp->IoStatus.Status = STATUS_SUCCESS;
+            irp->IoStatus.Information = 0;
+            IoCompleteRequest(irp, IO_NO_INCREMENT);
+            return STATUS_SUCCESS;
+        };
+    }
+    driver->DriverUnload = [](PDRIVER_OBJECT) { IoDeleteDevice(g_volumeDevice); };
+    return IoCreateDevice(driver, 0, nullptr, FILE_DEVICE_DISK_FILE_SYSTEM, 0, FALSE, &g_volumeDevice);
+}
+
+} // namespace
+
+TEST_F(KernelTest, AMountedFileSystemTakesTheHandlesOpenedOnItsDisk) {
+    ASSERT_EQ(LoadDriver(u"KernelTest", KERNEL_TEST_DRIVER), STATUS_SUCCESS);
+    ASSERT_EQ(LoadDriverEntry(u"TestVolume", VolumeEntry), STATUS_SUCCESS);
+    UNICODE_STRING name = Us(u"\\Device\\KernelTest");
+    PFILE_OBJECT diskFile = nullptr;
+    PDEVICE_OBJECT disk = nullptr;
+    ASSERT_EQ(IoGetDeviceObjectPointer(&name, FILE_READ_ATTRIBUTES, &diskFile, &disk), STATUS_SUCCESS);
+    DeviceFilePtr before;
+    ASSERT_EQ(OpenDevice(u"\\??\\KernelTest", GENERIC_READ, 0, before), STATUS_SUCCESS);
+
+    g_volumeNotes.clear();
+    ASSERT_EQ(MountVolume(disk, g_volumeDevice), STATUS_SUCCESS);
+    EXPECT_EQ(MountVolume(disk, g_volumeDevice), STATUS_OBJECT_NAME_COLLISION);
+    DeviceFilePtr after;
+    ASSERT_EQ(OpenDevice(u"\\??\\KernelTest", GENERIC_READ, 0, after), STATUS_SUCCESS);
+    EXPECT_EQ(IoGetRelatedDeviceObject(FileObjectOf(after)), g_volumeDevice);
+    EXPECT_EQ(IoGetRelatedDeviceObject(FileObjectOf(before)), disk);
+    ULONG_PTR information = 0;
+    ULONG count = 0;
+    // A file-system control code arrives as a file-system request, any other as a device control.
+    EXPECT_EQ(DeviceControl(after, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, information), STATUS_SUCCESS);
+    EXPECT_EQ(DeviceControl(after, IOCTL_TEST_COUNT, nullptr, 0, &count, 4, information), STATUS_SUCCESS);
+    // The handle opened before the mount still talks to the disk.
+    EXPECT_EQ(DeviceControl(before, IOCTL_TEST_COUNT, nullptr, 0, &count, 4, information), STATUS_SUCCESS);
+    EXPECT_EQ(information, sizeof(ULONG));
+    CloseDevice(after);
+    const std::vector<VolumeNote> expected = {{IRP_MJ_CREATE, 0, 0},
+                                              {IRP_MJ_FILE_SYSTEM_CONTROL, IRP_MN_USER_FS_REQUEST, FSCTL_LOCK_VOLUME},
+                                              {IRP_MJ_DEVICE_CONTROL, 0, IOCTL_TEST_COUNT},
+                                              {IRP_MJ_CLEANUP, 0, 0},
+                                              {IRP_MJ_CLOSE, 0, 0}};
+    EXPECT_EQ(g_volumeNotes, expected);
+
+    // Dismounted, new handles reach the disk again.
+    DismountVolume(disk);
+    DeviceFilePtr again;
+    ASSERT_EQ(OpenDevice(u"\\??\\KernelTest", GENERIC_READ, 0, again), STATUS_SUCCESS);
+    EXPECT_EQ(IoGetRelatedDeviceObject(FileObjectOf(again)), disk);
+    EXPECT_EQ(g_volumeNotes.size(), expected.size());
+    CloseDevice(again);
+    CloseDevice(before);
+    ObDereferenceObject(diskFile);
+    ASSERT_EQ(UnloadDriver(u"TestVolume"), STATUS_SUCCESS);
+    ASSERT_EQ(UnloadDriver(u"KernelTest"), STATUS_SUCCESS);
+}
