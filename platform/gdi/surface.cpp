@@ -212,6 +212,13 @@ bool ComposeOnto(cairo_surface_t* target, int width, int height, POINT origin, c
         cairo_save(cr);
         cairo_rectangle(cr, area.left - origin.x, area.top - origin.y, area.right - area.left, area.bottom - area.top);
         cairo_clip(cr);
+        // A shaped window shows only inside its shape.
+        if (auto region = layer.shape ? FindRegion(layer.shape) : nullptr) {
+            const int dx = layer.position.x - origin.x, dy = layer.position.y - origin.y;
+            for (const RECT& r : region->shape.Rects())
+                cairo_rectangle(cr, r.left + dx, r.top + dy, r.right - r.left, r.bottom - r.top);
+            cairo_clip(cr);
+        }
         cairo_set_source_surface(cr, src.Surface(), layer.position.x - origin.x, layer.position.y - origin.y);
         cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
         cairo_paint(cr);

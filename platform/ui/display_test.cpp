@@ -413,6 +413,86 @@ TEST_F(DisplayTest, KeyColouredLayeredWindowIsCutToItsShape) {
     DestroyWindow(splash);
 }
 
+// Paints the whole client area in one colour.
+uitest::Handler Painter(COLORREF colour, std::vector<UINT>* mouse = nullptr) {
+    return [colour, mouse](HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        if (mouse && (msg == WM_MOUSEMOVE || msg == WM_MOUSELEAVE))
+            mouse->push_back(msg);
+        if (msg != WM_PAINT)
+            return DefWindowProcW(hwnd, msg, wParam, lParam);
+        PAINTSTRUCT ps{};
+        HDC dc = BeginPaint(hwnd, &ps);
+        RECT all{};
+        GetClientRect(hwnd, &all);
+        HBRUSH brush = CreateSolidBrush(colour);
+        FillRect(dc, &all, brush);
+        DeleteObject(brush);
+        EndPaint(hwnd, &ps);
+        return 0;
+    };
+}
+
+TEST_F(DisplayTest, WindowRegionsCutTheWindowAndItsChildrenAndTheMouseLeavesThroughTheCut) {
+    // An L: the lower right quarter of the window is cut away. Its child shows only its left half.
+    std::vector<UINT> mouse;
+    uitest::Handler body = Painter(RGB(0, 90, 160), &mouse), part = Painter(RGB(200, 0, 0));
+    uitest::RegisterTestClass();
+    HWND window =
+        CreateWindowExW(0, u"UiTestWindow", u"Shaped", WS_POPUP, 320, 240, 200, 100, nullptr, nullptr, nullptr, &body);
+    ASSERT_NE(window, nullptr);
+    HWND child = CreateWindowExW(0, u"UiTestWindow", u"", WS_CHILD | WS_VISIBLE, 120, 10, 40, 30, window, nullptr,
+                                 nullptr, &part);
+    ASSERT_NE(child, nullptr);
+    HRGN l = CreateRectRgn(0, 0, 100, 100), top = CreateRectRgn(100, 0, 200, 50);
+    CombineRgn(l, l, top, RGN_OR);
+    DeleteObject(top);
+    ASSERT_TRUE(SetWindowRgn(window, l, TRUE));
+    ASSERT_TRUE(SetWindowRgn(child, CreateRectRgn(0, 0, 20, 30), TRUE));
+    ShowWindow(window, SW_SHOWNOACTIVATE);
+    Settle();
+    const xcb_window_t xid = XWindowOf(window);
+    ASSERT_NE(xid, 0u);
+
+    Reply<xcb_shape_get_rectangles_reply_t> shape(
+        xcb_shape_get_rectangles_reply(X(), xcb_shape_get_rectangles(X(), xid, XCB_SHAPE_SK_BOUNDING), nullptr),
+        &std::free);
+    ASSERT_TRUE(shape);
+    auto covered = [&](int x, int y) {
+        const xcb_rectangle_t* r = xcb_shape_get_rectangles_rectangles(shape.get());
+        for (int i = 0; i < xcb_shape_get_rectangles_rectangles_length(shape.get()); ++i)
+            if (x >= r[i].x && x < r[i].x + r[i].width && y >= r[i].y && y < r[i].y + r[i].height)
+                return true;
+        return false;
+    };
+    EXPECT_TRUE(covered(0, 0));
+    EXPECT_TRUE(covered(99, 99));
+    EXPECT_TRUE(covered(199, 49));
+    EXPECT_FALSE(covered(100, 50));
+    EXPECT_FALSE(covered(199, 99));
+
+    // The child's cut-away half shows its parent.
+    Reply<xcb_get_image_reply_t> image(
+        xcb_get_image_reply(X(), xcb_get_image(X(), XCB_IMAGE_FORMAT_Z_PIXMAP, xid, 0, 0, 200, 50, ~0u), nullptr),
+        &std::free);
+    ASSERT_TRUE(image);
+    const auto* pixels = reinterpret_cast<const uint32_t*>(xcb_get_image_data(image.get()));
+    auto at = [&](int x, int y) { return pixels[static_cast<size_t>(y) * 200 + x] & 0xFFFFFF; };
+    EXPECT_EQ(at(125, 20), 0xC80000u);
+    EXPECT_EQ(at(150, 20), 0x005AA0u);
+    EXPECT_EQ(at(50, 20), 0x005AA0u);
+
+    // The mouse comes in, then goes on into the cut: the window that tracks it hears that it was left.
+    Fake(XCB_MOTION_NOTIFY, 0, 320 + 50, 240 + 70);
+    Sync();
+    ASSERT_TRUE(PumpUntil([&] { return !mouse.empty(); }));
+    TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, window, 0};
+    ASSERT_TRUE(TrackMouseEvent(&track));
+    Fake(XCB_MOTION_NOTIFY, 0, 320 + 150, 240 + 70);
+    Sync();
+    EXPECT_TRUE(PumpUntil([&] { return !mouse.empty() && mouse.back() == WM_MOUSELEAVE; }));
+    DestroyWindow(window);
+}
+
 // A notification area of the test's own: owns the tray selection and takes icons in when asked.
 class TestTray {
 public:

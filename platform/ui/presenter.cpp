@@ -15,6 +15,7 @@
 #include <cairo/cairo-xcb.h>
 #include <xcb/shape.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -23,6 +24,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <poll.h>
 #include <set>
 #include <sys/eventfd.h>
@@ -30,6 +32,7 @@
 #include <unistd.h>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 namespace platform::ui {
 
@@ -40,7 +43,6 @@ using x11::AtomId;
 constexpr UINT kWmMouseHWheel = 0x020E;
 constexpr int kVkPacket = 0xE7;
 constexpr int kVkF10 = 0x79;
-constexpr DWORD kBsGroupBox = 0x7;
 constexpr uint32_t kIconicState = 3;
 constexpr uint32_t kNormalState = 1;
 
@@ -59,20 +61,6 @@ struct Snapshot {
     HICON icon = nullptr;
     LayeredState layered;
 };
-
-bool SameNoCase(const std::u16string& a, const char16_t* b) {
-    size_t i = 0;
-    for (; i < a.size() && b[i]; ++i) {
-        char16_t x = a[i], y = b[i];
-        if (x >= u'A' && x <= u'Z')
-            x = static_cast<char16_t>(x - u'A' + u'a');
-        if (y >= u'A' && y <= u'Z')
-            y = static_cast<char16_t>(y - u'A' + u'a');
-        if (x != y)
-            return false;
-    }
-    return i == a.size() && !b[i];
-}
 
 Snapshot Snap(HWND hwnd) {
     Snapshot s;
@@ -98,51 +86,21 @@ Snapshot Snap(HWND hwnd) {
     return s;
 }
 
-// Screen position of a window's client area (window layer's lock held).
-POINT ClientOriginLocked(const Window& w) {
-    POINT p{w.rect.left + w.client.left, w.rect.top + w.client.top};
-    if (!w.parent)
-        return p;
-    WindowPtr parent = FindWindowLocked(w.parent);
-    if (!parent)
-        return p;
-    const POINT o = ClientOriginLocked(*parent);
-    return POINT{o.x + p.x, o.y + p.y};
-}
-
-bool Contains(const RECT& r, POINT p) {
-    return p.x >= r.left && p.x < r.right && p.y >= r.top && p.y < r.bottom;
-}
-
-// Static texts and group boxes let the mouse through to what lies under them, as their hit test says on Windows.
-bool MouseTransparent(const Window& w) {
-    if (!w.cls)
-        return false;
-    if (SameNoCase(w.cls->name, u"Static"))
-        return true;
-    return SameNoCase(w.cls->name, u"Button") && (w.style & 0xF) == kBsGroupBox;
-}
-
-// The deepest visible window under a screen point within `w`, whose client area holds it (lock held).
-HWND HitLocked(const Window& w, POINT screen) {
-    const POINT origin = ClientOriginLocked(w);
-    const RECT client{origin.x, origin.y, origin.x + (w.client.right - w.client.left),
-                      origin.y + (w.client.bottom - w.client.top)};
-    if (!Contains(client, screen))
-        return nullptr;
-    for (HWND child : w.children) {
-        WindowPtr c = FindWindowLocked(child);
-        if (!c || !(c->style & WS_VISIBLE) || MouseTransparent(*c))
-            continue;
-        const RECT box{origin.x + c->rect.left, origin.y + c->rect.top, origin.x + c->rect.right,
-                       origin.y + c->rect.bottom};
-        if (!Contains(box, screen))
-            continue;
-        if (HWND hit = HitLocked(*c, screen))
-            return hit;
-        return nullptr; // its frame: nothing for the client area messages
+// The window's shape (SetWindowRgn) as rectangles relative to its top-left corner; nothing when it has none.
+std::optional<std::vector<RECT>> ShapeOf(HWND hwnd) {
+    HRGN region = CopyWindowShape(hwnd);
+    if (!region)
+        return std::nullopt;
+    std::vector<RECT> rects;
+    const DWORD size = GetRegionData(region, 0, nullptr);
+    std::vector<uint8_t> data(std::max<size_t>(size, sizeof(RGNDATA)));
+    if (size && GetRegionData(region, size, reinterpret_cast<RGNDATA*>(data.data())) == size) {
+        const auto* header = reinterpret_cast<const RGNDATAHEADER*>(data.data());
+        rects.resize(header->nCount);
+        std::memcpy(rects.data(), data.data() + sizeof(RGNDATAHEADER), rects.size() * sizeof(RECT));
     }
-    return w.hwnd;
+    DeleteObject(region);
+    return rects;
 }
 
 // Whether a visible window of the tree still waits for its WM_PAINT (lock held).
@@ -174,6 +132,7 @@ struct Shown {
     bool mapped = false;
     bool iconic = false;
     bool shaped = false;
+    std::vector<xcb_rectangle_t> shape; // the region last set as the window's shape (not with a key colour)
     BYTE opacity = 255;
     std::u16string title;
     HICON icon = nullptr;
@@ -250,7 +209,10 @@ private:
     void Create(HWND hwnd, Shown& shown, const Snapshot& s, const RECT& xrect);
     void Destroy(HWND hwnd);
     void Present(HWND hwnd, Shown& shown, const Snapshot& s);
-    void Shape(Shown& shown, cairo_surface_t* picture, const Snapshot& s);
+    // Cuts the X window to the window's region and, with `keyed`, to the pixels of the picture that are not the key
+    // colour.
+    void Shape(Shown& shown, cairo_surface_t* picture, const Snapshot& s, bool keyed, const std::vector<RECT>* region,
+               POINT origin);
     void SetIcon(Shown& shown, HICON icon);
     void FollowForeground();
     void Regrab();
@@ -559,7 +521,7 @@ void Presenter::Sync(HWND hwnd) {
 void Presenter::Create(HWND hwnd, Shown& shown, const Snapshot& s, const RECT& xrect) {
     xcb_connection_t* c = m_x->Conn();
     shown.decorated = (s.style & WS_CAPTION) == WS_CAPTION;
-    shown.menu = SameNoCase(s.className, u"#32768");
+    shown.menu = EqualsNoCase(s.className, u"#32768");
     shown.overrideRedirect = !shown.decorated && (s.style & WS_POPUP) &&
                              (s.owner || (s.exStyle & (WS_EX_TOOLWINDOW | WS_EX_TOPMOST)) || shown.menu);
     shown.threadId = s.threadId;
@@ -568,7 +530,7 @@ void Presenter::Create(HWND hwnd, Shown& shown, const Snapshot& s, const RECT& x
     const uint32_t height = static_cast<uint32_t>(std::max<LONG>(1, xrect.bottom - xrect.top));
     const uint32_t events = XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_KEY_PRESS |
                             XCB_EVENT_MASK_KEY_RELEASE | XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE |
-                            XCB_EVENT_MASK_POINTER_MOTION | XCB_EVENT_MASK_FOCUS_CHANGE |
+                            XCB_EVENT_MASK_POINTER_MOTION | XCB_EVENT_MASK_LEAVE_WINDOW | XCB_EVENT_MASK_FOCUS_CHANGE |
                             XCB_EVENT_MASK_PROPERTY_CHANGE;
     // No background: the window's own picture covers it, so nothing flickers.
     const uint32_t values[] = {XCB_BACK_PIXMAP_NONE, shown.overrideRedirect ? 1u : 0u, events};
@@ -610,11 +572,11 @@ void Presenter::Create(HWND hwnd, Shown& shown, const Snapshot& s, const RECT& x
     AtomId type = AtomId::NetWmWindowTypeNormal;
     if (shown.menu)
         type = AtomId::NetWmWindowTypePopupMenu;
-    else if (SameNoCase(s.className, u"tooltips_class32"))
+    else if (EqualsNoCase(s.className, u"tooltips_class32"))
         type = AtomId::NetWmWindowTypeTooltip;
     else if (!shown.decorated && !s.owner)
         type = AtomId::NetWmWindowTypeSplash;
-    else if (s.owner || SameNoCase(s.className, u"#32770"))
+    else if (s.owner || EqualsNoCase(s.className, u"#32770"))
         type = AtomId::NetWmWindowTypeDialog;
     m_x->SetAtoms(shown.xid, AtomId::NetWmWindowType, {m_x->Atom(type)});
     if (!shown.decorated && !shown.overrideRedirect) {
@@ -709,11 +671,13 @@ void Presenter::Present(HWND hwnd, Shown& shown, const Snapshot& s) {
     }
     paint::DrawPainted(hwnd, origin, width, height, shown.picture);
     const bool keyed = s.layered.set && (s.layered.flags & LWA_COLORKEY);
-    if (keyed && m_x->HasShape()) {
-        Shape(shown, shown.picture, s);
+    const std::optional<std::vector<RECT>> region = ShapeOf(hwnd);
+    if ((keyed || region) && m_x->HasShape()) {
+        Shape(shown, shown.picture, s, keyed, region ? &*region : nullptr, origin);
     } else if (shown.shaped) {
         xcb_shape_mask(m_x->Conn(), XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, shown.xid, 0, 0, XCB_NONE);
         shown.shaped = false;
+        shown.shape.clear();
     }
     cairo_t* cr = cairo_create(shown.surface);
     cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
@@ -732,31 +696,65 @@ void Presenter::Present(HWND hwnd, Shown& shown, const Snapshot& s) {
     }
 }
 
-void Presenter::Shape(Shown& shown, cairo_surface_t* picture, const Snapshot& s) {
-    cairo_surface_flush(picture);
-    const unsigned char* data = cairo_image_surface_get_data(picture);
-    const int stride = cairo_image_surface_get_stride(picture);
+void Presenter::Shape(Shown& shown, cairo_surface_t* picture, const Snapshot& s, bool keyed,
+                      const std::vector<RECT>* region, POINT origin) {
     const int width = cairo_image_surface_get_width(picture), height = cairo_image_surface_get_height(picture);
-    const uint32_t key = (static_cast<uint32_t>(GetRValue(s.layered.key)) << 16) |
-                         (static_cast<uint32_t>(GetGValue(s.layered.key)) << 8) | GetBValue(s.layered.key);
-    // Runs of pixels that are not the key colour, row by row.
-    std::vector<xcb_rectangle_t> runs;
-    for (int y = 0; y < height; ++y) {
-        const auto* row = reinterpret_cast<const uint32_t*>(data + static_cast<size_t>(y) * stride);
-        int x = 0;
-        while (x < width) {
-            while (x < width && (row[x] & 0xFFFFFF) == key)
-                ++x;
-            const int start = x;
-            while (x < width && (row[x] & 0xFFFFFF) != key)
-                ++x;
-            if (x > start)
-                runs.push_back(xcb_rectangle_t{static_cast<int16_t>(start), static_cast<int16_t>(y),
-                                               static_cast<uint16_t>(x - start), 1});
+    std::vector<xcb_rectangle_t> shape;
+    if (region) {
+        // The window region, moved to the X window's corner (the client area's when the desktop frames the window).
+        const RECT whole{0, 0, width, height};
+        for (const RECT& r : *region) {
+            RECT part{r.left - origin.x, r.top - origin.y, r.right - origin.x, r.bottom - origin.y};
+            if (IntersectRect(&part, &part, &whole))
+                shape.push_back(xcb_rectangle_t{static_cast<int16_t>(part.left), static_cast<int16_t>(part.top),
+                                                static_cast<uint16_t>(part.right - part.left),
+                                                static_cast<uint16_t>(part.bottom - part.top)});
         }
     }
-    xcb_shape_rectangles(m_x->Conn(), XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, XCB_CLIP_ORDERING_YX_BANDED, shown.xid,
-                         0, 0, static_cast<uint32_t>(runs.size()), runs.data());
+    std::vector<xcb_rectangle_t> runs;
+    if (keyed) {
+        cairo_surface_flush(picture);
+        const unsigned char* data = cairo_image_surface_get_data(picture);
+        const int stride = cairo_image_surface_get_stride(picture);
+        const uint32_t key = (static_cast<uint32_t>(GetRValue(s.layered.key)) << 16) |
+                             (static_cast<uint32_t>(GetGValue(s.layered.key)) << 8) | GetBValue(s.layered.key);
+        // Runs of pixels that are not the key colour, row by row.
+        for (int y = 0; y < height; ++y) {
+            const auto* row = reinterpret_cast<const uint32_t*>(data + static_cast<size_t>(y) * stride);
+            int x = 0;
+            while (x < width) {
+                while (x < width && (row[x] & 0xFFFFFF) == key)
+                    ++x;
+                const int start = x;
+                while (x < width && (row[x] & 0xFFFFFF) != key)
+                    ++x;
+                if (x > start)
+                    runs.push_back(xcb_rectangle_t{static_cast<int16_t>(start), static_cast<int16_t>(y),
+                                                   static_cast<uint16_t>(x - start), 1});
+            }
+        }
+    }
+    xcb_connection_t* c = m_x->Conn();
+    if (!keyed) {
+        // A region alone goes to the server only when it changed.
+        if (shown.shaped && shape.size() == shown.shape.size() &&
+            std::equal(shape.begin(), shape.end(), shown.shape.begin(), [](const auto& a, const auto& b) {
+                return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height;
+            }))
+            return;
+        xcb_shape_rectangles(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, XCB_CLIP_ORDERING_UNSORTED, shown.xid, 0, 0,
+                             static_cast<uint32_t>(shape.size()), shape.data());
+        shown.shape = std::move(shape);
+        shown.shaped = true;
+        return;
+    }
+    // Key colour and region: the pixels that are in both.
+    xcb_shape_rectangles(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, XCB_CLIP_ORDERING_YX_BANDED, shown.xid, 0, 0,
+                         static_cast<uint32_t>(runs.size()), runs.data());
+    if (region)
+        xcb_shape_rectangles(c, XCB_SHAPE_SO_INTERSECT, XCB_SHAPE_SK_BOUNDING, XCB_CLIP_ORDERING_UNSORTED, shown.xid, 0,
+                             0, static_cast<uint32_t>(shape.size()), shape.data());
+    shown.shape.clear();
     shown.shaped = true;
 }
 
@@ -839,6 +837,14 @@ void Presenter::HandleEvent(const xcb_generic_event_t* event) {
         const auto* e = reinterpret_cast<const xcb_motion_notify_event_t*>(event);
         if (Shown* shown = shownOf(e->event, root))
             Mouse(root, *shown, e->event_x, e->event_y, e->state, 0, false, e->time);
+        break;
+    }
+    case XCB_LEAVE_NOTIFY: {
+        // The pointer left for another program's window or the desktop: the layer's mouse goes there too, so that a
+        // window that tracks the mouse hears that it was left.
+        const auto* e = reinterpret_cast<const xcb_leave_notify_event_t*>(event);
+        if (shownOf(e->event, root) && e->mode == XCB_NOTIFY_MODE_NORMAL && e->detail != XCB_NOTIFY_DETAIL_INFERIOR)
+            SetCursorPos(e->root_x, e->root_y);
         break;
     }
     case XCB_KEY_PRESS:
@@ -934,31 +940,29 @@ void Presenter::Mouse(HWND root, Shown& shown, int16_t x, int16_t y, uint16_t st
     const POINT screen{shown.xrect.left + x, shown.xrect.top + y};
     SetCursorPos(screen.x, screen.y);
     // The mouse goes to the window with the capture on the thread of the window under it, else to that window.
-    HWND target = nullptr;
-    POINT client{};
+    HWND capture = nullptr;
     HWND focus = nullptr;
-    UINT classStyle = 0;
-    {
-        QueuePtr q = FindQueue(shown.threadId);
-        State& st = GetState();
-        std::lock_guard lock(st.mutex);
-        HWND capture = q ? q->capture : nullptr;
-        focus = q ? q->focus : nullptr;
-        WindowPtr w = FindWindowLocked(capture);
-        if (!w) {
-            WindowPtr r = FindWindowLocked(root);
-            if (!r || (r->style & WS_DISABLED))
-                return;
-            target = HitLocked(*r, screen);
-            w = FindWindowLocked(target);
-            if (!w || (w->style & WS_DISABLED))
-                return;
-        }
-        target = w->hwnd;
-        const POINT origin = ClientOriginLocked(*w);
-        client = POINT{screen.x - origin.x, screen.y - origin.y};
-        classStyle = w->cls ? w->cls->wc.style : 0;
+    if (QueuePtr q = FindQueue(shown.threadId)) {
+        std::lock_guard lock(GetState().mutex);
+        capture = q->capture;
+        focus = q->focus;
     }
+    HWND target = capture && IsWindow(capture) ? capture : nullptr;
+    POINT client = screen;
+    if (!target) {
+        if (!IsWindowEnabled(root))
+            return;
+        target = WindowFromPointIn(root, screen);
+        if (!target || !IsWindowEnabled(target))
+            return;
+        // Only the client area takes these messages; a window's frame is not a place for them.
+        RECT area{};
+        if (!ScreenToClient(target, &client) || !GetClientRect(target, &area) || !PtInRect(&area, client))
+            return;
+    } else {
+        ScreenToClient(target, &client);
+    }
+    const UINT classStyle = static_cast<UINT>(GetClassLongPtrW(target, GCL_STYLE));
     WPARAM keys = 0;
     if (state & XCB_BUTTON_MASK_1)
         keys |= MK_LBUTTON;

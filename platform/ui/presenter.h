@@ -4,13 +4,14 @@
 // another; WINLAYER_DISPLAY=none keeps a process headless), every visible top-level window of the process gets an X
 // window at its place, with its title, icon and show state, showing what the window painted; a window with a caption
 // is framed by the desktop's window manager around its client area, other windows show whole and undecorated, and
-// owned pop-ups (menus, tooltips, drop-down lists) float above the desktop. X input becomes the layer's input:
+// owned pop-ups (menus, tooltips, drop-down lists) float above the desktop; a window region or a layered window's key
+// colour cuts the X window to its shape. X input becomes the layer's input:
 // mouse messages to the window under the pointer or with the capture, double-clicks within the double-click time
 // for classes with CS_DBLCLKS, the wheel to the window with the focus, keys through the keyboard's real layout to
-// the window with the focus, activation when the desktop gives a window the focus, WM_SYSCOMMAND SC_CLOSE for the
-// window manager's close button and SC_MINIMIZE / SC_RESTORE for minimising and restoring there. Tray icons dock in
-// the desktop's notification area (the XEmbed system-tray protocol), and dock again when a notification area
-// appears later.
+// the window with the focus, the mouse leaving for another program's window (for TrackMouseEvent), activation when the
+// desktop gives a window the focus, WM_SYSCOMMAND SC_CLOSE for the window manager's close button and SC_MINIMIZE /
+// SC_RESTORE for minimising and restoring there. Tray icons dock in the desktop's notification area (the XEmbed
+// system-tray protocol), and dock again when a notification area appears later.
 //
 // Where it differs: one thread of the presenter does all the talking to the X server; windows keep painting into
 // their own surfaces on their own threads, and the presenter shows the surfaces after each paint. Without a display

@@ -232,6 +232,10 @@ void OnCursorMoved(POINT screen);
 // The window's shape (SetWindowRgn) as a region of the caller's, or null when it has none. Free it with DeleteObject.
 HRGN CopyWindowShape(HWND hwnd);
 
+// The deepest window of a top-level window's tree under a screen point, as WindowFromPoint finds it there; null when
+// the top-level window is hidden or does not hold the point (State::mutex not held).
+HWND WindowFromPointIn(HWND top, POINT point);
+
 // Earliest due time of the thread's timers (State::mutex not held); UINT64_MAX when none.
 uint64_t NextTimerDue(const QueuePtr& queue);
 // Takes a due timer matching the window filter and the message range (0, 0: any), producing its WM_TIMER (or the

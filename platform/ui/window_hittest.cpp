@@ -71,7 +71,30 @@ std::optional<HWND> ChildAt(HWND parent, POINT pt) {
     return std::nullopt;
 }
 
+// From a window that holds the point down to the deepest of its descendants that does.
+HWND Descend(HWND found, POINT point) {
+    while (found) {
+        std::optional<HWND> child = ChildAt(found, point);
+        if (!child)
+            break;
+        found = *child;
+    }
+    return found;
+}
+
 } // namespace
+
+HWND WindowFromPointIn(HWND top, POINT point) {
+    {
+        State& s = GetState();
+        std::lock_guard lock(s.mutex);
+        WindowPtr w = FindWindowLocked(top);
+        if (!w || !(w->style & WS_VISIBLE) || !HoldsLocked(s, *w, point))
+            return nullptr;
+    }
+    return Descend(top, point);
+}
+
 } // namespace platform::ui
 
 using namespace platform::ui;
@@ -89,11 +112,5 @@ HWND WindowFromPoint(POINT point) {
             }
         }
     }
-    while (found) {
-        std::optional<HWND> child = ChildAt(found, point);
-        if (!child)
-            break;
-        found = *child;
-    }
-    return found;
+    return Descend(found, point);
 }

@@ -1,6 +1,7 @@
 // Window shapes: SetWindowRgn and GetWindowRgn.
 #include "platform/base/errors.h"
 #include "platform/gdi/wingdi.h"
+#include "platform/ui/presenter.h"
 #include "platform/ui/window_internal.h"
 
 namespace platform::ui {
@@ -47,6 +48,7 @@ int SetWindowRgn(HWND hwnd, HRGN region, BOOL redraw) {
     }
     if (old && old != region)
         DeleteObject(old);
+    NoteWindowChange(hwnd);
     if (redraw)
         RedrawWindow(hwnd, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
     return 1;
