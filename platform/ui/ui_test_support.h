@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <future>
 #include <string>
@@ -25,7 +26,11 @@ using testsupport::Eventually;
 // Every test gets its own machine folder and the deadlock guard.
 class UiTest : public ::testing::Test {
 protected:
-    UiTest() { platform::ui::SetDeadlockTimeout(30000); }
+    UiTest() {
+        platform::ui::SetDeadlockTimeout(30000);
+        // The desktop's own session manager is not the tests' business.
+        unsetenv("SESSION_MANAGER");
+    }
     platform::machine::ScopedTestMachine m_machine;
 };
 

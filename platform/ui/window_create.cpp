@@ -8,6 +8,7 @@
 #include "platform/ui/broker.h"
 #include "platform/ui/broker_internal.h"
 #include "platform/ui/presenter.h"
+#include "platform/ui/session.h"
 #include "platform/ui/window_internal.h"
 
 #include <algorithm>
@@ -255,6 +256,9 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
         Send(hwnd, WM_MOVE, 0, MAKELPARAM(origin.x, origin.y));
     }
     Publish(w);
+    // A program with a top-level window takes part in the end of the session.
+    if (!(style & WS_CHILD) && !messageOnly)
+        WatchSessionEnd();
     if (!FindLiveWindow(hwnd))
         return nullptr;
     if (style & WS_MINIMIZE)
