@@ -18,6 +18,7 @@
 #include <memory>
 #include <new>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -228,14 +229,21 @@ void CXMLLog::Init(LPCTSTR lpszLogPath, LPCTSTR lpszTempPath, DWORD dwMaxItems, 
     m_strTempPath = lpszTempPath;
     m_dwMaxItems = dwMaxItems;
     if (m_strAppName.IsEmpty()) {
-        WCHAR path[MAX_PATH + 1] = {};
-        const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-        if (length > 0 && length < MAX_PATH) {
-            m_strAppName = LastComponent(path);
-            GetApVersion(path, m_strAppVersion);
-        }
-        if (m_strAppVersion.IsEmpty())
-            m_strAppVersion = u"Debug Version";
+        // The program's name and version are read from its file once: every log of the process writes the same.
+        static const std::pair<CString, CString> program = [] {
+            std::pair<CString, CString> found;
+            WCHAR path[MAX_PATH + 1] = {};
+            const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+            if (length > 0 && length < MAX_PATH) {
+                found.first = LastComponent(path);
+                GetApVersion(path, found.second);
+            }
+            if (found.second.IsEmpty())
+                found.second = u"Debug Version";
+            return found;
+        }();
+        m_strAppName = program.first;
+        m_strAppVersion = program.second;
     }
     m_nStoredCount = 0;
     if (!bKeep) {
