@@ -13,11 +13,14 @@
 #include "platform/fs/files.h"
 #include "platform/fs/paths.h"
 #include "platform/kernel/services.h"
+#include "platform/testing/child_test.h"
 
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
+
+#include <sys/wait.h>
 
 namespace {
 
@@ -391,4 +394,49 @@ TEST_F(ZentraManagerTest, ASecureDiskInUseStaysOpenAndHeldUntilItsFilesAreClosed
     EXPECT_FALSE(LetterOpens(u'X'));
     ASSERT_TRUE(PumpUntil([&] { return notices->secure.size() == 2; }));
     EXPECT_EQ(notices->secure.back().first, WPARAM{DRIVE_NOTIFY_SECURE_CLOSED});
+}
+
+// Runs only as the child of the next test: opens a secure disk through its own manager, writes to it, and waits to
+// be killed.
+TEST(SecureDiskChild, DISABLED_OpensADiskUntilKilled) {
+    if (!std::getenv("SECURE_DISK_CHILD"))
+        GTEST_SKIP() << "runs only as the child of AProgramKilledLeavesItsDiskMountedForTheNextStart";
+    platform::kernel::EnableDeviceAccess();
+    CZentraManager manager;
+    ASSERT_TRUE(manager.Init(kProgramFlags));
+    ASSERT_EQ(manager.CreateSecureDisk(u"V:", u"T:\\killed.img", u"password", ZENTRA_MODE_ENCRYPTED, 8),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    HANDLE volume = CreateFileW(u"\\\\.\\V:", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(volume, INVALID_HANDLE_VALUE);
+    const std::string text(512, 'k');
+    DWORD done = 0;
+    ASSERT_TRUE(WriteFile(volume, text.data(), 512, &done, nullptr));
+    CloseHandle(volume);
+    testsupport::ReportToParent("mounted");
+    testsupport::WaitForParent();
+}
+
+TEST_F(ZentraManagerTest, AProgramKilledLeavesItsDiskMountedForTheNextStart) {
+    testsupport::ChildTest child("SecureDiskChild.DISABLED_OpensADiskUntilKilled", {{"SECURE_DISK_CHILD", "1"}});
+    ASSERT_EQ(child.ReadLine(std::chrono::seconds(60)), "mounted");
+    EXPECT_TRUE(WIFSIGNALED(child.Kill()));
+
+    // The kernel host still serves the disk, with what the program wrote.
+    HANDLE volume =
+        CreateFileW(u"\\\\.\\V:", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(volume, INVALID_HANDLE_VALUE);
+    std::string text(512, 0);
+    DWORD done = 0;
+    ASSERT_TRUE(ReadFile(volume, text.data(), 512, &done, nullptr));
+    CloseHandle(volume);
+    EXPECT_EQ(text, std::string(512, 'k'));
+
+    // The next start adopts it and can close it.
+    CZentraManager next;
+    ASSERT_TRUE(next.Init(kProgramFlags));
+    ASSERT_NE(next.GetZentraObj(21), nullptr);
+    EXPECT_TRUE(next.GetZentraObj(21)->GetImagePath() == u"T:\\killed.img");
+    EXPECT_EQ(next.CloseSecureDisk(u"V:"), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_FALSE(LetterOpens(u'V'));
 }
