@@ -222,6 +222,15 @@ void CryptoLibraryShutdown() {
     Release(g_lib);
 }
 
+void CryptoThreadEnd() {
+    {
+        std::lock_guard<std::mutex> guard(g_lock);
+        if (g_lib.LibCtx)
+            OPENSSL_thread_stop_ex(g_lib.LibCtx);
+    }
+    OPENSSL_thread_stop();
+}
+
 OSSL_LIB_CTX* CryptoLibraryContext() {
     return g_ready.load(std::memory_order_acquire) ? g_lib.LibCtx : nullptr;
 }

@@ -36,6 +36,10 @@ bool CryptoLibraryInit();
 // Releases the library context (driver unload). No crypto context may be alive.
 void CryptoLibraryShutdown();
 
+// Releases what the library keeps for the calling thread. A thread of the driver calls it before it ends: the
+// library's own clean-up at thread exit would otherwise run after an unload has freed the library context.
+void CryptoThreadEnd();
+
 // The library context and the fetched algorithms; null unless CryptoLibraryInit succeeded.
 OSSL_LIB_CTX* CryptoLibraryContext();
 const EVP_CIPHER* CryptoAes256Ecb();

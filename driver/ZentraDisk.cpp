@@ -416,6 +416,7 @@ void ZentraDiskThread(PVOID context) {
     if (!NT_SUCCESS(status)) {
         ZentraDbgPrint(ZENTRA_DBG_ERROR, "ZentraDiskThread: fail to open file!");
         extension->OpenStatus = status;
+        CryptoThreadEnd();
         KeSetEvent(&extension->ReadyEvent, IO_NO_INCREMENT, FALSE);
         PsTerminateSystemThread(status);
     }
@@ -443,6 +444,7 @@ void ZentraDiskThread(PVOID context) {
         if (ZentraFlag(extension->Terminate).Get()) {
             ZentraDbgPrint(ZENTRA_DBG_TRACE, "Got notify to terminate the thread.");
             ZentraDiskUnmountFile(extension);
+            CryptoThreadEnd();
             PsTerminateSystemThread(STATUS_SUCCESS);
         }
     }
