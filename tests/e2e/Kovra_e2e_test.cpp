@@ -373,4 +373,20 @@ TEST_F(KovraTest, LangFileChoosesTheLanguageAndAWrongOneFallsBackToEnglish) {
     EXPECT_EQ(Entries(items).back(), u"Shut down Kovra successfully.");
 }
 
+TEST_F(KovraTest, SigtermEndsItCleanlyWithTheShutDownLine) {
+    // The end of the session as the system ends it; the program is given all the time it needs to end by itself.
+    ::setenv("WINLAYER_SESSION_END_GRACE_MS", "600000", 1);
+    auto kovra = Start();
+    ::unsetenv("WINLAYER_SESSION_END_GRACE_MS");
+    const HWND main = WaitForMainDialog(true);
+    ASSERT_NE(main, nullptr);
+    ASSERT_EQ(::kill(kovra->Pid(), SIGTERM), 0);
+    EXPECT_EQ(kovra->Wait(), 0) << Errors();
+    EXPECT_EQ(FindMainDialog(), nullptr);
+    const auto entries = Entries(SystemLog());
+    ASSERT_GE(entries.size(), 2u);
+    EXPECT_EQ(entries[entries.size() - 2], u"Start Kovra successfully.");
+    EXPECT_EQ(entries.back(), u"Shut down Kovra successfully.");
+}
+
 } // namespace
