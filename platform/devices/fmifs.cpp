@@ -6,6 +6,7 @@
 #include "platform/base/errors.h"
 #include "platform/base/module.h"
 #include "platform/base/strings.h"
+#include "platform/base/unique_handle.h"
 #include "platform/fs/files.h"
 #include "platform/kernel/devices.h"
 #include "platform/kernel/host.h"
@@ -69,28 +70,24 @@ extern "C" void FormatEx(PWCHAR driveRoot, DWORD, PWCHAR format, PWCHAR label, B
     if (!Progress(callback, 0))
         return;
     const std::u16string device = std::u16string(u"\\\\.\\") + letter + u":";
-    HANDLE volume = CreateFileW(device.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, 0, nullptr);
-    if (volume == INVALID_HANDLE_VALUE) {
+    platform::OwnedHandle volume(CreateFileW(device.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!volume) {
         Done(callback, false);
         return;
     }
     DWORD returned = 0;
     // A volume in use cannot be formatted: the lock is refused while anything of it is open.
-    bool ok = DeviceIoControl(volume, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &returned, nullptr) &&
-              DeviceIoControl(volume, FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, &returned, nullptr);
-    if (ok && !Progress(callback, 10)) {
-        CloseHandle(volume);
+    bool ok = DeviceIoControl(volume.get(), FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &returned, nullptr) &&
+              DeviceIoControl(volume.get(), FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, &returned, nullptr);
+    if (ok && !Progress(callback, 10))
         return;
-    }
     if (ok)
         ok = WriteFileSystem(letter - u'A', label ? label : u"", clusterSize) == ERROR_SUCCESS;
-    if (ok && !Progress(callback, 90)) {
-        CloseHandle(volume);
+    if (ok && !Progress(callback, 90))
         return;
-    }
     // Letting the volume go mounts what is on it now.
-    CloseHandle(volume);
+    volume.reset();
     if (ok)
         Progress(callback, 100);
     Done(callback, ok);
