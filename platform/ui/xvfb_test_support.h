@@ -10,12 +10,15 @@
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace uitest {
 
 class Xvfb {
 public:
-    Xvfb() {
+    // `screen`: the screen's width, height and depth ("WxHxD"). Without `busyClientsFirst` the server serves its
+    // clients in turn, request by request, instead of giving a busy one a time slice while the others wait.
+    explicit Xvfb(const std::string& screen = "1280x1024x24", bool busyClientsFirst = true) {
         const std::string program = FindProgram("Xvfb");
         if (program.empty()) {
             m_error = "Xvfb is not installed (scripts/setup installs the xvfb package)";
@@ -35,8 +38,12 @@ public:
                 dup2(null, 1);
                 dup2(null, 2);
             }
-            execl(program.c_str(), "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-                  "-noreset", static_cast<char*>(nullptr));
+            std::vector<const char*> args{"Xvfb",         "-displayfd", fd.c_str(), "-screen", "0",
+                                          screen.c_str(), "-nolisten",  "tcp",      "-noreset"};
+            if (!busyClientsFirst)
+                args.push_back("-dumbSched");
+            args.push_back(nullptr);
+            execv(program.c_str(), const_cast<char* const*>(args.data()));
             _exit(127);
         }
         close(fds[1]);
