@@ -10,10 +10,10 @@
 #include "platform/fs/files.h"
 #include "platform/help/htmlhelp.h"
 #include "platform/registry/registry.h"
+#include "platform/shell/browse.h"
 #include "platform/system/processes.h"
 #include "platform/testing/eventually.h"
 #include "platform/ui/broker.h"
-#include "platform/ui/commdlg.h"
 #include "platform/ui/message.h"
 #include "platform/ui/msgbox.h"
 #include "platform/ui/window.h"
@@ -381,7 +381,7 @@ TEST_F(UtilityTest, ClosingAProgramThroughItsWindows) {
 
 TEST_F(UtilityTest, FolderBrowserStatusShowsTheSelectedPath) {
     ASSERT_EQ(mkdir((m_drive.Root() + "/Backup").c_str(), 0755), 0);
-    PIDLIST_ABSOLUTE root = platform::ui::MakePathIdList(u"T:\\");
+    PIDLIST_ABSOLUTE root = SHSimpleIDListFromPath(u"T:\\");
     ASSERT_NE(root, nullptr);
     std::vector<std::u16string> statuses;
     BROWSEINFOW bi{};

@@ -2,6 +2,8 @@
 
 #include "platform/base/strings.h"
 
+#include <vector>
+
 int CFileFilter::SetPatterns(LPCTSTR lpszText) {
     Clear();
     if (!lpszText || !*lpszText)
@@ -37,10 +39,11 @@ void CFileFilter::Clear() {
 int CFileFilter::IsFilteredItem(LPCITEMIDLIST pidl) const {
     if (!pidl)
         return 0;
-    WCHAR path[2048] = {};
-    if (!SHGetPathFromIDListW(pidl, path))
+    // Only the last component matters, but it is found through the whole path, which may be long.
+    std::vector<WCHAR> path(32768);
+    if (!SHGetPathFromIDListEx(pidl, path.data(), static_cast<DWORD>(path.size()), GPFIDL_DEFAULT))
         return 0;
-    return IsFilteredPath(path);
+    return IsFilteredPath(path.data());
 }
 
 int CFileFilter::IsFilteredPath(LPCTSTR lpszPath) const {

@@ -3,7 +3,7 @@
 
 #include "platform/afx/String.h"
 #include "platform/afx/StringArray.h"
-#include "platform/ui/commdlg.h"
+#include "platform/shell/idlist.h"
 
 class CFileFilter {
 public:

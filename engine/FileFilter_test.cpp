@@ -53,14 +53,23 @@ TEST(FileFilterTest, ItemsAreMatchedByTheirFileSystemPath) {
     CFileFilter filter;
     filter.SetPatterns(_T("*.tmp\t"));
     EXPECT_EQ(filter.IsFilteredItem(nullptr), 0);
-    PIDLIST_ABSOLUTE temp = platform::ui::MakePathIdList(u"C:\\dir\\Cache.TMP");
-    PIDLIST_ABSOLUTE kept = platform::ui::MakePathIdList(u"C:\\dir.tmp\\notes.txt");
+    PIDLIST_ABSOLUTE temp = SHSimpleIDListFromPath(u"C:\\dir\\Cache.TMP");
+    PIDLIST_ABSOLUTE kept = SHSimpleIDListFromPath(u"C:\\dir.tmp\\notes.txt");
     ASSERT_NE(temp, nullptr);
     ASSERT_NE(kept, nullptr);
     EXPECT_EQ(filter.IsFilteredItem(temp), 1);
     EXPECT_EQ(filter.IsFilteredItem(kept), 0);
     ILFree(temp);
     ILFree(kept);
+
+    // A path far beyond MAX_PATH is still matched by its last component, not skipped.
+    std::u16string deep = u"C:";
+    while (deep.size() < 3000)
+        deep += u"\\folder-with-a-long-name";
+    PIDLIST_ABSOLUTE longTemp = SHSimpleIDListFromPath((deep + u"\\x.tmp").c_str());
+    ASSERT_NE(longTemp, nullptr);
+    EXPECT_EQ(filter.IsFilteredItem(longTemp), 1);
+    ILFree(longTemp);
 }
 
 TEST(FileFilterTest, StarRetriesOnlyTheMostRecentStar) {

@@ -108,6 +108,7 @@ std::string FindLoaded(const std::u16string& baseName) {
 struct SystemExport {
     const char* name;
     const char* symbol;
+    uintptr_t ordinal = 0; // 0: found by name only
 };
 
 struct SystemModule {
@@ -123,6 +124,10 @@ const std::vector<SystemModule>& SystemModules() {
         {u"KERNEL32.DLL", {{"GetUserDefaultUILanguage", "_Z24GetUserDefaultUILanguagev"}}},
         {u"FMIFS.DLL",
          {{"FormatEx", "FormatEx"}, {"EnableVolumeCompression", "EnableVolumeCompression"}, {"ChkdskEx", "ChkdskEx"}}},
+        // The shell's change notifications are found by their ordinals, as programs take them.
+        {u"SHELL32.DLL",
+         {{"SHChangeNotifyRegister", "_Z22SHChangeNotifyRegisterP6HWND__iijiPK19SHChangeNotifyEntry", 2},
+          {"SHChangeNotifyDeregister", "_Z24SHChangeNotifyDeregisterj", 4}}},
     };
     return *modules;
 }
@@ -161,8 +166,9 @@ void* RegisteredExport(const char* name) {
 }
 
 void* SystemExportAddress(const SystemModule& module, const char* procName) {
+    const auto ordinal = reinterpret_cast<uintptr_t>(procName);
     for (const SystemExport& e : module.exports) {
-        if (std::strcmp(e.name, procName) != 0)
+        if (ordinal <= 0xFFFF ? e.ordinal != ordinal : std::strcmp(e.name, procName) != 0)
             continue;
         if (void* registered = RegisteredExport(e.name))
             return registered;
@@ -307,9 +313,7 @@ HMODULE LoadLibraryExW(LPCWSTR fileName, HANDLE, DWORD) {
 FARPROC GetProcAddress(HMODULE module, LPCSTR procName) {
     void* handle = module ? reinterpret_cast<void*>(module) : ProgramHandle();
     if (const SystemModule* system = SystemModuleOf(handle)) {
-        void* symbol = procName && reinterpret_cast<uintptr_t>(procName) > 0xFFFF
-                           ? SystemExportAddress(*system, procName)
-                           : nullptr;
+        void* symbol = procName ? SystemExportAddress(*system, procName) : nullptr;
         if (!symbol) {
             Fail(ERROR_PROC_NOT_FOUND);
             return nullptr;

@@ -6,11 +6,12 @@
 // GetModuleFileNameW and GetModuleHandleW means the program itself. OutputDebugStringW writes to standard error
 // only when the environment variable WINLAYER_DEBUG is set, so debug traces cost nothing otherwise.
 //
-// The system modules USER32.DLL, KERNEL32.DLL and FMIFS.DLL (any case, with or without ".dll") are always there: their
-// handle finds, through GetProcAddress, the few functions that programs look up at run time rather than link
-// (SetLayeredWindowAttributes and GetLayeredWindowAttributes, GetUserDefaultUILanguage, FormatEx and its two
-// companions), wherever the layer that
-// offers them is linked into the process; anything else is ERROR_PROC_NOT_FOUND. A module of the same name that
+// The system modules USER32.DLL, KERNEL32.DLL, FMIFS.DLL and SHELL32.DLL (any case, with or without ".dll") are
+// always there: their handle finds, through GetProcAddress, the few functions that programs look up at run time
+// rather than link (SetLayeredWindowAttributes and GetLayeredWindowAttributes, GetUserDefaultUILanguage, FormatEx
+// and its two companions, and SHChangeNotifyRegister and SHChangeNotifyDeregister, also by their ordinals 2 and 4),
+// wherever the layer that offers them is linked into the process; anything else is ERROR_PROC_NOT_FOUND. A module
+// of the same name that
 // the program loaded itself, or that lies beside the program, takes precedence while it is loaded. Freeing a
 // system module does nothing.
 #pragma once

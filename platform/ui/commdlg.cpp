@@ -159,66 +159,29 @@ DWORD CommDlgExtendedError() {
     return g_lastError;
 }
 
-namespace platform::ui {
-
-PIDLIST_ABSOLUTE MakePathIdList(const std::u16string& path) {
-    // One item holding the path's characters, then the terminating zero-length item.
-    const size_t itemBytes = sizeof(USHORT) + path.size() * sizeof(char16_t);
-    if (itemBytes > 0xFFFF)
-        return nullptr;
-    auto* bytes = static_cast<BYTE*>(std::calloc(itemBytes + sizeof(USHORT), 1));
-    if (!bytes)
-        return nullptr;
-    const auto cb = static_cast<USHORT>(itemBytes);
-    std::memcpy(bytes, &cb, sizeof cb);
-    std::memcpy(bytes + sizeof cb, path.data(), path.size() * sizeof(char16_t));
-    return reinterpret_cast<PIDLIST_ABSOLUTE>(bytes);
-}
-
-} // namespace platform::ui
-
-void ILFree(PIDLIST_ABSOLUTE pidl) {
-    std::free(pidl);
-}
-
 namespace {
-
-std::u16string PathOf(PCIDLIST_ABSOLUTE pidl) {
-    if (!pidl)
-        return {};
-    USHORT cb = 0;
-    std::memcpy(&cb, pidl, sizeof cb);
-    if (cb <= sizeof(USHORT))
-        return {};
-    const size_t chars = (cb - sizeof(USHORT)) / sizeof(char16_t);
-    std::u16string path(chars, u'\0');
-    std::memcpy(path.data(), reinterpret_cast<const BYTE*>(pidl) + sizeof cb, chars * sizeof(char16_t));
-    return path;
-}
 
 constexpr int kTitleId = 0x3742;
 constexpr int kStatusId = 0x3743;
 
 struct Browser {
-    const BROWSEINFOW* bi = nullptr;
+    const platform::ui::FolderBrowserRequest* request = nullptr;
     std::u16string selection;
     std::u16string status;
     bool okEnabled = true;
     HWND hwnd = nullptr;
 };
 
-void Callback(Browser& b, UINT msg, LPARAM lParam) {
-    if (b.bi->lpfn)
-        b.bi->lpfn(b.hwnd, msg, lParam, b.bi->lParam);
+void Callback(Browser& b, UINT msg, const std::u16string& path) {
+    if (b.request->callback)
+        b.request->callback(b.hwnd, msg, path);
 }
 
 void Select(Browser& b, const std::u16string& path) {
     b.selection = path;
     b.okEnabled = true;
     EnableWindow(GetDlgItem(b.hwnd, IDOK), TRUE);
-    PIDLIST_ABSOLUTE pidl = platform::ui::MakePathIdList(path);
-    Callback(b, BFFM_SELCHANGED, reinterpret_cast<LPARAM>(pidl));
-    ILFree(pidl);
+    Callback(b, BFFM_SELCHANGED, path);
 }
 
 INT_PTR CALLBACK BrowserProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -234,7 +197,7 @@ INT_PTR CALLBACK BrowserProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
     case BFFM_SETSELECTIONW: {
         const std::u16string path =
             wParam ? std::u16string(reinterpret_cast<LPCWSTR>(lParam) ? reinterpret_cast<LPCWSTR>(lParam) : u"")
-                   : PathOf(reinterpret_cast<PCIDLIST_ABSOLUTE>(lParam));
+                   : (b->request->pathOfIdList ? b->request->pathOfIdList(lParam) : std::u16string());
         if (!Exists(path, true))
             return TRUE;
         Select(*b, path);
@@ -264,7 +227,7 @@ INT_PTR CALLBACK BrowserProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
     }
 }
 
-platform::res::DialogTemplate BrowserTemplate(const BROWSEINFOW& bi) {
+platform::res::DialogTemplate BrowserTemplate(const platform::ui::FolderBrowserRequest& bi) {
     using platform::ui::AddTemplateItem;
     platform::res::DialogTemplate t;
     t.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT | DS_CENTER;
@@ -273,8 +236,8 @@ platform::res::DialogTemplate BrowserTemplate(const BROWSEINFOW& bi) {
     t.fontName = u"MS Shell Dlg";
     t.cx = 220;
     t.cy = 100;
-    AddTemplateItem(t, 0x82, bi.lpszTitle ? bi.lpszTitle : u"", kTitleId, SS_LEFT, 8, 8, 204, 20);
-    if (bi.ulFlags & BIF_STATUSTEXT)
+    AddTemplateItem(t, 0x82, bi.title, kTitleId, SS_LEFT, 8, 8, 204, 20);
+    if (bi.flags & BIF_STATUSTEXT)
         AddTemplateItem(t, 0x82, u"", kStatusId, SS_LEFT | SS_PATHELLIPSIS, 8, 32, 204, 20);
     AddTemplateItem(t, 0x80, u"OK", IDOK, BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, 106, 78, 50, 14);
     AddTemplateItem(t, 0x80, u"Cancel", IDCANCEL, BS_PUSHBUTTON | WS_TABSTOP, 162, 78, 50, 14);
@@ -283,44 +246,29 @@ platform::res::DialogTemplate BrowserTemplate(const BROWSEINFOW& bi) {
 
 } // namespace
 
-BOOL SHGetPathFromIDListW(PCIDLIST_ABSOLUTE pidl, LPWSTR path) {
-    if (!path)
-        return FALSE;
-    path[0] = 0;
-    const std::u16string p = PathOf(pidl);
-    if (p.empty() || p.size() >= 260)
-        return FALSE;
-    p.copy(path, p.size());
-    path[p.size()] = 0;
-    return TRUE;
-}
+namespace platform::ui {
 
-PIDLIST_ABSOLUTE SHBrowseForFolderW(LPBROWSEINFOW bi) {
-    using namespace platform::ui;
-    if (!bi)
-        return nullptr;
+std::u16string RunFolderBrowser(const FolderBrowserRequest& request) {
+    const FolderBrowserRequest* bi = &request;
     Browser b;
-    b.bi = bi;
-    HWND root = bi->hwndOwner ? GetAncestor(bi->hwndOwner, GA_ROOT) : nullptr;
+    b.request = bi;
+    HWND root = bi->owner ? GetAncestor(bi->owner, GA_ROOT) : nullptr;
     HWND hwnd =
         CreateDialogFromTemplate(nullptr, BrowserTemplate(*bi), root, BrowserProc, reinterpret_cast<LPARAM>(&b));
     if (!hwnd)
-        return nullptr;
+        return {};
     ShowWindow(hwnd, SW_SHOWNORMAL);
-    Callback(b, BFFM_INITIALIZED, 0);
-    if (b.selection.empty()) {
-        const std::u16string start = PathOf(bi->pidlRoot);
-        if (!start.empty())
-            Select(b, start);
-    }
+    Callback(b, BFFM_INITIALIZED, {});
+    if (b.selection.empty() && !bi->root.empty())
+        Select(b, bi->root);
 
     PromptInfo info;
     info.kind = PromptKind::BrowseFolder;
-    info.owner = bi->hwndOwner;
+    info.owner = bi->owner;
     info.window = hwnd;
     info.caption = u"Browse for Folder";
-    info.text = bi->lpszTitle ? bi->lpszTitle : u"";
-    info.style = bi->ulFlags;
+    info.text = bi->title;
+    info.style = bi->flags;
     INT_PTR result = IDCANCEL;
     for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
         info.selection = b.selection;
@@ -349,17 +297,9 @@ PIDLIST_ABSOLUTE SHBrowseForFolderW(LPBROWSEINFOW bi) {
     }
     if (hwnd && IsWindow(hwnd))
         DestroyWindow(hwnd);
-    if (result != IDOK || b.selection.empty())
-        return nullptr;
-    if (bi->pszDisplayName) {
-        std::u16string name = b.selection;
-        while (name.size() > 3 && (name.back() == u'\\' || name.back() == u'/'))
-            name.pop_back();
-        const size_t at = name.size() <= 3 ? 0 : NameStart(name);
-        name = name.substr(at);
-        const size_t n = std::min<size_t>(name.size(), 259);
-        name.copy(bi->pszDisplayName, n);
-        bi->pszDisplayName[n] = 0;
-    }
-    return MakePathIdList(b.selection);
+    if (result != IDOK)
+        return {};
+    return b.selection;
 }
+
+} // namespace platform::ui

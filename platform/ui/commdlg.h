@@ -1,5 +1,5 @@
-// The common dialogs: file open and save (GetOpenFileNameW, GetSaveFileNameW) and the folder browser
-// (SHBrowseForFolderW with SHGetPathFromIDListW and its item id lists).
+// The common dialogs: file open and save (GetOpenFileNameW, GetSaveFileNameW) and the folder browser dialog (which
+// the shell offers as SHBrowseForFolderW, platform/shell/browse.h).
 //
 // Stands in for the common dialog library and the shell's folder browser. The same as Windows: the file dialogs take
 // an OPENFILENAMEW and fill the chosen path, the file offset and extension offset, the file title and the filter
@@ -8,17 +8,16 @@
 // buffer that is too small fails with FNERR_BUFFERTOOSMALL and the needed size in its first two bytes; Cancel
 // returns FALSE with CommDlgExtendedError 0. The folder browser is a dialog window that calls the caller's callback
 // with BFFM_INITIALIZED and BFFM_SELCHANGED and answers BFFM_SETSELECTIONW, BFFM_SETSTATUSTEXTW, BFFM_ENABLEOK and
-// BFFM_SETOKTEXT; it returns the chosen folder as an item id list (free it with ILFree or CoTaskMemFree) and its
-// name in pszDisplayName.
+// BFFM_SETOKTEXT, and gives the chosen folder.
 //
 // Where it differs: the choice is the prompt hook's (msgbox.h), which sees the title, filters, names and the
 // browser's current selection and status text; a refused answer is put to the hook again with the reason in the
-// prompt's text (three times at most, then the dialog is cancelled). An item id list made here holds one item: the
-// folder's Windows path.
+// prompt's text (three times at most, then the dialog is cancelled).
 #pragma once
 
 #include "platform/base/types.h"
 
+#include <functional>
 #include <string>
 
 using LPOFNHOOKPROC = UINT_PTR (*)(HWND, UINT, WPARAM, LPARAM);
@@ -82,35 +81,7 @@ BOOL GetSaveFileNameW(LPOPENFILENAMEW ofn);
 // The error of the calling thread's last common dialog (0 after Cancel).
 DWORD CommDlgExtendedError();
 
-// Item id lists.
-#pragma pack(push, 1)
-struct SHITEMID {
-    USHORT cb;
-    BYTE abID[1];
-};
-struct ITEMIDLIST {
-    SHITEMID mkid;
-};
-#pragma pack(pop)
-using LPITEMIDLIST = ITEMIDLIST*;
-using LPCITEMIDLIST = const ITEMIDLIST*;
-using PIDLIST_ABSOLUTE = ITEMIDLIST*;
-using PCIDLIST_ABSOLUTE = const ITEMIDLIST*;
-
-using BFFCALLBACK = int (*)(HWND hwnd, UINT msg, LPARAM lParam, LPARAM data);
-
-struct BROWSEINFOW {
-    HWND hwndOwner;
-    PCIDLIST_ABSOLUTE pidlRoot;
-    LPWSTR pszDisplayName;
-    LPCWSTR lpszTitle;
-    UINT ulFlags;
-    BFFCALLBACK lpfn;
-    LPARAM lParam;
-    int iImage;
-};
-using LPBROWSEINFOW = BROWSEINFOW*;
-
+// Folder browser flags (BROWSEINFOW, platform/shell/browse.h) and its messages.
 constexpr UINT BIF_RETURNONLYFSDIRS = 0x0001;
 constexpr UINT BIF_DONTGOBELOWDOMAIN = 0x0002;
 constexpr UINT BIF_STATUSTEXT = 0x0004;
@@ -138,15 +109,20 @@ constexpr UINT BFFM_SETEXPANDED = 0x0400 + 106;
 constexpr UINT BFFM_SETSELECTION = BFFM_SETSELECTIONW;
 constexpr UINT BFFM_SETSTATUSTEXT = BFFM_SETSTATUSTEXTW;
 
-// Null after Cancel.
-PIDLIST_ABSOLUTE SHBrowseForFolderW(LPBROWSEINFOW bi);
-// FALSE (and an empty path) for a list without a file-system path or one longer than MAX_PATH - 1.
-BOOL SHGetPathFromIDListW(PCIDLIST_ABSOLUTE pidl, LPWSTR path);
-void ILFree(PIDLIST_ABSOLUTE pidl);
-
 namespace platform::ui {
 
-// An item id list for a Windows path (free it with ILFree); the shell's own lists come from the shell layer.
-PIDLIST_ABSOLUTE MakePathIdList(const std::u16string& path);
+// The folder browser dialog, over Windows paths; the shell gives it item id lists (SHBrowseForFolderW).
+struct FolderBrowserRequest {
+    HWND owner = nullptr;
+    std::u16string title;
+    UINT flags = 0;      // BIF_*
+    std::u16string root; // selected first, unless the callback selects another folder
+    // BFFM_INITIALIZED (empty path) and BFFM_SELCHANGED (the new selection), with the browser window.
+    std::function<void(HWND browser, UINT message, const std::u16string& path)> callback;
+    // BFFM_SETSELECTIONW with wParam FALSE: the path of the item id list in lParam.
+    std::function<std::u16string(LPARAM idList)> pathOfIdList;
+};
+// The folder chosen, or empty after Cancel.
+std::u16string RunFolderBrowser(const FolderBrowserRequest& request);
 
 } // namespace platform::ui

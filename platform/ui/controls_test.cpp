@@ -342,42 +342,26 @@ TEST_F(StandardControlsTest, FileDialogsAndTheFolderBrowserTakeTheHooksChoice) {
     }
 
     // The folder browser: the callback sees the start and every selection, and sets the status text.
-    struct Seen {
-        std::vector<UINT> events;
-        std::vector<std::u16string> selections;
-    } seen;
-    BROWSEINFOW bi{};
-    char16_t name[260] = {};
-    bi.hwndOwner = m_parent;
-    bi.pszDisplayName = name;
-    bi.lpszTitle = u"Current folder is:";
-    bi.ulFlags = BIF_RETURNONLYFSDIRS | BIF_STATUSTEXT;
-    bi.lParam = reinterpret_cast<LPARAM>(&seen);
-    bi.lpfn = [](HWND hwnd, UINT msg, LPARAM lParam, LPARAM data) -> int {
-        auto* s = reinterpret_cast<Seen*>(data);
-        s->events.push_back(msg);
+    std::vector<UINT> events;
+    std::vector<std::u16string> selections;
+    platform::ui::FolderBrowserRequest request;
+    request.owner = m_parent;
+    request.title = u"Current folder is:";
+    request.flags = BIF_RETURNONLYFSDIRS | BIF_STATUSTEXT;
+    request.callback = [&](HWND hwnd, UINT msg, const std::u16string& path) {
+        events.push_back(msg);
         if (msg == BFFM_INITIALIZED)
             SendMessageW(hwnd, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(u"T:\\"));
         if (msg == BFFM_SELCHANGED) {
-            char16_t path[260];
-            if (SHGetPathFromIDListW(reinterpret_cast<PCIDLIST_ABSOLUTE>(lParam), path)) {
-                s->selections.push_back(path);
-                SendMessageW(hwnd, BFFM_SETSTATUSTEXTW, 0, reinterpret_cast<LPARAM>(path));
-            }
+            selections.push_back(path);
+            SendMessageW(hwnd, BFFM_SETSTATUSTEXTW, 0, reinterpret_cast<LPARAM>(path.c_str()));
         }
-        return 0;
     };
     uitest::PromptScript script;
     script.Expect(platform::ui::PromptKind::BrowseFolder, u"Current folder", platform::ui::PromptReply::Path(dir));
-    PIDLIST_ABSOLUTE pidl = SHBrowseForFolderW(&bi);
-    ASSERT_NE(pidl, nullptr);
-    char16_t chosen[260];
-    ASSERT_TRUE(SHGetPathFromIDListW(pidl, chosen));
-    EXPECT_EQ(std::u16string(chosen), dir);
-    EXPECT_EQ(std::u16string(name), u"dlgtest");
-    ILFree(pidl);
-    EXPECT_EQ(seen.events, (std::vector<UINT>{BFFM_INITIALIZED, BFFM_SELCHANGED, BFFM_SELCHANGED}));
-    EXPECT_EQ(seen.selections, (std::vector<std::u16string>{u"T:\\", dir}));
+    EXPECT_EQ(platform::ui::RunFolderBrowser(request), dir);
+    EXPECT_EQ(events, (std::vector<UINT>{BFFM_INITIALIZED, BFFM_SELCHANGED, BFFM_SELCHANGED}));
+    EXPECT_EQ(selections, (std::vector<std::u16string>{u"T:\\", dir}));
     EXPECT_EQ(script.Seen()[0].status, u"T:\\"); // the hook saw the browser as the callback left it
 }
 
