@@ -640,6 +640,12 @@ BOOL CBrannicApp::IsEligibleDrive(int nLetterIndex) const {
     return m_pZentraManager->IsSecureVolume(nLetterIndex, TRUE) || m_pZentraManager->IsPublicZentra(nLetterIndex);
 }
 
+BOOL CBrannicApp::IsEnclosureVolume(int nLetterIndex) const {
+    if (nLetterIndex < 0 || nLetterIndex > 25 || !m_pZentraManager)
+        return FALSE;
+    return m_pZentraManager->IsPublicZentra(nLetterIndex) || m_pZentraManager->IsSecureVolume(nLetterIndex, TRUE);
+}
+
 BOOL CBrannicApp::AddDriveToCombo(CComboBox* pCombo, LPCTSTR lpszDrive, BOOL bSelect) {
     if (!pCombo || !lpszDrive || !*lpszDrive)
         return FALSE;

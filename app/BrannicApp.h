@@ -119,6 +119,9 @@ public:
     // Whether the letter may serve as a backup destination: any fixed or network drive with "DriveType" 1,
     // else only a secure disk or the public partition of an enclosure disk.
     BOOL IsEligibleDrive(int nLetterIndex) const;
+    // Whether the letter is a volume of an enclosure disk: its public partition or its secure disk, which the
+    // backup sources leave out.
+    BOOL IsEnclosureVolume(int nLetterIndex) const;
 
     // Removes the Explorer drive-icon entries the program set: 0 done, 1 the DriveIcons key cannot be opened, 2
     // it cannot be queried, 3 an entry of the program could not be deleted (it is left as it was).

@@ -15,7 +15,7 @@
 #include "platform/registry/registry.h"
 #include "platform/system/processes.h"
 #include "platform/system/sysinfo.h"
-#include "platform/shell/idlist.h"
+#include "platform/shell/browse.h"
 #include "platform/ui/message.h"
 #include "platform/ui/window.h"
 #include "platform/ui/winuser_constants.h"
