@@ -11,11 +11,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <sstream>
@@ -294,10 +296,28 @@ bool GlobMatch(const char* p, const char* s) {
     return !*p;
 }
 
-std::vector<Glob> CurrentGlobs() {
+// The globs, with the plain "*.ext" ones also found by their extension.
+struct GlobTable {
+    std::vector<Glob> globs;
+    std::map<std::string, std::vector<size_t>> byExtension; // lower-cased ".ext" of case-insensitive "*.ext"
+    std::vector<size_t> others;
+};
+
+// The globs of every MIME database, read again when a globs2 file changed; the files are looked at again at most
+// once a second, since a listing asks for the type of every file it shows.
+std::shared_ptr<const GlobTable> CurrentGlobs() {
     static std::mutex mutex;
     static std::string cachedKey;
-    static std::vector<Glob> cached;
+    static std::shared_ptr<const GlobTable> cached;
+    static std::chrono::steady_clock::time_point checked;
+    static std::string checkedEnv;
+    const std::string env = DataHome() + '\n' + Env("XDG_DATA_DIRS");
+    std::lock_guard lock(mutex);
+    const auto now = std::chrono::steady_clock::now();
+    if (cached && env == checkedEnv && now - checked < std::chrono::seconds(1))
+        return cached;
+    checked = now;
+    checkedEnv = env;
     std::vector<std::string> files;
     std::string key;
     for (const std::string& dir : AllDataDirs()) {
@@ -305,10 +325,10 @@ std::vector<Glob> CurrentGlobs() {
         key += file + '@' + std::to_string(ModifiedNs(file)) + '\n';
         files.push_back(file);
     }
-    std::lock_guard lock(mutex);
-    if (key == cachedKey)
+    if (cached && key == cachedKey)
         return cached;
-    std::vector<Glob> globs;
+    auto table = std::make_shared<GlobTable>();
+    std::vector<Glob>* globs = &table->globs;
     std::set<std::string> seenTypes; // a type listed by an earlier (more important) folder hides later globs
     for (const std::string& file : files) {
         std::vector<std::string> lines;
@@ -331,12 +351,20 @@ std::vector<Glob> CurrentGlobs() {
             g.caseSensitive = fields.size() > 3 && fields[3].find("cs") != std::string::npos;
             g.pattern = g.caseSensitive ? fields[2] : Lower(fields[2]);
             typesHere.insert(g.type);
-            globs.push_back(std::move(g));
+            globs->push_back(std::move(g));
         }
         seenTypes.insert(typesHere.begin(), typesHere.end());
     }
+    for (size_t i = 0; i < globs->size(); ++i) {
+        const std::string& p = (*globs)[i].pattern;
+        if (!(*globs)[i].caseSensitive && p.size() > 2 && p[0] == '*' && p[1] == '.' &&
+            p.find_first_of("*?[", 1) == std::string::npos)
+            table->byExtension[p.substr(1)].push_back(i);
+        else
+            table->others.push_back(i);
+    }
     cachedKey = key;
-    cached = globs;
+    cached = table;
     return cached;
 }
 
@@ -347,13 +375,20 @@ std::string MimeTypeOf(const std::u16string& name, bool folder) {
         return "inode/directory";
     const std::string exact = Utf16ToUtf8(name);
     const std::string lower = Lower(exact);
-    const std::vector<Glob> globs = CurrentGlobs();
+    const std::shared_ptr<const GlobTable> table = CurrentGlobs();
     const Glob* best = nullptr;
-    for (const Glob& g : globs) {
-        if (!GlobMatch(g.pattern.c_str(), g.caseSensitive ? exact.c_str() : lower.c_str()))
-            continue;
+    auto consider = [&](const Glob& g) {
         if (!best || g.weight > best->weight || (g.weight == best->weight && g.pattern.size() > best->pattern.size()))
             best = &g;
+    };
+    for (size_t dot = lower.find('.'); dot != std::string::npos; dot = lower.find('.', dot + 1))
+        if (auto it = table->byExtension.find(lower.substr(dot)); it != table->byExtension.end())
+            for (size_t i : it->second)
+                consider(table->globs[i]);
+    for (size_t i : table->others) {
+        const Glob& g = table->globs[i];
+        if (GlobMatch(g.pattern.c_str(), g.caseSensitive ? exact.c_str() : lower.c_str()))
+            consider(g);
     }
     return best ? best->type : "application/octet-stream";
 }

@@ -183,7 +183,8 @@ Place Resolve(PCIDLIST_ABSOLUTE pidl) {
         if (!ReadItem(id, item))
             return Place{};
         // Names directly on the desktop lie in the user's desktop folder.
-        const std::u16string parent = place.desktop ? GetUserFolders().desktop : place.path;
+        const bool named = item.kind == ItemKind::Folder || item.kind == ItemKind::File;
+        const std::u16string parent = place.desktop && named ? GetUserFolders().desktop : place.path;
         const bool parentVirtual = !place.desktop && place.virtualCsidl != 0;
         place.desktop = false;
         place.virtualCsidl = 0;
