@@ -532,7 +532,7 @@ TEST_F(BrannicAppTest, MainLoopShowsTheStartDialogAndShutsDownFromTheTrayMenu) {
             if (!item.separator)
                 shown.emplace_back(item.text, (item.state & MF_GRAYED) != 0);
         const std::vector<std::pair<std::u16string, bool>> expected = {
-            {u"Open Kovra", false},  {u"Instant Backup", true},     {u"Instant Restore", true},
+            {u"Open Kovra", false},  {u"Instant Backup", false},    {u"Instant Restore", true},
             {u"Expert Mode", false}, {u"Manage Secure Disk", true}, {u"Exit", false}};
         EXPECT_EQ(shown, expected);
 

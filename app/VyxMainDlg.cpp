@@ -3,10 +3,13 @@
 #include "app/BrannicApp.h"
 #include "engine/BackManager.h"
 #include "storage/ZentraManager.h"
+#include "workflows/BackupPage1.h"
+#include "workflows/BackupWizard.h"
 #include "workflows/ExpertModeDlg.h"
 
 #include "platform/afx/ModuleState.h"
 #include "platform/gdi/wingdi.h"
+#include "platform/ui/msgbox.h"
 
 #include <algorithm>
 #include <iterator>
@@ -48,11 +51,13 @@ constexpr struct {
     {IDC_SYSTEM_SETTINGS, 2314},
 };
 
-// Commands whose dialogs are not built yet: the Instant Backup and Instant Restore wizards, and the System page
-// that manages the secure disks.
+// Commands whose dialogs are not built yet: the Instant Restore wizard, and the System page that manages the secure
+// disks.
 constexpr UINT kCommandsToCome[] = {
-    ID_TRAY_INSTANT_BACKUP, ID_TRAY_INSTANT_RESTORE, ID_TRAY_MANAGE_SECURE_DISK,
-    IDC_INSTANT_BACKUP,     IDC_INSTANT_RESTORE,     IDC_SYSTEM_SETTINGS,
+    ID_TRAY_INSTANT_RESTORE,
+    ID_TRAY_MANAGE_SECURE_DISK,
+    IDC_INSTANT_RESTORE,
+    IDC_SYSTEM_SETTINGS,
 };
 
 // The tray menu's commands that wait while something runs.
@@ -73,6 +78,8 @@ ON_WM_SHOWWINDOW()
 ON_WM_QUERYENDSESSION()
 ON_COMMAND(ID_TRAY_OPEN_KOVRA, OnOpenKovra)
 ON_COMMAND(ID_TRAY_EXPERT_MODE, OnExpertMode)
+ON_COMMAND(ID_TRAY_INSTANT_BACKUP, OnInstantBackup)
+ON_BN_CLICKED(IDC_INSTANT_BACKUP, OnInstantBackup)
 ON_COMMAND(ID_TRAY_EXIT, OnExit)
 ON_BN_CLICKED(IDC_EXPERT_MODE, OnExpertMode)
 ON_BN_CLICKED(IDC_SYSTEM_SETTINGS, OnSystemSettings)
@@ -263,6 +270,28 @@ void VyxMainDlg::OnTrayRButtonDown(CPoint pt) {
         menu.EnableMenuItem(nID, MF_BYCOMMAND | (bEnable ? MF_ENABLED : MF_GRAYED | MF_DISABLED));
     }
     CTrayDialog::OnTrayRButtonDown(pt);
+}
+
+void VyxMainDlg::OnInstantBackup() {
+    CZentraManager* pZentra = App()->GetZentraManager();
+    if (!App()->IsAnyDriveType() && (!pZentra || pZentra->GetEnclosureDrives() == 0)) {
+        CString text, caption;
+        text.LoadString(5027);
+        caption.LoadString(2304);
+        ::MessageBoxW(m_hWnd, text, caption, MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+    CBackupWizard wizard(1, this);
+    CBackupPage1 source(nullptr, 1);
+    wizard.AddPage(&source, 3200);
+    wizard.SetTitleId(2307);
+    m_pBackupWizard = &wizard;
+    wizard.DoModal();
+    m_pBackupWizard = nullptr;
+    if (CExpertModeDlg* pExpert = App()->GetExpertDlg()) {
+        pExpert->SetActiveWizard(nullptr);
+        pExpert->ReloadBackupSelection();
+    }
 }
 
 void VyxMainDlg::OnExpertMode() {

@@ -14,6 +14,8 @@
 
 #include "app/TrayDialog.h"
 
+class CBackupWizard;
+
 class VyxMainDlg : public CTrayDialog {
     DECLARE_DYNAMIC(VyxMainDlg)
 public:
@@ -29,6 +31,9 @@ public:
     // Whether the command of the tray menu or of a button is built yet.
     static BOOL IsCommandAvailable(UINT nID);
 
+    // The Instant Backup wizard while it runs, else null.
+    CBackupWizard* GetBackupWizard() const { return m_pBackupWizard; }
+
     void OnTrayLButtonDblClk(CPoint pt) override;
     void OnTrayRButtonDown(CPoint pt) override;
 
@@ -42,6 +47,9 @@ protected:
     void OnCancel() override;
     void OnOpenKovra();
     void OnExpertMode();
+    // The Instant Backup wizard: its source page and the selection in "ManualBackup.rpr". The copy itself joins
+    // with the destination page and the copy-progress dialog.
+    void OnInstantBackup();
     void OnSystemSettings();
     void OnExit();
     LRESULT OnShowCurrentDialog(WPARAM wParam, LPARAM lParam);
@@ -58,4 +66,5 @@ private:
 
     HICON m_hIcon = nullptr;
     BOOL m_bStartupDone = FALSE;
+    CBackupWizard* m_pBackupWizard = nullptr;
 };

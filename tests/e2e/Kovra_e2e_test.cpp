@@ -22,6 +22,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
@@ -39,6 +40,7 @@ constexpr auto kProgramDeadline = 120s;
 
 constexpr UINT WM_TRAY_NOTIFY = WM_USER + 3111;
 constexpr UINT ID_TRAY_EXIT = 32774;
+constexpr UINT ID_TRAY_INSTANT_BACKUP = 32771;
 constexpr const char16_t* kInstanceProperty = u"AFX_BRANNIC_H__D36F5573_9879_4ED3_8B5D_97A194EFF61D__INCLUDED_";
 
 // A started program; killed if the test leaves it running.
@@ -387,6 +389,104 @@ TEST_F(KovraTest, SigtermEndsItCleanlyWithTheShutDownLine) {
     ASSERT_GE(entries.size(), 2u);
     EXPECT_EQ(entries[entries.size() - 2], u"Start Kovra successfully.");
     EXPECT_EQ(entries.back(), u"Shut down Kovra successfully.");
+}
+
+// The selection file as the format gives it: UTF-16LE with its mark, CR LF line ends.
+void WriteSelectionFile(const fs::path& path, const std::vector<std::u16string>& lines) {
+    std::string bytes = "\xFF\xFE";
+    for (const auto& line : lines)
+        for (char16_t c : line + u"\r\n") {
+            bytes += static_cast<char>(c & 0xFF);
+            bytes += static_cast<char>(c >> 8);
+        }
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// What a selection file selects, read by the format alone: each "D 1" path, and each file line joined to the folder
+// of the "D 2" line before it.
+std::set<std::u16string> SelectedPaths(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::u16string text;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+        text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                      (static_cast<unsigned char>(bytes[i + 1]) << 8));
+    std::set<std::u16string> selected;
+    if (text.empty() || text[0] != u'\xFEFF')
+        return selected;
+    std::u16string folder;
+    for (size_t start = 1; start < text.size();) {
+        size_t end = text.find(u"\r\n", start);
+        if (end == std::u16string::npos)
+            end = text.size();
+        const std::u16string line = text.substr(start, end - start);
+        start = end + 2;
+        if (line.rfind(u"D\t1\t", 0) == 0)
+            selected.insert(line.substr(4));
+        else if (line.rfind(u"D\t2\t", 0) == 0)
+            folder = line.substr(4);
+        else if (line.rfind(u"\tF\t1\t", 0) == 0)
+            selected.insert(folder + u"\\" + line.substr(5));
+    }
+    return selected;
+}
+
+TEST_F(KovraTest, InstantBackupSelectionSurvivesRestarts) {
+    // The user's data on T: (C: and the home folder are the test's own too): a partly checked branch five levels
+    // deep with over 9,000 characters of marks, names with a TAB and with leading blanks, a whole folder.
+    const std::string data = m_machine.Scratch("data");
+    const std::string home = m_machine.Scratch("home");
+    for (const auto& [letter, root] : {std::pair{u'T', data}, std::pair{u'C', home}}) {
+        platform::fs::DriveInfo drive;
+        drive.letter = letter;
+        drive.hostRoot = root;
+        ASSERT_TRUE(platform::fs::SetDrive(drive));
+    }
+    const char* oldHome = std::getenv("HOME");
+    const std::string savedHome = oldHome ? oldHome : "";
+    ::setenv("HOME", home.c_str(), 1);
+    const std::string deep = data + "/Data/level one/level two/level three/level four";
+    fs::create_directories(deep);
+    std::vector<std::u16string> lines = {u"#Version : 1.0.0", u"#Date : 2026/12/10", u"D\t1\tT:\\Data\\whole folder",
+                                         u"D\t2\tT:\\Data\\level one\\level two\\level three\\level four"};
+    for (int i = 0; i < 120; ++i) {
+        const std::string name = "a file with a rather long descriptive name, number " + std::to_string(i) + ".txt";
+        std::ofstream(deep + "/" + name) << "x";
+        if (i % 5 != 4)
+            lines.push_back(u"\tF\t1\t" + platform::Utf8ToUtf16(name));
+    }
+    for (const char* name : {"tab\tname.txt", "  leading blanks.txt", "left out.txt"})
+        std::ofstream(data + "/Data/" + name) << "y";
+    fs::create_directories(data + "/Data/whole folder/inside");
+    fs::create_directories(data + "/Other");
+    lines.insert(lines.end(),
+                 {u"D\t2\tT:\\Data", u"\tF\t1\ttab\tname.txt", u"\tF\t1\t  leading blanks.txt", u"D\t1\tT:\\Other"});
+    WriteMainIni("DriveType=1\n");
+    const fs::path selection = fs::path(m_install) / "Config" / "ManualBackup.rpr";
+    WriteSelectionFile(selection, lines);
+    const std::set<std::u16string> wanted = SelectedPaths(selection);
+    ASSERT_EQ(wanted.size(), 96u + 4u);
+
+    // Twice: the program restores the selection into the wizard's tree and writes it back on Start.
+    for (int run = 0; run < 2; ++run) {
+        fs::remove(fs::path(m_install) / "Config" / "KovraSystem.log");
+        auto kovra = Start();
+        const HWND main = WaitForMainDialog(true);
+        ASSERT_NE(main, nullptr);
+        ASSERT_TRUE(PostMessageW(main, WM_COMMAND, ID_TRAY_INSTANT_BACKUP, 0));
+        HWND wizard = nullptr;
+        // Shown once its first page has restored the selection.
+        ASSERT_TRUE(uitest::Eventually(
+            [&] { return (wizard = FindWindowW(nullptr, u"Instant Backup Wizard")) && IsWindowVisible(wizard); },
+            kProgramDeadline));
+        fs::remove(selection);
+        ASSERT_TRUE(PostMessageW(wizard, WM_COMMAND, 12325, 0));
+        ASSERT_TRUE(uitest::Eventually([&] { return !IsWindow(wizard) && fs::exists(selection); }, kProgramDeadline));
+        EXPECT_EQ(SelectedPaths(selection), wanted) << "run " << run;
+        ASSERT_TRUE(PostMessageW(main, WM_COMMAND, ID_TRAY_EXIT, 0));
+        EXPECT_EQ(kovra->Wait(), 0);
+    }
+    ::setenv("HOME", savedHome.c_str(), 1);
 }
 
 } // namespace

@@ -1,0 +1,104 @@
+#include "workflows/BackupWizard.h"
+
+#include "app/BrannicApp.h"
+#include "app/Utility.h"
+#include "app/WizardPage.h"
+#include "engine/ShellTreeCtrl.h"
+#include "workflows/BackupPage1.h"
+#include "workflows/ExpertModeDlg.h"
+
+#include "platform/ui/winuser_constants.h"
+
+IMPLEMENT_DYNAMIC(CBackupWizard, CWizardDialog)
+
+BEGIN_MESSAGE_MAP(CBackupWizard, CWizardDialog)
+ON_BN_CLICKED(ID_WIZNEXT, OnNextButton)
+ON_BN_CLICKED(ID_WIZBACK, OnBackButton)
+ON_MESSAGE(WM_HELP, OnHelpMsg)
+END_MESSAGE_MAP()
+
+namespace {
+
+CExpertModeDlg* ExpertDlg() {
+    CWinApp* pApp = AfxGetApp();
+    if (!pApp || !pApp->IsKindOf(RUNTIME_CLASS(CBrannicApp)))
+        return nullptr;
+    return static_cast<CBrannicApp*>(pApp)->GetExpertDlg();
+}
+
+} // namespace
+
+CBackupWizard::CBackupWizard(int nMode, CWnd* pParentWnd) : CWizardDialog(490, pParentWnd), m_nMode(nMode) {
+    if (CExpertModeDlg* pExpert = ExpertDlg())
+        pExpert->SetActiveWizard(this);
+}
+
+CBackupWizard::~CBackupWizard() {
+    if (CExpertModeDlg* pExpert = ExpertDlg())
+        pExpert->SetActiveWizard(nullptr);
+}
+
+BOOL CBackupWizard::OnInitDialog() {
+    SetPlaceholder(140);
+    CWizardDialog::OnInitDialog();
+    CString title;
+    if (m_nTitleId && title.LoadString(m_nTitleId))
+        SetWindowText(title);
+    return TRUE;
+}
+
+void CBackupWizard::OnCancel() {
+    CWizardDialog::OnCancel();
+}
+
+void CBackupWizard::OnNextButton() {
+    CWizardPage* pBefore = GetActivePage();
+    OnNext(FALSE);
+    if (GetActivePage() == pBefore)
+        return;
+    if (GetActivePage() == GetLastPage()) {
+        EnableNext(FALSE);
+        ShowNext(FALSE);
+        if (m_nMode == 2)
+            EnableFinish(TRUE);
+        ShowFinish(TRUE);
+    }
+    EnableBack(TRUE);
+}
+
+void CBackupWizard::OnBackButton() {
+    CWizardPage* pBefore = GetActivePage();
+    OnBack();
+    if (GetActivePage() == pBefore)
+        return;
+    if (GetActivePage() == GetFirstPage()) {
+        EnableBack(FALSE);
+        EnableFinish(FALSE);
+        ShowFinish(FALSE);
+    }
+    if (m_nMode == 1)
+        EnableNext(TRUE);
+    ShowNext(TRUE);
+}
+
+LRESULT CBackupWizard::OnHelpMsg(WPARAM, LPARAM) {
+    if (m_nMode == 1)
+        ShowHelpTopic(3200);
+    else if (m_nMode == 2)
+        ShowHelpTopic(3800);
+    return TRUE;
+}
+
+LRESULT CBackupWizard::OnShellNotify(LONG lEvent, LPCITEMIDLIST pidl1, LPCITEMIDLIST pidl2) {
+    auto* pFirst = dynamic_cast<CBackupPage1*>(GetPageById(3200));
+    if (m_nMode == 1 && pFirst && pFirst->IsCreated())
+        pFirst->GetTree().ProcessShellNotify(lEvent, pidl1, pidl2);
+    return 0;
+}
+
+void CBackupWizard::FinishNow() {
+    if (GetActivePage() == GetFirstPage() && GetPageCount() > 1)
+        OnNextButton();
+    if (GetActivePage() != GetFirstPage() || GetPageCount() == 1)
+        OnFinish();
+}
