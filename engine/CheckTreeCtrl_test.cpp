@@ -1,8 +1,11 @@
 // The check tree: three-state marks, fixed items, loading on expansion and the snapshots that keep marks.
 #include "engine/CheckTreeCtrl.h"
+#include "engine/LoadAnimTreeCtrl.h"
 #include "engine/LoadProgressTreeCtrl.h"
 #include "engine/TreeTestSupport.h"
 
+#include "platform/base/clock.h"
+#include "platform/testing/eventually.h"
 #include "platform/ui/message.h"
 #include "platform/ui/window.h"
 #include "platform/ui/winuser_constants.h"
@@ -219,6 +222,57 @@ TEST_F(CheckTreeTest, AMissingItemKeepsOnlyItsOwnMarkOut) {
     m_tree.RefreshItem(f);
     EXPECT_EQ(State(u"root/f/three"), kStateChecked);
     EXPECT_EQ(State(u"root/f/two"), kStateUnchecked);
+}
+
+// A tree whose loading takes the layer clock's time: while the window's thread produces the children, the loader
+// thread turns the animation on its own.
+class CSlowTree : public CLoadAnimTreeCtrl {
+public:
+    int m_framesSeen = -1;
+    int LoadChildren(HTREEITEM hItem) override {
+        // The window's thread is busy here; each tick of the timer turns the animation all the same.
+        m_framesSeen = 0;
+        for (int i = 1; i <= 3; ++i) {
+            platform::clock::Advance(125);
+            AddLoadCount(1);
+            if (!testsupport::Eventually([&] { return GetFrameIndex() >= i; }, std::chrono::seconds(20)))
+                break;
+            m_framesSeen = GetFrameIndex();
+        }
+        TVINSERTSTRUCTW insert{};
+        insert.hParent = hItem;
+        insert.item.mask = TVIF_TEXT;
+        insert.item.pszText = const_cast<LPWSTR>(u"child");
+        InsertItem(&insert);
+        return 1;
+    }
+};
+
+TEST(LoadAnimTest, TheLoaderThreadAnimatesWhileTheWindowThreadLoads) {
+    platform::clock::UseManualClock(platform::clock::Now());
+    CTreeHostWnd host;
+    ASSERT_TRUE(host.CreateHost());
+    CSlowTree tree;
+    RECT rc{0, 0, 300, 300};
+    ASSERT_TRUE(tree.Create(WS_CHILD | WS_VISIBLE | TVS_CHECKBOXES | TVS_HASBUTTONS, rc, &host, 101));
+    TVINSERTSTRUCTW insert{};
+    insert.hParent = TVI_ROOT;
+    insert.item.mask = TVIF_TEXT | TVIF_CHILDREN;
+    insert.item.pszText = const_cast<LPWSTR>(u"root");
+    insert.item.cChildren = 1;
+    HTREEITEM root = tree.InsertItem(&insert);
+    insert.hParent = root;
+    insert.item.pszText = const_cast<LPWSTR>(u"folder");
+    HTREEITEM folder = tree.InsertItem(&insert);
+    tree.SelectItem(folder);
+    tree.SendMessage(WM_KEYDOWN, VK_RIGHT, 0);
+    EXPECT_GE(tree.m_framesSeen, 3);
+    EXPECT_NE(tree.GetChildItem(folder), nullptr);
+    // The placeholder is gone once the children are in.
+    EXPECT_EQ(tree.GetItemText(tree.GetChildItem(folder)), CString(u"child"));
+    tree.DestroyWindow();
+    host.DestroyWindow();
+    platform::clock::UseRealClock();
 }
 
 TEST(LoadProgressTest, BarFollowsTheCountsOrItsCurve) {
