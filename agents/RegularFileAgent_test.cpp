@@ -9,12 +9,15 @@
 #include "platform/fs/paths.h"
 #include "platform/registry/ini.h"
 #include "platform/testing/scratch_drive.h"
+#include "platform/ui/menu.h"
 #include "platform/ui/message.h"
+#include "platform/ui/msgbox.h"
 #include "platform/ui/window.h"
 #include "platform/ui/winuser_constants.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -287,6 +290,55 @@ TEST_F(RegularFileTreeTest, FoldersMadeRenamedAndRemovedOnDiskShowInTheOpenTree)
     EXPECT_EQ(tree.GetNextSiblingItem(Child(tree, tree.GetRootItem(), u"Local Disk (R:)")), t);
     ASSERT_TRUE(platform::fs::RemoveDrive(u'R'));
     ASSERT_TRUE(PumpUntil([&] { return Child(tree, tree.GetRootItem(), u"Local Disk (R:)") == nullptr; }));
+}
+
+TEST_F(RegularFileTreeTest, RightClicksOfferTheShellsMenuOrTheSelectionMenu) {
+    m_drive.MakeFolder("Data/Sub");
+    m_drive.Write("Data/note.txt", "n");
+    CShellTreeCtrl& tree = NewTree();
+    HTREEITEM data = ItemOf(tree, u"Data");
+    UserExpand(tree, data);
+    std::vector<std::u16string> shown;
+    UINT choice = 0;
+    platform::ui::SetMenuHook([&](HMENU, const platform::ui::MenuHookInfo& info) -> UINT {
+        shown.clear();
+        for (const auto& item : info.items)
+            shown.push_back(item.text);
+        return choice == 1 ? info.FindCommand(u"Properties") : choice == 2 ? info.FindCommand(u"Unselect All") : 0;
+    });
+    std::u16string properties;
+    platform::ui::ScopedPromptHook prompts([&](const platform::ui::PromptInfo& info) {
+        properties = info.text;
+        return platform::ui::PromptReply(IDOK);
+    });
+    auto rightClick = [&](HTREEITEM h, bool rightOfLabel) {
+        RECT text{};
+        ASSERT_TRUE(tree.GetItemRect(h, &text, TRUE));
+        const int x = rightOfLabel ? text.right + 20 : (text.left + text.right) / 2, y = (text.top + text.bottom) / 2;
+        tree.SendMessage(WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(x, y));
+        tree.SendMessage(WM_RBUTTONUP, 0, MAKELPARAM(x, y));
+    };
+    // On an expanded folder's label: Refresh first, then the shell's commands; Properties runs in the shell.
+    choice = 1;
+    rightClick(data, false);
+    ASSERT_GE(shown.size(), 4u);
+    EXPECT_EQ(shown[0], u"Refresh");
+    EXPECT_NE(std::find(shown.begin(), shown.end(), u"&Open"), shown.end());
+    EXPECT_NE(std::find(shown.begin(), shown.end(), u"Open &Containing Folder"), shown.end());
+    // The command comes back to the tree as a message, as a picked menu command does.
+    ASSERT_TRUE(PumpUntil([&] { return !properties.empty(); }));
+    EXPECT_NE(properties.find(u"Name: Data"), std::u16string::npos);
+    // A file has no Refresh.
+    choice = 0;
+    rightClick(Child(tree, data, u"note.txt"), false);
+    EXPECT_EQ(std::find(shown.begin(), shown.end(), u"Refresh"), shown.end());
+    // Right of a label: the selection menu, whose Unselect All clears every mark.
+    tree.CheckBranch(data, kStateChecked);
+    choice = 2;
+    rightClick(data, true);
+    EXPECT_EQ(shown, (std::vector<std::u16string>{u"Unselect All", u"", u"Import Selection", u"Export Selection"}));
+    EXPECT_FALSE(tree.HasCheckedItems());
+    platform::ui::SetMenuHook(nullptr);
 }
 
 TEST_F(RegularFileTreeTest, TheBackupStoreIsNeverSelectedIntoItself) {
