@@ -44,10 +44,11 @@ int CShellContextMenu::AddCommands(HMENU hMenu, UINT nPosition, UINT nFirstId, U
         return 0;
     m_nFirstId = nFirstId;
     m_nLastId = nLastId;
-    const UINT previousDefault = GetMenuDefaultItem(hMenu, TRUE, GMDI_USEDISABLED);
+    // The owner's default item is remembered by its command: the shell's items go in before it and move it.
+    const UINT previousDefault = GetMenuDefaultItem(hMenu, FALSE, GMDI_USEDISABLED);
     const HRESULT hr = m_pMenu->QueryContextMenu(hMenu, nPosition, nFirstId, nLastId, uFlags);
     if (uFlags & CMF_NODEFAULT)
-        SetMenuDefaultItem(hMenu, previousDefault, TRUE);
+        SetMenuDefaultItem(hMenu, previousDefault, FALSE);
     if (FAILED(hr)) {
         m_nFirstId = m_nLastId = 0;
         return 0;
