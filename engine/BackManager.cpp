@@ -38,8 +38,9 @@ int CALLBACK CompareShellItems(LPARAM lParam1, LPARAM lParam2, LPARAM) {
 } // namespace
 
 CStringList& CBackManager::ExcludedFolders() {
-    static CStringList folders;
-    return folders;
+    // Never destroyed: a manager owned by the application object may end after the program's other statics.
+    static auto* folders = new CStringList;
+    return *folders;
 }
 
 CBackManager::CBackManager() : m_agents(10) {

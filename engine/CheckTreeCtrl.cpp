@@ -455,8 +455,13 @@ void CCheckTreeCtrl::EndExpand(HTREEITEM hItem) {
     FinishLoad(hItem, result);
     StopLoading();
     if (hItem != TVI_ROOT) {
+        // Ancestors that open to show the item keep the children they have (a selection file loads a branch
+        // without expanding it); reloading them here would drop the item just loaded.
+        const int guard = m_bEnsureVisible;
+        m_bEnsureVisible = 1;
         SelectItem(hItem);
         EnsureVisible(hItem);
+        m_bEnsureVisible = guard;
     }
     SetScrollPos(SB_HORZ, hScroll, FALSE);
     SetScrollPos(SB_VERT, vScroll, FALSE);

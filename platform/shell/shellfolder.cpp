@@ -202,10 +202,13 @@ public:
     }
     ULONG AddRef() override { return ++m_refs; }
     ULONG Release() override {
+        // The shared desktop folder is never freed; any other folder may be gone once its count is read.
+        if (m_shared)
+            return std::max<ULONG>(--m_refs, 1);
         const ULONG left = --m_refs;
-        if (left == 0 && !m_shared)
+        if (left == 0)
             delete this;
-        return m_shared ? std::max<ULONG>(left, 1) : left;
+        return left;
     }
 
     HRESULT ParseDisplayName(HWND, IBindCtx*, LPWSTR pszDisplayName, ULONG* pchEaten, PIDLIST_RELATIVE* ppidl,

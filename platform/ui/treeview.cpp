@@ -513,19 +513,27 @@ struct TreeView {
         if (item == caret)
             return TRUE;
         TvItem* old = caret;
+        // The owner's handlers may delete items: both are looked up again by handle after each notice.
+        const HTREEITEM handle = item ? item->handle : nullptr;
+        const HTREEITEM oldHandle = old ? old->handle : nullptr;
         if (NotifyTree(TVN_SELCHANGINGW, cause, old, item) && !force)
             return FALSE;
-        if (item && Find(item->handle) != item)
+        if (item && !(item = Find(handle)))
             return FALSE;
-        if (old && Find(old->handle) == old)
+        old = Find(oldHandle);
+        if (old)
             old->state &= ~TVIS_SELECTED;
-        else
-            old = nullptr;
         caret = item;
         if (item) {
             item->state |= TVIS_SELECTED;
             EnsureVisible(item);
+            // Deleted while its parent opened: its deletion has already moved the selection and said so.
+            item = Find(handle);
+            if (!item)
+                return FALSE;
         }
+        if (old && Find(oldHandle) != old)
+            old = nullptr;
         NotifyTree(TVN_SELCHANGEDW, cause, old, item);
         InvalidateRect(hwnd, nullptr, TRUE);
         return TRUE;
@@ -591,15 +599,22 @@ struct TreeView {
 
     BOOL EnsureVisible(TvItem* item) {
         bool expanded = false;
-        std::vector<TvItem*> chain;
+        // The owner may delete items while a parent expands: the chain and the item are looked up by handle.
+        const HTREEITEM handle = item->handle;
+        std::vector<HTREEITEM> chain;
         for (TvItem* p = item->parent; p && p != &root; p = p->parent)
-            chain.push_back(p);
-        for (auto it = chain.rbegin(); it != chain.rend(); ++it)
-            if (!((*it)->state & TVIS_EXPANDED)) {
-                Expand(*it, TVE_EXPAND, false);
+            chain.push_back(p->handle);
+        for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+            TvItem* parent = Find(*it);
+            if (!parent)
+                return FALSE;
+            if (!(parent->state & TVIS_EXPANDED)) {
+                Expand(parent, TVE_EXPAND, false);
                 expanded = true;
             }
-        if (Find(item->handle) != item)
+        }
+        item = Find(handle);
+        if (!item)
             return FALSE;
         auto vis = VisibleItems();
         auto it = std::find(vis.begin(), vis.end(), item);

@@ -389,6 +389,32 @@ int CALLBACK ByParamDescending(LPARAM a, LPARAM b, LPARAM sort) {
     return a < b ? 1 : (a > b ? -1 : 0);
 }
 
+// An owner that fills a folder anew on each first expansion deletes the item that made it open: making that
+// item visible or selecting it reports the loss instead of touching the deleted item.
+TEST_F(TreeViewTest, AnItemDeletedWhileItsParentOpensIsNotUsedAfterwards) {
+    MakeTree();
+    HTREEITEM folder = Add(TVI_ROOT, u"folder");
+    HTREEITEM other = Add(TVI_ROOT, u"other");
+    onNotify = [&](NMHDR* h) -> LRESULT {
+        if (h->code == TVN_ITEMEXPANDINGW && reinterpret_cast<NMTREEVIEWW*>(h)->itemNew.hItem == folder) {
+            while (HTREEITEM child = TreeView_GetChild(m_tree, folder))
+                TreeView_DeleteItem(m_tree, child);
+            Add(folder, u"fresh");
+        }
+        return 0;
+    };
+    for (const bool select : {false, true}) {
+        SCOPED_TRACE(select ? "select" : "ensure visible");
+        TreeView_Expand(m_tree, folder, TVE_COLLAPSE | TVE_COLLAPSERESET);
+        ASSERT_TRUE(TreeView_SelectItem(m_tree, other));
+        HTREEITEM old = Add(folder, u"old");
+        EXPECT_FALSE(select ? TreeView_SelectItem(m_tree, old) : TreeView_EnsureVisible(m_tree, old));
+        EXPECT_EQ(Children(folder), std::vector<std::u16string>{u"fresh"});
+        EXPECT_EQ(TreeView_GetItemState(m_tree, folder, TVIS_EXPANDED), TVIS_EXPANDED);
+        EXPECT_NE(TreeView_GetSelection(m_tree), old);
+    }
+}
+
 TEST_F(TreeViewTest, SortsChildrenByTextOrByCallbackAndRecursively) {
     MakeTree();
     HTREEITEM top = Add(TVI_ROOT, u"top", 0);
