@@ -15,6 +15,7 @@
 #include "platform/ui/paint.h"
 #include "platform/ui/tray.h"
 #include "platform/ui/ui_test_support.h"
+#include "platform/ui/xtray_test_support.h"
 #include "platform/ui/xvfb_test_support.h"
 
 #include <cairo/cairo.h>
@@ -493,71 +494,8 @@ TEST_F(DisplayTest, WindowRegionsCutTheWindowAndItsChildrenAndTheMouseLeavesThro
     DestroyWindow(window);
 }
 
-// A notification area of the test's own: owns the tray selection and takes icons in when asked.
-class TestTray {
-public:
-    explicit TestTray(xcb_connection_t* c) : m_c(c) {
-        xcb_screen_t* screen = Display().screen;
-        m_window = xcb_generate_id(c);
-        const uint32_t values[] = {0x336699, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY};
-        xcb_create_window(c, XCB_COPY_FROM_PARENT, m_window, screen->root, kX, kY, 120, 32, 0,
-                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK,
-                          values);
-        xcb_map_window(c, m_window);
-        const xcb_atom_t selection = Atom("_NET_SYSTEM_TRAY_S0");
-        xcb_set_selection_owner(c, m_window, selection, XCB_CURRENT_TIME);
-        xcb_client_message_event_t manager{};
-        manager.response_type = XCB_CLIENT_MESSAGE;
-        manager.format = 32;
-        manager.window = screen->root;
-        manager.type = Atom("MANAGER");
-        manager.data.data32[0] = XCB_CURRENT_TIME;
-        manager.data.data32[1] = selection;
-        manager.data.data32[2] = m_window;
-        xcb_send_event(c, 0, screen->root, XCB_EVENT_MASK_STRUCTURE_NOTIFY, reinterpret_cast<const char*>(&manager));
-        xcb_flush(c);
-    }
-    ~TestTray() {
-        xcb_destroy_window(m_c, m_window);
-        xcb_flush(m_c);
-    }
-
-    // Waits for a dock request and docks the icon at the tray's left end; the icon's window, or 0.
-    xcb_window_t TakeDockRequest() {
-        const xcb_atom_t opcode = Atom("_NET_SYSTEM_TRAY_OPCODE");
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (std::chrono::steady_clock::now() < deadline) {
-            xcb_generic_event_t* event = xcb_poll_for_event(m_c);
-            if (!event) {
-                pollfd p{xcb_get_file_descriptor(m_c), POLLIN, 0};
-                poll(&p, 1, 100);
-                continue;
-            }
-            xcb_window_t icon = XCB_NONE;
-            if ((event->response_type & 0x7F) == XCB_CLIENT_MESSAGE) {
-                const auto* m = reinterpret_cast<xcb_client_message_event_t*>(event);
-                if (m->type == opcode && m->window == m_window && m->data.data32[1] == 0)
-                    icon = m->data.data32[2];
-            }
-            std::free(event);
-            if (icon) {
-                xcb_reparent_window(m_c, icon, m_window, 0, 0);
-                const uint32_t size[] = {24, 24};
-                xcb_configure_window(m_c, icon, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
-                xcb_map_window(m_c, icon);
-                std::free(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr));
-                return icon;
-            }
-        }
-        return XCB_NONE;
-    }
-
-    static constexpr int16_t kX = 1100, kY = 4;
-
-private:
-    xcb_connection_t* m_c;
-    xcb_window_t m_window;
-};
+// Where the test's notification area is.
+constexpr int16_t kTrayX = 1100, kTrayY = 4;
 
 TEST_F(DisplayTest, TrayIconDocksWhenATrayAppearsAndReportsClicks) {
     static std::vector<LPARAM> callbacks;
@@ -582,13 +520,13 @@ TEST_F(DisplayTest, TrayIconDocksWhenATrayAppearsAndReportsClicks) {
     ASSERT_TRUE(Shell_NotifyIconW(NIM_ADD, &data));
     Settle();
 
-    TestTray tray(X());
+    uitest::XTray tray(X(), Display().screen, kTrayX, kTrayY);
     const xcb_window_t icon = tray.TakeDockRequest();
     ASSERT_NE(icon, 0u);
     Settle();
     EXPECT_EQ(XWindowOfTrayIcon(owner, 3), icon);
 
-    const POINT onIcon{TestTray::kX + 12, TestTray::kY + 12};
+    const POINT onIcon{kTrayX + 12, kTrayY + 12};
     ClickAt(onIcon);
     ClickAt(onIcon);
     const std::vector<LPARAM> pair{WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP};

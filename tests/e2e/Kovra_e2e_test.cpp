@@ -12,9 +12,13 @@
 #include "platform/ui/tray.h"
 #include "platform/ui/ui_test_support.h"
 #include "platform/ui/window.h"
+#include "platform/ui/xtray_test_support.h"
+#include "platform/ui/xvfb_test_support.h"
 
 #include <cairo.h>
 #include <gtest/gtest.h>
+#include <xcb/xcb.h>
+#include <xcb/xtest.h>
 
 #include <chrono>
 #include <csignal>
@@ -288,6 +292,112 @@ TEST_F(KovraTest, StartsWithItsMainMenuAndEndsFromTheTrayMenu) {
     const auto entries = Entries(SystemLog());
     ASSERT_GE(entries.size(), 2u);
     EXPECT_EQ(entries[entries.size() - 2], u"Start Kovra successfully.");
+    EXPECT_EQ(entries.back(), u"Shut down Kovra successfully.");
+}
+
+// What a test sees of an X display through a connection of its own.
+class XScreen {
+public:
+    explicit XScreen(const std::string& display) : m_c(xcb_connect(display.c_str(), nullptr)) {
+        if (!xcb_connection_has_error(m_c))
+            m_screen = xcb_setup_roots_iterator(xcb_get_setup(m_c)).data;
+    }
+    ~XScreen() { xcb_disconnect(m_c); }
+    XScreen(const XScreen&) = delete;
+    XScreen& operator=(const XScreen&) = delete;
+
+    xcb_connection_t* Conn() const { return m_c; }
+    xcb_screen_t* Screen() const { return m_screen; }
+
+    xcb_atom_t Atom(const char* name) const {
+        auto* r =
+            xcb_intern_atom_reply(m_c, xcb_intern_atom(m_c, 0, static_cast<uint16_t>(strlen(name)), name), nullptr);
+        const xcb_atom_t atom = r ? r->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+        std::free(r);
+        return atom;
+    }
+    std::string Property(xcb_window_t w, xcb_atom_t property) const {
+        auto* r = xcb_get_property_reply(m_c, xcb_get_property(m_c, 0, w, property, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024),
+                                         nullptr);
+        std::string value;
+        if (r)
+            value.assign(static_cast<const char*>(xcb_get_property_value(r)),
+                         static_cast<size_t>(xcb_get_property_value_length(r)));
+        std::free(r);
+        return value;
+    }
+    // The windows on the screen (children of the root that are mapped) whose property holds the value.
+    std::vector<xcb_window_t> Shown(xcb_atom_t property, const std::string& value) const {
+        std::vector<xcb_window_t> found;
+        auto* tree = xcb_query_tree_reply(m_c, xcb_query_tree(m_c, m_screen->root), nullptr);
+        if (!tree)
+            return found;
+        const xcb_window_t* children = xcb_query_tree_children(tree);
+        for (int i = 0; i < xcb_query_tree_children_length(tree); ++i) {
+            auto* a = xcb_get_window_attributes_reply(m_c, xcb_get_window_attributes(m_c, children[i]), nullptr);
+            const bool viewable = a && a->map_state == XCB_MAP_STATE_VIEWABLE;
+            std::free(a);
+            if (viewable && Property(children[i], property) == value)
+                found.push_back(children[i]);
+        }
+        std::free(tree);
+        return found;
+    }
+    void Click(int16_t x, int16_t y, uint8_t button) const {
+        xcb_test_fake_input(m_c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, m_screen->root, x, y, 0);
+        xcb_test_fake_input(m_c, XCB_BUTTON_PRESS, button, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        xcb_test_fake_input(m_c, XCB_BUTTON_RELEASE, button, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        std::free(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr));
+    }
+
+private:
+    xcb_connection_t* m_c;
+    xcb_screen_t* m_screen = nullptr;
+};
+
+TEST_F(KovraTest, OnADisplayItsWindowsShowAndItsTrayIconDocksAndIsUsedWithTheMouse) {
+    uitest::Xvfb server;
+    ASSERT_FALSE(server.Display().empty()) << server.Error();
+    XScreen x(server.Display());
+    ASSERT_NE(x.Screen(), nullptr) << "cannot connect to " << server.Display();
+    // The program shows itself on the test's display (the test itself stays headless).
+    const char* before = std::getenv("WINLAYER_DISPLAY");
+    const std::string previous = before ? before : "";
+    ::setenv("WINLAYER_DISPLAY", server.Display().c_str(), 1);
+    auto kovra = Start();
+    if (before)
+        ::setenv("WINLAYER_DISPLAY", previous.c_str(), 1);
+    else
+        ::unsetenv("WINLAYER_DISPLAY");
+
+    // The main menu is a window of the display, with its title.
+    ASSERT_NE(WaitForMainDialog(true), nullptr) << Errors();
+    const xcb_atom_t name = x.Atom("_NET_WM_NAME");
+    EXPECT_TRUE(uitest::Eventually([&] { return x.Shown(name, "Kovra - Main Menu").size() == 1; }, kProgramDeadline));
+
+    // A notification area that appears after the start takes the program's icon in.
+    constexpr int16_t kTrayX = 600, kTrayY = 700;
+    uitest::XTray tray(x.Conn(), x.Screen(), kTrayX, kTrayY);
+    ASSERT_NE(tray.TakeDockRequest(kProgramDeadline), 0u) << Errors();
+
+    // A right click on the icon opens the tray menu on the display; a click on its last item, Exit, ends the
+    // program.
+    const xcb_atom_t type = x.Atom("_NET_WM_WINDOW_TYPE");
+    const xcb_atom_t popup = x.Atom("_NET_WM_WINDOW_TYPE_POPUP_MENU");
+    const std::string popupValue(reinterpret_cast<const char*>(&popup), sizeof popup);
+    x.Click(kTrayX + 12, kTrayY + 12, 3);
+    std::vector<xcb_window_t> menus;
+    ASSERT_TRUE(uitest::Eventually([&] { return !(menus = x.Shown(type, popupValue)).empty(); }, kProgramDeadline))
+        << Errors();
+    auto* geometry = xcb_get_geometry_reply(x.Conn(), xcb_get_geometry(x.Conn(), menus[0]), nullptr);
+    ASSERT_NE(geometry, nullptr);
+    const int16_t exitX = static_cast<int16_t>(geometry->x + geometry->width / 2);
+    const int16_t exitY = static_cast<int16_t>(geometry->y + geometry->height - 8);
+    std::free(geometry);
+    x.Click(exitX, exitY, 1);
+    EXPECT_EQ(kovra->Wait(), 0) << Errors();
+    const auto entries = Entries(SystemLog());
+    ASSERT_FALSE(entries.empty());
     EXPECT_EQ(entries.back(), u"Shut down Kovra successfully.");
 }
 
