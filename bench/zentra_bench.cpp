@@ -24,7 +24,7 @@
 #include "platform/base/unique_handle.h"
 #include "platform/fs/files.h"
 #include "platform/fs/paths.h"
-#include "platform/kernel/devices.h"
+#include "platform/kernel/device_io.h"
 #include "platform/kernel/host.h"
 #include "platform/kernel/services.h"
 

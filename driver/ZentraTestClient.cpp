@@ -6,7 +6,7 @@
 #include "platform/base/errors.h"
 #include "platform/base/strings.h"
 #include "platform/fs/files.h"
-#include "platform/kernel/devices.h"
+#include "platform/kernel/device_io.h"
 
 #include <cstdio>
 #include <string>

@@ -8,7 +8,7 @@
 #include "platform/fs/files.h"
 #include "platform/fs/paths.h"
 #include "platform/fs/volumes.h"
-#include "platform/kernel/devices.h"
+#include "platform/kernel/device_io.h"
 #include "platform/kernel/host.h"
 #include "platform/kernel/service_store.h"
 #include "platform/kernel/services.h"

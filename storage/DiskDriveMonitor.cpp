@@ -8,7 +8,7 @@
 #include "platform/devices/setupapi.h"
 #include "platform/fs/files.h"
 #include "platform/fs/volumes.h"
-#include "platform/kernel/devices.h"
+#include "platform/kernel/device_io.h"
 
 #include <vector>
 

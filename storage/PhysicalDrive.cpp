@@ -4,7 +4,7 @@
 
 #include "platform/base/errors.h"
 #include "platform/fs/files.h"
-#include "platform/kernel/devices.h"
+#include "platform/kernel/device_io.h"
 
 #include <cstring>
 #include <vector>

@@ -5,7 +5,7 @@
 #include "platform/base/errors.h"
 #include "platform/base/machine.h"
 #include "platform/devices/disks.h"
-#include "platform/kernel/devices.h"
+#include "platform/kernel/device_io.h"
 #include "platform/kernel/host.h"
 #include "platform/ui/message.h"
 

@@ -13,7 +13,7 @@
 #include "platform/base/thread.h"
 #include "platform/fs/files.h"
 #include "platform/fs/volumes.h"
-#include "platform/kernel/devices.h"
+#include "platform/kernel/device_io.h"
 
 #include <cstring>
 #include <vector>

@@ -10,7 +10,7 @@
 #include "platform/base/strings.h"
 #include "platform/devices/volumenames.h"
 #include "platform/fs/files.h"
-#include "platform/kernel/devices.h"
+#include "platform/kernel/device_io.h"
 
 #include <algorithm>
 #include <cstring>

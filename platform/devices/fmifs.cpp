@@ -8,7 +8,7 @@
 #include "platform/base/strings.h"
 #include "platform/base/unique_handle.h"
 #include "platform/fs/files.h"
-#include "platform/kernel/devices.h"
+#include "platform/kernel/device_io.h"
 #include "platform/kernel/host.h"
 #include "platform/kernel/ntstatus.h"
 #include "platform/kernel/protocol.h"

@@ -5,7 +5,7 @@
 
 #include "platform/base/errors.h"
 #include "platform/base/strings.h"
-#include "platform/kernel/devices.h"
+#include "platform/kernel/device_io.h"
 #include "platform/kernel/host.h"
 #include "platform/kernel/protocol.h"
 #include "platform/ui/message.h"

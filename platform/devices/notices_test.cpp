@@ -10,7 +10,7 @@
 #include "platform/base/strings.h"
 #include "platform/fs/files.h"
 #include "platform/fs/volumes.h"
-#include "platform/kernel/devices.h"
+#include "platform/kernel/device_io.h"
 #include "platform/kernel/host.h"
 #include "platform/ui/message.h"
 #include "platform/ui/window.h"

@@ -22,8 +22,6 @@ int ConnectHost(bool startIfNeeded);
 bool HostRunning();
 // Asks the host to unload its drivers and end, and waits until it has. True when no host runs afterwards.
 bool StopHost();
-// Called by the host itself: device drive letters come from its own namespace, not over the socket.
-void UseLocalDriveLetters();
 
 // Services that other parts of the layer run inside the host (the disks and their notices, for instance).
 // A part linked into the host registers its service by name from a static initialiser; the host runs every

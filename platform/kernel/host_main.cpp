@@ -1,4 +1,5 @@
 // kernelhost: the process that keeps drivers, their devices, links and threads for one machine folder.
+#include "platform/kernel/device_io.h"
 #include "platform/kernel/host.h"
 #include "platform/kernel/iomanager.h"
 #include "platform/kernel/protocol.h"
@@ -342,7 +343,13 @@ void Watchdog(std::string socketPath) {
 
 int main() {
     signal(SIGPIPE, SIG_IGN);
-    UseLocalDriveLetters();
+    UseLocalDriveLetters([] {
+        std::vector<DeviceDriveLetter> letters;
+        for (auto& local : DriveLetterDevices())
+            letters.push_back({local.drive, std::move(local.device), local.deviceType, local.characteristics,
+                               local.mount.hostRoot, local.mount.fileSystem, local.mount.label, local.mount.serial});
+        return letters;
+    });
     const std::string folder = platform::machine::PathOf("kernel");
     mkdir(folder.c_str(), 0700);
     chmod(folder.c_str(), 0700);

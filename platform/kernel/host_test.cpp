@@ -1,5 +1,5 @@
 // The kernel host as programs use it: services, device handles, a second program, and who may connect.
-#include "platform/kernel/devices.h"
+#include "platform/kernel/device_io.h"
 #include "platform/kernel/host.h"
 #include "platform/kernel/protocol.h"
 #include "platform/kernel/service_store.h"

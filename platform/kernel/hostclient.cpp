@@ -1,11 +1,14 @@
-// Finding, starting and stopping the kernel host, and the socket framing shared with it.
+// Finding, starting and stopping the kernel host, the socket framing shared with it, and calls to the services
+// it runs.
 #include "platform/kernel/host.h"
+#include "platform/kernel/ntstatus.h"
 #include "platform/kernel/protocol.h"
 
 #include "platform/base/errors.h"
 #include "platform/base/machine.h"
 
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <thread>
@@ -292,6 +295,47 @@ bool StopHost() {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return false;
+}
+
+namespace {
+
+void WriteServiceRequest(protocol::Writer& out, const std::u16string& name, const std::vector<uint8_t>& request) {
+    out.U32(static_cast<uint32_t>(protocol::Op::Service));
+    out.Text(name);
+    out.Bytes(request.data(), request.size());
+}
+
+} // namespace
+
+int32_t CallHostService(const std::u16string& name, const std::vector<uint8_t>& request, std::vector<uint8_t>& reply,
+                        bool startHost) {
+    reply.clear();
+    const int fd = ConnectHost(startHost);
+    if (fd < 0)
+        return STATUS_PORT_DISCONNECTED;
+    protocol::Writer out;
+    WriteServiceRequest(out, name, request);
+    std::vector<uint8_t> message;
+    NTSTATUS status = STATUS_PORT_DISCONNECTED;
+    if (protocol::SendMessage(fd, out.Data()) && protocol::ReceiveMessage(fd, message) && message.size() >= 4) {
+        memcpy(&status, message.data(), 4);
+        reply.assign(message.begin() + 4, message.end());
+    }
+    close(fd);
+    return status;
+}
+
+int OpenHostServiceConnection(const std::u16string& name, const std::vector<uint8_t>& request) {
+    const int fd = ConnectHost(true);
+    if (fd < 0)
+        return -1;
+    protocol::Writer out;
+    WriteServiceRequest(out, name, request);
+    if (!protocol::SendMessage(fd, out.Data())) {
+        close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 } // namespace platform::kernel

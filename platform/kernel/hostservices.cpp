@@ -1,13 +1,10 @@
-// Services of other layer parts that run inside the kernel host, and the client's calls to them.
+// Services of other layer parts that run inside the kernel host (the client's calls to them are in hostclient.cpp).
 #include "platform/kernel/host.h"
 #include "platform/kernel/ntstatus.h"
-#include "platform/kernel/protocol.h"
 
 #include "platform/base/strings.h"
 
 #include <mutex>
-
-#include <unistd.h>
 
 namespace platform::kernel {
 namespace {
@@ -81,47 +78,6 @@ int32_t ServeHostService(const std::u16string& name, int fd, const uint8_t* requ
     if (!handler)
         return STATUS_OBJECT_NAME_NOT_FOUND;
     return handler(fd, request, size, reply);
-}
-
-namespace {
-
-void WriteServiceRequest(protocol::Writer& out, const std::u16string& name, const std::vector<uint8_t>& request) {
-    out.U32(static_cast<uint32_t>(protocol::Op::Service));
-    out.Text(name);
-    out.Bytes(request.data(), request.size());
-}
-
-} // namespace
-
-int32_t CallHostService(const std::u16string& name, const std::vector<uint8_t>& request, std::vector<uint8_t>& reply,
-                        bool startHost) {
-    reply.clear();
-    const int fd = ConnectHost(startHost);
-    if (fd < 0)
-        return STATUS_PORT_DISCONNECTED;
-    protocol::Writer out;
-    WriteServiceRequest(out, name, request);
-    std::vector<uint8_t> message;
-    NTSTATUS status = STATUS_PORT_DISCONNECTED;
-    if (protocol::SendMessage(fd, out.Data()) && protocol::ReceiveMessage(fd, message) && message.size() >= 4) {
-        memcpy(&status, message.data(), 4);
-        reply.assign(message.begin() + 4, message.end());
-    }
-    close(fd);
-    return status;
-}
-
-int OpenHostServiceConnection(const std::u16string& name, const std::vector<uint8_t>& request) {
-    const int fd = ConnectHost(true);
-    if (fd < 0)
-        return -1;
-    protocol::Writer out;
-    WriteServiceRequest(out, name, request);
-    if (!protocol::SendMessage(fd, out.Data())) {
-        close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 } // namespace platform::kernel

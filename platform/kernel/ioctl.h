@@ -1,7 +1,7 @@
 // Device-control codes and the records of the standard disk, storage, mount-manager and CD-ROM requests.
 //
 // The same definitions serve both sides: drivers answer these codes and user-mode programs send them with
-// DeviceIoControl (devices.h). A code packs the device type, the access a handle needs, a function number and
+// DeviceIoControl (device_io.h). A code packs the device type, the access a handle needs, a function number and
 // the transfer method, as the system lays it out; the I/O manager checks the access bits against the handle
 // before the request reaches a driver. Records have the system's layout and sizes.
 #pragma once
@@ -38,6 +38,16 @@ constexpr DEVICE_TYPE FILE_DEVICE_NULL = 0x15;
 constexpr DEVICE_TYPE FILE_DEVICE_UNKNOWN = 0x22;
 constexpr DEVICE_TYPE FILE_DEVICE_VIRTUAL_DISK = 0x24;
 constexpr DEVICE_TYPE FILE_DEVICE_MASS_STORAGE = 0x2D;
+
+// Device characteristics, as a driver gives them to its device and a program sees them.
+constexpr ULONG FILE_REMOVABLE_MEDIA = 0x00000001;
+constexpr ULONG FILE_READ_ONLY_DEVICE = 0x00000002;
+constexpr ULONG FILE_FLOPPY_DISKETTE = 0x00000004;
+constexpr ULONG FILE_WRITE_ONCE_MEDIA = 0x00000008;
+constexpr ULONG FILE_REMOTE_DEVICE = 0x00000010;
+constexpr ULONG FILE_DEVICE_IS_MOUNTED = 0x00000020;
+constexpr ULONG FILE_VIRTUAL_VOLUME = 0x00000040;
+constexpr ULONG FILE_DEVICE_SECURE_OPEN = 0x00000100;
 
 constexpr ULONG IOCTL_DISK_BASE = FILE_DEVICE_DISK;
 constexpr ULONG IOCTL_STORAGE_BASE = FILE_DEVICE_MASS_STORAGE;

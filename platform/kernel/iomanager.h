@@ -51,7 +51,7 @@ std::vector<std::u16string> LoadedDrivers();
 class DeviceFile;
 using DeviceFilePtr = std::shared_ptr<DeviceFile>;
 
-// Opens a device by its NT name ("\??\VyxCtrl", "\Device\X"), following symbolic links, and sends it the create
+// Opens a device by its NT name ("\??\Name", "\Device\Name"), following symbolic links, and sends it the create
 // request. STATUS_OBJECT_NAME_NOT_FOUND or STATUS_OBJECT_PATH_NOT_FOUND for unknown names, STATUS_ACCESS_DENIED
 // for a second open of an exclusive device, else the driver's answer.
 NTSTATUS OpenDevice(const std::u16string& ntName, ACCESS_MASK desiredAccess, ULONG shareAccess, DeviceFilePtr& file);
@@ -79,8 +79,6 @@ NTSTATUS DefineDosDevice(ULONG flags, const std::u16string& name, const std::u16
 // The targets of a name, newest first (the session's definitions, then the global link); all names when `name`
 // is empty.
 NTSTATUS QueryDosDevice(const std::u16string& name, std::vector<std::u16string>& result);
-// Drive letters (index 0..25) that currently name a device through "\??" (a definition or a global link), with
-// the NT name, type and characteristics of the device they lead to.
 // The file system mounted on a disk-like device: the host folder its files are in, and what the volume says of
 // itself. A device without one is a raw disk.
 struct VolumeMount {
@@ -89,6 +87,8 @@ struct VolumeMount {
     std::u16string label;
     ULONG serial = 0;
 };
+// Drive letters (index 0..25) that currently name a device through "\??" (a definition or a global link), with
+// the NT name, type and characteristics of the device they lead to, and the file system mounted on it.
 struct DriveLetterDevice {
     int drive = 0;
     std::u16string device;

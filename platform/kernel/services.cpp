@@ -1,5 +1,5 @@
 #include "platform/kernel/services.h"
-#include "platform/kernel/devices.h"
+#include "platform/kernel/device_io.h"
 #include "platform/kernel/host.h"
 #include "platform/kernel/protocol.h"
 #include "platform/kernel/service_store.h"

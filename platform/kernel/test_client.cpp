@@ -2,7 +2,7 @@
 // prints what it reads, "count" prints the driver's request count. Exit code 0 on success, else the Win32 error.
 #include "platform/base/errors.h"
 #include "platform/fs/files.h"
-#include "platform/kernel/devices.h"
+#include "platform/kernel/device_io.h"
 
 #include <cstdio>
 #include <cstdlib>

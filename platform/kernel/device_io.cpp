@@ -1,7 +1,6 @@
 // Device handles of programs: each one owns a connection to the kernel host that carries its requests.
-#include "platform/kernel/devices.h"
+#include "platform/kernel/device_io.h"
 #include "platform/kernel/host.h"
-#include "platform/kernel/iomanager.h"
 #include "platform/kernel/ntstatus.h"
 #include "platform/kernel/protocol.h"
 
@@ -28,7 +27,7 @@ using protocol::Op;
 constexpr DWORD kErrorNegativeSeek = 131;
 
 // Set in the host itself, which answers from its own namespace instead of asking itself over the socket.
-std::atomic<bool> g_localDriveLetters{false};
+std::atomic<DriveLetterSource> g_localDriveLetters{nullptr};
 
 // Sends one request on a connection and reads the reply; returns the reply's status (STATUS_PORT_DISCONNECTED
 // when the host went away) and leaves the rest of the reply in `reply` after `offset`.
@@ -393,18 +392,14 @@ void EnableDeviceAccess() {
     });
 }
 
-void UseLocalDriveLetters() {
-    g_localDriveLetters = true;
+void UseLocalDriveLetters(DriveLetterSource source) {
+    g_localDriveLetters = source;
 }
 
 std::vector<DeviceDriveLetter> DeviceDriveLetters() {
+    if (const DriveLetterSource local = g_localDriveLetters)
+        return local();
     std::vector<DeviceDriveLetter> letters;
-    if (g_localDriveLetters) {
-        for (auto& local : DriveLetterDevices())
-            letters.push_back({local.drive, std::move(local.device), local.deviceType, local.characteristics,
-                               local.mount.hostRoot, local.mount.fileSystem, local.mount.label, local.mount.serial});
-        return letters;
-    }
     protocol::Writer request;
     request.U32(static_cast<uint32_t>(Op::DriveLetters));
     std::vector<uint8_t> reply;

@@ -59,4 +59,9 @@ struct DeviceDriveLetter {
 };
 std::vector<DeviceDriveLetter> DeviceDriveLetters();
 
+// Called by the kernel host itself: the drive letters come from `source` (its own namespace) instead of over the
+// socket.
+using DriveLetterSource = std::vector<DeviceDriveLetter> (*)();
+void UseLocalDriveLetters(DriveLetterSource source);
+
 } // namespace platform::kernel
