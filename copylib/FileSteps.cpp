@@ -12,7 +12,6 @@
 
 #include <atomic>
 #include <string>
-#include <sys/stat.h>
 
 namespace {
 
@@ -223,13 +222,11 @@ void copy_dir_times(LPCWSTR sourceDirectory, LPCWSTR destinationDirectory) {
 }
 
 bool is_link(LPCWSTR path) {
-    auto host = platform::fs::ToHost(path);
-    if (!host || host->kind != platform::fs::PathKind::File)
-        return false;
-    struct stat st;
-    if (lstat(host->path.c_str(), &st) != 0)
-        return false;
-    return S_ISLNK(st.st_mode);
+    // A symbolic link reads as a reparse point; the question leaves the caller's last error as it was.
+    const DWORD error = GetLastError();
+    const DWORD attributes = GetFileAttributesW(path);
+    SetLastError(error);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 DWORD calc_precheck(DWORD flags, LPCWSTR source, LPCWSTR destination, LONGLONG* size, const FILE_HINT* hint) {
