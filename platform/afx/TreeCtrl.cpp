@@ -216,8 +216,7 @@ BOOL CTreeCtrl::EnsureVisible(HTREEITEM hItem) {
 }
 
 BOOL CTreeCtrl::GetItemRect(HTREEITEM hItem, LPRECT lpRect, BOOL bTextOnly) const {
-    *reinterpret_cast<HTREEITEM*>(lpRect) = hItem;
-    return Send<BOOL>(m_hWnd, TVM_GETITEMRECT, static_cast<WPARAM>(bTextOnly), P(lpRect));
+    return TreeView_GetItemRect(m_hWnd, hItem, lpRect, bTextOnly);
 }
 
 HTREEITEM CTreeCtrl::HitTest(POINT pt, UINT* pFlags) const {

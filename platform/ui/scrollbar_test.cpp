@@ -4,6 +4,7 @@
 #include "platform/base/machine.h"
 #include "platform/ui/commctrl.h"
 #include "platform/ui/input.h"
+#include "platform/ui/treeview.h"
 #include "platform/ui/ui_test_support.h"
 
 #include <gtest/gtest.h>
@@ -204,14 +205,12 @@ TEST_F(ScrollBarTest, TreeViewReportsItsFirstRowAndOffsetThroughItsScrollBars) {
     EXPECT_GT(h.nMax + 1, client.right);
     EXPECT_EQ(h.nPage, static_cast<UINT>(client.right));
     RECT before{};
-    *reinterpret_cast<HTREEITEM*>(&before) = items[0];
-    SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&before));
+    ASSERT_TRUE(TreeView_GetItemRect(tree, items[0], &before, TRUE));
     SendMessageW(tree, WM_HSCROLL, SB_LINERIGHT, 0);
     const int offset = GetScrollPos(tree, SB_HORZ);
     EXPECT_GT(offset, 0);
     RECT after{};
-    *reinterpret_cast<HTREEITEM*>(&after) = items[0];
-    SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&after));
+    ASSERT_TRUE(TreeView_GetItemRect(tree, items[0], &after, TRUE));
     EXPECT_EQ(after.left, before.left - offset);
     SendMessageW(tree, WM_HSCROLL, SB_RIGHT, 0);
     EXPECT_EQ(GetScrollPos(tree, SB_HORZ), h.nMax - static_cast<int>(h.nPage) + 1);

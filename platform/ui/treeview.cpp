@@ -672,7 +672,10 @@ struct TreeView {
     BOOL ItemRect(BOOL textOnly, RECT* rc) {
         if (!rc)
             return FALSE;
-        TvItem* item = Find(*reinterpret_cast<HTREEITEM*>(rc));
+        // The rectangle's storage carries the item on the way in.
+        HTREEITEM handle;
+        memcpy(&handle, rc, sizeof(handle));
+        TvItem* item = Find(handle);
         if (!item)
             return FALSE;
         const int row = RowOf(item);

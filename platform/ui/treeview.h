@@ -6,6 +6,8 @@
 
 #include "platform/ui/commctrl.h"
 
+#include <cstring>
+
 inline HTREEITEM TreeView_InsertItem(HWND tree, const TVINSERTSTRUCTW* insert) {
     return reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(insert)));
 }
@@ -58,7 +60,8 @@ inline HTREEITEM TreeView_HitTest(HWND tree, TVHITTESTINFO* info) {
     return reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_HITTEST, 0, reinterpret_cast<LPARAM>(info)));
 }
 inline BOOL TreeView_GetItemRect(HWND tree, HTREEITEM item, RECT* rect, BOOL textOnly) {
-    *reinterpret_cast<HTREEITEM*>(rect) = item;
+    // The rectangle's storage carries the item on the way in.
+    std::memcpy(rect, &item, sizeof(item));
     return static_cast<BOOL>(SendMessageW(tree, TVM_GETITEMRECT, textOnly, reinterpret_cast<LPARAM>(rect)));
 }
 inline HIMAGELIST TreeView_SetImageList(HWND tree, HIMAGELIST list, int which) {
