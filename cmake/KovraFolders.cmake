@@ -9,12 +9,18 @@
 #   their helpers, never a library) may use its targets. WHEN names a variable that must be true for the folder
 #   to be built.
 #
+# kovra_use_headers(<target> <PRIVATE|PUBLIC|INTERFACE> <library>...)
+#   Lets <target> (or, with INTERFACE, whoever links it) compile against the headers of the libraries without
+#   linking them: for a program that only takes constants from the layer's headers, a module whose functions
+#   come from the process that loads it, or a library whose interface names the layer's types. Checked against
+#   the table like a link.
+#
 # kovra_add_folders()
 #   Adds every folder of the table that exists, in table order, and checks the build against the table:
 #   - a row may only use targets of earlier rows, and a platform row only targets of the platform;
 #   - a folder that exists builds the targets of its rows (no folder leaves the build quietly);
-#   - every target of a folder links only targets of its own folder and what its row allows, and never a target
-#     that no folder builds.
+#   - every target of a folder uses (links, or takes the headers of) only targets of its own folder and what its
+#     row allows, and never a target that no folder builds.
 #   Each folder gets an include root of its own in the build tree, holding only a link to the folder, so that
 #   "platform/fs/files.h" resolves for a target exactly when it links a target of platform/fs (or is one): the
 #   folder's targets see their own headers privately, its libraries offer them to whoever links them, and an
@@ -59,6 +65,13 @@ function(kovra_row folder)
     endif()
     set_property(GLOBAL PROPERTY KOVRA_ROW_OF_${target} ${row})
   endforeach()
+endfunction()
+
+function(kovra_use_headers target scope)
+  foreach(library IN LISTS ARGN)
+    target_include_directories(${target} ${scope} $<TARGET_PROPERTY:${library},INTERFACE_INCLUDE_DIRECTORIES>)
+  endforeach()
+  set_property(TARGET ${target} APPEND PROPERTY KOVRA_HEADER_USES ${ARGN})
 endfunction()
 
 # The include root of a folder: <build>/include/<folder id>, holding <folder> as a link to the source folder.
@@ -180,6 +193,8 @@ function(kovra_add_folders)
       if(interface)
         list(APPEND items ${interface})
       endif()
+      get_property(headers TARGET ${target} PROPERTY KOVRA_HEADER_USES)
+      list(APPEND items ${headers})
       foreach(item IN LISTS items)
         _kovra_linked_names("${item}" names)
         foreach(name IN LISTS names)
@@ -190,12 +205,12 @@ function(kovra_add_folders)
           if("${name_folder}" STREQUAL "")
             get_property(owner GLOBAL PROPERTY KOVRA_ROW_OF_${name})
             get_property(owner_folder GLOBAL PROPERTY KOVRA_ROW_${owner}_FOLDER)
-            message(FATAL_ERROR "${folder}: ${target} links ${name}, which no folder builds "
+            message(FATAL_ERROR "${folder}: ${target} uses ${name}, which no folder builds "
                                 "(the folder table gives it to ${owner_folder})")
           endif()
           list(FIND allowed ${name} ok)
           if(ok EQUAL -1)
-            message(FATAL_ERROR "${folder}: ${target} links ${name} of ${name_folder}, "
+            message(FATAL_ERROR "${folder}: ${target} uses ${name} of ${name_folder}, "
                                 "which the folder table does not let ${folder} use")
           endif()
         endforeach()

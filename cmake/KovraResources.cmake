@@ -50,7 +50,7 @@ function(add_language_pack target script)
   _compile_resource_script(${out} ${script} TRUE ${P_UNPARSED_ARGUMENTS})
   add_library(${target} MODULE ${out})
   # The table's record shapes only: a language library links nothing of the layer.
-  target_include_directories(${target} PRIVATE $<TARGET_PROPERTY:winres,INTERFACE_INCLUDE_DIRECTORIES>)
+  kovra_use_headers(${target} PRIVATE winres)
   set_target_properties(${target} PROPERTIES PREFIX "" SUFFIX ".dll" OUTPUT_NAME ${P_OUTPUT_NAME})
   if(P_OUTPUT_DIRECTORY)
     set_target_properties(${target} PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${P_OUTPUT_DIRECTORY})
