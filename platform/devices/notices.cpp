@@ -5,6 +5,7 @@
 
 #include "platform/base/errors.h"
 #include "platform/base/strings.h"
+#include "platform/fs/paths.h"
 #include "platform/kernel/device_io.h"
 #include "platform/kernel/host.h"
 #include "platform/kernel/protocol.h"
@@ -170,6 +171,9 @@ private:
         };
         std::vector<Target> targets;
         if (kind == DBT_DEVTYP_VOLUME) {
+            // The letters the drive table shows changed with the volume: whoever watches them hears it first.
+            if (event == DBT_DEVICEARRIVAL || event == DBT_DEVICEREMOVECOMPLETE)
+                platform::fs::NotifyDrivesChanged();
             DEV_BROADCAST_VOLUME volume{sizeof(DEV_BROADCAST_VOLUME), DBT_DEVTYP_VOLUME, 0, unitMask,
                                         static_cast<WORD>(flags)};
             std::vector<uint8_t> record(sizeof(volume));

@@ -414,6 +414,33 @@ void RegisterDriveProvider(DriveProvider provider) {
     Providers().push_back(std::move(provider));
 }
 
+namespace {
+
+std::mutex g_drivesListenerMutex;
+std::vector<DrivesChangedListener>& DrivesListeners() {
+    static auto* listeners = new std::vector<DrivesChangedListener>();
+    return *listeners;
+}
+
+} // namespace
+
+void AddDrivesChangedListener(DrivesChangedListener listener) {
+    if (!listener)
+        return;
+    std::lock_guard lock(g_drivesListenerMutex);
+    DrivesListeners().push_back(std::move(listener));
+}
+
+void NotifyDrivesChanged() {
+    std::vector<DrivesChangedListener> listeners;
+    {
+        std::lock_guard lock(g_drivesListenerMutex);
+        listeners = DrivesListeners();
+    }
+    for (const auto& listener : listeners)
+        listener();
+}
+
 std::vector<DriveInfo> Drives() {
     std::vector<DriveInfo> drives = TableDrives();
     bool added = false;

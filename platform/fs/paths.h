@@ -41,6 +41,11 @@ std::optional<DriveInfo> Drive(WCHAR letter);
 // keeps the table's entry. A provider runs without the table's lock held and must not throw.
 using DriveProvider = std::function<std::vector<DriveInfo>()>;
 void RegisterDriveProvider(DriveProvider provider);
+// A provider's letters changed (a device's volume came or went): whoever watches the letters is told, on the
+// caller's thread. Changes of the table itself are not announced this way; they show in its file.
+using DrivesChangedListener = std::function<void()>;
+void AddDrivesChangedListener(DrivesChangedListener listener);
+void NotifyDrivesChanged();
 // Adds or replaces a letter (persisted in the machine folder's "drives" file).
 bool SetDrive(const DriveInfo& info);
 bool RemoveDrive(WCHAR letter);

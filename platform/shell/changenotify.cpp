@@ -187,6 +187,12 @@ public:
         }
     }
 
+    void LettersChanged() {
+        std::lock_guard lock(m_mutex);
+        m_lettersChanged = true;
+        Wake();
+    }
+
     void MachineChanged() {
         std::lock_guard lock(m_mutex);
         if (m_inotify < 0)
@@ -215,6 +221,8 @@ private:
         WatchDrivesLocked();
         m_letters = CurrentLetters();
         platform::machine::AddResetListener([] { Notifier::Get().MachineChanged(); });
+        // Letters of devices (a plugged disk's volumes) come and go without the table's file.
+        platform::fs::AddDrivesChangedListener([] { Notifier::Get().LettersChanged(); });
         std::thread([this] { Run(); }).detach();
     }
 
@@ -294,7 +302,8 @@ private:
 
     // Turns raw events into changes (under the lock: the watch table is read and pruned).
     void Translate(std::vector<Raw>& raws, std::vector<Change>& changes) {
-        bool drivesChanged = false;
+        bool drivesChanged = m_lettersChanged;
+        m_lettersChanged = false;
         struct Pending {
             uint32_t cookie;
             std::u16string path;
@@ -445,6 +454,7 @@ private:
     int m_drivesWatch = -1;
     std::map<int, std::vector<std::u16string>> m_watches;
     std::set<WCHAR> m_letters;
+    bool m_lettersChanged = false;
     std::deque<Change> m_posted;
 };
 

@@ -16,7 +16,8 @@
 // writing a file or changing its attributes (SHCNE_UPDATEITEM); a rename within watched folders arrives as one
 // SHCNE_RENAMEITEM or SHCNE_RENAMEFOLDER, a move out of them as a deletion, into them as a creation. When changes
 // were lost (the host's queue overflowed), every watched folder gets SHCNE_UPDATEDIR. Drives come from the drive
-// table: a letter that appears gives SHCNE_DRIVEADD and one that goes SHCNE_DRIVEREMOVED, with "X:\" as the item.
+// table and its providers (a plugged disk's volumes, announced through platform::fs::NotifyDrivesChanged): a letter
+// that appears gives SHCNE_DRIVEADD and one that goes SHCNE_DRIVEREMOVED, with "X:\" as the item.
 // A change already on its way when a registration ends may still arrive once.
 #pragma once
 

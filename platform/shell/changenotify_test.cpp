@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -155,6 +156,31 @@ TEST_F(ShellChangeTest, DrivesOfTheDriveTableComeAndGo) {
     EXPECT_TRUE(recorder.WaitFor(SHCNE_DRIVEADD, u"R:\\"));
     ASSERT_TRUE(platform::fs::RemoveDrive(u'R'));
     EXPECT_TRUE(recorder.WaitFor(SHCNE_DRIVEREMOVED, u"R:\\"));
+}
+
+TEST_F(ShellChangeTest, LettersOfDevicesComeAndGoWhenTheirVolumesAreAnnounced) {
+    // A device's letter lives outside the table's file, as a plugged disk's volume does.
+    // The provider stays registered for the rest of the process: it holds what it reads.
+    auto plugged = std::make_shared<std::atomic<bool>>(false);
+    platform::fs::RegisterDriveProvider([plugged, root = m_machine.Scratch("device")] {
+        std::vector<platform::fs::DriveInfo> drives;
+        if (!*plugged)
+            return drives;
+        platform::fs::DriveInfo q;
+        q.letter = u'Q';
+        q.hostRoot = root;
+        q.kind = platform::fs::DriveKind::Removable;
+        drives.push_back(q);
+        return drives;
+    });
+    Recorder recorder;
+    recorder.Register(nullptr);
+    *plugged = true;
+    platform::fs::NotifyDrivesChanged();
+    EXPECT_TRUE(recorder.WaitFor(SHCNE_DRIVEADD, u"Q:\\"));
+    *plugged = false;
+    platform::fs::NotifyDrivesChanged();
+    EXPECT_TRUE(recorder.WaitFor(SHCNE_DRIVEREMOVED, u"Q:\\"));
 }
 
 TEST_F(ShellChangeTest, RegistrationsSeeOnlyTheirScopeAndNothingAfterTheyEnd) {
