@@ -52,7 +52,7 @@ BOOL RegWriter::OpenFile() {
     if (const DWORD error = m_file.Begin(m_strFileName))
         return Fail(error);
     m_nIndent = 0;
-    m_buffer = u"\xFEFF";
+    m_buffer.assign(1, u'\xFEFF');
     return TRUE;
 }
 

@@ -192,8 +192,8 @@ DWORD WaitForObjects(DWORD count, const HANDLE* handles, DWORD milliseconds, con
     }
 
     ListenToClockOnce();
-    const std::optional<uint64_t> deadline =
-        milliseconds == INFINITE ? std::nullopt : std::optional<uint64_t>(clock::MonotonicMs() + milliseconds);
+    const bool timed = milliseconds != INFINITE;
+    const uint64_t deadline = timed ? clock::MonotonicMs() + milliseconds : 0;
     ThreadState& self = CurrentThreadState();
 
     std::unique_lock lock(WaitMutex());
@@ -218,13 +218,13 @@ DWORD WaitForObjects(DWORD count, const HANDLE* handles, DWORD milliseconds, con
             continue;
         }
         long long sleepMs = -1;
-        if (deadline) {
+        if (timed) {
             const uint64_t now = clock::MonotonicMs();
-            if (now >= *deadline)
+            if (now >= deadline)
                 return WAIT_TIMEOUT;
             // On the manual clock only a move of the clock can bring the deadline; the clock listener wakes us.
             if (!clock::IsManual())
-                sleepMs = static_cast<long long>(*deadline - now);
+                sleepMs = static_cast<long long>(deadline - now);
         }
         if (!shared.empty() && (sleepMs < 0 || sleepMs > kSharedPollMs))
             sleepMs = kSharedPollMs;

@@ -1064,10 +1064,11 @@ UINT GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefix, UINT unique, LPWSTR temp
     auto nameFor = [&](UINT n) {
         static const char16_t digits[] = u"0123456789ABCDEF";
         std::u16string hex;
-        for (UINT v = n & 0xFFFF; v; v >>= 4)
+        UINT v = n & 0xFFFF;
+        do {
             hex.insert(hex.begin(), digits[v & 0xF]);
-        if (hex.empty())
-            hex = u"0";
+            v >>= 4;
+        } while (v);
         return folder + pre + hex + u".TMP";
     };
     auto emit = [&](const std::u16string& name) -> bool {

@@ -49,8 +49,10 @@ public:
         Raw(data, size);
     }
     void Raw(const void* data, size_t size) {
-        const auto* p = static_cast<const uint8_t*>(data);
-        m_data.insert(m_data.end(), p, p + size);
+        const size_t at = m_data.size();
+        m_data.resize(at + size);
+        if (size)
+            memcpy(m_data.data() + at, data, size);
     }
     std::vector<uint8_t>& Data() { return m_data; }
 
