@@ -400,7 +400,7 @@ TEST_F(ZentraManagerTest, ASecureDiskInUseStaysOpenAndHeldUntilItsFilesAreClosed
 // be killed.
 TEST(SecureDiskChild, DISABLED_OpensADiskUntilKilled) {
     if (!std::getenv("SECURE_DISK_CHILD"))
-        GTEST_SKIP() << "runs only as the child of AProgramKilledLeavesItsDiskMountedForTheNextStart";
+        FAIL() << "runs only as the child of AProgramKilledLeavesItsDiskMountedForTheNextStart";
     platform::kernel::EnableDeviceAccess();
     CZentraManager manager;
     ASSERT_TRUE(manager.Init(kProgramFlags));

@@ -193,10 +193,10 @@ bool IsEnglishOrNeutral(DWORD languageId) {
 
 // How one insert is formatted: the printf conversion between the exclamation marks ("s" when none is given).
 struct InsertFormat {
-    std::u16string spec = u"s";
-    bool String() const { return spec.find_first_of(u"sS") != std::u16string::npos; }
+    std::u16string conversion = u"s";
+    bool String() const { return conversion.find_first_of(u"sS") != std::u16string::npos; }
     bool Wide64() const {
-        return spec.find(u"I64") != std::u16string::npos || spec.find(u"ll") != std::u16string::npos;
+        return conversion.find(u"I64") != std::u16string::npos || conversion.find(u"ll") != std::u16string::npos;
     }
 };
 
@@ -239,7 +239,7 @@ std::vector<Piece> Parse(std::u16string_view message) {
             if (i + 1 < message.size() && message[i + 1] == u'!') {
                 const size_t close = message.find(u'!', i + 2);
                 if (close != std::u16string_view::npos) {
-                    piece.format.spec = std::u16string(message.substr(i + 2, close - i - 2));
+                    piece.format.conversion = std::u16string(message.substr(i + 2, close - i - 2));
                     i = close;
                 }
             }
@@ -271,12 +271,12 @@ std::vector<Piece> Parse(std::u16string_view message) {
 
 // Formats one argument by its printf conversion.
 std::u16string FormatInsert(const InsertFormat& format, ULONG_PTR value) {
-    const std::u16string spec = u"%" + format.spec;
+    const std::u16string conversion = u"%" + format.conversion;
     if (format.String())
-        return platform::Format(spec.c_str(), reinterpret_cast<const void*>(value));
+        return platform::Format(conversion.c_str(), reinterpret_cast<const void*>(value));
     if (format.Wide64())
-        return platform::Format(spec.c_str(), static_cast<unsigned long long>(value));
-    return platform::Format(spec.c_str(), static_cast<unsigned int>(value));
+        return platform::Format(conversion.c_str(), static_cast<unsigned long long>(value));
+    return platform::Format(conversion.c_str(), static_cast<unsigned int>(value));
 }
 
 // Joins the text's own lines (CR LF, CR or LF) with blanks, or wraps at `width` characters; hard breaks stay.

@@ -152,7 +152,7 @@ TEST_P(WholeFileTest, AnOpenTargetIsReplacedOnlyWhenItsOpenersAllowIt) {
 TEST(WholeFileChild, DISABLED_WritesUntilKilled) {
     const char* target = std::getenv("WHOLEFILE_CHILD_TARGET");
     if (!target)
-        GTEST_SKIP() << "runs only as the child of AWriterKilledMidwayLeavesNothingBehind";
+        FAIL() << "runs only as the child of AWriterKilledMidwayLeavesNothingBehind";
     platform::fs::detail::ForceNamedTemporariesForTests(std::getenv("WHOLEFILE_CHILD_NAMED") != nullptr);
     WholeFile file;
     ASSERT_EQ(file.Begin(target), ERROR_SUCCESS);
