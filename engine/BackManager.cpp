@@ -12,8 +12,21 @@
 #include "platform/shell/changenotify.h"
 #include "platform/shell/specialfolders.h"
 #include "platform/system/sysinfo.h"
+#include "platform/ui/message.h"
+#include "platform/ui/window.h"
+
+#include <chrono>
+#include <memory>
 
 IMPLEMENT_DYNAMIC(CBackManager, CWnd)
+
+BEGIN_MESSAGE_MAP(CBackManager, CWnd)
+ON_MESSAGE(WM_JOB_ERROR, OnJobError)
+ON_MESSAGE(WM_JOB_DONE, OnJobDone)
+ON_MESSAGE(WM_JOB_MAP_PATH, OnJobMapPath)
+ON_MESSAGE(WM_JOB_AGENT_MAP_PATH, OnJobAgentMapPath)
+ON_MESSAGE(WM_JOB_FINISHED, OnJobFinished)
+END_MESSAGE_MAP()
 
 namespace {
 
@@ -43,7 +56,7 @@ CStringList& CBackManager::ExcludedFolders() {
     return *folders;
 }
 
-CBackManager::CBackManager() : m_agents(10) {
+CBackManager::CBackManager() : m_agents(10), m_jobs(10) {
     g_manager = this;
 }
 
@@ -331,8 +344,281 @@ int CBackManager::AttachProgressDlg(CWnd* pDialog) {
     return 1;
 }
 
-void CBackManager::CancelAllJobs() {
-    // No copy job runs through the manager yet.
+CString CBackManager::GetSetPath(LPCTSTR lpszDest) const {
+    const CString dest(lpszDest ? lpszDest : _T(""));
+    CString path;
+    if (!dest.IsEmpty() && dest[dest.GetLength() - 1] == _T('\\'))
+        path.Format(_T("%s%s\\%s@%s"), dest.GetString(), _T("KovraData"), m_strUserName.GetString(),
+                    m_strComputerName.GetString());
+    else
+        path.Format(_T("%s\\%s\\%s@%s"), dest.GetString(), _T("KovraData"), m_strUserName.GetString(),
+                    m_strComputerName.GetString());
+    return path;
+}
+
+BOOL CBackManager::CreateJob(CBackJob** ppJob, HWND hOwnerWnd, DWORD dwFlags, int nErrorMode, CShellTreeCtrl* pTree,
+                             LPCTSTR lpszDest) {
+    return CreateJob(ppJob, hOwnerWnd, dwFlags, nErrorMode, nullptr, pTree, lpszDest);
+}
+
+BOOL CBackManager::CreateJob(CBackJob** ppJob, HWND hOwnerWnd, DWORD dwFlags, int nErrorMode,
+                             const JOB_ESTIMATES* pEstimates, CShellTreeCtrl* pTree, LPCTSTR lpszDest) {
+    auto pJob = std::make_unique<CBackJob>(m_hWnd);
+    if (ppJob)
+        *ppJob = nullptr;
+    pJob->SetErrorMode(nErrorMode);
+    if (pEstimates)
+        pJob->FixEstimates(*pEstimates);
+    if (!pTree || !pTree->GetSafeHwnd())
+        return FALSE;
+
+    int nCount1 = 0;
+    int nCount2 = 0;
+    const int nType = pTree->GetTreeType();
+    if (nType == kTreeBackup || nType == kTreeRestore) {
+        const CString setPath = GetSetPath(lpszDest);
+        HTREEITEM hRoot = pTree->GetRootItem();
+        for (HTREEITEM h = hRoot ? pTree->GetChildItem(hRoot) : nullptr; h; h = pTree->GetNextSiblingItem(h)) {
+            CBackAgent* pAgent = AgentOf(pTree, h);
+            if (!pAgent || pTree->GetCheckState(h) == kStateUnchecked)
+                continue;
+            int c1 = 0;
+            int c2 = 0;
+            if (nType == kTreeBackup)
+                pAgent->PrepareBackup(pTree, h, setPath, dwFlags, &c1, &c2);
+            else
+                pAgent->PrepareRestore(pTree, h, dwFlags, &c1, &c2);
+            nCount1 += c1;
+            nCount2 += c2;
+        }
+    }
+    if (nType == kTreeRestore && (dwFlags & KOVRA_JOB_COPY)) {
+        if (m_nCoverOption == 0) {
+            dwFlags |= KOVRA_JOB_FAIL_IF_EXISTS;
+            dwFlags &= ~KOVRA_JOB_NO_OVERWRITE;
+        } else if (m_nCoverOption == 2) {
+            dwFlags |= KOVRA_JOB_NO_OVERWRITE;
+            dwFlags &= ~KOVRA_JOB_FAIL_IF_EXISTS;
+        } else {
+            dwFlags &= ~(KOVRA_JOB_NO_OVERWRITE | KOVRA_JOB_FAIL_IF_EXISTS);
+        }
+    }
+    CBackJob* pRaw = pJob.get();
+    if (!pJob->Start(hOwnerWnd, pTree, lpszDest, dwFlags, JobCallback, pRaw, nCount1, nCount2, _T("No Name")))
+        return FALSE; // the job that never ran goes here, with nothing of it left behind
+    // The worker's first question reaches this thread only once it serves sent messages again, so the job is in
+    // the map before anything can ask for it.
+    m_jobs.SetAt(pRaw, pRaw);
+    pJob.release();
+    if (ppJob)
+        *ppJob = pRaw;
+    return TRUE;
+}
+
+BOOL CBackManager::IsJobRunning(CBackJob* pJob) const {
+    void* pFound = nullptr;
+    return pJob && m_jobs.Lookup(pJob, pFound);
+}
+
+BOOL CBackManager::CancelJob(CBackJob* pJob) {
+    if (!IsJobRunning(pJob))
+        return 0;
+    return pJob->Cancel();
+}
+
+int CBackManager::SetJobErrorMode(CBackJob* pJob, int nMode) {
+    if (!IsJobRunning(pJob))
+        return 0;
+    pJob->SetErrorMode(nMode);
+    return nMode;
+}
+
+BOOL CBackManager::CancelAllJobs(DWORD dwTimeoutMs) {
+    for (POSITION pos = m_jobs.GetStartPosition(); pos;) {
+        void* pKey = nullptr;
+        void* pValue = nullptr;
+        m_jobs.GetNextAssoc(pos, pKey, pValue);
+        static_cast<CBackJob*>(pValue)->Cancel();
+    }
+    // The workers end by sending their last events to this thread: serve them until every job is gone.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(dwTimeoutMs);
+    while (!m_jobs.IsEmpty() && std::chrono::steady_clock::now() < deadline) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_SENDMESSAGE);
+        MSG msg;
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    }
+    return m_jobs.IsEmpty();
+}
+
+HTREEITEM CBackManager::CurrentItem(CBackJob* pJob) {
+    TVITEMW* pItem = pJob ? pJob->GetStatus().pTreeItem : nullptr;
+    return pItem ? pItem->hItem : nullptr;
+}
+
+int CALLBACK CBackManager::JobCallback(HANDLE, LPVOID pUserData, DWORD dwEvent, DWORD dwCode, HWND, TVITEMW* pItem,
+                                       LPWSTR lpszSource, LPWSTR lpszDest, KOVRA_PROGRESS* pProgress) {
+    auto* pJob = static_cast<CBackJob*>(pUserData);
+    if (!pJob)
+        return KOVRA_PROGRESS_CONTINUE;
+    pJob->UpdateStatus(pProgress, pItem, lpszSource, lpszDest);
+    JOB_STATUS& status = pJob->GetStatus();
+    const HWND hManager = pJob->GetManagerWnd();
+    const LPARAM lJob = reinterpret_cast<LPARAM>(pJob);
+    CShellTreeCtrl* pTree = pJob->GetTree();
+    const int nType = pTree ? pTree->GetTreeType() : 0;
+    int nAnswer = KOVRA_PROGRESS_CONTINUE;
+
+    switch (dwEvent) {
+    case KOVRA_JOB_END:
+        ::SendMessageW(hManager, WM_JOB_FINISHED, pProgress ? pProgress->dwCancel : 0, lJob);
+        break;
+    case KOVRA_CALC_NODE:
+    case KOVRA_COPY_NODE:
+        nAnswer = static_cast<int>(::SendMessageW(hManager, WM_JOB_AGENT_MAP_PATH, 0, lJob));
+        if (lpszSource)
+            lstrcpynW(lpszSource, status.tszSrcPath, 2048);
+        if (nAnswer != KOVRA_PROGRESS_SKIP && lpszDest) {
+            if (::SendMessageW(hManager, WM_JOB_MAP_PATH, 0, lJob) == 1)
+                nAnswer = KOVRA_PROGRESS_SKIP;
+            else
+                lstrcpynW(lpszDest, status.tszDestPath, 2048);
+        }
+        break;
+    case KOVRA_CALC_ENTER_DIR:
+    case KOVRA_COPY_ENTER_DIR:
+        if (nType != kTreeRestore && IsExcludedFolder(lpszSource)) {
+            nAnswer = KOVRA_PROGRESS_SKIP;
+        } else if (lpszDest) {
+            if (::SendMessageW(hManager, WM_JOB_MAP_PATH, 0, lJob) == 1)
+                nAnswer = KOVRA_PROGRESS_SKIP;
+            else
+                lstrcpynW(lpszDest, status.tszDestPath, 2048);
+        }
+        break;
+    case KOVRA_CALC_FILE_BEGIN:
+    case KOVRA_FILE_COPY_BEGIN:
+        if (!pTree || !::IsWindow(pTree->GetSafeHwnd())) {
+            // Without its tree the job has no selection left to follow: it ends here rather than leaving every
+            // remaining file out one by one.
+            LogDebug(_T("%s, %d: Get selection tree failed.%s"), KOVRA_SOURCE_FILE, __LINE__, _T(""));
+            nAnswer = KOVRA_PROGRESS_ABORT;
+        } else if (pTree->IsFilteredPath(lpszSource) || (nType != kTreeRestore && IsExcludedFolder(lpszSource))) {
+            nAnswer = KOVRA_PROGRESS_SKIP;
+        }
+        break;
+    case KOVRA_CALC_FILE_END:
+    case KOVRA_FILE_COPY_COMPLETE:
+        if (dwCode != 0 && dwCode != KOVRA_ERROR_SKIPPED)
+            nAnswer = static_cast<int>(::SendMessageW(hManager, WM_JOB_ERROR, dwCode, lJob));
+        break;
+    default:
+        break;
+    }
+    pJob->Notify(dwEvent, nAnswer, static_cast<int>(dwCode));
+    if (dwEvent == KOVRA_JOB_END)
+        ::SendMessageW(hManager, WM_JOB_DONE, 0, lJob);
+    return nAnswer;
+}
+
+LRESULT CBackManager::OnJobAgentMapPath(WPARAM, LPARAM lParam) {
+    auto* pJob = reinterpret_cast<CBackJob*>(lParam);
+    CShellTreeCtrl* pTree = pJob ? pJob->GetTree() : nullptr;
+    HTREEITEM hItem = CurrentItem(pJob);
+    CBackAgent* pAgent = AgentOf(pTree, hItem);
+    if (!pAgent)
+        return KOVRA_PROGRESS_SKIP;
+    switch (pTree->GetTreeType()) {
+    case kTreeRestore:
+        return pAgent->GetRestoreNodeAnswer(pTree, hItem, pJob->GetStatus().tszSrcPath, 4096);
+    case kTreeBackup:
+    case kTreeMonitor:
+        return pAgent->GetBackupNodeAnswer(pTree, hItem, pJob->GetStatus().tszSrcPath, 4096);
+    default:
+        return 0;
+    }
+}
+
+LRESULT CBackManager::OnJobMapPath(WPARAM, LPARAM lParam) {
+    auto* pJob = reinterpret_cast<CBackJob*>(lParam);
+    CShellTreeCtrl* pTree = pJob ? pJob->GetTree() : nullptr;
+    HTREEITEM hItem = CurrentItem(pJob);
+    if (!pTree || !pTree->GetSafeHwnd() || !hItem)
+        return 1;
+    TVITEMW probe{};
+    probe.mask = TVIF_HANDLE;
+    probe.hItem = hItem;
+    if (!pTree->GetItem(&probe))
+        return 1;
+    CBackAgent* pAgent = AgentOf(pTree, hItem);
+    if (!pAgent)
+        return 1;
+    JOB_STATUS& status = pJob->GetStatus();
+    switch (pTree->GetTreeType()) {
+    case kTreeBackup:
+    case kTreeMonitor:
+        return pAgent->MapBackupPath(pTree, hItem, m_strSetName, status.tszSrcPath, status.tszDestPath, 4096);
+    case kTreeRestore:
+        return pAgent->MapRestorePath(pTree, hItem, m_nRestorePathOption, m_strDestPath, status.tszSrcPath,
+                                      status.tszDestPath, 4096);
+    default:
+        return 1;
+    }
+}
+
+LRESULT CBackManager::OnJobError(WPARAM wParam, LPARAM lParam) {
+    auto* pJob = reinterpret_cast<CBackJob*>(lParam);
+    if (!pJob)
+        return KOVRA_PROGRESS_ABORT;
+    const DWORD dwCode = static_cast<DWORD>(wParam);
+    JOB_STATUS& status = pJob->GetStatus();
+    const BOOL bDrivesThere = IsBackupDeviceAvailable(status.tszDestPath) && IsBackupDeviceAvailable(status.tszSrcPath);
+    // A file that failed because the job was cancelled ends the job: nobody is asked about each file that follows.
+    if (dwCode == ERROR_REQUEST_ABORTED)
+        return KOVRA_PROGRESS_ABORT;
+    if (!(pJob->GetFlags() & KOVRA_JOB_COPY)) {
+        if (dwCode == ERROR_FILE_NOT_FOUND || dwCode == ERROR_PATH_NOT_FOUND)
+            return bDrivesThere ? KOVRA_PROGRESS_CONTINUE : KOVRA_PROGRESS_ABORT;
+        return KOVRA_PROGRESS_CONTINUE;
+    }
+    int nDefault = KOVRA_PROGRESS_SKIP;
+    if (dwCode == ERROR_DISK_FULL || dwCode == ERROR_UNRECOGNIZED_VOLUME)
+        nDefault = KOVRA_PROGRESS_ABORT;
+    else if (dwCode == ERROR_PATH_NOT_FOUND)
+        nDefault = bDrivesThere ? KOVRA_PROGRESS_SKIP : KOVRA_PROGRESS_ABORT;
+    if (pJob->GetErrorMode() == 0 || (dwCode == ERROR_FILE_EXISTS && m_nCoverOption == 0)) {
+        const LRESULT lOwner = ::SendMessageW(pJob->GetOwnerWnd(), WM_JOB_ERROR, wParam, lParam);
+        return nDefault == KOVRA_PROGRESS_ABORT ? KOVRA_PROGRESS_ABORT : static_cast<int>(lOwner);
+    }
+    return pJob->GetErrorMode() == 2 ? KOVRA_PROGRESS_ABORT : nDefault;
+}
+
+LRESULT CBackManager::OnJobFinished(WPARAM wParam, LPARAM lParam) {
+    auto* pJob = reinterpret_cast<CBackJob*>(lParam);
+    CShellTreeCtrl* pTree = pJob ? pJob->GetTree() : nullptr;
+    if (!pTree || !(pJob->GetFlags() & KOVRA_JOB_COPY) || !pTree->GetSafeHwnd())
+        return 0;
+    const int nCancel = static_cast<int>(wParam);
+    HTREEITEM hRoot = pTree->GetRootItem();
+    for (HTREEITEM h = hRoot ? pTree->GetChildItem(hRoot) : nullptr; h; h = pTree->GetNextSiblingItem(h)) {
+        CBackAgent* pAgent = AgentOf(pTree, h);
+        if (!pAgent || pTree->GetCheckState(h) == kStateUnchecked)
+            continue;
+        if (pTree->GetTreeType() == kTreeBackup)
+            pAgent->AfterBackup(nCancel, pTree, h);
+        else if (pTree->GetTreeType() == kTreeRestore)
+            pAgent->AfterRestore(nCancel, pTree, h);
+    }
+    return 0;
+}
+
+LRESULT CBackManager::OnJobDone(WPARAM, LPARAM lParam) {
+    auto* pJob = reinterpret_cast<CBackJob*>(lParam);
+    if (!IsJobRunning(pJob))
+        return 0;
+    m_jobs.RemoveKey(pJob);
+    // Its destructor cancels the handle it still holds: harmless, the library is still inside its end event.
+    delete pJob;
+    return 0;
 }
 
 void CBackManager::SortChildren(CShellTreeCtrl* pTree, HTREEITEM hItem) {

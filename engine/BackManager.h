@@ -5,14 +5,17 @@
 // registered. Agents are kept in registration order and are owned by whoever registered them (the start-up
 // routine), never by the manager. The trees reach the manager through Get(). GUI thread only.
 //
-// What stands here: the window, the agent list, the filling of backup-source, Auto-Backup and restore trees, the
-// forwarding of every tree item's questions to its agent, shell change notifications of the trees, and the lookups
-// the pages use. Copy jobs and the copy-progress dialog join later; until then there is never a job or a progress
-// dialog.
+// Copy jobs: CreateJob turns a tree's selection into one copy-library job (CBackJob). The library calls the job
+// callback on its worker thread; the callback turns every question into a message sent to the manager's window,
+// so that agents, trees and the manager's data are only touched on the GUI thread, and forwards every event to the
+// window that owns the job (WM_JOB_EVENT). The GUI thread therefore never waits for a job's worker without
+// serving the messages sent to it.
 #pragma once
 
+#include "engine/BackJob.h"
 #include "engine/ShellFolderPtr.h"
 
+#include "platform/afx/MapPtrToPtr.h"
 #include "platform/afx/PtrList.h"
 #include "platform/afx/StringList.h"
 #include "platform/afx/Wnd.h"
@@ -21,6 +24,13 @@
 
 class CBackAgent;
 class CShellTreeCtrl;
+
+// Messages of the manager window, all sent from a job's worker thread; lParam is always the CBackJob.
+constexpr UINT WM_JOB_ERROR = 0x0400 + 1001;          // wParam the Win32 error of a file; result the answer
+constexpr UINT WM_JOB_DONE = 0x0400 + 1003;           // the job is deleted
+constexpr UINT WM_JOB_MAP_PATH = 0x0400 + 1004;       // result 1 skips; else the job's tszDestPath is the target
+constexpr UINT WM_JOB_AGENT_MAP_PATH = 0x0400 + 1005; // result the node answer
+constexpr UINT WM_JOB_FINISHED = 0x0400 + 1006;       // wParam the progress record's cancel word
 
 class CBackManager : public CWnd {
     DECLARE_DYNAMIC(CBackManager)
@@ -77,9 +87,34 @@ public:
     BOOL HasProgressDlg() const { return m_pProgressDlg != nullptr; }
     CWnd* GetProgressDlg() const { return m_pProgressDlg; }
 
-    // Cancels every running job and returns once none runs; the program calls it at shut-down.
-    void CancelAllJobs();
-    int GetJobCount() const { return 0; }
+    // One copy-library job over the tree's selection, to the destination root, owned by the window (which gets
+    // WM_JOB_EVENT for every event and WM_JOB_ERROR when asked about an error). Error mode: 0 ask the owner, 2 abort
+    // at every error, other values the manager's default answer. TRUE with *ppJob set when the job runs; FALSE with
+    // *ppJob null when the library refused it (nothing is left behind).
+    BOOL CreateJob(CBackJob** ppJob, HWND hOwnerWnd, DWORD dwFlags, int nErrorMode, CShellTreeCtrl* pTree,
+                   LPCTSTR lpszDest);
+    // The same, for a copy job that takes over the totals of an earlier counting job.
+    BOOL CreateJob(CBackJob** ppJob, HWND hOwnerWnd, DWORD dwFlags, int nErrorMode, const JOB_ESTIMATES* pEstimates,
+                   CShellTreeCtrl* pTree, LPCTSTR lpszDest);
+    // CBackJob::Cancel of a running job; 0 for a job the manager does not know.
+    BOOL CancelJob(CBackJob* pJob);
+    // Changes a running job's error mode; returns the mode, or 0 for a job the manager does not know.
+    int SetJobErrorMode(CBackJob* pJob, int nMode);
+    BOOL IsJobRunning(CBackJob* pJob) const;
+
+    // Cancels every running job and returns once none runs (serving the messages the jobs send meanwhile, for at
+    // most the given time); the program calls it at shut-down. TRUE when no job is left.
+    BOOL CancelAllJobs(DWORD dwTimeoutMs = 60000);
+    int GetJobCount() const { return static_cast<int>(m_jobs.GetCount()); }
+
+    // The set folder of a destination root: "<dest>\KovraData\<user>@<computer>".
+    CString GetSetPath(LPCTSTR lpszDest) const;
+    const CString& GetUserName() const { return m_strUserName; }
+    const CString& GetComputerName() const { return m_strComputerName; }
+
+    // The copy library's job callback: runs on the job's worker thread.
+    static int CALLBACK JobCallback(HANDLE hJob, LPVOID pUserData, DWORD dwEvent, DWORD dwCode, HWND hTree,
+                                    TVITEMW* pItem, LPWSTR lpszSource, LPWSTR lpszDest, KOVRA_PROGRESS* pProgress);
 
     const CString& GetSetName() const { return m_strSetName; }
 
@@ -92,6 +127,14 @@ protected:
     CBackAgent* AgentOf(CShellTreeCtrl* pTree, HTREEITEM hItem) const;
     int FillTree(CShellTreeCtrl* pTree, int nType, LPCTSTR lpszSetPath);
 
+    LRESULT OnJobError(WPARAM wParam, LPARAM lParam);
+    LRESULT OnJobDone(WPARAM wParam, LPARAM lParam);
+    LRESULT OnJobMapPath(WPARAM wParam, LPARAM lParam);
+    LRESULT OnJobAgentMapPath(WPARAM wParam, LPARAM lParam);
+    LRESULT OnJobFinished(WPARAM wParam, LPARAM lParam);
+    // The tree item of the job's current node, or null.
+    static HTREEITEM CurrentItem(CBackJob* pJob);
+
     int m_nRestorePathOption = 1;
     CString m_strDestPath;
     int m_nCoverOption = 0;
@@ -100,6 +143,9 @@ protected:
     CString m_strComputerName;
     CString m_strUserName;
     CString m_strSetName;
+    CMapPtrToPtr m_jobs;
 
     static CStringList& ExcludedFolders();
+
+    DECLARE_MESSAGE_MAP()
 };
