@@ -341,17 +341,22 @@ int copy_file(KOVRA_JOB* job, const FILE_HINT* hint) {
     if (first != KOVRA_PROGRESS_CONTINUE)
         return first;
     bool failIfExists = (job->dwFlags & KOVRA_JOB_FAIL_IF_EXISTS) != 0;
+    // With the source's entry in hand, the copy itself takes the source's times and marks the source as backed
+    // up, which saves opening both files again afterwards.
+    platform::fs::CopyExtras extras;
+    if (hint && hint->pSource) {
+        extras.creation = &hint->pSource->ftCreationTime;
+        extras.lastAccess = &hint->pSource->ftLastAccessTime;
+        extras.lastWrite = &hint->pSource->ftLastWriteTime;
+        extras.clearSourceArchive = true;
+    }
     for (;;) {
-        BOOL copied = CopyFileExW(job->szFileSource, job->szFileDest, copy_progress_routine, job, &job->bCancel,
-                                  failIfExists ? COPY_FILE_FAIL_IF_EXISTS : 0);
+        BOOL copied = platform::fs::CopyFileWithExtras(job->szFileSource, job->szFileDest, copy_progress_routine, job,
+                                                       &job->bCancel, failIfExists ? COPY_FILE_FAIL_IF_EXISTS : 0,
+                                                       extras);
         DWORD code = 0;
         if (copied) {
-            // CopyFileExW has just given the destination the source's attributes, so its read-only bit is the
-            // source's.
-            if (hint && hint->pSource)
-                sync_file_time(job->szFileSource, job->szFileDest, data_of(*hint->pSource),
-                               hint->pSource->dwFileAttributes & FILE_ATTRIBUTE_READONLY);
-            else
+            if (!extras.clearSourceArchive)
                 sync_file_time(job->szFileSource, job->szFileDest);
             job->Progress.llTotalBytesTransferred += job->Progress.llSingleFileSize;
             ++job->Progress.dwTotalFilesCopied;

@@ -99,8 +99,22 @@ bool Cancelled(LPBOOL cancel) {
     return cancel && std::atomic_ref<BOOL>(*cancel).load(std::memory_order_relaxed);
 }
 
+bool IsOmitted(const FILETIME* t) {
+    return !t || (t->dwLowDateTime == 0 && t->dwHighDateTime == 0) ||
+           (t->dwLowDateTime == 0xFFFFFFFFu && t->dwHighDateTime == 0xFFFFFFFFu);
+}
+
+int64_t UnixNsOf(const FILETIME& t) {
+    return UnixNsFromTicks(platform::clock::FromFileTime(t));
+}
+
+std::string_view BaseNameOf(const std::string& hostPath) {
+    const auto slash = hostPath.find_last_of('/');
+    return slash == std::string::npos ? std::string_view(hostPath) : std::string_view(hostPath).substr(slash + 1);
+}
+
 DWORD DoCopy(LPCWSTR existing, LPCWSTR newName, LPPROGRESS_ROUTINE progress, LPVOID data, LPBOOL cancel,
-             DWORD copyFlags) {
+             DWORD copyFlags, const CopyExtras& extras) {
     if (!existing || !newName)
         return ERROR_INVALID_PARAMETER;
     // The source is opened first and described from its descriptor; its share mode is taken only after the
@@ -238,10 +252,10 @@ DWORD DoCopy(LPCWSTR existing, LPCWSTR newName, LPPROGRESS_ROUTINE progress, LPV
         return ERROR_REQUEST_ABORTED;
 
     // The copy's times and attributes: the source's write and access times, the source's bits with ARCHIVE, a
-    // creation time of now; the mode bits carry read-only.
+    // creation time of now (unless the caller gives times of its own); the mode bits carry read-only.
     struct timespec times[2];
-    ToTimespec(src.atimeNs, times[0]);
-    ToTimespec(src.mtimeNs, times[1]);
+    ToTimespec(IsOmitted(extras.lastAccess) ? src.atimeNs : UnixNsOf(*extras.lastAccess), times[0]);
+    ToTimespec(IsOmitted(extras.lastWrite) ? src.mtimeNs : UnixNsOf(*extras.lastWrite), times[1]);
     if (futimens(tfd, times) != 0)
         return platform::Win32ErrorFromErrno(errno);
     HostStat copied;
@@ -250,9 +264,13 @@ DWORD DoCopy(LPCWSTR existing, LPCWSTR newName, LPPROGRESS_ROUTINE progress, LPV
     const DWORD bits =
         ((sourceRecord ? sourceRecord->attributes : 0u) & kStoredAttributeMask & ~FILE_ATTRIBUTE_READONLY) |
         FILE_ATTRIBUTE_ARCHIVE;
-    const int64_t creation = (platform::clock::IsManual() || copied.btimeNs == 0) ? platform::clock::Now() : 0;
+    const int64_t now = (platform::clock::IsManual() || copied.btimeNs == 0) ? platform::clock::Now() : 0;
+    const int64_t creation = IsOmitted(extras.creation) ? now : platform::clock::FromFileTime(*extras.creation);
     if (bits != FILE_ATTRIBUTE_ARCHIVE || creation != 0) {
-        if (!WriteStored(FileRef{tfd, nullptr}, copied, StoredAttributes{bits, creation, copied.mtimeNs}))
+        // Only a record the copy needs of its own fails it; the caller's creation time is as a SetFileTime
+        // after the copy, whose failure leaves the copy made.
+        const StoredAttributes record{bits, creation, copied.mtimeNs};
+        if (!WriteStored(FileRef{tfd, nullptr}, copied, record) && (bits != FILE_ATTRIBUTE_ARCHIVE || now != 0))
             return GetLastError();
     }
     if ((copied.mode & 0777) != wantedMode && fchmod(tfd, wantedMode) != 0)
@@ -264,16 +282,36 @@ DWORD DoCopy(LPCWSTR existing, LPCWSTR newName, LPPROGRESS_ROUTINE progress, LPV
     DWORD result = out.Commit(WholeFile::kExclusive | (keep ? WholeFile::kKeepExisting : 0));
     if (result == ERROR_FILE_EXISTS && !(copyFlags & COPY_FILE_FAIL_IF_EXISTS))
         result = out.Commit(WholeFile::kExclusive);
-    return result;
+    if (result != ERROR_SUCCESS || !extras.clearSourceArchive)
+        return result;
+
+    // The source is marked as backed up through the descriptor the copy read it from.
+    const DWORD sourceAttributes = ComputeAttributes(src, BaseNameOf(sourcePath), sourceRecord);
+    if (sourceAttributes & FILE_ATTRIBUTE_ARCHIVE) {
+        const StoredAttributes cleared{sourceAttributes & kStoredAttributeMask &
+                                           ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE),
+                                       sourceRecord ? sourceRecord->creation : 0, src.mtimeNs};
+        WriteStored(FileRef{source->Descriptor(), nullptr}, src, cleared);
+    }
+    return ERROR_SUCCESS;
 }
 
 } // namespace
 
 } // namespace platform::fs
 
+BOOL platform::fs::CopyFileWithExtras(LPCWSTR existing, LPCWSTR newName, LPPROGRESS_ROUTINE progress, LPVOID data,
+                                      LPBOOL cancel, DWORD copyFlags, const CopyExtras& extras) {
+    DWORD result = DoCopy(existing, newName, progress, data, cancel, copyFlags, extras);
+    if (result != ERROR_SUCCESS)
+        return platform::Fail(result), FALSE;
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
 BOOL CopyFileExW(LPCWSTR existing, LPCWSTR newName, LPPROGRESS_ROUTINE progress, LPVOID data, LPBOOL cancel,
                  DWORD copyFlags) {
-    DWORD result = platform::fs::DoCopy(existing, newName, progress, data, cancel, copyFlags);
+    DWORD result = platform::fs::DoCopy(existing, newName, progress, data, cancel, copyFlags, {});
     if (result != ERROR_SUCCESS)
         return platform::Fail(result), FALSE;
     SetLastError(ERROR_SUCCESS);

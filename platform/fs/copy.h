@@ -28,3 +28,25 @@ using LPPROGRESS_ROUTINE = DWORD (*)(LARGE_INTEGER totalFileSize, LARGE_INTEGER 
 BOOL CopyFileExW(LPCWSTR existing, LPCWSTR newName, LPPROGRESS_ROUTINE progress, LPVOID data, LPBOOL cancel,
                  DWORD copyFlags);
 BOOL CopyFileW(LPCWSTR existing, LPCWSTR newName, BOOL failIfExists);
+
+namespace platform::fs {
+
+// What a copy may do besides moving the data, so that a caller that would otherwise open both files again
+// after CopyFileExW (to stamp the copy's times, to mark the source as backed up) does it in the same step.
+struct CopyExtras {
+    // The times the copy takes, as SetFileTime on it would set them; a null or omitted one (zero, or all bits
+    // set) keeps the copy's own: the source's last-access and last-write times, a creation time of now.
+    const FILETIME* creation = nullptr;
+    const FILETIME* lastAccess = nullptr;
+    const FILETIME* lastWrite = nullptr;
+    // Once the copy is in place, the source's archive bit is cleared when it is set, as SetFileAttributesW of
+    // the source's attributes without it would do. A failure here leaves the copy a success.
+    bool clearSourceArchive = false;
+};
+
+// CopyFileExW with the extras: the times are set on the copy before it takes the destination's name, so the
+// copy appears with them.
+BOOL CopyFileWithExtras(LPCWSTR existing, LPCWSTR newName, LPPROGRESS_ROUTINE progress, LPVOID data, LPBOOL cancel,
+                        DWORD copyFlags, const CopyExtras& extras);
+
+} // namespace platform::fs

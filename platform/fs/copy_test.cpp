@@ -190,6 +190,61 @@ TEST_F(CopyTest, CopiesTimesAndAttributes) {
     EXPECT_EQ(data.nFileSizeLow, 4u);
 }
 
+TEST_F(CopyTest, ExtrasStampTheCopysTimesAndMarkTheSourceOnlyWhenTheCopyIsMade) {
+    const FILETIME creation = platform::clock::ToFileTime(125'000'000'000'000'100LL);
+    const FILETIME access = platform::clock::ToFileTime(126'000'000'000'000'200LL);
+    const FILETIME write = platform::clock::ToFileTime(126'500'000'000'000'300LL);
+    platform::fs::CopyExtras extras;
+    extras.creation = &creation;
+    extras.lastAccess = &access;
+    extras.lastWrite = &write;
+    extras.clearSourceArchive = true;
+    struct Case {
+        DWORD sourceBits; // besides ARCHIVE
+        const char16_t* name;
+    };
+    for (const Case& c : {Case{0, u"plain.txt"}, Case{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY, u"ro.txt"},
+                          Case{FILE_ATTRIBUTE_SYSTEM, u"sys.txt"}}) {
+        SCOPED_TRACE(platform::Utf16ToUtf8(c.name));
+        const std::u16string source = u"T:\\" + std::u16string(c.name);
+        const std::u16string copy = source + u".copy";
+        m_drive.Write(platform::Utf16ToUtf8(c.name), "data");
+        ASSERT_TRUE(SetFileAttributesW(source.c_str(), c.sourceBits | FILE_ATTRIBUTE_ARCHIVE));
+
+        // A copy refused because the destination exists marks nothing.
+        m_drive.Write(platform::Utf16ToUtf8(c.name) + ".copy", "old");
+        EXPECT_FALSE(platform::fs::CopyFileWithExtras(source.c_str(), copy.c_str(), nullptr, nullptr, nullptr,
+                                                      COPY_FILE_FAIL_IF_EXISTS, extras));
+        EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
+        EXPECT_TRUE(GetFileAttributesW(source.c_str()) & FILE_ATTRIBUTE_ARCHIVE);
+
+        ASSERT_TRUE(platform::fs::CopyFileWithExtras(source.c_str(), copy.c_str(), nullptr, nullptr, nullptr, 0, extras));
+        EXPECT_EQ(GetFileAttributesW(source.c_str()), c.sourceBits ? c.sourceBits : FILE_ATTRIBUTE_NORMAL);
+        EXPECT_EQ(GetFileAttributesW(copy.c_str()), c.sourceBits | FILE_ATTRIBUTE_ARCHIVE);
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        ASSERT_TRUE(GetFileAttributesExW(copy.c_str(), GetFileExInfoStandard, &data));
+        EXPECT_EQ(platform::clock::FromFileTime(data.ftCreationTime), platform::clock::FromFileTime(creation));
+        EXPECT_EQ(platform::clock::FromFileTime(data.ftLastAccessTime), platform::clock::FromFileTime(access));
+        EXPECT_EQ(platform::clock::FromFileTime(data.ftLastWriteTime), platform::clock::FromFileTime(write));
+        // (Read last: reading moves the access time.)
+        EXPECT_EQ(m_drive.Read(platform::Utf16ToUtf8(c.name) + ".copy"), "data");
+    }
+
+    // Omitted times leave the copy its own: the source's write time.
+    m_drive.Write("own.txt", "x");
+    WIN32_FILE_ATTRIBUTE_DATA before;
+    ASSERT_TRUE(GetFileAttributesExW(u"T:\\own.txt", GetFileExInfoStandard, &before));
+    const FILETIME zero{};
+    platform::fs::CopyExtras omitted;
+    omitted.lastWrite = &zero;
+    ASSERT_TRUE(platform::fs::CopyFileWithExtras(u"T:\\own.txt", u"T:\\own2.txt", nullptr, nullptr, nullptr, 0,
+                                                 omitted));
+    WIN32_FILE_ATTRIBUTE_DATA after;
+    ASSERT_TRUE(GetFileAttributesExW(u"T:\\own2.txt", GetFileExInfoStandard, &after));
+    EXPECT_EQ(platform::clock::FromFileTime(after.ftLastWriteTime), platform::clock::FromFileTime(before.ftLastWriteTime));
+    EXPECT_TRUE(GetFileAttributesW(u"T:\\own.txt") & FILE_ATTRIBUTE_ARCHIVE);
+}
+
 } // namespace
 
 namespace {
