@@ -13,6 +13,7 @@
 #include "agents/VistaProfileAgent.h"
 #include "agents/WindowsMailAgent.h"
 #include "engine/BackManager.h"
+#include "engine/CopyProDlg.h"
 #include "storage/ConfigWizardDlg.h"
 #include "storage/EnclosureWnd.h"
 #include "storage/LogicalDrive.h"
@@ -471,10 +472,16 @@ int CBrannicApp::RunMainLoop() {
     return 0;
 }
 
+CWnd* CBrannicApp::GetExpertWnd() const {
+    return m_pExpertDlg;
+}
+
 BOOL CBrannicApp::OnIdle(LONG lCount) {
     if (m_pExpertDlg)
         m_pExpertDlg->OnIdle(lCount);
-    // The copy-progress dialog attached to the backup manager gets its turn here once it is built.
+    if (m_pBackManager)
+        if (auto* pProgress = dynamic_cast<CCopyProDlg*>(m_pBackManager->GetProgressDlg()))
+            pProgress->OnIdle();
     m_systemLog.Save(FALSE);
     return CWinApp::OnIdle(lCount);
 }

@@ -71,6 +71,8 @@ public:
     BOOL IsDebugMode() const { return m_bDebugMode; }
     BOOL IsAnyDriveType() const { return m_bAnyDriveType; }
     CExpertModeDlg* GetExpertDlg() const { return m_pExpertDlg; }
+    // The Expert Mode dialog as a window, for the parts of the program that only send it messages.
+    CWnd* GetExpertWnd() const;
     CWnd* GetMainDlg() const { return m_pMainWnd; }
     CZentraManager* GetZentraManager() const { return m_pZentraManager.get(); }
     CBackManager* GetBackManager() const { return m_pBackManager.get(); }

@@ -1,0 +1,258 @@
+// The copy-progress dialog over a real backup: the selection file a wizard saved, the hidden tree the dialog
+// rebuilds from it, the size estimate, the copy job through the backup manager, the File Error dialog answered by
+// a user thread, the free-space question, and the run's log read back with the log's own reader.
+#include "agents/RegularFileAgent.h"
+#include "app/AppTestSupport.h"
+#include "app/BrannicAppTestSupport.h"
+#include "engine/BackManager.h"
+#include "engine/CopyProDlg.h"
+#include "engine/ShellTreeCtrl.h"
+
+#include "platform/afx/ModuleState.h"
+#include "platform/base/module.h"
+#include "platform/base/strings.h"
+#include "platform/fs/files.h"
+#include "platform/registry/registry.h"
+#include "platform/ui/input.h"
+#include "platform/ui/msgbox.h"
+#include "platform/ui/ui_test_support.h"
+#include "platform/ui/window.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+CTestBrannicApp theApp;
+
+namespace {
+
+constexpr LPCTSTR kRootKey = u"Software\\VEVUVUV\\Kovra";
+
+class CHostWnd : public CWnd {};
+
+class CopyProDlgTest : public apptest::MachineTest {
+protected:
+    void SetUp() override {
+        apptest::MachineTest::SetUp();
+        platform::ui::SetDeadlockTimeout(60000);
+        theApp.Reset();
+        theApp.SetRootKey(kRootKey);
+        m_previousResources = AfxGetResourceHandle();
+        m_resources = LoadLibraryW(u"B:\\kovra_resources\\kovra.dll");
+        ASSERT_NE(m_resources, nullptr);
+        AfxSetResourceHandle(m_resources);
+        ::mkdir((m_drive.Root() + "/program").c_str(), 0755);
+        ASSERT_TRUE(theApp.InitConfigFolder(u"T:\\program"));
+
+        m_home = m_machine.Scratch("home");
+        platform::fs::DriveInfo c;
+        c.letter = u'C';
+        c.hostRoot = m_home;
+        ASSERT_TRUE(platform::fs::SetDrive(c));
+        m_oldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+        setenv("HOME", m_home.c_str(), 1);
+        ASSERT_TRUE(m_manager.Create());
+        ASSERT_EQ(m_manager.AddAgent(&m_agent), 1);
+        ASSERT_TRUE(m_host.CreateEx(0, nullptr, u"Host", WS_OVERLAPPEDWINDOW, 0, 0, 500, 700, nullptr, nullptr));
+    }
+    void TearDown() override {
+        EXPECT_TRUE(m_manager.CancelAllJobs(20000));
+        m_host.DestroyWindow();
+        m_manager.RemoveAllAgents();
+        setenv("HOME", m_oldHome.c_str(), 1);
+        AfxSetResourceHandle(m_previousResources);
+        if (m_resources)
+            FreeLibrary(m_resources);
+    }
+
+    // Checks T:\Data in a source tree and saves the selection as the wizard does.
+    void SaveSelection(const std::u16string& relative = u"Data") {
+        CShellTreeCtrl tree;
+        RECT rc{0, 0, 480, 680};
+        ASSERT_TRUE(tree.Create(WS_CHILD | WS_VISIBLE | TVS_CHECKBOXES, rc, &m_host, 3202));
+        ASSERT_TRUE(tree.InitTree(603, 130, 700, 3200, kTreeBackup, FALSE));
+        ASSERT_EQ(m_manager.FillSourceTree(&tree), 1);
+        tree.SendMessage(WM_TREE_EXPAND_ROOT);
+        HTREEITEM h = nullptr;
+        for (HTREEITEM c = tree.GetChildItem(tree.GetRootItem()); c; c = tree.GetNextSiblingItem(c))
+            if (tree.GetItemText(c) == CString(u"Local Disk (T:)"))
+                h = c;
+        ASSERT_NE(h, nullptr);
+        tree.SelectItem(h);
+        tree.SendMessage(WM_KEYDOWN, VK_RIGHT, 0);
+        HTREEITEM item = nullptr;
+        for (HTREEITEM c = tree.GetChildItem(h); c; c = tree.GetNextSiblingItem(c))
+            if (tree.GetItemText(c) == CString(relative))
+                item = c;
+        ASSERT_NE(item, nullptr);
+        tree.CheckBranch(item, kStateChecked);
+        const CString path(u"T:\\program\\Config\\ManualBackup.rpr");
+        ASSERT_TRUE(tree.SaveSelecton(path, nullptr));
+        theApp.m_strCurrentSelectionFile = path;
+        tree.DestroyWindow();
+    }
+    static void SetErrorHandling(DWORD dwValue) {
+        HKEY hKey = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\VEVUVUV\\Kovra\\CopyProgress", 0, nullptr, 0,
+                                  KEY_WRITE, nullptr, &hKey, nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExW(hKey, u"ErrorHandling", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwValue), 4);
+        RegCloseKey(hKey);
+    }
+    // Runs the dialog modally while `user` acts on the windows a user would see.
+    static INT_PTR RunWith(CCopyProDlg& dlg, const std::function<void()>& user) {
+        std::thread thread(user);
+        const INT_PTR result = dlg.DoModal();
+        thread.join();
+        return result;
+    }
+    static std::vector<CXMLLogItem> RunLog() { return apptest::ReadLogItems(u"T:\\program\\Config\\CopyProgress.log"); }
+    static bool Logged(const std::vector<CXMLLogItem>& items, const CString& text) {
+        for (const auto& item : items)
+            if (item.m_strEntry.Find(text) >= 0)
+                return true;
+        return false;
+    }
+    std::string SetFolder() const {
+        return "KovraData/" + platform::Utf16ToUtf8(m_manager.GetSetName().GetString()) + "/Disk T/";
+    }
+
+    HMODULE m_resources = nullptr;
+    HINSTANCE m_previousResources = nullptr;
+    testsupport::ScratchDrive m_dest{m_machine, u'U', "u"};
+    std::string m_home, m_oldHome;
+    CBackManager m_manager;
+    CRegularFileAgent m_agent;
+    CHostWnd m_host;
+};
+
+TEST_F(CopyProDlgTest, ABackupEstimatesCopiesLogsEveryFileAndClosesAtItsEnd) {
+    m_drive.Write("Data/a.txt", "alpha");
+    m_drive.Write("Data/Sub/b.txt", "beta");
+    SaveSelection();
+    platform::ui::ScopedPromptHook hook([](const platform::ui::PromptInfo& info) {
+        ADD_FAILURE() << platform::Utf16ToUtf8(info.text);
+        return platform::ui::PromptReply(IDOK);
+    });
+    CCopyProDlg dlg(&m_host);
+    dlg.m_strDestPath = u"U:\\";
+    dlg.m_nFlags = CCopyProDlg::flagEstimate | CCopyProDlg::flagCloseAtEnd;
+    EXPECT_EQ(dlg.DoModal(), 1);
+    EXPECT_EQ(m_dest.Read(SetFolder() + "Data/a.txt"), "alpha");
+    EXPECT_EQ(m_dest.Read(SetFolder() + "Data/Sub/b.txt"), "beta");
+    EXPECT_EQ(dlg.GetBackedUpCount(), 2);
+    EXPECT_EQ(dlg.GetFailedCount(), 0);
+    const auto items = RunLog();
+    EXPECT_TRUE(Logged(items, u"Succeeded to backup file T:\\Data\\a.txt"));
+    EXPECT_TRUE(Logged(items, u"Succeeded to backup file T:\\Data\\Sub\\b.txt"));
+    EXPECT_TRUE(Logged(items, u"Backup completed, 2 different file(s) backed up, 0 identical file(s) skipped. "
+                              u"Failed to back up 0 file(s)."));
+    EXPECT_FALSE(m_manager.HasProgressDlg());
+
+    // A second run finds both files already there.
+    CCopyProDlg again(&m_host);
+    again.m_strDestPath = u"U:\\";
+    again.m_nFlags = CCopyProDlg::flagCloseAtEnd;
+    EXPECT_EQ(again.DoModal(), 1);
+    EXPECT_EQ(again.GetSkippedCount(), 2);
+    EXPECT_TRUE(Logged(RunLog(), u"Skipped backed up file T:\\Data\\a.txt."));
+}
+
+// A file another program holds open without read sharing raises the File Error dialog; each answer does what it
+// says and the log tells the file's outcome.
+TEST_F(CopyProDlgTest, TheFileErrorDialogSkipsRetriesOrAborts) {
+    m_drive.Write("Data/held.txt", "held");
+    SaveSelection();
+    SetErrorHandling(0);
+    struct Case {
+        int nButton;
+        const char16_t* logged;
+        int nBackedUp;
+        int nFailed;
+    };
+    const Case cases[] = {
+        {2201, u"Ignore to backup file T:\\Data\\held.txt", 0, 1},
+        {2202, u"Succeeded to backup file T:\\Data\\held.txt", 1, 0},
+        {2203, u"Abort to backup file T:\\Data\\held.txt", 0, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.nButton);
+        std::filesystem::remove_all(m_dest.Host("KovraData"));
+        const std::u16string held = m_drive.Path("Data/held.txt");
+        HANDLE hHeld = CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(hHeld, INVALID_HANDLE_VALUE);
+        std::u16string seen;
+        platform::ui::ScopedPromptHook hook([](const platform::ui::PromptInfo&) { return IDOK; });
+        CCopyProDlg dlg(&m_host);
+        dlg.m_strDestPath = u"U:\\";
+        const INT_PTR result = RunWith(dlg, [&] {
+            HWND hError = nullptr;
+            ASSERT_TRUE(uitest::Eventually([&] {
+                hError = FindWindowW(nullptr, u"File Error");
+                return hError && IsWindowVisible(hError);
+            }));
+            WCHAR text[2048] = {};
+            GetWindowTextW(GetDlgItem(hError, 2206), text, 2048);
+            seen = text;
+            if (c.nButton == 2202)
+                CloseHandle(hHeld);
+            ASSERT_TRUE(platform::ui::Click(GetDlgItem(hError, c.nButton)));
+            ASSERT_TRUE(uitest::Eventually([&] {
+                HWND hDlg = FindWindowW(nullptr, u"Backup Progress");
+                return hDlg && !FindWindowW(nullptr, u"File Error") && dlg.IsFinished();
+            }));
+            PostMessageW(dlg.GetSafeHwnd(), WM_COMMAND, IDCANCEL, 0);
+        });
+        if (c.nButton != 2202)
+            CloseHandle(hHeld);
+        EXPECT_EQ(result, 1);
+        EXPECT_EQ(seen, u"Fail to copy file T:\\Data\\held.txt, due to this file is used by another application!");
+        EXPECT_TRUE(Logged(RunLog(), c.logged));
+        EXPECT_EQ(dlg.GetBackedUpCount(), c.nBackedUp);
+        EXPECT_EQ(dlg.GetFailedCount(), c.nFailed);
+        EXPECT_EQ(m_dest.Exists(SetFolder() + "Data/held.txt"), c.nButton == 2202);
+    }
+}
+
+// A selection larger than the destination's free space: message 5064, and Abort ends the dialog before anything
+// is copied.
+TEST_F(CopyProDlgTest, TooLittleFreeSpaceAsksAndAbortCopiesNothing) {
+    m_drive.Write("Data/small.txt", "s");
+    const ULONGLONG free = std::filesystem::space(m_dest.Root()).available;
+    {
+        // A sparse file larger than the free space costs nothing on disk.
+        std::filesystem::path big(m_drive.Host("Data/big.bin"));
+        { std::ofstream create(big); }
+        std::filesystem::resize_file(big, free + (1ull << 30));
+    }
+    SaveSelection();
+    std::vector<std::u16string> asked;
+    platform::ui::ScopedPromptHook hook([&](const platform::ui::PromptInfo& info) {
+        asked.push_back(info.text);
+        return IDABORT;
+    });
+    CCopyProDlg dlg(&m_host);
+    dlg.m_strDestPath = u"U:\\";
+    dlg.m_nFlags = CCopyProDlg::flagEstimate;
+    EXPECT_EQ(dlg.DoModal(), 3);
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].find(u"Insufficient storage on the destination drive.\nThe available space on the destination "
+                            u"drive is "),
+              0u);
+    EXPECT_FALSE(m_dest.Exists("KovraData"));
+    EXPECT_FALSE(m_manager.HasProgressDlg());
+}
+
+TEST(CopyProDlgPathTest, LongPathsAreShortenedToTheirEnd) {
+    const CString p47(std::u16string(47, u'a').c_str());
+    EXPECT_EQ(CCopyProDlg::ShortenPath(p47), p47);
+    const CString p48 = CString(u"xyz") + CString(std::u16string(45, u'b').c_str());
+    EXPECT_EQ(CCopyProDlg::ShortenPath(p48), CString(u"xyz...") + p48.Right(47));
+}
+
+} // namespace
