@@ -2,6 +2,7 @@
 
 #include "platform/base/errors.h"
 #include "platform/base/format.h"
+#include "platform/base/strings.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -327,6 +328,13 @@ std::u16string Layout(const std::vector<Piece>& pieces, const std::vector<std::u
 }
 
 } // namespace
+
+std::string ErrorText(DWORD code) {
+    const char16_t* text = SystemTextOf(code);
+    std::string line = text ? Utf16ToUtf8(text) : std::string("Unknown error.");
+    return line + " (error " + std::to_string(code) + ")";
+}
+
 } // namespace platform
 
 DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPWSTR buffer, DWORD size,

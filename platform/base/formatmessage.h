@@ -20,6 +20,7 @@
 #include "platform/base/types.h"
 
 #include <cstdarg>
+#include <string>
 
 constexpr DWORD FORMAT_MESSAGE_ALLOCATE_BUFFER = 0x00000100;
 constexpr DWORD FORMAT_MESSAGE_IGNORE_INSERTS = 0x00000200;
@@ -28,6 +29,12 @@ constexpr DWORD FORMAT_MESSAGE_FROM_HMODULE = 0x00000800;
 constexpr DWORD FORMAT_MESSAGE_FROM_SYSTEM = 0x00001000;
 constexpr DWORD FORMAT_MESSAGE_ARGUMENT_ARRAY = 0x00002000;
 constexpr DWORD FORMAT_MESSAGE_MAX_WIDTH_MASK = 0x000000FF;
+
+namespace platform {
+// The system's text for an error code with the code beside it, as the layer's own programs print it:
+// "The system cannot find the file specified. (error 2)".
+std::string ErrorText(DWORD code);
+} // namespace platform
 
 DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPWSTR buffer, DWORD size,
                      va_list* arguments);

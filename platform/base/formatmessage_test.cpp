@@ -122,3 +122,9 @@ TEST(FormatMessage, LineWidths) {
 }
 
 } // namespace
+
+TEST(FormatMessage, ErrorTextGivesTheSystemTextWithTheCode) {
+    EXPECT_EQ(platform::ErrorText(2), "The system cannot find the file specified. (error 2)");
+    EXPECT_EQ(platform::ErrorText(55), "The specified network resource or device is no longer available. (error 55)");
+    EXPECT_EQ(platform::ErrorText(0xDEAD), "Unknown error. (error 57005)");
+}

@@ -284,12 +284,18 @@ private:
     NTSTATUS CallLocked(protocol::Writer& request, std::vector<uint8_t>& reply) {
         if (m_fd < 0) {
             reply.assign(4, 0);
-            return STATUS_FILE_CLOSED;
+            return m_gone ? STATUS_DEVICE_DOES_NOT_EXIST : STATUS_FILE_CLOSED;
         }
         const NTSTATUS status = Exchange(m_fd, request, reply);
-        if (status == STATUS_PORT_DISCONNECTED)
-            reply.assign(4, 0);
-        return status;
+        if (status != STATUS_PORT_DISCONNECTED)
+            return status;
+        // The host ended under the handle: its device is gone for good, and every later call says so at once.
+        reply.assign(4, 0);
+        close(m_fd);
+        m_fd = -1;
+        m_shared.Reset();
+        m_gone = true;
+        return STATUS_DEVICE_DOES_NOT_EXIST;
     }
 
     void Disconnect() {
@@ -309,6 +315,7 @@ private:
     int m_fd;
     SharedMemory m_shared;
     bool m_sharingFailed = false;
+    bool m_gone = false;
 };
 
 HANDLE OpenDeviceHandle(const platform::fs::DeviceOpenRequest& request) {

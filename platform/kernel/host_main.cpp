@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include <csignal>
@@ -341,7 +342,16 @@ void Watchdog(std::string socketPath) {
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (argc > 1) {
+        const bool help = argc == 2 && (!strcmp(argv[1], "--help") || !strcmp(argv[1], "-h"));
+        fputs("kernelhost: the layer's kernel. It loads drivers as services start, keeps their devices and the\n"
+              "machine's device names, and serves the programs of the machine folder (WINLAYER_MACHINE, or the\n"
+              "default one) through \"kernel/host.sock\" there. Programs start it when a service starts; it takes\n"
+              "no arguments and ends when asked to or when its socket is taken away.\n",
+              help ? stdout : stderr);
+        return help ? 0 : 2;
+    }
     signal(SIGPIPE, SIG_IGN);
     UseLocalDriveLetters([] {
         std::vector<DeviceDriveLetter> letters;
@@ -355,15 +365,23 @@ int main() {
     chmod(folder.c_str(), 0700);
     // One host per machine folder: the lock is held for the host's whole life.
     const int lockFd = open((folder + "/host.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lockFd < 0 || flock(lockFd, LOCK_EX | LOCK_NB) != 0)
-        return 0;
+    if (lockFd < 0) {
+        perror("kernelhost: cannot open kernel/host.lock");
+        return 1;
+    }
+    if (flock(lockFd, LOCK_EX | LOCK_NB) != 0)
+        return 0; // another host serves this machine folder
+
     const std::string socketPath = HostSocketPath();
     unlink(socketPath.c_str());
     const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    if (listener < 0 || socketPath.size() >= sizeof(address.sun_path))
+    if (listener < 0 || socketPath.size() >= sizeof(address.sun_path)) {
+        fprintf(stderr, "kernelhost: cannot make the socket %s: %s\n", socketPath.c_str(),
+                listener < 0 ? strerror(errno) : "the path is too long for a socket");
         return 1;
+    }
     memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
     const mode_t previousMask = umask(0077);
     const int bound = bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address));

@@ -9,15 +9,19 @@
 #include "platform/base/machine.h"
 #include "platform/fs/files.h"
 #include "platform/fs/paths.h"
+#include "platform/fs/volumes.h"
 #include "platform/testing/scratch_drive.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -254,4 +258,61 @@ TEST_F(HostTest, SharedBuffersMustBeSealedAndLargeEnough) {
     query.Text(u"KernelTest");
     EXPECT_EQ(call(query), STATUS_OBJECT_NAME_NOT_FOUND);
     close(fd);
+}
+
+TEST_F(HostTest, AHostKilledByHandLeavesAnHonestStateAndStartsAfresh) {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    ASSERT_NE(manager, nullptr);
+    SC_HANDLE service = CreateServiceW(manager, u"KernelTest", u"KernelTest", SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+                                       SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, u"T:\\KernelTest.sys", nullptr,
+                                       nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(service, nullptr);
+    ASSERT_TRUE(StartServiceW(service, 0, nullptr)) << GetLastError();
+    HANDLE device = CreateFileW(u"\\\\.\\KernelTest", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(device, INVALID_HANDLE_VALUE) << GetLastError();
+    ASSERT_TRUE(DefineDosDeviceW(DDD_RAW_TARGET_PATH, u"K:", u"\\Device\\KernelTest"));
+    ASSERT_TRUE(GetLogicalDrives() & (1u << ('K' - 'A')));
+
+    // Kill the host as a user would by hand: no chance to clean up.
+    const int fd = platform::kernel::ConnectHost(false);
+    ASSERT_GE(fd, 0);
+    ucred peer{};
+    socklen_t length = sizeof(peer);
+    ASSERT_EQ(getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length), 0);
+    close(fd);
+    ASSERT_EQ(kill(peer.pid, SIGKILL), 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (platform::kernel::HostRunning() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_FALSE(platform::kernel::HostRunning());
+    EXPECT_TRUE(std::filesystem::exists(platform::kernel::HostSocketPath())); // what the killed host left
+
+    // The handle's device is gone, and says so on every call instead of hanging or blaming a pipe.
+    DWORD count = 0;
+    char byte = 0;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        EXPECT_FALSE(WriteFile(device, "x", 1, &count, nullptr));
+        EXPECT_EQ(GetLastError(), ERROR_DEV_NOT_EXIST);
+    }
+    EXPECT_FALSE(ReadFile(device, &byte, 1, &count, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_DEV_NOT_EXIST);
+    EXPECT_TRUE(CloseHandle(device));
+    // The service reads as stopped and the host's letters are gone at once.
+    SERVICE_STATUS status{};
+    ASSERT_TRUE(QueryServiceStatus(service, &status));
+    EXPECT_EQ(status.dwCurrentState, SERVICE_STOPPED);
+    EXPECT_FALSE(GetLogicalDrives() & (1u << ('K' - 'A')));
+
+    // The next start gets a fresh host whatever the stale socket.
+    ASSERT_TRUE(StartServiceW(service, 0, nullptr)) << GetLastError();
+    device = CreateFileW(u"\\\\.\\KernelTest", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(device, INVALID_HANDLE_VALUE) << GetLastError();
+    EXPECT_TRUE(WriteFile(device, "y", 1, &count, nullptr)) << GetLastError();
+    EXPECT_TRUE(CloseHandle(device));
+    ASSERT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
+    EXPECT_TRUE(DeleteService(service));
+    EXPECT_TRUE(CloseServiceHandle(service));
+    EXPECT_TRUE(CloseServiceHandle(manager));
 }

@@ -169,7 +169,9 @@ int TryConnect() {
     if (fd < 0)
         return -1;
     if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+        const int error = errno; // the caller tells a stale socket (ECONNREFUSED) from a missing one
         close(fd);
+        errno = error;
         return -1;
     }
     return fd;
@@ -252,6 +254,9 @@ int ConnectHost(bool startIfNeeded) {
     fd = TryConnect();
     if (fd >= 0)
         return fd;
+    // A socket nobody listens on is what a host killed by hand leaves behind; the new host replaces it.
+    if (errno == ECONNREFUSED)
+        unlink(HostSocketPath().c_str());
     if (!SpawnHost()) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return -1;
