@@ -433,8 +433,9 @@ namespace {
 
 enum class FindResult { Found, NotFound, ListFailed };
 
-// The first running process whose first module has exactly the base name, opened for query and read (the handle
-// also waits for the process to end). Processes that cannot be opened are passed over.
+// The first running process whose first module has the base name, compared without regard to case as Windows
+// compares file names ("outlook.exe" is "OUTLOOK.EXE"), opened for query and read (the handle also waits for the
+// process to end). Processes that cannot be opened (another user's) are passed over.
 FindResult FindProcess(LPCTSTR lpszBaseName, platform::OwnedHandle& process, DWORD& processId) {
     process.reset();
     processId = 0;
@@ -452,7 +453,7 @@ FindResult FindProcess(LPCTSTR lpszBaseName, platform::OwnedHandle& process, DWO
         WCHAR name[MAX_PATH] = {};
         const bool named = EnumProcessModules(candidate.get(), &module, sizeof(module), &needed) &&
                            GetModuleBaseNameW(candidate.get(), module, name, MAX_PATH) > 0;
-        if (named && lstrcmpW(name, lpszBaseName) == 0) {
+        if (named && lstrcmpiW(name, lpszBaseName) == 0) {
             process = std::move(candidate);
             processId = ids[i];
             return FindResult::Found;

@@ -50,7 +50,7 @@ BOOL DeleteFolderTree(LPCTSTR lpszPath);
 // file-system path (empty for an item without one). Always 0.
 int BrowseFolderCallback(HWND hwnd, UINT uMsg, LPARAM lParam, LPARAM lpData);
 
-// TRUE when a running process's first module has exactly this base name (case-sensitive).
+// TRUE when a running process's first module has this base name, compared without regard to case.
 BOOL IsProcessRunning(LPCTSTR lpszBaseName);
 
 // Asks every top-level window of the first process of that base name to end its session and closes those that

@@ -2,6 +2,7 @@
 
 #include "platform/base/errors.h"
 #include "platform/base/machine.h"
+#include "platform/registry/fonttable.h"
 #include "platform/registry/hive.h"
 
 #include <algorithm>
@@ -201,6 +202,8 @@ void ToFileTime(int64_t ticks, PFILETIME time) {
 LONG OpenOrCreate(HKEY key, LPCWSTR subKey, REGSAM desired, bool create, PHKEY result, LPDWORD disposition) {
     if (!result)
         return ERROR_INVALID_PARAMETER;
+    if (key == HKEY_LOCAL_MACHINE)
+        platform::registry::RefreshFontTableIfNamed(subKey);
     OpenKey parent;
     if (LONG error = Resolve(key, parent))
         return error;

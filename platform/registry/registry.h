@@ -15,7 +15,8 @@
 // HKEY_CURRENT_USER is not a link below HKEY_USERS. Keys have no class, security or volatility. Every write is
 // one SQLite transaction (WAL journal, full sync), so processes of one machine share the store safely and a
 // crash loses no setting that was written; writers in different processes take turns in the order they come,
-// and readers do not wait for writers.
+// and readers do not wait for writers. The system's font table under HKEY_LOCAL_MACHINE is kept up to date with the
+// user's font folder each time it is opened (platform/registry/fonttable.h).
 #pragma once
 
 #include "platform/base/types.h"

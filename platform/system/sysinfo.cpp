@@ -160,6 +160,20 @@ LANGID GetUserDefaultUILanguage() {
     return static_cast<LANGID>(*number);
 }
 
+UINT GetWindowsDirectoryW(LPWSTR buffer, UINT size) {
+    std::string text;
+    std::ifstream in(platform::machine::PathOf("windowsdir"));
+    if (in)
+        std::getline(in, text);
+    text = Trim(text);
+    const std::u16string folder = text.empty() ? std::u16string(u"C:\\Windows") : platform::Utf8ToUtf16(text);
+    if (!buffer || size <= folder.size())
+        return static_cast<UINT>(folder.size() + 1);
+    std::copy(folder.begin(), folder.end(), buffer);
+    buffer[folder.size()] = 0;
+    return static_cast<UINT>(folder.size());
+}
+
 BOOL GetComputerNameW(LPWSTR buffer, LPDWORD size) {
     if (!size) {
         SetLastError(ERROR_INVALID_PARAMETER);

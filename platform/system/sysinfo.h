@@ -54,6 +54,11 @@ BOOL GetVersionExW(LPOSVERSIONINFOW info);
 DWORD GetVersion();
 LANGID GetUserDefaultUILanguage();
 
+// The Windows folder: the first line of the machine folder's file "windowsdir" (a Windows path), else "C:\Windows".
+// Nothing of the system's own lives there unless a machine puts it there. The length copied without the
+// terminator, or, when `size` is too small, the room needed with it.
+UINT GetWindowsDirectoryW(LPWSTR buffer, UINT size);
+
 constexpr DWORD MAX_COMPUTERNAME_LENGTH = 15;
 // `*size`: in, the room in characters; out, the length without the terminator, or on ERROR_BUFFER_OVERFLOW the
 // room needed with it.

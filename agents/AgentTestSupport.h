@@ -1,0 +1,241 @@
+// What the tests of the agents of particular programs share: a home folder on C: (the user's special folders and
+// font folder), a backup manager with the agent under test, selection trees of the three kinds, and a job runner
+// that asks the agents what the copy job asks them and copies as it would.
+#pragma once
+
+#include "engine/BackAgent.h"
+#include "engine/BackManager.h"
+#include "engine/ShellItemData.h"
+#include "engine/ShellTreeCtrl.h"
+
+#include "platform/afx/Wnd.h"
+#include "platform/fs/copy.h"
+#include "platform/fs/files.h"
+#include "platform/fs/find.h"
+#include "platform/fs/paths.h"
+#include "platform/testing/scratch_drive.h"
+#include "platform/ui/message.h"
+#include "platform/ui/window.h"
+#include "platform/ui/winuser_constants.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace agenttest {
+
+class CHostWnd : public CWnd {};
+
+inline CString WithoutPrefix(const CString& path) {
+    return path.Left(4) == u"\\\\?\\" ? path.Mid(4) : path;
+}
+
+// The copy job as the agents see it: for every root of the tree that is not unchecked its agent prepares, every
+// node is answered and mapped by its agent, checked files and folders are copied whole, and the agents finish.
+class JobRunner {
+public:
+    JobRunner(CShellTreeCtrl& tree, CBackManager& manager) : m_tree(tree), m_manager(manager) {}
+
+    // A backup into the set folder of the drive root ("T:\").
+    void Backup(const CString& driveRoot, bool cancel = false) {
+        m_restore = false;
+        m_destination = driveRoot;
+        const CString set = driveRoot + u"KovraData\\" + m_manager.GetSetName();
+        Run(set, cancel);
+    }
+    void Restore(int option, const CString& folder, bool cancel = false) {
+        m_restore = true;
+        m_option = option;
+        m_folder = folder;
+        Run(CString(), cancel);
+    }
+    // Files the job copied (destination paths without the prefix) and the counts the agents added.
+    std::vector<CString> copied;
+    int count = 0;
+    int size = 0;
+
+private:
+    void Run(const CString& set, bool cancel) {
+        copied.clear();
+        count = size = 0;
+        HTREEITEM top = m_tree.GetRootItem();
+        std::vector<std::pair<CBackAgent*, HTREEITEM>> roots;
+        for (HTREEITEM h = m_tree.GetChildItem(top); h; h = m_tree.GetNextSiblingItem(h)) {
+            auto* data = reinterpret_cast<CShellItemData*>(m_tree.GetItemData(h));
+            if (!data || !data->m_pAgent || m_tree.GetCheckState(h) == kStateUnchecked)
+                continue;
+            roots.emplace_back(data->m_pAgent, h);
+            int c1 = 0, c2 = 0;
+            if (m_restore)
+                data->m_pAgent->PrepareRestore(&m_tree, h, 0x21, &c1, &c2);
+            else
+                data->m_pAgent->PrepareBackup(&m_tree, h, set, 0x21, &c1, &c2);
+            count += c1;
+            size += c2;
+        }
+        if (!cancel)
+            for (auto& [agent, root] : roots)
+                Walk(agent, root);
+        for (auto& [agent, root] : roots) {
+            if (m_restore)
+                agent->AfterRestore(cancel ? 1 : 0, &m_tree, root);
+            else
+                agent->AfterBackup(cancel ? 1 : 0, &m_tree, root);
+        }
+    }
+    void Walk(CBackAgent* agent, HTREEITEM item) {
+        WCHAR source[2048] = {};
+        const int answer = m_restore ? agent->GetRestoreNodeAnswer(&m_tree, item, source, sizeof source)
+                                     : agent->GetBackupNodeAnswer(&m_tree, item, source, sizeof source);
+        if (answer == kNodeSkip)
+            return;
+        if (answer == kNodeWhole) {
+            CopyWhole(agent, item, CString(source));
+            return;
+        }
+        for (HTREEITEM child = m_tree.GetChildItem(item); child; child = m_tree.GetNextSiblingItem(child))
+            Walk(agent, child);
+    }
+    bool Map(CBackAgent* agent, HTREEITEM item, const CString& source, CString& destination) {
+        WCHAR src[2048] = {};
+        lstrcpynW(src, source, 2048);
+        WCHAR dest[2048] = {};
+        int result;
+        if (m_restore) {
+            result = agent->MapRestorePath(&m_tree, item, m_option, m_folder, src, dest, sizeof dest);
+        } else {
+            lstrcpynW(dest, m_destination, 2048);
+            result = agent->MapBackupPath(&m_tree, item, m_manager.GetSetName(), src, dest, sizeof dest);
+        }
+        destination = dest;
+        return result == kPathMapped && !destination.IsEmpty();
+    }
+    void CopyWhole(CBackAgent* agent, HTREEITEM item, const CString& source) {
+        const CString plain = WithoutPrefix(source);
+        const DWORD attributes = GetFileAttributesW(plain);
+        ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES) << platform::Utf16ToUtf8(plain.GetString());
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            CopyOne(agent, item, source);
+            return;
+        }
+        CString folderDest;
+        if (Map(agent, item, source, folderDest))
+            CBackAgent::MakeDirectoryPath(WithoutPrefix(folderDest));
+        WIN32_FIND_DATAW data{};
+        HANDLE find = FindFirstFileW(plain + u"\\*", &data);
+        if (find == INVALID_HANDLE_VALUE)
+            return;
+        std::vector<CString> entries;
+        do {
+            const CString name(data.cFileName);
+            if (name != u"." && name != u"..")
+                entries.push_back(source + u"\\" + name);
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+        for (const CString& entry : entries)
+            CopyWhole(agent, item, entry);
+    }
+    void CopyOne(CBackAgent* agent, HTREEITEM item, const CString& source) {
+        CString destination;
+        if (!Map(agent, item, source, destination))
+            return;
+        const CString plain = WithoutPrefix(destination);
+        CBackAgent::MakeDirectoryPath(plain.Left(plain.ReverseFind(u'\\')));
+        EXPECT_TRUE(CopyFileW(WithoutPrefix(source), plain, FALSE)) << platform::Utf16ToUtf8(plain.GetString());
+        copied.push_back(plain);
+    }
+
+    CShellTreeCtrl& m_tree;
+    CBackManager& m_manager;
+    bool m_restore = false;
+    CString m_destination;
+    int m_option = 1;
+    CString m_folder;
+};
+
+// A machine of the test's own with T: as the backup drive and C: as the user's home.
+class AgentTest : public testsupport::ScratchDriveTest {
+protected:
+    void SetUp() override {
+        m_home = m_machine.Scratch("home");
+        std::filesystem::create_directories(m_home);
+        platform::fs::DriveInfo c;
+        c.letter = u'C';
+        c.hostRoot = m_home;
+        ASSERT_TRUE(platform::fs::SetDrive(c));
+        for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"}) {
+            const char* value = std::getenv(name);
+            m_saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+            unsetenv(name);
+        }
+        setenv("HOME", m_home.c_str(), 1);
+        ASSERT_TRUE(m_manager.Create());
+        ASSERT_TRUE(m_host.CreateEx(0, nullptr, u"Host", WS_OVERLAPPEDWINDOW, 0, 0, 500, 700, nullptr, nullptr));
+    }
+    void TearDown() override {
+        for (auto& tree : m_trees)
+            tree->DestroyWindow();
+        m_host.DestroyWindow();
+        m_manager.RemoveAllAgents();
+        for (auto& [name, value] : m_saved) {
+            if (value)
+                setenv(name.c_str(), value->c_str(), 1);
+            else
+                unsetenv(name.c_str());
+        }
+    }
+
+    CShellTreeCtrl& NewTree(int type) {
+        m_trees.push_back(std::make_unique<CShellTreeCtrl>());
+        CShellTreeCtrl& tree = *m_trees.back();
+        RECT rc{0, 0, 480, 680};
+        EXPECT_TRUE(tree.Create(WS_CHILD | WS_VISIBLE | TVS_CHECKBOXES, rc, &m_host, 3202));
+        EXPECT_TRUE(tree.InitTree(603, 130, 700, 3200, type, FALSE));
+        if (type == kTreeRestore)
+            EXPECT_EQ(m_manager.FillRestoreTree(&tree, SetPath()), 1);
+        else
+            m_manager.FillSourceTree(&tree);
+        tree.SendMessage(WM_TREE_EXPAND_ROOT);
+        return tree;
+    }
+    CString SetPath() const { return CString(m_drive.Path()) + u"KovraData\\" + m_manager.GetSetName(); }
+    std::string SetHost(const std::string& relative) const {
+        return m_drive.Host("KovraData/" + platform::Utf16ToUtf8(m_manager.GetSetName().GetString()) + "/" + relative);
+    }
+    static void UserExpand(CShellTreeCtrl& tree, HTREEITEM hItem) {
+        if (tree.GetItemState(hItem, TVIS_EXPANDED) & TVIS_EXPANDED)
+            return;
+        tree.SelectItem(hItem);
+        tree.SendMessage(WM_KEYDOWN, VK_RIGHT, 0);
+    }
+    static HTREEITEM Child(CShellTreeCtrl& tree, HTREEITEM hParent, const CString& text) {
+        for (HTREEITEM h = tree.GetChildItem(hParent); h; h = tree.GetNextSiblingItem(h))
+            if (tree.GetItemText(h) == text)
+                return h;
+        return nullptr;
+    }
+    static std::vector<CString> Texts(CShellTreeCtrl& tree, HTREEITEM hParent) {
+        std::vector<CString> texts;
+        for (HTREEITEM h = tree.GetChildItem(hParent); h; h = tree.GetNextSiblingItem(h))
+            texts.push_back(tree.GetItemText(h));
+        return texts;
+    }
+    static std::string ReadHost(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+
+    std::string m_home;
+    std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
+    CBackManager m_manager;
+    CHostWnd m_host;
+    std::vector<std::unique_ptr<CShellTreeCtrl>> m_trees;
+};
+
+} // namespace agenttest
