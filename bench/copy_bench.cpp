@@ -1,16 +1,17 @@
 // A directory job of the copy library against `cp -a`, side by side in one run.
 //
 // Two data sets: (a) 20,000 files of 4 KiB in 200 folders and (b) 8 files of 128 MiB. For each, a job with the
-// counting pass and the copy pass (flags 0x2 | 0x10 | 0x20) and `cp -a` copy the same source into fresh
-// destinations on the same file system, taking turns at going first, a few rounds each. Each round gives the ratio
-// job time / cp -a time of two runs made back to back; the last two lines are the median of the rounds' ratios.
-// Pairs are compared rather than best times because the file system's speed drifts a lot on a busy machine.
+// counting pass and the copy pass (flags 0x2 | 0x10 | 0x20) and `cp -a` (for the small files also `rsync -a`)
+// copy the same source into fresh destinations on the same file system, taking turns at going first, a few rounds
+// each. Each round gives the ratio job time / tool time of runs made back to back; the last lines are the medians
+// of the rounds' ratios. Pairs are compared rather than best times because the file system's speed drifts a lot
+// on a busy machine.
 //
 // Nothing is deleted until the end: ext4 avoids reusing inodes freed in the last minutes, so a copy that follows
 // a large deletion pays for scanning past them, which would make the figures depend on the order of the runs.
 //
 // Usage: copy_bench [work folder]   (default: a new folder under $TMPDIR or /tmp; removed at the end)
-// KOVRA_BENCH_ROUNDS sets the rounds (default 5).
+// KOVRA_BENCH_ROUNDS sets the rounds (default 5); KOVRA_BENCH_SETS=small or =large runs one data set only.
 
 #include "copylib/Brannic.h"
 
@@ -84,21 +85,36 @@ double RunJob(const std::u16string& source, const std::u16string& destination, J
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-double RunCp(const std::string& source, const std::string& destination) {
+// The reference tools: "cp -a source destination" and "rsync -a source/ destination" (the same tree).
+enum class Tool { Cp, Rsync };
+
+const char* NameOf(Tool tool) {
+    return tool == Tool::Cp ? "cp -a" : "rsync -a";
+}
+
+double RunTool(Tool tool, const std::string& source, const std::string& destination) {
+    const std::string from = tool == Tool::Rsync ? source + "/" : source;
     auto start = Clock::now();
     pid_t child = fork();
     if (child == 0) {
-        execlp("cp", "cp", "-a", source.c_str(), destination.c_str(), static_cast<char*>(nullptr));
+        if (tool == Tool::Cp)
+            execlp("cp", "cp", "-a", from.c_str(), destination.c_str(), static_cast<char*>(nullptr));
+        else
+            execlp("rsync", "rsync", "-a", from.c_str(), destination.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     int status = 0;
     waitpid(child, &status, 0);
     double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "cp -a failed\n");
+        std::fprintf(stderr, "%s failed\n", NameOf(tool));
         std::exit(1);
     }
     return seconds;
+}
+
+double RunCp(const std::string& source, const std::string& destination) {
+    return RunTool(Tool::Cp, source, destination);
 }
 
 void WriteData(const std::string& path, size_t size, unsigned seed) {
@@ -123,38 +139,42 @@ struct Result {
     }
 };
 
-Result Compare(const char* label, const std::string& work, const std::string& sourceName, int rounds) {
-    Result best;
+// One ratio list per reference tool, in the order of `tools`.
+std::vector<Result> Compare(const char* label, const std::string& work, const std::string& sourceName, int rounds,
+                            const std::vector<Tool>& tools) {
+    std::vector<Result> results(tools.size());
     const std::string source = work + "/" + sourceName;
     for (int round = 0; round < rounds; ++round) {
         const std::string suffix = "_" + std::to_string(round);
-        // The two take turns at going first, so that neither always meets the page cache the other has filled.
         JobState state;
-        double cp = 0;
         double job = 0;
-        auto runCp = [&] {
+        std::vector<double> times(tools.size());
+        // The job and the tools take turns at going first, so that none always meets the page cache another has
+        // filled. Slot 0 is the job, slot i + 1 the tool i.
+        const size_t slots = tools.size() + 1;
+        for (size_t k = 0; k < slots; ++k) {
+            const size_t slot = (k + static_cast<size_t>(round)) % slots;
             sync();
-            cp = RunCp(source, work + "/cp_" + sourceName + suffix);
-        };
-        auto runJob = [&] {
-            sync();
-            job = RunJob(u"B:\\" + Widen(sourceName), u"B:\\job_" + Widen(sourceName + suffix), state);
-        };
-        if (round % 2 == 0) {
-            runCp();
-            runJob();
-        } else {
-            runJob();
-            runCp();
+            if (slot == 0) {
+                job = RunJob(u"B:\\" + Widen(sourceName), u"B:\\job_" + Widen(sourceName + suffix), state);
+            } else {
+                const Tool tool = tools[slot - 1];
+                const std::string prefix = tool == Tool::Cp ? "/cp_" : "/rsync_";
+                times[slot - 1] = RunTool(tool, source, work + prefix + sourceName + suffix);
+            }
         }
         if (state.result != 0)
             std::fprintf(stderr, "%s: job ended with %d\n", label, state.result);
-        std::printf("%s round %d: job %.3f s (%u files copied, %u skipped), cp -a %.3f s, ratio %.2f\n", label,
-                    round + 1, job, state.progress.dwTotalFilesCopied, state.progress.dwSkippedFiles, cp, job / cp);
+        std::printf("%s round %d: job %.3f s (%u files copied, %u skipped)", label, round + 1, job,
+                    state.progress.dwTotalFilesCopied, state.progress.dwSkippedFiles);
+        for (size_t i = 0; i < tools.size(); ++i) {
+            std::printf(", %s %.3f s, ratio %.2f", NameOf(tools[i]), times[i], job / times[i]);
+            results[i].ratios.push_back(job / times[i]);
+        }
+        std::printf("\n");
         std::fflush(stdout);
-        best.ratios.push_back(job / cp);
     }
-    return best;
+    return results;
 }
 
 } // namespace
@@ -191,8 +211,11 @@ int main(int argc, char** argv) {
     std::printf("work folder: %s\n", work.c_str());
     std::printf("preparing data sets...\n");
     std::fflush(stdout);
+    const char* sets = std::getenv("KOVRA_BENCH_SETS");
+    const bool runSmall = !sets || std::string(sets) != "large";
+    const bool runLarge = !sets || std::string(sets) != "small";
     const std::string small = work + "/small";
-    for (int folder = 0; folder < 200; ++folder) {
+    for (int folder = 0; runSmall && folder < 200; ++folder) {
         std::string dir = small + "/folder" + std::to_string(folder);
         fs::create_directories(dir);
         for (int file = 0; file < 100; ++file)
@@ -200,26 +223,37 @@ int main(int argc, char** argv) {
     }
     const std::string large = work + "/large";
     fs::create_directories(large);
-    for (int file = 0; file < 8; ++file)
+    for (int file = 0; runLarge && file < 8; ++file)
         WriteData(large + "/big" + std::to_string(file) + ".bin", size_t(128) << 20, static_cast<unsigned>(file));
     sync();
     // Warm the page cache for both sources so that neither side pays for the first read.
-    RunCp(small, work + "/warm_small");
-    RunCp(large, work + "/warm_large");
+    if (runSmall)
+        RunCp(small, work + "/warm_small");
+    if (runLarge)
+        RunCp(large, work + "/warm_large");
 
-    Result smallResult = Compare("small files", work, "small", rounds);
-    Result largeResult = Compare("large files", work, "large", rounds);
+    std::vector<Result> smallResults;
+    std::vector<Result> largeResults;
+    if (runSmall)
+        smallResults = Compare("small files", work, "small", rounds, {Tool::Cp, Tool::Rsync});
+    if (runLarge)
+        largeResults = Compare("large files", work, "large", rounds, {Tool::Cp});
 
     if (removeWork) {
         fs::remove_all(work);
     } else {
         for (const auto& entry : fs::directory_iterator(work)) {
             std::string name = entry.path().filename().string();
-            if (name.rfind("cp_", 0) == 0 || name.rfind("job_", 0) == 0 || name.rfind("warm_", 0) == 0)
+            if (name.rfind("cp_", 0) == 0 || name.rfind("rsync_", 0) == 0 || name.rfind("job_", 0) == 0 ||
+                name.rfind("warm_", 0) == 0)
                 fs::remove_all(entry.path());
         }
     }
-    std::printf("small files ratio: %.2f\n", smallResult.Median());
-    std::printf("large files ratio: %.2f\n", largeResult.Median());
+    if (runSmall) {
+        std::printf("small files ratio: %.2f\n", smallResults[0].Median());
+        std::printf("small files vs rsync ratio: %.2f\n", smallResults[1].Median());
+    }
+    if (runLarge)
+        std::printf("large files ratio: %.2f\n", largeResults[0].Median());
     return 0;
 }

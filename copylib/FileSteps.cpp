@@ -349,6 +349,8 @@ int copy_file(KOVRA_JOB* job, const FILE_HINT* hint) {
         extras.lastAccess = &hint->pSource->ftLastAccessTime;
         extras.lastWrite = &hint->pSource->ftLastWriteTime;
         extras.clearSourceArchive = true;
+        // A folder this walk has just made holds no file of this name.
+        extras.destinationMissing = hint->bDestinationAbsent && hint->bDestinationFolderReady;
     }
     for (;;) {
         BOOL copied = platform::fs::CopyFileWithExtras(job->szFileSource, job->szFileDest, copy_progress_routine, job,
@@ -370,6 +372,7 @@ int copy_file(KOVRA_JOB* job, const FILE_HINT* hint) {
             return answer;
         if (answer == KOVRA_PROGRESS_RETRY) {
             failIfExists = false;
+            extras.destinationMissing = false;
             continue;
         }
         ++job->Progress.dwSkippedFiles;

@@ -135,7 +135,16 @@ DWORD DoCopy(LPCWSTR existing, LPCWSTR newName, LPPROGRESS_ROUTINE progress, LPV
         if (!from)
             return GetLastError();
     }
-    auto to = Resolve(newName);
+    std::optional<ResolvedPath> to;
+    if (extras.destinationMissing) {
+        if (auto exact = ExactHostPath(newName)) {
+            to.emplace();
+            to->host.path = std::move(*exact);
+            to->knownMissing = true;
+        }
+    }
+    if (!to)
+        to = Resolve(newName);
     if (!to || from->host.kind != PathKind::File || to->host.kind != PathKind::File) {
         if (sfd >= 0)
             close(sfd);
@@ -200,7 +209,7 @@ DWORD DoCopy(LPCWSTR existing, LPCWSTR newName, LPPROGRESS_ROUTINE progress, LPV
     // failed, cancelled or killed copy leaves the old destination (or none) and nothing else.
     const mode_t wantedMode = src.mode & 0777;
     WholeFile out;
-    if (DWORD e = out.Begin(targetPath); e != ERROR_SUCCESS)
+    if (DWORD e = out.Begin(targetPath, {}, to->knownMissing); e != ERROR_SUCCESS)
         return e;
     const int tfd = out.Descriptor();
     // The destination handle that the progress routine sees has a descriptor of its own.

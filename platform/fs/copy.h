@@ -42,6 +42,10 @@ struct CopyExtras {
     // Once the copy is in place, the source's archive bit is cleared when it is set, as SetFileAttributesW of
     // the source's attributes without it would do. A failure here leaves the copy a success.
     bool clearSourceArchive = false;
+    // The caller has just made the destination's folder, spelled as in the new name, and put nothing of this
+    // name in it: the destination is taken as missing without being looked up. A file that appears there
+    // meanwhile is still never replaced unawares: the copy then ends as CopyFileExW onto an existing file does.
+    bool destinationMissing = false;
 };
 
 // CopyFileExW with the extras: the times are set on the copy before it takes the destination's name, so the

@@ -245,6 +245,39 @@ TEST_F(CopyTest, ExtrasStampTheCopysTimesAndMarkTheSourceOnlyWhenTheCopyIsMade) 
     EXPECT_TRUE(GetFileAttributesW(u"T:\\own.txt") & FILE_ATTRIBUTE_ARCHIVE);
 }
 
+TEST_F(CopyTest, ADestinationTakenAsMissingThatIsThereAfterAllIsTreatedAsAnyExistingOne) {
+    platform::fs::CopyExtras extras;
+    extras.destinationMissing = true;
+    m_drive.Write("src.txt", "new");
+
+    // Missing indeed: the copy is made.
+    ASSERT_TRUE(platform::fs::CopyFileWithExtras(u"T:\\src.txt", u"T:\\fresh.txt", nullptr, nullptr, nullptr,
+                                                 COPY_FILE_FAIL_IF_EXISTS, extras));
+    EXPECT_EQ(m_drive.Read("fresh.txt"), "new");
+
+    // There after all: kept when the caller asked for that, or when it is read-only; else replaced.
+    m_drive.Write("kept.txt", "old");
+    EXPECT_FALSE(platform::fs::CopyFileWithExtras(u"T:\\src.txt", u"T:\\kept.txt", nullptr, nullptr, nullptr,
+                                                  COPY_FILE_FAIL_IF_EXISTS, extras));
+    EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
+    EXPECT_EQ(m_drive.Read("kept.txt"), "old");
+    m_drive.Write("ro.txt", "old");
+    ASSERT_TRUE(SetFileAttributesW(u"T:\\ro.txt", FILE_ATTRIBUTE_READONLY));
+    EXPECT_FALSE(platform::fs::CopyFileWithExtras(u"T:\\src.txt", u"T:\\ro.txt", nullptr, nullptr, nullptr, 0, extras));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(m_drive.Read("ro.txt"), "old");
+    m_drive.Write("replaced.txt", "old");
+    ASSERT_TRUE(platform::fs::CopyFileWithExtras(u"T:\\src.txt", u"T:\\replaced.txt", nullptr, nullptr, nullptr, 0,
+                                                 extras));
+    EXPECT_EQ(m_drive.Read("replaced.txt"), "new");
+
+    // A folder that is not there fails as the copy does without the hint.
+    EXPECT_FALSE(platform::fs::CopyFileWithExtras(u"T:\\src.txt", u"T:\\nowhere\\x.txt", nullptr, nullptr, nullptr,
+                                                  0, extras));
+    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(m_drive.Names().size(), 5u) << "a temporary copy was left behind";
+}
+
 } // namespace
 
 namespace {

@@ -179,16 +179,16 @@ DWORD WholeFile::Begin(LPCWSTR target, LPCWSTR temporary) {
     return Begin(to->host.path, chosen);
 }
 
-DWORD WholeFile::Begin(const std::string& target, const std::string& temporary) {
+DWORD WholeFile::Begin(const std::string& target, const std::string& temporary, bool targetMissing) {
     Abandon();
     if (target.empty())
         return ERROR_INVALID_PARAMETER;
     const std::string folder = FolderOf(target);
     struct stat existing {};
-    const bool exists = stat(target.c_str(), &existing) == 0;
+    const bool exists = !targetMissing && stat(target.c_str(), &existing) == 0;
     if (exists && (S_ISDIR(existing.st_mode) || !(existing.st_mode & S_IWUSR)))
         return ERROR_ACCESS_DENIED;
-    if (!exists && errno != ENOENT)
+    if (!exists && !targetMissing && errno != ENOENT)
         return ErrorForPath(errno, target);
     const mode_t mode = exists ? (existing.st_mode & 07777) : 0666;
 

@@ -46,7 +46,8 @@ public:
     // Starts new content for `target`, a host path, or for a Windows path. `temporary` (optional, in the same
     // folder) names the temporary file. A Win32 error when the folder does not exist, the target cannot be
     // replaced, or no file can be made there; the writer then holds nothing.
-    DWORD Begin(const std::string& target, const std::string& temporary = {});
+    // `targetMissing`: the caller has just found that the target does not exist (it is not looked up again).
+    DWORD Begin(const std::string& target, const std::string& temporary = {}, bool targetMissing = false);
     DWORD Begin(LPCWSTR target, LPCWSTR temporary = nullptr);
 
     // Appends bytes; a Win32 error when they could not all be written (ERROR_DISK_FULL when the disk is full).
