@@ -733,6 +733,16 @@ int CBrannicApp::GetSelectedDrive(CComboBox* pCombo, CString& strDrive, CPhysica
     return 1;
 }
 
+DWORD CBrannicApp::GetVolumeSerialNo(LPCTSTR lpszDrive) {
+    if (!lpszDrive || !*lpszDrive)
+        return 0;
+    DWORD dwSerial = 0;
+    if (!::GetVolumeInformationW(WithBackslash(CString(lpszDrive)), nullptr, 0, &dwSerial, nullptr, nullptr, nullptr,
+                                 0))
+        return 0;
+    return dwSerial;
+}
+
 CPhysicalDrive* CBrannicApp::GetPhysicalDriveOf(LPCTSTR lpszDrive) {
     CLogicalDrive* pLogical = m_pZentraManager->GetLogicalDriveByName(lpszDrive);
     if (!pLogical)

@@ -117,6 +117,8 @@ public:
     BOOL RemoveDriveFromCombo(CComboBox* pCombo, LPCTSTR lpszDrive);
     int GetSelectedDrive(CComboBox* pCombo, CString& strDrive, CPhysicalDrive** ppPhysical, BOOL bBackslash);
     CPhysicalDrive* GetPhysicalDriveOf(LPCTSTR lpszDrive);
+    // The volume serial number of a drive ("X:" or "X:\"); 0 when it cannot be read.
+    static DWORD GetVolumeSerialNo(LPCTSTR lpszDrive);
     BOOL HasBackupData(int nLetterIndex);
     // Whether the letter may serve as a backup destination: any fixed or network drive with "DriveType" 1,
     // else only a secure disk or the public partition of an enclosure disk.

@@ -3,7 +3,6 @@
 #include "app/BrannicApp.h"
 #include "engine/BackManager.h"
 #include "storage/ZentraManager.h"
-#include "workflows/BackupPage1.h"
 #include "workflows/BackupWizard.h"
 #include "workflows/ExpertModeDlg.h"
 
@@ -281,13 +280,7 @@ void VyxMainDlg::OnInstantBackup() {
         ::MessageBoxW(m_hWnd, text, caption, MB_OK | MB_ICONEXCLAMATION);
         return;
     }
-    CBackupWizard wizard(1, this);
-    CBackupPage1 source(nullptr, 1);
-    wizard.AddPage(&source, 3200);
-    wizard.SetTitleId(2307);
-    m_pBackupWizard = &wizard;
-    wizard.DoModal();
-    m_pBackupWizard = nullptr;
+    CBackupWizard::RunInstantBackup(this, 1, &m_pBackupWizard);
     if (CExpertModeDlg* pExpert = App()->GetExpertDlg()) {
         pExpert->SetActiveWizard(nullptr);
         pExpert->ReloadBackupSelection();

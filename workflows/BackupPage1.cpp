@@ -67,7 +67,7 @@ void CBackupPage1::UpdateButtons() {
         return;
     const BOOL checked = m_tree.HasCheckedItems();
     pWizard->EnableNext(checked);
-    // Until the destination page is built this page is the last one, and Start is what moves on.
+    // In a frame without the destination page this page is the last one, and Start is what moves on.
     if (pWizard->GetLastPage() == this)
         pWizard->EnableFinish(checked);
 }

@@ -3,10 +3,14 @@
 #include "app/BrannicApp.h"
 #include "app/Utility.h"
 #include "app/WizardPage.h"
+#include "engine/BackManager.h"
+#include "engine/CopyProDlg.h"
 #include "engine/ShellTreeCtrl.h"
 #include "workflows/BackupPage1.h"
+#include "workflows/BackupPage2.h"
 #include "workflows/ExpertModeDlg.h"
 
+#include "platform/ui/msgbox.h"
 #include "platform/ui/winuser_constants.h"
 
 IMPLEMENT_DYNAMIC(CBackupWizard, CWizardDialog)
@@ -91,9 +95,52 @@ LRESULT CBackupWizard::OnHelpMsg(WPARAM, LPARAM) {
 
 LRESULT CBackupWizard::OnShellNotify(LONG lEvent, LPCITEMIDLIST pidl1, LPCITEMIDLIST pidl2) {
     auto* pFirst = dynamic_cast<CBackupPage1*>(GetPageById(3200));
-    if (m_nMode == 1 && pFirst && pFirst->IsCreated())
+    auto* pSecond = dynamic_cast<CBackupPage2*>(GetPageById(3300));
+    if (m_nMode != 1 || !pFirst || !pSecond)
+        return 0;
+    if (pFirst->IsCreated())
         pFirst->GetTree().ProcessShellNotify(lEvent, pidl1, pidl2);
+    if (pSecond->IsCreated())
+        pSecond->OnDriveNotify(lEvent, pidl1);
     return 0;
+}
+
+INT_PTR CBackupWizard::RunInstantBackup(CWnd* pParent, int nLoadSelection, CBackupWizard** ppOpen) {
+    CString destination;
+    INT_PTR nResult = 0;
+    {
+        CBackupWizard wizard(1, pParent);
+        CBackupPage1 source(nullptr, nLoadSelection);
+        CBackupPage2 target(nullptr);
+        wizard.AddPage(&source, 3200);
+        wizard.AddPage(&target, 3300);
+        wizard.SetTitleId(2307);
+        if (ppOpen)
+            *ppOpen = &wizard;
+        nResult = wizard.DoModal();
+        if (ppOpen)
+            *ppOpen = nullptr;
+        destination = target.GetDestinationPath();
+    }
+    // Without a destination page that finished there is no drive to back up to.
+    if (nResult != ID_WIZFINISH || destination.IsEmpty())
+        return 0;
+    CBackManager* pManager = CBackManager::Get();
+    if (!pManager || pManager->HasProgressDlg()) {
+        // One copy-progress dialog at a time: the user learns why this backup did not start.
+        CString caption;
+        caption.LoadString(2307);
+        ::MessageBoxW(pParent ? pParent->GetSafeHwnd() : nullptr,
+                      _T("A backup or restore is already running. Please start this backup when it has finished."),
+                      caption, MB_OK | MB_ICONEXCLAMATION);
+        return 0;
+    }
+    CCopyProDlg progress(pParent);
+    progress.m_nMode = 1;
+    progress.m_strDestPath = destination;
+    progress.m_nFlags = CCopyProDlg::flagEstimate;
+    progress.m_strCaption.LoadString(2301);
+    return progress.DoModal();
 }
 
 void CBackupWizard::FinishNow() {

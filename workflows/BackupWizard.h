@@ -2,9 +2,9 @@
 // 490 with Back, Next, Start and Cancel over the page placeholder 140.
 //
 // While a frame exists the Expert Mode dialog holds it as the open wizard; the constructor sets and the destructor
-// clears that record. Mode 1 holds the source page 3200 (CBackupPage1); the destination page 3300 and the restore
-// pages join when they are built, and until then page 3200 is the last page, so Start follows what it allows.
-// GUI thread only.
+// clears that record. Mode 1 holds the source page 3200 (CBackupPage1) and the destination page 3300
+// (CBackupPage2). RunInstantBackup is the whole road of one Instant Backup from the wizard to the copy-progress
+// dialog. GUI thread only.
 #pragma once
 
 #include "app/WizardDialog.h"
@@ -23,6 +23,12 @@ public:
     LRESULT OnShellNotify(LONG lEvent, LPCITEMIDLIST pidl1, LPCITEMIDLIST pidl2);
     // Next if on the first page, then Start, whatever the buttons show.
     void FinishNow();
+
+    // The Instant Backup: the wizard (the previous selection restored when asked), then, when it ends with Start,
+    // the copy-progress dialog to the chosen drive with the size estimate and the free-space test first. While the
+    // wizard runs *ppOpen names it. A backup or restore already running keeps a second one from starting, and the
+    // user is told so. Returns the copy-progress dialog's result, or 0 when no backup ran.
+    static INT_PTR RunInstantBackup(CWnd* pParent, int nLoadSelection, CBackupWizard** ppOpen);
 
     BOOL OnInitDialog() override;
     void OnCancel() override;
