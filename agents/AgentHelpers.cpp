@@ -3,6 +3,7 @@
 #include "app/BrannicApp.h"
 #include "app/Utility.h"
 #include "engine/BackManager.h"
+#include "engine/CopyProDlg.h"
 
 #include "platform/afx/WinApp.h"
 #include "platform/base/module.h"
@@ -80,6 +81,12 @@ void LogFormat(LPCTSTR lpszFormat, LPCTSTR lpszSource, int nLine, int nType, LPC
 }
 
 void LogResult(const CString& strText, LPCTSTR lpszSource, int nLine, int nType) {
+    CBackManager* pManager = CBackManager::Get();
+    CWnd* pDialog = pManager ? pManager->GetProgressDlg() : nullptr;
+    if (pDialog && pDialog->IsKindOf(RUNTIME_CLASS(CCopyProDlg))) {
+        static_cast<CCopyProDlg*>(pDialog)->AddLog(strText, nType);
+        return;
+    }
     Log(strText, lpszSource, nLine, nType);
 }
 

@@ -38,7 +38,8 @@ BOOL CopyToBuffer(const CString& strPath, LPTSTR lpszBuffer, int cbBuffer, LPCTS
 void Log(LPCTSTR lpszText, LPCTSTR lpszSource, int nLine, int nType);
 // The same with the source name and line put into a format that starts with "%s, %d: " and takes one more text.
 void LogFormat(LPCTSTR lpszFormat, LPCTSTR lpszSource, int nLine, int nType, LPCTSTR lpszText = _T(""));
-// A per-file result of a mail agent's own step (a registry part saved or loaded), kept in the log.
+// A per-file result of a mail agent's own step (a registry part saved or loaded): an entry of the copy-progress
+// dialog's log while one runs the job, else of the system log.
 void LogResult(const CString& strText, LPCTSTR lpszSource, int nLine, int nType);
 // A text of the program's string table (the language library's first), or the given fall-back.
 CString LoadText(UINT nId, LPCTSTR lpszDefault);
