@@ -19,6 +19,8 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -165,6 +167,11 @@ TEST_F(BackJobTest, ABackupCopiesTheSelectionIntoTheSetAndEndsWithTheOwnerTold) 
     m_drive.Write("Data/Other/c.txt", "gamma");
     m_drive.Write("RECYCLER/gone.txt", "x");
     m_drive.Write("RECYCLER-old/kept.txt", "kept");
+    // A link out of the drive is neither followed nor copied, and nobody is asked about it.
+    const std::string outside = m_machine.Scratch("outside");
+    std::filesystem::create_directories(outside);
+    std::ofstream(outside + "/secret.txt") << "secret";
+    std::filesystem::create_directory_symlink(outside, m_drive.Host("Data/link out"));
     // The whole drive, with a folder left out, taken whole and below a partly checked one.
     HTREEITEM hDrive = ItemOf(u"");
     ASSERT_NE(hDrive, nullptr);
@@ -178,6 +185,7 @@ TEST_F(BackJobTest, ABackupCopiesTheSelectionIntoTheSetAndEndsWithTheOwnerTold) 
     EXPECT_FALSE(m_dest.Exists(set + "Data/Other"));
     EXPECT_FALSE(m_dest.Exists(set + "RECYCLER"));
     EXPECT_EQ(m_dest.Read(set + "RECYCLER-old/kept.txt"), "kept");
+    EXPECT_FALSE(m_dest.Exists(set + "Data/link out"));
 
     // Every event reached the owner, the end last, while the job still existed; then the manager let it go.
     const std::vector<DWORD> events = Events();

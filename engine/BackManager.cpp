@@ -8,6 +8,7 @@
 
 #include "platform/afx/WinApp.h"
 #include "platform/base/strings.h"
+#include "platform/fs/files.h"
 #include "platform/fs/volumes.h"
 #include "platform/shell/changenotify.h"
 #include "platform/shell/specialfolders.h"
@@ -31,6 +32,15 @@ END_MESSAGE_MAP()
 namespace {
 
 CBackManager* g_manager = nullptr;
+
+// A symbolic link is left out of every job: what it points at may lie outside the selection, and a link is no
+// file of the user's to copy.
+bool IsLink(LPCTSTR lpszPath) {
+    if (!lpszPath || !*lpszPath)
+        return false;
+    const DWORD dwAttributes = GetFileAttributesW(lpszPath);
+    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
 
 CShellItemData* DataOf(CShellTreeCtrl* pTree, HTREEITEM hItem) {
     if (!pTree || !hItem || hItem == TVI_ROOT)
@@ -477,6 +487,8 @@ int CALLBACK CBackManager::JobCallback(HANDLE, LPVOID pUserData, DWORD dwEvent, 
         nAnswer = static_cast<int>(::SendMessageW(hManager, WM_JOB_AGENT_MAP_PATH, 0, lJob));
         if (lpszSource)
             lstrcpynW(lpszSource, status.tszSrcPath, 2048);
+        if (nAnswer != KOVRA_PROGRESS_ABORT && IsLink(status.tszSrcPath))
+            nAnswer = KOVRA_PROGRESS_SKIP;
         if (nAnswer != KOVRA_PROGRESS_SKIP && lpszDest) {
             if (::SendMessageW(hManager, WM_JOB_MAP_PATH, 0, lJob) == 1)
                 nAnswer = KOVRA_PROGRESS_SKIP;
@@ -486,7 +498,7 @@ int CALLBACK CBackManager::JobCallback(HANDLE, LPVOID pUserData, DWORD dwEvent, 
         break;
     case KOVRA_CALC_ENTER_DIR:
     case KOVRA_COPY_ENTER_DIR:
-        if (nType != kTreeRestore && IsExcludedFolder(lpszSource)) {
+        if ((nType != kTreeRestore && IsExcludedFolder(lpszSource)) || IsLink(lpszSource)) {
             nAnswer = KOVRA_PROGRESS_SKIP;
         } else if (lpszDest) {
             if (::SendMessageW(hManager, WM_JOB_MAP_PATH, 0, lJob) == 1)
@@ -502,7 +514,8 @@ int CALLBACK CBackManager::JobCallback(HANDLE, LPVOID pUserData, DWORD dwEvent, 
             // remaining file out one by one.
             LogDebug(_T("%s, %d: Get selection tree failed.%s"), KOVRA_SOURCE_FILE, __LINE__, _T(""));
             nAnswer = KOVRA_PROGRESS_ABORT;
-        } else if (pTree->IsFilteredPath(lpszSource) || (nType != kTreeRestore && IsExcludedFolder(lpszSource))) {
+        } else if (pTree->IsFilteredPath(lpszSource) || (nType != kTreeRestore && IsExcludedFolder(lpszSource)) ||
+                   IsLink(lpszSource)) {
             nAnswer = KOVRA_PROGRESS_SKIP;
         }
         break;

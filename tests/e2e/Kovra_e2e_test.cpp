@@ -5,7 +5,10 @@
 
 #include "platform/base/machine.h"
 #include "platform/base/strings.h"
+#include "platform/fs/files.h"
 #include "platform/fs/paths.h"
+#include "platform/registry/registry.h"
+#include "platform/system/sysinfo.h"
 #include "platform/ui/broker.h"
 #include "platform/ui/menu.h"
 #include "platform/ui/message.h"
@@ -21,6 +24,7 @@
 #include <xcb/xtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -597,6 +601,245 @@ TEST_F(KovraTest, InstantBackupSelectionSurvivesRestarts) {
         EXPECT_EQ(kovra->Wait(), 0);
     }
     ::setenv("HOME", savedHome.c_str(), 1);
+}
+
+
+// The Instant Backup road through the real program: its drives, its settings and its selection file set up as a
+// user's machine would have them, the tray menu's Instant Backup, the wizard's two pages, the copy-progress dialog.
+class InstantBackupTest : public KovraTest {
+protected:
+    void SetUp() override {
+        KovraTest::SetUp();
+        m_source = m_machine.Scratch("data");
+        m_home = m_machine.Scratch("home");
+        m_target = m_machine.Scratch("target");
+        for (const auto& [letter, root] :
+             {std::pair{u'T', m_source}, std::pair{u'C', m_home}, std::pair{u'U', m_target}}) {
+            fs::create_directories(root);
+            platform::fs::DriveInfo drive;
+            drive.letter = letter;
+            drive.hostRoot = root;
+            drive.serial = 0x100u + letter;
+            ASSERT_TRUE(platform::fs::SetDrive(drive));
+        }
+        const char* oldHome = std::getenv("HOME");
+        m_savedHome = oldHome ? oldHome : "";
+        ::setenv("HOME", m_home.c_str(), 1);
+        WriteMainIni("DriveType=1\n");
+        // Explorer shows hidden files, so that names with a leading dot are the user's files like any other.
+        SetDword(u"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced", u"Hidden", 1);
+        // The destination the user chose last time.
+        HKEY hKey = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\VEVUVUV\\Kovra\\Express\\Backup", 0, nullptr, 0,
+                                  KEY_WRITE, nullptr, &hKey, nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExW(hKey, u"DestDrive", 0, REG_SZ, reinterpret_cast<const BYTE*>(u"U:"), 6);
+        RegCloseKey(hKey);
+        WCHAR user[2048] = {}, computer[2048] = {};
+        DWORD size = 2048;
+        GetUserNameW(user, &size);
+        size = 2048;
+        GetComputerNameW(computer, &size);
+        m_set = m_target + "/KovraData/" + platform::Utf16ToUtf8(user) + "@" + platform::Utf16ToUtf8(computer) +
+                "/Disk T";
+    }
+    void TearDown() override {
+        ::setenv("HOME", m_savedHome.c_str(), 1);
+        KovraTest::TearDown();
+    }
+    static void SetDword(LPCTSTR lpszKey, LPCTSTR lpszName, DWORD dwValue) {
+        HKEY hKey = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, lpszKey, 0, nullptr, 0, KEY_WRITE, nullptr, &hKey, nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExW(hKey, lpszName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwValue), 4);
+        RegCloseKey(hKey);
+    }
+    // The selection: the folder T:\<name> whole.
+    void SelectFolder(const std::u16string& name) {
+        fs::create_directories(fs::path(m_install) / "Config");
+        WriteSelectionFile(fs::path(m_install) / "Config" / "ManualBackup.rpr",
+                           {u"#Version : 1.0.0", u"#Date : 2026/12/10", u"D\t1\tT:\\" + name});
+    }
+    // Instant Backup from the tray menu: Next on the source page, Start on the destination page. Returns the
+    // copy-progress dialog once it is there (null when it is not to be waited for).
+    HWND StartInstantBackup(HWND main, bool waitForProgress = true) {
+        EXPECT_TRUE(PostMessageW(main, WM_COMMAND, ID_TRAY_INSTANT_BACKUP, 0));
+        HWND wizard = nullptr;
+        EXPECT_TRUE(uitest::Eventually(
+            [&] { return (wizard = FindWindowW(nullptr, u"Instant Backup Wizard")) && IsWindowVisible(wizard); },
+            kProgramDeadline));
+        if (!wizard)
+            return nullptr;
+        // The wizard handles its commands in order: Start comes once Next has shown the destination page.
+        EXPECT_TRUE(PostMessageW(wizard, WM_COMMAND, 12324, 0));
+        EXPECT_TRUE(PostMessageW(wizard, WM_COMMAND, 12325, 0));
+        if (!waitForProgress)
+            return nullptr;
+        HWND progress = nullptr;
+        EXPECT_TRUE(
+            uitest::Eventually([&] { return (progress = FindWindowW(nullptr, u"Instant Backup")) != nullptr; },
+                               kProgramDeadline));
+        return progress;
+    }
+    std::vector<CXMLLogItem> RunLog() const { return apptest::ReadLogItems(u"K:\\Config\\CopyProgress.log"); }
+    bool RunEnded() const {
+        for (const auto& item : RunLog())
+            if (item.m_strEntry.Find(u"Backup completed") == 0)
+                return true;
+        return false;
+    }
+    std::string Summary() const {
+        std::string all;
+        for (const auto& item : RunLog())
+            all += platform::Utf16ToUtf8(item.m_strEntry.GetString()) + "\n";
+        return all;
+    }
+    bool Logged(const std::u16string& text) const {
+        for (const auto& item : RunLog())
+            if (item.m_strEntry.Find(text.c_str()) >= 0)
+                return true;
+        return false;
+    }
+
+    std::string m_source, m_home, m_target, m_savedHome, m_set;
+};
+
+TEST_F(InstantBackupTest, TheUsersFilesLandInTheSetAsTheyAre) {
+    const fs::path tree = fs::path(m_source) / "Fixture";
+    auto write = [&](const fs::path& relative, const std::string& text) {
+        fs::create_directories((tree / relative).parent_path());
+        std::ofstream(tree / relative, std::ios::binary) << text;
+    };
+    write("with spaces in the name.txt", "spaces");
+    write("Ünïcødé ☃ ñame.txt", "unicode");
+    write(".leading dot", "dot");
+    write(".dot folder/inner.txt", "inner");
+    write("ends with a dot.", "dot at the end");
+    write("folder ending in a dot./inside.txt", "inside");
+    write(std::string(251, 'n') + ".txt", "long name");
+    fs::path deep;
+    for (int i = 0; i < 6; ++i)
+        deep /= "a folder name of fifty characters, give or take " + std::to_string(i);
+    write(deep / "deep file.txt", "deep");
+    ASSERT_GT((tree / deep / "deep file.txt").string().size() - m_source.size(), 260u);
+    fs::create_directories(tree / "empty");
+    fs::create_directories(tree / "emptier" / "deeper");
+    write("read-only.txt", "read only");
+    fs::permissions(tree / "read-only.txt", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    {
+        std::ofstream(tree / "sparse.bin");
+        fs::resize_file(tree / "sparse.bin", 1ull << 30);
+    }
+    const fs::path outside = fs::path(m_machine.Scratch("outside"));
+    fs::create_directories(outside);
+    std::ofstream(outside / "secret.txt") << "not part of the backup";
+    fs::create_directory_symlink(outside, tree / "link out");
+    const auto written = fs::last_write_time(tree / "with spaces in the name.txt");
+    SelectFolder(u"Fixture");
+
+    auto kovra = Start();
+    const HWND main = WaitForMainDialog(true);
+    ASSERT_NE(main, nullptr);
+    const HWND progress = StartInstantBackup(main);
+    ASSERT_NE(progress, nullptr);
+    ASSERT_TRUE(uitest::Eventually([&] { return RunEnded(); }, kProgramDeadline));
+    ASSERT_TRUE(PostMessageW(progress, WM_COMMAND, IDCANCEL, 0));
+    ASSERT_TRUE(uitest::Eventually([&] { return !IsWindow(progress); }, kProgramDeadline));
+    ASSERT_TRUE(PostMessageW(main, WM_COMMAND, ID_TRAY_EXIT, 0));
+    EXPECT_EQ(kovra->Wait(), 0);
+
+    // Where the plain-file agent puts a drive's files, with every name and every byte as it was; the link is
+    // neither followed nor turned into a copy of what it points at.
+    const fs::path copy = fs::path(m_set) / "Fixture";
+    ASSERT_TRUE(fs::is_directory(copy)) << Errors();
+    EXPECT_FALSE(fs::exists(copy / "link out" / "secret.txt"));
+    const std::string diff = "diff -r --no-dereference -x 'link out' '" + tree.string() + "' '" + copy.string() + "'";
+    EXPECT_EQ(std::system(diff.c_str()), 0) << diff;
+    EXPECT_TRUE(fs::is_directory(copy / "emptier" / "deeper"));
+    EXPECT_EQ(fs::file_size(copy / "sparse.bin"), 1ull << 30);
+    // Times and the read-only attribute travel with the files.
+    EXPECT_EQ(std::chrono::duration_cast<std::chrono::seconds>(
+                  fs::last_write_time(copy / "with spaces in the name.txt").time_since_epoch()),
+              std::chrono::duration_cast<std::chrono::seconds>(written.time_since_epoch()));
+    EXPECT_EQ(fs::status(copy / "read-only.txt").permissions() & fs::perms::owner_write, fs::perms::none);
+    EXPECT_TRUE(Logged(u"Succeeded to backup file T:\\Fixture\\sparse.bin"));
+    EXPECT_TRUE(Logged(u"Backup completed, 10 different file(s) backed up, 0 identical file(s) skipped. Failed to "
+                       u"back up 0 file(s)."))
+        << Summary();
+}
+
+// A file another program holds open without read sharing: the File Error dialog, and Skip, Retry and Abort each do
+// what they say, as the run's log tells.
+TEST_F(InstantBackupTest, AFileHeldByAnotherProgramAsksTheUser) {
+    const fs::path tree = fs::path(m_source) / "Held";
+    fs::create_directories(tree);
+    std::ofstream(tree / "held.txt") << "held";
+    SelectFolder(u"Held");
+    SetDword(u"Software\\VEVUVUV\\Kovra\\CopyProgress", u"ErrorHandling", 0);
+
+    auto kovra = Start();
+    const HWND main = WaitForMainDialog(true);
+    ASSERT_NE(main, nullptr);
+    struct Case {
+        UINT nButton;
+        const char16_t* logged;
+        bool copied;
+    };
+    const Case cases[] = {
+        {2201, u"Ignore to backup file T:\\Held\\held.txt", false},
+        {2202, u"Succeeded to backup file T:\\Held\\held.txt", true},
+        {2203, u"Abort to backup file T:\\Held\\held.txt", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.nButton);
+        fs::remove_all(fs::path(m_target) / "KovraData");
+        HANDLE held = CreateFileW(u"T:\\Held\\held.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        const HWND progress = StartInstantBackup(main);
+        ASSERT_NE(progress, nullptr);
+        HWND error = nullptr;
+        ASSERT_TRUE(uitest::Eventually(
+            [&] { return (error = FindWindowW(nullptr, u"File Error")) && IsWindowVisible(error); },
+            kProgramDeadline));
+        if (c.nButton == 2202)
+            CloseHandle(held);
+        ASSERT_TRUE(PostMessageW(error, WM_COMMAND, c.nButton, 0));
+        ASSERT_TRUE(uitest::Eventually([&] { return RunEnded(); }, kProgramDeadline));
+        if (c.nButton != 2202)
+            CloseHandle(held);
+        EXPECT_TRUE(Logged(c.logged));
+        EXPECT_EQ(fs::exists(fs::path(m_set) / "Held" / "held.txt"), c.copied);
+        ASSERT_TRUE(PostMessageW(progress, WM_COMMAND, IDCANCEL, 0));
+        ASSERT_TRUE(uitest::Eventually([&] { return !IsWindow(progress); }, kProgramDeadline));
+    }
+    ASSERT_TRUE(PostMessageW(main, WM_COMMAND, ID_TRAY_EXIT, 0));
+    EXPECT_EQ(kovra->Wait(), 0);
+}
+
+// A selection larger than the destination's free space: message 5064, whose Abort (the answer a headless session
+// takes) ends the backup before anything is copied.
+TEST_F(InstantBackupTest, TooLittleFreeSpaceStopsBeforeCopying) {
+    const fs::path tree = fs::path(m_source) / "Big";
+    fs::create_directories(tree);
+    std::ofstream(tree / "small.txt") << "small";
+    {
+        std::ofstream(tree / "huge.bin");
+        fs::resize_file(tree / "huge.bin", fs::space(m_target).available + (1ull << 30));
+    }
+    SelectFolder(u"Big");
+    auto kovra = Start();
+    const HWND main = WaitForMainDialog(true);
+    ASSERT_NE(main, nullptr);
+    StartInstantBackup(main, false);
+    // The question is answered before the dialog ever shows; the wizard's end and the dialog's come with it.
+    ASSERT_TRUE(uitest::Eventually(
+        [&] { return Errors().find("Insufficient storage on the destination drive.") != std::string::npos; },
+        kProgramDeadline))
+        << Errors();
+    ASSERT_TRUE(uitest::Eventually([&] { return !FindWindowW(nullptr, u"Instant Backup"); }, kProgramDeadline));
+    EXPECT_FALSE(fs::exists(fs::path(m_target) / "KovraData" ) && fs::exists(fs::path(m_set) / "Big"));
+    ASSERT_TRUE(PostMessageW(main, WM_COMMAND, ID_TRAY_EXIT, 0));
+    EXPECT_EQ(kovra->Wait(), 0);
 }
 
 } // namespace
