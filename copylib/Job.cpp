@@ -46,10 +46,13 @@ int notify(KOVRA_JOB* job, DWORD event, DWORD code, LPWSTR source, LPWSTR destin
     // The result is read by KovraGetCompleteResult from any thread, so it is stored atomically.
     std::atomic_ref<DWORD>(job->dwLastEvent).store(event, std::memory_order_relaxed);
     std::atomic_ref<DWORD>(job->dwResult).store(code, std::memory_order_relaxed);
-    if (!job->pfnCallback)
-        return KOVRA_PROGRESS_CONTINUE;
-    return job->pfnCallback(job->hJob, job->pUserData, event, code, job->hTreeWnd, job->pTreeItem, source, destination,
-                            &job->Progress);
+    const int answer = job->pfnCallback ? job->pfnCallback(job->hJob, job->pUserData, event, code, job->hTreeWnd,
+                                                           job->pTreeItem, source, destination, &job->Progress)
+                                        : KOVRA_PROGRESS_CONTINUE;
+    if (event == KOVRA_FILE_COPY_COMPLETE && code != 0 && code != KOVRA_ERROR_SKIPPED &&
+        answer != KOVRA_PROGRESS_RETRY && job->dwFirstFailure == 0)
+        job->dwFirstFailure = code;
+    return answer;
 }
 
 namespace {
@@ -158,8 +161,14 @@ DWORD run_job(KOVRA_JOB* job) {
             std::atomic_ref<DWORD>(job->dwResult).store(ERROR_UNHANDLED_EXCEPTION, std::memory_order_relaxed);
         }
     }
-    notify(job, KOVRA_JOB_END, job->dwResult, nullptr, nullptr);
-    return job->dwResult;
+    // The end tells how the whole job went, not only its last step.
+    DWORD result = job->dwResult;
+    if (job_is_cancelled(job))
+        result = ERROR_REQUEST_ABORTED;
+    else if (job->dwFirstFailure != 0 && (result == 0 || result == KOVRA_ERROR_SKIPPED))
+        result = job->dwFirstFailure;
+    notify(job, KOVRA_JOB_END, result, nullptr, nullptr);
+    return result;
 }
 
 namespace {

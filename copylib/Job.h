@@ -36,12 +36,17 @@ struct KOVRA_JOB {
     KOVRA_PROGRESS_ROUTINE pfnCallback; // may be null: every notification then answers 0
     LPVOID pUserData;
     KOVRA_PROGRESS Progress;
+    // The error of the first file whose copy failed for good (not copied again), 0 while none did. A job whose
+    // files failed never ends reporting success because later steps went well.
+    DWORD dwFirstFailure;
 };
 
 // Stores the event and the code and asks the callback; without a callback the answer is 0.
 int notify(KOVRA_JOB* job, DWORD event, DWORD code, LPWSTR source, LPWSTR destination);
 
-// Runs the job's events and passes on the calling thread: event 0, the job kind, event 1. Returns the result.
+// Runs the job's events and passes on the calling thread: event 0, the job kind, event 1. Returns the result,
+// which event 1 also carries: ERROR_REQUEST_ABORTED for a cancelled job, the first failed file's error when a file
+// failed and the last step went well, else the code of the last step.
 DWORD run_job(KOVRA_JOB* job);
 
 // The cancel flag, shared between the caller's thread, the worker and the file layer's copy loop.

@@ -114,7 +114,8 @@ TEST_F(JobTest, DirectoryJobCopiesTreeAndCountsProgress) {
     EXPECT_EQ(again.result, static_cast<int>(KOVRA_ERROR_SKIPPED));
 }
 
-TEST_F(JobTest, ResultIsTheCodeOfTheLastStep) {
+// A job whose files failed never ends reporting success, whatever its last step was.
+TEST_F(JobTest, ResultTellsAFailedFileEvenWhenLaterStepsWentWell) {
     // The only file fails: a directory stands where its copy should go.
     WriteFile("src/f.txt", "data");
     MakeDir("dst/f.txt");
@@ -127,13 +128,18 @@ TEST_F(JobTest, ResultIsTheCodeOfTheLastStep) {
     EXPECT_EQ(failed.progress.dwFailedFiles, 1u);
     EXPECT_EQ(failed.progress.dwSkippedFiles, 1u);
 
-    // The same failure followed by an empty directory: entering it is the last step, so the result is 0.
+    // The same failure followed by an empty directory: entering it went well, yet the job tells the failure.
     MakeDir("src/zempty");
     JobRun emptyLast;
     ASSERT_EQ(RunJob(emptyLast, 0x22, Win(u"src"), Win(u"dst")), 0);
     EXPECT_EQ(emptyLast.Numbers().end()[-3], KOVRA_COPY_ENTER_DIR);
-    EXPECT_EQ(emptyLast.result, 0);
+    EXPECT_EQ(emptyLast.result, static_cast<int>(copies[0].code));
     EXPECT_TRUE(Exists("dst/zempty"));
+    // So does the single-path copy of the same tree.
+    EXPECT_EQ(KovraCopyPath(Win(u"src").c_str(), Win(u"dst2").c_str()), 0);
+    MakeDir("dst3/f.txt");
+    EXPECT_EQ(KovraCopyPath(Win(u"src").c_str(), Win(u"dst3").c_str()), static_cast<int>(copies[0].code));
+    EXPECT_TRUE(Exists("dst3/zempty"));
 }
 
 size_t thread_count() {
