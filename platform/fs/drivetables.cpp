@@ -538,6 +538,15 @@ bool SetShare(const std::u16string& server, const std::u16string& share, const s
     return WriteShares(t, shares);
 }
 
+std::vector<ShareInfo> Shares() {
+    Tables& t = TheTables();
+    std::lock_guard lock(t.mutex);
+    std::vector<ShareInfo> shares;
+    for (const ShareEntry& e : LoadedShares(t))
+        shares.push_back(ShareInfo{e.server, e.share, e.hostRoot});
+    return shares;
+}
+
 bool RemoveShare(const std::u16string& server, const std::u16string& share) {
     Tables& t = TheTables();
     std::lock_guard lock(t.mutex);

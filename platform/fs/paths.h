@@ -53,6 +53,13 @@ bool RemoveDrive(WCHAR letter);
 // Share table for UNC paths: "\\server\share" -> host folder (persisted in the machine folder).
 bool SetShare(const std::u16string& server, const std::u16string& share, const std::string& hostRoot);
 bool RemoveShare(const std::u16string& server, const std::u16string& share);
+struct ShareInfo {
+    std::u16string server;
+    std::u16string share;
+    std::string hostRoot;
+};
+// Every share of the table, in the table's order.
+std::vector<ShareInfo> Shares();
 
 enum class PathKind { File, Device };
 
