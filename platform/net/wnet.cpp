@@ -471,7 +471,8 @@ DWORD WNetCancelConnection2W(LPCWSTR name, DWORD flags, BOOL force) {
             return Answer(ERROR_NOT_CONNECTED);
         // A remote name cancels the connections of that name that have no letter.
         removed = std::erase_if(state.connections, [&](const Connection& c) {
-            return c.local.empty() && platform::EqualsNoCase(c.server, server) && platform::EqualsNoCase(c.share, share);
+            return c.local.empty() && platform::EqualsNoCase(c.server, server) &&
+                   platform::EqualsNoCase(c.share, share);
         });
         if (!removed)
             return Answer(ERROR_NOT_CONNECTED);
@@ -513,14 +514,24 @@ DWORD WNetOpenEnumW(DWORD scope, DWORD type, DWORD usage, LPNETRESOURCEW netReso
         StateLock lock;
         for (const Connection& c : CurrentState().connections)
             if (wantDisks && !platform::EqualsNoCase(c.share, u"IPC$"))
-                e->entries.push_back(EnumEntry{RESOURCE_CONNECTED, RESOURCETYPE_DISK, RESOURCEDISPLAYTYPE_SHARE,
-                                               RESOURCEUSAGE_CONNECTABLE, c.local, c.Remote(), {}});
+                e->entries.push_back(EnumEntry{RESOURCE_CONNECTED,
+                                               RESOURCETYPE_DISK,
+                                               RESOURCEDISPLAYTYPE_SHARE,
+                                               RESOURCEUSAGE_CONNECTABLE,
+                                               c.local,
+                                               c.Remote(),
+                                               {}});
     } else if (scope == RESOURCE_REMEMBERED) {
         StateLock lock;
         for (const Remembered& r : ReadRemembered())
             if (wantDisks)
-                e->entries.push_back(EnumEntry{RESOURCE_REMEMBERED, RESOURCETYPE_DISK, RESOURCEDISPLAYTYPE_SHARE,
-                                               RESOURCEUSAGE_CONNECTABLE, r.local, r.remote, {}});
+                e->entries.push_back(EnumEntry{RESOURCE_REMEMBERED,
+                                               RESOURCETYPE_DISK,
+                                               RESOURCEDISPLAYTYPE_SHARE,
+                                               RESOURCEUSAGE_CONNECTABLE,
+                                               r.local,
+                                               r.remote,
+                                               {}});
     } else if (scope == RESOURCE_GLOBALNET) {
         if (!netResource || !netResource->lpRemoteName)
             return Answer(ERROR_INVALID_PARAMETER); // the whole network is not browsed here
@@ -544,8 +555,13 @@ DWORD WNetOpenEnumW(DWORD scope, DWORD type, DWORD usage, LPNETRESOURCEW netReso
         (void)usage;
         for (const auto& s : platform::fs::Shares())
             if (wantDisks && platform::EqualsNoCase(s.server, server))
-                e->entries.push_back(EnumEntry{RESOURCE_GLOBALNET, RESOURCETYPE_DISK, RESOURCEDISPLAYTYPE_SHARE,
-                                               RESOURCEUSAGE_CONNECTABLE, {}, u"\\\\" + server + u"\\" + s.share, {}});
+                e->entries.push_back(EnumEntry{RESOURCE_GLOBALNET,
+                                               RESOURCETYPE_DISK,
+                                               RESOURCEDISPLAYTYPE_SHARE,
+                                               RESOURCEUSAGE_CONNECTABLE,
+                                               {},
+                                               u"\\\\" + server + u"\\" + s.share,
+                                               {}});
     } else {
         return Answer(ERROR_INVALID_PARAMETER);
     }
@@ -569,8 +585,8 @@ DWORD WNetEnumResourceW(HANDLE enumHandle, LPDWORD count, LPVOID buffer, LPDWORD
         return Answer(ERROR_NO_MORE_ITEMS);
     }
     auto textBytes = [](const EnumEntry& entry) {
-        size_t bytes = (entry.remote.size() + 1 + std::char_traits<char16_t>::length(kProviderName) + 1) *
-                       sizeof(WCHAR);
+        size_t bytes =
+            (entry.remote.size() + 1 + std::char_traits<char16_t>::length(kProviderName) + 1) * sizeof(WCHAR);
         if (!entry.local.empty())
             bytes += (entry.local.size() + 1) * sizeof(WCHAR);
         return bytes;

@@ -172,8 +172,14 @@ TEST_F(WNetTest, AServersSharesAreListedToASessionOfOneOfItsUsers) {
 
     // A buffer too small for one record says how much it needs.
     HANDLE handle = nullptr;
-    NETRESOURCEW res{RESOURCE_GLOBALNET, RESOURCETYPE_DISK, 0, RESOURCEUSAGE_CONNECTABLE, nullptr,
-                     const_cast<LPWSTR>(u"\\\\nas1"), nullptr, nullptr};
+    NETRESOURCEW res{RESOURCE_GLOBALNET,
+                     RESOURCETYPE_DISK,
+                     0,
+                     RESOURCEUSAGE_CONNECTABLE,
+                     nullptr,
+                     const_cast<LPWSTR>(u"\\\\nas1"),
+                     nullptr,
+                     nullptr};
     ASSERT_EQ(WNetOpenEnumW(RESOURCE_GLOBALNET, RESOURCETYPE_DISK, 0, &res, &handle), ERROR_SUCCESS);
     BYTE small[16];
     DWORD count = 0xFFFFFFFF, size = sizeof small;

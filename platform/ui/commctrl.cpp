@@ -80,6 +80,7 @@ void RegisterAll() {
         RegisterProgress();
         RegisterTrackbar();
         RegisterTooltip();
+        RegisterIpAddress();
         return true;
     }();
     (void)done;

@@ -1037,3 +1037,39 @@ constexpr UINT TTN_GETDISPINFOW = TTN_FIRST - 10;
 constexpr UINT TTN_SHOW = TTN_FIRST - 1;
 constexpr UINT TTN_POP = TTN_FIRST - 2;
 constexpr UINT TTN_NEEDTEXTW = TTN_GETDISPINFOW;
+
+// ---- IP address control ------------------------------------------------------------------------------------------
+// Four fields of 0 to 255 (each may be given a narrower range) typed as digits; '.' or a third digit moves to the
+// next field, backspace goes back. The address is one DWORD, the first field in its highest byte. The parent hears
+// EN_CHANGE (WM_COMMAND) when the address changes by typing and IPN_FIELDCHANGED when a field's value was clamped
+// into its range or the user leaves a field.
+
+#define WC_IPADDRESSW u"SysIPAddress32"
+#define WC_IPADDRESS WC_IPADDRESSW
+constexpr DWORD ICC_INTERNET_CLASSES = 0x00000800;
+
+constexpr UINT IPM_CLEARADDRESS = WM_USER + 100;
+constexpr UINT IPM_SETADDRESS = WM_USER + 101;
+constexpr UINT IPM_GETADDRESS = WM_USER + 102;
+constexpr UINT IPM_SETRANGE = WM_USER + 103;
+constexpr UINT IPM_SETFOCUS = WM_USER + 104;
+constexpr UINT IPM_ISBLANK = WM_USER + 105;
+
+constexpr UINT IPN_FIRST = 0u - 860u;
+constexpr UINT IPN_FIELDCHANGED = IPN_FIRST - 0;
+
+struct NMIPADDRESS {
+    NMHDR hdr;
+    int iField;
+    int iValue;
+};
+using LPNMIPADDRESS = NMIPADDRESS*;
+
+#define MAKEIPRANGE(low, high) (static_cast<LPARAM>(static_cast<WORD>((static_cast<BYTE>(high) << 8) + static_cast<BYTE>(low))))
+#define MAKEIPADDRESS(b1, b2, b3, b4)                                                                                  \
+    (static_cast<LPARAM>((static_cast<DWORD>(b1) << 24) + (static_cast<DWORD>(b2) << 16) +                             \
+                         (static_cast<DWORD>(b3) << 8) + static_cast<DWORD>(b4)))
+#define FIRST_IPADDRESS(x) ((static_cast<DWORD>(x) >> 24) & 0xff)
+#define SECOND_IPADDRESS(x) ((static_cast<DWORD>(x) >> 16) & 0xff)
+#define THIRD_IPADDRESS(x) ((static_cast<DWORD>(x) >> 8) & 0xff)
+#define FOURTH_IPADDRESS(x) (static_cast<DWORD>(x) & 0xff)

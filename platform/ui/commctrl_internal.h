@@ -80,6 +80,7 @@ void RegisterTabControl();
 void RegisterProgress();
 void RegisterTrackbar();
 void RegisterTooltip();
+void RegisterIpAddress();
 
 // Height of a visible header control.
 int HeaderHeight();
