@@ -13,6 +13,7 @@
 #include "platform/fs/files.h"
 #include "platform/fs/find.h"
 #include "platform/fs/paths.h"
+#include "platform/registry/registry.h"
 #include "platform/testing/scratch_drive.h"
 #include "platform/ui/message.h"
 #include "platform/ui/window.h"
@@ -23,14 +24,54 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace agenttest {
 
 class CHostWnd : public CWnd {};
+
+// The registry as the tests compare it: every key of a subtree with its values in order.
+using Values = std::vector<std::tuple<std::u16string, DWORD, std::vector<BYTE>>>;
+using Tree = std::map<std::u16string, Values>;
+
+// Every key of a subtree with its values, by the path below the subtree's key.
+inline void Dump(HKEY root, const std::u16string& path, const std::u16string& below, Tree& out) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
+    Values& values = out[below];
+    for (DWORD i = 0;; ++i) {
+        WCHAR name[512];
+        BYTE data[8192];
+        DWORD nameSize = 512, dataSize = sizeof data, type = 0;
+        if (RegEnumValueW(key, i, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS)
+            break;
+        values.emplace_back(name, type, std::vector<BYTE>(data, data + dataSize));
+    }
+    std::vector<std::u16string> subkeys;
+    for (DWORD i = 0;; ++i) {
+        WCHAR name[256];
+        DWORD size = 256;
+        if (RegEnumKeyExW(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        subkeys.emplace_back(name);
+    }
+    RegCloseKey(key);
+    for (const auto& sub : subkeys)
+        Dump(root, path + u"\\" + sub, below + u"\\" + sub, out);
+}
+
+inline void DeleteTree(HKEY root, const std::u16string& path) {
+    Tree keys;
+    Dump(root, path, u"", keys);
+    for (auto it = keys.rbegin(); it != keys.rend(); ++it)
+        RegDeleteKeyW(root, (path + it->first).c_str());
+}
 
 inline CString WithoutPrefix(const CString& path) {
     return path.Left(4) == u"\\\\?\\" ? path.Mid(4) : path;
@@ -116,35 +157,41 @@ private:
         destination = dest;
         return result == kPathMapped && !destination.IsEmpty();
     }
+    // As the copy library does: a file node goes where the agent maps it; a folder node's every folder is mapped
+    // (the folder's source to its destination) and its files go into that destination under their own names.
     void CopyWhole(CBackAgent* agent, HTREEITEM item, const CString& source) {
         const CString plain = WithoutPrefix(source);
         const DWORD attributes = GetFileAttributesW(plain);
         ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES) << platform::Utf16ToUtf8(plain.GetString());
         if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            CopyOne(agent, item, source);
+            CString destination;
+            if (Map(agent, item, source, destination))
+                CopyOne(source, destination);
             return;
         }
         CString folderDest;
-        if (Map(agent, item, source, folderDest))
-            CBackAgent::MakeDirectoryPath(WithoutPrefix(folderDest));
+        if (!Map(agent, item, source, folderDest))
+            return;
+        CBackAgent::MakeDirectoryPath(WithoutPrefix(folderDest));
         WIN32_FIND_DATAW data{};
         HANDLE find = FindFirstFileW(plain + u"\\*", &data);
         if (find == INVALID_HANDLE_VALUE)
             return;
-        std::vector<CString> entries;
+        std::vector<std::pair<CString, bool>> entries;
         do {
             const CString name(data.cFileName);
             if (name != u"." && name != u"..")
-                entries.push_back(source + u"\\" + name);
+                entries.emplace_back(name, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
         } while (FindNextFileW(find, &data));
         FindClose(find);
-        for (const CString& entry : entries)
-            CopyWhole(agent, item, entry);
+        for (const auto& [name, folder] : entries) {
+            if (folder)
+                CopyWhole(agent, item, source + u"\\" + name);
+            else
+                CopyOne(source + u"\\" + name, WithoutPrefix(folderDest) + u"\\" + name);
+        }
     }
-    void CopyOne(CBackAgent* agent, HTREEITEM item, const CString& source) {
-        CString destination;
-        if (!Map(agent, item, source, destination))
-            return;
+    void CopyOne(const CString& source, const CString& destination) {
         const CString plain = WithoutPrefix(destination);
         CBackAgent::MakeDirectoryPath(plain.Left(plain.ReverseFind(u'\\')));
         EXPECT_TRUE(CopyFileW(WithoutPrefix(source), plain, FALSE)) << platform::Utf16ToUtf8(plain.GetString());

@@ -14,43 +14,6 @@ using namespace agenttest;
 
 namespace {
 
-using Values = std::vector<std::tuple<std::u16string, DWORD, std::vector<BYTE>>>;
-using Tree = std::map<std::u16string, Values>;
-
-// Every key of a subtree with its values, by the path below the subtree's key.
-void Dump(HKEY root, const std::u16string& path, const std::u16string& below, Tree& out) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return;
-    Values& values = out[below];
-    for (DWORD i = 0;; ++i) {
-        WCHAR name[512];
-        BYTE data[8192];
-        DWORD nameSize = 512, dataSize = sizeof data, type = 0;
-        if (RegEnumValueW(key, i, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS)
-            break;
-        values.emplace_back(name, type, std::vector<BYTE>(data, data + dataSize));
-    }
-    std::vector<std::u16string> subkeys;
-    for (DWORD i = 0;; ++i) {
-        WCHAR name[256];
-        DWORD size = 256;
-        if (RegEnumKeyExW(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        subkeys.emplace_back(name);
-    }
-    RegCloseKey(key);
-    for (const auto& sub : subkeys)
-        Dump(root, path + u"\\" + sub, below + u"\\" + sub, out);
-}
-
-void DeleteTree(HKEY root, const std::u16string& path) {
-    Tree keys;
-    Dump(root, path, u"", keys);
-    for (auto it = keys.rbegin(); it != keys.rend(); ++it)
-        RegDeleteKeyW(root, (path + it->first).c_str());
-}
-
 void Set(const std::u16string& path, const char16_t* name, DWORD type, const void* data, size_t size) {
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyW(HKEY_CURRENT_USER, path.c_str(), &key), ERROR_SUCCESS);
