@@ -33,7 +33,7 @@ class BrannicAppTest : public apptest::MachineTest {
 protected:
     void SetUp() override {
         apptest::MachineTest::SetUp();
-        platform::ui::SetDeadlockTimeout(30000);
+        platform::ui::SetDeadlockTimeout(120000);
         theApp.Reset();
         m_previousResources = AfxGetResourceHandle();
         // The program's own resources, built as a library for the tests.

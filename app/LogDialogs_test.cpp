@@ -28,7 +28,7 @@ class LogDialogsTest : public apptest::MachineTest {
 protected:
     void SetUp() override {
         apptest::MachineTest::SetUp();
-        platform::ui::SetDeadlockTimeout(30000);
+        platform::ui::SetDeadlockTimeout(120000);
         m_previousResources = AfxGetResourceHandle();
         m_resources = LoadLibraryW(u"B:\\kovra_resources\\kovra.dll");
         ASSERT_NE(m_resources, nullptr);

@@ -41,7 +41,7 @@ public:
 
 class TrayDialogTest : public ::testing::Test {
 protected:
-    TrayDialogTest() { platform::ui::SetDeadlockTimeout(30000); }
+    TrayDialogTest() { platform::ui::SetDeadlockTimeout(120000); }
     ~TrayDialogTest() override {
         platform::ui::SetMenuHook(nullptr);
         platform::clock::UseRealClock();

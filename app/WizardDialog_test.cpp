@@ -69,7 +69,7 @@ class WizardTest : public ::testing::Test {
 protected:
     WizardTest()
         : m_page1(IDD_PAGE1, "1", m_calls), m_page2(IDD_PAGE2, "2", m_calls), m_page3(IDD_PAGE3, "3", m_calls) {
-        platform::ui::SetDeadlockTimeout(30000);
+        platform::ui::SetDeadlockTimeout(120000);
     }
     ~WizardTest() override {
         if (m_host.GetSafeHwnd())

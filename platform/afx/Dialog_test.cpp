@@ -91,7 +91,7 @@ END_MESSAGE_MAP()
 class DialogTest : public ::testing::Test {
 protected:
     DialogTest() {
-        platform::ui::SetDeadlockTimeout(30000);
+        platform::ui::SetDeadlockTimeout(120000);
         platform::fs::DriveInfo drive;
         drive.letter = u'T';
         drive.hostRoot = AFX_TEST_DIALOG_DIR;

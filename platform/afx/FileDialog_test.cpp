@@ -18,7 +18,7 @@ using platform::ui::PromptReply;
 class FileDialogTest : public testsupport::ScratchDriveTest {
 protected:
     FileDialogTest() {
-        platform::ui::SetDeadlockTimeout(30000);
+        platform::ui::SetDeadlockTimeout(120000);
         m_drive.MakeFolder("sub.dir");
         m_drive.Write("app.log", "");
     }

@@ -97,7 +97,7 @@ TEST(WinAppTest, OleThatStartUpInitialisedEndsWithTheProgram) {
 
 TEST(WinAppTest, RunPumpsMessagesWithIdleProcessingUntilQuit) {
     platform::machine::ScopedTestMachine machine;
-    platform::ui::SetDeadlockTimeout(20000);
+    platform::ui::SetDeadlockTimeout(120000);
     theApp.m_runLoop = true;
     theApp.m_idleCalls = 0;
     theApp.m_exitCalls = 0;

@@ -108,7 +108,7 @@ END_MESSAGE_MAP()
 class WndTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::ui::SetDeadlockTimeout(20000);
+        platform::ui::SetDeadlockTimeout(120000);
         g_log = &m_log;
     }
     void TearDown() override {

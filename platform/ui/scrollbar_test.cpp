@@ -17,7 +17,7 @@ namespace {
 
 class ScrollBarTest : public ::testing::Test {
 protected:
-    void SetUp() override { platform::ui::SetDeadlockTimeout(20000); }
+    void SetUp() override { platform::ui::SetDeadlockTimeout(120000); }
     platform::machine::ScopedTestMachine m_machine;
 };
 

@@ -27,7 +27,7 @@ using testsupport::Eventually;
 class UiTest : public ::testing::Test {
 protected:
     UiTest() {
-        platform::ui::SetDeadlockTimeout(30000);
+        platform::ui::SetDeadlockTimeout(120000);
         // The desktop's own session manager is not the tests' business.
         unsetenv("SESSION_MANAGER");
     }
