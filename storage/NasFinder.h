@@ -20,6 +20,12 @@ public:
     int StartFind(HWND hWnd, UINT nMsg);
     void StopFind();
 
+    // Lists the server's shares into the share list, trying the anonymous session, then the current user, then
+    // the credentials the user gives in the Connect dialog; answers the number of shares.
+    int GetShares(LPCTSTR lpszServer);
+    DWORD Connect(LPCTSTR lpszServer, LPCTSTR lpszShare, LPCTSTR lpszUser, LPCTSTR lpszPassword);
+    BOOL DisConnect(LPCTSTR lpszServer, LPCTSTR lpszShare);
+
     const CStringArray& GetShareList() const { return m_arrShares; }
     void SetCredentials(const CString& user, const CString& password) {
         m_strUser = user;
