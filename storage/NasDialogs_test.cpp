@@ -207,15 +207,15 @@ TEST_F(NasDialogsTest, AFoundServerIsConnectedWithCredentialsToTheChosenLetter) 
     std::thread user([&] {
         HWND select = WaitForWindow(u"Select NAS Servers", false);
         ASSERT_NE(select, nullptr);
+        // The first server found is chosen and its shares asked for: the server wants a user first.
+        HWND connect = WaitForWindow(u"Connect");
+        ASSERT_NE(connect, nullptr);
         HWND combo = GetDlgItem(select, 1226);
         for (int i = 0; i < SendMessageW(combo, CB_GETCOUNT, 0, 0); ++i) {
             WCHAR text[8] = {};
             SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
             letters.push_back(text);
         }
-        // The first server found is chosen and its shares asked for: the server wants a user first.
-        HWND connect = WaitForWindow(u"Connect");
-        ASSERT_NE(connect, nullptr);
         EXPECT_FALSE(IsWindowVisible(GetDlgItem(connect, 1605)));
         SetText(connect, 1607, u"alice");
         SetText(connect, 1609, u"secret");
