@@ -100,8 +100,7 @@ int CBackJob::Notify(DWORD dwEvent, int nAnswer, int nCode) {
     return 0;
 }
 
-void CBackJob::UpdateStatus(const KOVRA_PROGRESS* pProgress, TVITEMW* pTreeItem, LPCWSTR lpszSource,
-                            LPCWSTR lpszDest) {
+void CBackJob::UpdateStatus(const KOVRA_PROGRESS* pProgress, TVITEMW* pTreeItem, LPCWSTR lpszSource, LPCWSTR lpszDest) {
     if (pProgress) {
         if (!m_bEstimatesFixed) {
             m_status.dwEstimatedDirs = pProgress->dwEstimatedDirs;

@@ -61,8 +61,8 @@ public:
     CBackJob& operator=(const CBackJob&) = delete;
 
     // A tree job over the tree's selection. On failure the job's earlier settings are put back (the counts stay).
-    BOOL Start(HWND hOwnerWnd, CShellTreeCtrl* pTree, LPCTSTR lpszDest, DWORD dwFlags, KOVRA_PROGRESS_ROUTINE pfnCallback,
-               LPVOID pUserData, int nCount1, int nCount2, LPCTSTR lpszName);
+    BOOL Start(HWND hOwnerWnd, CShellTreeCtrl* pTree, LPCTSTR lpszDest, DWORD dwFlags,
+               KOVRA_PROGRESS_ROUTINE pfnCallback, LPVOID pUserData, int nCount1, int nCount2, LPCTSTR lpszName);
     // A job over a path; the settings are stored only when the library took the job.
     BOOL StartPath(HWND hOwnerWnd, LPCTSTR lpszSource, LPCTSTR lpszDest, DWORD dwFlags,
                    KOVRA_PROGRESS_ROUTINE pfnCallback, LPVOID pUserData, int nCount1, int nCount2, LPCTSTR lpszName);

@@ -135,8 +135,8 @@ protected:
     CBackJob* Run(DWORD dwFlags, int nErrorMode, const JOB_ESTIMATES* pEstimates = nullptr) {
         CBackJob* pJob = nullptr;
         const std::u16string dest = m_dest.Path();
-        EXPECT_TRUE(m_manager.CreateJob(&pJob, m_owner.GetSafeHwnd(), dwFlags, nErrorMode, pEstimates, &m_tree,
-                                        dest.c_str()));
+        EXPECT_TRUE(
+            m_manager.CreateJob(&pJob, m_owner.GetSafeHwnd(), dwFlags, nErrorMode, pEstimates, &m_tree, dest.c_str()));
         EXPECT_NE(pJob, nullptr);
         m_owner.m_pExpectedJob = pJob;
         EXPECT_TRUE(PumpUntil([&] { return m_owner.m_bEnded; }));

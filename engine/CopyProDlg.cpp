@@ -28,6 +28,7 @@ ON_MESSAGE(WM_COPY_END, OnCopyEnd)
 ON_MESSAGE(WM_JOB_EVENT, OnJobEvent)
 ON_MESSAGE(WM_JOB_ERROR, OnJobError)
 ON_WM_SYSCOMMAND()
+ON_WM_ENDSESSION()
 ON_BN_CLICKED(835, OnDetails)
 ON_BN_CLICKED(820, OnSaveAs)
 ON_BN_CLICKED(819, OnOptions)
@@ -85,8 +86,8 @@ DWORD ReadDword(HKEY hKey, LPCTSTR lpszName, DWORD dwDefault) {
     DWORD value = 0;
     DWORD size = sizeof(value);
     DWORD type = 0;
-    if (!hKey || RegQueryValueExW(hKey, lpszName, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
-                     ERROR_SUCCESS ||
+    if (!hKey ||
+        RegQueryValueExW(hKey, lpszName, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
         type != REG_DWORD)
         return dwDefault;
     return value;
@@ -522,8 +523,8 @@ void CCopyProDlg::OnCancel() {
         EndDialog(m_nResult);
         return;
     }
-    const int nAnswer = ::MessageBoxW(m_hWnd, LoadText(m_nMode == 2 ? 5002 : 5001), m_strCaption,
-                                      MB_YESNO | MB_ICONQUESTION);
+    const int nAnswer =
+        ::MessageBoxW(m_hWnd, LoadText(m_nMode == 2 ? 5002 : 5001), m_strCaption, MB_YESNO | MB_ICONQUESTION);
     if (nAnswer != IDYES || !m_pJob)
         return;
     SetActivity(FALSE);
@@ -531,6 +532,22 @@ void CCopyProDlg::OnCancel() {
     m_nResult = 2;
     if (CBackManager* pManager = CBackManager::Get())
         pManager->CancelJob(m_pJob);
+}
+
+void CCopyProDlg::OnEndSession(BOOL bEnding) {
+    CDialog::OnEndSession(bEnding);
+    if (!bEnding || !m_pJob)
+        return;
+    SetActivity(FALSE);
+    m_bCancelled = TRUE;
+    m_nResult = 2;
+    if (CBackManager* pManager = CBackManager::Get())
+        pManager->CancelJob(m_pJob);
+    // A question the job waits on is answered with Abort; the job's end then ends the dialog.
+    for (HWND hWnd = ::FindWindowW(_T("#32770"), nullptr); hWnd;
+         hWnd = ::FindWindowExW(nullptr, hWnd, _T("#32770"), nullptr))
+        if (hWnd != m_hWnd && ::GetWindow(hWnd, GW_OWNER) == m_hWnd && ::GetDlgItem(hWnd, 2203))
+            ::PostMessageW(hWnd, WM_COMMAND, 2203, 0);
 }
 
 void CCopyProDlg::Close(int nResult) {
@@ -633,8 +650,7 @@ BOOL CCopyProDlg::DestroyWindow() {
                                 static_cast<DWORD>(SelectedErrorMode())};
         const LPCTSTR names[] = {_T("LogListMask"), _T("Expand"), _T("ErrorHandling")};
         for (int i = 0; i < 3; ++i)
-            RegSetValueExW(key.get(), names[i], 0, REG_DWORD, reinterpret_cast<const BYTE*>(&values[i]),
-                           sizeof(DWORD));
+            RegSetValueExW(key.get(), names[i], 0, REG_DWORD, reinterpret_cast<const BYTE*>(&values[i]), sizeof(DWORD));
     }
     if (!m_pExternalLog) {
         m_log.Save(TRUE);

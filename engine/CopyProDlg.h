@@ -11,7 +11,9 @@
 // the free-space question before anything was copied.
 //
 // Power-off is asked of the desktop only after the run's log is on disk and only when no file failed; it is
-// never forced. GUI thread only.
+// never forced. When the user's session ends, a running job is cancelled as the user's Cancel would (an open File
+// Error question is answered with Abort), so that no copy is left running into a program that goes away.
+// GUI thread only.
 #pragma once
 
 #include "app/TipListCtrl.h"
@@ -75,6 +77,7 @@ protected:
     LRESULT OnJobEvent(WPARAM wParam, LPARAM lParam);
     LRESULT OnJobError(WPARAM wParam, LPARAM lParam);
     void OnSysCommand(UINT nID, LPARAM lParam);
+    void OnEndSession(BOOL bEnding);
     void OnDetails();
     void OnSaveAs();
     void OnOptions();

@@ -219,6 +219,36 @@ TEST_F(CopyProDlgTest, TheFileErrorDialogSkipsRetriesOrAborts) {
     }
 }
 
+// The user's session ends while a File Error question is open: the question is answered with Abort, the job ends,
+// and the dialog with it, its log on disk.
+TEST_F(CopyProDlgTest, TheSessionsEndStopsTheJobAndAnswersTheOpenQuestion) {
+    m_drive.Write("Data/held.txt", "held");
+    SaveSelection();
+    SetErrorHandling(0);
+    HANDLE hHeld =
+        CreateFileW(m_drive.Path("Data/held.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(hHeld, INVALID_HANDLE_VALUE);
+    platform::ui::ScopedPromptHook hook([](const platform::ui::PromptInfo& info) {
+        ADD_FAILURE() << platform::Utf16ToUtf8(info.text);
+        return IDOK;
+    });
+    CCopyProDlg dlg(&m_host);
+    dlg.m_strDestPath = u"U:\\";
+    const INT_PTR result = RunWith(dlg, [&] {
+        ASSERT_TRUE(uitest::Eventually([&] {
+            HWND hError = FindWindowW(nullptr, u"File Error");
+            return hError && IsWindowVisible(hError);
+        }));
+        SendMessageW(dlg.GetSafeHwnd(), WM_ENDSESSION, TRUE, 0);
+    });
+    CloseHandle(hHeld);
+    EXPECT_EQ(result, 2);
+    EXPECT_TRUE(Logged(RunLog(), u"Abort to backup file T:\\Data\\held.txt"));
+    EXPECT_FALSE(m_manager.HasProgressDlg());
+    // The job's last message to the manager may still be on its way: it ends without being cancelled again.
+    EXPECT_TRUE(m_manager.CancelAllJobs(20000));
+}
+
 // A selection larger than the destination's free space: message 5064, and Abort ends the dialog before anything
 // is copied.
 TEST_F(CopyProDlgTest, TooLittleFreeSpaceAsksAndAbortCopiesNothing) {

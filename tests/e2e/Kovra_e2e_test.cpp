@@ -24,8 +24,8 @@
 #include <xcb/xtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -603,7 +603,6 @@ TEST_F(KovraTest, InstantBackupSelectionSurvivesRestarts) {
     ::setenv("HOME", savedHome.c_str(), 1);
 }
 
-
 // The Instant Backup road through the real program: its drives, its settings and its selection file set up as a
 // user's machine would have them, the tray menu's Instant Backup, the wizard's two pages, the copy-progress dialog.
 class InstantBackupTest : public KovraTest {
@@ -640,8 +639,8 @@ protected:
         GetUserNameW(user, &size);
         size = 2048;
         GetComputerNameW(computer, &size);
-        m_set = m_target + "/KovraData/" + platform::Utf16ToUtf8(user) + "@" + platform::Utf16ToUtf8(computer) +
-                "/Disk T";
+        m_set =
+            m_target + "/KovraData/" + platform::Utf16ToUtf8(user) + "@" + platform::Utf16ToUtf8(computer) + "/Disk T";
     }
     void TearDown() override {
         ::setenv("HOME", m_savedHome.c_str(), 1);
@@ -676,9 +675,8 @@ protected:
         if (!waitForProgress)
             return nullptr;
         HWND progress = nullptr;
-        EXPECT_TRUE(
-            uitest::Eventually([&] { return (progress = FindWindowW(nullptr, u"Instant Backup")) != nullptr; },
-                               kProgramDeadline));
+        EXPECT_TRUE(uitest::Eventually([&] { return (progress = FindWindowW(nullptr, u"Instant Backup")) != nullptr; },
+                                       kProgramDeadline));
         return progress;
     }
     std::vector<CXMLLogItem> RunLog() const { return apptest::ReadLogItems(u"K:\\Config\\CopyProgress.log"); }
@@ -799,8 +797,7 @@ TEST_F(InstantBackupTest, AFileHeldByAnotherProgramAsksTheUser) {
         ASSERT_NE(progress, nullptr);
         HWND error = nullptr;
         ASSERT_TRUE(uitest::Eventually(
-            [&] { return (error = FindWindowW(nullptr, u"File Error")) && IsWindowVisible(error); },
-            kProgramDeadline));
+            [&] { return (error = FindWindowW(nullptr, u"File Error")) && IsWindowVisible(error); }, kProgramDeadline));
         if (c.nButton == 2202)
             CloseHandle(held);
         ASSERT_TRUE(PostMessageW(error, WM_COMMAND, c.nButton, 0));
@@ -837,7 +834,7 @@ TEST_F(InstantBackupTest, TooLittleFreeSpaceStopsBeforeCopying) {
         kProgramDeadline))
         << Errors();
     ASSERT_TRUE(uitest::Eventually([&] { return !FindWindowW(nullptr, u"Instant Backup"); }, kProgramDeadline));
-    EXPECT_FALSE(fs::exists(fs::path(m_target) / "KovraData" ) && fs::exists(fs::path(m_set) / "Big"));
+    EXPECT_FALSE(fs::exists(fs::path(m_target) / "KovraData") && fs::exists(fs::path(m_set) / "Big"));
     ASSERT_TRUE(PostMessageW(main, WM_COMMAND, ID_TRAY_EXIT, 0));
     EXPECT_EQ(kovra->Wait(), 0);
 }
