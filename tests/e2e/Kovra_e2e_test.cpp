@@ -7,6 +7,7 @@
 #include "platform/base/strings.h"
 #include "platform/fs/files.h"
 #include "platform/fs/paths.h"
+#include "platform/registry/ini.h"
 #include "platform/registry/registry.h"
 #include "platform/system/sysinfo.h"
 #include "platform/ui/broker.h"
@@ -837,6 +838,47 @@ TEST_F(InstantBackupTest, TooLittleFreeSpaceStopsBeforeCopying) {
     EXPECT_FALSE(fs::exists(fs::path(m_target) / "KovraData") && fs::exists(fs::path(m_set) / "Big"));
     ASSERT_TRUE(PostMessageW(main, WM_COMMAND, ID_TRAY_EXIT, 0));
     EXPECT_EQ(kovra->Wait(), 0);
+}
+
+// The fonts agent through the real program: two fonts the user installed in the user's font folder, the Fonts root
+// checked in the Instant Backup selection, land in the set's "Fonts" folder byte for byte with their display names
+// in "fonts.ini".
+TEST_F(InstantBackupTest, TheUsersFontsLandInTheSetWithTheirNames) {
+    const char* oldData = std::getenv("XDG_DATA_HOME");
+    const std::string savedData = oldData ? oldData : "";
+    ::unsetenv("XDG_DATA_HOME");
+    const fs::path fonts = fs::path(m_home) / ".local" / "share" / "fonts";
+    fs::create_directories(fonts);
+    const fs::path dejavu = "/usr/share/fonts/truetype/dejavu";
+    for (const char* file : {"DejaVuSansMono.ttf", "DejaVuSerif-Bold.ttf"})
+        fs::copy_file(dejavu / file, fonts / file);
+    fs::create_directories(fs::path(m_install) / "Config");
+    WriteSelectionFile(fs::path(m_install) / "Config" / "ManualBackup.rpr",
+                       {u"#Version : 1.0.0", u"#Date : 2026/12/10", u"D\t1\tFonts:"});
+
+    auto kovra = Start();
+    const HWND main = WaitForMainDialog(true);
+    ASSERT_NE(main, nullptr);
+    const HWND progress = StartInstantBackup(main);
+    ASSERT_NE(progress, nullptr);
+    ASSERT_TRUE(uitest::Eventually([&] { return RunEnded(); }, kProgramDeadline));
+    ASSERT_TRUE(PostMessageW(progress, WM_COMMAND, IDCANCEL, 0));
+    ASSERT_TRUE(uitest::Eventually([&] { return !IsWindow(progress); }, kProgramDeadline));
+    ASSERT_TRUE(PostMessageW(main, WM_COMMAND, ID_TRAY_EXIT, 0));
+    EXPECT_EQ(kovra->Wait(), 0);
+    if (oldData)
+        ::setenv("XDG_DATA_HOME", savedData.c_str(), 1);
+
+    const fs::path set = fs::path(m_set).parent_path() / "Fonts";
+    for (const char* file : {"DejaVuSansMono.ttf", "DejaVuSerif-Bold.ttf"}) {
+        const std::string cmp = "cmp -s '" + (dejavu / file).string() + "' '" + (set / file).string() + "'";
+        EXPECT_EQ(std::system(cmp.c_str()), 0) << cmp << "\n" << Summary();
+    }
+    WCHAR display[260] = {};
+    const auto ini = platform::fs::ToWindows((set / "fonts.ini").string());
+    ASSERT_TRUE(ini.has_value());
+    GetPrivateProfileStringW(u"Fonts", u"DejaVuSerif-Bold.ttf", u"", display, 260, ini->c_str());
+    EXPECT_EQ(std::u16string(display), u"DejaVu Serif Bold (TrueType)");
 }
 
 } // namespace
