@@ -341,13 +341,11 @@ int copy_file(KOVRA_JOB* job, const FILE_HINT* hint) {
     if (first != KOVRA_PROGRESS_CONTINUE)
         return first;
     bool failIfExists = (job->dwFlags & KOVRA_JOB_FAIL_IF_EXISTS) != 0;
-    // With the source's entry in hand, the copy itself takes the source's times and marks the source as backed
-    // up, which saves opening both files again afterwards.
+    // For a file a walk met, the copy itself takes the source's times and marks the source as backed up, which
+    // saves opening both files again afterwards.
     platform::fs::CopyExtras extras;
     if (hint && hint->pSource) {
-        extras.creation = &hint->pSource->ftCreationTime;
-        extras.lastAccess = &hint->pSource->ftLastAccessTime;
-        extras.lastWrite = &hint->pSource->ftLastWriteTime;
+        extras.sourceTimes = true;
         extras.clearSourceArchive = true;
         // A folder this walk has just made holds no file of this name.
         extras.destinationMissing = hint->bDestinationAbsent && hint->bDestinationFolderReady;

@@ -1,5 +1,7 @@
 #include "copylib/Job.h"
 
+#include "copylib/KeptListings.h"
+
 #include "copylib/FileSteps.h"
 #include "copylib/Trace.h"
 #include "copylib/TreeWalk.h"
@@ -70,6 +72,15 @@ int copy_directory_walk(KOVRA_JOB* job) {
 void run_passes(KOVRA_JOB* job, int (*calcWalk)(KOVRA_JOB*), int (*copyWalk)(KOVRA_JOB*)) {
     if (job_is_cancelled(job))
         return;
+    // A job that runs both passes keeps the first pass's listings for the second (only the walks use them).
+    std::unique_ptr<CKeptListings> kept;
+    if ((job->dwFlags & KOVRA_JOB_CALC) && (job->dwFlags & KOVRA_JOB_COPY))
+        kept.reset(new (std::nothrow) CKeptListings());
+    job->pKeptListings = kept.get();
+    struct Forget {
+        KOVRA_JOB* job;
+        ~Forget() { job->pKeptListings = nullptr; }
+    } forget{job};
     if (job->dwFlags & KOVRA_JOB_CALC) {
         notify(job, KOVRA_CALC_BEGIN, job->dwResult, nullptr, nullptr);
         int answer = calcWalk(job);
@@ -77,6 +88,8 @@ void run_passes(KOVRA_JOB* job, int (*calcWalk)(KOVRA_JOB*), int (*copyWalk)(KOV
         if (answer == KOVRA_PROGRESS_ABORT)
             return;
     }
+    if (kept)
+        kept->StartReplay();
     if (!job_is_cancelled(job) && (job->dwFlags & KOVRA_JOB_COPY)) {
         notify(job, KOVRA_COPY_BEGIN, job->dwResult, nullptr, nullptr);
         copyWalk(job);

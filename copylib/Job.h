@@ -3,6 +3,8 @@
 
 #include "copylib/Brannic.h"
 
+class CKeptListings;
+
 // Path buffers hold at most this many characters and a terminator.
 constexpr int KOVRA_PATH_CHARS = 2048;
 constexpr int KOVRA_NAME_CHARS = 64;
@@ -39,6 +41,8 @@ struct KOVRA_JOB {
     // The error of the first file whose copy failed for good (not copied again), 0 while none did. A job whose
     // files failed never ends reporting success because later steps went well.
     DWORD dwFirstFailure;
+    // While a job runs both passes: the calculation pass's folder listings, kept for the copy pass; else null.
+    CKeptListings* pKeptListings;
 };
 
 // Stores the event and the code and asks the callback; without a callback the answer is 0.

@@ -10,8 +10,10 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <cstdio>
 #include <pthread.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace copylib_test;
 
@@ -112,6 +114,53 @@ TEST_F(JobTest, DirectoryJobCopiesTreeAndCountsProgress) {
     for (const Event& e : again.Of(KOVRA_FILE_COPY_COMPLETE))
         EXPECT_EQ(e.code, KOVRA_ERROR_SKIPPED);
     EXPECT_EQ(again.result, static_cast<int>(KOVRA_ERROR_SKIPPED));
+}
+
+TEST_F(JobTest, ChangesBetweenTheTwoPassesReachTheCopy) {
+    // Folders are walked twice; what happens to the source between the passes must show in the copy as it
+    // would had the copy pass been the only one.
+    WriteFile("src/a.txt", "old");
+    WriteFile("src/d/b.txt", "b");
+    WriteFile("src/d/c.txt", "c");
+    WriteFile("src/e/f.txt", "f");
+    JobRun run;
+    run.answer = [this](JobRun&, const Event& e) {
+        if (e.event == KOVRA_COPY_BEGIN) {
+            WriteFile("src/a.txt", "rewritten in place"); // its folder's entries stay as they were
+            SetModified("src/a.txt", 1'600'000'000);
+            WriteFile("src/d/new.txt", "new");
+            EXPECT_EQ(unlink(Host("src/d/c.txt").c_str()), 0);
+            EXPECT_EQ(rename(Host("src/e/f.txt").c_str(), Host("src/e/g.txt").c_str()), 0);
+        }
+        return 0;
+    };
+    ASSERT_EQ(RunJob(run, 0x32, Win(u"src"), Win(u"dst")), 0);
+    EXPECT_EQ(ReadFile("dst/a.txt"), "rewritten in place");
+    EXPECT_EQ(Modified("dst/a.txt"), 1'600'000'000);
+    EXPECT_EQ(ReadFile("dst/d/b.txt"), "b");
+    EXPECT_EQ(ReadFile("dst/d/new.txt"), "new");
+    EXPECT_FALSE(Exists("dst/d/c.txt"));
+    EXPECT_FALSE(Exists("dst/e/f.txt"));
+    EXPECT_EQ(ReadFile("dst/e/g.txt"), "f");
+    EXPECT_EQ(run.progress.dwTotalFilesCopied, 4u);
+    EXPECT_EQ(run.progress.dwFailedFiles, 0u);
+    EXPECT_EQ(run.progress.llTotalBytesTransferred, 18 + 1 + 3 + 1);
+    for (const Event& e : run.Of(KOVRA_FILE_COPY_COMPLETE))
+        EXPECT_EQ(e.code, 0u) << std::string(e.source.begin(), e.source.end());
+
+    // Onto the copy just made, a file rewritten between the passes with its old size and time kept is not
+    // taken for unchanged by what the first pass saw of it.
+    SetModified("src/a.txt", 1'600'000'000);
+    JobRun again;
+    again.answer = [this](JobRun&, const Event& e) {
+        if (e.event == KOVRA_COPY_BEGIN) {
+            WriteFile("src/a.txt", "REWRITTEN IN PLACE");
+            SetModified("src/a.txt", 1'600'000'100);
+        }
+        return 0;
+    };
+    ASSERT_EQ(RunJob(again, 0x32, Win(u"src"), Win(u"dst")), 0);
+    EXPECT_EQ(ReadFile("dst/a.txt"), "REWRITTEN IN PLACE");
 }
 
 // A job whose files failed never ends reporting success, whatever its last step was.

@@ -1,6 +1,7 @@
 #include "copylib/Walk.h"
 
 #include "copylib/FileSteps.h"
+#include "copylib/KeptListings.h"
 #include "copylib/Trace.h"
 #include "platform/base/errors.h"
 #include "platform/base/strings.h"
@@ -47,14 +48,34 @@ int dir_walk_recurse(LPCWSTR directory, WALK_RECORD* walk, WALK_HANDLER handler,
         std::u16string pattern = prefix + u"*.*";
         std::vector<std::u16string> subdirectories;
 
+        // The copy pass walks a folder it has just made at the destination from the calculation pass's listing
+        // when the source folder has not changed since; otherwise, and in the calculation pass, it is listed.
+        CKeptListings* kept = job ? job->pKeptListings : nullptr;
+        const CKeptListings::Listing* replay = nullptr;
+        if (kept && kept->Replaying() && walk->nLevelDestState == LEVEL_DEST_MADE)
+            replay = kept->Find(directory);
+        const bool keeping = kept && !kept->Replaying();
+
         // Owned, so that the listing is closed also when an exception (memory running out) leaves the walk.
-        platform::UniqueHandle<HANDLE, &FindClose> find(FindFirstFileW(pattern.c_str(), &walk->FindData));
-        walk->bMore = find.valid();
+        platform::UniqueHandle<HANDLE, &FindClose> find;
+        size_t next = 0;
+        if (replay) {
+            walk->bMore = next < replay->size();
+            if (walk->bMore)
+                (*replay)[next++].ToFindData(walk->FindData);
+        } else {
+            if (keeping)
+                kept->StartListing(directory);
+            find.reset(FindFirstFileW(pattern.c_str(), &walk->FindData));
+            walk->bMore = find.valid();
+        }
         std::u16string child;
         while (walk->bMore && !flag_is_set(cancel) && r != KOVRA_PROGRESS_ABORT) {
             const WCHAR* name = walk->FindData.cFileName;
             // Only "." and ".." are skipped: on this file system a name ending in '.' is an ordinary directory.
             if (!is_dot_entry(name)) {
+                if (keeping && !replay)
+                    kept->Add(walk->FindData);
                 child.assign(prefix);
                 child += name;
                 walk->bIsDirectory = entry_is_directory(child, walk->FindData.dwFileAttributes);
@@ -70,8 +91,16 @@ int dir_walk_recurse(LPCWSTR directory, WALK_RECORD* walk, WALK_HANDLER handler,
                     subdirectories.emplace_back(name);
                 }
             }
-            walk->bMore = FindNextFileW(find.get(), &walk->FindData);
+            if (replay) {
+                walk->bMore = next < replay->size();
+                if (walk->bMore)
+                    (*replay)[next++].ToFindData(walk->FindData);
+            } else {
+                walk->bMore = FindNextFileW(find.get(), &walk->FindData);
+            }
         }
+        if (keeping && !replay)
+            kept->EndListing(find.valid() && !walk->bMore && GetLastError() == ERROR_NO_MORE_FILES);
         find.reset();
 
         if (walk->nRecurse == 1) {

@@ -263,8 +263,16 @@ DWORD DoCopy(LPCWSTR existing, LPCWSTR newName, LPPROGRESS_ROUTINE progress, LPV
     // The copy's times and attributes: the source's write and access times, the source's bits with ARCHIVE, a
     // creation time of now (unless the caller gives times of its own); the mode bits carry read-only.
     struct timespec times[2];
-    ToTimespec(IsOmitted(extras.lastAccess) ? src.atimeNs : UnixNsOf(*extras.lastAccess), times[0]);
-    ToTimespec(IsOmitted(extras.lastWrite) ? src.mtimeNs : UnixNsOf(*extras.lastWrite), times[1]);
+    // The source's own times, when asked for, pass through FILETIME as a SetFileTime with them would.
+    const auto viaFileTime = [](int64_t ns) { return UnixNsFromTicks(TicksFromUnixNs(ns)); };
+    int64_t accessNs = IsOmitted(extras.lastAccess) ? src.atimeNs : UnixNsOf(*extras.lastAccess);
+    int64_t writeNs = IsOmitted(extras.lastWrite) ? src.mtimeNs : UnixNsOf(*extras.lastWrite);
+    if (extras.sourceTimes) {
+        accessNs = viaFileTime(src.atimeNs);
+        writeNs = viaFileTime(src.mtimeNs);
+    }
+    ToTimespec(accessNs, times[0]);
+    ToTimespec(writeNs, times[1]);
     if (futimens(tfd, times) != 0)
         return platform::Win32ErrorFromErrno(errno);
     HostStat copied;
@@ -274,7 +282,9 @@ DWORD DoCopy(LPCWSTR existing, LPCWSTR newName, LPPROGRESS_ROUTINE progress, LPV
         ((sourceRecord ? sourceRecord->attributes : 0u) & kStoredAttributeMask & ~FILE_ATTRIBUTE_READONLY) |
         FILE_ATTRIBUTE_ARCHIVE;
     const int64_t now = (platform::clock::IsManual() || copied.btimeNs == 0) ? platform::clock::Now() : 0;
-    const int64_t creation = IsOmitted(extras.creation) ? now : platform::clock::FromFileTime(*extras.creation);
+    const int64_t creation = extras.sourceTimes           ? CreationTicks(src, sourceRecord)
+                             : IsOmitted(extras.creation) ? now
+                                                          : platform::clock::FromFileTime(*extras.creation);
     if (bits != FILE_ATTRIBUTE_ARCHIVE || creation != 0) {
         // Only a record the copy needs of its own fails it; the caller's creation time is as a SetFileTime
         // after the copy, whose failure leaves the copy made.

@@ -39,6 +39,9 @@ struct CopyExtras {
     const FILETIME* creation = nullptr;
     const FILETIME* lastAccess = nullptr;
     const FILETIME* lastWrite = nullptr;
+    // Instead: the copy takes the source's three times as they read when the copy opened it (as
+    // GetFileAttributesExW of the source gives them), as SetFileTime with them would set them.
+    bool sourceTimes = false;
     // Once the copy is in place, the source's archive bit is cleared when it is set, as SetFileAttributesW of
     // the source's attributes without it would do. A failure here leaves the copy a success.
     bool clearSourceArchive = false;

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <vector>
@@ -229,6 +230,32 @@ TEST_F(CopyTest, ExtrasStampTheCopysTimesAndMarkTheSourceOnlyWhenTheCopyIsMade) 
         // (Read last: reading moves the access time.)
         EXPECT_EQ(m_drive.Read(platform::Utf16ToUtf8(c.name) + ".copy"), "data");
     }
+
+    // The source's own times, as the source reads: a creation time the record keeps, a write time finer than
+    // FILETIME's.
+    m_drive.Write("timed.txt", "t");
+    {
+        HANDLE h = CreateFileW(u"T:\\timed.txt", FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        ASSERT_TRUE(SetFileTime(h, &creation, nullptr, nullptr));
+        CloseHandle(h);
+        struct timespec fine[2] = {{0, UTIME_OMIT}, {1'700'000'000, 123'456'789}};
+        ASSERT_EQ(utimensat(AT_FDCWD, m_drive.Host("timed.txt").c_str(), fine, 0), 0);
+    }
+    WIN32_FILE_ATTRIBUTE_DATA timed;
+    ASSERT_TRUE(GetFileAttributesExW(u"T:\\timed.txt", GetFileExInfoStandard, &timed));
+    platform::fs::CopyExtras own;
+    own.sourceTimes = true;
+    ASSERT_TRUE(platform::fs::CopyFileWithExtras(u"T:\\timed.txt", u"T:\\timed2.txt", nullptr, nullptr, nullptr, 0,
+                                                 own));
+    WIN32_FILE_ATTRIBUTE_DATA copiedTimes;
+    ASSERT_TRUE(GetFileAttributesExW(u"T:\\timed2.txt", GetFileExInfoStandard, &copiedTimes));
+    EXPECT_EQ(platform::clock::FromFileTime(copiedTimes.ftCreationTime), platform::clock::FromFileTime(creation));
+    EXPECT_EQ(platform::clock::FromFileTime(copiedTimes.ftLastWriteTime),
+              platform::clock::FromFileTime(timed.ftLastWriteTime));
+    struct stat copiedStat;
+    ASSERT_EQ(stat(m_drive.Host("timed2.txt").c_str(), &copiedStat), 0);
+    EXPECT_EQ(copiedStat.st_mtim.tv_nsec, 123'456'700) << "the write time passes through FILETIME";
 
     // Omitted times leave the copy its own: the source's write time.
     m_drive.Write("own.txt", "x");
