@@ -1,4 +1,5 @@
 // The framework's classes of the smaller common controls: creation and the parts that are not inline.
+#include "platform/afx/DateTimeCtrl.h"
 #include "platform/afx/HeaderCtrl.h"
 #include "platform/afx/ModuleState.h"
 #include "platform/afx/ProgressCtrl.h"
@@ -137,4 +138,73 @@ void CToolTipCtrl::SetToolRect(CWnd* pWnd, UINT_PTR nIDTool, LPCRECT lpRect) {
     FillInfo(ti, pWnd, nIDTool);
     ti.rect = *lpRect;
     SendMessage(TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&ti));
+}
+
+IMPLEMENT_DYNAMIC(CDateTimeCtrl, CWnd)
+
+CDateTimeCtrl::~CDateTimeCtrl() {
+    DestroyWindow();
+}
+BOOL CDateTimeCtrl::Create(DWORD dwStyle, const RECT& rect, CWnd* pParentWnd, UINT nID) {
+    return CreateControl(*this, DATETIMEPICK_CLASSW, dwStyle, rect, pParentWnd, nID);
+}
+
+DWORD CDateTimeCtrl::GetTime(CTime& timeDest) const {
+    SYSTEMTIME st{};
+    const DWORD result = GetTime(&st);
+    if (result == static_cast<DWORD>(GDT_VALID))
+        timeDest = CTime(st);
+    return result;
+}
+
+BOOL CDateTimeCtrl::GetTime(COleDateTime& timeDest) const {
+    SYSTEMTIME st{};
+    const DWORD result = GetTime(&st);
+    if (result == static_cast<DWORD>(GDT_VALID)) {
+        timeDest = COleDateTime(st);
+        return TRUE;
+    }
+    if (result == static_cast<DWORD>(GDT_NONE)) {
+        timeDest.SetStatus(COleDateTime::null);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+BOOL CDateTimeCtrl::SetTime(const CTime* pTimeNew) {
+    if (!pTimeNew)
+        return SetTime(static_cast<const SYSTEMTIME*>(nullptr));
+    SYSTEMTIME st{};
+    if (!pTimeNew->GetAsSystemTime(st))
+        return FALSE;
+    return SetTime(&st);
+}
+
+BOOL CDateTimeCtrl::SetTime(const COleDateTime& timeNew) {
+    if (timeNew.GetStatus() == COleDateTime::null)
+        return SetTime(static_cast<const SYSTEMTIME*>(nullptr));
+    SYSTEMTIME st{};
+    if (!timeNew.GetAsSystemTime(st))
+        return FALSE;
+    return SetTime(&st);
+}
+
+BOOL CDateTimeCtrl::SetRange(const CTime* pMinRange, const CTime* pMaxRange) {
+    SYSTEMTIME range[2]{};
+    WPARAM flags = 0;
+    if (pMinRange && pMinRange->GetAsSystemTime(range[0]))
+        flags |= GDTR_MIN;
+    if (pMaxRange && pMaxRange->GetAsSystemTime(range[1]))
+        flags |= GDTR_MAX;
+    return static_cast<BOOL>(SendMessage(DTM_SETRANGE, flags, reinterpret_cast<LPARAM>(range)));
+}
+
+DWORD CDateTimeCtrl::GetRange(CTime* pMinRange, CTime* pMaxRange) const {
+    SYSTEMTIME range[2]{};
+    const DWORD flags = static_cast<DWORD>(SendMessage(DTM_GETRANGE, 0, reinterpret_cast<LPARAM>(range)));
+    if (pMinRange && (flags & GDTR_MIN))
+        *pMinRange = CTime(range[0]);
+    if (pMaxRange && (flags & GDTR_MAX))
+        *pMaxRange = CTime(range[1]);
+    return flags;
 }

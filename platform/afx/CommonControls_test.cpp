@@ -1,4 +1,5 @@
 // The framework's control, menu and image-list classes over the window layer.
+#include "platform/afx/DateTimeCtrl.h"
 #include "platform/afx/GdiObject.h"
 #include "platform/afx/ImageList.h"
 #include "platform/afx/ListCtrl.h"
@@ -9,6 +10,7 @@
 #include "platform/afx/ToolTipCtrl.h"
 #include "platform/afx/TreeCtrl.h"
 
+#include "platform/base/clock.h"
 #include "platform/base/machine.h"
 
 #include <gtest/gtest.h>
@@ -297,6 +299,102 @@ TEST_F(CommonControlsTest, ImageListsFromBitmapsAndHandles) {
     ASSERT_TRUE(images.Attach(handle));
     EXPECT_TRUE(images.DeleteImageList());
     EXPECT_EQ(images.GetSafeHandle(), nullptr);
+}
+
+} // namespace
+
+namespace {
+
+std::u16string TextOf(const CWnd& wnd) {
+    CString text;
+    wnd.GetWindowText(text);
+    return std::u16string(text);
+}
+
+class CChangeWatcher : public CWnd {
+public:
+    std::vector<SYSTEMTIME> changes;
+
+protected:
+    void OnDateChange(NMHDR* pNMHDR, LRESULT*) {
+        changes.push_back(reinterpret_cast<NMDATETIMECHANGE*>(pNMHDR)->st);
+    }
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(CChangeWatcher, CWnd)
+ON_NOTIFY(DTN_DATETIMECHANGE, 20, OnDateChange)
+END_MESSAGE_MAP()
+
+TEST(DateTimeCtrlTest, PickerHoldsATimeInItsRangeAndTheKeysChangeOneFieldWithinItsSpan) {
+    platform::machine::ScopedTestMachine machine;
+    platform::clock::UseManualClock(platform::clock::LocalToUtc(
+        platform::clock::kUnixEpoch + platform::clock::DaysFromCivil(2024, 3, 31) * 86400LL * 10'000'000LL));
+    CChangeWatcher host;
+    ASSERT_TRUE(host.CreateEx(0, nullptr, u"host", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200, nullptr, nullptr));
+    CDateTimeCtrl date, time;
+    ASSERT_TRUE(date.Create(WS_CHILD | WS_VISIBLE | DTS_SHORTDATEFORMAT, RECT{0, 0, 120, 22}, &host, 20));
+    ASSERT_TRUE(time.Create(WS_CHILD | WS_VISIBLE | DTS_TIMEFORMAT | DTS_UPDOWN, RECT{0, 30, 120, 52}, &host, 21));
+
+    // A new picker holds the current local time of the layer clock.
+    COleDateTime now;
+    ASSERT_TRUE(date.GetTime(now));
+    EXPECT_EQ(now.GetYear(), 2024);
+    EXPECT_EQ(now.GetMonth(), 3);
+    EXPECT_EQ(now.GetDay(), 31);
+    EXPECT_EQ(TextOf(date), u"3/31/2024");
+
+    // Up on the month of 31 March gives 30 April (the day stays inside the month); Right, Up moves the day,
+    // which wraps within April; each change is told to the parent.
+    date.SendMessage(WM_KEYDOWN, VK_UP);
+    CTime picked;
+    ASSERT_EQ(date.GetTime(picked), static_cast<DWORD>(GDT_VALID));
+    EXPECT_EQ(picked.GetMonth(), 4);
+    EXPECT_EQ(picked.GetDay(), 30);
+    date.SendMessage(WM_KEYDOWN, VK_RIGHT);
+    date.SendMessage(WM_KEYDOWN, VK_UP);
+    date.GetTime(picked);
+    EXPECT_EQ(picked.GetMonth(), 4);
+    EXPECT_EQ(picked.GetDay(), 1);
+    ASSERT_EQ(host.changes.size(), 2u);
+    EXPECT_EQ(host.changes[1].wDay, 1);
+    EXPECT_EQ(host.changes[1].wDayOfWeek, 1); // 1 April 2024 is a Monday
+
+    // Setting: a real date is kept (its day of the week put right), an impossible one or no date without
+    // DTS_SHOWNONE is refused and nothing changes.
+    SYSTEMTIME st{2025, 2, 0, 28, 7, 8, 9, 0};
+    EXPECT_TRUE(time.SetTime(&st));
+    SYSTEMTIME got{};
+    ASSERT_EQ(time.GetTime(&got), static_cast<DWORD>(GDT_VALID));
+    EXPECT_EQ(got.wDayOfWeek, 5);
+    EXPECT_EQ(TextOf(time), u"7:08:09 AM");
+    SYSTEMTIME impossible{2025, 2, 0, 29, 7, 8, 9, 0};
+    EXPECT_FALSE(time.SetTime(&impossible));
+    EXPECT_FALSE(time.SetTime(static_cast<const SYSTEMTIME*>(nullptr)));
+    time.GetTime(&got);
+    EXPECT_EQ(got.wDay, 28);
+    EXPECT_TRUE(time.SetFormat(u"HH'h'mm"));
+    EXPECT_EQ(TextOf(time), u"07h08");
+
+    // A range pulls the value inside it and refuses times outside it.
+    const CTime low(2025, 3, 1, 0, 0, 0), high(2025, 3, 31, 0, 0, 0);
+    EXPECT_TRUE(time.SetRange(&low, &high));
+    time.GetTime(&got);
+    EXPECT_EQ(got.wMonth, 3);
+    EXPECT_EQ(got.wDay, 1);
+    EXPECT_FALSE(time.SetTime(&st));
+    CTime gotLow, gotHigh;
+    EXPECT_EQ(time.GetRange(&gotLow, &gotHigh), GDTR_MIN | GDTR_MAX);
+    EXPECT_EQ(gotHigh, high);
+
+    CDateTimeCtrl optional;
+    ASSERT_TRUE(optional.Create(WS_CHILD | DTS_SHOWNONE, RECT{0, 60, 120, 82}, &host, 22));
+    EXPECT_TRUE(optional.SetTime(static_cast<const SYSTEMTIME*>(nullptr)));
+    COleDateTime none(2000, 1, 1, 0, 0, 0);
+    EXPECT_TRUE(optional.GetTime(none));
+    EXPECT_EQ(none.GetStatus(), COleDateTime::null);
+    host.DestroyWindow();
+    platform::clock::UseRealClock();
 }
 
 } // namespace

@@ -1,6 +1,10 @@
+#include "platform/afx/OleDateTime.h"
 #include "platform/afx/Time.h"
 
 #include "platform/base/clock.h"
+#include "platform/base/strings.h"
+
+#include <array>
 
 #include <gtest/gtest.h>
 
@@ -77,6 +81,89 @@ TEST_F(TimeTest, SpansCountAndFormat) {
     t += CTimeSpan(1, 2, 0, 0);
     EXPECT_EQ(t.Format(u"%m-%d %H"), CString(u"03-01 01")); // a leap year
     EXPECT_TRUE(CTimeSpan(5) < CTimeSpan(6));
+}
+
+} // namespace
+
+namespace {
+
+TEST(OleDateTimeTest, DateScaleRoundTripsIncludingDaysBeforeTheZeroDate) {
+    EXPECT_EQ(static_cast<DATE>(COleDateTime(1899, 12, 30, 0, 0, 0)), 0.0);
+    EXPECT_EQ(static_cast<DATE>(COleDateTime(1900, 1, 1, 18, 0, 0)), 2.75);
+    // The day before the zero date at 6 in the morning is -1.25: the day counts back, the time forward.
+    EXPECT_EQ(static_cast<DATE>(COleDateTime(1899, 12, 29, 6, 0, 0)), -1.25);
+    const COleDateTime early(-1.25);
+    EXPECT_EQ(early.GetDay(), 29);
+    EXPECT_EQ(early.GetHour(), 6);
+    EXPECT_LT(COleDateTime(1899, 12, 29, 6, 0, 0), COleDateTime(1899, 12, 29, 18, 0, 0));
+    EXPECT_LT(COleDateTime(1899, 12, 29, 18, 0, 0), COleDateTime(1899, 12, 30, 0, 0, 0));
+
+    const COleDateTime leap(2024, 2, 29, 23, 59, 58);
+    SYSTEMTIME st{};
+    ASSERT_TRUE(leap.GetAsSystemTime(st));
+    EXPECT_EQ(st.wYear, 2024);
+    EXPECT_EQ(st.wMonth, 2);
+    EXPECT_EQ(st.wDay, 29);
+    EXPECT_EQ(st.wSecond, 58);
+    EXPECT_EQ(st.wDayOfWeek, 4); // Thursday
+    EXPECT_EQ(leap.GetDayOfWeek(), 5);
+    EXPECT_EQ(leap.GetDayOfYear(), 60);
+    EXPECT_TRUE(COleDateTime(st) == leap);
+
+    COleDateTime bad(2023, 2, 29, 0, 0, 0);
+    EXPECT_EQ(bad.GetStatus(), COleDateTime::invalid);
+    EXPECT_EQ(bad.GetYear(), -1);
+    EXPECT_EQ(bad.SetDateTime(2023, 3, 1, 24, 0, 0), 1);
+}
+
+TEST(OleDateTimeTest, ParseDateTimeReadsTheUserLocalesFormsAndRefusesTheRest) {
+    platform::clock::UseManualClock(platform::clock::LocalToUtc(platform::clock::kUnixEpoch +
+                                                                 1'700'000'000LL * platform::clock::kTicksPerSecond));
+    const int thisYear = COleDateTime::GetCurrentTime().GetYear();
+    struct Case {
+        const char16_t* text;
+        int year, month, day, hour, minute, second;
+    };
+    const Case good[] = {
+        {u"1/31/2024", 2024, 1, 31, 0, 0, 0},
+        {u"12-25-99", 1999, 12, 25, 0, 0, 0},
+        {u"3.4.05", 2005, 3, 4, 0, 0, 0},
+        {u"2024-01-31", 2024, 1, 31, 0, 0, 0},
+        {u"1.2.3", 2003, 1, 2, 0, 0, 0},
+        {u"  7/4  ", thisYear, 7, 4, 0, 0, 0},
+        {u"January 5, 2024", 2024, 1, 5, 0, 0, 0},
+        {u"5 Jan 2024", 2024, 1, 5, 0, 0, 0},
+        {u"Friday, March 1, 2024 10:30 PM", 2024, 3, 1, 22, 30, 0},
+        {u"10:30", 1899, 12, 30, 10, 30, 0},
+        {u"12:00:05 AM", 1899, 12, 30, 0, 0, 5},
+        {u"7 pm", 1899, 12, 30, 19, 0, 0},
+        {u"2/29/2024 23:59:59", 2024, 2, 29, 23, 59, 59},
+    };
+    for (const auto& c : good) {
+        COleDateTime t;
+        ASSERT_TRUE(t.ParseDateTime(c.text)) << platform::Utf16ToUtf8(c.text);
+        EXPECT_EQ(t.GetStatus(), COleDateTime::valid);
+        EXPECT_EQ((std::array{t.GetYear(), t.GetMonth(), t.GetDay(), t.GetHour(), t.GetMinute(), t.GetSecond()}),
+                  (std::array{c.year, c.month, c.day, c.hour, c.minute, c.second}))
+            << platform::Utf16ToUtf8(c.text);
+    }
+    const char16_t* bad[] = {u"12",      u"1.5e3", u"Sunday",  u"column1", u"2/30/2024", u"25:00",
+                             u"1+2",     u"abc 1/2/2024",      u"13/1/2024", u"1:2:3:4",  u"10:30 11:00"};
+    for (const char16_t* text : bad) {
+        COleDateTime t(2000, 1, 1, 0, 0, 0);
+        EXPECT_FALSE(t.ParseDateTime(text)) << platform::Utf16ToUtf8(text);
+        EXPECT_EQ(t.GetStatus(), COleDateTime::invalid);
+    }
+    COleDateTime t;
+    ASSERT_TRUE(t.ParseDateTime(u"1/31/2024 10:30", VAR_DATEVALUEONLY));
+    EXPECT_EQ(t.GetHour(), 0);
+    ASSERT_TRUE(t.ParseDateTime(u"1/31/2024 10:30", VAR_TIMEVALUEONLY));
+    EXPECT_EQ(t.GetYear(), 1899);
+    EXPECT_EQ(t.GetHour(), 10);
+    EXPECT_EQ(std::u16string(COleDateTime(2024, 1, 31, 0, 0, 0).Format()), u"1/31/2024");
+    EXPECT_EQ(std::u16string(COleDateTime(2024, 1, 31, 13, 5, 0).Format()), u"1/31/2024 1:05:00 PM");
+    EXPECT_EQ(std::u16string(COleDateTime(1899, 12, 30, 0, 7, 0).Format()), u"12:07:00 AM");
+    platform::clock::UseRealClock();
 }
 
 } // namespace

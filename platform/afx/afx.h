@@ -43,6 +43,7 @@
 #include "platform/afx/StringArray.h"
 #include "platform/afx/StringList.h"
 #include "platform/afx/SyncObject.h"
+#include "platform/afx/OleDateTime.h"
 #include "platform/afx/Time.h"
 #include "platform/afx/TimeSpan.h"
 
@@ -75,6 +76,7 @@
 #include "platform/afx/ClientDC.h"
 #include "platform/afx/DC.h"
 #include "platform/afx/GdiObject.h"
+#include "platform/afx/DateTimeCtrl.h"
 #include "platform/afx/HeaderCtrl.h"
 #include "platform/afx/ImageList.h"
 #include "platform/afx/ListCtrl.h"

@@ -81,6 +81,7 @@ void RegisterAll() {
         RegisterTrackbar();
         RegisterTooltip();
         RegisterIpAddress();
+        RegisterDateTimePicker();
         return true;
     }();
     (void)done;

@@ -869,7 +869,7 @@ constexpr UINT PBM_SETMARQUEE = WM_USER + 10;
 constexpr UINT PBM_SETBKCOLOR = 0x2000 + 1;
 
 // ---- Up-down, animation and date-time controls ------------------------------------------------------------------
-// Only their styles, which resource scripts may name; the layer offers none of these controls.
+// The up-down and animation controls: only their styles, which resource scripts may name; the layer offers neither.
 
 constexpr DWORD UDS_WRAP = 0x0001;
 constexpr DWORD UDS_SETBUDDYINT = 0x0002;
@@ -889,6 +889,42 @@ constexpr DWORD DTS_UPDOWN = 0x0001;
 constexpr DWORD DTS_SHOWNONE = 0x0002;
 constexpr DWORD DTS_LONGDATEFORMAT = 0x0004;
 constexpr DWORD DTS_TIMEFORMAT = 0x0009;
+constexpr DWORD DTS_APPCANPARSE = 0x0010;
+constexpr DWORD DTS_RIGHTALIGN = 0x0020;
+
+// The date-time picker: one date and time (or none, with DTS_SHOWNONE), shown in its format. The user moves
+// between the fields with Left and Right and changes the field in focus with Up and Down (within the field, as the
+// Windows control does: 31 goes on to 1 of the same month); each change tells the parent DTN_DATETIMECHANGE. A new
+// picker holds the current local time of the layer clock. The drop-down calendar is not offered.
+#define DATETIMEPICK_CLASSW u"SysDateTimePick32"
+#define DATETIMEPICK_CLASS DATETIMEPICK_CLASSW
+
+constexpr UINT DTM_FIRST = 0x1000;
+constexpr UINT DTM_GETSYSTEMTIME = DTM_FIRST + 1;
+constexpr UINT DTM_SETSYSTEMTIME = DTM_FIRST + 2;
+constexpr UINT DTM_GETRANGE = DTM_FIRST + 3;
+constexpr UINT DTM_SETRANGE = DTM_FIRST + 4;
+constexpr UINT DTM_SETFORMATW = DTM_FIRST + 50;
+constexpr UINT DTM_SETFORMAT = DTM_SETFORMATW;
+
+// DTM_GETSYSTEMTIME answers and DTM_SETSYSTEMTIME's wParam.
+constexpr LRESULT GDT_ERROR = -1;
+constexpr LRESULT GDT_VALID = 0;
+constexpr LRESULT GDT_NONE = 1;
+// DTM_GETRANGE's answer and DTM_SETRANGE's wParam: which of the two limits (lParam SYSTEMTIME[2]) are set.
+constexpr DWORD GDTR_MIN = 0x0001;
+constexpr DWORD GDTR_MAX = 0x0002;
+
+constexpr UINT DTN_FIRST = 0u - 740u;
+constexpr UINT DTN_FIRST2 = 0u - 753u;
+constexpr UINT DTN_DATETIMECHANGE = DTN_FIRST2 - 6;
+
+struct NMDATETIMECHANGE {
+    NMHDR nmhdr;
+    DWORD dwFlags; // GDT_VALID or GDT_NONE
+    SYSTEMTIME st;
+};
+using LPNMDATETIMECHANGE = NMDATETIMECHANGE*;
 
 // ---- Trackbar ----------------------------------------------------------------------------------------------------
 

@@ -81,6 +81,7 @@ void RegisterProgress();
 void RegisterTrackbar();
 void RegisterTooltip();
 void RegisterIpAddress();
+void RegisterDateTimePicker();
 
 // Height of a visible header control.
 int HeaderHeight();
