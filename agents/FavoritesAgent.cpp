@@ -1,11 +1,117 @@
 #include "agents/FavoritesAgent.h"
 
+#include "app/Utility.h"
+#include "engine/ShellItemData.h"
+#include "engine/ShellTreeCtrl.h"
+
+#include "platform/shell/specialfolders.h"
+
 IMPLEMENT_DYNAMIC(CFavoritesAgent, CBackAgent)
+
+using folderagent::DataOf;
+
+namespace {
+
+constexpr LPCTSTR kDataFolder = _T("Favorites");
+
+} // namespace
 
 int CFavoritesAgent::OnRegister() {
     return 1;
 }
 
 CString CFavoritesAgent::GetDataFolderName() {
-    return CString(u"Favorites");
+    return CString(kDataFolder);
+}
+
+CString CFavoritesAgent::GetRootPath() {
+    return m_info.rootPath;
+}
+
+BOOL CFavoritesAgent::Init() {
+    if (!folderagent::InitSpecialFolder(CSIDL_FAVORITES, m_info))
+        return FALSE;
+    m_bInitialized = 1;
+    return TRUE;
+}
+
+int CFavoritesAgent::FillBackupRoots(CShellTreeCtrl* pTree, HTREEITEM hTop) {
+    if (IsWindowsVista() || !Init())
+        return 0;
+    // Files and hidden items are always listed, whatever Explorer shows.
+    const CItemIDList list(CSIDL_FAVORITES, nullptr);
+    return folderagent::InsertFolderItem(pTree, hTop, list.Get(), this, 3, -1, -1, nullptr) ? 1 : 0;
+}
+
+int CFavoritesAgent::FillMonitorRoots(CShellTreeCtrl* pTree, HTREEITEM hTop) {
+    return FillBackupRoots(pTree, hTop);
+}
+
+int CFavoritesAgent::ExpandBackupItem(CShellTreeCtrl* pTree, HTREEITEM hItem) {
+    return folderagent::ListChildren(pTree, hItem, true);
+}
+
+int CFavoritesAgent::ExpandRestoreItem(CShellTreeCtrl* pTree, HTREEITEM hItem, LPCTSTR) {
+    return folderagent::ListChildrenBase(pTree, hItem);
+}
+
+int CFavoritesAgent::FillRestoreRoots(CShellTreeCtrl* pTree, HTREEITEM hTop, LPCTSTR) {
+    if (!Init())
+        return 0;
+    bool bound = false;
+    folderagent::InsertSetFolder(pTree, hTop, kDataFolder, this, m_info.image, m_info.selectedImage, m_info.displayName,
+                                 &bound);
+    return bound ? 1 : 0;
+}
+
+int CFavoritesAgent::GetItemLabel(CShellTreeCtrl* pTree, HTREEITEM hItem, CString& strLabel) {
+    return folderagent::GetItemLabel(pTree, hItem, kDataFolder, strLabel);
+}
+
+int CFavoritesAgent::GetItemName(CShellTreeCtrl* pTree, HTREEITEM hItem, CString& strName, TCHAR& chType) {
+    return folderagent::GetItemName(pTree, hItem, kDataFolder, false, strName, chType);
+}
+
+int CFavoritesAgent::HasShellContextMenu(CShellTreeCtrl*, HTREEITEM) {
+    return 1;
+}
+
+CShellFolderPtr CFavoritesAgent::GetRootFolder(CShellTreeCtrl* pTree, HTREEITEM hItem) {
+    CShellItemData* pData = DataOf(pTree, hItem);
+    return pData ? pData->m_folder : CShellFolderPtr();
+}
+
+LPITEMIDLIST CFavoritesAgent::GetItemIDList(CShellTreeCtrl* pTree, HTREEITEM hItem) {
+    CShellItemData* pData = DataOf(pTree, hItem);
+    return pData ? pData->m_list.Get() : nullptr;
+}
+
+int CFavoritesAgent::GetBackupNodeAnswer(CShellTreeCtrl* pTree, HTREEITEM hItem, LPTSTR lpszPath, int cbBuffer) {
+    CShellItemData* pData = DataOf(pTree, hItem);
+    return NodeAnswerByState(pTree, hItem, pData ? pData->m_list.GetPath() : CString(), lpszPath, cbBuffer);
+}
+
+int CFavoritesAgent::GetRestoreNodeAnswer(CShellTreeCtrl* pTree, HTREEITEM hItem, LPTSTR lpszPath, int cbBuffer) {
+    return GetBackupNodeAnswer(pTree, hItem, lpszPath, cbBuffer);
+}
+
+int CFavoritesAgent::MapBackupPath(CShellTreeCtrl*, HTREEITEM, LPCTSTR lpszSetName, LPTSTR lpszSource, LPTSTR lpszDest,
+                                   int cbBuffer) {
+    if (m_info.rootPath.IsEmpty())
+        Init();
+    return folderagent::MapBackupPath(m_info.rootPath, kDataFolder, true, lpszSetName, lpszSource, lpszDest, cbBuffer);
+}
+
+int CFavoritesAgent::MapRestorePath(CShellTreeCtrl*, HTREEITEM, int nPathOption, LPCTSTR lpszDestFolder,
+                                    LPTSTR lpszSource, LPTSTR lpszDest, int cbBuffer) {
+    if (nPathOption == 1)
+        Init();
+    return folderagent::MapRestorePath(m_info.rootPath, kDataFolder, nPathOption, lpszDestFolder, lpszSource, lpszDest,
+                                       cbBuffer);
+}
+
+int CFavoritesAgent::FindTreeItemForPath(CShellTreeCtrl* pTree, HTREEITEM hStart, LPCTSTR lpszSetRoot, LPCTSTR lpszPath,
+                                         HTREEITEM* phItem, UINT* pnState, HTREEITEM* phChild, UINT* pnChildState) {
+    return FindTreeItemByPath(pTree, hStart, lpszSetRoot, kDataFolder, lpszPath, m_info.rootPath, phItem, pnState,
+                              phChild, pnChildState);
 }

@@ -1,9 +1,10 @@
-// CFavoritesAgent: the backup agent of the user's favorites. Its data folder in a backup set is "Favorites".
-//
-// Registration stands here; the agent's tree, backup and restore operations join as the agents are built.
+// CFavoritesAgent: the backup agent of the user's Favorites folder. Built like the desktop agent: one item under the
+// My Computer root of a backup-source or Auto-Backup tree (none on Windows Vista), the folder "Favorites" in the
+// backup set, restored to the current user's Favorites or to a chosen folder. Its source tree always lists files and
+// hidden items and never offers "desktop.ini"; a source path without a drive is never backed up.
 #pragma once
 
-#include "engine/BackAgent.h"
+#include "agents/FolderAgentOps.h"
 
 class CFavoritesAgent : public CBackAgent {
     DECLARE_DYNAMIC(CFavoritesAgent)
@@ -12,5 +13,30 @@ public:
     ~CFavoritesAgent() override = default;
 
     int OnRegister() override;
+    int ExpandBackupItem(CShellTreeCtrl* pTree, HTREEITEM hItem) override;
+    int FillBackupRoots(CShellTreeCtrl* pTree, HTREEITEM hTop) override;
+    int ExpandRestoreItem(CShellTreeCtrl* pTree, HTREEITEM hItem, LPCTSTR lpszText) override;
+    int FillRestoreRoots(CShellTreeCtrl* pTree, HTREEITEM hTop, LPCTSTR lpszSetPath) override;
+    int FillMonitorRoots(CShellTreeCtrl* pTree, HTREEITEM hTop) override;
+    int GetItemLabel(CShellTreeCtrl* pTree, HTREEITEM hItem, CString& strLabel) override;
+    int GetItemName(CShellTreeCtrl* pTree, HTREEITEM hItem, CString& strName, TCHAR& chType) override;
+    int HasShellContextMenu(CShellTreeCtrl* pTree, HTREEITEM hItem) override;
+    CShellFolderPtr GetRootFolder(CShellTreeCtrl* pTree, HTREEITEM hItem) override;
+    LPITEMIDLIST GetItemIDList(CShellTreeCtrl* pTree, HTREEITEM hItem) override;
     CString GetDataFolderName() override;
+    int GetBackupNodeAnswer(CShellTreeCtrl* pTree, HTREEITEM hItem, LPTSTR lpszPath, int cbBuffer) override;
+    int GetRestoreNodeAnswer(CShellTreeCtrl* pTree, HTREEITEM hItem, LPTSTR lpszPath, int cbBuffer) override;
+    int MapBackupPath(CShellTreeCtrl* pTree, HTREEITEM hItem, LPCTSTR lpszSetName, LPTSTR lpszSource, LPTSTR lpszDest,
+                      int cbBuffer) override;
+    int MapRestorePath(CShellTreeCtrl* pTree, HTREEITEM hItem, int nPathOption, LPCTSTR lpszDestFolder,
+                       LPTSTR lpszSource, LPTSTR lpszDest, int cbBuffer) override;
+    int FindTreeItemForPath(CShellTreeCtrl* pTree, HTREEITEM hStart, LPCTSTR lpszSetRoot, LPCTSTR lpszPath,
+                            HTREEITEM* phItem, UINT* pnState, HTREEITEM* phChild, UINT* pnChildState) override;
+
+    virtual CString GetRootPath();
+    // Reads the folder: its path, icons and display name; false when one is missing.
+    BOOL Init();
+
+private:
+    folderagent::FolderInfo m_info;
 };
