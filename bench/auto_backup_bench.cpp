@@ -1,0 +1,200 @@
+// Auto-Backup under a writer: 30,000 changes in bursts (new files in new folders, then rewrites of some of them)
+// below a checked folder of a watched drive, mirrored onto a backup drive by the directory monitor and the
+// Auto-Backup file-action handling. Prints how many changes reached the backup and the delay from each change to
+// its backup copy (p50, p99), found by looking at the backup copies every few milliseconds.
+
+#include "agents/RegularFileAgent.h"
+#include "engine/BackManager.h"
+#include "engine/CheckTreeCtrl.h"
+#include "engine/DirectoryMonitor.h"
+#include "engine/ShellTreeCtrl.h"
+#include "workflows/FileActionHandler.h"
+
+#include "platform/afx/Wnd.h"
+#include "platform/base/machine.h"
+#include "platform/fs/paths.h"
+#include "platform/ui/message.h"
+#include "platform/ui/winuser_constants.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+class CQueryWnd : public CWnd {
+public:
+    CFileActionHandler* handler = nullptr;
+
+protected:
+    LRESULT OnQuery(WPARAM wParam, LPARAM lParam) { return handler ? handler->OnQuery(wParam, lParam) : 0; }
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(CQueryWnd, CWnd)
+ON_MESSAGE(WM_FILE_ACTION_QUERY, OnQuery)
+END_MESSAGE_MAP()
+
+struct Change {
+    std::string source, backup, content;
+    Clock::time_point made;
+    Clock::time_point seen{};
+};
+
+bool BackupHolds(const Change& change) {
+    std::ifstream in(change.backup, std::ios::binary);
+    if (!in)
+        return false;
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return text == change.content;
+}
+
+} // namespace
+
+int main() {
+    constexpr int kFolders = 30;
+    constexpr int kFilesPerFolder = 800;
+    constexpr int kRewrites = 30000 - kFolders * kFilesPerFolder;
+    platform::machine::ScopedTestMachine machine;
+    const std::string home = machine.Scratch("home"), source = machine.Scratch("source"),
+                      dest = machine.Scratch("dest");
+    for (auto [letter, root] : {std::pair{u'C', home}, std::pair{u'T', source}, std::pair{u'X', dest}}) {
+        fs::create_directories(root);
+        platform::fs::DriveInfo drive;
+        drive.letter = letter;
+        drive.hostRoot = root;
+        platform::fs::SetDrive(drive);
+    }
+    fs::create_directories(source + "/src");
+    fs::create_directories(source + "/other");
+
+    CBackManager manager;
+    CRegularFileAgent agent;
+    manager.Create();
+    manager.AddAgent(&agent);
+    CQueryWnd window;
+    window.CreateEx(0, nullptr, u"page", WS_OVERLAPPEDWINDOW, 0, 0, 400, 600, nullptr, nullptr);
+    CShellTreeCtrl tree;
+    tree.Create(WS_CHILD | WS_VISIBLE | TVS_CHECKBOXES, RECT{0, 0, 380, 580}, &window, 1201);
+    tree.InitTree(603, 130, 700, 1200, kTreeMonitor, FALSE);
+    manager.FillMonitorTree(&tree);
+    tree.SendMessage(WM_TREE_EXPAND_ROOT);
+    HTREEITEM hSrc = nullptr;
+    for (HTREEITEM h = tree.GetChildItem(tree.GetRootItem()); h && !hSrc; h = tree.GetNextSiblingItem(h)) {
+        if (tree.GetItemText(h) != CString(u"Local Disk (T:)"))
+            continue;
+        tree.SelectItem(h);
+        tree.SendMessage(WM_KEYDOWN, VK_RIGHT, 0);
+        for (HTREEITEM c = tree.GetChildItem(h); c; c = tree.GetNextSiblingItem(c))
+            if (tree.GetItemText(c) == CString(u"src"))
+                hSrc = c;
+    }
+    if (!hSrc) {
+        std::fprintf(stderr, "the source folder is not in the tree\n");
+        return 1;
+    }
+    tree.CheckBranch(hSrc, kStateChecked);
+
+    CFileActionHandler::Hooks hooks;
+    hooks.destinationDrive = [] { return CString(u"X:"); };
+    CFileActionHandler handler(&tree, u"user@PC", std::move(hooks));
+    handler.SetWindow(window.m_hWnd);
+    window.handler = &handler;
+    CDirectoryMonitor monitor;
+    monitor.SetDrives(1u << ('T' - 'A'));
+    if (monitor.StartMonitor(&CFileActionHandler::FilterCallback, &CFileActionHandler::ActionCallback, &handler) != 0) {
+        std::fprintf(stderr, "the monitor did not start\n");
+        return 1;
+    }
+
+    std::vector<Change> changes;
+    changes.reserve(30000);
+    const std::string backupRoot = dest + "/KovraData/user@PC/Disk T/src";
+    std::mutex lock;
+    std::atomic<bool> written{false};
+    std::thread writer([&] {
+        auto write = [&](const std::string& relative, const std::string& content) {
+            Change change{source + "/src/" + relative, backupRoot + "/" + relative, content, Clock::now()};
+            std::ofstream(change.source, std::ios::binary) << content;
+            change.made = Clock::now();
+            std::lock_guard guard(lock);
+            changes.push_back(std::move(change));
+        };
+        for (int f = 0; f < kFolders; ++f) {
+            const std::string folder = "burst" + std::to_string(f);
+            fs::create_directories(source + "/src/" + folder);
+            for (int i = 0; i < kFilesPerFolder; ++i)
+                write(folder + "/file" + std::to_string(i) + ".txt", "first " + std::to_string(i));
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        for (int i = 0; i < kRewrites; ++i)
+            write("burst" + std::to_string(i % kFolders) + "/file" + std::to_string(i / kFolders) + ".txt",
+                  "second " + std::to_string(i));
+        written = true;
+    });
+
+    // This thread answers the monitor's queries and looks at the backup copies.
+    const auto deadline = Clock::now() + std::chrono::minutes(5);
+    size_t firstOpen = 0;
+    for (;;) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+        {
+            std::lock_guard guard(lock);
+            const auto now = Clock::now();
+            for (size_t i = firstOpen; i < changes.size(); ++i) {
+                Change& change = changes[i];
+                if (change.seen == Clock::time_point{} && BackupHolds(change))
+                    change.seen = now;
+            }
+            // A rewrite supersedes the first version: the first counts as mirrored with the rewrite's copy.
+            while (firstOpen < changes.size() && changes[firstOpen].seen != Clock::time_point{})
+                ++firstOpen;
+            if (written && firstOpen == changes.size())
+                break;
+        }
+        if (Clock::now() > deadline)
+            break;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+    writer.join();
+    monitor.StopMonitor();
+    handler.Finish();
+
+    std::vector<double> lags;
+    for (size_t i = 0; i < changes.size(); ++i) {
+        const Change& change = changes[i];
+        Clock::time_point seen = change.seen;
+        // A version overwritten before it was seen is mirrored by its successor's copy.
+        if (seen == Clock::time_point{})
+            for (size_t j = i + 1; j < changes.size(); ++j)
+                if (changes[j].source == change.source && changes[j].seen != Clock::time_point{}) {
+                    seen = changes[j].seen;
+                    break;
+                }
+        if (seen != Clock::time_point{})
+            lags.push_back(
+                std::chrono::duration<double, std::milli>(std::max(seen, change.made) - change.made).count());
+    }
+    std::sort(lags.begin(), lags.end());
+    auto at = [&](double q) { return lags.empty() ? 0.0 : lags[std::min(lags.size() - 1, size_t(q * lags.size()))]; };
+    std::printf("auto-backup mirrored: %zu of %zu changes, lag p50 %.0f ms, p99 %.0f ms\n", lags.size(), changes.size(),
+                at(0.50), at(0.99));
+    tree.DestroyWindow();
+    window.DestroyWindow();
+    manager.RemoveAllAgents();
+    return 0;
+}
