@@ -2,7 +2,7 @@
 
 #include "platform/base/strings.h"
 
-#include <vector>
+#include <memory>
 
 int CFileFilter::SetPatterns(LPCTSTR lpszText) {
     Clear();
@@ -37,13 +37,15 @@ void CFileFilter::Clear() {
 }
 
 int CFileFilter::IsFilteredItem(LPCITEMIDLIST pidl) const {
-    if (!pidl)
+    if (!pidl || m_nCount == 0)
         return 0;
-    // Only the last component matters, but it is found through the whole path, which may be long.
-    std::vector<WCHAR> path(32768);
-    if (!SHGetPathFromIDListEx(pidl, path.data(), static_cast<DWORD>(path.size()), GPFIDL_DEFAULT))
+    // Only the last component matters, but it is found through the whole path, which may be long. The buffer is
+    // large and asked for once per listed item: it is not cleared first.
+    constexpr DWORD kPathChars = 32768;
+    const auto path = std::make_unique_for_overwrite<WCHAR[]>(kPathChars);
+    if (!SHGetPathFromIDListEx(pidl, path.get(), kPathChars, GPFIDL_DEFAULT))
         return 0;
-    return IsFilteredPath(path.data());
+    return IsFilteredPath(path.get());
 }
 
 int CFileFilter::IsFilteredPath(LPCTSTR lpszPath) const {

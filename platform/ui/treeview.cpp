@@ -35,7 +35,23 @@ struct TvItem {
     int cChildren = kChildrenUnset;
     LPARAM param = 0;
     int integral = 1;
+    size_t slot = 0; // where the item last stood among its siblings: checked before it is trusted
 };
+
+// The item's index among its siblings. Walking siblings or appending after the last one asks this once per item,
+// so the remembered slot answers at once unless an insertion or deletion before it moved the item.
+size_t IndexOf(std::vector<TvItem*>& list, TvItem* item) {
+    if (item->slot < list.size() && list[item->slot] == item)
+        return item->slot;
+    // The list moved since: number every sibling again, so that a walk over them costs one pass in all.
+    size_t index = list.size();
+    for (size_t i = 0; i < list.size(); ++i) {
+        list[i]->slot = i;
+        if (list[i] == item)
+            index = i;
+    }
+    return index;
+}
 
 struct TreeView {
     HWND hwnd = nullptr;
@@ -116,10 +132,10 @@ struct TreeView {
 
     TvItem* Sibling(TvItem* item, int delta) {
         auto& list = item->parent->children;
-        auto it = std::find(list.begin(), list.end(), item);
-        if (it == list.end())
+        const size_t index = IndexOf(list, item);
+        if (index == list.size())
             return nullptr;
-        const auto pos = (it - list.begin()) + delta;
+        const auto pos = static_cast<long>(index) + delta;
         if (pos < 0 || pos >= static_cast<long>(list.size()))
             return nullptr;
         return list[static_cast<size_t>(pos)];
@@ -257,14 +273,17 @@ struct TreeView {
             }
         } else if (ins->hInsertAfter && ins->hInsertAfter != TVI_LAST) {
             TvItem* after = Find(ins->hInsertAfter);
-            auto it = after ? std::find(list.begin(), list.end(), after) : list.end();
-            if (it != list.end())
-                pos = static_cast<size_t>(it - list.begin()) + 1;
+            if (after && after->parent == parent) {
+                const size_t index = IndexOf(list, after);
+                if (index < list.size())
+                    pos = index + 1;
+            }
         }
         item->parent = parent;
         item->handle = reinterpret_cast<HTREEITEM>(nextHandle);
         nextHandle += 0x10;
         list.insert(list.begin() + static_cast<long>(pos), item);
+        item->slot = pos;
         items.emplace(reinterpret_cast<uintptr_t>(item->handle), std::move(owned));
         InvalidateRect(hwnd, nullptr, TRUE);
         return item->handle;
@@ -292,7 +311,10 @@ struct TreeView {
         if (dropHilite == item)
             dropHilite = nullptr;
         auto& list = item->parent->children;
-        list.erase(std::remove(list.begin(), list.end(), item), list.end());
+        // Children go first to last: the first one needs no search.
+        const size_t index = !list.empty() && list.front() == item ? 0 : IndexOf(list, item);
+        if (index < list.size())
+            list.erase(list.begin() + static_cast<long>(index));
         items.erase(reinterpret_cast<uintptr_t>(item->handle));
     }
 
