@@ -105,6 +105,43 @@ TEST_F(DesktopTest, ShellExecuteStartsProgramsWithTheirParameters) {
     EXPECT_EQ(m_drive.Read("bin/viewer.out"), "/configdisk\n");
 }
 
+TEST_F(DesktopTest, ShellExecuteOpensUrlsWithTheHandlerOfTheirScheme) {
+    const std::string share = m_machine.Scratch("share");
+    const std::string script = m_drive.Host("bin/browser");
+    m_drive.Write("bin/browser", "#!/bin/sh\necho \"$@\" > \"$(dirname \"$0\")/browser.out\"\n");
+    chmod(script.c_str(), 0755);
+    std::ofstream(share + "/applications/browser.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Browser\nExec=" << script
+        << " %u\nMimeType=x-scheme-handler/http;x-scheme-handler/https;\n";
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    info.lpVerb = u"open";
+    info.lpFile = u"HTTPS://www.example.org/support?a=1&b=2";
+    info.nShow = SW_SHOWMAXIMIZED;
+    ASSERT_TRUE(ShellExecuteExW(&info));
+    ASSERT_NE(info.hProcess, nullptr);
+    EXPECT_EQ(WaitForSingleObject(info.hProcess, 20000), WAIT_OBJECT_0);
+    CloseHandle(info.hProcess);
+    EXPECT_EQ(m_drive.Read("bin/browser.out"), "HTTPS://www.example.org/support?a=1&b=2\n");
+
+    // A scheme without a handler, and a verb a URL does not have; a drive letter is no scheme.
+    info.lpFile = u"ftp://files.example.org/";
+    EXPECT_FALSE(ShellExecuteExW(&info));
+    EXPECT_EQ(reinterpret_cast<INT_PTR>(info.hInstApp), SE_ERR_NOASSOC);
+    info.lpFile = u"http://www.example.org/";
+    info.lpVerb = u"print";
+    EXPECT_FALSE(ShellExecuteExW(&info));
+    EXPECT_EQ(GetLastError(), ERROR_NO_ASSOCIATION);
+    info.lpVerb = nullptr;
+    const std::u16string note = m_drive.Path("docs/note.txt");
+    info.lpFile = note.c_str();
+    ASSERT_TRUE(ShellExecuteExW(&info));
+    EXPECT_EQ(WaitForSingleObject(info.hProcess, 20000), WAIT_OBJECT_0);
+    CloseHandle(info.hProcess);
+    EXPECT_EQ(m_drive.Read("bin/editor.out"), "--file " + m_drive.Host("docs/note.txt") + "\n");
+}
+
 TEST_F(DesktopTest, ContextMenuOffersOpenOpenWithContainingFolderAndProperties) {
     IShellFolder* desktop = nullptr;
     SHGetDesktopFolder(&desktop);

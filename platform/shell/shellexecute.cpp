@@ -53,6 +53,36 @@ DWORD OpenWithDefault(const std::u16string& path, bool folder) {
     return LaunchApp(apps.front(), {host}, folderHost, nullptr);
 }
 
+// The scheme of a URL ("https" of "https://example.org"), lower case; empty for anything else. A drive letter
+// ("C:") is not a scheme: schemes are at least two characters long.
+std::string UrlScheme(const std::u16string& text) {
+    const size_t colon = text.find(u':');
+    if (colon == std::u16string::npos || colon < 2 || colon + 1 == text.size())
+        return {};
+    std::string scheme;
+    for (size_t i = 0; i < colon; ++i) {
+        const char16_t c = text[i];
+        const bool letter = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+        const bool other = (c >= u'0' && c <= u'9') || c == u'+' || c == u'-' || c == u'.';
+        if (!letter && !(i > 0 && other))
+            return {};
+        scheme += static_cast<char>(letter && c <= u'Z' ? c - u'A' + u'a' : c);
+    }
+    return scheme;
+}
+
+// Opens a URL with the desktop's handler of its scheme.
+DWORD OpenUrl(const std::u16string& url, const std::string& scheme, const std::u16string& verb, HANDLE* process) {
+    if (process)
+        *process = nullptr;
+    if (!verb.empty() && !EqualNoCase(verb, u"open"))
+        return ERROR_NO_ASSOCIATION;
+    const std::vector<DesktopApp> apps = AppsForMimeType("x-scheme-handler/" + scheme);
+    if (apps.empty())
+        return ERROR_NO_ASSOCIATION;
+    return LaunchApp(apps.front(), {Utf16ToUtf8(url)}, {}, process);
+}
+
 std::u16string QuoteIfBlank(const std::u16string& s) {
     return s.find_first_of(u" \t") == std::u16string::npos ? s : u"\"" + s + u"\"";
 }
@@ -145,7 +175,12 @@ BOOL ShellExecuteExW(SHELLEXECUTEINFOW* info) {
     }
     info->hProcess = nullptr;
     Place place;
-    if ((info->fMask & SEE_MASK_IDLIST) && info->lpIDList) {
+    std::string scheme;
+    if (!((info->fMask & SEE_MASK_IDLIST) && info->lpIDList) && info->lpFile)
+        scheme = UrlScheme(info->lpFile);
+    if (!scheme.empty() && scheme != "file") {
+        // A URL opens with the desktop's handler of its scheme (the browser for web addresses).
+    } else if ((info->fMask & SEE_MASK_IDLIST) && info->lpIDList) {
         place = Resolve(static_cast<PCIDLIST_ABSOLUTE>(info->lpIDList));
     } else if (info->lpFile && *info->lpFile) {
         std::u16string path = info->lpFile;
@@ -164,7 +199,10 @@ BOOL ShellExecuteExW(SHELLEXECUTEINFOW* info) {
     }
     HANDLE process = nullptr;
     const DWORD error =
-        ExecuteItem(place, info->lpVerb ? info->lpVerb : u"", info->lpParameters ? info->lpParameters : u"",
+        !scheme.empty() && scheme != "file"
+            ? OpenUrl(info->lpFile, scheme, info->lpVerb ? info->lpVerb : u"",
+                      (info->fMask & SEE_MASK_NOCLOSEPROCESS) ? &process : nullptr)
+            : ExecuteItem(place, info->lpVerb ? info->lpVerb : u"", info->lpParameters ? info->lpParameters : u"",
                     info->lpDirectory ? info->lpDirectory : u"", info->hwnd,
                     (info->fMask & SEE_MASK_NOCLOSEPROCESS) ? &process : nullptr);
     if (error != ERROR_SUCCESS) {

@@ -507,6 +507,11 @@ BOOL TerminateProcess(HANDLE process, UINT exitCode) {
     return TRUE;
 }
 
+DWORD GetProcessId(HANDLE process) {
+    const auto object = ProcessOf(process, 0);
+    return object ? static_cast<DWORD>(object->State()->pid) : 0;
+}
+
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
     if (!exitCode) {
         SetLastError(ERROR_INVALID_PARAMETER);

@@ -44,6 +44,8 @@ BOOL EnumProcessModules(HANDLE process, HMODULE* modules, DWORD size, DWORD* nee
 DWORD GetModuleBaseNameW(HANDLE process, HMODULE module, LPWSTR baseName, DWORD size);
 BOOL TerminateProcess(HANDLE process, UINT exitCode);
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode);
+// The id of the process a handle names; 0 (ERROR_INVALID_HANDLE) for anything else.
+DWORD GetProcessId(HANDLE process);
 
 constexpr DWORD DEBUG_PROCESS = 0x00000001;
 constexpr DWORD DEBUG_ONLY_THIS_PROCESS = 0x00000002;
