@@ -551,4 +551,89 @@ TEST_F(BrannicAppTest, MainLoopShowsTheStartDialogAndShutsDownFromTheTrayMenu) {
     }
 }
 
+// The main menu: its banner, its four round buttons, the about item, and the tray icon animated while copies run.
+TEST_F(BrannicAppTest, MainMenuShowsItsPictureAndButtonsAndAnimatesTheTrayWhileCopiesRun) {
+    WriteMainIni("");
+    theApp.OpenSystemLog();
+    theApp.SetStartFlags(kStartMinimized);
+    std::thread user([&] {
+        VyxMainDlg* pMain = nullptr;
+        ASSERT_TRUE(uitest::Eventually([&] {
+            pMain = static_cast<VyxMainDlg*>(theApp.GetMainDlg());
+            return pMain && pMain->GetSafeHwnd() && pMain->IsStartupDone();
+        }));
+        const HWND hMain = pMain->GetSafeHwnd();
+        // The banner replaced its placeholder, at its natural size.
+        CPictureWnd& picture = pMain->GetPicture();
+        ASSERT_NE(picture.GetSafeHwnd(), nullptr);
+        EXPECT_EQ(picture.GetDlgCtrlID(), 2309);
+        EXPECT_EQ(picture.GetBitmapSize(), CSize(405, 48));
+        // Four owner-drawn round buttons with their captions; the ones whose dialogs are to come are greyed.
+        const struct {
+            int id;
+            const char16_t* caption;
+            bool enabled;
+        } buttons[] = {{2310, u"Instant Backup", true},
+                       {2311, u"Instant Restore", VyxMainDlg::IsCommandAvailable(2311) != FALSE},
+                       {2312, u"Expert Mode", true},
+                       {2313, u"System Settings", VyxMainDlg::IsCommandAvailable(2313) != FALSE}};
+        for (const auto& b : buttons) {
+            CRoundButton* pButton = pMain->GetButton(b.id);
+            ASSERT_NE(pButton, nullptr);
+            ASSERT_EQ(::GetDlgItem(hMain, b.id), pButton->GetSafeHwnd());
+            CString caption;
+            pButton->GetWindowText(caption);
+            EXPECT_EQ(caption, CString(b.caption));
+            EXPECT_EQ(pButton->GetStyle() & 0x0F, static_cast<DWORD>(BS_OWNERDRAW));
+            EXPECT_TRUE(pButton->IsRounded());
+            EXPECT_EQ(pButton->IsWindowEnabled() != FALSE, b.enabled) << b.id;
+            COLORREF color = 0;
+            pButton->GetStateColor(CPictureButton::BTNST_COLOR_BK_OUT, &color);
+            EXPECT_EQ(color, RGB(255, 255, 255));
+            pButton->GetStateColor(CPictureButton::BTNST_COLOR_FG_OUT, &color);
+            EXPECT_EQ(color, RGB(128, 128, 128));
+        }
+        // The about box on the system menu.
+        HMENU hSysMenu = GetSystemMenu(hMain, FALSE);
+        ASSERT_NE(hSysMenu, nullptr);
+        EXPECT_NE(GetMenuState(hSysMenu, 0x10, MF_BYCOMMAND), static_cast<UINT>(-1));
+
+        // Two backups and a restore: the restore's animation; then the backups'; then the still icon. Ends that
+        // were never started keep the counts at 0.
+        platform::ui::TrayIcon icon;
+        ASSERT_TRUE(platform::ui::FindTrayIcon(hMain, 1, &icon));
+        const HICON still = icon.icon;
+        auto frame = [&] {
+            ::SendMessageW(hMain, WM_TIMER, kTrayAnimationTimer, 0);
+            platform::ui::TrayIcon now;
+            EXPECT_TRUE(platform::ui::FindTrayIcon(hMain, 1, &now));
+            return now.icon;
+        };
+        EXPECT_EQ(::SendMessageW(hMain, WM_USER + 1000, 1, 1), 1);
+        EXPECT_EQ(::SendMessageW(hMain, WM_USER + 1000, 1, 1), 1);
+        EXPECT_EQ(::SendMessageW(hMain, WM_USER + 1000, 2, 1), 1);
+        EXPECT_EQ(pMain->GetRunningBackups(), 2);
+        EXPECT_EQ(pMain->GetRunningRestores(), 1);
+        const HICON restoring = frame();
+        EXPECT_NE(restoring, still);
+        ::SendMessageW(hMain, WM_USER + 1000, 2, 0);
+        const HICON backingUp = frame();
+        EXPECT_NE(backingUp, still);
+        EXPECT_NE(backingUp, restoring);
+        for (int i = 0; i < 3; ++i)
+            ::SendMessageW(hMain, WM_USER + 1000, 1, 0);
+        ::SendMessageW(hMain, WM_USER + 1000, 2, 0);
+        EXPECT_EQ(pMain->GetRunningBackups(), 0);
+        EXPECT_EQ(pMain->GetRunningRestores(), 0);
+        ASSERT_TRUE(platform::ui::FindTrayIcon(hMain, 1, &icon));
+        EXPECT_EQ(icon.icon, still);
+        ::PostMessageW(hMain, WM_COMMAND, 32774, 0);
+    });
+    EXPECT_EQ(theApp.RunMainLoop(), 0);
+    user.join();
+    MSG quit{};
+    while (PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
+}
+
 } // namespace

@@ -1,12 +1,16 @@
 #include "app/VyxMainDlg.h"
 
+#include "app/AboutDlg.h"
 #include "app/BrannicApp.h"
+#include "app/Utility.h"
 #include "engine/BackManager.h"
 #include "storage/ZentraManager.h"
 #include "workflows/BackupWizard.h"
 #include "workflows/ExpertModeDlg.h"
 
+#include "platform/afx/DC.h"
 #include "platform/afx/ModuleState.h"
+#include "platform/afx/PaintDC.h"
 #include "platform/gdi/wingdi.h"
 #include "platform/ui/msgbox.h"
 
@@ -18,6 +22,14 @@ IMPLEMENT_DYNAMIC(VyxMainDlg, CTrayDialog)
 namespace {
 
 constexpr UINT_PTR kStartupTimer = 2300;
+constexpr UINT WM_ACTIVITY = WM_USER + 1000;
+constexpr UINT IDM_ABOUTBOX = 0x0010;
+constexpr UINT IDS_ABOUTBOX = 2305;
+constexpr int IDC_BACKGROUND = 2309;
+constexpr UINT IDB_BACKGROUND = 604;
+constexpr const char16_t* kBackgroundFile = u"bg_main.bmp";
+// The buttons' pictures leave this colour out.
+constexpr COLORREF kImageKey = RGB(255, 0, 255);
 constexpr UINT WM_SHOW_CURRENT_DIALOG = WM_USER + 318;
 constexpr UINT WM_QUERY_ENCLOSURE = WM_USER + 3116;
 constexpr WPARAM ICON_SMALL = 0;
@@ -39,16 +51,21 @@ constexpr int IDC_INSTANT_RESTORE = 2311;
 constexpr int IDC_EXPERT_MODE = 2312;
 constexpr int IDC_SYSTEM_SETTINGS = 2313;
 
-// The buttons and the string of their captions.
+// The buttons, the string of their captions and their pictures.
 constexpr struct {
     int nButton;
     UINT nCaption;
+    int nBitmap;
 } kButtons[] = {
-    {IDC_INSTANT_BACKUP, 2301},
-    {IDC_INSTANT_RESTORE, 2302},
-    {IDC_EXPERT_MODE, 2303},
-    {IDC_SYSTEM_SETTINGS, 2314},
+    {IDC_INSTANT_BACKUP, 2301, 548},
+    {IDC_INSTANT_RESTORE, 2302, 549},
+    {IDC_EXPERT_MODE, 2303, 550},
+    {IDC_SYSTEM_SETTINGS, 2314, 555},
 };
+
+// The tray animation's icons while restores run, and while backups run.
+constexpr UINT kRestoreIcons[] = {530, 531, 532, 529};
+constexpr UINT kBackupIcons[] = {527, 528, 525, 526};
 
 // Commands whose dialogs are not built yet: the Instant Restore wizard, and the System page that manages the secure
 // disks.
@@ -73,12 +90,16 @@ BEGIN_MESSAGE_MAP(VyxMainDlg, CTrayDialog)
 ON_WM_DESTROY()
 ON_WM_TIMER()
 ON_WM_SYSCOMMAND()
+ON_WM_PAINT()
+ON_WM_QUERYDRAGICON()
+ON_WM_HELPINFO()
+ON_MESSAGE(WM_ACTIVITY, OnActivity)
 ON_WM_SHOWWINDOW()
 ON_WM_QUERYENDSESSION()
 ON_COMMAND(ID_TRAY_OPEN_KOVRA, OnOpenKovra)
 ON_COMMAND(ID_TRAY_EXPERT_MODE, OnExpertMode)
-ON_COMMAND(ID_TRAY_INSTANT_BACKUP, OnInstantBackup)
-ON_BN_CLICKED(IDC_INSTANT_BACKUP, OnInstantBackup)
+ON_COMMAND(ID_TRAY_INSTANT_BACKUP, OnTrayInstantBackup)
+ON_BN_CLICKED(IDC_INSTANT_BACKUP, OnInstantBackupButton)
 ON_COMMAND(ID_TRAY_EXIT, OnExit)
 ON_BN_CLICKED(IDC_EXPERT_MODE, OnExpertMode)
 ON_BN_CLICKED(IDC_SYSTEM_SETTINGS, OnSystemSettings)
@@ -109,13 +130,15 @@ BOOL VyxMainDlg::OnInitDialog() {
         SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
         SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
     }
-    for (const auto& button : kButtons) {
-        CString strCaption;
-        strCaption.LoadString(button.nCaption);
-        SetDlgItemText(button.nButton, strCaption);
-        if (CWnd* pButton = GetDlgItem(button.nButton))
-            pButton->EnableWindow(IsCommandAvailable(button.nButton));
+    CString strAbout;
+    strAbout.LoadString(IDS_ABOUTBOX);
+    if (!strAbout.IsEmpty()) {
+        if (HMENU hSysMenu = ::GetSystemMenu(m_hWnd, FALSE)) {
+            ::AppendMenuW(hSysMenu, MF_SEPARATOR, 0, nullptr);
+            ::AppendMenuW(hSysMenu, MF_STRING, IDM_ABOUTBOX, strAbout);
+        }
     }
+    InitPictureAndButtons();
 
     CString strTip;
     strTip.LoadString(IDS_TRAY_TIP);
@@ -129,6 +152,51 @@ BOOL VyxMainDlg::OnInitDialog() {
         pManager->RegisterWindow(this, 0);
     SetTimer(kStartupTimer, 0, nullptr);
     return TRUE;
+}
+
+CRoundButton* VyxMainDlg::GetButton(int nID) {
+    switch (nID) {
+    case IDC_INSTANT_BACKUP:
+        return &m_btnInstantBackup;
+    case IDC_INSTANT_RESTORE:
+        return &m_btnInstantRestore;
+    case IDC_EXPERT_MODE:
+        return &m_btnExpertMode;
+    case IDC_SYSTEM_SETTINGS:
+        return &m_btnSystemSettings;
+    default:
+        return nullptr;
+    }
+}
+
+void VyxMainDlg::InitPictureAndButtons() {
+    // The banner comes from the program's folder, never from wherever the program was started.
+    if (m_picture.ReplaceStatic(GetDlgItem(IDC_BACKGROUND))) {
+        CString strFolder;
+        BOOL bLoaded = FALSE;
+        if (GetExeFolder(strFolder))
+            bLoaded = m_picture.LoadBitmapFile(strFolder + kBackgroundFile);
+        if (!bLoaded)
+            m_picture.LoadBitmap(IDB_BACKGROUND);
+        // The picture is the window's to delete.
+        m_picture.ReleaseBitmap(FALSE);
+    }
+    for (const auto& button : kButtons) {
+        CRoundButton* pButton = GetButton(button.nButton);
+        if (!pButton->SubclassDlgItem(button.nButton, this))
+            continue;
+        CString strCaption;
+        strCaption.LoadString(button.nCaption);
+        pButton->SetWindowText(strCaption);
+        pButton->SetBitmaps(button.nBitmap, kImageKey, 0, 0);
+        pButton->SetRounded(TRUE, FALSE);
+        pButton->SetStateColor(CPictureButton::BTNST_COLOR_BK_OUT, RGB(255, 255, 255), FALSE);
+        pButton->SetStateColor(CPictureButton::BTNST_COLOR_FG_OUT, RGB(128, 128, 128), FALSE);
+        pButton->SetStateColor(CPictureButton::BTNST_COLOR_BK_FOCUS, RGB(255, 255, 255), FALSE);
+        pButton->SetStateColor(CPictureButton::BTNST_COLOR_FG_FOCUS, RGB(128, 128, 128), FALSE);
+        pButton->ShiftStateColor(CPictureButton::BTNST_COLOR_BK_IN, -1, FALSE);
+        pButton->EnableWindow(IsCommandAvailable(button.nButton));
+    }
 }
 
 void VyxMainDlg::OnDestroy() {
@@ -197,6 +265,11 @@ void VyxMainDlg::CenterWindowOnScreen() {
 
 void VyxMainDlg::OnSysCommand(UINT nID, LPARAM lParam) {
     switch (nID & 0xFFF0) {
+    case IDM_ABOUTBOX: {
+        CAboutDlg about(this);
+        about.DoModal();
+        return;
+    }
     case SC_CLOSE:
         // Closing the main menu hides it; the program goes on in the tray.
         App()->SetCurrentDialog(this);
@@ -211,6 +284,56 @@ void VyxMainDlg::OnSysCommand(UINT nID, LPARAM lParam) {
         CTrayDialog::OnSysCommand(nID, lParam);
         return;
     }
+}
+
+void VyxMainDlg::OnPaint() {
+    if (!IsIconic()) {
+        Default();
+        return;
+    }
+    CPaintDC dc(this);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.GetSafeHdc()), 0);
+    CRect rect;
+    GetClientRect(&rect);
+    const int x = (rect.Width() - ::GetSystemMetrics(SM_CXICON) + 1) / 2;
+    const int y = (rect.Height() - ::GetSystemMetrics(SM_CYICON) + 1) / 2;
+    if (m_hIcon)
+        ::DrawIcon(dc.GetSafeHdc(), x, y, m_hIcon);
+}
+
+HCURSOR VyxMainDlg::OnQueryDragIcon() {
+    return static_cast<HCURSOR>(m_hIcon);
+}
+
+BOOL VyxMainDlg::OnHelpInfo(HELPINFO*) {
+    ShowHelpTopic(IDD);
+    return TRUE;
+}
+
+LRESULT VyxMainDlg::OnActivity(WPARAM wParam, LPARAM lParam) {
+    return SetActivity(static_cast<int>(wParam), lParam != 0);
+}
+
+LRESULT VyxMainDlg::SetActivity(int nType, BOOL bStarted) {
+    int* pCount = nType == 1 ? &m_nRunningBackups : nType == 2 ? &m_nRunningRestores : nullptr;
+    if (pCount)
+        *pCount = bStarted ? *pCount + 1 : std::max(0, *pCount - 1);
+    StopAnimation();
+    ClearAnimationIcons();
+    if (m_nRunningRestores > 0) {
+        for (UINT nIcon : kRestoreIcons)
+            AddAnimationIcon(nIcon);
+        StartAnimation();
+    } else if (m_nRunningBackups > 0) {
+        for (UINT nIcon : kBackupIcons)
+            AddAnimationIcon(nIcon);
+        StartAnimation();
+    } else {
+        if (m_hIcon)
+            SetIcon(m_hIcon);
+        ModifyTrayIcon();
+    }
+    return 1;
 }
 
 void VyxMainDlg::OnShowWindow(BOOL bShow, UINT) {
@@ -253,6 +376,11 @@ void VyxMainDlg::BringBackCurrentDialog() {
         App()->Log(strText, KOVRA_SOURCE_FILE, __LINE__, CXMLLog::typeDebug);
         return;
     }
+    // A wizard open from the main menu comes forward with it.
+    if (pCurrent == this && m_pBackupWizard && ::IsWindow(m_pBackupWizard->GetSafeHwnd())) {
+        m_pBackupWizard->ShowWindow(SW_SHOW);
+        m_pBackupWizard->SetForegroundWindow();
+    }
     pCurrent->ShowWindow(SW_SHOW);
     pCurrent->ShowWindow(SW_SHOWNORMAL);
     pCurrent->SetForegroundWindow();
@@ -263,12 +391,28 @@ void VyxMainDlg::OnTrayRButtonDown(CPoint pt) {
     CMenu& menu = GetTrayMenu();
     CBackManager* pBackManager = App()->GetBackManager();
     CExpertModeDlg* pExpert = App()->GetExpertDlg();
-    const BOOL bBusy = (pBackManager && pBackManager->HasProgressDlg()) || (pExpert && pExpert->IsBusy());
+    const BOOL bBusy =
+        (pBackManager && pBackManager->HasProgressDlg()) || m_bWizardRunning || (pExpert && pExpert->IsBusy());
     for (UINT nID : kBusyCommands) {
         const BOOL bEnable = !bBusy && IsCommandAvailable(nID);
         menu.EnableMenuItem(nID, MF_BYCOMMAND | (bEnable ? MF_ENABLED : MF_GRAYED | MF_DISABLED));
     }
     CTrayDialog::OnTrayRButtonDown(pt);
+}
+
+void VyxMainDlg::OnTrayInstantBackup() {
+    App()->ShowMainMenu();
+    OnInstantBackupButton();
+}
+
+void VyxMainDlg::OnInstantBackupButton() {
+    // The tray menu's actions wait while the wizard and its copy run.
+    if (m_bWizardRunning)
+        return;
+    m_bWizardRunning = TRUE;
+    OnInstantBackup();
+    m_bWizardRunning = FALSE;
+    SetForegroundWindow();
 }
 
 void VyxMainDlg::OnInstantBackup() {
@@ -308,11 +452,15 @@ LRESULT VyxMainDlg::OnShowCurrentDialog(WPARAM wParam, LPARAM) {
     CWnd* pCurrent = App()->GetCurrentDialog();
     if (!pCurrent || !::IsWindow(pCurrent->GetSafeHwnd()))
         return 0;
+    CWnd* pWizard = m_pBackupWizard && ::IsWindow(m_pBackupWizard->GetSafeHwnd()) ? m_pBackupWizard : nullptr;
     if (wParam == 1) {
-        pCurrent->ShowWindow(SW_SHOW);
-        pCurrent->ShowWindow(SW_SHOWNORMAL);
-        pCurrent->SetForegroundWindow();
+        CWnd* pShown = pWizard ? pWizard : pCurrent;
+        pShown->ShowWindow(SW_SHOW);
+        pShown->ShowWindow(SW_SHOWNORMAL);
+        pShown->SetForegroundWindow();
     } else if (wParam == 0) {
+        if (pWizard)
+            pWizard->ShowWindow(SW_HIDE);
         pCurrent->ShowWindow(SW_HIDE);
     }
     return 0;

@@ -4,14 +4,16 @@
 // notification-area icon and tray menu (CTrayDialog), decides at start which dialog the user sees, brings back
 // the current dialog from the tray, and ends the program on Exit or when the user's session ends.
 //
-// What stands here: the start-up decision, the tray icon and menu, bringing dialogs back, the Expert Mode and
-// System Settings switches, Exit and the session end. The Instant Backup and Instant Restore wizards, the
-// copy-progress dialog, the tray animation of running backups, the round buttons, the background picture and the
-// about box join as they are built; the commands that lead to them stay greyed until then.
+// It shows four round picture buttons (Instant Backup, Instant Restore, Expert Mode, System Settings) under a
+// banner picture, "bg_main.bmp" from the program's folder (the built-in bitmap 604 without it); its system menu
+// carries the about box. While backups or restores run (WM_USER+1000, SetActivity) the tray icon is animated,
+// restores before backups. Commands whose dialogs are not built yet stay greyed.
 //
 // GUI thread only.
 #pragma once
 
+#include "app/PictureButton.h"
+#include "app/PictureWnd.h"
 #include "app/TrayDialog.h"
 
 class CBackupWizard;
@@ -34,6 +36,14 @@ public:
     // The Instant Backup wizard while it runs, else null.
     CBackupWizard* GetBackupWizard() const { return m_pBackupWizard; }
 
+    // A backup (1) or a restore (2) started (TRUE) or ended (FALSE): the tray icon follows; answers 1.
+    LRESULT SetActivity(int nType, BOOL bStarted);
+    int GetRunningBackups() const { return m_nRunningBackups; }
+    int GetRunningRestores() const { return m_nRunningRestores; }
+    BOOL IsWizardRunning() const { return m_bWizardRunning; }
+    // The main menu's button of a command (2310 to 2313), for those who look at it.
+    CRoundButton* GetButton(int nID);
+    CPictureWnd& GetPicture() { return m_picture; }
     void OnTrayLButtonDblClk(CPoint pt) override;
     void OnTrayRButtonDown(CPoint pt) override;
 
@@ -41,6 +51,10 @@ protected:
     void OnDestroy();
     void OnTimer(UINT_PTR nIDEvent);
     void OnSysCommand(UINT nID, LPARAM lParam);
+    void OnPaint();
+    HCURSOR OnQueryDragIcon();
+    BOOL OnHelpInfo(HELPINFO* pHelpInfo);
+    LRESULT OnActivity(WPARAM wParam, LPARAM lParam);
     void OnShowWindow(BOOL bShow, UINT nStatus);
     BOOL OnQueryEndSession();
     void OnOK() override;
@@ -50,6 +64,8 @@ protected:
     // The Instant Backup wizard: its source page and the selection in "ManualBackup.rpr". The copy itself joins
     // with the destination page and the copy-progress dialog.
     void OnInstantBackup();
+    void OnInstantBackupButton();
+    void OnTrayInstantBackup();
     void OnSystemSettings();
     void OnExit();
     LRESULT OnShowCurrentDialog(WPARAM wParam, LPARAM lParam);
@@ -64,7 +80,18 @@ private:
     void BringBackCurrentDialog();
     void CenterWindowOnScreen();
 
+    // Sets up the banner picture and the four buttons.
+    void InitPictureAndButtons();
+
+    CPictureWnd m_picture;
+    CRoundButton m_btnSystemSettings;
+    CRoundButton m_btnInstantRestore;
+    CRoundButton m_btnExpertMode;
+    CRoundButton m_btnInstantBackup;
     HICON m_hIcon = nullptr;
     BOOL m_bStartupDone = FALSE;
+    int m_nRunningBackups = 0;
+    int m_nRunningRestores = 0;
+    BOOL m_bWizardRunning = FALSE;
     CBackupWizard* m_pBackupWizard = nullptr;
 };

@@ -6,6 +6,7 @@
 #include "platform/gdi/wingdi.h"
 #include "platform/ui/controls_internal.h"
 #include "platform/ui/dialog.h"
+#include "platform/ui/menu.h"
 #include "platform/ui/paint_internal.h"
 #include "platform/ui/presenter.h"
 #include "platform/ui/ui_internal.h"
@@ -128,6 +129,20 @@ void PaintButton(HDC dc, HWND hwnd, const RECT& rc) {
     const DWORD type = style & BS_TYPEMASK;
     const bool enabled = !(style & WS_DISABLED);
     const LRESULT state = SendMessageW(hwnd, BM_GETSTATE, 0, 0);
+    if (type == BS_OWNERDRAW) {
+        // The parent draws the whole button.
+        DRAWITEMSTRUCT dis{};
+        dis.CtlType = ODT_BUTTON;
+        dis.CtlID = static_cast<UINT>(GetWindowLongPtrW(hwnd, GWLP_ID));
+        dis.itemAction = ODA_DRAWENTIRE;
+        dis.itemState = ((state & BST_PUSHED) ? ODS_SELECTED : 0u) | ((state & BST_FOCUS) ? ODS_FOCUS : 0u) |
+                        (enabled ? 0u : ODS_DISABLED);
+        dis.hwndItem = hwnd;
+        dis.hDC = dc;
+        dis.rcItem = rc;
+        SendMessageW(GetParent(hwnd), WM_DRAWITEM, dis.CtlID, reinterpret_cast<LPARAM>(&dis));
+        return;
+    }
     const std::u16string text = Text(hwnd);
     FillControlBackground(dc, hwnd, rc, WM_CTLCOLORBTN, COLOR_BTNFACE);
     if (type == BS_GROUPBOX) {

@@ -11,6 +11,7 @@
 #include "platform/registry/registry.h"
 #include "platform/system/sysinfo.h"
 #include "platform/ui/broker.h"
+#include "platform/ui/controls.h"
 #include "platform/ui/menu.h"
 #include "platform/ui/message.h"
 #include "platform/ui/tray.h"
@@ -24,6 +25,7 @@
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -109,10 +111,10 @@ class KovraTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ::setenv("WINLAYER_DEBUG", "1", 1);
-        // The program's folder: the program, its splash picture and its language library, on drive K:.
+        // The program's folder: the program, its splash picture, its banner and its language library, on drive K:.
         m_install = m_machine.Scratch("Kovra");
         const fs::path built = KOVRA_PROGRAM_DIR;
-        for (const char* file : {"Kovra", "Splash.bmp"})
+        for (const char* file : {"Kovra", "Splash.bmp", "bg_main.bmp"})
             Place(built / file, fs::path(m_install) / file);
         fs::create_directories(fs::path(m_install) / "Lang");
         Place(built / "Lang" / "0x0407.dll", fs::path(m_install) / "Lang" / "0x0407.dll");
@@ -879,6 +881,90 @@ TEST_F(InstantBackupTest, TheUsersFontsLandInTheSetWithTheirNames) {
     ASSERT_TRUE(ini.has_value());
     GetPrivateProfileStringW(u"Fonts", u"DejaVuSerif-Bold.ttf", u"", display, 260, ini->c_str());
     EXPECT_EQ(std::u16string(display), u"DejaVu Serif Bold (TrueType)");
+}
+
+TEST_F(KovraTest, TheMainMenuShowsItsBannerAndFourButtonsAndEachOpensWhatItShould) {
+    uitest::Xvfb server;
+    ASSERT_FALSE(server.Display().empty()) << server.Error();
+    XScreen x(server.Display());
+    ASSERT_NE(x.Screen(), nullptr) << "cannot connect to " << server.Display();
+    // Any drive may take a backup, so that Instant Backup opens its wizard without the enclosure.
+    WriteMainIni("DriveType=1\n");
+    const char* before = std::getenv("WINLAYER_DISPLAY");
+    const std::string previous = before ? before : "";
+    ::setenv("WINLAYER_DISPLAY", server.Display().c_str(), 1);
+    // Started from another folder, which has a picture of that name of its own: the program's folder counts.
+    const fs::path elsewhere = m_machine.Scratch("elsewhere");
+    std::ofstream(elsewhere / "bg_main.bmp") << "not a picture";
+    const fs::path oldCwd = fs::current_path();
+    fs::current_path(elsewhere);
+    auto kovra = Start();
+    fs::current_path(oldCwd);
+    if (before)
+        ::setenv("WINLAYER_DISPLAY", previous.c_str(), 1);
+    else
+        ::unsetenv("WINLAYER_DISPLAY");
+
+    const HWND main = WaitForMainDialog(true);
+    ASSERT_NE(main, nullptr) << Errors();
+    const xcb_atom_t name = x.Atom("_NET_WM_NAME");
+    ASSERT_TRUE(uitest::Eventually([&] { return x.Shown(name, "Kovra - Main Menu").size() == 1; }, kProgramDeadline));
+
+    // The picture of the main menu as it was shown, kept beside the tests.
+    std::vector<fs::path> pictures;
+    ASSERT_TRUE(uitest::Eventually([&] { return !(pictures = Pictures("_32770")).empty(); }, kProgramDeadline));
+    const fs::path artifacts = fs::path(KOVRA_TEST_ARTIFACTS);
+    fs::create_directories(artifacts);
+    fs::copy_file(pictures.back(), artifacts / "main_menu.png", fs::copy_options::overwrite_existing);
+    const Bitmap picture = ReadPng(pictures.back());
+    const Bitmap banner = ReadBmp(fs::path(KOVRA_PROGRAM_DIR) / "bg_main.bmp");
+    ASSERT_GT(banner.width, 100);
+    ASSERT_GE(picture.width, banner.width);
+    // The banner at the top of the client area: found where a row of its pixels matches.
+    int originX = -1, originY = -1;
+    for (int oy = 0; oy < 40 && originY < 0; ++oy)
+        for (int ox = 0; ox < 12 && originY < 0; ++ox) {
+            int same = 0;
+            for (int sx = 20; sx < banner.width - 20; sx += 37)
+                for (int sy = 5; sy < banner.height - 5; sy += 9)
+                    same += picture.At(ox + sx, oy + sy) == banner.At(sx, sy);
+            if (same >= 40) {
+                originX = ox;
+                originY = oy;
+            }
+        }
+    ASSERT_GE(originY, 0) << "the banner of bg_main.bmp is not in the picture of the main menu";
+    EXPECT_GE(originX, 0);
+    // Below it, four white button faces: rows of the picture with long white runs, in two bands.
+    int whiteRows = 0;
+    for (int y = originY + banner.height + 100; y < picture.height; ++y) {
+        int run = 0, longest = 0;
+        for (int x0 = 0; x0 < picture.width; ++x0) {
+            run = picture.At(x0, y) == 0xFFFFFFu ? run + 1 : 0;
+            longest = std::max(longest, run);
+        }
+        whiteRows += longest > 120;
+    }
+    EXPECT_GT(whiteRows, 80) << "no white button faces in the main menu";
+
+    // Expert Mode opens the Expert Mode dialog and puts the main menu away.
+    ASSERT_TRUE(PostMessageW(main, WM_COMMAND, MAKEWPARAM(2312, BN_CLICKED), 0));
+    HWND expert = nullptr;
+    ASSERT_TRUE(uitest::Eventually(
+        [&] { return (expert = FindWindowW(nullptr, u"Kovra - Expert Mode")) && IsWindowVisible(expert); },
+        kProgramDeadline));
+    EXPECT_TRUE(uitest::Eventually([&] { return !IsWindowVisible(main); }, kProgramDeadline));
+    // Instant Backup, from the main menu, opens its wizard.
+    ASSERT_TRUE(PostMessageW(main, WM_COMMAND, MAKEWPARAM(2310, BN_CLICKED), 0));
+    HWND wizard = nullptr;
+    ASSERT_TRUE(uitest::Eventually(
+        [&] { return (wizard = FindWindowW(nullptr, u"Instant Backup Wizard")) && IsWindowVisible(wizard); },
+        kProgramDeadline));
+    ASSERT_TRUE(PostMessageW(wizard, WM_COMMAND, IDCANCEL, 0));
+    ASSERT_TRUE(uitest::Eventually([&] { return !IsWindow(wizard); }, kProgramDeadline));
+
+    ASSERT_TRUE(PostMessageW(main, WM_COMMAND, ID_TRAY_EXIT, 0));
+    EXPECT_EQ(kovra->Wait(), 0) << Errors();
 }
 
 } // namespace
