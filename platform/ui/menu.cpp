@@ -170,10 +170,12 @@ bool ItemFromFlags(UINT flags, UINT_PTR idNewItem, LPCWSTR newItem, MenuItem& it
     } else {
         item.id = static_cast<UINT>(idNewItem);
     }
-    if (flags & MF_SEPARATOR) {
+    // An owner-drawn item's "text" is its data, separators included.
+    if (flags & MF_SEPARATOR)
         item.type |= MFT_SEPARATOR;
-    } else if (flags & MF_OWNERDRAW) {
+    if (flags & MF_OWNERDRAW) {
         item.data = reinterpret_cast<ULONG_PTR>(newItem);
+    } else if (flags & MF_SEPARATOR) {
     } else if (flags & MF_BITMAP) {
         item.bitmap = reinterpret_cast<HBITMAP>(const_cast<WCHAR*>(newItem));
     } else if (newItem) {
