@@ -1,5 +1,7 @@
 #include "app/PictureButton.h"
 
+#include "app/BCMenu.h"
+
 #include "platform/afx/ModuleState.h"
 #include "platform/shell/shellexecute.h"
 #include "platform/ui/dialog.h"
@@ -29,6 +31,7 @@ ON_CONTROL_REFLECT_EX(BN_CLICKED, OnClicked)
 ON_MESSAGE(BM_SETSTYLE, OnSetStyle)
 ON_MESSAGE(BM_SETCHECK, OnSetCheck)
 ON_MESSAGE(BM_GETCHECK, OnGetCheck)
+ON_MESSAGE(WM_MENUCHAR, OnMenuChar)
 END_MESSAGE_MAP()
 
 namespace {
@@ -76,6 +79,42 @@ COLORREF Derived(COLORREF c, bool bGrey) {
 
 CPictureButton::CPictureButton() {
     ResetStateColors(FALSE);
+}
+
+DWORD CPictureButton::SetPopupMenu(int nMenu, CWnd* pOwner, int nDrawMode, int nToolbarId, int nCellWidth,
+                                   int nCellHeight, COLORREF crTransparent, BOOL bRepaint) {
+    m_pMenu.reset();
+    m_hMenuOwner = nullptr;
+    m_bMenuDisplayed = FALSE;
+    if (nMenu) {
+        BCMenu::SetDrawMode(nDrawMode);
+        auto pMenu = std::make_unique<BCMenu>();
+        if (!pMenu->LoadMenuResource(static_cast<UINT>(nMenu)))
+            return BTNST_INVALIDRESOURCE;
+        if (nToolbarId) {
+            pMenu->SetTransparentColor(crTransparent);
+            pMenu->SetImageCellSize(nCellWidth, nCellHeight);
+            // Images from toolbar resources are not offered: the menu goes again.
+            return BTNST_INVALIDRESOURCE;
+        }
+        m_pMenu = std::move(pMenu);
+        m_hMenuOwner = pOwner ? pOwner->GetSafeHwnd() : nullptr;
+    }
+    if (bRepaint && m_hWnd)
+        Invalidate();
+    return BTNST_OK;
+}
+
+DWORD CPictureButton::SetMenuCallback(HWND hWnd, UINT nMessage, LPARAM lParam) {
+    m_csCallbacks = {hWnd, nMessage, lParam};
+    return BTNST_OK;
+}
+
+LRESULT CPictureButton::OnMenuChar(WPARAM wParam, LPARAM lParam) {
+    auto* pMenu = CMenu::FromHandle(reinterpret_cast<HMENU>(lParam));
+    if (BCMenu::IsOurMenu(pMenu))
+        return BCMenu::MenuChar(LOWORD(wParam), HIWORD(wParam), pMenu);
+    return Default();
 }
 
 CPictureButton::~CPictureButton() {
@@ -255,6 +294,24 @@ BOOL CPictureButton::OnClicked() {
     if (m_bIsCheckBox) {
         m_nCheck = !m_nCheck;
         Invalidate();
+    } else if (m_pMenu) {
+        m_bMenuDisplayed = TRUE;
+        Invalidate();
+        UpdateWindow();
+        if (m_csCallbacks.hWnd)
+            ::SendMessageW(m_csCallbacks.hWnd, m_csCallbacks.nMessage, reinterpret_cast<WPARAM>(m_pMenu->m_hMenu),
+                           m_csCallbacks.lParam);
+        CRect rect;
+        GetWindowRect(&rect);
+        UINT nCommand = 0;
+        if (CMenu* pSub = m_pMenu->GetSubMenu(0))
+            nCommand = static_cast<UINT>(::TrackPopupMenuEx(
+                pSub->m_hMenu, TPM_LEFTALIGN | TPM_RIGHTBUTTON | TPM_NONOTIFY | TPM_RETURNCMD, rect.left, rect.bottom,
+                m_hWnd, nullptr));
+        m_bMenuDisplayed = FALSE;
+        Invalidate();
+        if (nCommand && m_hMenuOwner)
+            ::PostMessageW(m_hMenuOwner, WM_COMMAND, MAKEWPARAM(nCommand, 0), 0);
     } else if (m_szURL[0]) {
         SHELLEXECUTEINFOW info{};
         info.cbSize = sizeof info;
@@ -275,7 +332,7 @@ void CPictureButton::DrawItem(DRAWITEMSTRUCT* lpDIS) {
     if (m_bIsCheckBox)
         m_bIsPressed = (lpDIS->itemState & ODS_SELECTED) || m_nCheck;
     else
-        m_bIsPressed = (lpDIS->itemState & ODS_SELECTED) != 0;
+        m_bIsPressed = (lpDIS->itemState & ODS_SELECTED) || (m_pMenu && m_bMenuDisplayed);
     m_bIsFocused = (lpDIS->itemState & ODS_FOCUS) != 0;
     m_bIsDisabled = (lpDIS->itemState & ODS_DISABLED) != 0;
     CRect itemRect = lpDIS->rcItem;

@@ -1,7 +1,8 @@
 // CPictureButton: an owner-drawn push button (or check box) with up to two icons or two bitmaps (the in image for
 // the pressed or hovered state, the out image for the rest), a caption, six state colours, a flat look that lights
-// up under the mouse, and optional extras: a tooltip, a cursor, sounds on hover and click, or a URL opened on
-// click.
+// up under the mouse, and optional extras: a tooltip, a cursor, sounds on hover and click, a drop-down menu (an
+// owner-drawn BCMenu whose first sub-menu opens below the button and whose choice goes to an owner window as
+// WM_COMMAND) or a URL opened on click.
 //
 // Setters answer 0 on success, else one of the result codes below. A button subclasses its dialog item; its type
 // bits become BS_OWNERDRAW, a check-box type turns on check-box mode and BS_DEFPUSHBUTTON makes it the default.
@@ -16,6 +17,7 @@
 
 #include <memory>
 
+class BCMenu;
 struct DRAWITEMSTRUCT;
 
 class CPictureButton : public CButton {
@@ -65,6 +67,13 @@ public:
     DWORD UseParentBackground(BOOL bRepaint = TRUE);
     DWORD SetParentBackground(CDC* pDC);
     DWORD SetUrl(LPCTSTR lpszUrl);
+    // The drop-down menu: menu resource nMenu (0 removes it), drawn in nDrawMode; images from a toolbar resource
+    // are not offered (a toolbar id answers 1 and leaves no menu).
+    DWORD SetPopupMenu(int nMenu, CWnd* pOwner, int nDrawMode = 1, int nToolbarId = 0, int nCellWidth = 16,
+                       int nCellHeight = 15, COLORREF crTransparent = RGB(192, 192, 192), BOOL bRepaint = TRUE);
+    // Sent (message, the menu's handle, lParam) to a window just before the menu opens.
+    DWORD SetMenuCallback(HWND hWnd, UINT nMessage, LPARAM lParam = 0);
+    BCMenu* GetPopupMenu() const { return m_pMenu.get(); }
     void SizeToContent();
     // A sound file, or a resource id (MAKEINTRESOURCE) of a module; slot 0 plays on hover, 1 on click; null clears.
     DWORD SetSound(LPCTSTR lpszSound, HMODULE hMod = nullptr, BOOL bPlayOnClick = FALSE, BOOL bPlayAsync = TRUE);
@@ -102,6 +111,7 @@ protected:
     LRESULT OnSetCheck(WPARAM wParam, LPARAM lParam);
     LRESULT OnGetCheck(WPARAM wParam, LPARAM lParam);
     HBRUSH CtlColor(CDC* pDC, UINT nCtlColor);
+    LRESULT OnMenuChar(WPARAM wParam, LPARAM lParam);
 
     DECLARE_MESSAGE_MAP()
 
@@ -131,6 +141,9 @@ protected:
     BOOL m_bDrawBorder = TRUE;
     BOOL m_bDrawFlatFocus = FALSE;
     COLORREF m_crColors[BTNST_MAX_COLORS]{};
+    HWND m_hMenuOwner = nullptr;
+    BOOL m_bMenuDisplayed = FALSE;
+    std::unique_ptr<BCMenu> m_pMenu;
     HCURSOR m_hCursor = nullptr;
     CToolTipCtrl m_ToolTip;
     CDC m_dcBk;
@@ -153,6 +166,11 @@ protected:
         HBITMAP hMask = nullptr;
         COLORREF crTransparent = 0;
     } m_csBitmaps[2];
+    struct Callback {
+        HWND hWnd = nullptr;
+        UINT nMessage = 0;
+        LPARAM lParam = 0;
+    } m_csCallbacks;
     struct Sound {
         WCHAR szSound[261]{};
         LPCWSTR lpszSound = nullptr;

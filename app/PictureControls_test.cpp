@@ -1,10 +1,12 @@
 // The picture window and the picture buttons: layouts, faces, images, hover, clicks.
+#include "app/BCMenu.h"
 #include "app/PictureButton.h"
 #include "app/PictureWnd.h"
 
 #include "app/AppTestSupport.h"
 
 #include "platform/afx/ModuleState.h"
+#include "platform/base/module.h"
 #include "platform/gdi/wingdi.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/menu.h"
@@ -47,14 +49,25 @@ COLORREF PixelOf(HWND hwnd, int x, int y) {
     return color;
 }
 
-// A parent that counts the buttons' clicks.
+// A parent that counts the buttons' clicks and keeps the commands and the menu callbacks it gets.
 class CClickParent : public CWnd {
 public:
     int clicks = 0;
+    std::vector<UINT> commands;
+    std::vector<WPARAM> callbacks;
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+        if (message == WM_APP + 7) {
+            callbacks.push_back(wParam);
+            return 0;
+        }
+        if (message == WM_COMMAND && lParam == 0)
+            commands.push_back(LOWORD(wParam));
+        return CWnd::WindowProc(message, wParam, lParam);
+    }
     BOOL OnCommand(WPARAM wParam, LPARAM lParam) override {
         // The button sees its click first (reflected), then the parent.
         const BOOL handled = CWnd::OnCommand(wParam, lParam);
-        if (HIWORD(wParam) == BN_CLICKED)
+        if (HIWORD(wParam) == BN_CLICKED && lParam != 0)
             ++clicks;
         return handled;
     }
@@ -308,6 +321,53 @@ TEST_F(ButtonTest, ADoubleClickCountsAsTwoClicks) {
             button.SendMessage(msg.message, msg.wParam, msg.lParam);
     }
     EXPECT_EQ(m_parent.clicks, 2);
+}
+
+TEST_F(ButtonTest, TheDropDownMenuOpensBelowTheButtonAndItsChoiceGoesToTheOwner) {
+    HINSTANCE previous = AfxGetResourceHandle();
+    HMODULE resources = LoadLibraryW(u"B:\\kovra_resources\\kovra.dll");
+    ASSERT_NE(resources, nullptr);
+    AfxSetResourceHandle(resources);
+    CPictureButton button;
+    MakeButton(button);
+    EXPECT_EQ(button.SetPopupMenu(4242, &m_parent), CPictureButton::BTNST_INVALIDRESOURCE);
+    EXPECT_EQ(button.GetPopupMenu(), nullptr);
+    ASSERT_EQ(button.SetPopupMenu(32000, &m_parent, 1), 0u);
+    ASSERT_NE(button.GetPopupMenu(), nullptr);
+    button.SetMenuCallback(m_parent.GetSafeHwnd(), WM_APP + 7, 0);
+    // The user picks Exit in the menu that opens: its items are the tray menu's, owner-drawn.
+    POINT shownAt{};
+    size_t shownItems = 0;
+    platform::ui::SetMenuHook([&](HMENU, const platform::ui::MenuHookInfo& info) -> UINT {
+        shownAt = info.pt;
+        shownItems = info.items.size();
+        return 32774;
+    });
+    button.SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+    button.SendMessage(WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+    platform::ui::SetMenuHook(nullptr);
+    MSG msg{};
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageW(&msg);
+    CRect rect;
+    button.GetWindowRect(&rect);
+    EXPECT_EQ(shownAt.x, rect.left);
+    EXPECT_EQ(shownAt.y, rect.bottom);
+    EXPECT_EQ(shownItems, 9u);
+    ASSERT_EQ(m_parent.callbacks.size(), 1u);
+    EXPECT_EQ(m_parent.callbacks[0], reinterpret_cast<WPARAM>(button.GetPopupMenu()->m_hMenu));
+    ASSERT_EQ(m_parent.commands.size(), 1u);
+    EXPECT_EQ(m_parent.commands[0], 32774u);
+    EXPECT_EQ(m_parent.clicks, 1);
+    // A mnemonic typed in the menu finds its item.
+    CMenu* pTray = button.GetPopupMenu()->GetSubMenu(0);
+    EXPECT_EQ(button.SendMessage(WM_MENUCHAR, MAKEWPARAM(u'x', MF_POPUP), reinterpret_cast<LPARAM>(pTray->m_hMenu)),
+              0);
+    button.DestroyWindow();
+    EXPECT_EQ(button.SetPopupMenu(0, nullptr), 0u);
+    EXPECT_EQ(button.GetPopupMenu(), nullptr);
+    AfxSetResourceHandle(previous);
+    FreeLibrary(resources);
 }
 
 } // namespace
