@@ -533,7 +533,7 @@ TEST_F(BrannicAppTest, MainLoopShowsTheStartDialogAndShutsDownFromTheTrayMenu) {
                 shown.emplace_back(item.text, (item.state & MF_GRAYED) != 0);
         const std::vector<std::pair<std::u16string, bool>> expected = {
             {u"Open Kovra", false},  {u"Instant Backup", false},    {u"Instant Restore", true},
-            {u"Expert Mode", false}, {u"Manage Secure Disk", true}, {u"Exit", false}};
+            {u"Expert Mode", false}, {u"Manage Secure Disk", false}, {u"Exit", false}};
         EXPECT_EQ(shown, expected);
 
         // Everything the loop made is gone, and the manager lists none of the destroyed agents.

@@ -4,6 +4,7 @@
 #include "app/BrannicApp.h"
 #include "app/Utility.h"
 #include "engine/BackManager.h"
+#include "storage/ManageSecureDiskDlg.h"
 #include "storage/ZentraManager.h"
 #include "workflows/BackupWizard.h"
 #include "workflows/ExpertModeDlg.h"
@@ -67,11 +68,9 @@ constexpr struct {
 constexpr UINT kRestoreIcons[] = {530, 531, 532, 529};
 constexpr UINT kBackupIcons[] = {527, 528, 525, 526};
 
-// Commands whose dialogs are not built yet: the Instant Restore wizard, and the System page that manages the secure
-// disks.
+// Commands whose dialogs are not built yet: the Instant Restore wizard and the System page.
 constexpr UINT kCommandsToCome[] = {
     ID_TRAY_INSTANT_RESTORE,
-    ID_TRAY_MANAGE_SECURE_DISK,
     IDC_INSTANT_RESTORE,
     IDC_SYSTEM_SETTINGS,
 };
@@ -101,6 +100,7 @@ ON_COMMAND(ID_TRAY_EXPERT_MODE, OnExpertMode)
 ON_COMMAND(ID_TRAY_INSTANT_BACKUP, OnTrayInstantBackup)
 ON_BN_CLICKED(IDC_INSTANT_BACKUP, OnInstantBackupButton)
 ON_COMMAND(ID_TRAY_EXIT, OnExit)
+ON_COMMAND(ID_TRAY_MANAGE_SECURE_DISK, OnManageSecureDisk)
 ON_BN_CLICKED(IDC_EXPERT_MODE, OnExpertMode)
 ON_BN_CLICKED(IDC_SYSTEM_SETTINGS, OnSystemSettings)
 ON_MESSAGE(WM_SHOW_CURRENT_DIALOG, OnShowCurrentDialog)
@@ -439,6 +439,17 @@ void VyxMainDlg::OnExpertMode() {
 void VyxMainDlg::OnSystemSettings() {
     App()->WriteRunMode(1);
     App()->ShowExpertMode(TRUE);
+}
+
+void VyxMainDlg::OnManageSecureDisk() {
+    CExpertModeDlg* pExpert = App()->GetExpertDlg();
+    App()->ShowExpertMode(FALSE);
+    if (!pExpert)
+        return;
+    pExpert->ShowPage(4);
+    // The Manage Secure Disk dialog, over the Expert Mode dialog showing its System page.
+    CManageSecureDiskDlg dlg(pExpert);
+    dlg.DoModal();
 }
 
 void VyxMainDlg::OnExit() {

@@ -67,6 +67,7 @@ protected:
     void OnInstantBackupButton();
     void OnTrayInstantBackup();
     void OnSystemSettings();
+    void OnManageSecureDisk();
     void OnExit();
     LRESULT OnShowCurrentDialog(WPARAM wParam, LPARAM lParam);
     LRESULT OnQueryEnclosure(WPARAM wParam, LPARAM lParam);

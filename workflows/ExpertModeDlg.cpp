@@ -2,6 +2,7 @@
 
 #include "app/BrannicApp.h"
 #include "app/LogTipsDlg.h"
+#include "storage/SecureSetting.h"
 #include "storage/ZentraManager.h"
 
 #include "platform/afx/ModuleState.h"
@@ -233,4 +234,20 @@ LRESULT CExpertModeDlg::OnQueryEnclosure(WPARAM, LPARAM) {
     if (CZentraManager* pManager = App()->GetZentraManager())
         pManager->HasEnclosureDisk();
     return 0;
+}
+
+BOOL CExpertModeDlg::SetSecureSetting(BOOL bAutoMount, LPCTSTR lpszPassword) {
+    return CSecureSetting::SetSecureSetting(bAutoMount, lpszPassword);
+}
+
+BOOL CExpertModeDlg::GetSecureSetting(CString* pPassword) {
+    return CSecureSetting::GetSecureSetting(pPassword);
+}
+
+BOOL CExpertModeDlg::SetSecureQuestion(LPCTSTR lpszQuestion) {
+    return CSecureSetting::SetSecureQuestion(lpszQuestion);
+}
+
+void CExpertModeDlg::GetSecureQuestion(CString& strQuestion, CComboBox* pCombo) {
+    CSecureSetting::GetSecureQuestion(strQuestion, pCombo);
 }

@@ -16,6 +16,7 @@
 
 #include "platform/afx/Dialog.h"
 
+class CComboBox;
 class CExpertSystemSetting;
 
 class CExpertModeDlg : public CDialog {
@@ -54,6 +55,13 @@ public:
     void ReloadBackupSelection();
     // Shows the "Event log tips" dialog unless the user turned it off; the remaining reminder flag.
     int ShowLogTips();
+
+    // The secure-disk options under "Expert\Secure" (automatic mounting, the remembered password, the security
+    // question); the store itself is the storage's (CSecureSetting), which the secure-disk dialogs use directly.
+    static BOOL SetSecureSetting(BOOL bAutoMount, LPCTSTR lpszPassword);
+    static BOOL GetSecureSetting(CString* pPassword = nullptr);
+    static BOOL SetSecureQuestion(LPCTSTR lpszQuestion);
+    static void GetSecureQuestion(CString& strQuestion, CComboBox* pCombo = nullptr);
 
     BOOL OnInitDialog() override;
     BOOL PreTranslateMessage(MSG* pMsg) override;

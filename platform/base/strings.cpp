@@ -1,5 +1,7 @@
 #include "platform/base/strings.h"
 
+#include "platform/base/codepage.h"
+
 #include "platform/base/errors.h"
 
 #include <cstdlib>
@@ -567,7 +569,7 @@ constexpr DWORD MB_ERR_INVALID_CHARS = 0x8;
 constexpr DWORD WC_ERR_INVALID_CHARS = 0x80;
 
 bool KnownCodePage(UINT codePage) {
-    return codePage == CP_ACP || codePage == CP_OEMCP || codePage == CP_UTF8;
+    return codePage == CP_ACP || codePage == CP_OEMCP || codePage == CP_UTF8 || codePage == CP_WINDOWS_1252;
 }
 } // namespace
 
@@ -579,7 +581,8 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int srcLen, LPWS
     // With -1 the terminator is converted too and counted in the result.
     const size_t n = srcLen == -1 ? std::strlen(src) + 1 : static_cast<size_t>(srcLen);
     bool valid = true;
-    const std::u16string wide = Decode(std::string_view(src, n), valid);
+    const std::u16string wide = codePage == CP_WINDOWS_1252 ? platform::Windows1252ToUtf16(std::string_view(src, n))
+                                                            : Decode(std::string_view(src, n), valid);
     if (!valid && (flags & MB_ERR_INVALID_CHARS)) {
         platform::Fail(ERROR_NO_UNICODE_TRANSLATION);
         return 0;
@@ -620,7 +623,21 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int srcLen, LPS
     }
     if (usedDefault)
         *usedDefault = FALSE;
-    const std::string narrow = platform::Utf16ToUtf8(view);
+    std::string narrow;
+    if (codePage == CP_WINDOWS_1252) {
+        // A character outside the code page becomes the default character, one at a time.
+        for (char16_t c : view) {
+            std::string one;
+            if (!platform::Utf16ToWindows1252(std::u16string_view(&c, 1), one)) {
+                one.assign(1, defaultChar ? *defaultChar : '?');
+                if (usedDefault)
+                    *usedDefault = TRUE;
+            }
+            narrow += one;
+        }
+    } else {
+        narrow = platform::Utf16ToUtf8(view);
+    }
     if (dstLen == 0)
         return static_cast<int>(narrow.size());
     if (narrow.size() > static_cast<size_t>(dstLen)) {

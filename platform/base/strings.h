@@ -72,7 +72,8 @@ size_t CopyTruncated(WCHAR* dst, size_t capacity, std::u16string_view src);
 
 } // namespace platform
 
-// MultiByteToWideChar / WideCharToMultiByte for CP_ACP (taken as UTF-8 on this host) and CP_UTF8.
+// MultiByteToWideChar / WideCharToMultiByte for CP_ACP (taken as UTF-8 on this host), CP_UTF8 and Windows-1252
+// (CP_WINDOWS_1252 of codepage.h, the C runtime's fixed ANSI code page).
 constexpr UINT CP_ACP = 0;
 constexpr UINT CP_OEMCP = 1;
 constexpr UINT CP_UTF8 = 65001;
