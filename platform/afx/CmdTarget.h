@@ -11,8 +11,11 @@
 #pragma once
 
 #include "platform/afx/Object.h"
+#include "platform/com/oleauto.h"
 
 #include <cstdint>
+#include <type_traits>
+#include <utility>
 
 class CCmdTarget;
 struct NMHDR;
@@ -53,10 +56,43 @@ struct AFX_MSGMAP {
     const AFX_MSGMAP_ENTRY* lpEntries;
 };
 
+// Automation: the dispatch map of a class names its methods with their dispatch ids, result and parameter types.
+struct AFX_DISPMAP_ENTRY;
+// Calls the member with arguments already converted to the entry's parameter types, first argument first.
+using AFX_DISPATCH_THUNK = void (*)(CCmdTarget* pTarget, VARIANT* pArgs, VARIANT* pResult);
+struct AFX_DISPMAP_ENTRY {
+    LPCSTR lpszName;
+    DISPID lDispID;   // DISPID_UNKNOWN: the entry's position in its map, counted from 1
+    VARTYPE vtResult; // VT_EMPTY for none
+    LPCSTR vtsParams; // one VARTYPE byte per parameter
+    AFX_DISPATCH_THUNK pfn;
+};
+struct AFX_DISPMAP {
+    const AFX_DISPMAP* (*pfnGetBaseMap)();
+    const AFX_DISPMAP_ENTRY* lpEntries;
+};
+
 class CCmdTarget : public CObject {
     DECLARE_DYNAMIC(CCmdTarget)
 public:
-    CCmdTarget() = default;
+    CCmdTarget();
+    ~CCmdTarget() override;
+    CCmdTarget(const CCmdTarget&) = delete;
+    CCmdTarget& operator=(const CCmdTarget&) = delete;
+
+    // Automation. An object with automation enabled offers IDispatch over its dispatch map; its life follows the
+    // references its clients hold: it starts with one (the creator's), and the last release calls
+    // OnFinalRelease, which deletes the object.
+    void EnableAutomation();
+    // The object's IDispatch, or null without automation.
+    LPDISPATCH GetIDispatch(BOOL bAddRef);
+    static CCmdTarget* FromIDispatch(LPDISPATCH lpDispatch);
+    DWORD InternalAddRef();
+    DWORD InternalRelease();
+    DWORD ExternalAddRef() { return InternalAddRef(); }
+    DWORD ExternalRelease() { return InternalRelease(); }
+    HRESULT ExternalQueryInterface(const IID* iid, LPVOID* ppvObj);
+    virtual void OnFinalRelease();
 
     // Routes a command: nCode is the control code for WM_COMMAND, or MAKELONG(code, message) for notifications
     // and reflected messages. pExtra is AFX_NOTIFY* for WM_NOTIFY. TRUE when a handler took it.
@@ -68,7 +104,111 @@ public:
 protected:
     static const AFX_MSGMAP* GetThisMessageMap();
     virtual const AFX_MSGMAP* GetMessageMap() const;
+    static const AFX_DISPMAP* GetThisDispatchMap();
+    virtual const AFX_DISPMAP* GetDispatchMap() const;
+
+    LONG m_dwRef = 1;
+
+private:
+    struct XDispatch;
+    friend struct XDispatch;
+    // Invokes a member of the dispatch map (the object's IDispatch::Invoke).
+    HRESULT InvokeMember(DISPID id, WORD wFlags, DISPPARAMS* pParams, VARIANT* pResult, UINT* puArgErr);
+    HRESULT IdOfName(LPCOLESTR name, DISPID& id) const;
+
+    XDispatch* m_pDispatch = nullptr;
 };
+
+// Dispatch maps, declared in the class and listed in its source file:
+//   BEGIN_DISPATCH_MAP(CServ, CCmdTarget)
+//       DISP_FUNCTION_ID(CServ, "TurnOn", 1, TurnOn, VT_I4, VTS_I4 VTS_I2)
+//   END_DISPATCH_MAP()
+// Each entry's member is called with its arguments converted to the listed parameter types; the compiler checks
+// that the member's own parameters take them.
+#define VTS_NONE ""
+#define VTS_I2 "\x02"
+#define VTS_I4 "\x03"
+#define VTS_R8 "\x05"
+#define VTS_BSTR "\x08"
+#define VTS_BOOL "\x0B"
+#define VTS_UI1 "\x11"
+
+template <class T> T AfxFromVariant(const VARIANT& v) {
+    if constexpr (std::is_same_v<T, short>)
+        return v.iVal;
+    else if constexpr (std::is_same_v<T, long> || std::is_same_v<T, int>)
+        return v.vt == VT_BOOL ? (v.boolVal ? 1 : 0) : static_cast<T>(v.lVal);
+    else if constexpr (std::is_same_v<T, double>)
+        return v.dblVal;
+    else if constexpr (std::is_same_v<T, BYTE>)
+        return v.bVal;
+    else if constexpr (std::is_same_v<T, LPCOLESTR>)
+        return v.bstrVal ? v.bstrVal : u"";
+    else
+        static_assert(sizeof(T) == 0, "no automation type for this parameter");
+}
+
+template <class T> void AfxToVariant(const T& value, VARIANT& v) {
+    if constexpr (std::is_same_v<T, short>) {
+        v.vt = VT_I2;
+        v.iVal = value;
+    } else if constexpr (std::is_same_v<T, long> || std::is_same_v<T, int>) {
+        v.vt = VT_I4;
+        v.lVal = static_cast<LONG>(value);
+    } else if constexpr (std::is_same_v<T, double>) {
+        v.vt = VT_R8;
+        v.dblVal = value;
+    } else if constexpr (std::is_same_v<T, BYTE>) {
+        v.vt = VT_UI1;
+        v.bVal = value;
+    } else if constexpr (std::is_same_v<T, BSTR>) {
+        v.vt = VT_BSTR;
+        v.bstrVal = value;
+    } else {
+        static_assert(sizeof(T) == 0, "no automation type for this result");
+    }
+}
+
+template <auto Member> struct AfxDispatchThunk;
+template <class C, class R, class... A, R (C::*Member)(A...)> struct AfxDispatchThunk<Member> {
+    static void Call(CCmdTarget* pTarget, VARIANT* pArgs, VARIANT* pResult) {
+        CallWith(static_cast<C*>(pTarget), pArgs, pResult, std::index_sequence_for<A...>{});
+    }
+    template <size_t... I> static void CallWith(C* self, VARIANT* pArgs, VARIANT* pResult, std::index_sequence<I...>) {
+        (void)pArgs;
+        if constexpr (std::is_void_v<R>) {
+            (self->*Member)(AfxFromVariant<std::decay_t<A>>(pArgs[I])...);
+        } else {
+            AfxToVariant((self->*Member)(AfxFromVariant<std::decay_t<A>>(pArgs[I])...), *pResult);
+        }
+    }
+};
+
+#define DECLARE_DISPATCH_MAP()                                                                                         \
+protected:                                                                                                             \
+    static const AFX_DISPMAP* GetThisDispatchMap();                                                                    \
+    const AFX_DISPMAP* GetDispatchMap() const override;
+
+#define BEGIN_DISPATCH_MAP(theClass, baseClass)                                                                        \
+    const AFX_DISPMAP* theClass::GetDispatchMap() const {                                                              \
+        return GetThisDispatchMap();                                                                                   \
+    }                                                                                                                  \
+    const AFX_DISPMAP* theClass::GetThisDispatchMap() {                                                                \
+        using TheBaseClass = baseClass;                                                                                \
+        static const AFX_DISPMAP_ENTRY _dispatchEntries[] = {
+
+#define DISP_FUNCTION_ID(theClass, szExternalName, dispid, pfnMember, vtRetVal, vtsParams)                             \
+    {szExternalName, dispid, vtRetVal, vtsParams, &AfxDispatchThunk<&theClass::pfnMember>::Call},
+#define DISP_FUNCTION(theClass, szExternalName, pfnMember, vtRetVal, vtsParams)                                        \
+    DISP_FUNCTION_ID(theClass, szExternalName, DISPID_UNKNOWN, pfnMember, vtRetVal, vtsParams)
+
+#define END_DISPATCH_MAP()                                                                                             \
+    { nullptr, 0, VT_EMPTY, nullptr, nullptr }                                                                         \
+    }                                                                                                                  \
+    ;                                                                                                                  \
+    static const AFX_DISPMAP dispatchMap = {&TheBaseClass::GetThisDispatchMap, &_dispatchEntries[0]};                  \
+    return &dispatchMap;                                                                                               \
+    }
 
 #define DECLARE_MESSAGE_MAP()                                                                                          \
 protected:                                                                                                             \
