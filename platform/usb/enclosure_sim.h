@@ -9,7 +9,7 @@
 // registers; its LEDs are bits of its data register (0x7058 for the names "j335" and "j336", else 0x7030): on the
 // 0x7058 kind a cleared bit lights the LED, on the 0x7030 kind a set bit does; 0x08 is the secure-disk LED, 0x01 the
 // ready LED. A Sunplus chip has eight pins: pin 0 reads the button, pin 1 is the secure-disk LED, pin 2 the ready
-// LED. A press of the button is seen by the next button queries (one press each, `polls` of them); tests may ask for
+// LED. Bit 0x04 of the 0x7058 data register reads the button's line. A press of the button is seen by the next button queries (one press each, `polls` of them); tests may ask for
 // a number of failing calls and for a delay on every call.
 #pragma once
 

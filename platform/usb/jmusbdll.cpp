@@ -114,7 +114,11 @@ __attribute__((visibility("default"))) int ATACBExecute(BYTE letter, BYTE* recor
     switch (command) {
     case 0xFD: {
         const auto it = seen.registers.find(reg);
-        const uint16_t value = it == seen.registers.end() ? 0 : it->second;
+        uint16_t value = it == seen.registers.end() ? 0 : it->second;
+        // Bit 0x04 of the 0x7058 data register is the button's input line: it reads the button, whatever was
+        // written.
+        if (reg == 0x7058 && reg == platform::usb::JMicronDataRegister(seen))
+            value = static_cast<uint16_t>((value & ~0x04) | (seen.presses > 0 ? 0x04 : 0));
         data[0] = static_cast<BYTE>(value);
         data[1] = static_cast<BYTE>(value >> 8);
         break;
