@@ -104,9 +104,15 @@ int ConnectToServer(const CLSID& clsid) {
 constexpr UINT kRunOnThread = 0x8000 + 0x3C1; // WM_APP range: private to the layer's own window class
 constexpr char16_t kWindowClass[] = u"WinLayerComServer";
 
+// Set while this thread serves a call of a client: such calls arrive as sent messages, but they are not
+// input-synchronous, and the object may call out from them.
+thread_local int t_servingCall = 0;
+
 LRESULT CALLBACK ServerWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == kRunOnThread) {
+        ++t_servingCall;
         (*reinterpret_cast<std::function<void()>*>(lParam))();
+        --t_servingCall;
         return 1;
     }
     return DefWindowProcW(hwnd, msg, wParam, lParam);
@@ -505,6 +511,8 @@ HRESULT RemoteDispatch::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
 
 HRESULT RemoteDispatch::Invoke(DISPID dispid, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                EXCEPINFO* info, UINT* argErr) {
+    if (InSendMessage() && !t_servingCall)
+        return RPC_E_CANTCALLOUT_ININPUTSYNCCALL;
     Writer out;
     out.U8(platform::com::wire::kInvoke);
     out.I32(dispid);

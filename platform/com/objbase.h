@@ -21,7 +21,8 @@
 // id; only IDispatch crosses processes, and only VARIANTs of plain values (see oleauto.h). A client's references are
 // released when its process ends or its connection closes. A server that dies, or never registers within 30
 // seconds of its start, gives the client an error (HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE) for a call, CO_E_SERVER_EXEC_FAILURE
-// for the start), never a hang; a call that gets no answer within 60 seconds fails with HRESULT_FROM_WIN32(RPC_S_CALL_FAILED).
+// for the start), never a hang; a call to another process from a thread that is handling a message sent by another
+// thread (an input-synchronous call) is refused with RPC_E_CANTCALLOUT_ININPUTSYNCCALL, as on Windows; a call that gets no answer within 60 seconds fails with HRESULT_FROM_WIN32(RPC_S_CALL_FAILED).
 #pragma once
 
 #include "platform/base/errors.h"
@@ -63,6 +64,7 @@ constexpr HRESULT REGDB_E_WRITEREGDB = static_cast<HRESULT>(0x80040151u);
 constexpr DWORD RPC_S_SERVER_UNAVAILABLE = 1722;
 constexpr DWORD RPC_S_CALL_FAILED = 1726;
 constexpr HRESULT RPC_E_DISCONNECTED = static_cast<HRESULT>(0x80010108u);
+constexpr HRESULT RPC_E_CANTCALLOUT_ININPUTSYNCCALL = static_cast<HRESULT>(0x8001010Du);
 constexpr HRESULT RPC_E_SERVERFAULT = static_cast<HRESULT>(0x80010105u);
 constexpr HRESULT RPC_E_WRONG_THREAD = static_cast<HRESULT>(0x8001010Eu);
 
