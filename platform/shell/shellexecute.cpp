@@ -197,6 +197,13 @@ BOOL ShellExecuteExW(SHELLEXECUTEINFOW* info) {
             place.path = platform::fs::NormalizeWindowsPath(path);
         }
     }
+    // Programs here carry no ".exe": a program named with it is the file without it, as CreateProcessW finds it.
+    if (place.valid && place.path.size() > 4 && EqualNoCase(place.path.substr(place.path.size() - 4), u".exe") &&
+        GetFileAttributesW(place.path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        const std::u16string bare = place.path.substr(0, place.path.size() - 4);
+        if (GetFileAttributesW(bare.c_str()) != INVALID_FILE_ATTRIBUTES)
+            place.path = bare;
+    }
     HANDLE process = nullptr;
     const DWORD error =
         !scheme.empty() && scheme != "file"

@@ -9,8 +9,10 @@
 //
 // Where it differs: a program is a host file that may be executed; any other file or folder opens with the default
 // application of its MIME type (freedesktop desktop entries and mimeapps.list), given the item's host path; no
-// application for the type is SE_ERR_NOASSOC (ERROR_NO_ASSOCIATION). A URL ("https://...", "mailto:...") opens with the
-// desktop's handler of its scheme (the MIME type "x-scheme-handler/<scheme>"), the browser for web addresses. nShow is not passed on. "properties" shows a
+// application for the type is SE_ERR_NOASSOC (ERROR_NO_ASSOCIATION). A URL ("https://...", "mailto:...") opens with
+// the desktop's handler of its scheme (the MIME type "x-scheme-handler/<scheme>"), the browser for web addresses. A
+// program named "x.exe" that does not exist is the program "x" when that exists, as CreateProcessW spells names.
+// nShow is not passed on. "properties" shows a
 // message box (see contextmenu.h).
 #pragma once
 
