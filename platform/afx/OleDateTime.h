@@ -14,6 +14,7 @@
 #include "platform/afx/String.h"
 #include "platform/afx/Time.h"
 #include "platform/base/types.h"
+#include "platform/com/oleauto.h" // LOCALE_USER_DEFAULT
 
 using DATE = double;
 
@@ -22,7 +23,6 @@ constexpr DWORD VAR_TIMEVALUEONLY = 0x00000001;
 constexpr DWORD VAR_DATEVALUEONLY = 0x00000002;
 constexpr DWORD LOCALE_NOUSEROVERRIDE = 0x80000000;
 constexpr LCID LANG_USER_DEFAULT = 0x0400;
-constexpr LCID LOCALE_USER_DEFAULT = 0x0400;
 
 class COleDateTime {
 public:
