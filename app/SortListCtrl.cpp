@@ -124,14 +124,14 @@ void CSortListCtrl::AttachHeader() {
     SetFullRowSelect(TRUE);
 }
 
-BOOL CSortListCtrl::SetColumns(LPCTSTR lpszSpec) {
-    const CString spec(lpszSpec ? lpszSpec : u"");
+BOOL CSortListCtrl::SetColumns(LPCTSTR lpszColumns) {
+    const CString columnText(lpszColumns ? lpszColumns : u"");
     int start = 0;
-    while (start <= spec.GetLength()) {
-        int end = spec.Find(u';', start);
+    while (start <= columnText.GetLength()) {
+        int end = columnText.Find(u';', start);
         if (end < 0)
-            end = spec.GetLength();
-        const CString column = spec.Mid(start, end - start);
+            end = columnText.GetLength();
+        const CString column = columnText.Mid(start, end - start);
         const int comma = column.Find(u',');
         if (comma < 0)
             return TRUE;
@@ -155,9 +155,9 @@ BOOL CSortListCtrl::SetColumns(LPCTSTR lpszSpec) {
 }
 
 BOOL CSortListCtrl::SetColumns(UINT nStringId) {
-    CString spec;
-    spec.LoadString(nStringId);
-    return SetColumns(spec);
+    CString columnText;
+    columnText.LoadString(nStringId);
+    return SetColumns(columnText);
 }
 
 int CSortListCtrl::InsertColumn(int nCol, const LVCOLUMNW* pColumn) {

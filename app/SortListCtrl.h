@@ -56,7 +56,7 @@ public:
     // ---- Columns ----
     // "caption,width" or "caption,align,width" separated by ';' (align 1 centre, 2 right, else left); parsing ends
     // at a column without ','. FALSE when a column cannot be inserted.
-    BOOL SetColumns(LPCTSTR lpszSpec);
+    BOOL SetColumns(LPCTSTR lpszColumns);
     BOOL SetColumns(UINT nStringId);
     int InsertColumn(int nCol, const LVCOLUMNW* pColumn);
     int InsertColumn(int nCol, LPCTSTR lpszColumnHeading, int nFormat = LVCFMT_LEFT, int nWidth = -1,

@@ -167,7 +167,7 @@ TEST_F(NasDialogsTest, AShareThatCannotBeWrittenIsRefusedAndLeavesNoConnection) 
     ASSERT_TRUE(platform::fs::SetShare(kServer, u"Archive", archive));
     ImmutableFolder readOnly(archive);
     if (!readOnly.Done())
-        GTEST_SKIP() << "the file system keeps no immutable folders";
+        FAIL() << "the file system keeps no immutable folders (chattr +i needs root on ext4 or tmpfs)";
     EXPECT_EQ(ProbeShareAccess(u"\\\\127.0.0.7\\Archive"), NAS_ACCESS_READ);
     EXPECT_EQ(ConnectShare(kServer, u"Archive", u"alice", u"secret", u"R:"), NAS_ERROR_READ_ONLY);
     EXPECT_EQ(Connection(u"R:"), u"");
@@ -185,7 +185,7 @@ TEST_F(NasDialogsTest, AShareThatCannotBeWrittenIsRefusedAndLeavesNoConnection) 
 TEST_F(NasDialogsTest, AFoundServerIsConnectedWithCredentialsToTheChosenLetter) {
     std::string why;
     if (!testsupport::EnterPrivateNetwork(why))
-        GTEST_SKIP() << why;
+        FAIL() << why;
     testsupport::DatagramResponder responder(8097, "127.0.0.7", [](const std::vector<uint8_t>&) {
         std::vector<uint8_t> good(16, 0), bad(16, 0);
         for (const char* text : {"Storage-1", "Firmware 1.0"}) {
@@ -269,7 +269,7 @@ TEST_F(NasDialogsTest, AFoundServerIsConnectedWithCredentialsToTheChosenLetter) 
 TEST_F(NasDialogsTest, OkWithoutAServerOrWithAnInvalidAddressKeepsTheDialogOpen) {
     std::string why;
     if (!testsupport::EnterPrivateNetwork(why))
-        GTEST_SKIP() << why;
+        FAIL() << why;
     uitest::PromptScript prompts;
     prompts.Expect(platform::ui::PromptKind::MessageBox, u"Please enter the share folder and IP address", IDOK)
         .Expect(platform::ui::PromptKind::MessageBox, u"Invalid IP address.", IDOK)

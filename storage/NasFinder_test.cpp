@@ -43,7 +43,7 @@ protected:
     void SetUp() override {
         std::string why;
         if (!testsupport::EnterPrivateNetwork(why))
-            GTEST_SKIP() << why;
+            FAIL() << why;
         g_found = &m_found;
         WNDCLASSW wc{};
         wc.lpfnWndProc = CollectProc;
