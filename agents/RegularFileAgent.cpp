@@ -127,6 +127,63 @@ int CRegularFileAgent::ExpandBackupItem(CShellTreeCtrl* pTree, HTREEITEM hItem) 
     return InsertChildren(pTree, hItem, FALSE);
 }
 
+int CRegularFileAgent::ExpandRestoreItem(CShellTreeCtrl* pTree, HTREEITEM hItem, LPCTSTR) {
+    return InsertChildren(pTree, hItem, TRUE);
+}
+
+int CRegularFileAgent::FillRestoreRoots(CShellTreeCtrl* pTree, HTREEITEM hTop, LPCTSTR lpszSetPath) {
+    CShellItemData* pRoot = DataOf(pTree, hTop);
+    if (!pRoot)
+        return 0;
+    CDesktopFolder desktop;
+    CShellFolderPtr folder(desktop.Get(), pRoot->m_list.Get());
+    if (!folder.IsValid())
+        return 0;
+    const CString setPath(lpszSetPath ? lpszSetPath : _T(""));
+    CString ini;
+    ini.Format(setPath.Right(1) == _T("\\") ? _T("%s%s") : _T("%s\\%s"), setPath.GetString(), _T("RegularFile.ini"));
+    CEnumIDListPtr list(folder.Get(), pTree->GetSafeHwnd(), SHCONTF_FOLDERS | SHCONTF_INCLUDEHIDDEN);
+    if (!list.IsValid())
+        return 0;
+    const CItemIDList rootList(pRoot->m_list);
+    int inserted = 0;
+    CItemIDList child;
+    while (list->Next(1, child.GetAddressForOutput(), nullptr) == S_OK) {
+        CItemIDList full;
+        full.Combine(rootList, child);
+        const CString path = WithoutTrailingBackslash(full.GetPath());
+        const CString name = path.Mid(path.ReverseFind(_T('\\')) + 1);
+        // The other agents' folders of the set are theirs.
+        if (name.Find(_T("Disk ")) < 0)
+            continue;
+        // The drive's own icons while it is there, else those of C:.
+        CString driveRoot;
+        driveRoot.Format(_T("%s:\\"), name.Right(1).GetString());
+        CItemIDList drive(driveRoot.GetString());
+        if (!drive.IsValid())
+            drive = CItemIDList(_T("C:\\"));
+        const int image = drive.GetIconIndex(SHGFI_SMALLICON);
+        const int openImage = drive.GetIconIndex(SHGFI_SMALLICON | SHGFI_OPENICON);
+        WCHAR value[2048] = {};
+        GetPrivateProfileStringW(_T("Fonts"), name, _T(""), value, 2048, ini);
+        CString text(value);
+        if (text.IsEmpty())
+            text.Format(_T("%s"), name.GetString());
+        HTREEITEM hItem =
+            InsertShellItemEx(pTree, hTop, folder, rootList, child, this, pRoot->m_dwFlags, image, text);
+        if (!hItem)
+            continue;
+        if (!(pTree->GetCallbackFlags() & 0x22))
+            pTree->SetItemImage(hItem, image, openImage);
+        pTree->EnsureVisible(hItem);
+        ++inserted;
+    }
+    if (inserted)
+        CBackManager::SortChildren(pTree, hTop);
+    pTree->SetLoadCount(1, 1);
+    return 1;
+}
+
 int CRegularFileAgent::InsertChildren(CShellTreeCtrl* pTree, HTREEITEM hItem, BOOL bRestore) {
     if (!pTree || !hItem || hItem == TVI_ROOT || hItem == pTree->GetRootItem())
         return bRestore && hItem == pTree->GetRootItem() ? 1 : 0;
@@ -245,6 +302,10 @@ int CRegularFileAgent::GetBackupNodeAnswer(CShellTreeCtrl* pTree, HTREEITEM hIte
     return NodeAnswerByState(pTree, hItem, PathOf(pTree, hItem), lpszPath, cbBuffer);
 }
 
+int CRegularFileAgent::GetRestoreNodeAnswer(CShellTreeCtrl* pTree, HTREEITEM hItem, LPTSTR lpszPath, int cbBuffer) {
+    return GetBackupNodeAnswer(pTree, hItem, lpszPath, cbBuffer);
+}
+
 int CRegularFileAgent::MapBackupPath(CShellTreeCtrl*, HTREEITEM, LPCTSTR lpszSetName, LPTSTR lpszSource,
                                      LPTSTR lpszDest, int cbBuffer) {
     if (!lpszSource || !lpszDest)
@@ -262,6 +323,68 @@ int CRegularFileAgent::MapBackupPath(CShellTreeCtrl*, HTREEITEM, LPCTSTR lpszSet
     CString result;
     result.Format(_T("\\\\?\\%s\\%s\\%s\\%s%c%s"), destination.GetString(), _T("KovraData"),
                   lpszSetName ? lpszSetName : _T(""), _T("Disk "), letter, source.Mid(colon + 1).GetString());
+    if (result.GetLength() + 1 > cbBuffer / 2) {
+        CBackManager::LogDebug(_T("%s, %d: %s is too long to over buffer."), u"" __FILE__, __LINE__, result);
+        return kPathSkip;
+    }
+    lstrcpynW(lpszDest, result, cbBuffer / 2);
+    return kPathMapped;
+}
+
+int CRegularFileAgent::MapRestorePath(CShellTreeCtrl*, HTREEITEM, int nPathOption, LPCTSTR lpszDestFolder,
+                                      LPTSTR lpszSource, LPTSTR lpszDest, int cbBuffer) {
+    if (nPathOption < 1 || nPathOption > 3 || !lpszSource || !lpszDest)
+        return kPathSkip;
+    const CString destFolder(lpszDestFolder ? lpszDestFolder : _T(""));
+    if (nPathOption != 1 && destFolder.IsEmpty())
+        return kPathSkip;
+    CString path(lpszSource);
+    if (path.Right(1) == _T("\\"))
+        path = path.Left(path.GetLength() - 1);
+    // The drive folder of the set: the first "Disk " behind the backslash that ends the set folder, so that a user
+    // or computer name holding "Disk " itself does not mislead the search.
+    auto driveFolder = [&]() -> int {
+        const int colon = path.Find(_T(':'));
+        if (colon < 0)
+            return -1;
+        int slash = colon;
+        for (int i = 0; i < 3 && slash >= 0; ++i)
+            slash = path.Find(_T('\\'), slash + 1);
+        return slash < 0 ? -1 : path.Find(_T("Disk "), slash);
+    };
+    CString result;
+    if (nPathOption == 1) {
+        const int disk = driveFolder();
+        if (disk < 0 || disk + 5 >= path.GetLength())
+            return kPathSkip;
+        const TCHAR letter = towupper_w(path[disk + 5]);
+        // Only a drive letter leads back to a drive.
+        if (letter < _T('A') || letter > _T('Z'))
+            return kPathSkip;
+        result.Format(_T("%c:%s"), letter, path.Mid(disk + 6).GetString());
+    } else if (nPathOption == 2) {
+        CString plain = path;
+        const int prefix = plain.Find(_T("\\\\?\\"));
+        if (prefix >= 0)
+            plain = plain.Mid(prefix + 4);
+        const CItemIDList item(plain.GetString());
+        if (!item.IsValid() || item.IsFolder())
+            result = destFolder;
+        else
+            result.Format(destFolder.Right(1) == _T("\\") ? _T("%s%s") : _T("%s\\%s"), destFolder.GetString(),
+                          plain.Mid(plain.ReverseFind(_T('\\')) + 1).GetString());
+    } else {
+        CString folder = destFolder;
+        if (folder.Right(1) != _T("\\"))
+            folder += _T("\\");
+        const int disk = driveFolder();
+        if (disk < 0)
+            return kPathSkip;
+        result.Format(_T("%s%s"), folder.GetString(), path.Mid(disk).GetString());
+    }
+    if (result.Left(4) == _T("\\\\?\\"))
+        result = result.Mid(4);
+    result = _T("\\\\?\\") + result;
     if (result.GetLength() + 1 > cbBuffer / 2) {
         CBackManager::LogDebug(_T("%s, %d: %s is too long to over buffer."), u"" __FILE__, __LINE__, result);
         return kPathSkip;
@@ -312,13 +435,23 @@ int CRegularFileAgent::FindTreeItemForPath(CShellTreeCtrl* pTree, HTREEITEM hSta
     out(nullptr, phChild, pnChildState);
     if (!pTree || !hStart || !lpszPath)
         return kPathNotInTree;
-    // Restore trees get nothing from this agent yet.
-    if (lpszSetRoot)
-        return kPathOutsideAgent;
     const CString path = WithoutTrailingBackslash(lpszPath);
     const CString root = WithoutTrailingBackslash(PathOf(pTree, hStart));
     if (path.IsEmpty() || root.IsEmpty() || towupper_w(path[0]) != towupper_w(root[0]))
         return kPathNotInTree;
+    if (lpszSetRoot) {
+        // In a restore tree only the set's "Disk " folders and what lies below them are this agent's.
+        const CString setRoot = WithoutTrailingBackslash(lpszSetRoot);
+        CString marker;
+        marker.Format(_T("%s\\%s"), setRoot.GetString(), _T("Disk "));
+        if (path.GetLength() <= marker.GetLength() || path.Left(marker.GetLength()).CompareNoCase(marker) != 0)
+            return kPathOutsideAgent;
+        const int end = path.Find(_T('\\'), setRoot.GetLength() + 1);
+        const CString folder = end < 0 ? path.Mid(setRoot.GetLength() + 1)
+                                       : path.Mid(setRoot.GetLength() + 1, end - setRoot.GetLength() - 1);
+        return FindTreeItemByPath(pTree, hStart, setRoot, folder, path, nullptr, phItem, pnState, phChild,
+                                  pnChildState);
+    }
     const int drive = path.Find(_T(":\\"));
     if (drive < 0) {
         out(pTree->GetParentItem(hStart), phItem, pnState);

@@ -6,8 +6,8 @@
 // "Disk " and the drive letter, the drive's display name recorded in "RegularFile.ini" of the set. It keeps the
 // drive items in step with drives that come and go. Its data-folder name "RegularFile" names no folder of a set.
 //
-// The restore side (the set's "Disk " folders and the way back) is not built yet: restore trees get nothing from
-// this agent.
+// In a restore tree it shows the set's "Disk " folders under the names recorded in "RegularFile.ini" and maps every
+// restored path back to its drive, flat into a chosen folder, or below a chosen folder with the set's path kept.
 #pragma once
 
 #include "engine/BackAgent.h"
@@ -22,6 +22,8 @@ public:
     int ExpandBackupItem(CShellTreeCtrl* pTree, HTREEITEM hItem) override;
     int FillBackupRoots(CShellTreeCtrl* pTree, HTREEITEM hTop) override;
     int FillMonitorRoots(CShellTreeCtrl* pTree, HTREEITEM hTop) override;
+    int ExpandRestoreItem(CShellTreeCtrl* pTree, HTREEITEM hItem, LPCTSTR lpszText) override;
+    int FillRestoreRoots(CShellTreeCtrl* pTree, HTREEITEM hTop, LPCTSTR lpszSetPath) override;
     int PrepareBackup(CShellTreeCtrl* pTree, HTREEITEM hRoot, LPCTSTR lpszSetPath, DWORD dwFlags, int* pnCount1,
                       int* pnCount2) override;
     int GetItemLabel(CShellTreeCtrl* pTree, HTREEITEM hItem, CString& strLabel) override;
@@ -31,8 +33,11 @@ public:
     LPITEMIDLIST GetItemIDList(CShellTreeCtrl* pTree, HTREEITEM hItem) override;
     CString GetDataFolderName() override;
     int GetBackupNodeAnswer(CShellTreeCtrl* pTree, HTREEITEM hItem, LPTSTR lpszPath, int cbBuffer) override;
+    int GetRestoreNodeAnswer(CShellTreeCtrl* pTree, HTREEITEM hItem, LPTSTR lpszPath, int cbBuffer) override;
     int MapBackupPath(CShellTreeCtrl* pTree, HTREEITEM hItem, LPCTSTR lpszSetName, LPTSTR lpszSource, LPTSTR lpszDest,
                       int cbBuffer) override;
+    int MapRestorePath(CShellTreeCtrl* pTree, HTREEITEM hItem, int nPathOption, LPCTSTR lpszDestFolder,
+                       LPTSTR lpszSource, LPTSTR lpszDest, int cbBuffer) override;
     int HasBackupData(TCHAR chDrive) override;
     int FindTreeItemForPath(CShellTreeCtrl* pTree, HTREEITEM hStart, LPCTSTR lpszSetRoot, LPCTSTR lpszPath,
                             HTREEITEM* phItem, UINT* pnState, HTREEITEM* phChild, UINT* pnChildState) override;

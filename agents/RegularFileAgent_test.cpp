@@ -1,6 +1,7 @@
 // The plain-file agent in a real source tree over a scratch drive: drives and folders, selection files written and
 // read back (also by a reader of the format's own), live changes on disk, and the copy job's answers.
 #include "agents/RegularFileAgent.h"
+#include "copylib/Brannic.h"
 #include "engine/BackManager.h"
 #include "engine/ShellItemData.h"
 #include "engine/ShellTreeCtrl.h"
@@ -8,6 +9,7 @@
 #include "platform/afx/Wnd.h"
 #include "platform/fs/paths.h"
 #include "platform/registry/ini.h"
+#include "platform/shell/changenotify.h"
 #include "platform/testing/scratch_drive.h"
 #include "platform/ui/menu.h"
 #include "platform/ui/message.h"
@@ -93,6 +95,16 @@ protected:
         EXPECT_TRUE(tree.Create(WS_CHILD | WS_VISIBLE | TVS_CHECKBOXES, rc, &m_host, 3202));
         EXPECT_TRUE(tree.InitTree(603, 130, 700, 3200, kTreeBackup, notify));
         EXPECT_EQ(m_manager.FillSourceTree(&tree), 1);
+        tree.SendMessage(WM_TREE_EXPAND_ROOT);
+        return tree;
+    }
+    CShellTreeCtrl& NewRestoreTree(const std::u16string& setPath) {
+        m_trees.push_back(std::make_unique<CShellTreeCtrl>());
+        CShellTreeCtrl& tree = *m_trees.back();
+        RECT rc{0, 0, 480, 680};
+        EXPECT_TRUE(tree.Create(WS_CHILD | WS_VISIBLE | TVS_CHECKBOXES, rc, &m_host, 3807));
+        EXPECT_TRUE(tree.InitTree(603, 130, 700, 3800, kTreeRestore, FALSE));
+        EXPECT_EQ(m_manager.FillRestoreTree(&tree, setPath.c_str()), 1);
         tree.SendMessage(WM_TREE_EXPAND_ROOT);
         return tree;
     }
@@ -391,6 +403,156 @@ TEST_F(RegularFileTreeTest, CopyJobAnswersNodesPathsAndRecordsTheDrive) {
     m_drive.MakeFolder("KovraData/a@b/Disk C");
     EXPECT_EQ(m_agent.HasBackupData(u'T'), 1);
     EXPECT_EQ(m_manager.HasBackupData(u'T'), 1);
+}
+
+TEST_F(RegularFileTreeTest, RestoreTreeShowsTheSetsDriveFoldersUnderTheirRecordedNames) {
+    const std::string set = "KovraData/Disk user@Disk pc/";
+    m_drive.Write(set + "Disk C/Data/a.txt", "a");
+    m_drive.MakeFolder(set + "Disk C/Data/empty");
+    m_drive.Write(set + "Disk T/top.txt", "t");
+    m_drive.MakeFolder(set + "Disk Q/gone");
+    m_drive.MakeFolder(set + "Desktop");
+    m_drive.Write(set + "fonts.ini", "");
+    const std::u16string setPath = m_drive.Path("KovraData\\Disk user@Disk pc");
+    // Disk C has its name recorded, Disk T an empty one; Disk Q none, and its drive is not there.
+    ASSERT_TRUE(WritePrivateProfileStringW(u"Fonts", u"Disk C", u"Local Disk (C:)", (setPath + u"\\RegularFile.ini").c_str()));
+    ASSERT_TRUE(WritePrivateProfileStringW(u"Fonts", u"Disk T", u"", (setPath + u"\\RegularFile.ini").c_str()));
+    CShellTreeCtrl& tree = NewRestoreTree(setPath);
+    HTREEITEM root = tree.GetRootItem();
+    ASSERT_NE(root, nullptr);
+    std::set<std::u16string> texts;
+    for (HTREEITEM h = tree.GetChildItem(root); h; h = tree.GetNextSiblingItem(h))
+        texts.insert(tree.GetItemText(h).GetString());
+    // Only the drive folders are this agent's; the rest of the set belongs to the other agents.
+    EXPECT_EQ(texts, (std::set<std::u16string>{u"Local Disk (C:)", u"Disk T", u"Disk Q"}));
+    HTREEITEM c = Child(tree, root, u"Local Disk (C:)");
+    CString name;
+    TCHAR type = 0;
+    EXPECT_EQ(m_agent.GetItemName(&tree, c, name, type), 1);
+    EXPECT_EQ(name, CString(u"Disk C:"));
+    EXPECT_EQ(type, _T('D'));
+    UserExpand(tree, c);
+    HTREEITEM data = Child(tree, c, u"Data");
+    ASSERT_NE(data, nullptr);
+    UserExpand(tree, data);
+    EXPECT_NE(Child(tree, data, u"a.txt"), nullptr);
+    EXPECT_NE(Child(tree, data, u"empty"), nullptr);
+    EXPECT_EQ(m_agent.GetItemName(&tree, Child(tree, data, u"a.txt"), name, type), 1);
+    EXPECT_EQ(name, CString(u"a.txt"));
+
+    // A file that comes into the set shows in the open tree; one that goes leaves it; files beside the drive
+    // folders are not this agent's.
+    const CString setRoot(setPath.c_str());
+    m_drive.Write(set + "Disk C/Data/b.txt", "b");
+    CItemIDList made(m_drive.Path(set + "Disk C\\Data\\b.txt").c_str());
+    ASSERT_TRUE(made.IsValid());
+    m_manager.ProcessShellNotify(&tree, SHCNE_CREATE, setRoot, made, nullptr);
+    ASSERT_NE(Child(tree, data, u"b.txt"), nullptr);
+    HTREEITEM hFolder = nullptr, hFile = nullptr;
+    UINT folderState = 0, fileState = 0;
+    EXPECT_EQ(m_agent.FindTreeItemForPath(&tree, root, setRoot, m_drive.Path(set + "Disk C\\Data\\b.txt").c_str(),
+                                          &hFolder, &folderState, &hFile, &fileState),
+              kPathItemFound);
+    EXPECT_EQ(hFolder, data);
+    EXPECT_EQ(m_agent.FindTreeItemForPath(&tree, root, setRoot, m_drive.Path(set + "fonts.ini").c_str(), &hFolder,
+                                          &folderState, &hFile, &fileState),
+              kPathOutsideAgent);
+    std::filesystem::remove(m_drive.Host(set + "Disk C/Data/b.txt"));
+    m_manager.ProcessShellNotify(&tree, SHCNE_DELETE, setRoot, made, nullptr);
+    EXPECT_EQ(Child(tree, data, u"b.txt"), nullptr);
+    EXPECT_NE(Child(tree, data, u"a.txt"), nullptr);
+
+    // A set without a side file (made by Auto-Backup alone) shows its folders under their own names.
+    m_drive.Write("KovraData/a@b/Disk T/x.txt", "x");
+    CShellTreeCtrl& bare = NewRestoreTree(m_drive.Path("KovraData\\a@b"));
+    EXPECT_NE(Child(bare, bare.GetRootItem(), u"Disk T"), nullptr);
+}
+
+TEST_F(RegularFileTreeTest, RestorePathsLeadBackToTheDriveOrIntoTheChosenFolder) {
+    m_drive.Write("KovraData/u@pc/Disk C/Data/a.txt", "a");
+    const std::u16string set = u"\\\\?\\" + m_drive.Path("KovraData\\u@pc");
+    const std::u16string odd = u"\\\\?\\T:\\KovraData\\Disk Q@Disk R";
+    struct Case {
+        int option;
+        const char16_t* folder;
+        std::u16string source;
+        int answer;
+        std::u16string expected;
+    } cases[] = {
+        {1, u"", set + u"\\Disk C\\Data\\a.txt", kPathMapped, u"\\\\?\\C:\\Data\\a.txt"},
+        {1, u"", set + u"\\Disk C\\Data\\", kPathMapped, u"\\\\?\\C:\\Data"},
+        {1, u"", set + u"\\Disk C", kPathMapped, u"\\\\?\\C:"},
+        // A user or computer name with "Disk " in it does not mislead the way back.
+        {1, u"", odd + u"\\Disk D\\x\\Disk Z.txt", kPathMapped, u"\\\\?\\D:\\x\\Disk Z.txt"},
+        {3, u"D:\\Restore", odd + u"\\Disk D\\x.txt", kPathMapped, u"\\\\?\\D:\\Restore\\Disk D\\x.txt"},
+        {2, u"D:\\Restore", set + u"\\Disk C\\Data\\a.txt", kPathMapped, u"\\\\?\\D:\\Restore\\a.txt"},
+        {2, u"D:\\", set + u"\\Disk C\\Data\\a.txt", kPathMapped, u"\\\\?\\D:\\a.txt"},
+        {2, u"D:\\Restore", set + u"\\Disk C\\Data", kPathMapped, u"\\\\?\\D:\\Restore"},
+        {3, u"D:\\Restore\\", set + u"\\Disk C\\Data\\a.txt", kPathMapped,
+         u"\\\\?\\D:\\Restore\\Disk C\\Data\\a.txt"},
+        // Options 2 and 3 without a folder, and an unknown option, skip every node.
+        {2, u"", set + u"\\Disk C\\Data\\a.txt", kPathSkip, u""},
+        {3, u"", set + u"\\Disk C\\Data\\a.txt", kPathSkip, u""},
+        {0, u"D:\\", set + u"\\Disk C\\Data\\a.txt", kPathSkip, u""},
+        {4, u"D:\\", set + u"\\Disk C\\Data\\a.txt", kPathSkip, u""},
+        // Something that is no drive folder of a set leads nowhere.
+        {1, u"", set + u"\\Desktop\\a.txt", kPathSkip, u""},
+    };
+    for (const Case& c : cases) {
+        WCHAR source[2048] = {};
+        lstrcpynW(source, c.source.c_str(), 2048);
+        WCHAR dest[2048] = {};
+        EXPECT_EQ(m_agent.MapRestorePath(nullptr, nullptr, c.option, c.folder, source, dest, 4096), c.answer)
+            << platform::Utf16ToUtf8(c.source);
+        if (c.answer == kPathMapped) {
+            EXPECT_EQ(std::u16string(dest), c.expected) << platform::Utf16ToUtf8(c.source);
+        }
+    }
+    // A result that does not fit the job's buffer skips its node.
+    WCHAR source[2048] = {};
+    lstrcpynW(source, (set + u"\\Disk C\\Data\\a.txt").c_str(), 2048);
+    WCHAR dest[2048] = {};
+    EXPECT_EQ(m_agent.MapRestorePath(nullptr, nullptr, 3, std::u16string(2040, u'x').c_str(), source, dest, 4096),
+              kPathSkip);
+}
+
+TEST_F(RegularFileTreeTest, ABackedUpFolderComesBackToItsDriveWhole) {
+    m_drive.Write("Data/a.txt", "alpha");
+    m_drive.Write("Data/Sub/b.txt", "beta");
+    m_drive.MakeFolder("Data/Sub/empty");
+    CShellTreeCtrl& tree = NewTree();
+    tree.CheckBranch(ItemOf(tree, u"Data"), kStateChecked);
+    // The backup as the job asks the agent: the node whole, mapped into the set of drive S:.
+    platform::fs::DriveInfo s;
+    s.letter = u'S';
+    s.hostRoot = m_machine.Scratch("s");
+    ASSERT_TRUE(platform::fs::SetDrive(s));
+    std::filesystem::create_directories(s.hostRoot);
+    WCHAR node[2048] = {};
+    ASSERT_EQ(m_agent.GetBackupNodeAnswer(&tree, ItemOf(tree, u"Data"), node, 4096), kNodeWhole);
+    WCHAR dest[2048] = u"S:\\";
+    ASSERT_EQ(m_agent.MapBackupPath(&tree, nullptr, u"u@pc", node, dest, 4096), kPathMapped);
+    ASSERT_EQ(static_cast<DWORD>(KovraCopyPath(node, dest)), 0u);
+    int c1 = 0, c2 = 0;
+    m_agent.PrepareBackup(&tree, DriveT(tree), u"S:\\KovraData\\u@pc", 0x21, &c1, &c2);
+    std::filesystem::remove_all(m_drive.Host("Data"));
+
+    // The restore tree of the set: the drive under its recorded name, checked whole, mapped back to T:.
+    CShellTreeCtrl& restore = NewRestoreTree(u"S:\\KovraData\\u@pc");
+    HTREEITEM disk = Child(restore, restore.GetRootItem(), u"Local Disk (T:)");
+    ASSERT_NE(disk, nullptr);
+    restore.CheckBranch(disk, kStateChecked);
+    ASSERT_EQ(m_agent.GetRestoreNodeAnswer(&restore, disk, node, 4096), kNodeWhole);
+    EXPECT_EQ(std::u16string(node), u"\\\\?\\S:\\KovraData\\u@pc\\Disk T");
+    ASSERT_EQ(m_agent.MapRestorePath(&restore, disk, 1, u"", node, dest, 4096), kPathMapped);
+    EXPECT_EQ(std::u16string(dest), u"\\\\?\\T:");
+    WCHAR folder[2048] = {};
+    lstrcpynW(folder, (std::u16string(node) + u"\\Data").c_str(), 2048);
+    ASSERT_EQ(m_agent.MapRestorePath(&restore, disk, 1, u"", folder, dest, 4096), kPathMapped);
+    ASSERT_EQ(static_cast<DWORD>(KovraCopyPath(folder, dest)), 0u);
+    EXPECT_EQ(m_drive.Read("Data/a.txt"), "alpha");
+    EXPECT_EQ(m_drive.Read("Data/Sub/b.txt"), "beta");
+    EXPECT_TRUE(std::filesystem::is_directory(m_drive.Host("Data/Sub/empty")));
 }
 
 } // namespace
