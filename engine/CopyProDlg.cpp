@@ -2,6 +2,7 @@
 
 #include "app/BrannicApp.h"
 #include "app/LogFilterDlg.h"
+#include "app/LogViewDlg.h"
 #include "app/Utility.h"
 #include "engine/ActivityNotice.h"
 #include "engine/BackJob.h"
@@ -15,7 +16,11 @@
 #include "platform/base/errors.h"
 #include "platform/base/formatmessage.h"
 #include "platform/base/handle.h"
+#include "platform/base/thread.h"
+#include "platform/base/unique_handle.h"
 #include "platform/registry/registry.h"
+#include "platform/system/power.h"
+#include "platform/system/security.h"
 #include "platform/ui/message.h"
 #include "platform/ui/msgbox.h"
 #include "platform/ui/window.h"
@@ -210,7 +215,7 @@ LRESULT CCopyProDlg::OnCopyStart(WPARAM, LPARAM) {
         const BOOL bDebug = pApp && pApp->IsDebugMode();
         m_log.SetTypeMask(static_cast<int>(ReadDword(key.get(), _T("LogListMask"), bDebug ? 15 : 7)), FALSE);
         m_log.AttachListCtrl(&m_list, 116, 117, 118, 539, 537, 540, 538, 5031, 5030, 5029, 5032);
-        m_list.EnableTips(539, 537, 540, 538, nullptr, nullptr);
+        m_list.EnableTips(539, 537, 540, 538, ShowLogTipsCallback, this);
     }
 
     CShellTreeCtrl* pTree = m_pExternalTree;
@@ -465,15 +470,16 @@ void CCopyProDlg::EndOfJob(const JOB_STATUS* pStatus) {
 
     if (IsDlgButtonChecked(838) == BST_CHECKED) {
         if (m_nFailed == 0) {
-            if (PowerOff()) {
-                PostMessage(WM_COPY_END, 1);
-                return;
+            // Asked for and refused: the refusal joins the log, and the dialog closes as it would have.
+            if (!PowerOff()) {
+                GetLog().AddItemId(843, kSourceName, __LINE__, CXMLLog::typeError);
+                GetLog().Save(TRUE);
             }
-            GetLog().AddItemId(843, kSourceName, __LINE__, CXMLLog::typeError);
-        } else {
-            // Files failed: the user is to see why before the computer goes off, so the summary stays up.
-            GetLog().AddItemId(843, kSourceName, __LINE__, CXMLLog::typeWarning);
+            PostMessage(WM_COPY_END, 1);
+            return;
         }
+        // Files failed: the user is to see why before the computer goes off, so the summary stays up.
+        GetLog().AddItemId(843, kSourceName, __LINE__, CXMLLog::typeWarning);
         GetLog().Save(TRUE);
     }
     if (m_nFlags & flagCloseAtEnd) {
@@ -484,9 +490,28 @@ void CCopyProDlg::EndOfJob(const JOB_STATUS* pStatus) {
 }
 
 BOOL CCopyProDlg::PowerOff() {
-    // The desktop's power-off request joins with the session layer; until then the computer stays on.
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return FALSE;
+    CBrannicApp* pApp = App();
+    CString text;
+    platform::OwnedHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) {
+        text.Format(_T("%s, %d: Unable to open process token."), kSourceName, __LINE__);
+        if (pApp)
+            pApp->Log(text, KOVRA_SOURCE_FILE, __LINE__, CXMLLog::typeDebug);
+    } else {
+        TOKEN_PRIVILEGES privileges{};
+        privileges.PrivilegeCount = 1;
+        privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        if (!LookupPrivilegeValueW(nullptr, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid) ||
+            !AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr) ||
+            GetLastError() != ERROR_SUCCESS) {
+            text.Format(_T("%s, %d: Uanble to adjust token privileges."), kSourceName, __LINE__);
+            if (pApp)
+                pApp->Log(text, KOVRA_SOURCE_FILE, __LINE__, CXMLLog::typeDebug);
+        }
+    }
+    // Asked of the desktop, never forced: programs holding unsaved work get their say, and the user's session
+    // ends as it would from the desktop's own menu.
+    return ExitWindowsEx(EWX_SHUTDOWN, SHTDN_REASON_MAJOR_APPLICATION | SHTDN_REASON_FLAG_PLANNED);
 }
 
 LRESULT CCopyProDlg::OnJobError(WPARAM wParam, LPARAM lParam) {

@@ -13,6 +13,8 @@
 #include "platform/base/strings.h"
 #include "platform/fs/files.h"
 #include "platform/registry/registry.h"
+#include "platform/system/desktop_bus_test_support.h"
+#include "platform/system/security.h"
 #include "platform/ui/input.h"
 #include "platform/ui/msgbox.h"
 #include "platform/ui/ui_test_support.h"
@@ -276,6 +278,89 @@ TEST_F(CopyProDlgTest, TooLittleFreeSpaceAsksAndAbortCopiesNothing) {
               0u);
     EXPECT_FALSE(m_dest.Exists("KovraData"));
     EXPECT_FALSE(m_manager.HasProgressDlg());
+}
+
+// Power-off at the end of a run: asked of the desktop's log-in manager only once the run's log with its summary is
+// on disk and only when no file failed, never forced; a refusal is logged and the dialog closes.
+TEST_F(CopyProDlgTest, PowerOffIsAskedOfTheDesktopOnlyAfterAFaultlessRun) {
+    m_drive.Write("Data/held.txt", "held");
+    SaveSelection();
+    SetErrorHandling(0);
+    struct Case {
+        int nButton;           // the answer to the File Error question
+        const char* canAnswer; // the log-in manager's answer to CanPowerOff
+        std::vector<std::string> calls;
+        const char16_t* logged;
+        WCHAR chLoggedType;
+        INT_PTR result;
+    };
+    const Case cases[] = {
+        {2202, "yes", {"CanPowerOff", "PowerOff(true)"}, nullptr, 0, 1},
+        {2201, "yes", {}, u"Fail to shut down system!", u'W', 1},
+        {2202, "no", {"CanPowerOff"}, u"Fail to shut down system!", u'E', 1},
+    };
+    int nCase = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.nButton);
+        SCOPED_TRACE(c.canAnswer);
+        std::filesystem::remove_all(m_dest.Host("KovraData"));
+        testsupport::FakeDesktopBus bus(m_machine.Scratch("bus" + std::to_string(++nCase)));
+        ASSERT_TRUE(bus.Ready());
+        bus.SetCanAnswer(c.canAnswer);
+        HANDLE hHeld =
+            CreateFileW(m_drive.Path("Data/held.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(hHeld, INVALID_HANDLE_VALUE);
+        int nBoxes = 0;
+        platform::ui::ScopedPromptHook hook([&](const platform::ui::PromptInfo&) {
+            ++nBoxes;
+            return IDOK;
+        });
+        CCopyProDlg dlg(&m_host);
+        dlg.m_strDestPath = u"U:\\";
+        const INT_PTR result = RunWith(dlg, [&] {
+            HWND hError = nullptr;
+            ASSERT_TRUE(uitest::Eventually([&] {
+                hError = FindWindowW(nullptr, u"File Error");
+                return hError && IsWindowVisible(hError);
+            }));
+            // The user ticks the power-off box while the job waits on the question.
+            HWND hDlg = dlg.GetSafeHwnd();
+            ASSERT_TRUE(platform::ui::Click(GetDlgItem(hDlg, 838)));
+            ASSERT_TRUE(uitest::Eventually([&] { return IsDlgButtonChecked(hDlg, 838) == BST_CHECKED; }));
+            if (c.nButton == 2202)
+                CloseHandle(hHeld);
+            ASSERT_TRUE(platform::ui::Click(GetDlgItem(hError, c.nButton)));
+            ASSERT_TRUE(uitest::Eventually([&] { return dlg.IsFinished(); }));
+            // A run with failed files keeps its summary up for the user.
+            if (c.calls.empty())
+                PostMessageW(hDlg, WM_COMMAND, IDCANCEL, 0);
+        });
+        if (c.nButton != 2202)
+            CloseHandle(hHeld);
+        EXPECT_EQ(result, c.result);
+        EXPECT_EQ(nBoxes, c.calls.empty() ? 1 : 0);
+        if (!c.calls.empty()) {
+            ASSERT_TRUE(bus.WaitForCalls(c.calls.size()));
+        }
+        EXPECT_EQ(bus.Calls(), c.calls);
+        const auto items = RunLog();
+        EXPECT_TRUE(Logged(items, u"Backup completed, "));
+        bool bFound = false;
+        for (const auto& item : items)
+            if (c.logged && item.m_strEntry == CString(c.logged)) {
+                bFound = true;
+                EXPECT_EQ(item.m_chType, c.chLoggedType);
+            }
+        EXPECT_EQ(bFound, c.logged != nullptr);
+        // The privilege the dialog enabled is the process's; the next case starts without it.
+        HANDLE hToken = nullptr;
+        ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &hToken));
+        TOKEN_PRIVILEGES off{};
+        off.PrivilegeCount = 1;
+        ASSERT_TRUE(LookupPrivilegeValueW(nullptr, SE_SHUTDOWN_NAME, &off.Privileges[0].Luid));
+        AdjustTokenPrivileges(hToken, FALSE, &off, 0, nullptr, nullptr);
+        CloseHandle(hToken);
+    }
 }
 
 TEST(CopyProDlgPathTest, LongPathsAreShortenedToTheirEnd) {
