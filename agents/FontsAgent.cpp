@@ -2,12 +2,12 @@
 
 #include "agents/AgentHelpers.h"
 #include "app/BrannicApp.h"
-#include "app/TrayDialog.h"
 #include "app/Utility.h"
 #include "engine/BackManager.h"
 #include "engine/DesktopFolder.h"
 #include "engine/EnumIDListPtr.h"
 #include "engine/StrRet.h"
+#include "shared/TrayDialog.h"
 
 #include "platform/afx/WinApp.h"
 #include "platform/base/clock.h"

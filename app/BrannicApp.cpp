@@ -14,9 +14,10 @@
 #include "agents/WindowsMailAgent.h"
 #include "engine/BackManager.h"
 #include "engine/CopyProDlg.h"
+#include "shared/LogicalDrive.h"
+#include "shared/TrayDialog.h"
 #include "storage/ConfigWizardDlg.h"
 #include "storage/EnclosureWnd.h"
-#include "storage/LogicalDrive.h"
 #include "storage/ZentraManager.h"
 #include "workflows/ExpertModeDlg.h"
 
@@ -474,6 +475,10 @@ int CBrannicApp::RunMainLoop() {
 
 CWnd* CBrannicApp::GetExpertWnd() const {
     return m_pExpertDlg;
+}
+
+void CBrannicApp::OnTrayDialogMinimized(CTrayDialog* pDialog) {
+    SetCurrentDialog(pDialog);
 }
 
 BOOL CBrannicApp::OnIdle(LONG lCount) {

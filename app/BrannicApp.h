@@ -20,6 +20,7 @@
 
 #include "app/Splash.h"
 #include "app/XMLLog.h"
+#include "shared/TrayDialogApp.h"
 
 #include "platform/afx/String.h"
 #include "platform/afx/WinApp.h"
@@ -44,7 +45,7 @@ constexpr unsigned kStartMinimized = 2;  // started with "/min"
 // The source file of a log call, as wide text.
 #define KOVRA_SOURCE_FILE (u"" __FILE__)
 
-class CBrannicApp : public CWinApp {
+class CBrannicApp : public CWinApp, public CTrayDialogApp {
     DECLARE_DYNAMIC(CBrannicApp)
 public:
     CBrannicApp();
@@ -80,6 +81,8 @@ public:
     // The dialog in front of the user, which the tray and WM_USER+318 bring back.
     void SetCurrentDialog(CWnd* pWnd) { m_pCurrentDialog = pWnd; }
     CWnd* GetCurrentDialog() const { return m_pCurrentDialog; }
+    // A dialog minimised to the tray becomes the current dialog.
+    void OnTrayDialogMinimized(CTrayDialog* pDialog) override;
 
     // Stores "RunMode" under the settings root (REG_SZ holding the four bytes of the integer): 1 opens the
     // Expert Mode dialog at the next start, 0 the main menu. FALSE when it cannot be written.

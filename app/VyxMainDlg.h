@@ -14,7 +14,7 @@
 
 #include "app/PictureButton.h"
 #include "app/PictureWnd.h"
-#include "app/TrayDialog.h"
+#include "shared/TrayDialog.h"
 
 class CBackupWizard;
 

@@ -2,8 +2,8 @@
 
 #include "enclosure/EnclosureApp.h"
 #include "enclosure/EnclosureServ.h"
-#include "enclosure/LogicalDrive.h"
-#include "enclosure/PhysicalDrive.h"
+#include "shared/LogicalDrive.h"
+#include "shared/PhysicalDrive.h"
 
 #include "platform/base/thread.h"
 #include "platform/fs/volumes.h"

@@ -3,9 +3,9 @@
 // and the main program is to be started, and it turns the device thread's reports into actions.
 #pragma once
 
-#include "enclosure/DiskDriveMonitor.h"
 #include "enclosure/EnclosureDevManager.h"
-#include "enclosure/TrayDialog.h"
+#include "shared/DiskDriveMonitor.h"
+#include "shared/TrayDialog.h"
 
 class CEnclosureServ;
 

@@ -1,6 +1,6 @@
 #include "storage/AutoMountSecureDlg.h"
 
-#include "storage/PhysicalDrive.h"
+#include "shared/PhysicalDrive.h"
 #include "storage/SecureDiskUi.h"
 #include "storage/ZentraManager.h"
 

@@ -1,7 +1,7 @@
 // The formatting worker: a quick NTFS format of a plugged disk's partition through the system's format library, and
 // the ends a format can take with a library that misbehaves (loaded in the system library's place).
+#include "shared/DiskTestSupport.h"
 #include "storage/FormatVolume.h"
-#include "storage/StorageTestSupport.h"
 
 #include "platform/afx/Wnd.h"
 #include "platform/base/module.h"

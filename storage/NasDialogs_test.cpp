@@ -5,7 +5,7 @@
 #include "storage/SelectNasDlg.h"
 
 #include "app/AppTestSupport.h"
-#include "storage/StorageTestSupport.h"
+#include "shared/DiskTestSupport.h"
 
 #include "platform/afx/ModuleState.h"
 #include "platform/base/module.h"

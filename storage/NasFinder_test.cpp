@@ -1,7 +1,7 @@
 // Network storage discovery against a server written here, in a network namespace of the test's own.
 #include "storage/NasFinder.h"
 
-#include "storage/StorageTestSupport.h"
+#include "shared/DiskTestSupport.h"
 
 #include "platform/testing/private_network.h"
 #include "platform/ui/window.h"

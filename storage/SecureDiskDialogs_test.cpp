@@ -1,12 +1,12 @@
 // The secure disk's dialogs on the program's own templates, with the real driver and an enclosure image plugged in:
 // opening, closing and re-passwording a secure disk as a user does it, the remembered password and the dialog that
 // opens the disk with it.
+#include "shared/DiskTestSupport.h"
+#include "shared/LogicalDrive.h"
+#include "shared/PhysicalDrive.h"
 #include "storage/AutoMountSecureDlg.h"
-#include "storage/LogicalDrive.h"
 #include "storage/ManageSecureDiskDlg.h"
-#include "storage/PhysicalDrive.h"
 #include "storage/SecureSetting.h"
-#include "storage/StorageTestSupport.h"
 #include "storage/SysChangePasswordDlg.h"
 #include "storage/SysManDismountDlg.h"
 #include "storage/SysManMountDlg.h"

@@ -1,7 +1,7 @@
 #include "storage/SysChangePasswordDlg.h"
 
-#include "storage/DiskDriveMonitor.h"
-#include "storage/LogicalDrive.h"
+#include "shared/DiskDriveMonitor.h"
+#include "shared/LogicalDrive.h"
 #include "storage/RememberPasswordDlg.h"
 #include "storage/SecureDiskUi.h"
 #include "storage/SecureSetting.h"

@@ -1,6 +1,6 @@
 #include "storage/SysManDismountDlg.h"
 
-#include "storage/LogicalDrive.h"
+#include "shared/LogicalDrive.h"
 #include "storage/SecureDiskUi.h"
 #include "storage/ZentraManager.h"
 #include "storage/ZentraObj.h"

@@ -1,6 +1,6 @@
 #include "storage/SysManMountDlg.h"
 
-#include "storage/PhysicalDrive.h"
+#include "shared/PhysicalDrive.h"
 #include "storage/RememberPasswordDlg.h"
 #include "storage/SecureDiskUi.h"
 #include "storage/SecureSetting.h"

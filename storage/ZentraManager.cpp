@@ -1,7 +1,7 @@
 #include "storage/ZentraManager.h"
 
-#include "storage/LogicalDrive.h"
-#include "storage/PhysicalDrive.h"
+#include "shared/LogicalDrive.h"
+#include "shared/PhysicalDrive.h"
 #include "storage/ZentraDriver.h"
 #include "storage/ZentraObj.h"
 

@@ -12,7 +12,7 @@
 // thread, so the maps are only ever touched there.
 #pragma once
 
-#include "storage/DiskDriveMonitor.h"
+#include "shared/DiskDriveMonitor.h"
 
 class CZentraObj;
 

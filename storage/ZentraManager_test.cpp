@@ -1,9 +1,9 @@
 // The secure-disk manager with the real driver: installed from the program's own resource into the kernel host,
 // secure disks created, opened, closed and re-passworded in image files, and what the driver wrote read back with an
 // independent reader.
-#include "storage/LogicalDrive.h"
-#include "storage/PhysicalDrive.h"
-#include "storage/StorageTestSupport.h"
+#include "shared/DiskTestSupport.h"
+#include "shared/LogicalDrive.h"
+#include "shared/PhysicalDrive.h"
 #include "storage/ZentraManager.h"
 #include "storage/ZentraObj.h"
 

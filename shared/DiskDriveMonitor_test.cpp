@@ -1,8 +1,8 @@
 // The drive monitor window following image disks as they are plugged in, asked about and taken away.
-#include "storage/DiskDriveMonitor.h"
-#include "storage/LogicalDrive.h"
-#include "storage/PhysicalDrive.h"
-#include "storage/StorageTestSupport.h"
+#include "shared/DiskDriveMonitor.h"
+#include "shared/DiskTestSupport.h"
+#include "shared/LogicalDrive.h"
+#include "shared/PhysicalDrive.h"
 
 #include "platform/fs/paths.h"
 

@@ -6,8 +6,9 @@
 // second (timer 1523).
 //
 // Two programs use the class and differ in a few points, chosen at construction:
-// - the main program's variant (callback WM_USER+3111): minimising to the tray records the dialog as the
-//   application's current dialog, and AddTrayIcon re-adds an icon the shell lost (after Explorer restarted);
+// - the main program's variant (callback WM_USER+3111): minimising to the tray tells an application that is a
+//   CTrayDialogApp (TrayDialogApp.h; the main program records the dialog as its current dialog), and AddTrayIcon re-adds an icon
+//   the shell lost (after Explorer restarted);
 // - the companion program's variant (callback WM_USER+1001): the dialog stays hidden until Restore (it strips
 //   SWP_SHOWWINDOW while its visible flag is clear), SC_CLOSE hides it, a double-click on the icon restores it,
 //   and AddTrayIcon on an added icon only reports the show-icon flag.

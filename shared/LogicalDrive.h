@@ -5,7 +5,7 @@
 // of its disk's map before deleting it. GUI thread only.
 #pragma once
 
-#include "enclosure/DiskDrive.h"
+#include "shared/DiskDrive.h"
 
 class CPhysicalDrive;
 

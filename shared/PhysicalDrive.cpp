@@ -1,6 +1,6 @@
-#include "storage/PhysicalDrive.h"
+#include "shared/PhysicalDrive.h"
 
-#include "storage/LogicalDrive.h"
+#include "shared/LogicalDrive.h"
 
 #include "platform/base/errors.h"
 #include "platform/fs/files.h"

@@ -11,7 +11,7 @@
 // still tracked).
 #pragma once
 
-#include "enclosure/DiskDrive.h"
+#include "shared/DiskDrive.h"
 
 #include "platform/afx/MapPtrToPtr.h"
 #include "platform/afx/Wnd.h"

@@ -1,8 +1,8 @@
 // The disk-drive classes on plugged image disks: the device record, raw sectors, and the two layouts the disk
 // configuration writes, read back from the image file itself.
-#include "storage/LogicalDrive.h"
-#include "storage/PhysicalDrive.h"
-#include "storage/StorageTestSupport.h"
+#include "shared/DiskTestSupport.h"
+#include "shared/LogicalDrive.h"
+#include "shared/PhysicalDrive.h"
 
 #include "platform/fs/files.h"
 

@@ -1,8 +1,9 @@
-#include "app/TrayDialog.h"
+#include "shared/TrayDialog.h"
 
-#include "app/BrannicApp.h"
+#include "shared/TrayDialogApp.h"
 
 #include "platform/afx/ModuleState.h"
+#include "platform/afx/WinApp.h"
 #include "platform/gdi/wingdi.h"
 
 #include <algorithm>
@@ -214,8 +215,8 @@ void CTrayDialog::OnSysCommand(UINT nID, LPARAM lParam) {
     }
     if (m_bMinimizeToTray && command == SC_MINIMIZE) {
         if (AddTrayIcon()) {
-            if (auto* pApp = dynamic_cast<CBrannicApp*>(AfxGetApp()))
-                pApp->SetCurrentDialog(this);
+            if (auto* pApp = dynamic_cast<CTrayDialogApp*>(AfxGetApp()))
+                pApp->OnTrayDialogMinimized(this);
             ShowWindow(SW_MINIMIZE);
         }
         return;

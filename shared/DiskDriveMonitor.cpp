@@ -1,7 +1,7 @@
-#include "storage/DiskDriveMonitor.h"
+#include "shared/DiskDriveMonitor.h"
 
-#include "storage/LogicalDrive.h"
-#include "storage/PhysicalDrive.h"
+#include "shared/LogicalDrive.h"
+#include "shared/PhysicalDrive.h"
 
 #include "platform/base/errors.h"
 #include "platform/base/strings.h"

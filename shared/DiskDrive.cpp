@@ -1,6 +1,6 @@
-#include "storage/DiskDrive.h"
+#include "shared/DiskDrive.h"
 
-#include "storage/PhysicalDrive.h"
+#include "shared/PhysicalDrive.h"
 
 #include "platform/base/errors.h"
 #include "platform/fs/files.h"

@@ -5,7 +5,7 @@
 // volume from it. GUI thread only.
 #pragma once
 
-#include "storage/DiskDrive.h"
+#include "shared/DiskDrive.h"
 
 #include "platform/afx/MapPtrToPtr.h"
 

@@ -1,6 +1,6 @@
-#include "enclosure/LogicalDrive.h"
+#include "shared/LogicalDrive.h"
 
-#include "enclosure/PhysicalDrive.h"
+#include "shared/PhysicalDrive.h"
 
 #include "platform/fs/volumes.h"
 
