@@ -68,10 +68,8 @@ constexpr struct {
 constexpr UINT kRestoreIcons[] = {530, 531, 532, 529};
 constexpr UINT kBackupIcons[] = {527, 528, 525, 526};
 
-// Commands whose dialogs are not built yet: the Instant Restore wizard and the System page.
+// Commands whose dialogs are not built yet: the System page.
 constexpr UINT kCommandsToCome[] = {
-    ID_TRAY_INSTANT_RESTORE,
-    IDC_INSTANT_RESTORE,
     IDC_SYSTEM_SETTINGS,
 };
 
@@ -99,6 +97,8 @@ ON_COMMAND(ID_TRAY_OPEN_KOVRA, OnOpenKovra)
 ON_COMMAND(ID_TRAY_EXPERT_MODE, OnExpertMode)
 ON_COMMAND(ID_TRAY_INSTANT_BACKUP, OnTrayInstantBackup)
 ON_BN_CLICKED(IDC_INSTANT_BACKUP, OnInstantBackupButton)
+ON_COMMAND(ID_TRAY_INSTANT_RESTORE, OnTrayInstantRestore)
+ON_BN_CLICKED(IDC_INSTANT_RESTORE, OnInstantRestoreButton)
 ON_COMMAND(ID_TRAY_EXIT, OnExit)
 ON_COMMAND(ID_TRAY_MANAGE_SECURE_DISK, OnManageSecureDisk)
 ON_BN_CLICKED(IDC_EXPERT_MODE, OnExpertMode)
@@ -429,6 +429,25 @@ void VyxMainDlg::OnInstantBackup() {
         pExpert->SetActiveWizard(nullptr);
         pExpert->ReloadBackupSelection();
     }
+}
+
+void VyxMainDlg::OnTrayInstantRestore() {
+    App()->ShowMainMenu();
+    OnInstantRestoreButton();
+}
+
+void VyxMainDlg::OnInstantRestoreButton() {
+    // The tray menu's actions wait while the wizard and its copy run.
+    if (m_bWizardRunning)
+        return;
+    m_bWizardRunning = TRUE;
+    OnInstantRestore();
+    m_bWizardRunning = FALSE;
+    SetForegroundWindow();
+}
+
+void VyxMainDlg::OnInstantRestore() {
+    CBackupWizard::RunInstantRestore(this, nullptr);
 }
 
 void VyxMainDlg::OnExpertMode() {

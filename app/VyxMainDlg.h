@@ -66,6 +66,10 @@ protected:
     void OnInstantBackup();
     void OnInstantBackupButton();
     void OnTrayInstantBackup();
+    // The main menu's and the tray menu's Instant Restore: the wizard and the restore it starts.
+    void OnInstantRestore();
+    void OnInstantRestoreButton();
+    void OnTrayInstantRestore();
     void OnSystemSettings();
     void OnManageSecureDisk();
     void OnExit();

@@ -8,6 +8,8 @@
 #include "engine/ShellTreeCtrl.h"
 #include "workflows/BackupPage1.h"
 #include "workflows/BackupPage2.h"
+#include "workflows/RestorePage1.h"
+#include "workflows/RestorePage2.h"
 #include "workflows/ExpertModeDlg.h"
 
 #include "platform/ui/msgbox.h"
@@ -94,6 +96,14 @@ LRESULT CBackupWizard::OnHelpMsg(WPARAM, LPARAM) {
 }
 
 LRESULT CBackupWizard::OnShellNotify(LONG lEvent, LPCITEMIDLIST pidl1, LPCITEMIDLIST pidl2) {
+    if (m_nMode == 2) {
+        auto* pSource = dynamic_cast<RestorePage1*>(GetPageById(3800));
+        if (!pSource || !GetPageById(3900) || !pSource->IsCreated())
+            return 0;
+        pSource->GetTree().ProcessShellNotify(lEvent, pidl1, pidl2);
+        pSource->OnShellNotify(lEvent, pidl1, pidl2);
+        return 0;
+    }
     auto* pFirst = dynamic_cast<CBackupPage1*>(GetPageById(3200));
     auto* pSecond = dynamic_cast<CBackupPage2*>(GetPageById(3300));
     if (m_nMode != 1 || !pFirst || !pSecond)
@@ -140,6 +150,47 @@ INT_PTR CBackupWizard::RunInstantBackup(CWnd* pParent, int nLoadSelection, CBack
     progress.m_strDestPath = destination;
     progress.m_nFlags = CCopyProDlg::flagEstimate;
     progress.m_strCaption.LoadString(2301);
+    return progress.DoModal();
+}
+
+INT_PTR CBackupWizard::RunInstantRestore(CWnd* pParent, CBackupWizard** ppOpen) {
+    CString caption;
+    caption.LoadString(2302);
+    const HWND hParent = pParent ? pParent->GetSafeHwnd() : nullptr;
+    if (RestorePage1::GetBackupDrives() == 0) {
+        CString text;
+        text.LoadString(5059);
+        ::MessageBoxW(hParent, text, caption, MB_OK | MB_ICONEXCLAMATION);
+        return 0;
+    }
+    CString setRoot;
+    INT_PTR nResult = 0;
+    {
+        CBackupWizard wizard(2, pParent);
+        RestorePage1 source;
+        RestorePage2 target;
+        wizard.AddPage(&source, 3800);
+        wizard.AddPage(&target, 3900);
+        wizard.SetTitleId(2308);
+        if (ppOpen)
+            *ppOpen = &wizard;
+        nResult = wizard.DoModal();
+        if (ppOpen)
+            *ppOpen = nullptr;
+        setRoot = source.GetSetRootPath();
+    }
+    if (nResult != ID_WIZFINISH || setRoot.IsEmpty())
+        return 0;
+    CBackManager* pManager = CBackManager::Get();
+    if (!pManager || pManager->HasProgressDlg()) {
+        ::MessageBoxW(hParent, _T("A backup or restore is already running. Please start this restore when it has finished."),
+                      caption, MB_OK | MB_ICONEXCLAMATION);
+        return 0;
+    }
+    CCopyProDlg progress(pParent);
+    progress.m_nMode = 2;
+    progress.m_strRestoreSetPath = setRoot;
+    progress.m_strCaption = caption;
     return progress.DoModal();
 }
 
