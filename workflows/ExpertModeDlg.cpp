@@ -1,13 +1,20 @@
 #include "workflows/ExpertModeDlg.h"
 
+#include "app/AboutDlg.h"
 #include "app/BrannicApp.h"
 #include "app/LogTipsDlg.h"
+#include "app/Utility.h"
+#include "engine/ShellTreeCtrl.h"
 #include "storage/SecureSetting.h"
 #include "storage/ZentraManager.h"
 
+#include "platform/afx/DataExchange.h"
 #include "platform/afx/ModuleState.h"
 #include "platform/gdi/wingdi.h"
 #include "platform/registry/registry.h"
+#include "platform/system/sysinfo.h"
+#include "platform/ui/menu.h"
+#include "platform/ui/msgbox.h"
 
 IMPLEMENT_DYNAMIC(CExpertModeDlg, CDialog)
 
@@ -17,12 +24,57 @@ constexpr UINT_PTR kStartupTimer = 900;
 constexpr UINT WM_SHOW_CURRENT_DIALOG = WM_USER + 318;
 constexpr UINT WM_DISK_STEP_DONE = WM_USER + 319;
 constexpr UINT WM_LAST_STARTUP_STEP = WM_USER + 320;
+constexpr UINT WM_PAGE_JOB_ENDED = WM_USER + 3112;
+constexpr UINT WM_REFRESH_RESTORE_SOURCES = WM_USER + 3114;
+constexpr UINT WM_DEST_SPACE_CHANGED = WM_USER + 3115;
 constexpr UINT WM_QUERY_ENCLOSURE = WM_USER + 3116;
 constexpr int IDC_MAIN_MENU = 906;
 constexpr int IDC_CLOSE = 907;
+constexpr int IDC_TAB = 908;
+constexpr int IDC_BACKGROUND = 909;
 constexpr UINT IDI_KOVRA = 100;
+constexpr UINT IDB_BACKGROUND = 608;
+constexpr UINT IDM_ABOUTBOX = 16;
+constexpr UINT IDS_ABOUTBOX = 2305;
+constexpr UINT IDS_CONFIRM_EXIT = 5021;
+constexpr UINT IDS_KOVRA = 2304;
+constexpr const char16_t* kBackgroundFile = u"bg_expert.bmp";
 constexpr WPARAM ICON_SMALL = 0;
 constexpr WPARAM ICON_BIG = 1;
+// Where a page stands in the dialog, in pixels: below the tabs.
+constexpr int kPageLeft = 1;
+constexpr int kPageTop = 98;
+
+template <class TPage> std::unique_ptr<CExpertPage> NewPage() {
+    return std::make_unique<TPage>();
+}
+
+// A tab of the dialog: its text, its page's template, its image and how its page is made.
+struct ExpertTab {
+    UINT nTextId;
+    UINT nDialogId;
+    UINT nIconId;
+    std::unique_ptr<CExpertPage> (*pfnNewPage)();
+};
+
+// The page list, in the tabs' visible order. A page joins by naming its class here (NewPage<CExpertFoo>); a tab
+// without one stays empty.
+const ExpertTab kTabs[CExpertModeDlg::kPageCount] = {
+    {903, 1200, 519, nullptr}, // "Auto-Backup": CExpertMonitor
+    {905, 1301, 520, nullptr}, // "Schedule Backup": CExpertSchedule
+    {901, 1000, 521, nullptr}, // "Instant Backup": CExpertBackup
+    {902, 1100, 522, nullptr}, // "Instant Restore": CExpertRestore
+    {904, 1400, 518, nullptr}, // "System": CExpertSystemSetting
+};
+
+// The order in which the pages are built; each tab goes in front of those before it.
+constexpr int kBuildOrder[] = {CExpertModeDlg::kSystemTab, CExpertModeDlg::kInstantRestoreTab,
+                               CExpertModeDlg::kInstantBackupTab, CExpertModeDlg::kScheduleTab,
+                               CExpertModeDlg::kAutoBackupTab};
+// The order in which they are destroyed.
+constexpr int kDestroyOrder[] = {CExpertModeDlg::kInstantRestoreTab, CExpertModeDlg::kInstantBackupTab,
+                                 CExpertModeDlg::kAutoBackupTab, CExpertModeDlg::kScheduleTab,
+                                 CExpertModeDlg::kSystemTab};
 
 CBrannicApp* App() {
     return static_cast<CBrannicApp*>(AfxGetApp());
@@ -44,11 +96,17 @@ ON_WM_TIMER()
 ON_WM_SYSCOMMAND()
 ON_WM_SHOWWINDOW()
 ON_WM_ENDSESSION()
+ON_WM_DESTROY()
+ON_WM_HELPINFO()
 ON_BN_CLICKED(IDC_CLOSE, OnClose)
 ON_BN_CLICKED(IDC_MAIN_MENU, OnMainMenu)
+ON_NOTIFY(TCN_SELCHANGING, IDC_TAB, OnTabChanging)
+ON_NOTIFY(TCN_SELCHANGE, IDC_TAB, OnTabChange)
 ON_MESSAGE(WM_SHOW_CURRENT_DIALOG, OnShowCurrentDialog)
 ON_MESSAGE(WM_DISK_STEP_DONE, OnDiskStepDone)
 ON_MESSAGE(WM_LAST_STARTUP_STEP, OnLastStartupStep)
+ON_MESSAGE(WM_PAGE_JOB_ENDED, OnPageJobEnded)
+ON_MESSAGE(WM_REFRESH_RESTORE_SOURCES, OnRefreshRestoreSources)
 ON_MESSAGE(WM_QUERY_ENCLOSURE, OnQueryEnclosure)
 END_MESSAGE_MAP()
 
@@ -56,18 +114,48 @@ CExpertModeDlg::CExpertModeDlg() : CDialog(IDD, nullptr) {
     m_hIcon = ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDI_KOVRA));
 }
 
-CExpertModeDlg::~CExpertModeDlg() = default;
+CExpertModeDlg::~CExpertModeDlg() {
+    // The pages are child windows; a dialog destroyed without its WM_DESTROY still must not leave them behind.
+    for (auto& pPage : m_apPages)
+        if (pPage && pPage->GetSafeHwnd())
+            pPage->DestroyWindow();
+}
 
 BOOL CExpertModeDlg::Create() {
     return CDialog::Create(IDD, nullptr);
 }
 
+void CExpertModeDlg::DoDataExchange(CDataExchange* pDX) {
+    CDialog::DoDataExchange(pDX);
+    DDX_Control(pDX, IDC_TAB, m_tab);
+}
+
 BOOL CExpertModeDlg::OnInitDialog() {
     CDialog::OnInitDialog();
+    CString strAbout;
+    strAbout.LoadString(IDS_ABOUTBOX);
+    if (!strAbout.IsEmpty()) {
+        if (HMENU hSysMenu = ::GetSystemMenu(m_hWnd, FALSE)) {
+            ::AppendMenuW(hSysMenu, MF_SEPARATOR, 0, nullptr);
+            ::AppendMenuW(hSysMenu, MF_STRING, IDM_ABOUTBOX, strAbout);
+        }
+    }
     if (m_hIcon) {
         SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
         SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
     }
+    // The banner comes from the program's folder, never from wherever the program was started.
+    if (m_picture.ReplaceStatic(GetDlgItem(IDC_BACKGROUND))) {
+        CString strFolder;
+        BOOL bLoaded = FALSE;
+        if (GetExeFolder(strFolder))
+            bLoaded = m_picture.LoadBitmapFile(strFolder + kBackgroundFile);
+        if (!bLoaded)
+            m_picture.LoadBitmap(IDB_BACKGROUND);
+    }
+    m_dwVersion = ::GetVersion();
+    m_dwMajorVersion = LOBYTE(LOWORD(m_dwVersion));
+    m_dwMinorVersion = HIBYTE(LOWORD(m_dwVersion));
     SetTimer(kStartupTimer, 0, nullptr);
     return TRUE;
 }
@@ -78,12 +166,156 @@ void CExpertModeDlg::OnTimer(UINT_PTR nIDEvent) {
         return;
     }
     KillTimer(kStartupTimer);
-    // The pages are built here as they join; the dialog counts as initialised once they are.
-    CZentraManager* pManager = App()->GetZentraManager();
-    if (pManager)
+    InitPages();
+    CString strFilter;
+    App()->GetFilter(strFilter);
+    ApplyFilter(strFilter, TRUE);
+    m_bInitialized = TRUE;
+}
+
+void CExpertModeDlg::InitPages() {
+    if (CZentraManager* pManager = App()->GetZentraManager())
         pManager->RegisterWindow(this, 0);
     m_bStartup = TRUE;
-    m_bInitialized = TRUE;
+    if (!m_bInitialized && !m_imageList.GetSafeHandle()) {
+        m_imageList.Create(16, 16, ILC_COLOR32, 0, 1);
+        for (UINT nIcon : {519u, 520u, 521u, 522u, 518u})
+            m_imageList.Add(::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(nIcon)));
+        m_tab.SetImageList(&m_imageList);
+    }
+    // Windows 2000 showed no pictures on the tabs.
+    const BOOL bImages = !(m_dwMajorVersion == 5 && m_dwMinorVersion == 0);
+    const BOOL bNewTabs = m_tab.GetItemCount() == 0;
+    for (int nTab : kBuildOrder) {
+        const ExpertTab& tab = kTabs[nTab];
+        std::unique_ptr<CExpertPage>& pPage = m_apPages[nTab];
+        if (!pPage)
+            pPage = NewPage(nTab);
+        if (pPage && !pPage->GetSafeHwnd()) {
+            if (pPage->CreatePage(this)) {
+                pPage->SetWindowPos(nullptr, kPageLeft, kPageTop, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+                pPage->ModifyStyle(WS_BORDER, 0);
+                pPage->ShowWindow(SW_HIDE);
+            } else {
+                pPage.reset();
+            }
+        }
+        if (bNewTabs) {
+            CString strText;
+            strText.LoadString(tab.nTextId);
+            m_tab.InsertItem(TCIF_TEXT | TCIF_PARAM | (bImages ? TCIF_IMAGE : 0), 0, strText, nTab,
+                             reinterpret_cast<LPARAM>(pPage.get()));
+        }
+    }
+    // The System page first; then the tab the user had last.
+    m_tab.SetCurSel(kSystemTab);
+    for (int nTab = 0; nTab < kPageCount; ++nTab)
+        if (CExpertPage* pPage = PageOfTab(nTab))
+            pPage->ShowWindow(nTab == kSystemTab ? SW_SHOW : SW_HIDE);
+    m_nPreviousTab = kSystemTab;
+
+    HKEY hKey = nullptr;
+    DWORD dwPage = 0;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, SettingsKey(u"Expert"), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_QUERY_VALUE, nullptr, &hKey, nullptr) == ERROR_SUCCESS) {
+        DWORD dwType = 0;
+        DWORD dwSize = sizeof dwPage;
+        if (RegQueryValueExW(hKey, u"CurPage", nullptr, &dwType, reinterpret_cast<BYTE*>(&dwPage), &dwSize) !=
+                ERROR_SUCCESS ||
+            dwType != REG_DWORD)
+            dwPage = 0;
+        RegCloseKey(hKey);
+    }
+    const int nStored = static_cast<int>(dwPage);
+    const int nCurrent = m_tab.GetCurSel();
+    if (nStored != nCurrent && nStored >= 0 && nStored < m_tab.GetItemCount() && nCurrent >= 0) {
+        if (CExpertPage* pPage = PageOfTab(nCurrent))
+            pPage->ShowWindow(SW_HIDE);
+        m_tab.SetCurSel(nStored);
+        if (CExpertPage* pPage = PageOfTab(nStored))
+            pPage->ShowWindow(SW_SHOW);
+        m_nPreviousTab = nStored;
+    }
+    if (m_bInitialized)
+        ScanSecureDrives(FALSE);
+}
+
+void CExpertModeDlg::DestroyPages() {
+    if (m_tab.GetSafeHwnd()) {
+        HKEY hKey = nullptr;
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, SettingsKey(u"Expert"), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                            KEY_SET_VALUE, nullptr, &hKey, nullptr) == ERROR_SUCCESS) {
+            const DWORD dwPage = static_cast<DWORD>(m_tab.GetCurSel());
+            RegSetValueExW(hKey, u"CurPage", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwPage), sizeof dwPage);
+            RegCloseKey(hKey);
+        }
+    }
+    for (int nTab : kDestroyOrder) {
+        std::unique_ptr<CExpertPage>& pPage = m_apPages[nTab];
+        if (pPage && pPage->GetSafeHwnd())
+            pPage->DestroyWindow();
+        pPage.reset();
+    }
+    if (m_tab.GetSafeHwnd())
+        m_tab.DeleteAllItems();
+    if (CZentraManager* pManager = App()->GetZentraManager())
+        pManager->UnregisterWindow(this);
+}
+
+std::unique_ptr<CExpertPage> CExpertModeDlg::NewPage(int nTab) {
+    if (nTab < 0 || nTab >= kPageCount || !kTabs[nTab].pfnNewPage)
+        return nullptr;
+    return kTabs[nTab].pfnNewPage();
+}
+
+CExpertPage* CExpertModeDlg::PageOfTab(int nTab) const {
+    if (!m_tab.GetSafeHwnd() || nTab < 0)
+        return nullptr;
+    TCITEMW item{};
+    item.mask = TCIF_PARAM;
+    if (!m_tab.GetItem(nTab, &item))
+        return nullptr;
+    return reinterpret_cast<CExpertPage*>(item.lParam);
+}
+
+CExpertPage* CExpertModeDlg::GetPage(int nTab) const {
+    if (nTab < 0 || nTab >= kPageCount)
+        return nullptr;
+    return m_apPages[static_cast<size_t>(nTab)].get();
+}
+
+int CExpertModeDlg::GetCurrentTab() const {
+    return m_tab.GetSafeHwnd() ? m_tab.GetCurSel() : -1;
+}
+
+void CExpertModeDlg::OnTabChanging(NMHDR*, LRESULT* pResult) {
+    m_nPreviousTab = m_tab.GetCurSel();
+    *pResult = 0;
+}
+
+void CExpertModeDlg::OnTabChange(NMHDR*, LRESULT* pResult) {
+    *pResult = 0;
+    const int nTab = m_tab.GetCurSel();
+    if (nTab < 0 || nTab >= m_tab.GetItemCount()) {
+        m_tab.SetCurSel(m_nPreviousTab);
+        return;
+    }
+    if (CExpertPage* pPage = PageOfTab(m_nPreviousTab))
+        pPage->ShowWindow(SW_HIDE);
+    if (CExpertPage* pPage = PageOfTab(nTab))
+        pPage->ShowWindow(SW_SHOW);
+}
+
+void CExpertModeDlg::ShowPage(int nTab) {
+    if (!m_tab.GetSafeHwnd() || nTab < 0 || nTab >= m_tab.GetItemCount())
+        return;
+    m_tab.SetCurSel(nTab);
+    for (const auto& pPage : m_apPages)
+        if (pPage && pPage->GetSafeHwnd())
+            pPage->ShowWindow(SW_HIDE);
+    if (CExpertPage* pPage = PageOfTab(nTab))
+        pPage->ShowWindow(SW_SHOW);
+    m_nPreviousTab = nTab;
 }
 
 void CExpertModeDlg::ScanSecureDrives(BOOL bQuiet) {
@@ -101,43 +333,110 @@ LRESULT CExpertModeDlg::OnDiskStepDone(WPARAM, LPARAM lParam) {
     if (m_dwPendingDisks)
         return 0;
     m_bStartup = FALSE;
-    // An "otb" start runs the one-touch action once, through the System page; without it the start-up ends here.
+    // An "otb" start runs the one-touch action once, through the System page, which answers with the last step;
+    // without it the start-up ends here.
     LPTSTR lpszCommandLine = App()->m_lpCmdLine;
-    if (lpszCommandLine && CBrannicApp::ConsumeSwitch(lpszCommandLine, u"otb") && m_pSystemPage)
+    CExpertPage* pSystem = GetPage(kSystemTab);
+    if (lpszCommandLine && pSystem && CBrannicApp::ConsumeSwitch(lpszCommandLine, u"otb")) {
+        pSystem->SendMessage(WM_USER + 1499, reinterpret_cast<WPARAM>(m_hWnd), WM_LAST_STARTUP_STEP);
         return 0;
+    }
     SendMessage(WM_LAST_STARTUP_STEP, 1, 0);
     return 0;
 }
 
-LRESULT CExpertModeDlg::OnLastStartupStep(WPARAM, LPARAM) {
-    // The one-touch handler and the Auto-Backup restart belong to the pages.
+LRESULT CExpertModeDlg::OnLastStartupStep(WPARAM wParam, LPARAM) {
+    // The System page takes the later one-touch presses; Auto-Backup starts again.
+    if (CExpertPage* pSystem = GetPage(kSystemTab))
+        pSystem->OnLastStartupStep(wParam != 0);
+    if (CExpertPage* pMonitor = GetPage(kAutoBackupTab))
+        pMonitor->OnLastStartupStep(wParam != 0);
     return 0;
 }
 
-void CExpertModeDlg::ShowPage(int) {
-    // There is no page to show yet.
-}
-
 BOOL CExpertModeDlg::IsBusy() const {
+    for (int nTab : {kInstantBackupTab, kInstantRestoreTab, kAutoBackupTab, kScheduleTab, kSystemTab})
+        if (CExpertPage* pPage = GetPage(nTab); pPage && pPage->IsBusy())
+            return TRUE;
     return FALSE;
 }
 
 BOOL CExpertModeDlg::ConfirmExit() {
-    // Neither Auto-Backup nor the schedule can run yet, so nothing asks; running work is stopped all the same.
-    StopRunningJobs();
+    CExpertPage* pSchedule = GetPage(kScheduleTab);
+    CExpertPage* pMonitor = GetPage(kAutoBackupTab);
+    if ((pSchedule && pSchedule->IsRunning()) || (pMonitor && pMonitor->IsRunning())) {
+        CString strText, strCaption;
+        strText.LoadString(IDS_CONFIRM_EXIT);
+        strCaption.LoadString(IDS_KOVRA);
+        if (::MessageBoxW(m_hWnd, strText, strCaption, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK)
+            return FALSE;
+    }
+    // The counts stop; each reports its end (WM_USER+3112).
+    m_dwPendingStops = 0;
+    if (CExpertPage* pBackup = GetPage(kInstantBackupTab); pBackup && pBackup->IsCounting()) {
+        pBackup->StopCount(FALSE);
+        m_dwPendingStops |= 1;
+    }
+    if (CExpertPage* pRestore = GetPage(kInstantRestoreTab); pRestore && pRestore->IsCounting()) {
+        pRestore->StopCount(FALSE);
+        m_dwPendingStops |= 2;
+    }
     return TRUE;
 }
 
+LRESULT CExpertModeDlg::OnPageJobEnded(WPARAM wParam, LPARAM) {
+    if (m_dwPendingStops == 0)
+        return 0;
+    if (wParam == 1000)
+        m_dwPendingStops &= ~1u;
+    else if (wParam == 1100)
+        m_dwPendingStops &= ~2u;
+    // The last count has stopped: the exit the user asked for goes on (once the main menu dialog exists).
+    if (m_dwPendingStops == 0)
+        if (CDialog* pMain = dynamic_cast<CDialog*>(App()->GetMainWnd()); pMain && pMain->GetSafeHwnd())
+            pMain->EndDialog(1);
+    return 0;
+}
+
 void CExpertModeDlg::StopRunningJobs() {
-    // No page runs anything yet.
+    for (int nTab : kDestroyOrder)
+        if (CExpertPage* pPage = GetPage(nTab))
+            pPage->StopRunningJobs();
 }
 
 int CExpertModeDlg::OnIdle(LONG) {
+    if (CExpertPage* pMonitor = GetPage(kAutoBackupTab))
+        pMonitor->OnIdle();
     return 1;
 }
 
 void CExpertModeDlg::ReloadBackupSelection() {
     // The Instant Backup page reloads "ManualBackup.rpr" once it exists.
+}
+
+void CExpertModeDlg::NotifyDestSpaceChanged(int nLetterIndex) {
+    for (int nTab : {kInstantBackupTab, kAutoBackupTab, kScheduleTab})
+        if (CExpertPage* pPage = GetPage(nTab); pPage && pPage->GetSafeHwnd())
+            pPage->PostMessage(WM_DEST_SPACE_CHANGED, static_cast<WPARAM>(nLetterIndex), 0);
+}
+
+void CExpertModeDlg::ApplyFilter(LPCTSTR lpszFilter, BOOL bReload) {
+    for (int nTab : {kInstantBackupTab, kAutoBackupTab, kScheduleTab, kInstantRestoreTab})
+        if (CExpertPage* pPage = GetPage(nTab))
+            if (CShellTreeCtrl* pTree = pPage->GetSourceTree())
+                pTree->SetFilter(lpszFilter);
+    if (!bReload)
+        return;
+    for (int nTab : {kInstantBackupTab, kAutoBackupTab, kScheduleTab, kInstantRestoreTab})
+        if (CExpertPage* pPage = GetPage(nTab))
+            if (CShellTreeCtrl* pTree = pPage->GetSourceTree())
+                pTree->Reload(TRUE);
+}
+
+LRESULT CExpertModeDlg::OnRefreshRestoreSources(WPARAM, LPARAM lParam) {
+    if (CExpertPage* pRestore = GetPage(kInstantRestoreTab))
+        pRestore->OnRefreshSources(lParam);
+    return 0;
 }
 
 int CExpertModeDlg::ShowLogTips() {
@@ -163,9 +462,13 @@ int CExpertModeDlg::ShowLogTips() {
 }
 
 BOOL CExpertModeDlg::PreTranslateMessage(MSG* pMsg) {
-    // Enter and Escape never end the hub.
-    if (pMsg->message == WM_KEYDOWN && (pMsg->wParam == VK_RETURN || pMsg->wParam == VK_ESCAPE))
+    // Enter never ends the hub; Escape hides it as Close does, so that the program goes on in the tray.
+    if (pMsg->message == WM_KEYDOWN && pMsg->wParam == VK_RETURN)
         return TRUE;
+    if (pMsg->message == WM_KEYDOWN && pMsg->wParam == VK_ESCAPE) {
+        SendMessage(WM_SYSCOMMAND, SC_CLOSE, 0);
+        return TRUE;
+    }
     return CDialog::PreTranslateMessage(pMsg);
 }
 
@@ -178,6 +481,11 @@ void CExpertModeDlg::OnCancel() {
 
 void CExpertModeDlg::OnSysCommand(UINT nID, LPARAM) {
     switch (nID & 0xFFF0) {
+    case IDM_ABOUTBOX: {
+        CAboutDlg about(this);
+        about.DoModal();
+        return;
+    }
     case SC_MINIMIZE:
         App()->SetCurrentDialog(this);
         ShowWindow(SW_MINIMIZE);
@@ -190,6 +498,21 @@ void CExpertModeDlg::OnSysCommand(UINT nID, LPARAM) {
         Default();
         return;
     }
+}
+
+BOOL CExpertModeDlg::OnHelpInfo(HELPINFO*) {
+    CExpertPage* pPage = PageOfTab(GetCurrentTab());
+    UINT nTopic = 0;
+    for (const ExpertTab& tab : kTabs)
+        if (pPage && pPage->m_nIDTemplate == tab.nDialogId)
+            nTopic = tab.nDialogId;
+    ShowHelpTopic(nTopic);
+    return TRUE;
+}
+
+void CExpertModeDlg::OnDestroy() {
+    DestroyPages();
+    Default();
 }
 
 void CExpertModeDlg::OnShowWindow(BOOL bShow, UINT) {
