@@ -4,14 +4,17 @@
 #include "shared/DiskTestSupport.h"
 #include "shared/LogicalDrive.h"
 #include "shared/PhysicalDrive.h"
+#include "storage/FormatVolume.h"
 #include "storage/ZentraManager.h"
 #include "storage/ZentraObj.h"
 
 #include "driver/VolumeReaderTestSupport.h"
 
 #include "platform/base/strings.h"
+#include "platform/base/sync.h"
 #include "platform/fs/files.h"
 #include "platform/fs/paths.h"
+#include "platform/fs/volumes.h"
 #include "platform/kernel/services.h"
 #include "platform/testing/child_test.h"
 
@@ -439,4 +442,184 @@ TEST_F(ZentraManagerTest, AProgramKilledLeavesItsDiskMountedForTheNextStart) {
     EXPECT_TRUE(next.GetZentraObj(21)->GetImagePath() == u"T:\\killed.img");
     EXPECT_EQ(next.CloseSecureDisk(u"V:"), static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_FALSE(LetterOpens(u'V'));
+}
+
+namespace {
+
+// A window that records how formats end.
+class CFormatWindow : public CWnd {
+public:
+    CFormatWindow() { CreateEx(0, nullptr, u"format", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr); }
+    ~CFormatWindow() override { DestroyWindow(); }
+    std::vector<LPARAM> finished;
+
+protected:
+    LRESULT OnFormatNotify(WPARAM wParam, LPARAM lParam) {
+        if (wParam == FORMAT_FINISHED)
+            finished.push_back(lParam);
+        return 0;
+    }
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(CFormatWindow, CWnd)
+ON_MESSAGE(WM_FORMAT_NOTIFY, OnFormatNotify)
+END_MESSAGE_MAP()
+
+bool WriteText(const std::u16string& path, const std::string& content) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    const bool ok = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
+                    written == content.size();
+    return CloseHandle(file) && ok;
+}
+
+std::string ReadText(const std::u16string& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return "<error " + std::to_string(GetLastError()) + ">";
+    std::string content;
+    char buffer[65536];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read)
+        content.append(buffer, read);
+    CloseHandle(file);
+    return content;
+}
+
+std::string Shell(const std::string& command) {
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    std::string text;
+    char buffer[512];
+    while (size_t n = fread(buffer, 1, sizeof(buffer), pipe))
+        text.append(buffer, n);
+    pclose(pipe);
+    return text;
+}
+
+// A folder of files of several sizes, none a whole number of sectors.
+std::vector<std::pair<std::u16string, std::string>> FolderOfFiles() {
+    std::vector<std::pair<std::u16string, std::string>> files;
+    for (int i = 0; i < 6; ++i) {
+        std::string content;
+        for (size_t n = 0; n < 700u + 53001u * i; ++n)
+            content.push_back(static_cast<char>('a' + (n * 7 + i) % 26));
+        files.emplace_back(u"docs\\file" + platform::Utf8ToUtf16(std::to_string(i)) + u".txt", content);
+    }
+    files.emplace_back(u"docs\\inner\\notes.txt", "what stays in the secure disk");
+    return files;
+}
+
+class SecureNtfsTest : public ZentraManagerTest {
+protected:
+    void SetUp() override {
+        if (access("/dev/fuse", R_OK | W_OK) != 0)
+            FAIL() << "these tests mount file systems and need /dev/fuse";
+        ZentraManagerTest::SetUp();
+    }
+
+    // Formats the letter's volume through the formatting worker; true when it said it succeeded.
+    bool Format(WCHAR letter) {
+        CFormatWindow window;
+        static FORMAT_INFO info;
+        info = FORMAT_INFO{};
+        std::u16string(u"NTFS").copy(info.szFileSystem, 4);
+        std::u16string(u"Secure").copy(info.szLabel, 6);
+        info.szRoot[0] = letter;
+        info.szRoot[1] = u':';
+        info.szRoot[2] = u'\\';
+        info.dwQuickFormat = 1;
+        info.hNotifyWnd = window.GetSafeHwnd();
+        FORMAT_INFO* handle = nullptr;
+        if (StartFormat(&info, &handle) != ERROR_SUCCESS)
+            return false;
+        const bool ended = PumpUntil([&] { return !window.finished.empty(); }, std::chrono::seconds(120));
+        if (info.hThread) {
+            WaitForSingleObject(info.hThread, INFINITE);
+            CloseHandle(info.hThread);
+        }
+        return ended && window.finished == std::vector<LPARAM>{1};
+    }
+
+    std::u16string FileSystemOf(WCHAR letter) {
+        const std::u16string root = std::u16string(1, letter) + u":\\";
+        WCHAR name[32] = {};
+        if (!GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr, name, 32))
+            return u"<error>";
+        return name;
+    }
+
+    void WriteFolder(WCHAR letter) {
+        const std::u16string root = std::u16string(1, letter) + u":\\";
+        ASSERT_TRUE(CreateDirectoryW((root + u"docs").c_str(), nullptr)) << GetLastError();
+        ASSERT_TRUE(CreateDirectoryW((root + u"docs\\inner").c_str(), nullptr)) << GetLastError();
+        for (const auto& [name, content] : FolderOfFiles())
+            ASSERT_TRUE(WriteText(root + name, content)) << platform::Utf16ToUtf8(name) << ": " << GetLastError();
+    }
+
+    void ExpectFolder(WCHAR letter) {
+        const std::u16string root = std::u16string(1, letter) + u":\\";
+        for (const auto& [name, content] : FolderOfFiles())
+            EXPECT_EQ(ReadText(root + name), content) << platform::Utf16ToUtf8(name);
+    }
+};
+
+} // namespace
+
+TEST_F(SecureNtfsTest, ASecureDiskHoldsRealFilesThatSurviveCloseOpenAndANewPassword) {
+    ASSERT_EQ(manager->CreateSecureDisk(u"X:", u"T:\\vault\\files.img", u"correct horse", ZENTRA_MODE_ENCRYPTED, 24),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_TRUE(Format(u'X'));
+    EXPECT_EQ(FileSystemOf(u'X'), u"NTFS");
+    WriteFolder(u'X');
+    ExpectFolder(u'X');
+
+    // A file open on it: the close is refused and everything stays.
+    HANDLE open = CreateFileW(u"X:\\docs\\file1.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(open, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(manager->CloseSecureDisk(u"X:"), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    ASSERT_NE(manager->GetZentraObj(23), nullptr);
+    CloseHandle(open);
+    ExpectFolder(u'X');
+
+    ASSERT_EQ(manager->CloseSecureDisk(u"X:"), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(GetFileAttributesW(u"X:\\docs"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(manager->OpenSecureDisk(u"X:", u"T:\\vault\\files.img", u"wrong horse", ZENTRA_MODE_ENCRYPTED),
+              static_cast<DWORD>(ERROR_INVALID_PASSWORD));
+    EXPECT_EQ(GetFileAttributesW(u"X:\\docs"), INVALID_FILE_ATTRIBUTES);
+    ASSERT_EQ(manager->OpenSecureDisk(u"X:", u"T:\\vault\\files.img", u"correct horse", ZENTRA_MODE_ENCRYPTED),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(FileSystemOf(u'X'), u"NTFS");
+    ExpectFolder(u'X');
+
+    // A new password keeps the files.
+    ASSERT_TRUE(manager->ChangePassword(u"X:", u"correct horse", u"battery staple"));
+    ASSERT_EQ(manager->CloseSecureDisk(u"X:"), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(manager->OpenSecureDisk(u"X:", u"T:\\vault\\files.img", u"correct horse", ZENTRA_MODE_ENCRYPTED),
+              static_cast<DWORD>(ERROR_INVALID_PASSWORD));
+    ASSERT_EQ(manager->OpenSecureDisk(u"X:", u"T:\\vault\\files.img", u"battery staple", ZENTRA_MODE_ENCRYPTED),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    ExpectFolder(u'X');
+    ASSERT_EQ(manager->CloseSecureDisk(u"X:"), static_cast<DWORD>(ERROR_SUCCESS));
+
+    // The image decoded by a reader of the format's own holds an NTFS that the NTFS tools read, with the files.
+    const auto image = HostFile(images + "/vault/files.img");
+    const auto decoded = volumereader::DecodeHeader(image, "battery staple");
+    ASSERT_TRUE(decoded.opened);
+    const std::string plain = machine.Scratch("plain") + "/volume.img";
+    {
+        std::ofstream out(plain, std::ios::binary);
+        for (uint64_t sector = 1; sector + 1 < image.size() / 512; ++sector) {
+            const auto bytes = volumereader::DecryptSector(image, decoded, sector);
+            out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        }
+    }
+    EXPECT_NE(Shell("ntfsinfo -m '" + plain + "'").find("Volume Name: Secure"), std::string::npos)
+        << Shell("ntfsinfo -m '" + plain + "'");
+    const std::string listing = Shell("ntfsls -p /docs '" + plain + "'");
+    EXPECT_NE(listing.find("file5.txt"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("inner"), std::string::npos) << listing;
+    EXPECT_EQ(Shell("ntfscat '" + plain + "' /docs/file3.txt"), FolderOfFiles()[3].second);
 }

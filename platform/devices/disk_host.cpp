@@ -358,7 +358,7 @@ void MountFileSystem(Volume& volume) {
     if (volume.fileSystem || volume.dismounted || volume.volumeName.empty() || !volume.device)
         return;
     mkdir(platform::machine::PathOf("volumes").c_str(), 0755);
-    volume.fileSystem = MountNtfs(volume.disk->fd, volume.partition.offset, volume.partition.length,
+    volume.fileSystem = MountNtfs(ImageStore(volume.disk->fd, volume.partition.offset, volume.partition.length),
                                   platform::machine::PathOf("volumes/" + platform::Utf16ToUtf8(volume.volumeName)));
     if (volume.fileSystem)
         platform::kernel::SetVolumeMount(volume.device, {volume.fileSystem->Root(), u"NTFS",
@@ -1192,9 +1192,9 @@ bool RunQuietly(const std::vector<std::string>& arguments) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// Copies what a sparse file holds into the volume's place on the disk: the new file system's structures.
-bool CopyWritten(int from, const Disk& disk, const Volume& volume) {
-    std::vector<uint8_t> buffer(1u << 20);
+// Copies what a sparse file holds into the volume: the new file system's structures.
+bool CopyWritten(int from, VolumeStore& to) {
+    std::vector<uint8_t> buffer(4u << 20);
     off_t data = 0;
     for (;;) {
         data = lseek(from, data, SEEK_DATA);
@@ -1206,8 +1206,7 @@ bool CopyWritten(int from, const Disk& disk, const Volume& volume) {
         for (off_t at = data; at < hole;) {
             const size_t count = static_cast<size_t>(std::min<off_t>(hole - at, static_cast<off_t>(buffer.size())));
             if (pread(from, buffer.data(), count, at) != static_cast<ssize_t>(count) ||
-                pwrite(disk.fd, buffer.data(), count, static_cast<off_t>(volume.partition.offset) + at) !=
-                    static_cast<ssize_t>(count))
+                !to.Write(buffer.data(), count, static_cast<uint64_t>(at)))
                 return false;
             at += static_cast<off_t>(count);
         }
@@ -1216,38 +1215,53 @@ bool CopyWritten(int from, const Disk& disk, const Volume& volume) {
 }
 
 // Writes a new NTFS on a volume that a handle holds locked with its file system dismounted: mkntfs builds it in
-// a sparse file of the volume's size, and what it wrote is copied into place.
+// a sparse file of the volume's size, and what it wrote is copied into place. A partition of the disks here or
+// the disk of another driver (a secure disk).
 DWORD FormatLocked(int letter, const std::u16string& label, uint32_t clusterSize) {
-    Volume* volume = VolumeByLetter(letter);
-    if (!volume)
-        return ERROR_FILE_NOT_FOUND;
-    {
-        std::lock_guard state(g_stateLock);
-        if (!volume->lockedBy || !volume->dismounted)
-            return ERROR_ACCESS_DENIED;
+    std::unique_ptr<VolumeStore> store;
+    uint64_t hiddenSectors = 0;
+    std::string scratchName;
+    Disk* disk = nullptr;
+    if (Volume* volume = VolumeByLetter(letter)) {
+        {
+            std::lock_guard state(g_stateLock);
+            if (!volume->lockedBy || !volume->dismounted)
+                return ERROR_ACCESS_DENIED;
+        }
+        disk = volume->disk;
+        store = ImageStore(disk->fd, volume->partition.offset, volume->partition.length);
+        if (!store)
+            return ERROR_GEN_FAILURE;
+        hiddenSectors = volume->partition.offset / kSectorSize;
+        scratchName = std::to_string(disk->info.number) + "-" + std::to_string(volume->partition.number);
+    } else {
+        uint32_t error = ERROR_SUCCESS;
+        store = OpenLockedForeignVolume(letter, error);
+        if (!store)
+            return error;
+        scratchName = std::string(1, static_cast<char>('A' + letter));
     }
     const std::string mkntfs = FindProgram("mkntfs");
     if (mkntfs.empty())
         return ERROR_NOT_SUPPORTED;
-    Disk& disk = *volume->disk;
-    const std::string scratch = platform::machine::PathOf("devices/format-" + std::to_string(disk.info.number) + "-" +
-                                                          std::to_string(volume->partition.number) + ".img");
+    const std::string scratch = platform::machine::PathOf("devices/format-" + scratchName + ".img");
     mkdir(platform::machine::PathOf("devices").c_str(), 0700);
     const int fd = open(scratch.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0)
         return ERROR_GEN_FAILURE;
     DWORD result = ERROR_GEN_FAILURE;
-    if (ftruncate(fd, static_cast<off_t>(volume->partition.length)) == 0) {
-        std::vector<std::string> arguments = {
-            mkntfs, "-q",  "-Q", "-F", "-s", "512",
-            "-H",   "255", "-S", "63", "-p", std::to_string(volume->partition.offset / kSectorSize)};
+    if (ftruncate(fd, static_cast<off_t>(store->Length())) == 0) {
+        std::vector<std::string> arguments = {mkntfs, "-q",  "-Q", "-F", "-s", "512",
+                                              "-H",   "255", "-S", "63", "-p", std::to_string(hiddenSectors)};
         if (!label.empty())
             arguments.insert(arguments.end(), {"-L", platform::Utf16ToUtf8(label)});
         if (clusterSize)
             arguments.insert(arguments.end(), {"-c", std::to_string(clusterSize)});
         arguments.push_back(scratch);
-        std::shared_lock io(disk.lock);
-        if (RunQuietly(arguments) && CopyWritten(fd, disk, *volume) && fdatasync(disk.fd) == 0)
+        std::shared_lock<std::shared_mutex> io;
+        if (disk)
+            io = std::shared_lock(disk->lock);
+        if (RunQuietly(arguments) && CopyWritten(fd, *store) && store->Sync())
             result = ERROR_SUCCESS;
     }
     close(fd);
@@ -1393,6 +1407,7 @@ void OnDriveLetter(int drive, const std::u16string& target, bool created) {
 void Start() {
     platform::kernel::SetDriveLetterObserver(OnDriveLetter);
     platform::kernel::LoadDriverEntry(u"disk", DriverEntryOfDisks);
+    StartForeignVolumes();
     std::lock_guard lock(g_lock);
     for (const SavedDisk& saved : LoadList()) {
         DWORD number = 0;
@@ -1402,6 +1417,7 @@ void Start() {
 
 void Stop() {
     platform::kernel::SetDriveLetterObserver(nullptr);
+    StopForeignVolumes();
     CloseSubscribers();
     std::lock_guard lock(g_lock);
     std::vector<DWORD> numbers;

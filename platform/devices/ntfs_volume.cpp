@@ -41,12 +41,58 @@ namespace {
 
 constexpr unsigned kMaxRequest = 1u << 20;
 
-// ---- The partition as libntfs-3g's device ------------------------------------------------------------------
+// ---- The volume's store as libntfs-3g's device -------------------------------------------------------------
+
+// An image file's stretch.
+class ImageExtent : public VolumeStore {
+public:
+    ImageExtent(int fd, uint64_t offset, uint64_t length) : m_fd(fd), m_offset(offset), m_length(length) {}
+    ~ImageExtent() override { close(m_fd); }
+    ImageExtent(const ImageExtent&) = delete;
+    ImageExtent& operator=(const ImageExtent&) = delete;
+
+    uint64_t Length() const override { return m_length; }
+    bool Read(void* buffer, uint64_t count, uint64_t offset) override {
+        uint64_t done = 0;
+        while (done < count) {
+            const ssize_t n = pread(m_fd, static_cast<char*>(buffer) + done, count - done,
+                                    static_cast<off_t>(m_offset + offset + done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return false;
+            if (n == 0) {
+                // An image shorter than its disk reads zeros past its end.
+                memset(static_cast<char*>(buffer) + done, 0, count - done);
+                return true;
+            }
+            done += static_cast<uint64_t>(n);
+        }
+        return true;
+    }
+    bool Write(const void* buffer, uint64_t count, uint64_t offset) override {
+        uint64_t done = 0;
+        while (done < count) {
+            const ssize_t n = pwrite(m_fd, static_cast<const char*>(buffer) + done, count - done,
+                                     static_cast<off_t>(m_offset + offset + done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return false;
+            done += static_cast<uint64_t>(n);
+        }
+        return true;
+    }
+    bool Sync() override { return fdatasync(m_fd) == 0; }
+
+private:
+    int m_fd;
+    uint64_t m_offset;
+    uint64_t m_length;
+};
 
 struct Extent {
-    int fd;
-    uint64_t offset;
-    uint64_t length;
+    VolumeStore* store;
     int64_t position = 0;
 };
 
@@ -66,49 +112,33 @@ int DevClose(struct ntfs_device* dev) {
 }
 
 s64 DevPread(struct ntfs_device* dev, void* buffer, s64 count, s64 offset) {
-    Extent* e = ExtentOf(dev);
-    if (offset < 0 || count < 0 || static_cast<uint64_t>(offset) > e->length)
+    VolumeStore& store = *ExtentOf(dev)->store;
+    const uint64_t length = store.Length();
+    if (offset < 0 || count < 0 || static_cast<uint64_t>(offset) > length)
         return errno = EINVAL, -1;
-    count = std::min<s64>(count, static_cast<s64>(e->length - offset));
-    s64 done = 0;
-    while (done < count) {
-        const ssize_t n = pread(e->fd, static_cast<char*>(buffer) + done, count - done,
-                                static_cast<off_t>(e->offset + offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return done ? done : -1;
-        if (n == 0) {
-            memset(static_cast<char*>(buffer) + done, 0, count - done);
-            return count;
-        }
-        done += n;
-    }
-    return done;
+    count = std::min<s64>(count, static_cast<s64>(length - offset));
+    if (count && !store.Read(buffer, static_cast<uint64_t>(count), static_cast<uint64_t>(offset)))
+        return errno = errno ? errno : EIO, -1;
+    return count;
 }
 
 s64 DevPwrite(struct ntfs_device* dev, const void* buffer, s64 count, s64 offset) {
-    Extent* e = ExtentOf(dev);
-    if (offset < 0 || count < 0 || static_cast<uint64_t>(offset) > e->length ||
-        static_cast<uint64_t>(count) > e->length - offset)
+    VolumeStore& store = *ExtentOf(dev)->store;
+    const uint64_t length = store.Length();
+    if (offset < 0 || count < 0 || static_cast<uint64_t>(offset) > length ||
+        static_cast<uint64_t>(count) > length - offset)
         return errno = ENOSPC, -1;
     NDevSetDirty(dev);
-    s64 done = 0;
-    while (done < count) {
-        const ssize_t n = pwrite(e->fd, static_cast<const char*>(buffer) + done, count - done,
-                                 static_cast<off_t>(e->offset + offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return done ? done : -1;
-        done += n;
-    }
-    return done;
+    if (count && !store.Write(buffer, static_cast<uint64_t>(count), static_cast<uint64_t>(offset)))
+        return errno = errno ? errno : EIO, -1;
+    return count;
 }
 
 s64 DevSeek(struct ntfs_device* dev, s64 offset, int whence) {
     Extent* e = ExtentOf(dev);
-    const s64 base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? e->position : static_cast<s64>(e->length);
+    const s64 base = whence == SEEK_SET   ? 0
+                     : whence == SEEK_CUR ? e->position
+                                          : static_cast<s64>(e->store->Length());
     e->position = base + offset;
     return e->position;
 }
@@ -129,13 +159,13 @@ s64 DevWrite(struct ntfs_device* dev, const void* buffer, s64 count) {
 
 int DevSync(struct ntfs_device* dev) {
     NDevClearDirty(dev);
-    return fdatasync(ExtentOf(dev)->fd);
+    return ExtentOf(dev)->store->Sync() ? 0 : -1;
 }
 
 int DevStat(struct ntfs_device* dev, struct stat* buf) {
     memset(buf, 0, sizeof(*buf));
     buf->st_mode = S_IFBLK | 0600;
-    buf->st_size = static_cast<off_t>(ExtentOf(dev)->length);
+    buf->st_size = static_cast<off_t>(ExtentOf(dev)->store->Length());
     buf->st_blksize = 512;
     return 0;
 }
@@ -214,18 +244,15 @@ void SplitPath(const char* path, std::string& parent, std::string& name) {
 
 class NtfsVolume : public MountedFileSystem {
 public:
-    // The volume keeps a descriptor of its own: one whose mount could not be taken away (a surprise removal with
-    // files open) goes on writing to its image, never to whatever file the disk's descriptor names later.
-    NtfsVolume(int fd, uint64_t offset, uint64_t length) : m_extent{fcntl(fd, F_DUPFD_CLOEXEC, 0), offset, length} {}
+    explicit NtfsVolume(std::unique_ptr<VolumeStore> store) : m_store(std::move(store)), m_extent{m_store.get()} {}
     ~NtfsVolume() override {
         Unmount(true);
-        if (m_extent.fd >= 0 && !m_fuse)
-            close(m_extent.fd);
+        // A mount still in its users' hands keeps reading and writing its store.
+        if (m_fuse)
+            (void)m_store.release();
     }
 
     bool Mount(const std::string& folder) {
-        if (m_extent.fd < 0)
-            return false;
         m_device = ntfs_device_alloc("volume", 0, &g_extentOps, &m_extent);
         if (!m_device)
             return false;
@@ -587,6 +614,7 @@ private:
         return 0;
     }
 
+    std::unique_ptr<VolumeStore> m_store;
     Extent m_extent;
     struct ntfs_device* m_device = nullptr;
     ntfs_volume* m_volume = nullptr;
@@ -606,16 +634,24 @@ private:
 
 } // namespace
 
-std::unique_ptr<MountedFileSystem> MountNtfs(int fd, uint64_t offset, uint64_t length, const std::string& folder) {
+std::unique_ptr<VolumeStore> ImageStore(int fd, uint64_t offset, uint64_t length) {
+    const int own = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0)
+        return nullptr;
+    return std::make_unique<ImageExtent>(own, offset, length);
+}
+
+std::unique_ptr<MountedFileSystem> MountNtfs(std::unique_ptr<VolumeStore> store, const std::string& folder) {
     static const bool quiet = [] {
         ntfs_log_set_handler(ntfs_log_handler_null);
         return true;
     }();
     (void)quiet;
     uint8_t boot[512];
-    if (pread(fd, boot, sizeof(boot), static_cast<off_t>(offset)) != sizeof(boot) || memcmp(boot + 3, "NTFS    ", 8))
+    if (!store || store->Length() < sizeof(boot) || !store->Read(boot, sizeof(boot), 0) ||
+        memcmp(boot + 3, "NTFS    ", 8))
         return nullptr;
-    auto volume = std::make_unique<NtfsVolume>(fd, offset, length);
+    auto volume = std::make_unique<NtfsVolume>(std::move(store));
     if (!volume->Mount(folder))
         return nullptr;
     return volume;

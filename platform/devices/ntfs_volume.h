@@ -5,8 +5,8 @@
 
 namespace platform::devices {
 
-// Mounts the NTFS volume on the bytes [offset, offset + length) of the image `fd` (which stays open while the
-// volume is mounted) at the host folder `folder`. Null when those bytes hold no NTFS volume or the mount fails.
-std::unique_ptr<MountedFileSystem> MountNtfs(int fd, uint64_t offset, uint64_t length, const std::string& folder);
+// Mounts the NTFS volume in `store` (which it keeps while the volume is mounted) at the host folder `folder`.
+// Null when the store holds no NTFS volume or the mount fails.
+std::unique_ptr<MountedFileSystem> MountNtfs(std::unique_ptr<VolumeStore> store, const std::string& folder);
 
 } // namespace platform::devices

@@ -279,6 +279,8 @@ void Serve(int fd, ClientIdentity client) {
             break;
         }
         case Op::DriveLetters: {
+            // A program looking at the letters finds the file systems on their disks mounted, as on first use.
+            RecognizeDriveLetterVolumes();
             const auto letters = DriveLetterDevices();
             out.U32(static_cast<uint32_t>(letters.size()));
             for (const auto& letter : letters) {

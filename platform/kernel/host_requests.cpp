@@ -3,6 +3,7 @@
 #include "platform/kernel/io_private.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace platform::kernel {
 namespace {
@@ -41,6 +42,89 @@ std::shared_ptr<DeviceImpl> VolumeDeviceOf(const std::shared_ptr<DeviceImpl>& de
 }
 
 } // namespace
+
+namespace {
+
+std::atomic<FileSystemRecognizer> g_recognizer{nullptr};
+thread_local bool t_recognizing = false;
+
+bool DiskLike(const DEVICE_OBJECT& object) {
+    return object.DeviceType == FILE_DEVICE_DISK || object.DeviceType == FILE_DEVICE_VIRTUAL_DISK;
+}
+
+// Lets the recognizer mount a file system on a disk that has none.
+void Recognize(const std::shared_ptr<DeviceImpl>& device) {
+    const FileSystemRecognizer recognizer = g_recognizer.load();
+    if (!recognizer || t_recognizing || !DiskLike(device->object) || device->name.empty())
+        return;
+    {
+        std::lock_guard lock(DeviceLock());
+        if (device->deleted || (device->vpb.Flags & VPB_MOUNTED) || device->rawLock)
+            return;
+    }
+    t_recognizing = true;
+    recognizer(&device->object, device->name);
+    t_recognizing = false;
+}
+
+bool HasData(const FILE_OBJECT& object) {
+    return object.ReadAccess || object.WriteAccess;
+}
+
+// The volume controls of a disk without a file system.
+NTSTATUS RawVolumeControl(const std::shared_ptr<DeviceFile>& file, ULONG code) {
+    std::lock_guard lock(DeviceLock());
+    DeviceImpl& device = *file->device;
+    switch (code) {
+    case FSCTL_LOCK_VOLUME:
+        if (device.rawLock || device.dataOpens > (HasData(file->object) ? 1 : 0))
+            return STATUS_ACCESS_DENIED;
+        device.rawLock = &file->object;
+        return STATUS_SUCCESS;
+    case FSCTL_UNLOCK_VOLUME:
+        if (device.rawLock != &file->object)
+            return STATUS_NOT_LOCKED;
+        device.rawLock = nullptr;
+        return STATUS_SUCCESS;
+    case FSCTL_DISMOUNT_VOLUME:
+        return STATUS_SUCCESS;
+    default:
+        return STATUS_INVALID_DEVICE_REQUEST;
+    }
+}
+
+} // namespace
+
+void SetFileSystemRecognizer(FileSystemRecognizer recognizer) {
+    g_recognizer = recognizer;
+}
+
+void RecognizeDriveLetterVolumes() {
+    if (!g_recognizer.load() || t_recognizing)
+        return;
+    std::vector<std::shared_ptr<DeviceImpl>> devices;
+    {
+        std::lock_guard lock(Names().lock);
+        for (int drive = 0; drive < 26; ++drive) {
+            const std::u16string name = std::u16string(u"\\??\\") + static_cast<char16_t>(u'A' + drive) + u":";
+            Resolved resolved = ResolveLocked(name, true);
+            if (!NT_SUCCESS(resolved.status) || resolved.entry->kind != EntryKind::Device)
+                continue;
+            if (auto device = resolved.entry->device.lock())
+                devices.push_back(std::move(device));
+        }
+    }
+    for (const auto& device : devices)
+        Recognize(device);
+}
+
+bool RawVolumeLocked(PDEVICE_OBJECT deviceObject) {
+    std::shared_ptr<DeviceImpl> device = DeviceOf(deviceObject);
+    if (!device)
+        return false;
+    std::lock_guard lock(DeviceLock());
+    return device->rawLock != nullptr;
+}
 
 NTSTATUS MountVolume(PDEVICE_OBJECT device, PDEVICE_OBJECT volumeDevice) {
     std::shared_ptr<DeviceImpl> real = DeviceOf(device);
@@ -86,6 +170,7 @@ NTSTATUS OpenDevice(const std::u16string& ntName, ACCESS_MASK desiredAccess, ULO
     }
     if (!device)
         return STATUS_OBJECT_NAME_NOT_FOUND;
+    Recognize(device);
     {
         std::lock_guard lock(DeviceLock());
         if (device->deleted)
@@ -131,6 +216,10 @@ NTSTATUS OpenDevice(const std::u16string& ntName, ACCESS_MASK desiredAccess, ULO
         file->closed = true;
         return status;
     }
+    if (HasData(object)) {
+        std::lock_guard lock(DeviceLock());
+        device->dataOpens++;
+    }
     result = file;
     return STATUS_SUCCESS;
 }
@@ -153,6 +242,10 @@ void CloseDevice(const DeviceFilePtr& file) {
     std::lock_guard lock(DeviceLock());
     file->device->openCount--;
     file->device->object.ReferenceCount--;
+    if (HasData(file->object))
+        file->device->dataOpens--;
+    if (file->device->rawLock == &file->object)
+        file->device->rawLock = nullptr;
 }
 
 namespace {
@@ -244,7 +337,14 @@ NTSTATUS DeviceControl(const DeviceFilePtr& file, ULONG code, const void* input,
             block->irp.MdlAddress = &block->mdl;
         }
     }
-    const NTSTATUS status = CallAndWait(file->target, block);
+    NTSTATUS status = CallAndWait(file->target, block);
+    // A disk with no file system mounted that does not know the volume controls answers them as the raw file
+    // system would.
+    if (status == STATUS_INVALID_DEVICE_REQUEST && file->target == file->device && DiskLike(file->device->object) &&
+        (code == FSCTL_LOCK_VOLUME || code == FSCTL_UNLOCK_VOLUME || code == FSCTL_DISMOUNT_VOLUME)) {
+        FreeBlock(block);
+        return RawVolumeControl(file, code);
+    }
     // On an error the information value is passed back as the driver left it (a needed size, for instance);
     // data is copied out only for success and warnings.
     information = block->irp.IoStatus.Information;

@@ -79,6 +79,8 @@ public:
     bool deleted = false;
     VolumeMount mount; // guarded by the namespace lock
     int openCount = 0;
+    int dataOpens = 0;                   // handles with read or write access (DeviceLock)
+    PFILE_OBJECT rawLock = nullptr;      // the handle that locked the raw volume (DeviceLock)
 };
 
 class DeviceFile : public KObject {

@@ -107,6 +107,18 @@ void SetVolumeMount(PDEVICE_OBJECT device, const VolumeMount& mount);
 NTSTATUS MountVolume(PDEVICE_OBJECT device, PDEVICE_OBJECT volumeDevice);
 // Ends the mount: new handles reach the device again (those already open stay with the volume device).
 void DismountVolume(PDEVICE_OBJECT device);
+// The file system that recognises volumes: asked, with the device's NT name, to mount on a disk device that has
+// no file system mounted when a handle is opened on it or its drive letter is looked up, as the system mounts a
+// volume on first use. It mounts with MountVolume or leaves the disk raw; it is never asked again on the thread
+// it runs on while it runs (its own opens of the disk reach the disk). One at a time; nullptr removes it.
+using FileSystemRecognizer = void (*)(PDEVICE_OBJECT device, const std::u16string& name);
+void SetFileSystemRecognizer(FileSystemRecognizer recognizer);
+// Asks the recognizer about the disks behind the drive letters that have no file system mounted.
+void RecognizeDriveLetterVolumes();
+// A disk without a file system answers the volume controls itself, as the raw file system does: the lock is
+// given to one handle while no other handle with read or write access is open, a dismount has nothing to do, and
+// the lock goes with an unlock or the handle's close. True while a handle holds that lock.
+bool RawVolumeLocked(PDEVICE_OBJECT device);
 
 // Told of every global drive-letter link ("\GLOBAL??\X:") that a driver creates or deletes: the letter (0..25),
 // the device the link leads to, and whether it came or went. Called after the namespace is updated, outside its
