@@ -512,6 +512,29 @@ std::vector<std::pair<std::u16string, std::string>> FolderOfFiles() {
     return files;
 }
 
+// Formats the letter's volume NTFS through the formatting worker; true when it said it succeeded.
+bool FormatThroughWorker(WCHAR letter) {
+    CFormatWindow window;
+    static FORMAT_INFO info;
+    info = FORMAT_INFO{};
+    std::u16string(u"NTFS").copy(info.szFileSystem, 4);
+    std::u16string(u"Secure").copy(info.szLabel, 6);
+    info.szRoot[0] = letter;
+    info.szRoot[1] = u':';
+    info.szRoot[2] = u'\\';
+    info.dwQuickFormat = 1;
+    info.hNotifyWnd = window.GetSafeHwnd();
+    FORMAT_INFO* handle = nullptr;
+    if (StartFormat(&info, &handle) != ERROR_SUCCESS)
+        return false;
+    const bool ended = PumpUntil([&] { return !window.finished.empty(); }, std::chrono::seconds(120));
+    if (info.hThread) {
+        WaitForSingleObject(info.hThread, INFINITE);
+        CloseHandle(info.hThread);
+    }
+    return ended && window.finished == std::vector<LPARAM>{1};
+}
+
 class SecureNtfsTest : public ZentraManagerTest {
 protected:
     void SetUp() override {
@@ -520,28 +543,7 @@ protected:
         ZentraManagerTest::SetUp();
     }
 
-    // Formats the letter's volume through the formatting worker; true when it said it succeeded.
-    bool Format(WCHAR letter) {
-        CFormatWindow window;
-        static FORMAT_INFO info;
-        info = FORMAT_INFO{};
-        std::u16string(u"NTFS").copy(info.szFileSystem, 4);
-        std::u16string(u"Secure").copy(info.szLabel, 6);
-        info.szRoot[0] = letter;
-        info.szRoot[1] = u':';
-        info.szRoot[2] = u'\\';
-        info.dwQuickFormat = 1;
-        info.hNotifyWnd = window.GetSafeHwnd();
-        FORMAT_INFO* handle = nullptr;
-        if (StartFormat(&info, &handle) != ERROR_SUCCESS)
-            return false;
-        const bool ended = PumpUntil([&] { return !window.finished.empty(); }, std::chrono::seconds(120));
-        if (info.hThread) {
-            WaitForSingleObject(info.hThread, INFINITE);
-            CloseHandle(info.hThread);
-        }
-        return ended && window.finished == std::vector<LPARAM>{1};
-    }
+    bool Format(WCHAR letter) { return FormatThroughWorker(letter); }
 
     std::u16string FileSystemOf(WCHAR letter) {
         const std::u16string root = std::u16string(1, letter) + u":\\";
@@ -622,4 +624,78 @@ TEST_F(SecureNtfsTest, ASecureDiskHoldsRealFilesThatSurviveCloseOpenAndANewPassw
     EXPECT_NE(listing.find("file5.txt"), std::string::npos) << listing;
     EXPECT_NE(listing.find("inner"), std::string::npos) << listing;
     EXPECT_EQ(Shell("ntfscat '" + plain + "' /docs/file3.txt"), FolderOfFiles()[3].second);
+}
+
+// The secure partition of a plugged disk holding files: unplugging asks the owner; a refusal keeps the files where
+// they are, an accepted removal dismounts the file system and the secure disk before the disk goes, and the files
+// are there again when the disk comes back.
+TEST_F(SecureNtfsTest, UnpluggingADiskDismountsTheFilesOfItsSecureDiskFirst) {
+    const std::string image = NewImage("files.img", 48ull << 20, ZENTRA_DISK_SIGNATURE,
+                                       {{0x06, 63, 32768}, {0x63, 63 + 32768 + 63, 49152}});
+    DWORD number = Plug(image);
+    ASSERT_TRUE(PumpUntil([&] { return manager->GetPhysicalDrive(static_cast<int>(number)) != nullptr; }));
+    const CString partition = manager->GetPhysicalDrive(static_cast<int>(number))->GetSecurePartitionName();
+    ASSERT_EQ(manager->CreateSecureDisk(u"R:", partition, u"unplug me", ZENTRA_MODE_ENCRYPTED, 0),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_TRUE(Format(u'R'));
+    WriteFolder(u'R');
+
+    COwnerWindow owner(*manager);
+    manager->SetOwnerWindow(&owner);
+    EXPECT_EQ(PumpWhile([&] { return platform::devices::UnplugDisk(number); }), platform::devices::ERROR_DEVICE_IN_USE);
+    EXPECT_GT(owner.questions, 0);
+    ASSERT_NE(manager->GetZentraObj(17), nullptr);
+    ExpectFolder(u'R');
+
+    owner.refuse = false;
+    EXPECT_EQ(PumpWhile([&] { return platform::devices::UnplugDisk(number); }), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(manager->GetZentraObj(17), nullptr);
+    EXPECT_EQ(GetFileAttributesW(u"R:\\docs"), INVALID_FILE_ATTRIBUTES);
+    ASSERT_TRUE(PumpUntil([&] { return manager->GetPhysicalDrive(static_cast<int>(number)) == nullptr; }));
+    manager->SetOwnerWindow(nullptr);
+
+    number = Plug(image);
+    ASSERT_TRUE(PumpUntil([&] { return manager->GetPhysicalDrive(static_cast<int>(number)) != nullptr; }));
+    ASSERT_EQ(manager->OpenSecureDisk(u"R:", manager->GetPhysicalDrive(static_cast<int>(number))->GetSecurePartitionName(),
+                                      u"unplug me", ZENTRA_MODE_ENCRYPTED),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    ExpectFolder(u'R');
+    EXPECT_EQ(manager->CloseSecureDisk(u"R:"), static_cast<DWORD>(ERROR_SUCCESS));
+}
+
+// Runs only as the child of the next test: opens a secure disk, gives it a file system and files, and waits to be
+// killed.
+TEST(SecureNtfsChild, DISABLED_WritesFilesUntilKilled) {
+    if (!std::getenv("SECURE_NTFS_CHILD"))
+        FAIL() << "runs only as the child of AProgramKilledLeavesTheFilesOfItsSecureDiskServed";
+    platform::kernel::EnableDeviceAccess();
+    CZentraManager manager;
+    ASSERT_TRUE(manager.Init(kProgramFlags));
+    ASSERT_EQ(manager.CreateSecureDisk(u"V:", u"T:\\killed.img", u"password", ZENTRA_MODE_ENCRYPTED, 16),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_TRUE(FormatThroughWorker(u'V'));
+    ASSERT_TRUE(CreateDirectoryW(u"V:\\docs", nullptr)) << GetLastError();
+    ASSERT_TRUE(WriteText(u"V:\\docs\\kept.txt", std::string(100000, 'k')));
+    testsupport::ReportToParent("mounted");
+    testsupport::WaitForParent();
+}
+
+TEST_F(SecureNtfsTest, AProgramKilledLeavesTheFilesOfItsSecureDiskServed) {
+    testsupport::ChildTest child("SecureNtfsChild.DISABLED_WritesFilesUntilKilled", {{"SECURE_NTFS_CHILD", "1"}});
+    ASSERT_EQ(child.ReadLine(std::chrono::seconds(90)), "mounted");
+    EXPECT_TRUE(WIFSIGNALED(child.Kill()));
+
+    // The kernel host still serves the disk and its files.
+    EXPECT_EQ(ReadText(u"V:\\docs\\kept.txt"), std::string(100000, 'k'));
+
+    // The next start adopts it; closed and opened again, the file is there.
+    CZentraManager next;
+    ASSERT_TRUE(next.Init(kProgramFlags));
+    ASSERT_NE(next.GetZentraObj(21), nullptr);
+    ASSERT_EQ(next.CloseSecureDisk(u"V:"), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(GetFileAttributesW(u"V:\\docs"), INVALID_FILE_ATTRIBUTES);
+    ASSERT_EQ(next.OpenSecureDisk(u"V:", u"T:\\killed.img", u"password", ZENTRA_MODE_ENCRYPTED),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(ReadText(u"V:\\docs\\kept.txt"), std::string(100000, 'k'));
+    EXPECT_EQ(next.CloseSecureDisk(u"V:"), static_cast<DWORD>(ERROR_SUCCESS));
 }
