@@ -3,15 +3,25 @@
 #include "app/AboutDlg.h"
 #include "app/BrannicApp.h"
 #include "app/LogTipsDlg.h"
+#include "app/LogViewDlg.h"
 #include "app/Utility.h"
+#include "engine/BackManager.h"
+#include "engine/ItemIDList.h"
 #include "engine/ShellTreeCtrl.h"
+#include "storage/AutoMountSecureDlg.h"
 #include "storage/SecureSetting.h"
+#include "storage/SysManMountDlg.h"
 #include "storage/ZentraManager.h"
+#include "storage/ZentraObj.h"
+#include "workflows/BackupWizard.h"
 
 #include "platform/afx/DataExchange.h"
+#include "platform/afx/FileDialog.h"
 #include "platform/afx/ModuleState.h"
 #include "platform/gdi/wingdi.h"
+#include "platform/base/module.h"
 #include "platform/registry/registry.h"
+#include "platform/shell/changenotify.h"
 #include "platform/system/sysinfo.h"
 #include "platform/ui/menu.h"
 #include "platform/ui/msgbox.h"
@@ -21,10 +31,12 @@ IMPLEMENT_DYNAMIC(CExpertModeDlg, CDialog)
 namespace {
 
 constexpr UINT_PTR kStartupTimer = 900;
+constexpr UINT WM_SHELL_CHANGE = WM_USER + 317;
 constexpr UINT WM_SHOW_CURRENT_DIALOG = WM_USER + 318;
 constexpr UINT WM_DISK_STEP_DONE = WM_USER + 319;
 constexpr UINT WM_LAST_STARTUP_STEP = WM_USER + 320;
 constexpr UINT WM_PAGE_JOB_ENDED = WM_USER + 3112;
+constexpr UINT WM_OPEN_SECURE_DISK = WM_USER + 3113;
 constexpr UINT WM_REFRESH_RESTORE_SOURCES = WM_USER + 3114;
 constexpr UINT WM_DEST_SPACE_CHANGED = WM_USER + 3115;
 constexpr UINT WM_QUERY_ENCLOSURE = WM_USER + 3116;
@@ -32,12 +44,19 @@ constexpr int IDC_MAIN_MENU = 906;
 constexpr int IDC_CLOSE = 907;
 constexpr int IDC_TAB = 908;
 constexpr int IDC_BACKGROUND = 909;
+constexpr int IDC_LOAD_LOG = 910;
 constexpr UINT IDI_KOVRA = 100;
 constexpr UINT IDB_BACKGROUND = 608;
 constexpr UINT IDM_ABOUTBOX = 16;
 constexpr UINT IDS_ABOUTBOX = 2305;
 constexpr UINT IDS_CONFIRM_EXIT = 5021;
 constexpr UINT IDS_KOVRA = 2304;
+constexpr UINT IDS_PUBLIC_DISK_LABEL = 1550;
+constexpr UINT IDS_SECURE_DISK_LABEL = 1551;
+constexpr UINT IDS_SECURE_DISK_FOUND = 5003;
+constexpr UINT IDS_FIND_SECURE_DISK = 5005;
+constexpr LPCTSTR kDriveIconsKey = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\DriveIcons";
+constexpr LPCTSTR kLogFilter = u"Kovra selection files (*.log)|*.log|All files (*.*)|*.*||";
 constexpr const char16_t* kBackgroundFile = u"bg_expert.bmp";
 constexpr WPARAM ICON_SMALL = 0;
 constexpr WPARAM ICON_BIG = 1;
@@ -89,6 +108,39 @@ CString SettingsKey(LPCTSTR lpszSubKey) {
     return strKey + lpszSubKey;
 }
 
+void LogText(const CString& strText, int nType) {
+    App()->Log(strText, KOVRA_SOURCE_FILE, 0, nType);
+}
+
+// The default value of a key under HKEY_LOCAL_MACHINE; empty when there is none.
+CString ReadDefaultValue(const CString& strKey) {
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, strKey, 0, KEY_QUERY_VALUE, &hKey) != ERROR_SUCCESS)
+        return CString();
+    WCHAR value[2048 + 16] = {};
+    DWORD dwType = 0;
+    DWORD dwSize = sizeof value - sizeof(WCHAR);
+    const LONG result = RegQueryValueExW(hKey, nullptr, nullptr, &dwType, reinterpret_cast<BYTE*>(value), &dwSize);
+    RegCloseKey(hKey);
+    if (result != ERROR_SUCCESS || (dwType != REG_SZ && dwType != REG_EXPAND_SZ))
+        return CString();
+    return CString(value);
+}
+
+// Writes a key's default value under HKEY_LOCAL_MACHINE, the key created when missing; the registry's answer.
+LONG WriteDefaultValue(const CString& strKey, const CString& strValue) {
+    HKEY hKey = nullptr;
+    LONG result =
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, strKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &hKey,
+                        nullptr);
+    if (result != ERROR_SUCCESS)
+        return result;
+    result = RegSetValueExW(hKey, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(strValue.GetString()),
+                            static_cast<DWORD>((strValue.GetLength() + 1) * sizeof(WCHAR)));
+    RegCloseKey(hKey);
+    return result;
+}
+
 } // namespace
 
 BEGIN_MESSAGE_MAP(CExpertModeDlg, CDialog)
@@ -100,6 +152,7 @@ ON_WM_DESTROY()
 ON_WM_HELPINFO()
 ON_BN_CLICKED(IDC_CLOSE, OnClose)
 ON_BN_CLICKED(IDC_MAIN_MENU, OnMainMenu)
+ON_BN_CLICKED(IDC_LOAD_LOG, OnLoadLog)
 ON_NOTIFY(TCN_SELCHANGING, IDC_TAB, OnTabChanging)
 ON_NOTIFY(TCN_SELCHANGE, IDC_TAB, OnTabChange)
 ON_MESSAGE(WM_SHOW_CURRENT_DIALOG, OnShowCurrentDialog)
@@ -108,6 +161,9 @@ ON_MESSAGE(WM_LAST_STARTUP_STEP, OnLastStartupStep)
 ON_MESSAGE(WM_PAGE_JOB_ENDED, OnPageJobEnded)
 ON_MESSAGE(WM_REFRESH_RESTORE_SOURCES, OnRefreshRestoreSources)
 ON_MESSAGE(WM_QUERY_ENCLOSURE, OnQueryEnclosure)
+ON_MESSAGE(WM_OPEN_SECURE_DISK, OnOpenSecureDisk)
+ON_MESSAGE(WM_DRIVE_NOTIFY, OnDriveNotify)
+ON_MESSAGE(WM_SHELL_CHANGE, OnShellNotify)
 END_MESSAGE_MAP()
 
 CExpertModeDlg::CExpertModeDlg() : CDialog(IDD, nullptr) {
@@ -119,6 +175,8 @@ CExpertModeDlg::~CExpertModeDlg() {
     for (auto& pPage : m_apPages)
         if (pPage && pPage->GetSafeHwnd())
             pPage->DestroyWindow();
+    if (m_hShell32)
+        ::FreeLibrary(m_hShell32);
 }
 
 BOOL CExpertModeDlg::Create() {
@@ -207,6 +265,11 @@ void CExpertModeDlg::InitPages() {
                              reinterpret_cast<LPARAM>(pPage.get()));
         }
     }
+    // The shell's changes below My Computer reach the pages.
+    {
+        const CItemIDList drives(0x0011 /* CSIDL_DRIVES */, nullptr);
+        RegisterShellNotify(TRUE, drives.IsValid() ? drives.Get() : nullptr);
+    }
     // The System page first; then the tab the user had last.
     m_tab.SetCurSel(kSystemTab);
     for (int nTab = 0; nTab < kPageCount; ++nTab)
@@ -241,6 +304,7 @@ void CExpertModeDlg::InitPages() {
 }
 
 void CExpertModeDlg::DestroyPages() {
+    RegisterShellNotify(FALSE, nullptr);
     if (m_tab.GetSafeHwnd()) {
         HKEY hKey = nullptr;
         if (RegCreateKeyExW(HKEY_CURRENT_USER, SettingsKey(u"Expert"), 0, nullptr, REG_OPTION_NON_VOLATILE,
@@ -321,11 +385,211 @@ void CExpertModeDlg::ShowPage(int nTab) {
 void CExpertModeDlg::ScanSecureDrives(BOOL bQuiet) {
     const BOOL bPreviousQuiet = m_bQuiet;
     m_bQuiet = bQuiet;
-    // Every enclosure disk present gets its start-up step; the storage devices report none yet.
+    // Every enclosure disk present gets its start-up step (the secure disk on it is opened); the start-up goes on
+    // once each has reported.
+    CZentraManager* pManager = App()->GetZentraManager();
     m_dwPendingDisks = 0;
+    if (pManager) {
+        const DWORD dwDisks = pManager->GetPhysicalDrivesBitmap();
+        for (int nDisk = 0; nDisk < 32; ++nDisk) {
+            if (!(dwDisks & (1u << nDisk)) || !pManager->IsEnclosureDisk(nDisk))
+                continue;
+            m_dwPendingDisks |= 1u << nDisk;
+            OnDriveNotify(DRIVE_NOTIFY_DISK_ADDED, nDisk);
+        }
+    }
     if (m_dwPendingDisks == 0)
         PostMessage(WM_DISK_STEP_DONE, 0, 0);
+    // Explorer's pictures for the secure and public disks present.
+    if (pManager) {
+        const DWORD dwLetters = pManager->GetLogicalDrivesBitmap();
+        for (int nLetter = 0; nLetter < DRIVE_MONITOR_LETTERS; ++nLetter)
+            if (dwLetters & (1u << nLetter))
+                OnDriveNotify(DRIVE_NOTIFY_VOLUME_ADDED, nLetter);
+    }
     m_bQuiet = bPreviousQuiet;
+}
+
+LRESULT CExpertModeDlg::OnOpenSecureDisk(WPARAM, LPARAM lParam) {
+    const int nDisk = static_cast<int>(lParam);
+    CZentraManager* pManager = App()->GetZentraManager();
+    if (pManager && pManager->CanOpenSecurePartition(nDisk)) {
+        CString strPassword;
+        if (GetSecureSetting(&strPassword)) {
+            // The remembered password opens it without a question.
+            CAutoMountSecureDlg dlg(this);
+            dlg.m_dwDiskNumber = static_cast<DWORD>(nDisk);
+            dlg.m_strPassword = strPassword;
+            dlg.DoModal();
+        } else {
+            CWnd* pMain = App()->GetMainWnd();
+            CWnd* pOwner = pMain && App()->GetCurrentDialog() == pMain ? pMain : this;
+            CString strText, strCaption;
+            strText.LoadString(IDS_SECURE_DISK_FOUND);
+            strCaption.LoadString(IDS_FIND_SECURE_DISK);
+            if (::MessageBoxW(pOwner->GetSafeHwnd(), strText, strCaption, MB_YESNO | MB_ICONQUESTION) == IDYES) {
+                CSysManMountDlg dlg(pOwner);
+                dlg.DoModal();
+            }
+        }
+    }
+    if (m_bStartup)
+        PostMessage(WM_DISK_STEP_DONE, 0, lParam);
+    return 0;
+}
+
+LRESULT CExpertModeDlg::OnDriveNotify(WPARAM wParam, LPARAM lParam) {
+    CZentraManager* pManager = App()->GetZentraManager();
+    if (!pManager)
+        return 0;
+    const int nIndex = static_cast<int>(lParam);
+    const TCHAR cLetter = static_cast<TCHAR>(u'A' + nIndex);
+    switch (wParam) {
+    case DRIVE_NOTIFY_DISK_ADDED:
+        if (pManager->IsEnclosureDisk(nIndex)) {
+            PostMessage(WM_OPEN_SECURE_DISK, 0, lParam);
+            PostMessage(WM_SHOW_CURRENT_DIALOG, m_bQuiet ? 0 : 1, 0);
+        }
+        break;
+    case DRIVE_NOTIFY_VOLUME_ADDED:
+        if (nIndex < 0 || nIndex >= DRIVE_MONITOR_LETTERS)
+            break;
+        if (pManager->IsSecureVolume(nIndex, TRUE))
+            SetExplorerDriveIcon(cLetter, TRUE, FALSE);
+        else if (pManager->IsPublicZentra(nIndex))
+            SetExplorerDriveIcon(cLetter, TRUE, TRUE);
+        break;
+    case DRIVE_NOTIFY_DISK_REMOVED: {
+        // Every secure disk opened on the medium that went is closed, not only the first.
+        for (int nLetter = 0; nLetter < DRIVE_MONITOR_LETTERS; ++nLetter) {
+            CZentraObj* pObject = pManager->GetZentraObj(nLetter);
+            if (pObject && pObject->IsOnPhysicalDisk(static_cast<DWORD>(nIndex)))
+                pManager->CloseSecureDiskByIndex(nLetter);
+        }
+        CBackManager* pBackManager = App()->GetBackManager();
+        if (pManager->IsEnclosureDisk(nIndex) && !(pBackManager && pBackManager->HasProgressDlg()))
+            PostMessage(WM_SHOW_CURRENT_DIALOG, 0, 0);
+        break;
+    }
+    case DRIVE_NOTIFY_VOLUME_REMOVED:
+        if (nIndex >= 0 && nIndex < DRIVE_MONITOR_LETTERS)
+            SetExplorerDriveIcon(cLetter, FALSE, FALSE);
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+BOOL CExpertModeDlg::SetExplorerDriveIcon(TCHAR cLetter, BOOL bSet, BOOL bPublic) {
+    const CString strLetterKey = CString(kDriveIconsKey) + u'\\' + cLetter;
+    const CString strIconKey = strLetterKey + u"\\DefaultIcon";
+    const CString strLabelKey = strLetterKey + u"\\DefaultLabel";
+    WCHAR modulePath[2048 + 1] = {};
+    ::GetModuleFileNameW(nullptr, modulePath, 2048);
+    CString strPublic, strSecure;
+    strPublic.LoadString(IDS_PUBLIC_DISK_LABEL);
+    strSecure.LoadString(IDS_SECURE_DISK_LABEL);
+    auto refused = [cLetter](LPCTSTR lpszWhat, LONG result) {
+        CString strText;
+        strText.Format(u"%s, %d: Explorer's %s of drive %c: cannot be changed (error %d).", KOVRA_SOURCE_FILE,
+                       __LINE__, lpszWhat, cLetter, static_cast<int>(result));
+        LogText(strText, CXMLLog::typeWarning);
+        return FALSE;
+    };
+    if (bSet) {
+        const CString strIcon = CString(modulePath) + (bPublic ? u",2" : u",1");
+        if (const LONG result = WriteDefaultValue(strIconKey, strIcon); result != ERROR_SUCCESS)
+            return refused(u"icon", result);
+        if (const LONG result = WriteDefaultValue(strLabelKey, bPublic ? strPublic : strSecure);
+            result != ERROR_SUCCESS)
+            return refused(u"label", result);
+        return TRUE;
+    }
+    // Only the program's own entries go: another program's picture for the letter stays.
+    BOOL bDone = TRUE;
+    const CString strIcon = ReadDefaultValue(strIconKey);
+    if (!strIcon.IsEmpty() && modulePath[0] && strIcon.Find(modulePath) == 0)
+        if (const LONG result = RegDeleteKeyW(HKEY_LOCAL_MACHINE, strIconKey);
+            result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND)
+            bDone = refused(u"icon", result);
+    const CString strLabel = ReadDefaultValue(strLabelKey);
+    if (!strLabel.IsEmpty() && (strLabel == strPublic || strLabel == strSecure))
+        if (const LONG result = RegDeleteKeyW(HKEY_LOCAL_MACHINE, strLabelKey);
+            result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND)
+            bDone = refused(u"label", result);
+    // The letter's key goes with its last entry (a key that still holds another's is refused and stays).
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, strLetterKey);
+    return bDone;
+}
+
+BOOL CExpertModeDlg::RegisterShellNotify(BOOL bRegister, LPCITEMIDLIST pidl) {
+    using RegisterFn = ULONG (*)(HWND, int, LONG, UINT, int, const SHChangeNotifyEntry*);
+    using DeregisterFn = BOOL (*)(ULONG);
+    auto failed = [](int nLine, LPCTSTR lpszFormat) {
+        CString strText;
+        strText.Format(lpszFormat, KOVRA_SOURCE_FILE, nLine);
+        App()->Log(strText, KOVRA_SOURCE_FILE, nLine, CXMLLog::typeDebug);
+        return FALSE;
+    };
+    if (!m_hShell32)
+        m_hShell32 = ::LoadLibraryW(u"SHELL32.DLL");
+    if (!m_hShell32)
+        return failed(__LINE__, u"%s, %d: Load shell32.dll failed.");
+    if (m_nShellNotifyId) {
+        auto deregister = reinterpret_cast<DeregisterFn>(::GetProcAddress(m_hShell32, reinterpret_cast<LPCSTR>(4)));
+        if (!deregister)
+            return failed(__LINE__, u"%s, %d: Find SHChangeNotifyDeregister failed.");
+        const ULONG nId = m_nShellNotifyId;
+        m_nShellNotifyId = 0;
+        if (!deregister(nId))
+            return failed(__LINE__, u"%s, %d: Run SHChangeNotifyDeregister failed.");
+    }
+    if (!bRegister)
+        return TRUE;
+    auto registerFn = reinterpret_cast<RegisterFn>(::GetProcAddress(m_hShell32, reinterpret_cast<LPCSTR>(2)));
+    if (!registerFn)
+        return failed(__LINE__, u"%s, %d: Find SHChangeNotifyRegister failed.");
+    if (!pidl)
+        return failed(__LINE__, u"%s, %d: Get desktop pidl failed.");
+    const SHChangeNotifyEntry entry{pidl, TRUE};
+    m_nShellNotifyId = registerFn(m_hWnd, SHCNRF_InterruptLevel | SHCNRF_ShellLevel | SHCNRF_RecursiveInterrupt,
+                                  SHCNE_ALLEVENTS, WM_SHELL_CHANGE, 1, &entry);
+    if (!m_nShellNotifyId)
+        return failed(__LINE__, u"%s, %d: Run SHChangeNotifyRegister failed.");
+    return TRUE;
+}
+
+LRESULT CExpertModeDlg::OnShellNotify(WPARAM wParam, LPARAM lParam) {
+    auto* pair = reinterpret_cast<LPITEMIDLIST*>(wParam);
+    if (!pair)
+        return 0;
+    const CItemIDList first(pair[0]);
+    if (first.GetPath().IsEmpty())
+        return 0;
+    const LONG lEvent = static_cast<LONG>(lParam);
+    // The source trees first, then their pages; the restore page and an open wizard look for themselves.
+    for (int nTab : {kInstantBackupTab, kScheduleTab, kAutoBackupTab}) {
+        if (CExpertPage* pPage = GetPage(nTab)) {
+            if (CShellTreeCtrl* pTree = pPage->GetSourceTree())
+                pTree->ProcessShellNotify(lEvent, pair[0], pair[1]);
+            pPage->OnShellNotify(lEvent, pair[0], pair[1]);
+        }
+    }
+    if (CExpertPage* pRestore = GetPage(kInstantRestoreTab))
+        pRestore->OnShellNotify(lEvent, pair[0], pair[1]);
+    if (auto* pWizard = dynamic_cast<CBackupWizard*>(m_pActiveWizard))
+        pWizard->OnShellNotify(lEvent, pair[0], pair[1]);
+    return 0;
+}
+
+void CExpertModeDlg::OnLoadLog() {
+    CFileDialog dlg(TRUE, u"log", u"*.log", OFN_FILEMUSTEXIST | OFN_HIDEREADONLY, kLogFilter, this);
+    if (dlg.DoModal() != IDOK)
+        return;
+    CLogViewDlg viewer(this);
+    viewer.SetLogPath(dlg.GetPathName());
+    viewer.DoModal();
 }
 
 LRESULT CExpertModeDlg::OnDiskStepDone(WPARAM, LPARAM lParam) {

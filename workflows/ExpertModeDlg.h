@@ -101,6 +101,10 @@ public:
     void ApplyFilter(LPCTSTR lpszFilter, BOOL bReload);
     // Shows the "Event log tips" dialog unless the user turned it off; the remaining reminder flag.
     int ShowLogTips();
+    // Sets (bSet) or removes Explorer's icon and label of drive letter cLetter: the secure-disk or, with bPublic, the
+    // public-disk picture of the program's executable ("DriveIcons" under HKEY_LOCAL_MACHINE). Removing takes only
+    // what the program set. FALSE when the registry refused (for lack of rights, say); the refusal is logged.
+    static BOOL SetExplorerDriveIcon(TCHAR cLetter, BOOL bSet, BOOL bPublic);
 
     // The secure-disk options under "Expert\Secure" (automatic mounting, the remembered password, the security
     // question); the store itself is the storage's (CSecureSetting), which the secure-disk dialogs use directly.
@@ -124,6 +128,7 @@ protected:
     BOOL OnHelpInfo(HELPINFO* pHelpInfo);
     void OnClose();
     void OnMainMenu();
+    void OnLoadLog();
     void OnTabChanging(NMHDR* pNMHDR, LRESULT* pResult);
     void OnTabChange(NMHDR* pNMHDR, LRESULT* pResult);
     LRESULT OnShowCurrentDialog(WPARAM wParam, LPARAM lParam);
@@ -132,6 +137,9 @@ protected:
     LRESULT OnPageJobEnded(WPARAM wParam, LPARAM lParam);
     LRESULT OnRefreshRestoreSources(WPARAM wParam, LPARAM lParam);
     LRESULT OnQueryEnclosure(WPARAM wParam, LPARAM lParam);
+    LRESULT OnOpenSecureDisk(WPARAM wParam, LPARAM lParam);
+    LRESULT OnDriveNotify(WPARAM wParam, LPARAM lParam);
+    LRESULT OnShellNotify(WPARAM wParam, LPARAM lParam);
 
     // Makes the page of a tab from the page list (null for a tab that stays empty).
     virtual std::unique_ptr<CExpertPage> NewPage(int nTab);
@@ -141,6 +149,8 @@ protected:
 private:
     // The page of a tab item (its item data), or null.
     CExpertPage* PageOfTab(int nTab) const;
+    // Registers the dialog for the shell's changes below the item ID list (bRegister), or ends the registration.
+    BOOL RegisterShellNotify(BOOL bRegister, LPCITEMIDLIST pidl);
 
     CPictureWnd m_picture;
     CTabCtrl m_tab;
@@ -154,6 +164,8 @@ private:
     std::array<std::unique_ptr<CExpertPage>, kPageCount> m_apPages;
     CWnd* m_pActiveWizard = nullptr;
     CImageList m_imageList;
+    HMODULE m_hShell32 = nullptr;
+    ULONG m_nShellNotifyId = 0;
     DWORD m_dwVersion = 0;
     DWORD m_dwMajorVersion = 0;
     DWORD m_dwMinorVersion = 0;

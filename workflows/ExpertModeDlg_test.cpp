@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <sys/stat.h>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -364,6 +365,68 @@ TEST_F(ExpertModeDlgTest, EscapeHidesTheDialogAsCloseDoes) {
     ::SendMessageW(::GetDlgItem(dlg.GetSafeHwnd(), 907), BM_CLICK, 0, 0);
     EXPECT_FALSE(dlg.IsWindowVisible());
     dlg.DestroyWindow();
+}
+
+} // namespace
+
+namespace {
+
+constexpr LPCTSTR kDriveIcons = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\DriveIcons";
+
+CString DefaultValue(LPCTSTR lpszSubKey) {
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, CString(kDriveIcons) + lpszSubKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+        return u"(none)";
+    WCHAR value[4096] = {};
+    DWORD dwSize = sizeof value - 2;
+    RegQueryValueExW(hKey, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &dwSize);
+    RegCloseKey(hKey);
+    return value;
+}
+
+TEST_F(ExpertModeDlgTest, ExplorerDriveIconsAreSetAndOnlyTheProgramsOwnAreRemovedWithARefusalReported) {
+    WCHAR modulePath[2048] = {};
+    GetModuleFileNameW(nullptr, modulePath, 2048);
+    ASSERT_TRUE(CExpertModeDlg::SetExplorerDriveIcon(u'E', TRUE, FALSE));
+    ASSERT_TRUE(CExpertModeDlg::SetExplorerDriveIcon(u'F', TRUE, TRUE));
+    EXPECT_EQ(DefaultValue(u"\\E\\DefaultIcon"), CString(modulePath) + u",1");
+    EXPECT_EQ(DefaultValue(u"\\E\\DefaultLabel"), CString(u"Kovra Secure Disk"));
+    EXPECT_EQ(DefaultValue(u"\\F\\DefaultIcon"), CString(modulePath) + u",2");
+    EXPECT_EQ(DefaultValue(u"\\F\\DefaultLabel"), CString(u"Kovra Public Disk"));
+
+    EXPECT_TRUE(CExpertModeDlg::SetExplorerDriveIcon(u'E', FALSE, FALSE));
+    EXPECT_EQ(DefaultValue(u"\\E"), CString(u"(none)"));
+    // Nothing there: nothing to remove, nothing refused.
+    EXPECT_TRUE(CExpertModeDlg::SetExplorerDriveIcon(u'G', FALSE, FALSE));
+
+    // Another program's picture for a letter stays.
+    HKEY hKey = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, CString(kDriveIcons) + u"\\H\\DefaultIcon", 0, nullptr, 0,
+                              KEY_WRITE, nullptr, &hKey, nullptr),
+              ERROR_SUCCESS);
+    const CString strCamera = u"C:\\Camera\\camera.exe,0";
+    RegSetValueExW(hKey, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(strCamera.GetString()),
+                   (strCamera.GetLength() + 1) * 2);
+    RegCloseKey(hKey);
+    EXPECT_TRUE(CExpertModeDlg::SetExplorerDriveIcon(u'H', FALSE, FALSE));
+    EXPECT_EQ(DefaultValue(u"\\H\\DefaultIcon"), strCamera);
+
+    // The registry refuses to delete the label (a key of its own below it): the answer says so and the log has it.
+    ::mkdir((m_drive.Root() + "/program").c_str(), 0755);
+    ASSERT_TRUE(theApp.InitConfigFolder(u"T:\\program"));
+    theApp.OpenSystemLog();
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, CString(kDriveIcons) + u"\\F\\DefaultLabel\\Locked", 0, nullptr, 0,
+                              KEY_WRITE, nullptr, &hKey, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(hKey);
+    EXPECT_FALSE(CExpertModeDlg::SetExplorerDriveIcon(u'F', FALSE, TRUE));
+    EXPECT_EQ(DefaultValue(u"\\F\\DefaultLabel"), CString(u"Kovra Public Disk"));
+    EXPECT_EQ(DefaultValue(u"\\F\\DefaultIcon"), CString(u"(none)"));
+    theApp.GetSystemLog().Save(TRUE);
+    bool logged = false;
+    for (const CXMLLogItem& item : apptest::ReadLogItems(u"T:\\program\\Config\\KovraSystem.log"))
+        logged = logged || item.m_strEntry.Find(u"label of drive F: cannot be changed") >= 0;
+    EXPECT_TRUE(logged);
 }
 
 } // namespace
