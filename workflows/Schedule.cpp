@@ -257,12 +257,13 @@ int CSchedule::StopSchedule() {
     m_bRepeat = 0;
     m_bWaiting = 0;
     CancelWaitableTimer(m_hTimer.get());
-    m_hTimer.reset();
     if (m_hThread) {
         // Wake the worker out of its alertable sleep at once instead of letting it notice within a second.
         QueueUserAPC(&WakeUp, m_hThread.get(), 0);
         WaitForSingleObject(m_hThread.get(), 20000);
         m_hThread.reset();
     }
+    // Closed once the worker has ended, so that it never arms or cancels a handle that is gone.
+    m_hTimer.reset();
     return 0;
 }

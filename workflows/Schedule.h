@@ -24,6 +24,8 @@ public:
     LONGLONG GetNextDueTime() const;
     // The due time (UTC file time) the worker's timer was last armed for; 0 before the first arming.
     LONGLONG GetArmedDueTime() const { return m_llArmedDue.load(); }
+    // The time (UTC file time) of the timer's last firing since the start; 0 before the first.
+    LONGLONG GetLastFiredTime() const { return m_llLastFired.load(); }
 
     // 0 armed; 2 no timer; 4 no worker; 5 no next run; 6 already running; 8 monthly without days; 9 weekly
     // without days; 10 the worker did not start in time.

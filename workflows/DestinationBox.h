@@ -1,0 +1,29 @@
+// CDestinationBox: the destination drive of the Auto-Backup and Schedule Backup pages: the drive box filled with
+// the eligible drives, the stored destination found again first by its volume serial number, then by its drive
+// text, and the selected drive's icon and used and free space. GUI thread only.
+#pragma once
+
+#include "platform/afx/ComboBox.h"
+#include "platform/afx/String.h"
+#include "platform/afx/Wnd.h"
+#include "platform/base/types.h"
+
+class CDestinationBox {
+public:
+    // Whether the drive ("X:") is the stored destination: by the serial number when one is stored and the drive's
+    // own is not 0 (the stored text then takes the drive's letter), else by the text.
+    static BOOL IsDestination(LPCTSTR lpszDrive, CString& strDestDrive, DWORD dwDestSerial);
+    // Offers every present eligible drive in ascending order, the destination selected (the last item when none
+    // is); TRUE when the destination was added.
+    static BOOL Fill(CComboBox* pCombo, CString& strDestDrive, DWORD dwDestSerial);
+    // The letter index (A = 0) of the selected drive, or -1.
+    static int SelectedIndex(CComboBox* pCombo);
+
+    // Shows the selected drive's shell icon and space in the page's controls: the icon static and six figures
+    // (used bytes, used number, used unit, free bytes, free number, free unit), whose ids follow each other from
+    // nFirstFigureId. Without a selected drive the figures are emptied and the no-drive icon is shown. The icon
+    // shown before is destroyed when the page owned it.
+    static void Refresh(CWnd* pPage, CComboBox* pCombo, int nIconId, int nFirstFigureId, HICON& hOwnedIcon);
+    // The used and free figures of a drive root (both 0 when no query succeeds).
+    static void ShowSpace(CWnd* pPage, LPCTSTR lpszRoot, int nFirstFigureId);
+};
