@@ -14,6 +14,7 @@
 #include "storage/ZentraManager.h"
 #include "storage/ZentraObj.h"
 #include "workflows/BackupWizard.h"
+#include "workflows/ExpertSchedule.h"
 
 #include "platform/afx/DataExchange.h"
 #include "platform/afx/FileDialog.h"
@@ -80,7 +81,7 @@ struct ExpertTab {
 // without one stays empty.
 const ExpertTab kTabs[CExpertModeDlg::kPageCount] = {
     {903, 1200, 519, nullptr}, // "Auto-Backup": CExpertMonitor
-    {905, 1301, 520, nullptr}, // "Schedule Backup": CExpertSchedule
+    {905, 1301, 520, NewPage<CExpertSchedule>}, // "Schedule Backup"
     {901, 1000, 521, nullptr}, // "Instant Backup": CExpertBackup
     {902, 1100, 522, nullptr}, // "Instant Restore": CExpertRestore
     {904, 1400, 518, nullptr}, // "System": CExpertSystemSetting

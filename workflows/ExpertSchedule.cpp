@@ -16,7 +16,7 @@
 #include "platform/ui/msgbox.h"
 #include "platform/ui/winuser_constants.h"
 
-IMPLEMENT_DYNAMIC(CExpertSchedule, CDialog)
+IMPLEMENT_DYNAMIC(CExpertSchedule, CExpertPage)
 
 namespace {
 
@@ -89,7 +89,7 @@ BOOL ParseDateAndTime(const CString& strText, int values[6]) {
 
 } // namespace
 
-BEGIN_MESSAGE_MAP(CExpertSchedule, CDialog)
+BEGIN_MESSAGE_MAP(CExpertSchedule, CExpertPage)
 ON_BN_CLICKED(IDC_DAILY, OnDaily)
 ON_BN_CLICKED(IDC_MONTHLY, OnMonthly)
 ON_BN_CLICKED(IDC_WEEKLY, OnWeekly)
@@ -103,15 +103,11 @@ ON_MESSAGE(WM_TREE_CHECK_CHANGED, OnCheckChanged)
 ON_MESSAGE(WM_DEST_SPACE_CHANGED, OnDestSpaceChanged)
 END_MESSAGE_MAP()
 
-CExpertSchedule::CExpertSchedule(CWnd* pParentWnd) : CDialog(IDD, pParentWnd) {}
+CExpertSchedule::CExpertSchedule(CWnd* pParentWnd) : CExpertPage(IDD, pParentWnd) {}
 
 CExpertSchedule::~CExpertSchedule() {
     if (m_hDriveIcon)
         ::DestroyIcon(m_hDriveIcon);
-}
-
-BOOL CExpertSchedule::Create(CWnd* pParentWnd) {
-    return CDialog::Create(IDD, pParentWnd);
 }
 
 void CExpertSchedule::RemoveRegistry() {
@@ -128,7 +124,7 @@ CString CExpertSchedule::SelectionPath() const {
 }
 
 BOOL CExpertSchedule::OnInitDialog() {
-    CDialog::OnInitDialog();
+    CExpertPage::OnInitDialog();
     SetDlgItemText(IDC_START, LoadText(1351));
     PostMessage(WM_SCHEDULE_INIT);
     return TRUE;
@@ -137,7 +133,7 @@ BOOL CExpertSchedule::OnInitDialog() {
 BOOL CExpertSchedule::PreTranslateMessage(MSG* pMsg) {
     if (pMsg->message == WM_KEYDOWN && (pMsg->wParam == VK_RETURN || pMsg->wParam == VK_ESCAPE))
         return TRUE;
-    return CDialog::PreTranslateMessage(pMsg);
+    return CExpertPage::PreTranslateMessage(pMsg);
 }
 
 LRESULT CExpertSchedule::OnDeferredInit(WPARAM, LPARAM) {
@@ -600,12 +596,11 @@ CWnd* CExpertSchedule::RunParent(BOOL& bWasVisible) {
 void CExpertSchedule::NotifyDestSpaceChanged(int nLetterIndex) {
     if (nLetterIndex < 0)
         return;
-    // The hub passes it to every page; this page refreshes its own figures at once.
-    if (CBrannicApp* pApp = App()) {
-        if (CWnd* pExpert = pApp->GetExpertWnd(); pExpert && ::IsWindow(pExpert->GetSafeHwnd()))
-            pExpert->PostMessage(WM_DEST_SPACE_CHANGED, static_cast<WPARAM>(nLetterIndex), 0);
-    }
-    PostMessage(WM_DEST_SPACE_CHANGED, static_cast<WPARAM>(nLetterIndex), 0);
+    CBrannicApp* pApp = App();
+    if (CExpertModeDlg* pExpert = pApp ? pApp->GetExpertDlg() : nullptr; pExpert && pExpert->GetSafeHwnd())
+        pExpert->NotifyDestSpaceChanged(nLetterIndex);
+    else
+        PostMessage(WM_DEST_SPACE_CHANGED, static_cast<WPARAM>(nLetterIndex), 0);
 }
 
 LRESULT CExpertSchedule::OnScheduleRun(WPARAM wParam, LPARAM lParam) {
@@ -719,6 +714,13 @@ void CExpertSchedule::OnDestRemoved(LPCTSTR lpszDrive) {
     }
 }
 
+void CExpertSchedule::StopRunningJobs() {
+    if (m_bServiceRunning) {
+        m_schedule.StopSchedule();
+        m_bServiceRunning = FALSE;
+    }
+}
+
 BOOL CExpertSchedule::DestroyWindow() {
     if (m_bServiceRunning) {
         // "Running" stays as it is, so that the next start resumes the service.
@@ -730,5 +732,5 @@ BOOL CExpertSchedule::DestroyWindow() {
             pApp->GetZentraManager()->UnregisterWindow(this);
         m_bRegistered = FALSE;
     }
-    return CDialog::DestroyWindow();
+    return CExpertPage::DestroyWindow();
 }

@@ -16,17 +16,17 @@
 #include "app/GroupCheckBox.h"
 #include "app/SortListCtrl.h"
 #include "engine/ShellTreeCtrl.h"
+#include "workflows/ExpertPage.h"
 #include "workflows/Schedule.h"
 
 #include "platform/afx/ComboBox.h"
 #include "platform/afx/DateTimeCtrl.h"
-#include "platform/afx/Dialog.h"
 
 constexpr UINT WM_SCHEDULE_INIT = 0x0400 + 1000;
 constexpr UINT WM_SCHEDULE_RUN = 0x0400 + 1001;
 constexpr UINT WM_SCHEDULE_PROMPT = 0x0400 + 1002;
 
-class CExpertSchedule : public CDialog {
+class CExpertSchedule : public CExpertPage {
     DECLARE_DYNAMIC(CExpertSchedule)
 public:
     enum { IDD = 1301 };
@@ -34,18 +34,15 @@ public:
     explicit CExpertSchedule(CWnd* pParentWnd = nullptr);
     ~CExpertSchedule() override;
 
-    // Creates the page as a child of the parent (the hub's tab control frame).
-    BOOL Create(CWnd* pParentWnd);
-
     BOOL OnInitDialog() override;
     BOOL PreTranslateMessage(MSG* pMsg) override;
     BOOL DestroyWindow() override;
 
     // The service runs (asked before the program exits).
-    BOOL IsRunning() const { return m_bServiceRunning; }
-    BOOL IsBusy() const { return FALSE; }
-    // The shell changes the hub forwards: nothing to do here.
-    LRESULT OnShellChange(LONG, LPCITEMIDLIST, LPCITEMIDLIST) { return 0; }
+    BOOL IsRunning() const override { return m_bServiceRunning; }
+    CShellTreeCtrl* GetSourceTree() override { return m_tree.m_hWnd ? &m_tree : nullptr; }
+    // The program ends: the schedule stops, "Running" stays for the next start.
+    void StopRunningJobs() override;
     CShellTreeCtrl& GetTree() { return m_tree; }
     // Deletes "Expert\Schedule" with its values.
     static void RemoveRegistry();

@@ -151,7 +151,7 @@ protected:
 
     // Creates the page and lets its deferred initialisation run.
     void Open(CExpertSchedule& page) {
-        ASSERT_TRUE(page.Create(&m_host));
+        ASSERT_TRUE(page.CreatePage(&m_host));
         ASSERT_TRUE(uitest::Eventually([&] {
             platform::ui::DrainMessages();
             return page.GetTree().m_hWnd != nullptr;
