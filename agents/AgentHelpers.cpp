@@ -4,11 +4,15 @@
 #include "app/Utility.h"
 #include "engine/BackManager.h"
 #include "engine/CopyProDlg.h"
+#include "engine/DesktopFolder.h"
+#include "engine/EnumIDListPtr.h"
 
 #include "platform/afx/WinApp.h"
 #include "platform/base/module.h"
 #include "platform/base/strings.h"
 #include "platform/fs/files.h"
+#include "platform/fs/find.h"
+#include "platform/registry/ini.h"
 #include "platform/shell/fileinfo.h"
 
 namespace agents {
@@ -116,6 +120,158 @@ int ResIconIndex(LPCTSTR lpszFileName, bool bOpen) {
     WCHAR program[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, program, MAX_PATH);
     return FileIconIndex(program, bOpen);
+}
+
+int DataFolderItemLabel(CShellTreeCtrl* pTree, HTREEITEM hItem, LPCTSTR lpszDataFolder, CString& strLabel) {
+    strLabel.Empty();
+    CShellItemData* pData = DataOf(pTree, hItem);
+    if (!pData || !pData->HasAgent() || hItem == pTree->GetRootItem())
+        return 0;
+    if (IsAgentItem(pTree, hItem))
+        strLabel.Format(_T("%s:"), lpszDataFolder);
+    else
+        strLabel = pTree->GetItemText(hItem);
+    return 1;
+}
+
+int DataFolderItemName(CShellTreeCtrl* pTree, HTREEITEM hItem, LPCTSTR lpszDataFolder, CString& strName,
+                       TCHAR& chType) {
+    chType = 0;
+    if (!DataFolderItemLabel(pTree, hItem, lpszDataFolder, strName))
+        return 0;
+    chType = IsAgentItem(pTree, hItem) ? _T('D') : _T('F');
+    return 1;
+}
+
+int DataFolderNodeAnswer(CShellTreeCtrl* pTree, HTREEITEM hItem, bool bRootItem) {
+    const UINT state = pTree->GetCheckState(hItem);
+    if (state == kStateChecked && pTree->ItemHasChildren(hItem) && !pTree->GetChildItem(hItem)) {
+        pTree->Expand(hItem, TVE_EXPAND);
+        pTree->Expand(hItem, TVE_COLLAPSE);
+    }
+    if (state == kStateChecked)
+        return bRootItem ? kNodeDescend : kNodeWhole;
+    return state == kStatePartial ? kNodeDescend : kNodeSkip;
+}
+
+CString PrepareSetDataFolder(CShellTreeCtrl* pTree, HTREEITEM hRoot, LPCTSTR lpszSetPath, DWORD dwFlags,
+                             LPCTSTR lpszDataFolder, int* pnCount1, int* pnCount2) {
+    if (pnCount1)
+        *pnCount1 = 0;
+    if (pnCount2)
+        *pnCount2 = 0;
+    if (!(dwFlags & 0x20) || !pTree || !hRoot || !lpszSetPath)
+        return CString();
+    const CString folder = WithTrailingBackslash(lpszSetPath) + lpszDataFolder;
+    return CBackAgent::MakeDirectoryPath(folder) ? folder : CString();
+}
+
+HTREEITEM InsertSetDataFolder(CShellTreeCtrl* pTree, HTREEITEM hTop, LPCTSTR lpszSetPath, LPCTSTR lpszDataFolder,
+                              CBackAgent* pAgent, LPCTSTR lpszText, const std::function<bool(const CString&)>& accept,
+                              const std::function<std::pair<int, int>()>& images) {
+    CShellItemData* pTop = DataOf(pTree, hTop);
+    CItemIDList setList(lpszSetPath);
+    if (!setList.IsValid())
+        return nullptr;
+    CDesktopFolder desktop;
+    CShellFolderPtr set(desktop.Get(), setList.Get());
+    if (!set.IsValid())
+        return nullptr;
+    CEnumIDListPtr list(set.Get(), pTree->GetSafeHwnd(), SHCONTF_FOLDERS | SHCONTF_INCLUDEHIDDEN);
+    CItemIDList child;
+    while (list.IsValid() && list->Next(1, child.GetAddressForOutput(), nullptr) == S_OK) {
+        CItemIDList full;
+        full.Combine(setList, child);
+        // The set's own data folder; another folder whose name merely holds the word is not it.
+        const CString path = WithoutTrailingBackslash(full.GetPath());
+        if (LastComponent(path).CompareNoCase(lpszDataFolder) != 0 || !accept(path))
+            continue;
+        const auto [image, openImage] = images();
+        const DWORD flags = pTop ? (pTop->m_dwFlags & 0x0F) : 3;
+        HTREEITEM hItem = CBackAgent::InsertShellItemEx(pTree, hTop, set, setList, child, pAgent, flags, image, lpszText);
+        if (hItem)
+            pTree->SetItemImage(hItem, image, openImage);
+        return hItem;
+    }
+    return nullptr;
+}
+
+bool ForEachListedEntry(CShellTreeCtrl* pTree, CShellItemData* pData, LPCTSTR lpszIniName, LPCTSTR lpszSection,
+                        const std::function<void(const CShellFolderPtr& folder, const CItemIDList& parent,
+                                                 const CItemIDList& child, const CString& strPath,
+                                                 const CString& strValue)>& each) {
+    CDesktopFolder desktop;
+    CShellFolderPtr folder(desktop.Get(), pData->m_list.Get());
+    if (!folder.IsValid())
+        return false;
+    DWORD flags = SHCONTF_FOLDERS;
+    if (pData->m_dwFlags & 0x01)
+        flags |= SHCONTF_NONFOLDERS;
+    if (pData->m_dwFlags & 0x02)
+        flags |= SHCONTF_INCLUDEHIDDEN;
+    CEnumIDListPtr list(folder.Get(), pTree->GetSafeHwnd(), flags);
+    if (!list.IsValid())
+        return false;
+    const CItemIDList parentList(pData->m_list);
+    const CString ini = WithoutTrailingBackslash(parentList.GetPath()) + _T("\\") + lpszIniName;
+    CItemIDList child;
+    while (list->Next(1, child.GetAddressForOutput(), nullptr) == S_OK) {
+        CItemIDList full;
+        full.Combine(parentList, child);
+        const CString path = WithoutTrailingBackslash(full.GetPath());
+        WCHAR value[2048] = {};
+        GetPrivateProfileStringW(lpszSection, LastComponent(path), _T(""), value, 2048, ini);
+        if (value[0])
+            each(folder, parentList, child, path, CString(value));
+    }
+    return true;
+}
+
+bool IsRestoreOptionUsable(int nPathOption, LPCTSTR lpszDestFolder, LPCTSTR lpszSource, LPCTSTR lpszDest) {
+    if (nPathOption < 1 || nPathOption > 3 || !lpszSource || !lpszDest)
+        return false;
+    return nPathOption == 1 || (lpszDestFolder && *lpszDestFolder);
+}
+
+CString FlatRestorePath(const CString& strPlainSource, const CString& strDestFolder) {
+    CItemIDList list(strPlainSource.GetString());
+    if (!list.IsValid() || list.IsFolder())
+        return strDestFolder;
+    return WithTrailingBackslash(strDestFolder) + LastComponent(strPlainSource);
+}
+
+bool HasListedSetFile(TCHAR chDrive, LPCTSTR lpszDataFolder, LPCTSTR lpszIniName, LPCTSTR lpszSection) {
+    CString pattern;
+    pattern.Format(_T("%c:\\%s\\*.*"), chDrive, _T("KovraData"));
+    WIN32_FIND_DATAW set{};
+    HANDLE sets = FindFirstFileW(pattern, &set);
+    if (sets == INVALID_HANDLE_VALUE)
+        return false;
+    bool found = false;
+    do {
+        const CString setName(set.cFileName);
+        if (setName == _T(".") || setName == _T("..") || !(set.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            continue;
+        CString folder;
+        folder.Format(_T("%c:\\%s\\%s\\%s"), chDrive, _T("KovraData"), setName.GetString(), lpszDataFolder);
+        const CString ini = folder + _T("\\") + lpszIniName;
+        WIN32_FIND_DATAW file{};
+        HANDLE each = FindFirstFileW(folder + _T("\\*.*"), &file);
+        if (each == INVALID_HANDLE_VALUE)
+            continue;
+        do {
+            const CString name(file.cFileName);
+            if (name == _T(".") || name == _T("..") || name.CompareNoCase(lpszIniName) == 0)
+                continue;
+            WCHAR value[260] = {};
+            GetPrivateProfileStringW(lpszSection, name, _T(""), value, 260, ini);
+            if (value[0])
+                found = true;
+        } while (!found && FindNextFileW(each, &file));
+        FindClose(each);
+    } while (!found && FindNextFileW(sets, &set));
+    FindClose(sets);
+    return found;
 }
 
 } // namespace agents

@@ -15,13 +15,11 @@
 
 namespace folderagent {
 
+using agents::WithoutLongPrefix;
+
 namespace {
 
 constexpr LPCTSTR kLongPrefix = _T("\\\\?\\");
-
-CString WithoutLongPrefix(const CString& path) {
-    return path.Left(4) == kLongPrefix ? path.Mid(4) : path;
-}
 
 // Writes "\\?\" and the path to the buffer (cbBuffer bytes); a path that does not fit is skipped with its entry.
 int WriteResult(const CString& path, LPTSTR lpszDest, int cbBuffer) {
@@ -57,18 +55,6 @@ int DataFolderStart(const CString& path, const CString& dataFolder) {
 
 } // namespace
 
-CShellItemData* DataOf(CShellTreeCtrl* pTree, HTREEITEM hItem) {
-    if (!pTree || !hItem || hItem == TVI_ROOT)
-        return nullptr;
-    return reinterpret_cast<CShellItemData*>(pTree->GetItemData(hItem));
-}
-
-CString WithoutTrailingBackslash(CString path) {
-    while (path.GetLength() > 0 && path[path.GetLength() - 1] == _T('\\'))
-        path = path.Left(path.GetLength() - 1);
-    return path;
-}
-
 bool InitSpecialFolder(int nCsidl, FolderInfo& info) {
     CItemIDList list(nCsidl, nullptr);
     if (!list.IsValid())
@@ -88,10 +74,6 @@ bool InitSpecialFolder(int nCsidl, FolderInfo& info) {
         return false;
     info.displayName = name.GetString();
     return !info.displayName.IsEmpty();
-}
-
-bool IsAgentItem(CShellTreeCtrl* pTree, HTREEITEM hItem) {
-    return pTree && hItem && hItem != TVI_ROOT && pTree->GetParentItem(hItem) == pTree->GetRootItem();
 }
 
 HTREEITEM InsertFolderItem(CShellTreeCtrl* pTree, HTREEITEM hRoot, LPCITEMIDLIST pidl, CBackAgent* pAgent,

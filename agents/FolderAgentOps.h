@@ -3,11 +3,17 @@
 // current user's folder or to a chosen one. The agents call these with their own names and folders.
 #pragma once
 
+#include "agents/AgentHelpers.h"
+
 #include "engine/BackAgent.h"
 
 class CShellItemData;
 
 namespace folderagent {
+
+using agents::DataOf;
+using agents::IsAgentItem;
+using agents::WithoutTrailingBackslash;
 
 // What an agent knows of its folder: the file-system path (no trailing backslash), the name the shell shows, and
 // the system image-list indexes of its small icon and small open icon (-1 until first found).
@@ -18,15 +24,9 @@ struct FolderInfo {
     int selectedImage = -1;
 };
 
-CShellItemData* DataOf(CShellTreeCtrl* pTree, HTREEITEM hItem);
-CString WithoutTrailingBackslash(CString path);
-
 // Reads a special folder: its path, its icons when not yet known, and its display name (of the whole list with
 // SHGDN_INFOLDER | SHGDN_INCLUDE_NONFILESYS). False when the folder, its path or its name is missing.
 bool InitSpecialFolder(int nCsidl, FolderInfo& info);
-
-// Whether the item is the agent's own item, one step below the tree's top root.
-bool IsAgentItem(CShellTreeCtrl* pTree, HTREEITEM hItem);
 
 // Inserts the item of a folder given by its list at the end under the root: the folder of its parent, the list's
 // last item, the owner, the flags; the images and the text replace the shell's when given (>= 0, non-null) and the

@@ -47,10 +47,6 @@ FontTableEnumeration& Enumeration() {
     return enumeration;
 }
 
-bool IsRootOf(CShellTreeCtrl* pTree, HTREEITEM hItem) {
-    return pTree && hItem && hItem != TVI_ROOT && pTree->GetParentItem(hItem) == pTree->GetRootItem();
-}
-
 // Where the set's "Fonts" folder begins in a path of a backup set: the component after "KovraData" and the set's
 // own folder, so that a user or computer name holding "Fonts" is not taken for it; -1 when the path has none.
 int FontsComponent(const CString& strPath) {
@@ -224,7 +220,7 @@ int CFontsAgent::FillBackupRoots(CShellTreeCtrl* pTree, HTREEITEM hTop) {
 }
 
 int CFontsAgent::ExpandBackupItem(CShellTreeCtrl* pTree, HTREEITEM hItem) {
-    if (!IsRootOf(pTree, hItem) || m_strFontKey.IsEmpty())
+    if (!IsAgentItem(pTree, hItem) || m_strFontKey.IsEmpty())
         return 0;
     FontIcon();
     pTree->SetLoadCount(0, 0);
@@ -249,69 +245,31 @@ int CFontsAgent::ExpandBackupItem(CShellTreeCtrl* pTree, HTREEITEM hItem) {
 int CFontsAgent::FillRestoreRoots(CShellTreeCtrl* pTree, HTREEITEM hTop, LPCTSTR lpszSetPath) {
     if (!Init() || !lpszSetPath || !*lpszSetPath || !HasBackupData(lpszSetPath[0]))
         return 0;
-    CShellItemData* pTop = DataOf(pTree, hTop);
-    CItemIDList setList(lpszSetPath);
-    if (!setList.IsValid())
-        return 0;
-    CDesktopFolder desktop;
-    CShellFolderPtr set(desktop.Get(), setList.Get());
-    if (!set.IsValid())
-        return 0;
-    CEnumIDListPtr list(set.Get(), pTree->GetSafeHwnd(), SHCONTF_FOLDERS | SHCONTF_INCLUDEHIDDEN);
-    if (!list.IsValid())
-        return 0;
-    CItemIDList child;
-    while (list->Next(1, child.GetAddressForOutput(), nullptr) == S_OK) {
-        CItemIDList full;
-        full.Combine(setList, child);
-        // The set's own "Fonts" folder; another folder whose name merely holds the word is not it.
-        if (LastComponent(WithoutTrailingBackslash(full.GetPath())).CompareNoCase(_T("Fonts")) != 0)
-            continue;
-        const DWORD flags = pTop ? (pTop->m_dwFlags & 0x0F) : 3;
-        HTREEITEM hItem =
-            InsertShellItemEx(pTree, hTop, set, setList, child, this, flags, m_nClosedIcon, m_strRootLabel);
-        if (!hItem)
-            return 0;
-        pTree->SetItemImage(hItem, m_nClosedIcon, m_nOpenIcon);
-        return 1;
-    }
-    return 0;
+    return InsertSetDataFolder(
+               pTree, hTop, lpszSetPath, _T("Fonts"), this, m_strRootLabel, [](const CString&) { return true; },
+               [this] { return std::pair(m_nClosedIcon, m_nOpenIcon); })
+               ? 1
+               : 0;
 }
 
 int CFontsAgent::ExpandRestoreItem(CShellTreeCtrl* pTree, HTREEITEM hItem, LPCTSTR) {
     CShellItemData* pData = DataOf(pTree, hItem);
-    if (!IsRootOf(pTree, hItem) || !pData || pData->m_pAgent != this)
+    if (!IsAgentItem(pTree, hItem) || !pData || pData->m_pAgent != this)
         return 0;
     FontIcon();
     pTree->SetLoadCount(0, 0);
-    CDesktopFolder desktop;
-    CShellFolderPtr folder(desktop.Get(), pData->m_list.Get());
     int inserted = 0;
-    if (folder.IsValid()) {
-        DWORD flags = SHCONTF_FOLDERS;
-        if (pData->m_dwFlags & 0x01)
-            flags |= SHCONTF_NONFOLDERS;
-        if (pData->m_dwFlags & 0x02)
-            flags |= SHCONTF_INCLUDEHIDDEN;
-        CEnumIDListPtr list(folder.Get(), pTree->GetSafeHwnd(), flags);
-        const CItemIDList parentList(pData->m_list);
-        const CString ini = WithoutTrailingBackslash(parentList.GetPath()) + _T("\\fonts.ini");
-        const DWORD childFlags = pData->m_dwFlags & 0x0F;
-        CItemIDList child;
-        while (list.IsValid() && list->Next(1, child.GetAddressForOutput(), nullptr) == S_OK) {
-            CItemIDList full;
-            full.Combine(parentList, child);
-            const CString fileName = LastComponent(WithoutTrailingBackslash(full.GetPath()));
-            WCHAR display[2048] = {};
-            GetPrivateProfileStringW(_T("Fonts"), fileName, _T(""), display, 2048, ini);
-            if (!display[0])
-                continue;
-            if (InsertShellItemEx(pTree, hItem, folder, parentList, child, this, childFlags, m_nFontIcon, display)) {
-                pTree->AddLoadCount(1);
-                ++inserted;
-            }
-        }
-    }
+    const DWORD childFlags = pData->m_dwFlags & 0x0F;
+    // Each font the set's "fonts.ini" names, under its display name.
+    ForEachListedEntry(pTree, pData, _T("fonts.ini"), _T("Fonts"),
+                       [&](const CShellFolderPtr& folder, const CItemIDList& parent, const CItemIDList& child,
+                           const CString&, const CString& display) {
+                           if (InsertShellItemEx(pTree, hItem, folder, parent, child, this, childFlags, m_nFontIcon,
+                                                 display)) {
+                               pTree->AddLoadCount(1);
+                               ++inserted;
+                           }
+                       });
     if (inserted)
         CBackManager::SortChildren(pTree, hItem);
     pTree->SetLoadCount(1, 1);
@@ -320,14 +278,8 @@ int CFontsAgent::ExpandRestoreItem(CShellTreeCtrl* pTree, HTREEITEM hItem, LPCTS
 
 int CFontsAgent::PrepareBackup(CShellTreeCtrl* pTree, HTREEITEM hRoot, LPCTSTR lpszSetPath, DWORD dwFlags,
                                int* pnCount1, int* pnCount2) {
-    if (pnCount1)
-        *pnCount1 = 0;
-    if (pnCount2)
-        *pnCount2 = 0;
-    if (!(dwFlags & 0x20) || !pTree || !hRoot || !lpszSetPath)
-        return 0;
-    const CString folder = WithTrailingBackslash(lpszSetPath) + _T("Fonts");
-    if (!MakeDirectoryPath(folder))
+    const CString folder = PrepareSetDataFolder(pTree, hRoot, lpszSetPath, dwFlags, _T("Fonts"), pnCount1, pnCount2);
+    if (folder.IsEmpty())
         return 0;
     // A checked root that was never opened has no font items yet; they are listed now, so that "fonts.ini" names
     // every font the job copies (a font file the set does not name cannot be restored from the tree).
@@ -347,41 +299,29 @@ int CFontsAgent::PrepareBackup(CShellTreeCtrl* pTree, HTREEITEM hRoot, LPCTSTR l
 }
 
 int CFontsAgent::GetItemLabel(CShellTreeCtrl* pTree, HTREEITEM hItem, CString& strLabel) {
-    strLabel.Empty();
-    CShellItemData* pData = DataOf(pTree, hItem);
-    if (!pData || !pData->HasAgent() || hItem == pTree->GetRootItem())
-        return 0;
-    if (IsRootOf(pTree, hItem))
-        strLabel.Format(_T("%s:"), _T("Fonts"));
-    else
-        strLabel = pTree->GetItemText(hItem);
-    return 1;
+    return DataFolderItemLabel(pTree, hItem, _T("Fonts"), strLabel);
 }
 
 int CFontsAgent::GetItemName(CShellTreeCtrl* pTree, HTREEITEM hItem, CString& strName, TCHAR& chType) {
-    chType = 0;
-    if (!GetItemLabel(pTree, hItem, strName))
-        return 0;
-    chType = IsRootOf(pTree, hItem) ? _T('D') : _T('F');
-    return 1;
+    return DataFolderItemName(pTree, hItem, _T("Fonts"), strName, chType);
 }
 
 int CFontsAgent::HasShellContextMenu(CShellTreeCtrl* pTree, HTREEITEM hItem) {
     if (!pTree)
         return 0;
-    return pTree->GetTreeType() == kTreeRestore || !IsRootOf(pTree, hItem) ? 1 : 0;
+    return pTree->GetTreeType() == kTreeRestore || !IsAgentItem(pTree, hItem) ? 1 : 0;
 }
 
 CShellFolderPtr CFontsAgent::GetRootFolder(CShellTreeCtrl* pTree, HTREEITEM hItem) {
     CShellItemData* pData = DataOf(pTree, hItem);
-    if (!pData || (IsRootOf(pTree, hItem) && pTree->GetTreeType() != kTreeRestore))
+    if (!pData || (IsAgentItem(pTree, hItem) && pTree->GetTreeType() != kTreeRestore))
         return CBackAgent::GetRootFolder(pTree, hItem);
     return pData->m_folder;
 }
 
 LPITEMIDLIST CFontsAgent::GetItemIDList(CShellTreeCtrl* pTree, HTREEITEM hItem) {
     CShellItemData* pData = DataOf(pTree, hItem);
-    if (!pData || (IsRootOf(pTree, hItem) && pTree->GetTreeType() != kTreeRestore))
+    if (!pData || (IsAgentItem(pTree, hItem) && pTree->GetTreeType() != kTreeRestore))
         return nullptr;
     return pData->m_list.Get();
 }
@@ -389,16 +329,7 @@ LPITEMIDLIST CFontsAgent::GetItemIDList(CShellTreeCtrl* pTree, HTREEITEM hItem) 
 int CFontsAgent::GetBackupNodeAnswer(CShellTreeCtrl* pTree, HTREEITEM hItem, LPTSTR lpszPath, int cbBuffer) {
     if (!pTree || !hItem)
         return kNodeSkip;
-    const UINT state = pTree->GetCheckState(hItem);
-    if (state == kStateChecked && pTree->ItemHasChildren(hItem) && !pTree->GetChildItem(hItem)) {
-        pTree->Expand(hItem, TVE_EXPAND);
-        pTree->Expand(hItem, TVE_COLLAPSE);
-    }
-    int answer = kNodeSkip;
-    if (state == kStateChecked)
-        answer = IsRootOf(pTree, hItem) ? kNodeDescend : kNodeWhole;
-    else if (state == kStatePartial)
-        answer = kNodeDescend;
+    const int answer = DataFolderNodeAnswer(pTree, hItem, IsAgentItem(pTree, hItem));
     CShellItemData* pData = DataOf(pTree, hItem);
     const CString path = pData && pData->m_list.IsValid() ? pData->m_list.GetPath() : m_strFontsFolder;
     if (!CopyToBuffer(_T("\\\\?\\") + path, lpszPath, cbBuffer, kSource, __LINE__))
@@ -434,11 +365,9 @@ int CFontsAgent::MapBackupPath(CShellTreeCtrl*, HTREEITEM, LPCTSTR lpszSetName, 
 
 int CFontsAgent::MapRestorePath(CShellTreeCtrl*, HTREEITEM, int nPathOption, LPCTSTR lpszDestFolder, LPTSTR lpszSource,
                                 LPTSTR lpszDest, int cbBuffer) {
-    if (nPathOption < 1 || nPathOption > 3 || !lpszSource || !lpszDest)
+    if (!IsRestoreOptionUsable(nPathOption, lpszDestFolder, lpszSource, lpszDest))
         return kPathSkip;
     const CString destination = lpszDestFolder ? lpszDestFolder : _T("");
-    if (nPathOption != 1 && destination.IsEmpty())
-        return kPathSkip;
     const CString source = WithoutTrailingBackslash(lpszSource);
     const int fonts = FontsComponent(source);
     CString result;
@@ -447,14 +376,7 @@ int CFontsAgent::MapRestorePath(CShellTreeCtrl*, HTREEITEM, int nPathOption, LPC
             return kPathSkip;
         result.Format(_T("%s%s"), m_strFontsFolder.GetString(), source.Mid(fonts + 6).GetString());
     } else if (nPathOption == 2) {
-        const CString plain = WithoutLongPrefix(source);
-        CItemIDList list(plain.GetString());
-        if (!list.IsValid() || list.IsFolder())
-            result = destination;
-        else if (destination[destination.GetLength() - 1] == _T('\\'))
-            result.Format(_T("%s%s"), destination.GetString(), LastComponent(plain).GetString());
-        else
-            result.Format(_T("%s\\%s"), destination.GetString(), LastComponent(plain).GetString());
+        result = FlatRestorePath(WithoutLongPrefix(source), destination);
     } else {
         if (fonts < 0)
             return kPathSkip;
@@ -465,38 +387,7 @@ int CFontsAgent::MapRestorePath(CShellTreeCtrl*, HTREEITEM, int nPathOption, LPC
 }
 
 int CFontsAgent::HasBackupData(TCHAR chDrive) {
-    CString pattern;
-    pattern.Format(_T("%c:\\%s\\*.*"), chDrive, _T("KovraData"));
-    WIN32_FIND_DATAW set{};
-    HANDLE sets = FindFirstFileW(pattern, &set);
-    if (sets == INVALID_HANDLE_VALUE)
-        return 0;
-    int found = 0;
-    do {
-        const CString setName(set.cFileName);
-        if (setName == _T(".") || setName == _T("..") || !(set.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            continue;
-        CString files, ini;
-        files.Format(_T("%c:\\%s\\%s\\%s\\*.*"), chDrive, _T("KovraData"), setName.GetString(), _T("Fonts"));
-        ini.Format(_T("%c:\\%s\\%s\\%s\\%s"), chDrive, _T("KovraData"), setName.GetString(), _T("Fonts"),
-                   _T("fonts.ini"));
-        WIN32_FIND_DATAW file{};
-        HANDLE each = FindFirstFileW(files, &file);
-        if (each == INVALID_HANDLE_VALUE)
-            continue;
-        do {
-            const CString name(file.cFileName);
-            if (name == _T(".") || name == _T("..") || name.CompareNoCase(_T("fonts.ini")) == 0)
-                continue;
-            WCHAR value[260] = {};
-            GetPrivateProfileStringW(_T("Fonts"), name, _T(""), value, 260, ini);
-            if (value[0])
-                found = 1;
-        } while (!found && FindNextFileW(each, &file));
-        FindClose(each);
-    } while (!found && FindNextFileW(sets, &set));
-    FindClose(sets);
-    return found;
+    return HasListedSetFile(chDrive, _T("Fonts"), _T("fonts.ini"), _T("Fonts")) ? 1 : 0;
 }
 
 int CFontsAgent::FindTreeItemForPath(CShellTreeCtrl* pTree, HTREEITEM hStart, LPCTSTR lpszSetRoot, LPCTSTR lpszPath,

@@ -30,10 +30,6 @@ constexpr const char16_t* kProfilesKey =
 // Whether the icon images were last taken for a usable client; -1 before the first time.
 int g_nImagesUsable = -1;
 
-bool IsRootOf(CShellTreeCtrl* pTree, HTREEITEM hItem) {
-    return pTree && hItem && hItem != TVI_ROOT && pTree->GetParentItem(hItem) == pTree->GetRootItem();
-}
-
 // The path with "\\?\" in front, unless it is empty or begins with a backslash.
 CString PrefixedPath(const CString& strPath) {
     if (strPath.IsEmpty() || strPath[0] == _T('\\'))
@@ -203,7 +199,7 @@ int COutlookAgent::FillBackupRoots(CShellTreeCtrl* pTree, HTREEITEM hTop) {
 }
 
 int COutlookAgent::ExpandBackupItem(CShellTreeCtrl* pTree, HTREEITEM hItem) {
-    if (!IsRootOf(pTree, hItem))
+    if (!IsAgentItem(pTree, hItem))
         return 1;
     CStringList list;
     GetPSTList(list);
@@ -233,33 +229,18 @@ int COutlookAgent::FillRestoreRoots(CShellTreeCtrl* pTree, HTREEITEM hTop, LPCTS
     if (!pTree || !lpszSetPath)
         return 0;
     const bool usable = Init() != 0;
-    CShellItemData* pTop = DataOf(pTree, hTop);
-    CItemIDList setList(lpszSetPath);
-    if (!setList.IsValid())
+    HTREEITEM hItem = InsertSetDataFolder(
+        pTree, hTop, lpszSetPath, _T("Outlook"), this, _T("Outlook"),
+        [](const CString& strPath) { return HasPSTFile(strPath, 0) != 0; },
+        [&] {
+            TakeImages(usable);
+            return std::pair(m_nImage, m_nOpenImage);
+        });
+    if (!hItem)
         return 0;
-    CDesktopFolder desktop;
-    CShellFolderPtr set(desktop.Get(), setList.Get());
-    if (!set.IsValid())
-        return 0;
-    CEnumIDListPtr list(set.Get(), pTree->GetSafeHwnd(), SHCONTF_FOLDERS | SHCONTF_INCLUDEHIDDEN);
-    CItemIDList child;
-    while (list.IsValid() && list->Next(1, child.GetAddressForOutput(), nullptr) == S_OK) {
-        CItemIDList full;
-        full.Combine(setList, child);
-        const CString path = WithoutTrailingBackslash(full.GetPath());
-        if (LastComponent(path).CompareNoCase(_T("Outlook")) != 0 || !HasPSTFile(path, 0))
-            continue;
-        TakeImages(usable);
-        const DWORD flags = pTop ? (pTop->m_dwFlags & 0x0F) : 3;
-        HTREEITEM hItem = InsertShellItemEx(pTree, hTop, set, setList, child, this, flags, m_nImage, _T("Outlook"));
-        if (!hItem)
-            return 0;
-        pTree->SetItemImage(hItem, m_nImage, m_nOpenImage);
-        if (!usable)
-            pTree->SetCheckState(hItem, kStateFixed);
-        return 1;
-    }
-    return 0;
+    if (!usable)
+        pTree->SetCheckState(hItem, kStateFixed);
+    return 1;
 }
 
 int COutlookAgent::ExpandRestoreItem(CShellTreeCtrl* pTree, HTREEITEM hItem, LPCTSTR) {
@@ -270,30 +251,22 @@ int COutlookAgent::ExpandRestoreItem(CShellTreeCtrl* pTree, HTREEITEM hItem, LPC
         return 0;
     }
     pTree->SetLoadCount(0, 0);
-    CDesktopFolder desktop;
-    CShellFolderPtr folder(desktop.Get(), pData->m_list.Get());
-    const DWORD flags = (pData->m_dwFlags & 0x03) * 64 + 32;
-    CEnumIDListPtr list(folder.IsValid() ? folder.Get() : nullptr, pTree->GetSafeHwnd(), flags);
-    if (!folder.IsValid() || !list.IsValid()) {
-        pTree->SetLoadCount(1, 1);
-        return 0;
-    }
-    const CItemIDList parentList(pData->m_list);
-    const CString ini = WithoutTrailingBackslash(parentList.GetPath()) + _T("\\outlook.ini");
-    CItemIDList child;
-    while (list->Next(1, child.GetAddressForOutput(), nullptr) == S_OK) {
-        CItemIDList full;
-        full.Combine(parentList, child);
-        const CString name = LastComponent(WithoutTrailingBackslash(full.GetPath()));
-        if (!HasExtension(name, _T(".pst")) || ReadProfileValue(ini, name).IsEmpty())
-            continue;
-        if (InsertShellItemWithImages(pTree, hItem, folder, parentList, child, this, pData->m_dwFlags & 0x0F,
-                                      full.GetIconIndex(SHGFI_SMALLICON),
-                                      full.GetIconIndex(SHGFI_SMALLICON | SHGFI_OPENICON)))
-            pTree->AddLoadCount(1);
-    }
+    // Each personal folder file that the set's "outlook.ini" records.
+    const bool listed = ForEachListedEntry(
+        pTree, pData, _T("outlook.ini"), _T("PSTPath"),
+        [&](const CShellFolderPtr& folder, const CItemIDList& parent, const CItemIDList& child, const CString& strPath,
+            const CString&) {
+            if (!HasExtension(LastComponent(strPath), _T(".pst")))
+                return;
+            CItemIDList full;
+            full.Combine(parent, child);
+            if (InsertShellItemWithImages(pTree, hItem, folder, parent, child, this, pData->m_dwFlags & 0x0F,
+                                          full.GetIconIndex(SHGFI_SMALLICON),
+                                          full.GetIconIndex(SHGFI_SMALLICON | SHGFI_OPENICON)))
+                pTree->AddLoadCount(1);
+        });
     pTree->SetLoadCount(1, 1);
-    return 1;
+    return listed ? 1 : 0;
 }
 
 CString COutlookAgent::SetFileName(CShellTreeCtrl* pTree, HTREEITEM hItem) {
@@ -317,14 +290,9 @@ CString COutlookAgent::SetFileName(CShellTreeCtrl* pTree, HTREEITEM hItem) {
 
 int COutlookAgent::PrepareBackup(CShellTreeCtrl* pTree, HTREEITEM hRoot, LPCTSTR lpszSetPath, DWORD dwFlags,
                                  int* pnCount1, int* pnCount2) {
-    if (pnCount1)
-        *pnCount1 = 0;
-    if (pnCount2)
-        *pnCount2 = 0;
-    if (!(dwFlags & 0x20) || !pTree || !hRoot || !lpszSetPath)
-        return 0;
-    const CString folder = WithTrailingBackslash(lpszSetPath) + _T("Outlook");
-    if (!MakeDirectoryPath(folder))
+    const CString folder =
+        PrepareSetDataFolder(pTree, hRoot, lpszSetPath, dwFlags, _T("Outlook"), pnCount1, pnCount2);
+    if (folder.IsEmpty())
         return 0;
     const CString ini = folder + _T("\\outlook.ini");
     for (HTREEITEM h = pTree->GetChildItem(hRoot); h; h = pTree->GetNextSiblingItem(h)) {
@@ -337,23 +305,11 @@ int COutlookAgent::PrepareBackup(CShellTreeCtrl* pTree, HTREEITEM hRoot, LPCTSTR
 }
 
 int COutlookAgent::GetItemLabel(CShellTreeCtrl* pTree, HTREEITEM hItem, CString& strLabel) {
-    strLabel.Empty();
-    CShellItemData* pData = DataOf(pTree, hItem);
-    if (!pData || !pData->HasAgent() || hItem == pTree->GetRootItem())
-        return 0;
-    if (IsRootOf(pTree, hItem))
-        strLabel.Format(_T("%s:"), _T("Outlook"));
-    else
-        strLabel = pTree->GetItemText(hItem);
-    return 1;
+    return DataFolderItemLabel(pTree, hItem, _T("Outlook"), strLabel);
 }
 
 int COutlookAgent::GetItemName(CShellTreeCtrl* pTree, HTREEITEM hItem, CString& strName, TCHAR& chType) {
-    chType = 0;
-    if (!GetItemLabel(pTree, hItem, strName))
-        return 0;
-    chType = IsRootOf(pTree, hItem) ? _T('D') : _T('F');
-    return 1;
+    return DataFolderItemName(pTree, hItem, _T("Outlook"), strName, chType);
 }
 
 int COutlookAgent::HasShellContextMenu(CShellTreeCtrl* pTree, HTREEITEM hItem) {
@@ -363,14 +319,14 @@ int COutlookAgent::HasShellContextMenu(CShellTreeCtrl* pTree, HTREEITEM hItem) {
 
 CShellFolderPtr COutlookAgent::GetRootFolder(CShellTreeCtrl* pTree, HTREEITEM hItem) {
     CShellItemData* pData = DataOf(pTree, hItem);
-    if (pData && (!IsRootOf(pTree, hItem) || pTree->GetTreeType() == kTreeRestore))
+    if (pData && (!IsAgentItem(pTree, hItem) || pTree->GetTreeType() == kTreeRestore))
         return pData->m_folder;
     return CBackAgent::GetRootFolder(pTree, hItem);
 }
 
 LPITEMIDLIST COutlookAgent::GetItemIDList(CShellTreeCtrl* pTree, HTREEITEM hItem) {
     CShellItemData* pData = DataOf(pTree, hItem);
-    if (pData && (!IsRootOf(pTree, hItem) || pTree->GetTreeType() == kTreeRestore))
+    if (pData && (!IsAgentItem(pTree, hItem) || pTree->GetTreeType() == kTreeRestore))
         return pData->m_list.Get();
     return nullptr;
 }
@@ -378,16 +334,7 @@ LPITEMIDLIST COutlookAgent::GetItemIDList(CShellTreeCtrl* pTree, HTREEITEM hItem
 int COutlookAgent::GetBackupNodeAnswer(CShellTreeCtrl* pTree, HTREEITEM hItem, LPTSTR lpszPath, int cbBuffer) {
     if (!pTree || !hItem)
         return kNodeSkip;
-    const UINT state = pTree->GetCheckState(hItem);
-    if (state == kStateChecked && pTree->ItemHasChildren(hItem) && !pTree->GetChildItem(hItem)) {
-        pTree->Expand(hItem, TVE_EXPAND);
-        pTree->Expand(hItem, TVE_COLLAPSE);
-    }
-    int answer = kNodeSkip;
-    if (state == kStateChecked)
-        answer = pTree->GetItemDepth(hItem) < 2 ? kNodeDescend : kNodeWhole;
-    else if (state == kStatePartial)
-        answer = kNodeDescend;
+    const int answer = DataFolderNodeAnswer(pTree, hItem, pTree->GetItemDepth(hItem) < 2);
     if (!CopyToBuffer(PrefixedPath(PathOf(pTree, hItem)), lpszPath, cbBuffer, kSource, __LINE__))
         return kNodeSkip;
     return answer;
@@ -418,11 +365,9 @@ int COutlookAgent::MapBackupPath(CShellTreeCtrl* pTree, HTREEITEM hItem, LPCTSTR
 
 int COutlookAgent::MapRestorePath(CShellTreeCtrl*, HTREEITEM, int nPathOption, LPCTSTR lpszDestFolder,
                                   LPTSTR lpszSource, LPTSTR lpszDest, int cbBuffer) {
-    if (nPathOption < 1 || nPathOption > 3 || !lpszSource || !lpszDest)
+    if (!IsRestoreOptionUsable(nPathOption, lpszDestFolder, lpszSource, lpszDest))
         return kPathSkip;
     const CString destination = lpszDestFolder ? lpszDestFolder : _T("");
-    if (nPathOption != 1 && destination.IsEmpty())
-        return kPathSkip;
     const CString source = WithoutTrailingBackslash(lpszSource);
     if (!HasExtension(source, _T(".pst")))
         return kPathMapped;
@@ -434,11 +379,7 @@ int COutlookAgent::MapRestorePath(CShellTreeCtrl*, HTREEITEM, int nPathOption, L
         if (result.IsEmpty())
             return kPathSkip;
     } else if (nPathOption == 2) {
-        CItemIDList list(plain.GetString());
-        if (!list.IsValid() || list.IsFolder())
-            result = destination;
-        else
-            result = WithTrailingBackslash(destination) + LastComponent(plain);
+        result = FlatRestorePath(plain, destination);
     } else {
         const int colon = source.Find(_T(':'));
         int slash = colon;
@@ -455,36 +396,7 @@ int COutlookAgent::MapRestorePath(CShellTreeCtrl*, HTREEITEM, int nPathOption, L
 }
 
 int COutlookAgent::HasBackupData(TCHAR chDrive) {
-    CString pattern;
-    pattern.Format(_T("%c:\\%s\\*.*"), chDrive, _T("KovraData"));
-    WIN32_FIND_DATAW set{};
-    HANDLE sets = FindFirstFileW(pattern, &set);
-    if (sets == INVALID_HANDLE_VALUE)
-        return 0;
-    int found = 0;
-    do {
-        const CString setName(set.cFileName);
-        if (setName == _T(".") || setName == _T("..") || !(set.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            continue;
-        CString files, ini;
-        files.Format(_T("%c:\\%s\\%s\\%s\\*.*"), chDrive, _T("KovraData"), setName.GetString(), _T("Outlook"));
-        ini.Format(_T("%c:\\%s\\%s\\%s\\%s"), chDrive, _T("KovraData"), setName.GetString(), _T("Outlook"),
-                   _T("outlook.ini"));
-        WIN32_FIND_DATAW file{};
-        HANDLE each = FindFirstFileW(files, &file);
-        if (each == INVALID_HANDLE_VALUE)
-            continue;
-        do {
-            const CString name(file.cFileName);
-            if (name == _T(".") || name == _T("..") || name.CompareNoCase(_T("outlook.ini")) == 0)
-                continue;
-            if (!ReadProfileValue(ini, name, 260).IsEmpty())
-                found = 1;
-        } while (!found && FindNextFileW(each, &file));
-        FindClose(each);
-    } while (!found && FindNextFileW(sets, &set));
-    FindClose(sets);
-    return found;
+    return HasListedSetFile(chDrive, _T("Outlook"), _T("outlook.ini"), _T("PSTPath")) ? 1 : 0;
 }
 
 int COutlookAgent::CanStartJob(HWND hOwner, int nPrompt) {
