@@ -63,6 +63,8 @@ public:
     int GetBackedUpCount() const { return m_nBackedUp; }
     int GetFailedCount() const { return m_nFailed; }
     int GetSkippedCount() const { return m_nSkipped; }
+    // The eight totals the run counted or was given (the order of m_pTotals).
+    const DWORD* GetTotals() const { return m_pTotals ? m_pTotals : m_dwTotals; }
     // A path as the dialog shows it: one of 48 characters or more as its first three, "..." and its last 47.
     static CString ShortenPath(const CString& strPath);
 

@@ -14,6 +14,7 @@
 #include "storage/ZentraManager.h"
 #include "storage/ZentraObj.h"
 #include "workflows/BackupWizard.h"
+#include "workflows/ExpertBackup.h"
 #include "workflows/ExpertSchedule.h"
 
 #include "platform/afx/DataExchange.h"
@@ -82,7 +83,7 @@ struct ExpertTab {
 const ExpertTab kTabs[CExpertModeDlg::kPageCount] = {
     {903, 1200, 519, nullptr}, // "Auto-Backup": CExpertMonitor
     {905, 1301, 520, NewPage<CExpertSchedule>}, // "Schedule Backup"
-    {901, 1000, 521, nullptr}, // "Instant Backup": CExpertBackup
+    {901, 1000, 521, NewPage<CExpertBackup>}, // "Instant Backup"
     {902, 1100, 522, nullptr}, // "Instant Restore": CExpertRestore
     {904, 1400, 518, nullptr}, // "System": CExpertSystemSetting
 };
@@ -676,7 +677,8 @@ int CExpertModeDlg::OnIdle(LONG) {
 }
 
 void CExpertModeDlg::ReloadBackupSelection() {
-    // The Instant Backup page reloads "ManualBackup.rpr" once it exists.
+    if (CExpertBackup* pBackup = GetBackupPage())
+        pBackup->ReloadSelection();
 }
 
 void CExpertModeDlg::NotifyDestSpaceChanged(int nLetterIndex) {
