@@ -1,11 +1,14 @@
 // The framework's classes of the smaller common controls: creation and the parts that are not inline.
+#include "platform/afx/AnimateCtrl.h"
 #include "platform/afx/DateTimeCtrl.h"
 #include "platform/afx/HeaderCtrl.h"
 #include "platform/afx/ModuleState.h"
 #include "platform/afx/ProgressCtrl.h"
 #include "platform/afx/SliderCtrl.h"
+#include "platform/afx/SpinButtonCtrl.h"
 #include "platform/afx/TabCtrl.h"
 #include "platform/afx/ToolTipCtrl.h"
+#include "platform/res/resources.h"
 #include "platform/ui/menu.h"
 
 IMPLEMENT_DYNAMIC(CHeaderCtrl, CWnd)
@@ -13,6 +16,8 @@ IMPLEMENT_DYNAMIC(CTabCtrl, CWnd)
 IMPLEMENT_DYNAMIC(CProgressCtrl, CWnd)
 IMPLEMENT_DYNAMIC(CSliderCtrl, CWnd)
 IMPLEMENT_DYNAMIC(CToolTipCtrl, CWnd)
+IMPLEMENT_DYNAMIC(CSpinButtonCtrl, CWnd)
+IMPLEMENT_DYNAMIC(CAnimateCtrl, CWnd)
 
 namespace {
 
@@ -59,6 +64,32 @@ CSliderCtrl::~CSliderCtrl() {
 }
 BOOL CSliderCtrl::Create(DWORD dwStyle, const RECT& rect, CWnd* pParentWnd, UINT nID) {
     return CreateControl(*this, TRACKBAR_CLASSW, dwStyle, rect, pParentWnd, nID);
+}
+
+CSpinButtonCtrl::~CSpinButtonCtrl() {
+    DestroyWindow();
+}
+BOOL CSpinButtonCtrl::Create(DWORD dwStyle, const RECT& rect, CWnd* pParentWnd, UINT nID) {
+    return CreateControl(*this, UPDOWN_CLASSW, dwStyle, rect, pParentWnd, nID);
+}
+
+CAnimateCtrl::~CAnimateCtrl() {
+    DestroyWindow();
+}
+BOOL CAnimateCtrl::Create(DWORD dwStyle, const RECT& rect, CWnd* pParentWnd, UINT nID) {
+    return CreateControl(*this, ANIMATE_CLASSW, dwStyle, rect, pParentWnd, nID);
+}
+BOOL CAnimateCtrl::Open(LPCTSTR lpszFileName) {
+    return static_cast<BOOL>(SendMessage(ACM_OPENW, reinterpret_cast<WPARAM>(AfxGetInstanceHandle()),
+                                         reinterpret_cast<LPARAM>(lpszFileName)));
+}
+BOOL CAnimateCtrl::Open(UINT nID) {
+    // The clip is looked for in the resource module first (a language library), then in the program.
+    HINSTANCE instance = AfxGetResourceHandle();
+    if (!FindResourceW(reinterpret_cast<HMODULE>(instance), MAKEINTRESOURCEW(nID), u"AVI"))
+        instance = AfxGetInstanceHandle();
+    return static_cast<BOOL>(
+        SendMessage(ACM_OPENW, reinterpret_cast<WPARAM>(instance), reinterpret_cast<LPARAM>(MAKEINTRESOURCEW(nID))));
 }
 
 CToolTipCtrl::~CToolTipCtrl() {

@@ -1,4 +1,5 @@
 // The framework's control, menu and image-list classes over the window layer.
+#include "platform/afx/AnimateCtrl.h"
 #include "platform/afx/DateTimeCtrl.h"
 #include "platform/afx/GdiObject.h"
 #include "platform/afx/ImageList.h"
@@ -6,6 +7,7 @@
 #include "platform/afx/Menu.h"
 #include "platform/afx/ProgressCtrl.h"
 #include "platform/afx/SliderCtrl.h"
+#include "platform/afx/SpinButtonCtrl.h"
 #include "platform/afx/TabCtrl.h"
 #include "platform/afx/ToolTipCtrl.h"
 #include "platform/afx/TreeCtrl.h"
@@ -198,6 +200,23 @@ TEST_F(CommonControlsTest, SmallControlsThroughTheirClasses) {
     EXPECT_EQ(slider.GetPos(), 250);
     EXPECT_EQ(slider.GetRangeMax(), 500);
 
+    CSpinButtonCtrl spin;
+    ASSERT_TRUE(spin.Create(WS_CHILD | UDS_SETBUDDYINT, RECT{0, 0, 16, 20}, &m_host, 24));
+    spin.SetRange32(8, 70000);
+    spin.SetPos32(65000);
+    EXPECT_EQ(spin.GetPos32(), 65000);
+    spin.GetRange32(lo, hi);
+    EXPECT_EQ(lo, 8);
+    EXPECT_EQ(hi, 70000);
+    UDACCEL accel[] = {{2, 10}};
+    EXPECT_TRUE(spin.SetAccel(1, accel));
+    EXPECT_EQ(spin.GetAccel(0, nullptr), 1u);
+    CAnimateCtrl animation;
+    ASSERT_TRUE(animation.Create(WS_CHILD | ACS_CENTER, RECT{0, 0, 40, 40}, &m_host, 25));
+    EXPECT_FALSE(animation.Open(9999u)); // no such clip
+    EXPECT_FALSE(animation.Play(0, static_cast<UINT>(-1), static_cast<UINT>(-1)));
+    EXPECT_FALSE(animation.IsPlaying());
+
     CTabCtrl tabs;
     ASSERT_TRUE(tabs.Create(WS_CHILD, RECT{0, 0, 300, 200}, &m_host, 22));
     EXPECT_EQ(tabs.InsertItem(0, u"Backup"), 0);
@@ -316,9 +335,7 @@ public:
     std::vector<SYSTEMTIME> changes;
 
 protected:
-    void OnDateChange(NMHDR* pNMHDR, LRESULT*) {
-        changes.push_back(reinterpret_cast<NMDATETIMECHANGE*>(pNMHDR)->st);
-    }
+    void OnDateChange(NMHDR* pNMHDR, LRESULT*) { changes.push_back(reinterpret_cast<NMDATETIMECHANGE*>(pNMHDR)->st); }
     DECLARE_MESSAGE_MAP()
 };
 

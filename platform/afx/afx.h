@@ -89,6 +89,8 @@
 #include "platform/afx/Rect.h"
 #include "platform/afx/Size.h"
 #include "platform/afx/SliderCtrl.h"
+#include "platform/afx/SpinButtonCtrl.h"
+#include "platform/afx/AnimateCtrl.h"
 #include "platform/afx/TabCtrl.h"
 #include "platform/afx/ToolTipCtrl.h"
 #include "platform/afx/TreeCtrl.h"

@@ -82,6 +82,8 @@ void RegisterAll() {
         RegisterTooltip();
         RegisterIpAddress();
         RegisterDateTimePicker();
+        RegisterUpDown();
+        RegisterAnimate();
         return true;
     }();
     (void)done;

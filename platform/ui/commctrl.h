@@ -1,5 +1,6 @@
 // Common controls: class names, messages, notifications, styles and records of the tree view, list view, header,
-// tab control, progress bar, trackbar, tooltip and image lists, and InitCommonControls(Ex).
+// tab control, progress bar, up-down and animation controls, trackbar, tooltip and image lists, and
+// InitCommonControls(Ex).
 //
 // Stands in for the common-controls library. The same as Windows: the numbers are the Windows numbers, the
 // records have the Windows fields in the Windows order, every control keeps its full state and answers its
@@ -869,7 +870,21 @@ constexpr UINT PBM_SETMARQUEE = WM_USER + 10;
 constexpr UINT PBM_SETBKCOLOR = 0x2000 + 1;
 
 // ---- Up-down, animation and date-time controls ------------------------------------------------------------------
-// The up-down and animation controls: only their styles, which resource scripts may name; the layer offers neither.
+
+// The up-down control: a position within a range (the lower end may be the greater one; the up arrow always moves
+// towards the upper end), changed by its two arrows and, with UDS_ARROWKEYS, by the Up and Down keys in the
+// control or its buddy. Each step asks the parent first (UDN_DELTAPOS, which may change the step or refuse it),
+// then tells it WM_VSCROLL (WM_HSCROLL with UDS_HORZ) with SB_THUMBPOSITION and the new position; releasing the
+// arrow ends with SB_ENDSCROLL. An arrow held down repeats (after 500 ms, then every 100 ms) with the step of the
+// acceleration table whose time has passed (the default table is 0 s -> 1, 2 s -> 5, 5 s -> 20; before the first
+// entry's time the step is 1). With UDS_SETBUDDYINT the buddy shows the position (thousands grouped with "," unless
+// UDS_NOTHOUSANDS; base 16 as "0x" and four hex digits) and the position is read back from the buddy's text;
+// a text that is no number in the range reports an error and leaves the position as it was. UDS_ALIGNRIGHT and
+// UDS_ALIGNLEFT place the control beside its buddy, which gives up the control's width; UDS_AUTOBUDDY takes the
+// window before it in the z-order as buddy. A new control's range is 100 (lower) to 0 (upper), as on Windows.
+// Timers run on the layer clock.
+#define UPDOWN_CLASSW u"msctls_updown32"
+#define UPDOWN_CLASS UPDOWN_CLASSW
 
 constexpr DWORD UDS_WRAP = 0x0001;
 constexpr DWORD UDS_SETBUDDYINT = 0x0002;
@@ -879,10 +894,65 @@ constexpr DWORD UDS_AUTOBUDDY = 0x0010;
 constexpr DWORD UDS_ARROWKEYS = 0x0020;
 constexpr DWORD UDS_HORZ = 0x0040;
 constexpr DWORD UDS_NOTHOUSANDS = 0x0080;
+constexpr DWORD UDS_HOTTRACK = 0x0100;
+
+constexpr int UD_MAXVAL = 0x7fff;
+constexpr int UD_MINVAL = -UD_MAXVAL;
+
+constexpr UINT UDM_SETRANGE = WM_USER + 101;
+constexpr UINT UDM_GETRANGE = WM_USER + 102;
+constexpr UINT UDM_SETPOS = WM_USER + 103;
+constexpr UINT UDM_GETPOS = WM_USER + 104;
+constexpr UINT UDM_SETBUDDY = WM_USER + 105;
+constexpr UINT UDM_GETBUDDY = WM_USER + 106;
+constexpr UINT UDM_SETACCEL = WM_USER + 107;
+constexpr UINT UDM_GETACCEL = WM_USER + 108;
+constexpr UINT UDM_SETBASE = WM_USER + 109;
+constexpr UINT UDM_GETBASE = WM_USER + 110;
+constexpr UINT UDM_SETRANGE32 = WM_USER + 111;
+constexpr UINT UDM_GETRANGE32 = WM_USER + 112;
+constexpr UINT UDM_SETPOS32 = WM_USER + 113;
+constexpr UINT UDM_GETPOS32 = WM_USER + 114;
+
+struct UDACCEL {
+    UINT nSec;
+    UINT nInc;
+};
+using LPUDACCEL = UDACCEL*;
+
+constexpr UINT UDN_FIRST = 0u - 721u;
+constexpr UINT UDN_DELTAPOS = UDN_FIRST - 1;
+
+struct NMUPDOWN {
+    NMHDR hdr;
+    int iPos;
+    int iDelta;
+};
+using LPNMUPDOWN = NMUPDOWN*;
+
+// The animation control: plays the frames of an AVI clip (uncompressed 8, 24 or 32 bits per pixel, or RLE8, as
+// the Windows control accepts) from a resource of type "AVI" or from a file, on a timer of the frame rate. ACM_PLAY
+// plays a span of frames a number of times (-1: until stopped); the parent hears ACN_START and ACN_STOP through
+// WM_COMMAND. Without ACS_CENTER the control takes the size of the clip's frames when it opens; with it the frame
+// is centred. With ACS_TRANSPARENT the colour of a frame's first pixel shows the parent's background
+// (WM_CTLCOLORSTATIC). A clip of another kind, or a damaged one, does not open. Timers run on the layer clock.
+#define ANIMATE_CLASSW u"SysAnimate32"
+#define ANIMATE_CLASS ANIMATE_CLASSW
 
 constexpr DWORD ACS_CENTER = 0x0001;
 constexpr DWORD ACS_TRANSPARENT = 0x0002;
 constexpr DWORD ACS_AUTOPLAY = 0x0004;
+constexpr DWORD ACS_TIMER = 0x0008;
+
+constexpr UINT ACM_OPENA = WM_USER + 100;
+constexpr UINT ACM_PLAY = WM_USER + 101;
+constexpr UINT ACM_STOP = WM_USER + 102;
+constexpr UINT ACM_OPENW = WM_USER + 103;
+constexpr UINT ACM_ISPLAYING = WM_USER + 104;
+constexpr UINT ACM_OPEN = ACM_OPENW;
+
+constexpr WORD ACN_START = 1;
+constexpr WORD ACN_STOP = 2;
 
 constexpr DWORD DTS_SHORTDATEFORMAT = 0x0000;
 constexpr DWORD DTS_UPDOWN = 0x0001;

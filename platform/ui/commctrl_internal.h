@@ -82,6 +82,8 @@ void RegisterTrackbar();
 void RegisterTooltip();
 void RegisterIpAddress();
 void RegisterDateTimePicker();
+void RegisterUpDown();
+void RegisterAnimate();
 
 // Height of a visible header control.
 int HeaderHeight();

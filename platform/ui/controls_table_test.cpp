@@ -3,9 +3,13 @@
 #include "platform/gdi/wingdi.h"
 #include "platform/ui/imagelist.h"
 #include "platform/ui/listview.h"
+#include "platform/ui/paint.h"
+#include "platform/ui/scrollbar.h"
 #include "platform/ui/timer.h"
 #include "platform/ui/ui_test_support.h"
 
+#include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -32,9 +36,14 @@ protected:
                 codes.push_back(hdr->code);
                 return onNotify ? onNotify(hdr) : 0;
             }
-            if (msg == WM_HSCROLL) {
+            if (msg == WM_HSCROLL || msg == WM_VSCROLL) {
                 scrolls.push_back(LOWORD(wParam));
+                positions.push_back(static_cast<SHORT>(HIWORD(wParam)));
                 EXPECT_EQ(reinterpret_cast<HWND>(lParam), m_control);
+                return 0;
+            }
+            if (msg == WM_COMMAND && reinterpret_cast<HWND>(lParam) == m_control) {
+                commands.push_back(HIWORD(wParam));
                 return 0;
             }
             return DefWindowProcW(hwnd, msg, wParam, lParam);
@@ -59,6 +68,8 @@ protected:
 
     std::vector<UINT> codes;
     std::vector<WORD> scrolls;
+    std::vector<int> positions;
+    std::vector<WORD> commands;
     std::function<LRESULT(NMHDR*)> onNotify;
     uitest::Handler m_handler;
     HWND m_parent = nullptr;
@@ -131,6 +142,218 @@ TEST_F(ControlsTest, TrackbarMovesByKeysAndClicksAndTellsTheParent) {
     SendMessageW(m_control, WM_LBUTTONUP, 0, MAKELPARAM(channel.left + (channel.right - channel.left) / 2, cy));
     EXPECT_EQ(SendMessageW(m_control, TBM_GETPOS, 0, 0), 50);
     EXPECT_EQ(scrolls, (std::vector<WORD>{TB_PAGEDOWN, TB_ENDTRACK, TB_THUMBTRACK, TB_THUMBPOSITION, TB_ENDTRACK}));
+}
+
+void PumpMessages() {
+    MSG m;
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageW(&m);
+}
+
+TEST_F(ControlsTest, UpDownStepsItsBuddyAcceleratesWhileHeldAndLetsTheParentRefuse) {
+    platform::clock::UseManualClock(platform::clock::kUnixEpoch + 1000 * platform::clock::kTicksPerSecond);
+    HWND edit =
+        CreateWindowExW(0, u"EDIT", u"", WS_CHILD | WS_VISIBLE, 10, 10, 100, 20, m_parent, nullptr, nullptr, nullptr);
+    Make(UPDOWN_CLASSW, UDS_SETBUDDYINT | UDS_ALIGNRIGHT | UDS_ARROWKEYS, 16, 30);
+    EXPECT_EQ(SendMessageW(m_control, UDM_GETRANGE, 0, 0), MAKELONG(0, 100));
+    EXPECT_EQ(SendMessageW(m_control, UDM_SETBUDDY, reinterpret_cast<WPARAM>(edit), 0), 0);
+    RECT rb{}, ru{};
+    GetWindowRect(edit, &rb);
+    GetWindowRect(m_control, &ru);
+    EXPECT_EQ(rb.right - rb.left, 84);
+    EXPECT_EQ(ru.left, rb.right);
+    EXPECT_EQ(ru.bottom - ru.top, 20);
+
+    // Positions stay in the range and show in the buddy, grouped by thousands.
+    SendMessageW(m_control, UDM_SETRANGE32, 8, 100000);
+    EXPECT_EQ(SendMessageW(m_control, UDM_SETPOS32, 0, 250000), 0); // the old position
+    auto text = [&] {
+        WCHAR buffer[32] = {};
+        GetWindowTextW(edit, buffer, 32);
+        return std::u16string(buffer);
+    };
+    EXPECT_EQ(text(), u"100,000");
+    // The position is read back from the buddy; a text that is no number in the range is an error.
+    BOOL error = FALSE;
+    SetWindowTextW(edit, u"1,234");
+    EXPECT_EQ(SendMessageW(m_control, UDM_GETPOS32, 0, reinterpret_cast<LPARAM>(&error)), 1234);
+    EXPECT_FALSE(error);
+    for (const char16_t* bad : {u"12a", u"", u"7", u"999999"}) {
+        SetWindowTextW(edit, bad);
+        EXPECT_EQ(SendMessageW(m_control, UDM_GETPOS32, 0, reinterpret_cast<LPARAM>(&error)), 1234);
+        EXPECT_TRUE(error);
+    }
+    SetWindowTextW(edit, u"1234");
+
+    // Holding the up arrow: one step at once, repeats after 500 ms and every 100 ms, faster after 2 and 3 s.
+    UDACCEL accels[] = {{2, 10}, {3, 100}};
+    EXPECT_TRUE(SendMessageW(m_control, UDM_SETACCEL, 2, reinterpret_cast<LPARAM>(accels)));
+    UDACCEL back[4] = {};
+    EXPECT_EQ(SendMessageW(m_control, UDM_GETACCEL, 4, reinterpret_cast<LPARAM>(back)), 2);
+    EXPECT_EQ(back[1].nInc, 100u);
+    SendMessageW(m_control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 2));
+    EXPECT_EQ(text(), u"1,235");
+    platform::clock::Advance(500);
+    PumpMessages();
+    EXPECT_EQ(SendMessageW(m_control, UDM_GETPOS32, 0, 0), 1236);
+    for (int i = 0; i < 15; ++i) { // to 2.0 s
+        platform::clock::Advance(100);
+        PumpMessages();
+    }
+    EXPECT_EQ(SendMessageW(m_control, UDM_GETPOS32, 0, 0), 1236 + 14 + 10);
+    platform::clock::Advance(1000); // one tick at 3.0 s
+    PumpMessages();
+    EXPECT_EQ(SendMessageW(m_control, UDM_GETPOS32, 0, 0), 1360);
+    SendMessageW(m_control, WM_LBUTTONUP, 0, MAKELPARAM(5, 2));
+    EXPECT_EQ(scrolls.back(), SB_ENDSCROLL);
+    EXPECT_EQ(positions[0], 1235);
+    EXPECT_EQ(std::count(scrolls.begin(), scrolls.end(), SB_THUMBPOSITION), 18);
+    platform::clock::Advance(1000);
+    PumpMessages();
+    EXPECT_EQ(SendMessageW(m_control, UDM_GETPOS32, 0, 0), 1360);
+
+    // The parent may refuse a step; Down in the buddy steps down; the lower end stops the position.
+    onNotify = [](NMHDR* h) -> LRESULT { return h->code == UDN_DELTAPOS; };
+    SendMessageW(m_control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 18));
+    SendMessageW(m_control, WM_LBUTTONUP, 0, MAKELPARAM(5, 18));
+    EXPECT_EQ(SendMessageW(m_control, UDM_GETPOS32, 0, 0), 1360);
+    onNotify = nullptr;
+    SendMessageW(edit, WM_KEYDOWN, VK_DOWN, 0);
+    EXPECT_EQ(text(), u"1,359");
+    SendMessageW(m_control, UDM_SETPOS32, 0, 8);
+    SendMessageW(edit, WM_KEYDOWN, VK_DOWN, 0);
+    EXPECT_EQ(SendMessageW(m_control, UDM_GETPOS32, 0, 0), 8);
+    platform::clock::UseRealClock();
+}
+
+TEST_F(ControlsTest, UpDownWithAReversedRangeOrWrapping) {
+    Make(UPDOWN_CLASSW, UDS_WRAP, 16, 30);
+    SendMessageW(m_control, UDM_SETRANGE, 0, MAKELPARAM(0, 10)); // upper 0, lower 10: up counts down
+    SendMessageW(m_control, UDM_SETPOS, 0, MAKELPARAM(5, 0));
+    SendMessageW(m_control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 2));
+    SendMessageW(m_control, WM_LBUTTONUP, 0, MAKELPARAM(5, 2));
+    EXPECT_EQ(LOWORD(SendMessageW(m_control, UDM_GETPOS, 0, 0)), 4);
+    SendMessageW(m_control, UDM_SETPOS, 0, MAKELPARAM(0, 0));
+    SendMessageW(m_control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 2));
+    SendMessageW(m_control, WM_LBUTTONUP, 0, MAKELPARAM(5, 2));
+    EXPECT_EQ(LOWORD(SendMessageW(m_control, UDM_GETPOS, 0, 0)), 10); // wrapped
+    EXPECT_EQ(SendMessageW(m_control, UDM_SETBASE, 7, 0), 0);
+    EXPECT_EQ(SendMessageW(m_control, UDM_SETBASE, 16, 0), 10);
+}
+
+// An AVI clip of 4 x 2 pixels: frames of 8 bits per pixel (uncompressed or RLE8) or 24 bits per pixel.
+std::string Le32(uint32_t v) {
+    return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+                       static_cast<char>(v >> 24)};
+}
+std::string Chunk(const std::string& tag, const std::string& data) {
+    return tag + Le32(static_cast<uint32_t>(data.size())) + data + (data.size() % 2 ? std::string(1, '\0') : "");
+}
+std::string Avi(int bits, uint32_t compression, const std::vector<std::string>& frames, uint32_t usPerFrame = 50000) {
+    std::string avih = Le32(usPerFrame) + std::string(12, '\0') + Le32(static_cast<uint32_t>(frames.size())) +
+                       std::string(12, '\0') + Le32(4) + Le32(2) + std::string(16, '\0');
+    std::string strh = "vidsDIB " + std::string(48, '\0');
+    std::string strf = Le32(40) + Le32(4) + Le32(2) + std::string{1, 0, static_cast<char>(bits), 0} +
+                       Le32(compression) + std::string(20, '\0');
+    if (bits == 8) // palette: 0 black, 1 red, 2 green, 3 blue
+        strf += std::string("\0\0\0\0\0\0\xff\0\0\xff\0\0\xff\0\0\0", 16);
+    const std::string hdrl =
+        Chunk("LIST", "hdrl" + Chunk("avih", avih) + Chunk("LIST", "strl" + Chunk("strh", strh) + Chunk("strf", strf)));
+    std::string movi = "movi";
+    for (const std::string& f : frames)
+        movi += Chunk(compression ? "00dc" : "00db", f);
+    const std::string body = "AVI " + hdrl + Chunk("LIST", movi);
+    return "RIFF" + Le32(static_cast<uint32_t>(body.size())) + body;
+}
+
+TEST_F(ControlsTest, AnimationPlaysAClipFrameByFrameAndTellsTheParent) {
+    platform::clock::UseManualClock(platform::clock::kUnixEpoch + 1000 * platform::clock::kTicksPerSecond);
+    testsupport::ScratchDrive drive(m_machine);
+    // Three frames, bottom row first: the top-left pixel is red, green, then blue.
+    auto frame8 = [](char top) { return std::string{0, 0, 0, 0} + std::string{top, 0, 0, 0}; };
+    drive.Write("clip.avi", Avi(8, 0, {frame8(1), frame8(2), frame8(3)}));
+    Make(ANIMATE_CLASSW, 0, 100, 100);
+    EXPECT_FALSE(SendMessageW(m_control, ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(0, -1)));
+    ASSERT_TRUE(SendMessageW(m_control, ACM_OPENW, 0, reinterpret_cast<LPARAM>(drive.Path("clip.avi").c_str())));
+    RECT rc{};
+    GetClientRect(m_control, &rc);
+    EXPECT_EQ(rc.right, 4); // the control takes the frame's size
+    EXPECT_EQ(rc.bottom, 2);
+
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = CreateBitmap(4, 2, 1, 32, nullptr);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    auto topLeft = [&] {
+        SendMessageW(m_control, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), 0);
+        return GetPixel(dc, 0, 0);
+    };
+    EXPECT_EQ(topLeft(), RGB(255, 0, 0));
+
+    // Played twice from frame 1 to the end, 50 ms a frame.
+    EXPECT_TRUE(SendMessageW(m_control, ACM_PLAY, 2, MAKELPARAM(1, -1)));
+    EXPECT_TRUE(SendMessageW(m_control, ACM_ISPLAYING, 0, 0));
+    EXPECT_EQ(commands, std::vector<WORD>{ACN_START});
+    std::vector<COLORREF> seen{topLeft()};
+    for (int i = 0; i < 4; ++i) {
+        platform::clock::Advance(50);
+        PumpMessages();
+        seen.push_back(topLeft());
+    }
+    EXPECT_EQ(seen,
+              (std::vector<COLORREF>{RGB(0, 255, 0), RGB(0, 0, 255), RGB(0, 255, 0), RGB(0, 0, 255), RGB(0, 0, 255)}));
+    EXPECT_FALSE(SendMessageW(m_control, ACM_ISPLAYING, 0, 0));
+    EXPECT_EQ(commands, (std::vector<WORD>{ACN_START, ACN_STOP}));
+
+    // Playing for ever until stopped; a span of one frame only shows it.
+    EXPECT_TRUE(SendMessageW(m_control, ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(0, -1)));
+    platform::clock::Advance(1000);
+    PumpMessages();
+    EXPECT_TRUE(SendMessageW(m_control, ACM_ISPLAYING, 0, 0));
+    EXPECT_TRUE(SendMessageW(m_control, ACM_STOP, 0, 0));
+    EXPECT_TRUE(SendMessageW(m_control, ACM_PLAY, 1, MAKELPARAM(0, 0)));
+    EXPECT_FALSE(SendMessageW(m_control, ACM_ISPLAYING, 0, 0));
+    EXPECT_EQ(topLeft(), RGB(255, 0, 0));
+    EXPECT_FALSE(SendMessageW(m_control, ACM_PLAY, 1, MAKELPARAM(3, 3)));
+
+    // RLE8 frames, the second a delta that changes one pixel; 24-bit frames.
+    const std::string rle1("\x04\x00\x00\x00\x04\x02\x00\x01", 8); // bottom row 0, top row 2 (green)
+    const std::string rle2("\x00\x02\x03\x01\x01\x03\x00\x01", 8); // move to (3, 1), one blue pixel, end
+    drive.Write("rle.avi", Avi(8, 1, {rle1, rle2}));
+    ASSERT_TRUE(SendMessageW(m_control, ACM_OPENW, 0, reinterpret_cast<LPARAM>(drive.Path("rle.avi").c_str())));
+    SendMessageW(m_control, ACM_PLAY, 1, MAKELPARAM(1, 1));
+    SendMessageW(m_control, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), 0);
+    EXPECT_EQ(GetPixel(dc, 0, 0), RGB(0, 255, 0));
+    EXPECT_EQ(GetPixel(dc, 3, 0), RGB(0, 0, 255));
+    std::string rgb(12, '\0');
+    rgb += std::string("\x10\x20\x30", 3) + std::string(9, '\0');
+    drive.Write("rgb.avi", Avi(24, 0, {rgb}));
+    ASSERT_TRUE(SendMessageW(m_control, ACM_OPENW, 0, reinterpret_cast<LPARAM>(drive.Path("rgb.avi").c_str())));
+    EXPECT_EQ(topLeft(), RGB(0x30, 0x20, 0x10));
+
+    // Clips that are damaged or of a kind the control does not play do not open, and leave it empty.
+    const std::string good = Avi(8, 0, {frame8(1)});
+    std::string oversized = good;
+    oversized.replace(oversized.find("00db") + 4, 4, Le32(0x7fffffff));
+    const std::vector<std::pair<const char*, std::string>> bad = {
+        {"cut short", good.substr(0, good.size() - 5)},
+        {"a chunk longer than the file", oversized},
+        {"16 bits per pixel", Avi(16, 0, {std::string(16, '\0')})},
+        {"another compression", Avi(8, 0x47504a4d, {frame8(1)})},
+        {"a frame too short", Avi(8, 0, {std::string(3, '\0')})},
+        {"no frames", Avi(8, 0, {})},
+        {"not RIFF", "RIFX" + good.substr(4)},
+    };
+    for (const auto& [what, bytes] : bad) {
+        SCOPED_TRACE(what);
+        drive.Write("bad.avi", bytes);
+        EXPECT_FALSE(SendMessageW(m_control, ACM_OPENW, 0, reinterpret_cast<LPARAM>(drive.Path("bad.avi").c_str())));
+        EXPECT_FALSE(SendMessageW(m_control, ACM_PLAY, 1, MAKELPARAM(0, 0)));
+    }
+    EXPECT_FALSE(SendMessageW(m_control, ACM_OPENW, 0, reinterpret_cast<LPARAM>(u"T:\\missing.avi")));
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    platform::clock::UseRealClock();
 }
 
 TEST_F(ControlsTest, TabControlChangesTabsWithNotificationsOnlyForTheUser) {
