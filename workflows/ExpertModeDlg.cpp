@@ -15,6 +15,7 @@
 #include "storage/ZentraObj.h"
 #include "workflows/BackupWizard.h"
 #include "workflows/ExpertBackup.h"
+#include "workflows/ExpertRestore.h"
 #include "workflows/ExpertSchedule.h"
 
 #include "platform/afx/DataExchange.h"
@@ -84,7 +85,7 @@ const ExpertTab kTabs[CExpertModeDlg::kPageCount] = {
     {903, 1200, 519, nullptr}, // "Auto-Backup": CExpertMonitor
     {905, 1301, 520, NewPage<CExpertSchedule>}, // "Schedule Backup"
     {901, 1000, 521, NewPage<CExpertBackup>}, // "Instant Backup"
-    {902, 1100, 522, nullptr}, // "Instant Restore": CExpertRestore
+    {902, 1100, 522, NewPage<CExpertRestore>}, // "Instant Restore"
     {904, 1400, 518, nullptr}, // "System": CExpertSystemSetting
 };
 
