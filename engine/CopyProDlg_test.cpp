@@ -257,10 +257,11 @@ TEST_F(CopyProDlgTest, TooLittleFreeSpaceAsksAndAbortCopiesNothing) {
     m_drive.Write("Data/small.txt", "s");
     const ULONGLONG free = std::filesystem::space(m_dest.Root()).available;
     {
-        // A sparse file larger than the free space costs nothing on disk.
+        // A sparse file larger than the free space costs nothing on disk; a terabyte more than is free, so that
+        // space other programs free meanwhile can never make it fit (the copy would then fill the disk).
         std::filesystem::path big(m_drive.Host("Data/big.bin"));
         { std::ofstream create(big); }
-        std::filesystem::resize_file(big, free + (1ull << 30));
+        std::filesystem::resize_file(big, free + (1ull << 40));
     }
     SaveSelection();
     std::vector<std::u16string> asked;

@@ -359,7 +359,7 @@ TEST_F(ExpertBackupTest, StartDuringACountStillTestsTheFreeSpace) {
     {
         std::ofstream(m_drive.Root() + "/Data/huge.bin");
         std::filesystem::resize_file(m_drive.Root() + "/Data/huge.bin",
-                                     std::filesystem::space(m_machine.Scratch("Udrive")).available + (1ull << 30));
+                                     std::filesystem::space(m_machine.Scratch("Udrive")).available + (1ull << 40));
     }
     SaveSelection();
     CExpertBackup page;

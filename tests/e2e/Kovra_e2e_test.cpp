@@ -824,7 +824,7 @@ TEST_F(InstantBackupTest, TooLittleFreeSpaceStopsBeforeCopying) {
     std::ofstream(tree / "small.txt") << "small";
     {
         std::ofstream(tree / "huge.bin");
-        fs::resize_file(tree / "huge.bin", fs::space(m_target).available + (1ull << 30));
+        fs::resize_file(tree / "huge.bin", fs::space(m_target).available + (1ull << 40));
     }
     SelectFolder(u"Big");
     auto kovra = Start();
