@@ -109,7 +109,7 @@ TEST_F(NasDialogsTest, TheProbeTellsWritableSharesAndNeverDeletesAFileItDidNotWr
 TEST_F(NasDialogsTest, ConnectShareRetriesOnACredentialConflictAndReportsFailuresWithoutALetter) {
     EXPECT_EQ(ConnectShare(kServer, u"Backup", u"alice", u"wrong", u"N:"), ERROR_LOGON_FAILURE);
     EXPECT_EQ(Connection(u"N:"), u"");
-    EXPECT_EQ(ConnectShare(u"10.255.0.1", u"Backup", u"alice", u"secret", u"N:"), ERROR_BAD_NETPATH);
+    EXPECT_EQ(ConnectShare(u"127.0.0.99", u"Backup", u"alice", u"secret", u"N:"), ERROR_BAD_NETPATH);
 
     // Bob holds the server; Alice's connection drops his once and goes through.
     ASSERT_EQ(AddShareConnection(kServer, u"Public", u"bob", u"hunter2", nullptr, nullptr), ERROR_SUCCESS);

@@ -9,13 +9,16 @@
 #include "platform/base/strings.h"
 #include "platform/fs/paths.h"
 #include "platform/fs/wholefile.h"
+#include "platform/net/smb_client.h"
 #include "platform/registry/registry.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -36,6 +39,8 @@ struct Connection {
     std::u16string share; // empty for the server itself
     std::u16string user;  // empty with `anonymous` for the anonymous session
     bool anonymous = false;
+    bool smb = false;  // a real SMB server rather than one of the share table
+    std::string mount; // an SMB share's host folder, where its server exports it
 
     std::u16string Remote() const { return share.empty() ? u"\\\\" + server : u"\\\\" + server + u"\\" + share; }
 };
@@ -176,6 +181,67 @@ bool SaveAccounts(const std::vector<Account>& accounts) {
     return true;
 }
 
+// ---- Passwords of SMB sessions -------------------------------------------------------------------------------------
+//
+// A real server asks for the password at every request of a new process: the password of each server's session
+// stays in "net/sessions" while a connection to the server lasts, and that of a remembered connection in
+// "net/remembered" until it is forgotten, so that it comes back at the next log-on. Both files are the user's
+// own (mode 0600 in the 0700 folder "net"), as Windows keeps them in the user's credentials.
+
+struct Secret {
+    std::u16string key; // the server (sessions) or the letter (remembered)
+    std::u16string user;
+    std::u16string password;
+};
+
+std::vector<Secret> LoadSecrets(const char* file) {
+    std::vector<Secret> secrets;
+    for (const auto& f : ReadRecords(NetFolder() + "/" + file))
+        if (f.size() >= 3)
+            secrets.push_back(Secret{Unescape(f[0]), Unescape(f[1]), Unescape(f[2])});
+    return secrets;
+}
+
+void SaveSecrets(const char* file, const std::vector<Secret>& secrets) {
+    const std::string path = NetFolder() + "/" + file;
+    if (secrets.empty()) {
+        unlink(path.c_str());
+        return;
+    }
+    std::string text;
+    for (const Secret& s : secrets)
+        text += Escape(s.key) + "\t" + Escape(s.user) + "\t" + Escape(s.password) + "\n";
+    platform::fs::WriteWholeFile(path, text);
+    chmod(path.c_str(), 0600);
+}
+
+void PutSecret(const char* file, const Secret& secret) {
+    std::vector<Secret> secrets = LoadSecrets(file);
+    std::erase_if(secrets, [&](const Secret& s) { return platform::EqualsNoCase(s.key, secret.key); });
+    secrets.push_back(secret);
+    SaveSecrets(file, secrets);
+}
+
+void DropSecret(const char* file, const std::u16string& key) {
+    std::vector<Secret> secrets = LoadSecrets(file);
+    if (std::erase_if(secrets, [&](const Secret& s) { return platform::EqualsNoCase(s.key, key); }))
+        SaveSecrets(file, secrets);
+}
+
+std::optional<Secret> FindSecret(const char* file, const std::u16string& key) {
+    for (Secret& s : LoadSecrets(file))
+        if (platform::EqualsNoCase(s.key, key))
+            return std::move(s);
+    return std::nullopt;
+}
+
+constexpr const char* kSessions = "sessions";
+constexpr const char* kRemembered = "remembered";
+
+platform::net::smb::Credentials SmbCredentials(const std::u16string& user, const std::u16string& password) {
+    return {platform::Utf16ToUtf8(user), platform::Utf16ToUtf8(password)};
+}
+
 // ---- The session's connections -------------------------------------------------------------------------------------
 
 struct State {
@@ -198,8 +264,17 @@ State ReadState() {
         }
         if (f.size() < 5)
             continue;
-        state.connections.push_back(
-            Connection{Unescape(f[0]), Unescape(f[1]), Unescape(f[2]), Unescape(f[3]), f[4] == "anonymous"});
+        Connection c;
+        c.local = Unescape(f[0]);
+        c.server = Unescape(f[1]);
+        c.share = Unescape(f[2]);
+        c.user = Unescape(f[3]);
+        c.anonymous = f[4] == "anonymous";
+        if (f.size() >= 7 && f[5] == "smb") {
+            c.smb = true;
+            c.mount = platform::Utf16ToUtf8(Unescape(f[6]));
+        }
+        state.connections.push_back(std::move(c));
     }
     return state;
 }
@@ -208,27 +283,62 @@ DWORD WriteState(const State& state) {
     std::string text = state.logon + "\n";
     for (const Connection& c : state.connections)
         text += Escape(c.local) + "\t" + Escape(c.server) + "\t" + Escape(c.share) + "\t" + Escape(c.user) + "\t" +
-                (c.anonymous ? "anonymous" : "user") + "\n";
+                (c.anonymous ? "anonymous" : "user") + "\t" + (c.smb ? "smb" : "table") + "\t" +
+                Escape(platform::Utf8ToUtf16(c.mount)) + "\n";
     return platform::fs::WriteWholeFile(StatePath(), text);
+}
+
+// SMB shares are mounted below this folder, one folder per server and share; while a share is connected, the
+// share table names its folder too, so that its UNC paths reach it. Those entries are not servers of the table.
+std::string SmbFolder() {
+    return NetFolder() + "/smb";
+}
+
+bool IsSmbMount(const std::string& hostRoot) {
+    const std::string folder = SmbFolder() + "/";
+    return hostRoot.compare(0, folder.size(), folder) == 0;
+}
+
+std::string SafeName(const std::u16string& name) {
+    std::string out;
+    std::u16string upper = name;
+    for (char16_t& c : upper)
+        c = towupper_w(c);
+    for (char c : platform::Utf16ToUtf8(upper)) {
+        if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '_') {
+            out += c;
+        } else {
+            char buf[4];
+            std::snprintf(buf, sizeof buf, "%%%02X", static_cast<unsigned char>(c));
+            out += buf;
+        }
+    }
+    return out;
+}
+
+std::string SmbMountOf(const std::u16string& server, const std::u16string& share) {
+    return SmbFolder() + "/" + SafeName(server) + "/" + SafeName(share);
 }
 
 std::optional<std::string> ShareRoot(const std::u16string& server, const std::u16string& share) {
     for (const auto& s : platform::fs::Shares())
-        if (platform::EqualsNoCase(s.server, server) && platform::EqualsNoCase(s.share, share))
+        if (platform::EqualsNoCase(s.server, server) && platform::EqualsNoCase(s.share, share) &&
+            !IsSmbMount(s.hostRoot))
             return s.hostRoot;
     return std::nullopt;
 }
 
+// A server of the machine's share table; any other name is taken for a real SMB server.
 bool ServerKnown(const std::u16string& server) {
     for (const auto& s : platform::fs::Shares())
-        if (platform::EqualsNoCase(s.server, server))
+        if (platform::EqualsNoCase(s.server, server) && !IsSmbMount(s.hostRoot))
             return true;
     return false;
 }
 
 void MapLetter(const Connection& c) {
-    const auto root = ShareRoot(c.server, c.share);
-    if (c.local.empty() || !root)
+    const auto root = c.smb ? std::optional<std::string>(c.mount) : ShareRoot(c.server, c.share);
+    if (c.local.empty() || !root || root->empty())
         return;
     platform::fs::DriveInfo info;
     info.letter = c.local[0];
@@ -318,16 +428,80 @@ bool ParseRemote(const std::u16string& remote, std::u16string& server, std::u16s
     return !server.empty() && share.find(u'\\') == std::u16string::npos;
 }
 
+// A real SMB server is named by its address, as the NAS dialogs name it: a name would have to be looked up on
+// the network (DNS, NetBIOS broadcasts), which the layer does not do on a caller's behalf.
+bool IsSmbServer(const std::u16string& server) {
+    const std::string name = platform::Utf16ToUtf8(server);
+    in_addr v4{};
+    in6_addr v6{};
+    return inet_pton(AF_INET, name.c_str(), &v4) == 1 || inet_pton(AF_INET6, name.c_str(), &v6) == 1;
+}
+
+// Connects a real server's share (mounted at its folder, or the mount its other connections use) or its
+// session alone (no share, or "IPC$"): 0 or the error.
+DWORD ConnectSmb(Connection& c, const std::u16string& password, const std::vector<Connection>& existing) {
+    namespace smb = platform::net::smb;
+    c.smb = true;
+    const smb::Credentials credentials = c.anonymous ? smb::Credentials{} : SmbCredentials(c.user, password);
+    const std::string server = platform::Utf16ToUtf8(c.server);
+    if (c.share.empty() || platform::EqualsNoCase(c.share, u"IPC$"))
+        return smb::Logon(server, "", credentials);
+    c.mount = SmbMountOf(c.server, c.share);
+    const bool mounted = std::any_of(existing.begin(), existing.end(),
+                                     [&](const Connection& o) { return o.smb && o.mount == c.mount; }) &&
+                         smb::IsMounted(c.mount);
+    const std::string share = platform::Utf16ToUtf8(c.share);
+    if (DWORD error =
+            mounted ? smb::Logon(server, share, credentials) : smb::Mount(server, share, credentials, c.mount))
+        return error;
+    platform::fs::SetShare(c.server, c.share, c.mount);
+    return ERROR_SUCCESS;
+}
+
+// What a real server's connection that is gone leaves behind (its letter is the caller's): the mount and the
+// share table's entry once no connection of `remaining` uses them, the session's password once no connection to
+// the server remains.
+void ReleaseSmb(const Connection& gone, const std::vector<Connection>& remaining) {
+    if (!gone.smb)
+        return;
+    if (!gone.mount.empty() && std::none_of(remaining.begin(), remaining.end(),
+                                            [&](const Connection& o) { return o.smb && o.mount == gone.mount; })) {
+        platform::fs::RemoveShare(gone.server, gone.share);
+        platform::net::smb::Unmount(gone.mount);
+    }
+    if (std::none_of(remaining.begin(), remaining.end(),
+                     [&](const Connection& o) { return o.smb && platform::EqualsNoCase(o.server, gone.server); }))
+        DropSecret(kSessions, gone.server);
+}
+
 // The session as it is now: a new log-on drops the connections of the last one and makes the remembered ones
-// again. Call with the state lock held.
+// again; a real server's share whose mount is gone (its server ended) is no longer connected. Call with the state
+// lock held.
 State CurrentState() {
     State state = ReadState();
     const std::string logon = CurrentLogon();
-    if (state.logon == logon)
+    if (state.logon == logon) {
+        std::vector<Connection> gone;
+        std::erase_if(state.connections, [&](const Connection& c) {
+            if (!c.smb || c.mount.empty() || platform::net::smb::IsMounted(c.mount))
+                return false;
+            gone.push_back(c);
+            return true;
+        });
+        for (const Connection& c : gone) {
+            if (!c.local.empty())
+                platform::fs::RemoveDrive(c.local[0]);
+            ReleaseSmb(c, state.connections);
+        }
+        if (!gone.empty())
+            WriteState(state);
         return state;
-    for (const Connection& c : state.connections)
+    }
+    for (const Connection& c : state.connections) {
         if (!c.local.empty())
             platform::fs::RemoveDrive(c.local[0]);
+        ReleaseSmb(c, {});
+    }
     state.connections.clear();
     state.logon = logon;
     for (const Remembered& r : ReadRemembered()) {
@@ -335,8 +509,20 @@ State CurrentState() {
         c.local = r.local;
         c.user = r.user;
         c.anonymous = r.user.empty();
-        if (!ParseRemote(r.remote, c.server, c.share) || !ShareRoot(c.server, c.share))
+        if (!ParseRemote(r.remote, c.server, c.share))
             continue;
+        if (ServerKnown(c.server)) {
+            if (!ShareRoot(c.server, c.share))
+                continue;
+        } else {
+            // A real server takes the password the profile kept with the connection; without it, or when the
+            // server does not answer, the connection stays remembered but is not made.
+            const auto secret = FindSecret(kRemembered, c.local);
+            if (!IsSmbServer(c.server) || !secret || ConnectSmb(c, secret->password, state.connections) != 0)
+                continue;
+            if (!c.anonymous)
+                PutSecret(kSessions, Secret{c.server, c.user, secret->password});
+        }
         MapLetter(c);
         state.connections.push_back(std::move(c));
     }
@@ -389,6 +575,36 @@ struct Enumeration {
     size_t next = 0;
 };
 
+// A real server's shares, read with the credentials of the session the machine has with it (else those of the
+// anonymous session it has, else the current user's).
+DWORD ListSmbShares(const std::u16string& server, Enumeration& e) {
+    platform::net::smb::Credentials credentials{platform::Utf16ToUtf8(CurrentUser()), ""};
+    {
+        StateLock lock;
+        const State state = CurrentState();
+        bool anonymousOnly = false;
+        for (const Connection& c : state.connections)
+            if (c.smb && platform::EqualsNoCase(c.server, server))
+                anonymousOnly = c.anonymous;
+        if (const auto secret = FindSecret(kSessions, server))
+            credentials = SmbCredentials(secret->user, secret->password);
+        else if (anonymousOnly)
+            credentials = {};
+    }
+    std::vector<std::string> names;
+    if (DWORD error = platform::net::smb::ListShares(platform::Utf16ToUtf8(server), credentials, names))
+        return error;
+    for (const std::string& name : names)
+        e.entries.push_back(EnumEntry{RESOURCE_GLOBALNET,
+                                      RESOURCETYPE_DISK,
+                                      RESOURCEDISPLAYTYPE_SHARE,
+                                      RESOURCEUSAGE_CONNECTABLE,
+                                      {},
+                                      u"\\\\" + server + u"\\" + platform::Utf8ToUtf16(name),
+                                      {}});
+    return ERROR_SUCCESS;
+}
+
 std::mutex g_enumMutex;
 std::map<uintptr_t, std::unique_ptr<Enumeration>> g_enums;
 uintptr_t g_nextEnum = 0x4E450000;
@@ -425,21 +641,33 @@ DWORD WNetAddConnection2W(LPNETRESOURCEW netResource, LPCWSTR password, LPCWSTR 
         if (taken)
             return Answer(ERROR_ALREADY_ASSIGNED);
     }
-    if (!ServerKnown(c.server))
+    const bool table = ServerKnown(c.server);
+    if (!table && !IsSmbServer(c.server))
         return Answer(ERROR_BAD_NETPATH);
-    if (!c.share.empty() && !platform::EqualsNoCase(c.share, u"IPC$") && !ShareRoot(c.server, c.share))
+    if (table && !c.share.empty() && !platform::EqualsNoCase(c.share, u"IPC$") && !ShareRoot(c.server, c.share))
         return Answer(ERROR_BAD_NET_NAME);
     // One server, one user name: a session of another user (or anonymous against a user) conflicts.
     for (const Connection& o : state.connections)
         if (platform::EqualsNoCase(o.server, c.server) &&
             (o.anonymous != c.anonymous || !platform::EqualsNoCase(o.user, c.user)))
             return Answer(ERROR_SESSION_CREDENTIAL_CONFLICT);
-    if (DWORD error = Logon(LoadAccounts(), c.server, c.share, anonymous, c.user, secret))
-        return Answer(error);
+    if (table) {
+        if (DWORD error = Logon(LoadAccounts(), c.server, c.share, anonymous, c.user, secret))
+            return Answer(error);
+    } else {
+        if (DWORD error = ConnectSmb(c, secret, state.connections))
+            return Answer(error);
+        if (!anonymous)
+            PutSecret(kSessions, Secret{c.server, c.user, secret});
+    }
     if (!c.local.empty()) {
         MapLetter(c);
-        if (flags & CONNECT_UPDATE_PROFILE)
+        if (flags & CONNECT_UPDATE_PROFILE) {
             Remember(c);
+            if (c.smb)
+                PutSecret(kRemembered, Secret{c.local, c.anonymous ? std::u16string() : c.user,
+                                              c.anonymous ? std::u16string() : secret});
+        }
     }
     state.connections.push_back(c);
     if (DWORD error = WriteState(state))
@@ -454,14 +682,24 @@ DWORD WNetCancelConnection2W(LPCWSTR name, DWORD flags, BOOL force) {
     const std::u16string text = name;
     StateLock lock;
     State state = CurrentState();
-    size_t removed = 0;
+    std::vector<Connection> removed;
+    auto take = [&](const std::function<bool(const Connection&)>& which) {
+        std::erase_if(state.connections, [&](const Connection& c) {
+            if (!which(c))
+                return false;
+            removed.push_back(c);
+            return true;
+        });
+    };
     if (IsLocalDrive(text)) {
         const std::u16string local = UpperLocal(text);
-        removed = std::erase_if(state.connections, [&](const Connection& c) { return c.local == local; });
+        take([&](const Connection& c) { return c.local == local; });
         bool forgotten = false;
-        if (flags & CONNECT_UPDATE_PROFILE)
+        if (flags & CONNECT_UPDATE_PROFILE) {
             forgotten = Forget(local);
-        if (removed)
+            DropSecret(kRemembered, local);
+        }
+        if (!removed.empty())
             platform::fs::RemoveDrive(local[0]);
         else if (!forgotten)
             return Answer(ERROR_NOT_CONNECTED);
@@ -470,13 +708,17 @@ DWORD WNetCancelConnection2W(LPCWSTR name, DWORD flags, BOOL force) {
         if (!ParseRemote(text, server, share))
             return Answer(ERROR_NOT_CONNECTED);
         // A remote name cancels the connections of that name that have no letter.
-        removed = std::erase_if(state.connections, [&](const Connection& c) {
+        take([&](const Connection& c) {
             return c.local.empty() && platform::EqualsNoCase(c.server, server) &&
                    platform::EqualsNoCase(c.share, share);
         });
-        if (!removed)
+        if (removed.empty())
             return Answer(ERROR_NOT_CONNECTED);
     }
+    // The letter is gone before its share's mount is taken away, so nothing written through it lands in the
+    // bare folder.
+    for (const Connection& c : removed)
+        ReleaseSmb(c, state.connections);
     if (DWORD error = WriteState(state))
         return Answer(error);
     return Answer(ERROR_SUCCESS);
@@ -540,8 +782,17 @@ DWORD WNetOpenEnumW(DWORD scope, DWORD type, DWORD usage, LPNETRESOURCEW netReso
             return Answer(ERROR_BAD_NETPATH);
         if (!share.empty())
             return Answer(ERROR_NOT_CONTAINER);
-        if (!ServerKnown(server))
-            return Answer(ERROR_BAD_NETPATH);
+        if (!ServerKnown(server)) {
+            if (!IsSmbServer(server))
+                return Answer(ERROR_BAD_NETPATH);
+            if (DWORD error = ListSmbShares(server, *e))
+                return Answer(error);
+            std::lock_guard lock(g_enumMutex);
+            const uintptr_t id = g_nextEnum++;
+            g_enums[id] = std::move(e);
+            *enumHandle = reinterpret_cast<HANDLE>(id);
+            return Answer(ERROR_SUCCESS);
+        }
         StateLock lock;
         const State state = CurrentState();
         // Listing needs a session with an account of the server, or the current user's own.

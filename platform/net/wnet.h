@@ -10,12 +10,19 @@
 // name, 1326 unknown user or bad password, 2250 not connected. Cancelling a remote name cancels the connections
 // of that name that have no letter; a letter is cancelled by its own name.
 //
-// Where it differs: the servers are the machine's own. A server is a name in the share table of platform/fs
-// ("\\server\share" -> host folder); its user accounts, when it has any, are set with SetShareAccount, and a
-// server without accounts takes every user. A user name left out means the current user (the host's login
-// name), whose password counts as empty. The empty user name with the empty password is the anonymous session,
-// which a server with accounts lets reach only "IPC$". Listing a server's shares needs a session with one of its
-// accounts (or the current user's), else ERROR_ACCESS_DENIED.
+// Where it differs: two providers serve the calls. The machine's own servers are names in the share table of
+// platform/fs ("\\server\share" -> host folder); their user accounts, when they have any, are set with
+// SetShareAccount, and a server without accounts takes every user. Any other server is a real SMB server, named by
+// its IP address (the layer looks no name up on the network), reached through libsmbclient in the layer's
+// program smbsharehost: a connected share is mounted with FUSE at a folder of the machine folder ("net/smb"),
+// which its letter and its UNC name lead to, and which stays mounted, served by its own process, until the last
+// connection of the share is cancelled. A share whose server process ended is no longer connected. The password
+// of a real server's session is kept (in the user's own files under "net") while a connection to it lasts, and
+// that of a remembered connection until it is forgotten, so that it comes back at the next log-on.
+// A user name left out means the current user (the host's login name), whose password counts as empty. The empty
+// user name with the empty password is the anonymous session, which a server of the table with accounts lets
+// reach only "IPC$". Listing a server's shares needs a session with one of its accounts (or the current user's),
+// else ERROR_ACCESS_DENIED (a real server: its own answer, 1326 for a refused user).
 // Connections belong to the machine folder's log-on session: every process of the machine sees them and their
 // letters (which enter the drive table as remote drives). The log-on session is named by WINLAYER_LOGON, else by
 // the host's boot; when it changes, connections that were not remembered are gone and remembered ones are made
@@ -45,6 +52,7 @@ constexpr DWORD CONNECT_UPDATE_PROFILE = 0x00000001;
 constexpr DWORD CONNECT_TEMPORARY = 0x00000004;
 constexpr DWORD CONNECT_INTERACTIVE = 0x00000008;
 
+constexpr DWORD ERROR_UNEXP_NET_ERR = 59;
 constexpr DWORD ERROR_BAD_DEV_TYPE = 66;
 constexpr DWORD ERROR_NOT_CONTAINER = 1207;
 constexpr DWORD ERROR_DEVICE_ALREADY_REMEMBERED = 1202;
