@@ -34,6 +34,11 @@ public:
     void SetStartFlags(unsigned nFlags) { m_nStartFlags = nFlags; }
     void SetDebugMode(BOOL bDebug) { m_bDebugMode = bDebug; }
     void SetRootKey(LPCTSTR lpszKey) { m_strRootKey = lpszKey; }
+    // The secure-disk manager a test made (the previous one goes). A template, so that only its callers need the
+    // manager's class.
+    template <class TManager> void UseZentraManager(std::unique_ptr<TManager> pManager) {
+        m_pZentraManager = std::move(pManager);
+    }
     HMODULE LanguageLibrary() const { return GetLanguageLibrary(); }
 };
 
