@@ -15,6 +15,7 @@
 #include "storage/ZentraObj.h"
 #include "workflows/BackupWizard.h"
 #include "workflows/ExpertBackup.h"
+#include "workflows/ExpertMonitor.h"
 #include "workflows/ExpertRestore.h"
 #include "workflows/ExpertSchedule.h"
 
@@ -82,7 +83,7 @@ struct ExpertTab {
 // The page list, in the tabs' visible order. A page joins by naming its class here (NewPage<CExpertFoo>); a tab
 // without one stays empty.
 const ExpertTab kTabs[CExpertModeDlg::kPageCount] = {
-    {903, 1200, 519, nullptr}, // "Auto-Backup": CExpertMonitor
+    {903, 1200, 519, NewPage<CExpertMonitor>}, // "Auto-Backup"
     {905, 1301, 520, NewPage<CExpertSchedule>}, // "Schedule Backup"
     {901, 1000, 521, NewPage<CExpertBackup>}, // "Instant Backup"
     {902, 1100, 522, NewPage<CExpertRestore>}, // "Instant Restore"
