@@ -15,6 +15,7 @@
 #include "platform/base/sync.h"
 #include "platform/fs/files.h"
 #include "platform/fs/find.h"
+#include "platform/gdi/wingdi.h"
 #include "platform/registry/ini.h"
 #include "platform/registry/registry.h"
 #include "platform/shell/changenotify.h"
@@ -512,7 +513,7 @@ int CFontsAgent::OnSetShellChange(CShellTreeCtrl* pTree, HTREEITEM hTop, LPCTSTR
     return ApplyShellChange(pTree, hTop, lpszSetRoot, lEvent, pidl1, true);
 }
 
-int CFontsAgent::AfterRestore(int nCancel, CShellTreeCtrl*, HTREEITEM) {
+int CFontsAgent::AfterRestore(int nCancel, CShellTreeCtrl* pTree, HTREEITEM hRoot) {
     // Fonts copied before a cancel are in place too: the desktop's font cache and every window learn of them.
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -527,11 +528,33 @@ int CFontsAgent::AfterRestore(int nCancel, CShellTreeCtrl*, HTREEITEM) {
     } else {
         LogFormat(_T("%s, %d: Can't launch %s."), kSource, __LINE__, 8, _T("fc-cache"));
     }
+    InstallRestoredFonts(pTree, hRoot);
     SendMessageTimeoutW(HWND_BROADCAST, WM_FONTCHANGE, 0, 0, SMTO_ABORTIFHUNG, 1000, nullptr);
     if (nCancel)
         return 0;
     RestartFontsWindow();
     return 0;
+}
+
+void CFontsAgent::InstallRestoredFonts(CShellTreeCtrl* pTree, HTREEITEM hRoot) {
+    if (!pTree || !hRoot || m_strFontsFolder.IsEmpty())
+        return;
+    for (HTREEITEM h = pTree->GetChildItem(hRoot); h; h = pTree->GetNextSiblingItem(h)) {
+        if (pTree->GetCheckState(h) != kStateChecked)
+            continue;
+        const CString name = LastComponent(WithoutTrailingBackslash(PathOf(pTree, h)));
+        const CString path = m_strFontsFolder + _T("\\") + name;
+        const DWORD attributes = GetFileAttributesW(path);
+        if (name.IsEmpty() || attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            continue;
+        // A font this agent added before is taken back first, so that the restored file is the one drawn.
+        if (m_installed.count(path.GetString()))
+            RemoveFontResourceW(path);
+        if (AddFontResourceW(path) > 0)
+            m_installed.insert(path.GetString());
+        else
+            LogFormat(_T("%s, %d: AddFontResource %s failed."), kSource, __LINE__, 8, path);
+    }
 }
 
 void CFontsAgent::RestartFontsWindow() {

@@ -4,13 +4,17 @@
 // the fonts of the system's font table (display name to a file in the Fonts folder) as its children; in a restore
 // tree the set's "Fonts" folder with the fonts its "fonts.ini" names. A backup copies the checked font files and
 // writes "fonts.ini" (file name = display name); a restore copies them back to the Fonts folder or to a chosen
-// folder. After a restore the font cache is brought up to date and every window is told that the fonts changed;
+// folder. After a restore the font cache is brought up to date, the restored fonts that stand in the Fonts folder are
+// added to the program's fonts, and every window is told that the fonts changed;
 // when the restore was not cancelled, the desktop shell's window on the Fonts folder is restarted where one runs.
 //
 // GUI thread only. The font table is enumerated by one enumeration at a time for the whole program.
 #pragma once
 
 #include "engine/BackAgent.h"
+
+#include <set>
+#include <string>
 
 class CFontsAgent : public CBackAgent {
     DECLARE_DYNAMIC(CFontsAgent)
@@ -62,6 +66,8 @@ private:
     int ApplyShellChange(CShellTreeCtrl* pTree, HTREEITEM hRoot, LPCTSTR lpszSetRoot, LONG lEvent, LPCITEMIDLIST pidl,
                          bool bRestore);
     void RestartFontsWindow();
+    // Adds the checked fonts of a restore tree's Fonts item that stand in the Fonts folder to the program's fonts.
+    void InstallRestoredFonts(CShellTreeCtrl* pTree, HTREEITEM hRoot);
 
     CString m_strFontsFolder;
     CString m_strRootLabel;
@@ -70,4 +76,6 @@ private:
     int m_nFontIcon = -1;
     CString m_strFontKey;
     int m_bRestartPending = 0;
+    // The font files this agent added to the program's fonts.
+    std::set<std::u16string> m_installed;
 };

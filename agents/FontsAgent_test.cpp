@@ -5,7 +5,9 @@
 #include "agents/FontsAgent.h"
 
 #include "platform/registry/ini.h"
+#include "platform/gdi/wingdi.h"
 #include "platform/registry/registry.h"
+#include "platform/ui/winuser_constants.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -31,6 +33,25 @@ std::string FcList() {
     }
     return out;
 }
+
+// A top-level window that counts the font-change notices it hears.
+class CFontChangeListener : public CWnd {
+public:
+    CFontChangeListener() { CreateEx(0, nullptr, u"fonts listener", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr); }
+    ~CFontChangeListener() override { DestroyWindow(); }
+    int changes = 0;
+
+protected:
+    LRESULT OnFontChange(WPARAM, LPARAM) {
+        ++changes;
+        return 0;
+    }
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(CFontChangeListener, CWnd)
+ON_MESSAGE(WM_FONTCHANGE, OnFontChange)
+END_MESSAGE_MAP()
 
 class FontsAgentTest : public AgentTest {
 protected:
@@ -97,10 +118,20 @@ TEST_F(FontsAgentTest, RealFontsAreBackedUpRemovedRestoredAndSeenAgain) {
     EXPECT_EQ(Texts(restore, set),
               (std::vector<CString>{u"DejaVu Sans Mono (TrueType)", u"DejaVu Serif Bold (TrueType)"}));
     restore.CheckBranch(set, kStateChecked);
+    const CString mono = m_agent.GetFontsFolder() + u"\\DejaVuSansMono.ttf";
+    const CString serif = m_agent.GetFontsFolder() + u"\\DejaVuSerif-Bold.ttf";
+    EXPECT_FALSE(RemoveFontResourceW(mono)) << "no font of the folder is the program's own before the restore";
+    CFontChangeListener listener;
     JobRunner back(restore, m_manager);
     back.Restore(1, CString());
     for (const char* file : {"DejaVuSansMono.ttf", "DejaVuSerif-Bold.ttf"})
         EXPECT_EQ(ReadHost(m_fonts + "/" + file), ReadHost(kDejaVu + std::string(file))) << file;
+    // The restored fonts are the program's own (each added once), and its windows heard of the change.
+    EXPECT_EQ(listener.changes, 1);
+    for (const CString& font : {mono, serif}) {
+        EXPECT_TRUE(RemoveFontResourceW(font));
+        EXPECT_FALSE(RemoveFontResourceW(font));
+    }
     // The restore refreshed fontconfig's cache: the desktop lists both files of the user's folder again.
     const std::string listed = FcList();
     EXPECT_NE(listed.find(m_fonts + "/DejaVuSansMono.ttf"), std::string::npos) << listed;

@@ -15,6 +15,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -893,6 +894,92 @@ TEST(GdiSurface, WindowDcsDrawAtTheClientOriginWithinTheirBounds) {
     SetPixel(dc, 0, 0, kRed);
     EXPECT_EQ(surface.GetPixel(3, 20), kRed);
     EXPECT_TRUE(DeleteDC(dc));
+}
+
+// ---- Font files a program adds ----
+
+class GdiFontResources : public testsupport::ScratchDriveTest {
+protected:
+    // DejaVu Sans Mono under a family of its own ("Kovra Fixed Test", as long as the old name, in every record of
+    // the name table), so that only the added file can give that face name a fixed pitch.
+    std::u16string WriteRenamedMono(const std::string& name) {
+        std::ifstream in("/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf", std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_FALSE(bytes.empty());
+        auto replaceAll = [&](const std::string& from, const std::string& to) {
+            for (size_t at = bytes.find(from); at != std::string::npos; at = bytes.find(from, at + to.size()))
+                bytes.replace(at, from.size(), to);
+        };
+        auto wide = [](const std::string& text) {
+            std::string out;
+            for (char c : text)
+                out += std::string{'\0', c};
+            return out;
+        };
+        replaceAll("DejaVu Sans Mono", "Kovra Fixed Test");
+        replaceAll(wide("DejaVu Sans Mono"), wide("Kovra Fixed Test"));
+        m_drive.Write(name, bytes);
+        return m_drive.Path(name);
+    }
+    // Whether a new font of the face name draws "iiiii" as wide as "MMMMM".
+    bool DrawsFixed(const char16_t* face) {
+        HFONT font = CreateFontW(-16, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, face);
+        const bool fixed = IsFixed(font);
+        DeleteObject(font);
+        return fixed;
+    }
+    bool IsFixed(HFONT font) {
+        HGDIOBJ old = SelectObject(canvas.dc(), font);
+        SIZE narrow{}, wide{};
+        GetTextExtentPoint32W(canvas.dc(), u"iiiii", 5, &narrow);
+        GetTextExtentPoint32W(canvas.dc(), u"MMMMM", 5, &wide);
+        SelectObject(canvas.dc(), old);
+        return narrow.cx > 0 && narrow.cx == wide.cx;
+    }
+    Canvas canvas{200, 40};
+};
+
+TEST_F(GdiFontResources, AnAddedFileServesItsFamilyUntilItsLastAdditionIsTakenBack) {
+    const std::u16string file = WriteRenamedMono("fonts/KovraFixed.ttf");
+    EXPECT_FALSE(DrawsFixed(u"Kovra Fixed Test")) << "an unknown face name takes the proportional face";
+
+    EXPECT_EQ(AddFontResourceW(file.c_str()), 1);
+    EXPECT_TRUE(DrawsFixed(u"Kovra Fixed Test"));
+    EXPECT_TRUE(DrawsFixed(u"KOVRA FIXED TEST")) << "face names compare without regard to case";
+    EXPECT_FALSE(DrawsFixed(u"MS Shell Dlg"));
+    // Bold and italic fonts of the family take its one face.
+    HFONT bold = CreateFontW(-16, 0, 0, 0, FW_BOLD, 1, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, u"Kovra Fixed Test");
+    EXPECT_TRUE(IsFixed(bold));
+
+    // Added twice, it stays until the second removal; a font made while it was there keeps drawing with it.
+    EXPECT_EQ(AddFontResourceW(m_drive.Path("FONTS/kovrafixed.TTF").c_str()), 1);
+    EXPECT_TRUE(RemoveFontResourceW(file.c_str()));
+    EXPECT_TRUE(DrawsFixed(u"Kovra Fixed Test"));
+    EXPECT_TRUE(RemoveFontResourceW(file.c_str()));
+    EXPECT_FALSE(DrawsFixed(u"Kovra Fixed Test"));
+    EXPECT_TRUE(IsFixed(bold));
+    DeleteObject(bold);
+    SetLastError(0);
+    EXPECT_FALSE(RemoveFontResourceW(file.c_str()));
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(GdiFontResources, WhatIsNoFontFileIsRefused) {
+    m_drive.Write("notes.ttf", "not a font at all");
+    m_drive.MakeFolder("folder.ttf");
+    struct Case {
+        std::u16string file;
+        DWORD error;
+    };
+    for (const Case& c : {Case{m_drive.Path("missing.ttf"), ERROR_FILE_NOT_FOUND},
+                          Case{m_drive.Path("folder.ttf"), ERROR_FILE_NOT_FOUND},
+                          Case{m_drive.Path("notes.ttf"), ERROR_BAD_FORMAT}, Case{u"", ERROR_INVALID_PARAMETER}}) {
+        SetLastError(0);
+        EXPECT_EQ(AddFontResourceW(c.file.c_str()), 0) << platform::Utf16ToUtf8(c.file);
+        EXPECT_EQ(GetLastError(), c.error) << platform::Utf16ToUtf8(c.file);
+        EXPECT_FALSE(RemoveFontResourceW(c.file.c_str())) << platform::Utf16ToUtf8(c.file);
+    }
+    EXPECT_EQ(AddFontResourceW(nullptr), 0);
 }
 
 TEST(GdiSurface, AWindowWithItsChildSavesAsPngShowingText) {

@@ -1,6 +1,8 @@
-// Fonts and text: the DejaVu faces loaded from their files through FreeType, measuring and drawing with cairo.
+// Fonts and text: the DejaVu faces loaded from their files through FreeType, the font files a program adds, measuring
+// and drawing with cairo.
 #include "platform/base/errors.h"
 #include "platform/base/strings.h"
+#include "platform/fs/paths.h"
 #include "platform/gdi/gdi_internal.h"
 
 #include <cairo-ft.h>
@@ -11,6 +13,7 @@
 #include <cmath>
 #include <map>
 #include <string>
+#include <sys/stat.h>
 #include <unordered_map>
 
 namespace platform::gdi {
@@ -33,17 +36,44 @@ struct LoadedFace {
     double descender = 0.236;
 };
 
+// A face of a font file that AddFontResourceW added: its family name (folded to upper case) and style.
+struct AddedFace {
+    std::u16string family;
+    bool bold = false;
+    bool italic = false;
+    LoadedFace face;
+};
+
+// A font file that AddFontResourceW added, as often as it was added and not yet removed.
+struct AddedFile {
+    int count = 0;
+    std::vector<AddedFace> faces;
+};
+
+void ReleaseFace(LoadedFace& face) {
+    if (face.cairo)
+        cairo_font_face_destroy(face.cairo);
+    if (face.ft)
+        FT_Done_Face(face.ft);
+    face = LoadedFace();
+}
+
 struct FontLibrary {
     FT_Library library = nullptr;
     std::map<std::pair<Family, bool>, LoadedFace> faces;
+    // The added font files by host path, and the faces of removed ones: a font made while a face was there keeps
+    // drawing with it, so those faces live as long as the library.
+    std::map<std::string, AddedFile> added;
+    std::vector<LoadedFace> retired;
     FontLibrary() { FT_Init_FreeType(&library); }
     ~FontLibrary() {
-        for (auto& [key, face] : faces) {
-            if (face.cairo)
-                cairo_font_face_destroy(face.cairo);
-            if (face.ft)
-                FT_Done_Face(face.ft);
-        }
+        for (auto& [key, face] : faces)
+            ReleaseFace(face);
+        for (auto& [path, file] : added)
+            for (auto& face : file.faces)
+                ReleaseFace(face.face);
+        for (auto& face : retired)
+            ReleaseFace(face);
         if (library)
             FT_Done_FreeType(library);
     }
@@ -83,6 +113,81 @@ const LoadedFace& FaceFor(Family family, bool bold) {
     return lib.faces.emplace(key, face).first->second;
 }
 
+// The face of an added font file whose family is the font's face name, the closest in weight and slant; null
+// when no added file has that family.
+const AddedFace* AddedFaceFor(const LOGFONTW& lf) {
+    std::u16string name(lf.lfFaceName);
+    if (name.empty())
+        return nullptr;
+    for (auto& c : name)
+        c = platform::FoldUpper(c);
+    const bool bold = lf.lfWeight >= FW_SEMIBOLD;
+    const bool italic = lf.lfItalic != 0;
+    const AddedFace* best = nullptr;
+    int bestScore = -1;
+    for (const auto& [path, file] : Library().added) {
+        for (const auto& face : file.faces) {
+            if (face.family != name)
+                continue;
+            const int score = (face.bold == bold ? 2 : 0) + (face.italic == italic ? 1 : 0);
+            if (score > bestScore) {
+                best = &face;
+                bestScore = score;
+            }
+        }
+    }
+    return best;
+}
+
+// Loads every face of a font file; empty when FreeType does not take the file for a font.
+std::vector<AddedFace> LoadFaces(const std::string& path) {
+    std::vector<AddedFace> result;
+    FontLibrary& lib = Library();
+    FT_Face probe = nullptr;
+    if (!lib.library || FT_New_Face(lib.library, path.c_str(), -1, &probe) != 0)
+        return result;
+    const FT_Long count = probe->num_faces;
+    FT_Done_Face(probe);
+    for (FT_Long index = 0; index < count; ++index) {
+        AddedFace added;
+        if (FT_New_Face(lib.library, path.c_str(), index, &added.face.ft) != 0)
+            continue;
+        FT_Face ft = added.face.ft;
+        if (!ft->family_name || !FT_IS_SCALABLE(ft)) {
+            FT_Done_Face(ft);
+            continue;
+        }
+        added.family = platform::Utf8ToUtf16(ft->family_name);
+        for (auto& c : added.family)
+            c = platform::FoldUpper(c);
+        added.bold = (ft->style_flags & FT_STYLE_FLAG_BOLD) != 0;
+        added.italic = (ft->style_flags & FT_STYLE_FLAG_ITALIC) != 0;
+        added.face.cairo = cairo_ft_font_face_create_for_ft_face(ft, 0);
+        if (ft->units_per_EM > 0) {
+            added.face.ascender = static_cast<double>(ft->ascender) / ft->units_per_EM;
+            added.face.descender = -static_cast<double>(ft->descender) / ft->units_per_EM;
+        }
+        result.push_back(std::move(added));
+    }
+    return result;
+}
+
+// The host path of a font file named by a Windows path; empty (with the last error set) when it has none.
+std::string FontFileHostPath(LPCWSTR fileName) {
+    if (!fileName || !*fileName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return {};
+    }
+    auto host = platform::fs::ToHost(fileName);
+    if (!host)
+        return {};
+    if (host->kind != platform::fs::PathKind::File) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return {};
+    }
+    return host->path;
+}
+
 Family FamilyOf(const LOGFONTW& lf) {
     std::u16string face(lf.lfFaceName);
     for (auto& c : face)
@@ -115,7 +220,9 @@ cairo_scaled_font_t* ScaledFont(Font& font) {
         return font.scaled;
     const LOGFONTW& lf = font.log;
     bool bold = lf.lfWeight >= FW_SEMIBOLD;
-    const LoadedFace& face = FaceFor(FamilyOf(lf), bold);
+    // A font file the program added serves its own family; every other name takes the nearest DejaVu face.
+    const AddedFace* added = AddedFaceFor(lf);
+    const LoadedFace& face = added ? added->face : FaceFor(FamilyOf(lf), bold);
     double cell = face.ascender + face.descender;
     double em;
     if (lf.lfHeight < 0)
@@ -137,7 +244,7 @@ cairo_scaled_font_t* ScaledFont(Font& font) {
     cairo_matrix_t matrix, ctm;
     cairo_matrix_init_identity(&ctm);
     cairo_matrix_init_scale(&matrix, em, em);
-    if (lf.lfItalic) {
+    if (lf.lfItalic && !(added && added->italic)) {
         matrix.xy = -0.2 * em;
         font.synthesizedItalic = true;
     }
@@ -356,6 +463,53 @@ BOOL GetTextExtentPoint32W(HDC dc, LPCWSTR text, int count, LPSIZE size) {
     TEXTMETRICW tm = Metrics(font);
     size->cx = Width(cells, 0, cells.size());
     size->cy = tm.tmHeight;
+    return TRUE;
+}
+
+int AddFontResourceW(LPCWSTR fileName) {
+    std::lock_guard lock(Lock());
+    const std::string path = FontFileHostPath(fileName);
+    if (path.empty())
+        return 0;
+    FontLibrary& lib = Library();
+    auto it = lib.added.find(path);
+    if (it != lib.added.end()) {
+        ++it->second.count;
+        return static_cast<int>(it->second.faces.size());
+    }
+    struct ::stat info {};
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return 0;
+    }
+    AddedFile file;
+    file.faces = LoadFaces(path);
+    if (file.faces.empty()) {
+        SetLastError(ERROR_BAD_FORMAT);
+        return 0;
+    }
+    file.count = 1;
+    const int faces = static_cast<int>(file.faces.size());
+    lib.added.emplace(path, std::move(file));
+    return faces;
+}
+
+BOOL RemoveFontResourceW(LPCWSTR fileName) {
+    std::lock_guard lock(Lock());
+    const std::string path = FontFileHostPath(fileName);
+    if (path.empty())
+        return FALSE;
+    FontLibrary& lib = Library();
+    auto it = lib.added.find(path);
+    if (it == lib.added.end()) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    if (--it->second.count == 0) {
+        for (auto& face : it->second.faces)
+            lib.retired.push_back(face.face);
+        lib.added.erase(it);
+    }
     return TRUE;
 }
 

@@ -608,6 +608,15 @@ BOOL GetTextExtentPoint32W(HDC dc, LPCWSTR text, int count, LPSIZE size);
 BOOL GetTextMetricsW(HDC dc, LPTEXTMETRICW metrics);
 int GetTextFaceW(HDC dc, int count, LPWSTR face);
 
+// Font files a program adds to those it draws with (TrueType, OpenType, collections): a font whose face name is a
+// family of an added file draws with that file's face nearest in weight and slant. AddFontResourceW answers the
+// number of faces the file holds, 0 when it is missing or no font (ERROR_FILE_NOT_FOUND, ERROR_BAD_FORMAT); a file
+// added again counts once more, and RemoveFontResourceW takes one addition back (FALSE for a file not added), the
+// last one its faces, for the fonts made afterwards. Whoever adds or removes fonts tells the top-level windows with
+// WM_FONTCHANGE. The added fonts serve the program that added them.
+int AddFontResourceW(LPCWSTR fileName);
+BOOL RemoveFontResourceW(LPCWSTR fileName);
+
 // Bitmaps.
 HBITMAP CreateCompatibleBitmap(HDC dc, int width, int height);
 // planes 1 and 1 or 32 bits per pixel; bits in the BITMAP layout (rows padded to 16 bits), or null.
