@@ -14,6 +14,7 @@
 #include "platform/fs/find.h"
 #include "platform/registry/ini.h"
 #include "platform/shell/fileinfo.h"
+#include "platform/system/environment.h"
 
 namespace agents {
 
@@ -37,6 +38,19 @@ CString WithTrailingBackslash(CString strPath) {
 CString LastComponent(const CString& strPath) {
     const int slash = strPath.ReverseFind(_T('\\'));
     return slash < 0 ? strPath : strPath.Mid(slash + 1);
+}
+
+CString PrefixedPath(const CString& strPath) {
+    if (strPath.IsEmpty() || strPath[0] == _T('\\'))
+        return strPath;
+    return _T("\\\\?\\") + strPath;
+}
+
+CString ExpandedText(const CString& strText) {
+    WCHAR expanded[2048] = {};
+    if (!ExpandEnvironmentStringsW(strText, expanded, 2048))
+        return strText;
+    return CString(expanded);
 }
 
 CString WithoutLongPrefix(const CString& strPath) {
@@ -238,6 +252,23 @@ CString FlatRestorePath(const CString& strPlainSource, const CString& strDestFol
     if (!list.IsValid() || list.IsFolder())
         return strDestFolder;
     return WithTrailingBackslash(strDestFolder) + LastComponent(strPlainSource);
+}
+
+int FindInSetDataFolder(CShellTreeCtrl* pTree, HTREEITEM hStart, LPCTSTR lpszSetRoot, LPCTSTR lpszDataFolder,
+                        LPCTSTR lpszPath, HTREEITEM* phItem, UINT* pnState, HTREEITEM* phChild, UINT* pnChildState) {
+    if (!pTree || pTree->GetTreeType() != kTreeRestore || !lpszSetRoot) {
+        if (phItem)
+            *phItem = hStart;
+        if (pnState)
+            *pnState = 0;
+        if (phChild)
+            *phChild = nullptr;
+        if (pnChildState)
+            *pnChildState = 0;
+        return kPathNotInTree;
+    }
+    return CBackAgent::FindTreeItemByPath(pTree, hStart, lpszSetRoot, lpszDataFolder, lpszPath, nullptr, phItem,
+                                          pnState, phChild, pnChildState);
 }
 
 bool HasListedSetFile(TCHAR chDrive, LPCTSTR lpszDataFolder, LPCTSTR lpszIniName, LPCTSTR lpszSection) {

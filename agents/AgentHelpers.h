@@ -32,6 +32,10 @@ CString WithoutTrailingBackslash(CString strPath);
 CString WithTrailingBackslash(CString strPath);
 // The text after the last backslash (the whole text without one).
 CString LastComponent(const CString& strPath);
+// The path with "\\?\" in front, unless it is empty or begins with a backslash.
+CString PrefixedPath(const CString& strPath);
+// The text with its environment variables expanded (2048 characters at most); the text itself when that fails.
+CString ExpandedText(const CString& strText);
 // The path without a leading "\\?\".
 CString WithoutLongPrefix(const CString& strPath);
 // The path with its leading backslashes and question marks taken off (as a "\\?\" prefix is removed).
@@ -97,6 +101,11 @@ bool IsRestoreOptionUsable(int nPathOption, LPCTSTR lpszDestFolder, LPCTSTR lpsz
 // Restore option 2, flat into the chosen folder: a file (by the path given without "\\?\") keeps its name there,
 // anything else goes to the folder itself.
 CString FlatRestorePath(const CString& strPlainSource, const CString& strDestFolder);
+
+// Locating a path for an agent whose items are found in restore trees only: there the base search in the set's
+// data folder; elsewhere no item (the start item with state 0).
+int FindInSetDataFolder(CShellTreeCtrl* pTree, HTREEITEM hStart, LPCTSTR lpszSetRoot, LPCTSTR lpszDataFolder,
+                        LPCTSTR lpszPath, HTREEITEM* phItem, UINT* pnState, HTREEITEM* phChild, UINT* pnChildState);
 
 // Whether a backup set on the drive has the data folder holding a file that the folder's ini file names in the
 // section (a file the list does not name cannot be restored from the tree).

@@ -30,13 +30,6 @@ constexpr const char16_t* kProfilesKey =
 // Whether the icon images were last taken for a usable client; -1 before the first time.
 int g_nImagesUsable = -1;
 
-// The path with "\\?\" in front, unless it is empty or begins with a backslash.
-CString PrefixedPath(const CString& strPath) {
-    if (strPath.IsEmpty() || strPath[0] == _T('\\'))
-        return strPath;
-    return _T("\\\\?\\") + strPath;
-}
-
 // The default profile's key, opened for reading.
 platform::OwnedKey OpenDefaultProfile() {
     HKEY profiles = nullptr;
@@ -427,17 +420,6 @@ int COutlookAgent::CanStartJob(HWND hOwner, int nPrompt) {
 
 int COutlookAgent::FindTreeItemForPath(CShellTreeCtrl* pTree, HTREEITEM hStart, LPCTSTR lpszSetRoot, LPCTSTR lpszPath,
                                        HTREEITEM* phItem, UINT* pnState, HTREEITEM* phChild, UINT* pnChildState) {
-    if (!pTree || pTree->GetTreeType() != kTreeRestore || !lpszSetRoot) {
-        if (phItem)
-            *phItem = hStart;
-        if (pnState)
-            *pnState = 0;
-        if (phChild)
-            *phChild = nullptr;
-        if (pnChildState)
-            *pnChildState = 0;
-        return kPathNotInTree;
-    }
-    return FindTreeItemByPath(pTree, hStart, lpszSetRoot, _T("Outlook"), lpszPath, nullptr, phItem, pnState, phChild,
-                              pnChildState);
+    return FindInSetDataFolder(pTree, hStart, lpszSetRoot, _T("Outlook"), lpszPath, phItem, pnState, phChild,
+                               pnChildState);
 }

@@ -35,13 +35,6 @@ KeyEnumeration& Enumeration() {
     return enumeration;
 }
 
-CString Expanded(const CString& strText) {
-    WCHAR expanded[2048] = {};
-    if (!ExpandEnvironmentStringsW(strText, expanded, 2048))
-        return strText;
-    return CString(expanded);
-}
-
 // A registry value as text (4096 bytes at most); FALSE when it cannot be read.
 BOOL ReadText(HKEY hRoot, const CString& strKey, LPCTSTR lpszName, CString& strValue) {
     HKEY key = nullptr;
@@ -181,7 +174,7 @@ int COutlookEAgent::Init() {
     CString program;
     ReadText(HKEY_LOCAL_MACHINE, _T("Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\msimn.exe"), nullptr,
              program);
-    m_strProgramPath = Expanded(program);
+    m_strProgramPath = ExpandedText(program);
     if (m_strProgramPath.IsEmpty() || !CBrannicApp::FileExists(m_strProgramPath))
         return 0;
     if (!ReadText(HKEY_CURRENT_USER, _T("Identities"), _T("Default User ID"), m_strDefaultId))
@@ -232,7 +225,7 @@ int COutlookEAgent::CheckRegByItemName(LPCTSTR lpszUserName, int nKind, CString*
         if (!ReadText(HKEY_CURRENT_USER, IdentityKey(identity, kMailPath), _T("Store Root"), value))
             return 0;
         if (pStorePath)
-            *pStorePath = WithoutTrailingBackslash(Expanded(value));
+            *pStorePath = WithoutTrailingBackslash(ExpandedText(value));
         return 1;
     case 4:
         return ReadText(HKEY_CURRENT_USER,
@@ -264,7 +257,7 @@ CString COutlookEAgent::AddressBookPath() const {
     CString path;
     if (!ReadText(HKEY_CURRENT_USER, _T("Software\\Microsoft\\WAB\\WAB4\\Wab File Name"), nullptr, path))
         return CString();
-    return Expanded(path);
+    return ExpandedText(path);
 }
 
 int COutlookEAgent::KindIcon(int nKind) {
@@ -677,10 +670,7 @@ int COutlookEAgent::GetBackupNodeAnswer(CShellTreeCtrl* pTree, HTREEITEM hItem, 
         answer = kNodeSkip;
     else if (state == kStateChecked)
         answer = HasList(pTree, hItem) ? kNodeWhole : kNodeDescend;
-    CString path = PathOf(pTree, hItem);
-    if (!path.IsEmpty() && path[0] != _T('\\'))
-        path = _T("\\\\?\\") + path;
-    if (!CopyToBuffer(path, lpszPath, cbBuffer, kSource, __LINE__))
+    if (!CopyToBuffer(PrefixedPath(PathOf(pTree, hItem)), lpszPath, cbBuffer, kSource, __LINE__))
         return kNodeSkip;
     return answer;
 }
@@ -768,19 +758,8 @@ int COutlookEAgent::MapRestorePath(CShellTreeCtrl* pTree, HTREEITEM hItem, int, 
 
 int COutlookEAgent::FindTreeItemForPath(CShellTreeCtrl* pTree, HTREEITEM hStart, LPCTSTR lpszSetRoot, LPCTSTR lpszPath,
                                         HTREEITEM* phItem, UINT* pnState, HTREEITEM* phChild, UINT* pnChildState) {
-    if (!pTree || pTree->GetTreeType() != kTreeRestore || !lpszSetRoot) {
-        if (phItem)
-            *phItem = hStart;
-        if (pnState)
-            *pnState = 0;
-        if (phChild)
-            *phChild = nullptr;
-        if (pnChildState)
-            *pnChildState = 0;
-        return kPathNotInTree;
-    }
-    return FindTreeItemByPath(pTree, hStart, lpszSetRoot, _T("OutlookExpress"), lpszPath, nullptr, phItem, pnState,
-                              phChild, pnChildState);
+    return FindInSetDataFolder(pTree, hStart, lpszSetRoot, _T("OutlookExpress"), lpszPath, phItem, pnState, phChild,
+                               pnChildState);
 }
 
 int COutlookEAgent::SetIdentityPairs(CStringList& sources, CStringList& targets) {

@@ -38,13 +38,6 @@ constexpr RegPart kRegParts[] = {
     {u"IAM", u"Software\\Microsoft\\IAM"},
 };
 
-CString Expanded(const CString& strText) {
-    WCHAR expanded[2048] = {};
-    if (!ExpandEnvironmentStringsW(strText, expanded, 2048))
-        return strText;
-    return CString(expanded);
-}
-
 bool IsFolder(const CString& strPath) {
     const DWORD attributes = GetFileAttributesW(strPath);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -138,7 +131,7 @@ int CWindowsMailAgent::InitWindowsMailAgent() {
             program[0] = 0;
         RegCloseKey(key);
     }
-    m_strProgramPath = Expanded(program);
+    m_strProgramPath = ExpandedText(program);
     m_nInitResult = !m_strProgramPath.IsEmpty() && CBrannicApp::FileExists(m_strProgramPath) ? 1 : 0;
     if (m_nInitResult) {
         m_nImage = FileIconIndex(m_strProgramPath);
@@ -158,7 +151,7 @@ BOOL CWindowsMailAgent::ReadStoreFolder() {
     RegCloseKey(key);
     if (error != ERROR_SUCCESS)
         return FALSE;
-    m_strStoreFolder = WithoutTrailingBackslash(Expanded(store));
+    m_strStoreFolder = WithoutTrailingBackslash(ExpandedText(store));
     return !m_strStoreFolder.IsEmpty() && IsFolder(m_strStoreFolder);
 }
 
@@ -470,10 +463,7 @@ int CWindowsMailAgent::GetBackupNodeAnswer(CShellTreeCtrl* pTree, HTREEITEM hIte
         answer = kNodeSkip;
     else if (state == kStateChecked)
         answer = hasList ? kNodeWhole : kNodeDescend;
-    CString path = PathOf(pTree, hItem);
-    if (!path.IsEmpty() && path[0] != _T('\\'))
-        path = _T("\\\\?\\") + path;
-    if (!CopyToBuffer(path, lpszPath, cbBuffer, kSource, __LINE__))
+    if (!CopyToBuffer(PrefixedPath(PathOf(pTree, hItem)), lpszPath, cbBuffer, kSource, __LINE__))
         return kNodeSkip;
     return answer;
 }
@@ -546,17 +536,6 @@ int CWindowsMailAgent::MapRestorePath(CShellTreeCtrl*, HTREEITEM, int, LPCTSTR, 
 int CWindowsMailAgent::FindTreeItemForPath(CShellTreeCtrl* pTree, HTREEITEM hStart, LPCTSTR lpszSetRoot,
                                            LPCTSTR lpszPath, HTREEITEM* phItem, UINT* pnState, HTREEITEM* phChild,
                                            UINT* pnChildState) {
-    if (!pTree || pTree->GetTreeType() != kTreeRestore || !lpszSetRoot) {
-        if (phItem)
-            *phItem = hStart;
-        if (pnState)
-            *pnState = 0;
-        if (phChild)
-            *phChild = nullptr;
-        if (pnChildState)
-            *pnChildState = 0;
-        return kPathNotInTree;
-    }
-    return FindTreeItemByPath(pTree, hStart, lpszSetRoot, _T("WindowsMail"), lpszPath, nullptr, phItem, pnState,
-                              phChild, pnChildState);
+    return FindInSetDataFolder(pTree, hStart, lpszSetRoot, _T("WindowsMail"), lpszPath, phItem, pnState, phChild,
+                               pnChildState);
 }
