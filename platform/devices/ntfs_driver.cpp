@@ -17,8 +17,13 @@
 #include "platform/kernel/kernel.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <list>
+#include <map>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include <sys/stat.h>
@@ -33,46 +38,204 @@ constexpr uint64_t kMaxTransfer = 4u << 20;
 constexpr uint64_t kSector = 512;
 
 // A disk device of another driver, through a handle of the file system's own (opened before the mount, so it
-// reaches the disk itself). The disk takes whole sectors: anything else is read around and written back.
+// reaches the disk itself). The disk takes whole sectors in requests that each cost a hand-off to the driver's
+// worker, so the file system's small reads and writes (records, indexes, bitmaps: the same few blocks again and
+// again) go through a cache of 4 KiB blocks that keeps what was written until it is flushed: when the file system
+// syncs (a lock, a dismount, fsync), when the cache is full, and a second after the first unwritten change at the
+// latest. Large transfers go to the disk directly.
 class DeviceStore : public VolumeStore {
 public:
-    DeviceStore(DeviceFilePtr file, uint64_t length) : m_file(std::move(file)), m_length(length) {}
-    ~DeviceStore() override { platform::kernel::CloseDevice(m_file); }
+    DeviceStore(DeviceFilePtr file, uint64_t length) : m_file(std::move(file)), m_length(length) {
+        m_flusher = std::thread([this] { FlushLater(); });
+    }
+    ~DeviceStore() override {
+        {
+            std::lock_guard lock(m_lock);
+            m_stopping = true;
+        }
+        m_wake.notify_all();
+        m_flusher.join();
+        std::lock_guard lock(m_lock);
+        FlushLocked();
+        platform::kernel::CloseDevice(m_file);
+    }
     DeviceStore(const DeviceStore&) = delete;
     DeviceStore& operator=(const DeviceStore&) = delete;
 
     uint64_t Length() const override { return m_length; }
 
     bool Read(void* buffer, uint64_t count, uint64_t offset) override {
-        if (offset % kSector == 0 && count % kSector == 0)
-            return Transfer(buffer, count, offset, false);
-        const uint64_t first = offset / kSector * kSector;
-        const uint64_t end = (offset + count + kSector - 1) / kSector * kSector;
-        std::vector<uint8_t> around(end - first);
-        if (!Transfer(around.data(), around.size(), first, false))
-            return false;
-        memcpy(buffer, around.data() + (offset - first), count);
-        return true;
+        std::lock_guard lock(m_lock);
+        auto* out = static_cast<uint8_t*>(buffer);
+        if (count >= kDirect && offset % kSector == 0 && count % kSector == 0) {
+            if (!Transfer(out, count, offset, false))
+                return false;
+            // What the cache holds is newer than the disk.
+            for (auto it = m_blocks.lower_bound(offset / kBlock);
+                 it != m_blocks.end() && it->first * kBlock < offset + count; ++it)
+                Overlay(it->first, it->second, out, count, offset);
+            return true;
+        }
+        for (uint64_t at = offset; at < offset + count;) {
+            const uint64_t index = at / kBlock;
+            Block* block = Fetch(index, true);
+            if (!block)
+                return false;
+            const uint64_t within = at - index * kBlock;
+            const uint64_t piece = std::min(kBlock - within, offset + count - at);
+            memcpy(out + (at - offset), block->data.data() + within, piece);
+            at += piece;
+        }
+        return Trim();
     }
 
     bool Write(const void* buffer, uint64_t count, uint64_t offset) override {
-        if (offset % kSector == 0 && count % kSector == 0)
-            return Transfer(const_cast<void*>(buffer), count, offset, true);
-        const uint64_t first = offset / kSector * kSector;
-        const uint64_t end = (offset + count + kSector - 1) / kSector * kSector;
-        std::vector<uint8_t> around(end - first);
-        // The partial sectors at both ends keep what they held.
-        if (!Transfer(around.data(), kSector, first, false) ||
-            (end - first > kSector && !Transfer(around.data() + around.size() - kSector, kSector, end - kSector, false)))
-            return false;
-        memcpy(around.data() + (offset - first), buffer, count);
-        return Transfer(around.data(), around.size(), first, true);
+        std::lock_guard lock(m_lock);
+        const auto* in = static_cast<const uint8_t*>(buffer);
+        if (count >= kDirect && offset % kBlock == 0 && count % kBlock == 0) {
+            // Whole blocks: straight to the disk, and the cache forgets what they held.
+            for (uint64_t index = offset / kBlock; index < (offset + count) / kBlock; ++index)
+                Drop(index);
+            return Transfer(const_cast<uint8_t*>(in), count, offset, true);
+        }
+        for (uint64_t at = offset; at < offset + count;) {
+            const uint64_t index = at / kBlock;
+            const uint64_t within = at - index * kBlock;
+            const uint64_t piece = std::min(kBlock - within, offset + count - at);
+            // A block written whole need not be read first.
+            Block* block = Fetch(index, within != 0 || piece != BlockLength(index));
+            if (!block)
+                return false;
+            memcpy(block->data.data() + within, in + (at - offset), piece);
+            if (!block->dirty) {
+                block->dirty = true;
+                ++m_dirty;
+            }
+            at += piece;
+        }
+        if (m_dirty && m_firstDirty == Clock::time_point{}) {
+            m_firstDirty = Clock::now();
+            m_wake.notify_all();
+        }
+        return Trim();
     }
 
-    // What the disk was given is the disk's: it keeps no cache of the file system's.
-    bool Sync() override { return true; }
+    bool Sync() override {
+        std::lock_guard lock(m_lock);
+        return FlushLocked();
+    }
 
 private:
+    using Clock = std::chrono::steady_clock;
+    static constexpr uint64_t kBlock = 4096;
+    static constexpr uint64_t kDirect = 256 * 1024;
+    static constexpr size_t kMaxBlocks = 16384; // 64 MiB
+
+    struct Block {
+        std::vector<uint8_t> data;
+        bool dirty = false;
+        std::list<uint64_t>::iterator use;
+    };
+
+    uint64_t BlockLength(uint64_t index) const { return std::min(kBlock, m_length - index * kBlock); }
+
+    // The cached block, read from the disk when it is not there yet and `read` is set.
+    Block* Fetch(uint64_t index, bool read) {
+        if (index * kBlock >= m_length)
+            return errno = ENOSPC, nullptr;
+        if (auto it = m_blocks.find(index); it != m_blocks.end()) {
+            m_uses.splice(m_uses.begin(), m_uses, it->second.use);
+            return &it->second;
+        }
+        Block block;
+        block.data.assign(kBlock, 0);
+        if (read && !Transfer(block.data.data(), BlockLength(index), index * kBlock, false))
+            return nullptr;
+        m_uses.push_front(index);
+        block.use = m_uses.begin();
+        return &m_blocks.emplace(index, std::move(block)).first->second;
+    }
+
+    void Drop(uint64_t index) {
+        auto it = m_blocks.find(index);
+        if (it == m_blocks.end())
+            return;
+        if (it->second.dirty)
+            --m_dirty;
+        m_uses.erase(it->second.use);
+        m_blocks.erase(it);
+    }
+
+    void Overlay(uint64_t index, const Block& block, uint8_t* out, uint64_t count, uint64_t offset) const {
+        const uint64_t first = std::max(index * kBlock, offset);
+        const uint64_t end = std::min(index * kBlock + BlockLength(index), offset + count);
+        if (first < end)
+            memcpy(out + (first - offset), block.data.data() + (first - index * kBlock), end - first);
+    }
+
+    // Keeps the cache within its size: everything is written back, then the blocks least recently used go.
+    bool Trim() {
+        if (m_blocks.size() <= kMaxBlocks)
+            return true;
+        if (!FlushLocked())
+            return false;
+        while (m_blocks.size() > kMaxBlocks / 2) {
+            m_blocks.erase(m_uses.back());
+            m_uses.pop_back();
+        }
+        return true;
+    }
+
+    // Writes the changed blocks back, neighbours in one request.
+    bool FlushLocked() {
+        m_firstDirty = {};
+        if (!m_dirty)
+            return true;
+        std::vector<uint64_t> indexes;
+        for (const auto& [index, block] : m_blocks) {
+            if (block.dirty)
+                indexes.push_back(index);
+        }
+        std::sort(indexes.begin(), indexes.end());
+        std::vector<uint8_t> run;
+        bool ok = true;
+        for (size_t i = 0; i < indexes.size();) {
+            size_t j = i;
+            run.clear();
+            while (j < indexes.size() && indexes[j] == indexes[i] + (j - i) && run.size() < kMaxTransfer) {
+                const Block& block = m_blocks[indexes[j]];
+                run.insert(run.end(), block.data.begin(), block.data.begin() + BlockLength(indexes[j]));
+                ++j;
+            }
+            if (Transfer(run.data(), run.size(), indexes[i] * kBlock, true)) {
+                for (size_t k = i; k < j; ++k)
+                    m_blocks[indexes[k]].dirty = false;
+                m_dirty -= j - i;
+            } else {
+                ok = false;
+            }
+            i = j;
+        }
+        return ok;
+    }
+
+    // Writes changes back a second after the first of them at the latest.
+    void FlushLater() {
+        std::unique_lock lock(m_lock);
+        while (!m_stopping) {
+            if (m_firstDirty == Clock::time_point{}) {
+                m_wake.wait(lock);
+                continue;
+            }
+            const auto due = m_firstDirty + std::chrono::seconds(1);
+            if (Clock::now() < due) {
+                m_wake.wait_until(lock, due);
+                continue;
+            }
+            FlushLocked();
+        }
+    }
+
     bool Transfer(void* buffer, uint64_t count, uint64_t offset, bool write) {
         uint64_t done = 0;
         while (done < count) {
@@ -93,6 +256,14 @@ private:
 
     DeviceFilePtr m_file;
     uint64_t m_length;
+    std::mutex m_lock;
+    std::map<uint64_t, Block> m_blocks;
+    std::list<uint64_t> m_uses; // most recently used first
+    size_t m_dirty = 0;
+    Clock::time_point m_firstDirty;
+    bool m_stopping = false;
+    std::condition_variable m_wake;
+    std::thread m_flusher;
 };
 
 // One mount on a disk of another driver.

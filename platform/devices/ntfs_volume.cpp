@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -20,13 +21,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#define FUSE_USE_VERSION 35
+#define FUSE_USE_VERSION 312
 #include <fuse3/fuse.h>
 
 extern "C" {
 #include <ntfs-3g/types.h>
 
 #include <ntfs-3g/attrib.h>
+#include <ntfs-3g/cache.h>
 #include <ntfs-3g/device.h>
 #include <ntfs-3g/dir.h>
 #include <ntfs-3g/inode.h>
@@ -262,6 +264,8 @@ public:
             m_device = nullptr;
             return false;
         }
+        // Lookups of names and inodes are kept, as the packaged driver keeps them.
+        ntfs_create_lru_caches(m_volume);
         ntfs_volume_get_free_space(m_volume);
         uint8_t boot[512];
         if (DevPread(m_device, boot, sizeof(boot), 0) == sizeof(boot))
@@ -287,8 +291,11 @@ public:
         m_root = folder;
         m_loop = std::thread([this] {
             fuse_loop_config* config = fuse_loop_cfg_create();
+            // Threads that have served a request wait for the next: starting one per request (what a small
+            // idle limit leads to) costs more than most requests.
             fuse_loop_cfg_set_max_threads(config, 8);
-            fuse_loop_cfg_set_idle_threads(config, 4);
+            fuse_loop_cfg_set_idle_threads(config, UINT_MAX);
+            fuse_loop_cfg_set_clone_fd(config, 0);
             fuse_loop_mt(m_fuse, config);
             fuse_loop_cfg_destroy(config);
             std::lock_guard lock(m_doneLock);
@@ -348,7 +355,10 @@ private:
             conn->max_write = kMaxRequest;
             conn->max_readahead = kMaxRequest;
             cfg->use_ino = 1;
-            cfg->entry_timeout = cfg->attr_timeout = cfg->negative_timeout = 0;
+            // Nothing but this mount changes the volume while it is mounted: what the kernel learnt of names and
+            // attributes stays true for a while.
+            cfg->entry_timeout = cfg->attr_timeout = 1.0;
+            cfg->negative_timeout = 0;
             return fuse_get_context()->private_data;
         };
         ops.getattr = [](const char* path, struct stat* st, fuse_file_info*) { return Self()->GetAttr(path, st); };
@@ -380,7 +390,7 @@ private:
         };
         ops.chmod = [](const char*, mode_t, fuse_file_info*) { return 0; };
         ops.chown = [](const char*, uid_t, gid_t, fuse_file_info*) { return 0; };
-        ops.flush = [](const char*, fuse_file_info*) { return 0; };
+        // No flush: each close of a file would otherwise wait for a round trip that has nothing to do.
         ops.fsync = [](const char*, int, fuse_file_info*) {
             Self()->Flush();
             return 0;
