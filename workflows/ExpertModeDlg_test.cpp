@@ -10,6 +10,7 @@
 #include "platform/base/module.h"
 #include "platform/registry/registry.h"
 #include "platform/ui/commctrl.h"
+#include "platform/ui/listview.h"
 #include "platform/ui/input.h"
 #include "platform/ui/msgbox.h"
 #include "platform/ui/ui_test_support.h"
@@ -22,6 +23,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -427,6 +429,42 @@ TEST_F(ExpertModeDlgTest, ExplorerDriveIconsAreSetAndOnlyTheProgramsOwnAreRemove
     for (const CXMLLogItem& item : apptest::ReadLogItems(u"T:\\program\\Config\\KovraSystem.log"))
         logged = logged || item.m_strEntry.Find(u"label of drive F: cannot be changed") >= 0;
     EXPECT_TRUE(logged);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(ExpertModeDlgTest, LoadLogShowsTheChosenLogFileInTheLogViewer) {
+    ::mkdir((m_drive.Root() + "/program").c_str(), 0755);
+    ASSERT_TRUE(theApp.InitConfigFolder(u"T:\\program"));
+    theApp.OpenSystemLog();
+    theApp.Log(u"An entry to be seen.", u"ExpertModeDlg_test.cpp", 1, CXMLLog::typeInformation);
+    theApp.GetSystemLog().Save(TRUE);
+
+    CTestExpertDlg dlg({});
+    Start(dlg);
+    dlg.ShowWindow(SW_SHOW);
+    platform::ui::PromptInfo asked;
+    platform::ui::ScopedPromptHook hook([&](const platform::ui::PromptInfo& info) -> platform::ui::PromptReply {
+        asked = info;
+        return platform::ui::PromptReply::Path(u"T:\\program\\Config\\KovraSystem.log");
+    });
+    LRESULT rows = -1;
+    std::thread user([&] {
+        HWND viewer = nullptr;
+        ASSERT_TRUE(uitest::Eventually([&] { return (viewer = FindWindowW(nullptr, u"Log")) && IsWindowVisible(viewer); }));
+        rows = SendMessageW(GetDlgItem(viewer, 1600), LVM_GETITEMCOUNT, 0, 0);
+        PostMessageW(viewer, WM_COMMAND, IDOK, 0);
+    });
+    ::SendMessageW(::GetDlgItem(dlg.GetSafeHwnd(), 910), BM_CLICK, 0, 0);
+    user.join();
+    EXPECT_EQ(asked.kind, platform::ui::PromptKind::OpenFile);
+    EXPECT_EQ(asked.defaultExt, u"log");
+    ASSERT_FALSE(asked.filters.empty());
+    EXPECT_EQ(asked.filters[0].second, u"*.log");
+    EXPECT_GE(rows, 1);
+    dlg.DestroyWindow();
 }
 
 } // namespace
