@@ -20,6 +20,8 @@
 #include "storage/EnclosureWnd.h"
 #include "storage/ZentraManager.h"
 #include "workflows/ExpertModeDlg.h"
+#include "workflows/ExpertMonitor.h"
+#include "workflows/ExpertSchedule.h"
 
 #include "platform/afx/ComboBox.h"
 #include "platform/afx/ModuleState.h"
@@ -140,6 +142,7 @@ BOOL CBrannicApp::InitInstance() {
     m_pZentraManager->Init(kDriveMonitorFlags);
     LoadLanguageLibrary(strProgramFolder);
     OpenSystemLog();
+    InstallConfigDiskHooks();
     if (ProcessCommandLine())
         return FALSE;
     if (!(m_nStartFlags & kStartMinimized))
@@ -333,6 +336,26 @@ BOOL CBrannicApp::ProcessCommandLine() {
     if (isWord(u"min"))
         m_nStartFlags |= kStartMinimized;
     return FALSE;
+}
+
+void CBrannicApp::InstallConfigDiskHooks() {
+    // The disk configuration stands below the Expert Mode dialog and its pages: it reaches them through these.
+    CONFIG_DISK_HOOKS hooks;
+    hooks.pfnDestroyPages = [] {
+        auto* pApp = static_cast<CBrannicApp*>(AfxGetApp());
+        if (pApp && pApp->GetExpertDlg() && pApp->GetExpertDlg()->GetSafeHwnd())
+            pApp->GetExpertDlg()->DestroyPages();
+    };
+    hooks.pfnInitPages = [] {
+        auto* pApp = static_cast<CBrannicApp*>(AfxGetApp());
+        if (pApp && pApp->GetExpertDlg() && pApp->GetExpertDlg()->GetSafeHwnd())
+            pApp->GetExpertDlg()->InitPages();
+    };
+    hooks.pfnRemoveBackupSettings = [] {
+        CExpertMonitor::RemoveRegistry();
+        CExpertSchedule::RemoveRegistry();
+    };
+    CConfigDisk5::SetHooks(hooks);
 }
 
 void CBrannicApp::RunConfigDiskWizard() {

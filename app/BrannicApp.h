@@ -152,6 +152,8 @@ protected:
     void ShowSplash(const CString& strProgramFolder);
     void ReadDriveType();
     void ReadRunMode();
+    // Hands the disk configuration what it needs of the Expert Mode dialog and its pages.
+    void InstallConfigDiskHooks();
     void RunConfigDiskWizard();
     int RunMainLoop();
 

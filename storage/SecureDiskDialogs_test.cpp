@@ -14,6 +14,7 @@
 #include "storage/ZentraObj.h"
 
 #include "app/BrannicApp.h"
+#include "storage/testdata/StorageTestApp.h"
 
 #include "platform/afx/ModuleState.h"
 #include "platform/base/codepage.h"
@@ -29,16 +30,9 @@
 #include <thread>
 #include <unistd.h>
 
-namespace {
-
-// The application object of the storage tests: the program's own, with the secure-disk manager each test makes.
-class CStorageTestApp : public CBrannicApp {
-public:
-    void UseManager(std::unique_ptr<CZentraManager> pManager) { m_pZentraManager = std::move(pManager); }
-    void SetRootKey(LPCTSTR lpszKey) { m_strRootKey = lpszKey; }
-};
-
 CStorageTestApp theApp;
+
+namespace {
 
 using platform::ui::PromptKind;
 using storagetest::PumpUntil;
