@@ -22,6 +22,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -49,15 +50,38 @@ protected:
         m_errors = m_machine.Scratch("output") + "/stderr.txt";
     }
     void TearDown() override {
-        // Whatever the programs left running goes: the main program by its own shut-down, the companion too.
-        if (const pid_t kovra = KovraPid())
-            ::kill(kovra, SIGTERM);
-        uitest::Eventually([] { return KovraPid() == 0; }, kProgramDeadline);
+        // Whatever the programs left running goes: the main program by its own shut-down, the companion too. A
+        // program of the installed folder that is still there after that is killed and reported: it would
+        // otherwise outlive the test.
+        for (const pid_t pid : ProgramPids("/Kovra"))
+            ::kill(pid, SIGTERM);
+        uitest::Eventually([&] { return ProgramPids("/Kovra").empty(); }, kProgramDeadline);
         if (m_enclosure > 0) {
             ::kill(m_enclosure, SIGKILL);
             ::waitpid(m_enclosure, nullptr, 0);
         }
+        for (const pid_t pid : ProgramPids("")) {
+            ADD_FAILURE() << "still running at the end of the test, killed: " << CommandLineOf(pid);
+            ::kill(pid, SIGKILL);
+        }
         EXPECT_TRUE(platform::kernel::StopHost());
+    }
+
+    // The processes running a program of the installed folder whose path ends with `suffix`.
+    std::vector<pid_t> ProgramPids(const std::string& suffix) const {
+        std::vector<pid_t> pids;
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator("/proc", error)) {
+            const std::string name = entry.path().filename();
+            if (name.find_first_not_of("0123456789") != std::string::npos)
+                continue;
+            std::error_code ignored;
+            const std::string exe = fs::read_symlink(entry.path() / "exe", ignored).string();
+            if (exe.rfind(m_install + "/", 0) == 0 && exe.size() >= suffix.size() &&
+                exe.compare(exe.size() - suffix.size(), suffix.size(), suffix) == 0)
+                pids.push_back(static_cast<pid_t>(std::stol(name)));
+        }
+        return pids;
     }
 
     static void Place(const fs::path& from, const fs::path& to) {
@@ -72,6 +96,9 @@ protected:
         char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
+        // Its output and that of the programs it starts go to a file: a program that outlived the test must not
+        // hold the test runner's pipe open.
+        posix_spawn_file_actions_addopen(&actions, 1, m_errors.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         posix_spawn_file_actions_addopen(&actions, 2, m_errors.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         ASSERT_EQ(posix_spawn(&m_enclosure, path.c_str(), &actions, nullptr, argv, environ), 0);
         posix_spawn_file_actions_destroy(&actions);
