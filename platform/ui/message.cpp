@@ -699,18 +699,27 @@ LONG GetMessageTime() {
     return static_cast<LONG>(CurrentQueue()->lastMessage.time);
 }
 
+namespace {
+
+// What HWND_BROADCAST reaches: every top-level window of the session, this process's and the other programs'.
+std::vector<HWND> BroadcastTargets() {
+    std::vector<HWND> all;
+    EnumWindows(
+        [](HWND h, LPARAM p) {
+            reinterpret_cast<std::vector<HWND>*>(p)->push_back(h);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&all));
+    return all;
+}
+
+} // namespace
+
 BOOL PostMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (!hwnd)
         return PostThreadMessageW(GetCurrentThreadId(), msg, wParam, lParam);
     if (hwnd == HWND_BROADCAST) {
-        std::vector<HWND> all;
-        EnumWindows(
-            [](HWND h, LPARAM p) {
-                reinterpret_cast<std::vector<HWND>*>(p)->push_back(h);
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&all));
-        for (HWND h : all)
+        for (HWND h : BroadcastTargets())
             PostMessageW(h, msg, wParam, lParam);
         return TRUE;
     }
@@ -747,14 +756,7 @@ void PostQuitMessage(int exitCode) {
 LRESULT SendMessageTimeoutW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT flags, UINT timeout,
                             PDWORD_PTR result) {
     if (hwnd == HWND_BROADCAST) {
-        std::vector<HWND> all;
-        EnumWindows(
-            [](HWND h, LPARAM p) {
-                reinterpret_cast<std::vector<HWND>*>(p)->push_back(h);
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&all));
-        for (HWND h : all)
+        for (HWND h : BroadcastTargets())
             SendMessageTimeoutW(h, msg, wParam, lParam, flags, timeout, nullptr);
         if (result)
             *result = 0;

@@ -85,6 +85,37 @@ TEST_F(MessageTest, SendMessageToAnotherThreadRunsOnThatThread) {
     EXPECT_EQ(GetWindowTextW(gui.hwnd(), text, 16), 6);
 }
 
+TEST_F(MessageTest, ABroadcastReachesEveryTopLevelWindowAndNoChild) {
+    std::atomic<int> heardOnThread{0};
+    GuiThread other([&](HWND w, UINT msg, WPARAM wp, LPARAM lp) -> LRESULT {
+        if (msg == WM_FONTCHANGE)
+            ++heardOnThread;
+        return DefWindowProcW(w, msg, wp, lp);
+    });
+    std::vector<HWND> heard;
+    Handler record = [&](HWND w, UINT msg, WPARAM wp, LPARAM lp) -> LRESULT {
+        if (msg == WM_FONTCHANGE)
+            heard.push_back(w);
+        return DefWindowProcW(w, msg, wp, lp);
+    };
+    HWND top = MakeWindow(&record);
+    HWND child = MakeWindow(&record, WS_CHILD | WS_VISIBLE, top, 1);
+    ASSERT_NE(child, nullptr);
+
+    EXPECT_TRUE(SendMessageTimeoutW(HWND_BROADCAST, WM_FONTCHANGE, 0, 0, SMTO_ABORTIFHUNG, 1000, nullptr));
+    EXPECT_EQ(heard, std::vector<HWND>{top});
+    EXPECT_EQ(heardOnThread.load(), 1);
+
+    // Posted, it arrives through each window's queue.
+    EXPECT_TRUE(PostMessageW(HWND_BROADCAST, WM_FONTCHANGE, 0, 0));
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageW(&msg);
+    EXPECT_EQ(heard, (std::vector<HWND>{top, top}));
+    EXPECT_TRUE(Eventually([&] { return heardOnThread.load() == 2; }));
+    DestroyWindow(top);
+}
+
 TEST_F(MessageTest, TwoThreadsSendingToEachOtherDoNotDeadlock) {
     // Thread B's window answers WM_USER+1 by sending WM_USER+2 to thread A's window while A waits in its own
     // SendMessageW to B; A serves that message inside its wait.
