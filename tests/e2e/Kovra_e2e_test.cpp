@@ -883,6 +883,257 @@ TEST_F(InstantBackupTest, TheUsersFontsLandInTheSetWithTheirNames) {
     EXPECT_EQ(std::u16string(display), u"DejaVu Serif Bold (TrueType)");
 }
 
+// The way back through the real program: a backup of the odd fixture tree, then restores through the Instant
+// Restore wizard to the original place and through the Expert Mode dialog's Restore page to another folder, each
+// with what the user chose for files that exist. The program shows itself on a display of the test's own, where the
+// restore trees are checked with the mouse as a user checks them.
+class RestoreTest : public InstantBackupTest {
+protected:
+    static constexpr UINT ID_TRAY_INSTANT_RESTORE = 32772;
+
+    void SetUp() override {
+        InstantBackupTest::SetUp();
+        ASSERT_FALSE(m_server.Display().empty()) << m_server.Error();
+        m_x = std::make_unique<XScreen>(m_server.Display());
+        ASSERT_NE(m_x->Screen(), nullptr);
+    }
+    std::unique_ptr<Program> StartShown() {
+        const char* before = std::getenv("WINLAYER_DISPLAY");
+        const std::string previous = before ? before : "";
+        ::setenv("WINLAYER_DISPLAY", m_server.Display().c_str(), 1);
+        auto program = Start();
+        if (before)
+            ::setenv("WINLAYER_DISPLAY", previous.c_str(), 1);
+        else
+            ::unsetenv("WINLAYER_DISPLAY");
+        return program;
+    }
+
+    // The odd tree of the first backup: names with blanks, Unicode, leading and trailing dots, a long name, a deep
+    // path, empty folders, a read-only file and a sparse file.
+    void MakeFixture() {
+        m_tree = fs::path(m_source) / "Fixture";
+        write("with spaces in the name.txt", "spaces");
+        write("Ünïcødé ☃ ñame.txt", "unicode");
+        write(".leading dot", "dot");
+        write(".dot folder/inner.txt", "inner");
+        write("ends with a dot.", "dot at the end");
+        write("folder ending in a dot./inside.txt", "inside");
+        write(std::string(251, 'n') + ".txt", "long name");
+        for (int i = 0; i < 6; ++i)
+            m_deep /= "a folder name of fifty characters, give or take " + std::to_string(i);
+        write(m_deep / "deep file.txt", "deep");
+        fs::create_directories(m_tree / "empty");
+        fs::create_directories(m_tree / "emptier" / "deeper");
+        write("read-only.txt", "read only");
+        fs::permissions(m_tree / "read-only.txt",
+                        fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+        std::ofstream(m_tree / "sparse.bin");
+        fs::resize_file(m_tree / "sparse.bin", 64ull << 20);
+    }
+    void write(const fs::path& relative, const std::string& text) {
+        fs::create_directories((m_tree / relative).parent_path());
+        std::ofstream(m_tree / relative, std::ios::binary) << text;
+    }
+    static std::string ReadFile(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+    // The set's copy of the tree, which the restores are compared with.
+    fs::path Copy() const { return fs::path(m_set) / "Fixture"; }
+    static bool Same(const fs::path& a, const fs::path& b) {
+        const std::string diff = "diff -r --no-dereference '" + a.string() + "' '" + b.string() + "' >&2";
+        return std::system(diff.c_str()) == 0;
+    }
+    // Deletes and alters some of the originals after the backup.
+    void DeleteAndAlter() {
+        fs::remove(m_tree / "Ünïcødé ☃ ñame.txt");
+        fs::remove_all(m_tree / ".dot folder");
+        fs::remove_all(m_tree / "empty");
+        fs::remove_all(m_tree / *m_deep.begin());
+        std::ofstream(m_tree / "with spaces in the name.txt", std::ios::binary) << "changed since the backup";
+        std::ofstream(m_tree / ".leading dot", std::ios::binary) << "dot, changed";
+    }
+    int Count(const std::u16string& text) const {
+        int n = 0;
+        for (const auto& item : RunLog())
+            n += item.m_strEntry.Find(text.c_str()) >= 0;
+        return n;
+    }
+    // The top-level windows with the title, other than the one given.
+    static std::vector<HWND> Titled(const std::u16string& title, HWND except = nullptr) {
+        std::vector<HWND> found;
+        for (HWND hwnd = GetWindow(GetDesktopWindow(), GW_CHILD); hwnd; hwnd = GetWindow(hwnd, GW_HWNDNEXT))
+            if (hwnd != except && Title(hwnd) == title && IsWindowVisible(hwnd))
+                found.push_back(hwnd);
+        return found;
+    }
+    // A click at a point of a shown window's client area (its X window is the client area), once the window has
+    // come to rest at its place (a centred dialog is placed after it appears).
+    void ClickIn(const std::string& title, int16_t x, int16_t y) {
+        const xcb_atom_t name = m_x->Atom("_NET_WM_NAME");
+        std::vector<xcb_window_t> shown;
+        ASSERT_TRUE(uitest::Eventually([&] { return (shown = m_x->Shown(name, title)).size() == 1; }, kProgramDeadline))
+            << title;
+        auto origin = [&] {
+            auto* geometry = xcb_get_geometry_reply(m_x->Conn(), xcb_get_geometry(m_x->Conn(), shown[0]), nullptr);
+            std::pair<int16_t, int16_t> at{-1, -1};
+            if (geometry)
+                at = {geometry->x, geometry->y};
+            std::free(geometry);
+            return at;
+        };
+        std::pair<int16_t, int16_t> at{-1, -1};
+        int steady = 0;
+        ASSERT_TRUE(uitest::Eventually(
+            [&] {
+                const auto now = origin();
+                steady = now == at && now.first > 0 && now.second > 0 ? steady + 1 : 0;
+                at = now;
+                std::this_thread::sleep_for(50ms);
+                return steady >= 5;
+            },
+            kProgramDeadline));
+        m_x->Click(static_cast<int16_t>(at.first + x), static_cast<int16_t>(at.second + y), 1);
+    }
+    // Waits for a copy-progress dialog with the title to end its run (its summary in the run's log, which each
+    // dialog starts afresh before it shows), answering each File Error question with the button, then closes the
+    // summary and the dialog.
+    void FinishRun(const std::u16string& title, const std::u16string& summary, UINT nAnswer = 0) {
+        HWND progress = nullptr;
+        ASSERT_TRUE(uitest::Eventually(
+            [&] {
+                auto all = Titled(title);
+                progress = all.empty() ? nullptr : all.front();
+                return progress != nullptr;
+            },
+            kProgramDeadline));
+        ASSERT_TRUE(uitest::Eventually(
+            [&] {
+                for (HWND error : Titled(u"File Error"))
+                    if (nAnswer)
+                        PostMessageW(error, WM_COMMAND, nAnswer, 0);
+                return Count(summary) > 0;
+            },
+            kProgramDeadline))
+            << Summary();
+        // The summary's message box (shown once the log holds the summary), then the dialog.
+        std::vector<HWND> boxes;
+        ASSERT_TRUE(uitest::Eventually([&] { return !(boxes = Titled(title, progress)).empty(); }, kProgramDeadline));
+        for (HWND box : boxes)
+            ASSERT_TRUE(PostMessageW(box, WM_CLOSE, 0, 0));
+        ASSERT_TRUE(uitest::Eventually([&] { return Titled(title, progress).empty(); }, kProgramDeadline));
+        ASSERT_TRUE(PostMessageW(progress, WM_COMMAND, IDCANCEL, 0));
+        ASSERT_TRUE(uitest::Eventually([&] { return !IsWindow(progress); }, kProgramDeadline));
+    }
+    // The Instant Restore wizard from the tray menu: the whole set checked with a click on the box of the restore
+    // tree's top item, Next, and Start with the second page as it opens: the original place, "Display a warning
+    // dialog.".
+    void RestoreWithWizard(HWND main, UINT nAnswer) {
+        ASSERT_TRUE(PostMessageW(main, WM_COMMAND, ID_TRAY_INSTANT_RESTORE, 0));
+        HWND wizard = nullptr;
+        ASSERT_TRUE(uitest::Eventually(
+            [&] { return (wizard = FindWindowW(nullptr, u"Instant Restore Wizard")) && IsWindowVisible(wizard); },
+            kProgramDeadline));
+        // The tree (12, 88 in dialog units of 6 x 13 pixels for 4 x 8) and its top item's box in its first row; then
+        // Next (162, 229, 50 x 14), which writes the selection, and Start.
+        const fs::path selection = fs::path(m_install) / "Config" / "ExpressRestore.rpr";
+        fs::remove(selection);
+        ClickIn("Instant Restore Wizard", 18 + 1 + 6, 143 + 1 + 6);
+        ClickIn("Instant Restore Wizard", 243 + 37, 372 + 11);
+        ASSERT_TRUE(uitest::Eventually([&] { return fs::exists(selection); }, kProgramDeadline));
+        ASSERT_TRUE(PostMessageW(wizard, WM_COMMAND, 12325, 0));
+        FinishRun(u"Instant Restore", u"Restore completed", nAnswer);
+    }
+
+    // What the Restore page reads at the start: the drive U:, the place and the overwrite choice.
+    static void StoreRestorePage(DWORD dwOption, const std::u16string& dest, DWORD dwCover) {
+        HKEY hKey = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\VEVUVUV\\Kovra\\Expert\\Restore", 0, nullptr, 0,
+                                  KEY_WRITE, nullptr, &hKey, nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExW(hKey, u"DestDrive", 0, REG_SZ, reinterpret_cast<const BYTE*>(u"U:"), 6);
+        RegSetValueExW(hKey, u"DestPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(dest.c_str()),
+                       static_cast<DWORD>((dest.size() + 1) * 2));
+        RegSetValueExW(hKey, u"RestorePathOption", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwOption), 4);
+        RegSetValueExW(hKey, u"CoverOption", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwCover), 4);
+        RegCloseKey(hKey);
+    }
+    // The Restore page of the Expert Mode dialog, shown on its tab: the whole set checked with a click on the box
+    // of its tree's top item (the tree at 6, 66 in dialog units, the page below the tabs at 1, 98), then Start
+    // Restore (332, 178, 80 x 16 in dialog units).
+    void RestoreWithPage(HWND main) {
+        ASSERT_TRUE(PostMessageW(main, WM_COMMAND, MAKEWPARAM(2312, BN_CLICKED), 0));
+        HWND expert = nullptr;
+        ASSERT_TRUE(uitest::Eventually(
+            [&] { return (expert = FindWindowW(nullptr, u"Kovra - Expert Mode")) && IsWindowVisible(expert); },
+            kProgramDeadline));
+        ClickIn("Kovra - Expert Mode", 1 + 9 + 1 + 6, 98 + 107 + 1 + 6);
+        ClickIn("Kovra - Expert Mode", 1 + 498 + 60, 98 + 289 + 13);
+        FinishRun(u"Instant Restore", u"Restore completed");
+        ASSERT_TRUE(PostMessageW(expert, WM_COMMAND, 906, 0));
+        ASSERT_TRUE(uitest::Eventually([&] { return IsWindowVisible(main) != FALSE; }, kProgramDeadline));
+    }
+
+    uitest::Xvfb m_server;
+    std::unique_ptr<XScreen> m_x;
+    fs::path m_tree, m_deep;
+};
+
+TEST_F(RestoreTest, TheTreeComesBackToItsPlaceAndIntoAnotherFolderAsTheUserChose) {
+    MakeFixture();
+    const auto written = fs::last_write_time(m_tree / "ends with a dot.");
+    SelectFolder(u"Fixture");
+    SetDword(u"Software\\VEVUVUV\\Kovra\\Expert", u"CurPage", 3);
+    StoreRestorePage(1, u"", 2);
+
+    auto kovra = StartShown();
+    HWND main = WaitForMainDialog(true);
+    ASSERT_NE(main, nullptr);
+    StartInstantBackup(main, false);
+    FinishRun(u"Instant Backup", u"Backup completed");
+    ASSERT_TRUE(Same(m_tree, Copy())) << Errors();
+    DeleteAndAlter();
+
+    // The Restore page to the original place with "Skip this file and continue.": what was deleted comes back,
+    // what was changed stays as the user left it.
+    RestoreWithPage(main);
+    EXPECT_EQ(ReadFile(m_tree / "with spaces in the name.txt"), "changed since the backup");
+    EXPECT_EQ(ReadFile(m_tree / ".leading dot"), "dot, changed");
+    EXPECT_EQ(ReadFile(m_tree / "Ünïcødé ☃ ñame.txt"), "unicode");
+    EXPECT_EQ(ReadFile(m_tree / m_deep / "deep file.txt"), "deep");
+    EXPECT_TRUE(fs::is_directory(m_tree / "empty"));
+
+    // The wizard to the original place with "Display a warning dialog.": each changed file is asked about, and
+    // Replace brings it back.
+    RestoreWithWizard(main, 2202);
+    EXPECT_TRUE(Same(m_tree, Copy())) << Summary();
+    // Times and the read-only attribute come back with the files.
+    EXPECT_EQ(std::chrono::duration_cast<std::chrono::seconds>(
+                  fs::last_write_time(m_tree / "ends with a dot.").time_since_epoch()),
+              std::chrono::duration_cast<std::chrono::seconds>(written.time_since_epoch()));
+    EXPECT_EQ(fs::status(m_tree / "read-only.txt").permissions() & fs::perms::owner_write, fs::perms::none);
+    EXPECT_EQ(fs::file_size(m_tree / "sparse.bin"), 64ull << 20);
+    ASSERT_TRUE(uitest::Eventually([&] { return PostMessageW(main, WM_COMMAND, ID_TRAY_EXIT, 0) != FALSE; },
+                                   kProgramDeadline))
+        << Errors();
+    EXPECT_EQ(kovra->Wait(), 0);
+
+    // The next start: the Restore page into another folder with each file's path in the set, overwriting what is
+    // there.
+    const fs::path elsewhere = fs::path(m_target) / "Elsewhere";
+    fs::create_directories(elsewhere / "Disk T" / "Fixture");
+    std::ofstream(elsewhere / "Disk T" / "Fixture" / "ends with a dot.") << "something else entirely";
+    StoreRestorePage(3, u"U:\\Elsewhere", 1);
+    kovra = StartShown();
+    main = WaitForMainDialog(true);
+    ASSERT_NE(main, nullptr);
+    RestoreWithPage(main);
+    EXPECT_TRUE(Same(m_tree, elsewhere / "Disk T" / "Fixture")) << Summary();
+    ASSERT_TRUE(PostMessageW(main, WM_COMMAND, ID_TRAY_EXIT, 0));
+    EXPECT_EQ(kovra->Wait(), 0);
+}
+
 TEST_F(KovraTest, TheMainMenuShowsItsBannerAndFourButtonsAndEachOpensWhatItShould) {
     uitest::Xvfb server;
     ASSERT_FALSE(server.Display().empty()) << server.Error();
