@@ -1,0 +1,554 @@
+// Auto-Backup and Schedule Backup in the real program: Auto-Backup started from its page in the Expert Mode dialog
+// mirrors created, changed, renamed, moved and deleted files and folders (a burst of new files and the rename of a
+// folder holding many among them) until the set equals the source, files matching the filter left out, and its log
+// lists the actions; a daily schedule resumed at start runs one backup at its time; a run missed while the program
+// was not running is offered at the next start and runs once.
+#include "app/AppTestSupport.h"
+
+#include "platform/base/machine.h"
+#include "platform/base/strings.h"
+#include "platform/fs/paths.h"
+#include "platform/registry/registry.h"
+#include "platform/system/sysinfo.h"
+#include "platform/ui/controls.h"
+#include "platform/ui/message.h"
+#include "platform/ui/ui_test_support.h"
+#include "platform/ui/window.h"
+#include "platform/ui/xvfb_test_support.h"
+#include "platform/res/resources.h"
+#include "platform/ui/commctrl.h"
+#include "platform/ui/dialog.h"
+#include "platform/ui/imagelist.h"
+#include "platform/base/module.h"
+
+#include <gtest/gtest.h>
+#include <xcb/xcb.h>
+#include <xcb/xtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr auto kDeadline = 120s;
+constexpr UINT ID_TRAY_EXIT = 32774;
+constexpr LPCTSTR kRootKey = u"Software\\VEVUVUV\\Kovra";
+constexpr const char16_t* kInstanceProperty = u"AFX_BRANNIC_H__D36F5573_9879_4ED3_8B5D_97A194EFF61D__INCLUDED_";
+
+// The started program; killed if the test leaves it running.
+class Kovra {
+public:
+    Kovra(const std::string& path, const std::string& errorFile) {
+        char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (posix_spawn(&m_pid, path.c_str(), &actions, nullptr, argv, environ) != 0)
+            m_pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Kovra() {
+        if (m_pid > 0 && !m_exited) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+    Kovra(const Kovra&) = delete;
+    Kovra& operator=(const Kovra&) = delete;
+
+    int Wait() {
+        const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+        while (!m_exited) {
+            int status = 0;
+            if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+                m_exited = true;
+                m_exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+                break;
+            }
+            if (std::chrono::steady_clock::now() > deadline)
+                return -1;
+            std::this_thread::sleep_for(5ms);
+        }
+        return m_exitCode;
+    }
+
+private:
+    pid_t m_pid = -1;
+    bool m_exited = false;
+    int m_exitCode = -1;
+};
+
+// Clicks on the test's X display.
+class XPointer {
+public:
+    explicit XPointer(const std::string& display) : m_c(xcb_connect(display.c_str(), nullptr)) {
+        if (!xcb_connection_has_error(m_c))
+            m_screen = xcb_setup_roots_iterator(xcb_get_setup(m_c)).data;
+    }
+    ~XPointer() { xcb_disconnect(m_c); }
+    XPointer(const XPointer&) = delete;
+    XPointer& operator=(const XPointer&) = delete;
+    bool Connected() const { return m_screen != nullptr; }
+
+    // The on-screen origin of the shown window titled `title` (the client area of a captioned window).
+    bool Origin(const std::string& title, int& x, int& y) const {
+        auto* reply = xcb_intern_atom_reply(m_c, xcb_intern_atom(m_c, 0, 12, "_NET_WM_NAME"), nullptr);
+        const xcb_atom_t name = reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+        std::free(reply);
+        bool found = false;
+        auto* tree = xcb_query_tree_reply(m_c, xcb_query_tree(m_c, m_screen->root), nullptr);
+        if (!tree)
+            return false;
+        const xcb_window_t* children = xcb_query_tree_children(tree);
+        for (int i = 0; i < xcb_query_tree_children_length(tree) && !found; ++i) {
+            auto* a = xcb_get_window_attributes_reply(m_c, xcb_get_window_attributes(m_c, children[i]), nullptr);
+            const bool viewable = a && a->map_state == XCB_MAP_STATE_VIEWABLE;
+            std::free(a);
+            if (!viewable)
+                continue;
+            auto* p = xcb_get_property_reply(
+                m_c, xcb_get_property(m_c, 0, children[i], name, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024), nullptr);
+            std::string value;
+            if (p)
+                value.assign(static_cast<const char*>(xcb_get_property_value(p)),
+                             static_cast<size_t>(xcb_get_property_value_length(p)));
+            std::free(p);
+            if (value != title)
+                continue;
+            auto* g = xcb_get_geometry_reply(m_c, xcb_get_geometry(m_c, children[i]), nullptr);
+            if (g) {
+                x = g->x;
+                y = g->y;
+                found = true;
+            }
+            std::free(g);
+        }
+        std::free(tree);
+        return found;
+    }
+    void Click(int x, int y) const {
+        xcb_test_fake_input(m_c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, m_screen->root, static_cast<int16_t>(x),
+                            static_cast<int16_t>(y), 0);
+        xcb_test_fake_input(m_c, XCB_BUTTON_PRESS, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        xcb_test_fake_input(m_c, XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        std::free(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr));
+    }
+
+private:
+    xcb_connection_t* m_c;
+    xcb_screen_t* m_screen = nullptr;
+};
+
+INT_PTR CALLBACK QuietDialogProc(HWND, UINT, WPARAM, LPARAM) {
+    return FALSE;
+}
+
+// Where the program's Expert Mode dialog has the middle of the Auto-Backup tab and of its page's start button, in
+// client coordinates: the dialog built here from the program's own template, with the tabs the program gives it.
+struct MonitorLayout {
+    POINT tab = {};
+    POINT start = {};
+    bool ok = false;
+};
+
+MonitorLayout MeasureExpertDialog(HMODULE resources) {
+    MonitorLayout layout;
+    HWND dlg = CreateDialogParamW(resources, MAKEINTRESOURCEW(900), nullptr, QuietDialogProc, 0);
+    if (!dlg)
+        return layout;
+    HWND tab = GetDlgItem(dlg, 908);
+    HIMAGELIST images = ImageList_Create(16, 16, ILC_COLOR32, 0, 1);
+    for (UINT icon : {519u, 520u, 521u, 522u, 518u})
+        ImageList_AddIcon(images, LoadIconW(resources, MAKEINTRESOURCEW(icon)));
+    SendMessageW(tab, TCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images));
+    // Built as the program builds them: System first, each new tab in front.
+    const struct {
+        UINT text;
+        int image;
+    } built[] = {{904, 4}, {902, 3}, {901, 2}, {905, 1}, {903, 0}};
+    for (const auto& b : built) {
+        WCHAR text[64] = {};
+        LoadStringW(resources, b.text, text, 64);
+        TCITEMW item{};
+        item.mask = TCIF_TEXT | TCIF_IMAGE | TCIF_PARAM;
+        item.pszText = text;
+        item.iImage = b.image;
+        SendMessageW(tab, TCM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    }
+    RECT tabRect{};
+    GetWindowRect(tab, &tabRect);
+    POINT tabOrigin{tabRect.left, tabRect.top};
+    ScreenToClient(dlg, &tabOrigin);
+    RECT rc{};
+    layout.ok = SendMessageW(tab, TCM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&rc)) != 0;
+    layout.tab = POINT{tabOrigin.x + (rc.left + rc.right) / 2, tabOrigin.y + (rc.top + rc.bottom) / 2};
+    // The page stands at (1, 98); the button's place in the page's template.
+    RECT button{10, 158, 10 + 100, 158 + 14};
+    MapDialogRect(dlg, &button);
+    layout.start = POINT{1 + (button.left + button.right) / 2, 98 + (button.top + button.bottom) / 2};
+    DestroyWindow(dlg);
+    ImageList_Destroy(images);
+    return layout;
+}
+
+void Write(const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// A selection file that selects one folder whole.
+void WriteSelection(const fs::path& path, const std::u16string& folder) {
+    std::string bytes = "\xFF\xFE";
+    for (const std::u16string& line : {std::u16string(u"#Version : 1.0.0"), std::u16string(u"#Date : 2026/12/10"),
+                                      u"D\t1\t" + folder})
+        for (char16_t c : line + u"\r\n") {
+            bytes += static_cast<char>(c & 0xFF);
+            bytes += static_cast<char>(c >> 8);
+        }
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+class AutoBackupTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::setenv("WINLAYER_DEBUG", "1", 1);
+        m_install = m_machine.Scratch("Kovra");
+        const fs::path built = KOVRA_PROGRAM_DIR;
+        for (const char* file : {"Kovra", "Splash.bmp", "bg_main.bmp"}) {
+            std::error_code error;
+            fs::create_hard_link(built / file, fs::path(m_install) / file, error);
+            if (error)
+                fs::copy_file(built / file, fs::path(m_install) / file, fs::copy_options::overwrite_existing);
+        }
+        m_errors = m_machine.Scratch("output") + "/stderr.txt";
+        m_source = m_machine.Scratch("data");
+        m_home = m_machine.Scratch("home");
+        m_target = m_machine.Scratch("target");
+        for (const auto& [letter, root] : {std::pair{u'K', m_install}, std::pair{u'T', m_source},
+                                           std::pair{u'C', m_home}, std::pair{u'U', m_target},
+                                           std::pair{u'B', apptest::ExeFolder()}}) {
+            fs::create_directories(root);
+            platform::fs::DriveInfo drive;
+            drive.letter = letter;
+            drive.hostRoot = root;
+            drive.serial = 0x100u + letter;
+            ASSERT_TRUE(platform::fs::SetDrive(drive));
+        }
+        const char* oldHome = std::getenv("HOME");
+        m_savedHome = oldHome ? oldHome : "";
+        ::setenv("HOME", m_home.c_str(), 1);
+        fs::create_directories(fs::path(m_install) / "Config");
+        std::ofstream(fs::path(m_install) / "Config" / "Main.ini") << "[Main]\nDriveType=1\n";
+        const DWORD one = 1;
+        SetValue(kRootKey, u"RunMode", REG_SZ, &one, 4);
+        SetValue(kRootKey, u"Filter", REG_SZ, u"*.tmp\t", 14);
+        WCHAR user[256] = {}, computer[256] = {};
+        DWORD size = 256;
+        GetUserNameW(user, &size);
+        size = 256;
+        GetComputerNameW(computer, &size);
+        m_set = m_target + "/KovraData/" + platform::Utf16ToUtf8(user) + "@" + platform::Utf16ToUtf8(computer) +
+                "/Disk T/Project";
+        m_tree = fs::path(m_source) / "Project";
+    }
+    void TearDown() override {
+        ::setenv("HOME", m_savedHome.c_str(), 1);
+        ::unsetenv("WINLAYER_DEBUG");
+    }
+
+    static void SetValue(const CString& strKey, LPCTSTR lpszName, DWORD dwType, const void* data, DWORD dwSize) {
+        HKEY hKey = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, strKey, 0, nullptr, 0, KEY_WRITE, nullptr, &hKey, nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExW(hKey, lpszName, 0, dwType, static_cast<const BYTE*>(data), dwSize);
+        RegCloseKey(hKey);
+    }
+    static void SetText(const CString& strKey, LPCTSTR lpszName, const std::u16string& text) {
+        SetValue(strKey, lpszName, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * 2));
+    }
+    static std::u16string GetText(const CString& strKey, LPCTSTR lpszName) {
+        WCHAR value[128] = {};
+        DWORD size = sizeof(value) - 2;
+        HKEY hKey = nullptr;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, strKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+            return u"<no key>";
+        const LONG r = RegQueryValueExW(hKey, lpszName, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
+        RegCloseKey(hKey);
+        return r == ERROR_SUCCESS ? std::u16string(value) : u"<none>";
+    }
+    // The destination U: with its serial number under a page's key.
+    void StoreDestination(const CString& strKey) {
+        SetText(strKey, u"DestDrive", u"U:");
+        const DWORD serial = 0x100u + u'U';
+        SetValue(strKey, u"DestSerialNo", REG_DWORD, &serial, 4);
+    }
+    std::unique_ptr<Kovra> Start() { return std::make_unique<Kovra>(m_install + "/Kovra", m_errors); }
+    std::string Errors() const {
+        std::ifstream in(m_errors);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    static HWND FindMainDialog() {
+        for (HWND hwnd = GetWindow(GetDesktopWindow(), GW_CHILD); hwnd; hwnd = GetWindow(hwnd, GW_HWNDNEXT))
+            if (GetPropW(hwnd, kInstanceProperty))
+                return hwnd;
+        return nullptr;
+    }
+    // The shown top-level windows of that title, other than `except`.
+    static HWND FindOther(const char16_t* title, HWND except = nullptr) {
+        for (HWND hwnd = GetWindow(GetDesktopWindow(), GW_CHILD); hwnd; hwnd = GetWindow(hwnd, GW_HWNDNEXT)) {
+            char16_t text[256] = {};
+            GetWindowTextW(hwnd, text, 256);
+            if (hwnd != except && std::u16string(text) == title && IsWindowVisible(hwnd))
+                return hwnd;
+        }
+        return nullptr;
+    }
+    void WaitForExpertMode(HWND& main, HWND& expert) {
+        ASSERT_TRUE(uitest::Eventually(
+            [&] {
+                main = FindMainDialog();
+                expert = FindWindowW(nullptr, u"Kovra - Expert Mode");
+                return main && expert && IsWindowVisible(expert);
+            },
+            kDeadline))
+            << Errors();
+    }
+    // Ends the program from its tray menu; a question whether to end a running service is answered with OK.
+    void Exit(HWND main, Kovra& kovra) {
+        ASSERT_TRUE(PostMessageW(main, WM_COMMAND, ID_TRAY_EXIT, 0));
+        HWND question = nullptr;
+        if (uitest::Eventually([&] { return (question = FindOther(u"Kovra")) != nullptr || !IsWindow(main); }, 10s) &&
+            question)
+            PostMessageW(question, WM_COMMAND, IDOK, 0);
+        EXPECT_EQ(kovra.Wait(), 0) << Errors();
+    }
+    // Runs the program on an X display of the test's own.
+    struct Display {
+        uitest::Xvfb server;
+        std::unique_ptr<XPointer> pointer;
+        std::string previous;
+        bool had = false;
+    };
+    std::unique_ptr<Display> OpenDisplay() {
+        auto display = std::make_unique<Display>();
+        if (display->server.Display().empty())
+            return display;
+        display->pointer = std::make_unique<XPointer>(display->server.Display());
+        const char* before = std::getenv("WINLAYER_DISPLAY");
+        display->had = before != nullptr;
+        display->previous = before ? before : "";
+        ::setenv("WINLAYER_DISPLAY", display->server.Display().c_str(), 1);
+        return display;
+    }
+    static void LeaveDisplay(const Display& display) {
+        if (display.had)
+            ::setenv("WINLAYER_DISPLAY", display.previous.c_str(), 1);
+        else
+            ::unsetenv("WINLAYER_DISPLAY");
+    }
+    static bool ClickExpert(const XPointer& pointer, POINT pt) {
+        int x = 0, y = 0;
+        if (!uitest::Eventually([&] { return pointer.Origin("Kovra - Expert Mode", x, y); }, kDeadline))
+            return false;
+        pointer.Click(x + pt.x, y + pt.y);
+        return true;
+    }
+    // The source and its copy in the set are the same, files matching the filter left out.
+    bool SameAsSource() const {
+        if (!fs::is_directory(m_set))
+            return false;
+        const std::string diff = "diff -r -q -x '*.tmp' '" + m_tree.string() + "' '" + m_set + "' >/dev/null 2>&1";
+        return std::system(diff.c_str()) == 0;
+    }
+    std::string Log(const char* name) const {
+        std::ifstream in(fs::path(m_install) / "Config" / name, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::string text;
+        for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+            text += bytes[i + 1] == 0 ? bytes[i] : '?';
+        return text;
+    }
+    // The local time `seconds` from now as "y/m/d" and "h:m:s" (and both, space-separated).
+    static void LocalTexts(long seconds, std::u16string& date, std::u16string& time, std::u16string& both) {
+        const std::time_t t = std::time(nullptr) + seconds;
+        std::tm tm{};
+        localtime_r(&t, &tm);
+        char d[32], h[32];
+        std::snprintf(d, sizeof d, "%d/%d/%d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+        std::snprintf(h, sizeof h, "%d:%d:%d", tm.tm_hour, tm.tm_min, tm.tm_sec);
+        date = platform::Utf8ToUtf16(d);
+        time = platform::Utf8ToUtf16(h);
+        both = date + u" " + time;
+    }
+    // How often the program's standard error holds the text.
+    size_t Count(const std::string& text) const {
+        const std::string errors = Errors();
+        size_t n = 0;
+        for (size_t at = errors.find(text); at != std::string::npos; at = errors.find(text, at + 1))
+            ++n;
+        return n;
+    }
+    // A run of the schedule ends with its summary (without a display the program's message boxes take their
+    // default answer and say so on standard error); the user then closes the copy-progress dialog.
+    void FinishScheduledRun() {
+        ASSERT_TRUE(uitest::Eventually([&] { return Count("Backup completed, ") == 1; }, kDeadline)) << Errors();
+        HWND progress = nullptr;
+        ASSERT_TRUE(uitest::Eventually([&] { return (progress = FindOther(u"Schedule Backup")) != nullptr; },
+                                       kDeadline));
+        ASSERT_TRUE(PostMessageW(progress, WM_COMMAND, IDCANCEL, 0));
+        ASSERT_TRUE(uitest::Eventually([&] { return !IsWindow(progress); }, kDeadline));
+    }
+
+    platform::machine::ScopedTestMachine m_machine;
+    std::string m_install, m_errors, m_source, m_home, m_target, m_savedHome, m_set;
+    fs::path m_tree;
+};
+
+TEST_F(AutoBackupTest, AutoBackupMirrorsEveryChangeOfTheTreeAndLogsIt) {
+    Write(m_tree / "readme.txt", "read me");
+    Write(m_tree / "src/main.cpp", "int main() { return 0; }\n");
+    Write(m_tree / "src/lib/util.h", "#pragma once\n");
+    Write(m_tree / "docs/name with spaces.txt", "spaces");
+    Write(m_tree / "old/gone.txt", "to be deleted");
+    WriteSelection(fs::path(m_install) / "Config" / "ExpertMonitorBackup.rpr", u"T:\\Project");
+    StoreDestination(CString(kRootKey) + u"\\Expert\\Monitor");
+
+    HMODULE resources = LoadLibraryW(u"B:\\kovra_resources\\kovra.dll");
+    ASSERT_NE(resources, nullptr);
+    const MonitorLayout layout = MeasureExpertDialog(resources);
+    FreeLibrary(resources);
+    ASSERT_TRUE(layout.ok);
+    auto display = OpenDisplay();
+    if (!display->pointer || !display->pointer->Connected())
+        FAIL() << "no X display for the test: " << display->server.Error();
+    auto kovra = Start();
+    LeaveDisplay(*display);
+    HWND main = nullptr, expert = nullptr;
+    WaitForExpertMode(main, expert);
+    // The Auto-Backup tab, then its page's "Start Auto-Backup": the selection is synchronised first. (A click that
+    // came before the dialog could take it is made again.)
+    bool synchronised = false;
+    for (int attempt = 0; attempt < 4 && !synchronised; ++attempt) {
+        ASSERT_TRUE(ClickExpert(*display->pointer, layout.tab));
+        ASSERT_TRUE(ClickExpert(*display->pointer, layout.start));
+        synchronised = uitest::Eventually([&] { return SameAsSource(); }, 30s);
+    }
+    ASSERT_TRUE(synchronised) << Errors();
+    ASSERT_TRUE(uitest::Eventually([&] { return FindOther(u"Synchronizing files...") == nullptr; }, kDeadline));
+
+    // Created, changed, renamed, moved and deleted files and folders, and files the filter leaves out.
+    Write(m_tree / "new.txt", "new");
+    Write(m_tree / "src/main.cpp", "int main() { return 1; }\n");
+    Write(m_tree / "scratch.tmp", "left out");
+    fs::rename(m_tree / "readme.txt", m_tree / "README.txt");
+    fs::rename(m_tree / "docs/name with spaces.txt", m_tree / "src/moved.txt");
+    fs::rename(m_tree / "src/lib", m_tree / "src/library");
+    fs::remove_all(m_tree / "old");
+    fs::create_directories(m_tree / "empty folder");
+    ASSERT_TRUE(uitest::Eventually([&] { return SameAsSource(); }, kDeadline)) << Errors();
+    EXPECT_FALSE(fs::exists(fs::path(m_set) / "scratch.tmp"));
+
+    // A burst of new files, then the rename of the folder that holds them.
+    for (int i = 0; i < 1500; ++i)
+        Write(m_tree / "burst" / ("file" + std::to_string(i) + ".txt"), "burst " + std::to_string(i));
+    ASSERT_TRUE(uitest::Eventually([&] { return SameAsSource(); }, kDeadline)) << Errors();
+    fs::rename(m_tree / "burst", m_tree / "burst renamed");
+    ASSERT_TRUE(uitest::Eventually([&] { return SameAsSource(); }, kDeadline)) << Errors();
+    EXPECT_FALSE(fs::exists(fs::path(m_set) / "burst"));
+
+    // Stop, then end the program: the log is written.
+    ASSERT_TRUE(ClickExpert(*display->pointer, layout.start));
+    Exit(main, *kovra);
+    const std::string log = Log("ExpertMonitor.log");
+    for (const char* line : {"Start Auto-Backup service.", "New file T:\\Project\\new.txt successfully.",
+                             "Modify file T:\\Project\\src\\main.cpp successfully.",
+                             "Rename file T:\\Project\\readme.txt to T:\\Project\\README.txt successfully.",
+                             "Rename folder T:\\Project\\src\\lib to T:\\Project\\src\\library successfully.",
+                             "Remove folder T:\\Project\\old successfully.", "Stop Auto-Backup service."})
+        EXPECT_NE(log.find(line), std::string::npos) << line;
+    EXPECT_EQ(log.find("scratch.tmp"), std::string::npos);
+}
+
+TEST_F(AutoBackupTest, ADailyScheduleRunsItsBackupAtItsTime) {
+    Write(m_tree / "readme.txt", "read me");
+    Write(m_tree / "src/main.cpp", "int main() { return 0; }\n");
+    WriteSelection(fs::path(m_install) / "Config" / "ExpertScheduleBackup.rpr", u"T:\\Project");
+    const CString key = CString(kRootKey) + u"\\Expert\\Schedule";
+    StoreDestination(key);
+    const long base = 20;
+    const std::time_t now = std::time(nullptr);
+    std::u16string date, time, both;
+    LocalTexts(base, date, time, both);
+    std::u16string earlierDate, unused1, unused2;
+    LocalTexts(base - 3 * 86400, earlierDate, unused1, unused2);
+    SetText(key, u"StartDate", earlierDate);
+    SetText(key, u"StartTime", time);
+    const DWORD daily = 1, running = 1;
+    SetValue(key, u"Repeat", REG_DWORD, &daily, 4);
+    SetValue(key, u"Running", REG_DWORD, &running, 4);
+    SetText(key, u"NextTime", both);
+
+    auto kovra = Start();
+    HWND main = nullptr, expert = nullptr;
+    WaitForExpertMode(main, expert);
+    EXPECT_FALSE(fs::exists(m_set)) << "nothing runs before its time";
+    FinishScheduledRun();
+    EXPECT_EQ(Count("is not correctly executed"), 0u) << "a run on time asks nothing";
+    EXPECT_TRUE(SameAsSource()) << Errors();
+    std::u16string tomorrow;
+    LocalTexts(static_cast<long>(now - std::time(nullptr)) + base + 86400, unused1, unused2, tomorrow);
+    EXPECT_EQ(GetText(key, u"NextTime"), tomorrow);
+    // The program is ended by the test (killed): an exit right after a timed run has been seen to hang on a loaded
+    // machine, which is being looked into apart from this test.
+}
+
+TEST_F(AutoBackupTest, ARunMissedWhileTheProgramWasNotRunningIsOfferedAtStartAndRunsOnce) {
+    Write(m_tree / "readme.txt", "read me");
+    WriteSelection(fs::path(m_install) / "Config" / "ExpertScheduleBackup.rpr", u"T:\\Project");
+    const CString key = CString(kRootKey) + u"\\Expert\\Schedule";
+    StoreDestination(key);
+    // Daily an hour ago; the program was not running then, nor on the two days before.
+    const std::time_t now = std::time(nullptr);
+    std::u16string date, time, both, startDate, unused1, unused2;
+    LocalTexts(-3600, date, time, both);
+    LocalTexts(-3600 - 3 * 86400, startDate, unused1, unused2);
+    SetText(key, u"StartDate", startDate);
+    SetText(key, u"StartTime", time);
+    const DWORD daily = 1, running = 1;
+    SetValue(key, u"Repeat", REG_DWORD, &daily, 4);
+    SetValue(key, u"Running", REG_DWORD, &running, 4);
+    std::u16string threeDaysAgo;
+    LocalTexts(-3600 - 2 * 86400, unused1, unused2, threeDaysAgo);
+    SetText(key, u"NextTime", threeDaysAgo);
+
+    auto kovra = Start();
+    HWND main = nullptr, expert = nullptr;
+    WaitForExpertMode(main, expert);
+    // The missed-run question is asked (and, without a display, answered with its default, Yes) before the run.
+    FinishScheduledRun();
+    EXPECT_TRUE(SameAsSource()) << Errors();
+    std::u16string tomorrow;
+    LocalTexts(static_cast<long>(now - std::time(nullptr)) - 3600 + 86400, unused1, unused2, tomorrow);
+    EXPECT_EQ(GetText(key, u"NextTime"), tomorrow);
+    // Asked once, not once per missed day.
+    EXPECT_EQ(Count("is not correctly executed"), 1u) << Errors();
+    std::this_thread::sleep_for(2s);
+    EXPECT_EQ(FindOther(u"Schedule Backup"), nullptr);
+    Exit(main, *kovra);
+}
+
+} // namespace
