@@ -77,6 +77,7 @@ public:
     CWnd* GetMainDlg() const { return m_pMainWnd; }
     CZentraManager* GetZentraManager() const { return m_pZentraManager.get(); }
     CBackManager* GetBackManager() const { return m_pBackManager.get(); }
+    CEnclosureWnd* GetEnclosureWnd() const { return m_pEnclosureWnd.get(); }
 
     // The dialog in front of the user, which the tray and WM_USER+318 bring back.
     void SetCurrentDialog(CWnd* pWnd) { m_pCurrentDialog = pWnd; }

@@ -18,6 +18,7 @@
 #include "workflows/ExpertMonitor.h"
 #include "workflows/ExpertRestore.h"
 #include "workflows/ExpertSchedule.h"
+#include "workflows/ExpertSystemSetting.h"
 
 #include "platform/afx/DataExchange.h"
 #include "platform/afx/FileDialog.h"
@@ -87,7 +88,7 @@ const ExpertTab kTabs[CExpertModeDlg::kPageCount] = {
     {905, 1301, 520, NewPage<CExpertSchedule>}, // "Schedule Backup"
     {901, 1000, 521, NewPage<CExpertBackup>}, // "Instant Backup"
     {902, 1100, 522, NewPage<CExpertRestore>}, // "Instant Restore"
-    {904, 1400, 518, nullptr}, // "System": CExpertSystemSetting
+    {904, 1400, 518, NewPage<CExpertSystemSetting>}, // "System"
 };
 
 // The order in which the pages are built; each tab goes in front of those before it.
