@@ -354,6 +354,10 @@ private:
         ops.init = [](fuse_conn_info* conn, fuse_config* cfg) -> void* {
             conn->max_write = kMaxRequest;
             conn->max_readahead = kMaxRequest;
+            // The kernel gathers small writes into large requests; a file's data reaches the volume at its close
+            // at the latest.
+            if (conn->capable & FUSE_CAP_WRITEBACK_CACHE)
+                conn->want |= FUSE_CAP_WRITEBACK_CACHE;
             cfg->use_ino = 1;
             // Nothing but this mount changes the volume while it is mounted: what the kernel learnt of names and
             // attributes stays true for a while.
