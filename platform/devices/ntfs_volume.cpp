@@ -305,9 +305,10 @@ public:
         return true;
     }
 
+    // A loaded machine can take a while to pass the last close of a killed or just finished program on.
     bool Busy() override {
         std::unique_lock lock(m_openLock);
-        return !m_idle.wait_for(lock, std::chrono::milliseconds(500), [&] { return m_open <= 0; });
+        return !m_idle.wait_for(lock, std::chrono::seconds(2), [&] { return m_open <= 0; });
     }
 
     void Flush() override {
