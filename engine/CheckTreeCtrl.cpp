@@ -1,6 +1,7 @@
 #include "engine/CheckTreeCtrl.h"
 
 #include "platform/afx/ModuleState.h"
+#include "platform/base/clock.h"
 #include "platform/base/strings.h"
 #include "platform/base/sync.h"
 #include "platform/gdi/wingdi.h"
@@ -273,14 +274,26 @@ int CCheckTreeCtrl::GetLoadCount(int* pnExpected) const {
 void CCheckTreeCtrl::SetLoadCount(int nExpected, int nLoaded) {
     m_nExpected = nExpected;
     m_nLoaded = nLoaded;
-    if (m_hCountEvent.get())
+    if (m_hCountEvent.get()) {
+        m_ullCountSignalled = GetTickCount64();
         SetEvent(m_hCountEvent.get());
+    }
 }
 
 void CCheckTreeCtrl::AddLoadCount(int nCount) {
     m_nLoaded += nCount;
-    if (m_hCountEvent.get())
+    if (!m_hCountEvent.get())
+        return;
+    // The loader paints the count; waking it for every one of thousands of children would cost the window's thread
+    // a thread switch per child for frames nobody sees. The first counts move the bar most and always wake it;
+    // later ones wake it once per frame.
+    constexpr int kEveryCount = 32;
+    constexpr ULONGLONG kFrameMs = 15;
+    const ULONGLONG now = GetTickCount64();
+    if (m_nLoaded <= kEveryCount || now - m_ullCountSignalled >= kFrameMs) {
+        m_ullCountSignalled = now;
         SetEvent(m_hCountEvent.get());
+    }
 }
 
 void CCheckTreeCtrl::SetLoadingText(LPCTSTR lpszText, HICON hIcon) {

@@ -106,6 +106,7 @@ protected:
     int m_bAnimate = 0;
     std::atomic<int> m_nLoaded{0};
     std::atomic<int> m_nExpected{0};
+    ULONGLONG m_ullCountSignalled = 0; // when the count event was last signalled (layer clock, ms)
     HTREEITEM m_hPlaceholder = nullptr;
     HTREEITEM m_hExpanding = nullptr;
     std::u16string m_snapshot;

@@ -196,6 +196,7 @@ struct Tables {
     FileKey drivesKey;
     bool drivesLoaded = false;
     int64_t drivesCheckedNs = 0; // when the drive table's file was last looked at (monotonic)
+    uint64_t drivesVersion = 0;  // counts the loads of the drive table
     std::vector<DriveInfo> drives;
     FileKey sharesKey;
     bool sharesLoaded = false;
@@ -291,6 +292,7 @@ const std::vector<DriveInfo>& LoadedDrives(Tables& t, bool mayReuse = false) {
         t.drives = ParseDrives(text);
         t.drivesKey = key;
         t.drivesLoaded = true;
+        ++t.drivesVersion;
     }
     return t.drives;
 }
@@ -400,6 +402,13 @@ std::vector<DriveInfo> ProvidedDrives() {
 } // namespace platform::fs
 
 namespace platform::fs {
+
+uint64_t DriveTableVersion() {
+    Tables& t = TheTables();
+    std::lock_guard lock(t.mutex);
+    LoadedDrives(t, true);
+    return t.drivesVersion;
+}
 
 std::vector<DriveInfo> TableDrives() {
     Tables& t = TheTables();

@@ -77,6 +77,10 @@ struct HostPath {
 std::optional<HostPath> ToHost(LPCWSTR windowsPath);
 // The Windows name of a host path, if it lies under a drive letter.
 std::optional<std::u16string> ToWindows(const std::string& hostPath);
+// A number that changes whenever the drive table is read anew, so that a caller may keep translations made with
+// ToWindows while it stays the same. The table's file is looked at again as a letter's translation looks at it:
+// a change this process made counts at once, one another process made within 20 ms.
+uint64_t DriveTableVersion();
 
 // The full form of a Windows path, as GetFullPathNameW gives it: '/' turned into '\', the "\\?\" prefix
 // dropped, "." and ".." resolved, relative paths completed from the current folder ("sub\x" -> "C:\dir\sub\x").

@@ -47,10 +47,15 @@ protected:
 
     // Runs until the application left its output; its text.
     std::string OutputOf(const char* name) {
+        // The program makes its file before it writes its line: the line is whole once it ends.
         const std::string out = std::string("bin/") + name + ".out";
-        for (int i = 0; i < 2000 && !m_drive.Exists(out); ++i)
+        std::string text;
+        for (int i = 0; i < 2000; ++i) {
+            if (m_drive.Exists(out) && !(text = m_drive.Read(out)).empty() && text.back() == '\n')
+                break;
             Sleep(10);
-        return m_drive.Read(out);
+        }
+        return text;
     }
 };
 

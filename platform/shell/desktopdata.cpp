@@ -35,6 +35,18 @@ std::string Env(const char* name) {
     return value ? value : "";
 }
 
+// The environment the user's folders and the icon theme are found from, as one text to compare: the variables'
+// values as they stand (HOME's fallback, the password database, does not change while the program runs).
+std::string DesktopEnvironment() {
+    std::string key;
+    for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS"}) {
+        if (const char* value = std::getenv(name))
+            key += value;
+        key += '\n';
+    }
+    return key;
+}
+
 std::string Home() {
     std::string home = Env("HOME");
     if (!home.empty())
@@ -182,14 +194,29 @@ std::string ExpandUserDir(const std::string& value, const std::string& home) {
     return {};
 }
 
+// How long the user's folders stand without looking at "user-dirs.dirs" again: a listing asks for them once per
+// item, and a folder renamed by the desktop is seen within this time (the drive table's letters are trusted as
+// long).
+constexpr auto kHostFoldersTrusted = std::chrono::milliseconds(20);
+
 HostFolders CurrentHostFolders() {
     static std::mutex mutex;
     static HostFolders cached;
+    static std::string cachedPlace;
+    static std::chrono::steady_clock::time_point checked;
+    const std::string place = DesktopEnvironment();
+    const auto now = std::chrono::steady_clock::now();
+    {
+        std::lock_guard lock(mutex);
+        if (!cached.key.empty() && place == cachedPlace && now - checked < kHostFoldersTrusted)
+            return cached;
+    }
     const std::string home = Home();
     const std::string userDirs = ConfigHome() + "/user-dirs.dirs";
-    const std::string key =
-        home + '\n' + ConfigHome() + '\n' + DataHome() + '\n' + std::to_string(ModifiedNs(userDirs));
+    const std::string key = place + std::to_string(ModifiedNs(userDirs));
     std::lock_guard lock(mutex);
+    cachedPlace = place;
+    checked = now;
     if (cached.key == key)
         return cached;
     HostFolders f;
@@ -228,7 +255,19 @@ HostFolders CurrentHostFolders() {
 } // namespace
 
 UserFolders GetUserFolders() {
+    // Kept while neither the user's folders nor the drive table changed: item names and pictures ask for them
+    // once per item.
+    static std::mutex mutex;
+    static std::string cachedKey;
+    static uint64_t cachedVersion = 0;
+    static UserFolders cached;
     const HostFolders h = CurrentHostFolders();
+    const uint64_t version = platform::fs::DriveTableVersion();
+    {
+        std::lock_guard lock(mutex);
+        if (!cachedKey.empty() && cachedKey == h.key && cachedVersion == version)
+            return cached;
+    }
     UserFolders u;
     u.profile = WindowsOf(h.profile);
     u.desktop = WindowsOf(h.desktop);
@@ -237,11 +276,37 @@ UserFolders GetUserFolders() {
     u.fonts = WindowsOf(h.fonts);
     u.appData = WindowsOf(h.appData);
     u.localAppData = WindowsOf(h.localAppData);
+    std::lock_guard lock(mutex);
+    // A translation that looked at the table anew (a folder without a letter) kept it as it was read.
+    if (platform::fs::DriveTableVersion() == version) {
+        cachedKey = h.key;
+        cachedVersion = version;
+        cached = u;
+    }
     return u;
 }
 
 std::u16string SpecialFolderDisplayName(const std::u16string& path) {
     if (path.size() <= 3)
+        return {};
+    // A folder keeps its last name on either side of the drive table, so only a path ending in the name of one
+    // of the four folders can be one of them; everything else is answered without mapping the folders (a listing
+    // of thousands of items asks this for each).
+    const size_t slash = path.find_last_of(u'\\');
+    const std::u16string leaf = slash == std::u16string::npos ? path : path.substr(slash + 1);
+    const HostFolders h = CurrentHostFolders();
+    bool candidate = false;
+    for (const std::string* folder : {&h.desktop, &h.documents, &h.favorites, &h.fonts}) {
+        std::string name = *folder;
+        while (name.size() > 1 && name.back() == '/')
+            name.pop_back();
+        name = name.substr(name.find_last_of('/') + 1);
+        if (name.empty() || name == "." || name == ".." || EqualNoCase(platform::Utf8ToUtf16(name), leaf)) {
+            candidate = true;
+            break;
+        }
+    }
+    if (!candidate)
         return {};
     const UserFolders u = GetUserFolders();
     const std::pair<const std::u16string*, const char16_t*> names[] = {
@@ -729,8 +794,7 @@ std::string LookupInTheme(const Theme& theme, const std::string& icon, int size)
 std::string FindThemeIcon(const std::string& name, int size) {
     static std::mutex mutex;
     static std::map<std::string, std::string> cache;
-    const std::string key = Home() + '\n' + ConfigHome() + '\n' + DataHome() + '\n' + Env("XDG_DATA_DIRS") + '\n' +
-                            name + '@' + std::to_string(size);
+    const std::string key = DesktopEnvironment() + name + '@' + std::to_string(size);
     {
         std::lock_guard lock(mutex);
         if (auto it = cache.find(key); it != cache.end())

@@ -36,6 +36,11 @@ struct TvItem {
     LPARAM param = 0;
     int integral = 1;
     size_t slot = 0; // where the item last stood among its siblings: checked before it is trusted
+    // The label's width as last measured, with the text and font it was measured in: the scroll range asks for
+    // every shown row's width, and measuring text is far dearer than comparing it.
+    std::u16string measuredText;
+    HFONT measuredFont = nullptr;
+    int measuredWidth = -1;
 };
 
 // The item's index among its siblings. Walking siblings or appending after the last one asks this once per item,
@@ -570,8 +575,9 @@ struct TreeView {
     // Width of the widest visible row, unscrolled.
     int ContentWidth() {
         int width = 0;
+        const RowMetrics metrics = Metrics();
         for (TvItem* item : VisibleItems())
-            width = std::max(width, Layout(item).labelRight + xOffset);
+            width = std::max(width, Layout(item, metrics).labelRight + xOffset);
         return width;
     }
 
@@ -662,24 +668,67 @@ struct TreeView {
         bool hasButton = false;
     };
 
-    Parts Layout(TvItem* item) {
+    int LabelWidth(TvItem* item) {
+        if (!item->textCallback) {
+            if (item->measuredWidth < 0 || item->measuredFont != font || item->measuredText != item->text) {
+                item->measuredWidth = MeasureLabel(font, item->text);
+                item->measuredFont = font;
+                item->measuredText = item->text;
+            }
+            return item->measuredWidth;
+        }
+        std::u16string text = TextOf(item);
+        if (item->measuredWidth < 0 || item->measuredFont != font || item->measuredText != text) {
+            item->measuredWidth = MeasureLabel(font, text);
+            item->measuredFont = font;
+            item->measuredText = std::move(text);
+        }
+        return item->measuredWidth;
+    }
+
+    // What the geometry of every row shares: the style and the widths of the two images.
+    struct RowMetrics {
+        DWORD style = 0;
+        bool haveState = false;
+        int stateWidth = 0;
+        bool haveImage = false;
+        int imageWidth = 0;
+    };
+
+    RowMetrics Metrics() {
+        RowMetrics m;
+        m.style = Style();
+        int cx = 0, cy = 0;
+        if (stateList && ImageList_GetIconSize(stateList, &cx, &cy)) {
+            m.haveState = true;
+            m.stateWidth = cx;
+        }
+        if (normal && ImageList_GetIconSize(normal, &cx, &cy)) {
+            m.haveImage = true;
+            m.imageWidth = cx;
+        }
+        return m;
+    }
+
+    Parts Layout(TvItem* item) { return Layout(item, Metrics()); }
+
+    Parts Layout(TvItem* item, const RowMetrics& m) {
         Parts p;
-        const DWORD style = Style();
+        const DWORD style = m.style;
         int level = Depth(item);
         if ((style & TVS_LINESATROOT) && (style & (TVS_HASLINES | TVS_HASBUTTONS)))
             ++level;
         p.stateLeft = level * indent;
         p.buttonLeft = p.stateLeft - indent;
         p.hasButton = (style & TVS_HASBUTTONS) && p.buttonLeft >= 0;
-        int cx = 0, cy = 0;
         int x = p.stateLeft;
-        if (stateList && ImageList_GetIconSize(stateList, &cx, &cy) && (item->state & TVIS_STATEIMAGEMASK))
-            x += cx;
+        if (m.haveState && (item->state & TVIS_STATEIMAGEMASK))
+            x += m.stateWidth;
         p.iconLeft = x;
-        if (normal && ImageList_GetIconSize(normal, &cx, &cy))
-            x += cx + 3;
+        if (m.haveImage)
+            x += m.imageWidth + 3;
         p.labelLeft = x;
-        p.labelRight = x + MeasureLabel(font, TextOf(item));
+        p.labelRight = x + LabelWidth(item);
         for (int* edge : {&p.buttonLeft, &p.stateLeft, &p.iconLeft, &p.labelLeft, &p.labelRight})
             *edge -= xOffset;
         return p;
