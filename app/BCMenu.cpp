@@ -1,5 +1,8 @@
 #include "app/BCMenu.h"
 
+#include "app/MenuMemDC.h"
+#include "app/MenuToolBar.h"
+
 #include "platform/afx/ModuleState.h"
 #include "platform/afx/WinThread.h"
 #include "platform/afx/Wnd.h"
@@ -31,7 +34,8 @@ BOOL BCMenu::s_xp3dImages = TRUE;
 namespace {
 
 constexpr UINT kSeparatorByPosition = MF_BYPOSITION | MF_SEPARATOR | MF_OWNERDRAW; // 0xD00
-constexpr UINT kSeparator = MF_SEPARATOR | MF_OWNERDRAW;                         // 0x900
+constexpr UINT kSeparator = MF_SEPARATOR | MF_OWNERDRAW;                           // 0x900
+constexpr DWORD kTemporaryBarStyle = 0x50002800;                                   // WS_CHILD | WS_VISIBLE | CBRS_TOP
 
 struct ClassState {
     CImageList sharedImages;
@@ -112,6 +116,105 @@ void RadioDot(HDC dc, int x, int y, COLORREF color) {
     ::DeleteObject(pen);
 }
 
+// A tool bar that images are read from: a child bar at the top of the main window; without a main window (the
+// desktop takes no child windows here) a hidden top-level bar.
+BOOL CreateTemporaryBar(CToolBar& bar) {
+    if (bar.Create(CWnd::FromHandle(MainOrDesktop()), kTemporaryBarStyle, AFX_IDW_TOOLBAR))
+        return TRUE;
+    return bar.Create(nullptr, WS_POPUP | CBRS_TOP, AFX_IDW_TOOLBAR);
+}
+
+// A colour bitmap of the size, whatever DC it is used with.
+HBITMAP CreateColorBitmap(int cx, int cy) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = cx;
+    info.bmiHeader.biHeight = -cy;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    return ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+}
+
+// An image of a list drawn on the button face into a bitmap of the list's image size; null when there is none.
+HBITMAP ImageToBitmap(CImageList* pList, int nIndex) {
+    HICON icon = pList->ExtractIcon(nIndex);
+    if (!icon)
+        return nullptr;
+    int cx = 0, cy = 0;
+    ::ImageList_GetIconSize(pList->GetSafeHandle(), &cx, &cy);
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = CreateColorBitmap(cx, cy);
+    HGDIOBJ old = ::SelectObject(dc, bitmap);
+    ::DrawIconEx(dc, 0, 0, icon, cx, cy, 0, ::GetSysColorBrush(COLOR_BTNFACE), DI_NORMAL);
+    ::SelectObject(dc, old);
+    ::DeleteDC(dc);
+    ::DestroyIcon(icon);
+    return bitmap;
+}
+
+// Every pixel of the bitmap that is not the button face (as a DC realises it) becomes what `change` makes of it.
+void Recolor(HBITMAP bitmap, const std::function<COLORREF(COLORREF)>& change) {
+    BITMAP info{};
+    if (!bitmap || !::GetObjectW(bitmap, sizeof info, &info))
+        return;
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    HBITMAP scratch = CreateColorBitmap(2, 2);
+    HGDIOBJ old = ::SelectObject(dc, scratch);
+    const RECT all{0, 0, 2, 2};
+    ::FillRect(dc, &all, ::GetSysColorBrush(COLOR_BTNFACE));
+    const COLORREF face = ::GetPixel(dc, 1, 1);
+    ::SelectObject(dc, bitmap);
+    for (int y = 0; y < info.bmHeight; ++y)
+        for (int x = 0; x < info.bmWidth; ++x) {
+            const COLORREF pixel = ::GetPixel(dc, x, y);
+            if (pixel != face)
+                ::SetPixel(dc, x, y, change(pixel));
+        }
+    ::SelectObject(dc, old);
+    ::DeleteObject(scratch);
+    ::DeleteDC(dc);
+}
+
+HBITMAP FadedCopy(CImageList* pList, int nIndex) {
+    HBITMAP bitmap = ImageToBitmap(pList, nIndex);
+    Recolor(bitmap, [](COLORREF c) { return BCMenu::Lighten(c, 0.3); });
+    return bitmap;
+}
+
+HBITMAP ShadowCopy(CImageList* pList, int nIndex) {
+    HBITMAP bitmap = ImageToBitmap(pList, nIndex);
+    const COLORREF shadow =
+        BCMenu::IsThemedXp() ? ::GetSysColor(COLOR_BTNSHADOW) : BCMenu::Lighten(::GetSysColor(COLOR_BTNSHADOW), 0.49);
+    Recolor(bitmap, [shadow](COLORREF) { return shadow; });
+    return bitmap;
+}
+
+// A bitmap resource of the current resource module, else of the program's own: a bitmap of 16 colours with the
+// button colours mapped to the system's, any other as it is.
+HBITMAP LoadMenuBitmap(UINT nId) {
+    HINSTANCE module = AfxGetResourceHandle();
+    HRSRC resource = ::FindResourceW(module, MAKEINTRESOURCEW(nId), RT_BITMAP);
+    if (!resource) {
+        module = AfxGetInstanceHandle();
+        resource = ::FindResourceW(module, MAKEINTRESOURCEW(nId), RT_BITMAP);
+    }
+    HGLOBAL data = resource ? ::LoadResource(module, resource) : nullptr;
+    const void* bytes = data ? ::LockResource(data) : nullptr;
+    if (!bytes || ::SizeofResource(module, resource) < sizeof(BITMAPINFOHEADER))
+        return nullptr;
+    BITMAPINFOHEADER header;
+    std::memcpy(&header, bytes, sizeof header);
+    const DWORD colors = header.biClrUsed         ? header.biClrUsed
+                         : header.biBitCount == 1 ? 2
+                         : header.biBitCount == 4 ? 16
+                         : header.biBitCount == 8 ? 256
+                                                  : 0;
+    if (colors == 16)
+        return AfxLoadSysColorBitmap(module, resource);
+    return reinterpret_cast<HBITMAP>(::LoadImageW(module, MAKEINTRESOURCEW(nId), IMAGE_BITMAP, 0, 0, 0));
+}
+
 // The image of a list as an embossed, disabled picture.
 void DrawDisabledImage(HDC dc, CImageList* pList, int nIndex, POINT at) {
     HICON icon = pList->ExtractIcon(nIndex);
@@ -182,8 +285,8 @@ BOOL BCMenu::IsClassicTheme() {
                 value.resize(std::char_traits<char16_t>::length(value.c_str()));
                 const CString text(value.c_str());
                 const CString suffix(u"Windows Classic.theme");
-                bClassic = text.GetLength() >= suffix.GetLength() &&
-                           text.Right(suffix.GetLength()).CompareNoCase(suffix) == 0;
+                bClassic =
+                    text.GetLength() >= suffix.GetLength() && text.Right(suffix.GetLength()).CompareNoCase(suffix) == 0;
             }
         }
         ::RegCloseKey(key);
@@ -284,8 +387,36 @@ bool BCMenu::CopyImage(CImageList* pSource, int nIndex, std::unique_ptr<CImageLi
     ::DestroyIcon(icon);
     if (!added)
         return false;
+    AddXp3dCopies(*list);
     target = std::move(list);
     return true;
+}
+
+void BCMenu::AddXp3dCopies(CImageList& list) {
+    if (!IsXpStyle() || !s_xp3dImages || list.GetImageCount() < 1)
+        return;
+    for (HBITMAP copy : {FadedCopy(&list, 0), ShadowCopy(&list, 0)}) {
+        if (!copy)
+            continue;
+        ::ImageList_AddMasked(list.GetSafeHandle(), copy, ::GetSysColor(COLOR_BTNFACE));
+        ::DeleteObject(copy);
+    }
+}
+
+COLORREF BCMenu::TransparentKey() const {
+    return m_useTransparentColor ? m_transparentColor : ::GetSysColor(COLOR_BTNFACE);
+}
+
+BOOL BCMenu::AddBitmapResource(CImageList& list, UINT nResourceId) const {
+    HBITMAP bitmap = LoadMenuBitmap(nResourceId);
+    if (!bitmap)
+        return FALSE;
+    const int added = ::ImageList_AddMasked(list.GetSafeHandle(), bitmap, TransparentKey());
+    ::DeleteObject(bitmap);
+    if (added < 0)
+        return FALSE;
+    AddXp3dCopies(list);
+    return TRUE;
 }
 
 int BCMenu::AddSharedImage(CImageList* pImages, int nIndex, UINT nID) {
@@ -299,27 +430,74 @@ int BCMenu::AddSharedImage(CImageList* pImages, int nIndex, UINT nID) {
     HICON icon = pImages->ExtractIcon(nIndex);
     if (!icon)
         return -1;
+    // In the XP style with 3-D images every shared image comes with its faded and its shadow copy, under the same
+    // command id.
+    const bool xp3d = IsXpStyle() && s_xp3dImages;
+    HBITMAP faded = xp3d ? FadedCopy(pImages, nIndex) : nullptr;
+    HBITMAP shadow = xp3d ? ShadowCopy(pImages, nIndex) : nullptr;
+    const COLORREF face = ::GetSysColor(COLOR_BTNFACE);
     int answer = -1;
     const auto found = std::find(state.sharedImageIds.begin(), state.sharedImageIds.end(), nID);
     if (found == state.sharedImageIds.end()) {
         answer = state.sharedImages.Add(icon);
-        if (answer >= 0)
+        if (answer >= 0) {
             state.sharedImageIds.push_back(nID);
+            if (xp3d && faded && shadow &&
+                ::ImageList_AddMasked(state.sharedImages.GetSafeHandle(), faded, face) >= 0 &&
+                ::ImageList_AddMasked(state.sharedImages.GetSafeHandle(), shadow, face) >= 0) {
+                state.sharedImageIds.push_back(nID);
+                state.sharedImageIds.push_back(nID);
+            }
+        }
     } else {
         answer = static_cast<int>(found - state.sharedImageIds.begin());
         state.sharedImages.Replace(answer, icon);
+        if (xp3d && faded && shadow && HasImageTriple(answer)) {
+            CImageList pair;
+            if (pair.Create(cx, cy, ILC_COLORDDB | ILC_MASK, 2, 1) &&
+                ::ImageList_AddMasked(pair.GetSafeHandle(), faded, face) >= 0 &&
+                ::ImageList_AddMasked(pair.GetSafeHandle(), shadow, face) >= 0)
+                for (int i = 0; i < 2; ++i)
+                    if (HICON copy = pair.ExtractIcon(i)) {
+                        state.sharedImages.Replace(answer + 1 + i, copy);
+                        ::DestroyIcon(copy);
+                    }
+        }
     }
     ::DestroyIcon(icon);
+    if (faded)
+        ::DeleteObject(faded);
+    if (shadow)
+        ::DeleteObject(shadow);
     return answer;
 }
 
 void BCMenu::AttachSharedImage(MenuItemData& record, int nImageId) {
+    const UINT command = static_cast<UINT>(record.commandId);
     if (nImageId < 0) {
         const auto& ids = State().sharedImageIds;
-        const auto found = std::find(ids.begin(), ids.end(), static_cast<UINT>(record.commandId));
+        const auto found = std::find(ids.begin(), ids.end(), command);
         record.sharedImageIndex = found == ids.end() ? -1 : static_cast<int>(found - ids.begin());
+        return;
     }
-    // Images by toolbar resource are not offered here: the item keeps no image.
+    // The id names a toolbar resource, whose button for the command gives the image of the bitmap of the same id.
+    int image = 0;
+    {
+        CToolBar bar;
+        if (CreateTemporaryBar(bar) && bar.LoadToolBar(static_cast<UINT>(nImageId))) {
+            const int button = bar.CommandToIndex(command);
+            if (button >= 0) {
+                UINT id = 0, style = 0;
+                bar.GetButtonInfo(button, id, style, image);
+                image = std::max(image, 0);
+            }
+        }
+    }
+    record.ownImages.reset();
+    CImageList temporary;
+    if (temporary.Create(m_iconWidth, m_iconHeight, ILC_COLORDDB | ILC_MASK, 1, 1) &&
+        AddBitmapResource(temporary, static_cast<UINT>(nImageId)))
+        record.sharedImageIndex = AddSharedImage(&temporary, image, command);
 }
 
 BOOL BCMenu::AppendItem(LPCTSTR lpszText, UINT nFlags, UINT_PTR nID, int nImageId) {
@@ -410,8 +588,8 @@ BOOL BCMenu::InsertRecord(UINT nPosition, LPCTSTR lpszText, UINT nFlags, UINT_PT
     }
     if (nFlags & MF_POPUP) {
         State().allSubMenus.push_back(reinterpret_cast<HMENU>(nID));
-        m_popupHandles.insert(m_popupHandles.begin() + std::min<std::ptrdiff_t>(
-                                                           position, static_cast<std::ptrdiff_t>(m_popupHandles.size())),
+        m_popupHandles.insert(m_popupHandles.begin() + std::min<std::ptrdiff_t>(position, static_cast<std::ptrdiff_t>(
+                                                                                              m_popupHandles.size())),
                               reinterpret_cast<HMENU>(nID));
     }
     if (m_loadedFromResource)
@@ -423,8 +601,7 @@ BOOL BCMenu::InsertItem(UINT nPosition, LPCTSTR lpszText, UINT nFlags, UINT_PTR 
     return InsertRecord(nPosition, lpszText, nFlags, nID, nImageId, nullptr, 0);
 }
 
-BOOL BCMenu::InsertItem(UINT nPosition, LPCTSTR lpszText, UINT nFlags, UINT_PTR nID, CImageList* pImages,
-                        int nIndex) {
+BOOL BCMenu::InsertItem(UINT nPosition, LPCTSTR lpszText, UINT nFlags, UINT_PTR nID, CImageList* pImages, int nIndex) {
     return InsertRecord(nPosition, lpszText, nFlags, nID, -1, pImages, nIndex);
 }
 
@@ -444,8 +621,7 @@ BOOL BCMenu::ModifyItem(LPCTSTR lpszText, UINT_PTR nID, int nImageId) {
                     if (auto* pSub = dynamic_cast<BCMenu*>(CMenu::FromHandlePermanent(hSub)))
                         if (search(pSub))
                             return true;
-                } else if (::GetMenuItemID(pMenu->m_hMenu, i) == static_cast<UINT>(nID) &&
-                           !done.count({pMenu, i})) {
+                } else if (::GetMenuItemID(pMenu->m_hMenu, i) == static_cast<UINT>(nID) && !done.count({pMenu, i})) {
                     pLevel = pMenu;
                     position = i;
                     return true;
@@ -511,13 +687,134 @@ MenuItemData* BCMenu::FindRecordByText(LPCTSTR lpszText) {
     return nullptr;
 }
 
-BOOL BCMenu::ModifyItemByText(LPCTSTR lpszText, LPCTSTR lpszOldText) {
+BOOL BCMenu::ModifyItemByText(LPCTSTR lpszText, LPCTSTR lpszOldText, int nBitmapId) {
     MenuItemData* pRecord = FindRecordByText(lpszOldText);
     if (!pRecord)
         return FALSE;
     if (lpszText)
         pRecord->SetText(lpszText);
+    if (nBitmapId >= 0) {
+        pRecord->ownImages = std::make_unique<CImageList>();
+        if (pRecord->ownImages->Create(m_iconWidth, m_iconHeight, ILC_COLORDDB | ILC_MASK, 1, 1) &&
+            AddBitmapResource(*pRecord->ownImages, static_cast<UINT>(nBitmapId))) {
+            pRecord->imageSource = nBitmapId;
+            pRecord->ownImageIndex = 0;
+        } else {
+            pRecord->ownImages.reset();
+            pRecord->imageSource = -1;
+            pRecord->ownImageIndex = -1;
+        }
+    }
     return TRUE;
+}
+
+BOOL BCMenu::InsertItem(UINT nPosition, LPCTSTR lpszText, UINT nFlags, UINT_PTR nID, CBitmap* pBitmap) {
+    CImageList temporary;
+    if (!pBitmap || !temporary.Create(m_iconWidth, m_iconHeight, ILC_COLORDDB | ILC_MASK, 1, 1) ||
+        temporary.Add(pBitmap, TransparentKey()) < 0)
+        return InsertRecord(nPosition, lpszText, nFlags, nID, -1, nullptr, 0);
+    return InsertRecord(nPosition, lpszText, nFlags, nID, -1, &temporary, 0);
+}
+
+BOOL BCMenu::ModifyItem(LPCTSTR lpszText, UINT_PTR nID, CBitmap* pBitmap) {
+    CImageList temporary;
+    if (!pBitmap || !temporary.Create(m_iconWidth, m_iconHeight, ILC_COLORDDB | ILC_MASK, 1, 1) ||
+        temporary.Add(pBitmap, TransparentKey()) < 0)
+        return ModifyItem(lpszText, nID, static_cast<CImageList*>(nullptr), 0);
+    return ModifyItem(lpszText, nID, &temporary, 0);
+}
+
+BOOL BCMenu::ModifyItemSwatch(LPCTSTR lpszText, UINT_PTR nID, COLORREF crFill, COLORREF crBorder, int nHatchStyle,
+                              const SIZE* pSize) {
+    const SIZE swatch = pSize ? *pSize : SIZE{m_iconWidth, m_iconHeight};
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    CBitmap bitmap;
+    bitmap.Attach(CreateColorBitmap(m_iconWidth, m_iconHeight));
+    HGDIOBJ oldBitmap = ::SelectObject(dc, bitmap.m_hObject);
+    POINT origin{0, 0};
+    if (swatch.cx != m_iconWidth || swatch.cy != m_iconHeight) {
+        const RECT cell{0, 0, m_iconWidth, m_iconHeight};
+        FillSolid(dc, cell, ::GetSysColor(IsThemedXp() ? COLOR_BTNFACE : COLOR_MENU));
+        origin = POINT{(m_iconWidth - swatch.cx) / 2, (m_iconHeight - swatch.cy) / 2};
+    }
+    HPEN pen = ::CreatePen(PS_SOLID, 1, crBorder);
+    HBRUSH brush = nHatchStyle == -1 ? ::CreateSolidBrush(crFill) : ::CreateHatchBrush(nHatchStyle, crFill);
+    HGDIOBJ oldPen = ::SelectObject(dc, pen);
+    HGDIOBJ oldBrush = ::SelectObject(dc, brush);
+    ::Rectangle(dc, origin.x, origin.y, origin.x + swatch.cx, origin.y + swatch.cy);
+    ::SelectObject(dc, oldBrush);
+    ::SelectObject(dc, oldPen);
+    ::DeleteObject(brush);
+    ::DeleteObject(pen);
+    ::SelectObject(dc, oldBitmap);
+    ::DeleteDC(dc);
+    return ModifyItem(lpszText, nID, &bitmap);
+}
+
+BOOL BCMenu::LoadToolbarImages(UINT nToolBar) {
+    CMenuToolBar bar;
+    if (!CreateTemporaryBar(bar) || !bar.LoadToolBarResource(nToolBar))
+        return FALSE;
+    int cx = 0, cy = 0;
+    bar.GetImageSize(cx, cy);
+    m_iconWidth = std::max(m_iconWidth, cx);
+    m_iconHeight = std::max(m_iconHeight, cy);
+    CImageList strip;
+    if (!strip.Create(m_iconWidth, m_iconHeight, ILC_COLORDDB | ILC_MASK, 1, 1) ||
+        ::ImageList_AddMasked(strip.GetSafeHandle(), bar.GetBitmap(), TransparentKey()) < 0)
+        return FALSE;
+    for (int i = 0; i < bar.GetCount(); ++i) {
+        UINT id = 0, style = 0;
+        int image = 0;
+        bar.GetButtonInfo(i, id, style, image);
+        if (id == 0 || ::GetMenuState(m_hMenu, id, MF_BYCOMMAND) == static_cast<UINT>(-1))
+            continue;
+        // The button's own image: a bar that begins with a separator does not shift the images.
+        ModifyItem(nullptr, id, &strip, std::max(image, 0));
+    }
+    return TRUE;
+}
+
+BOOL BCMenu::LoadToolbarImages(const UINT* pToolBars, int nCount) {
+    BOOL bAll = pToolBars != nullptr;
+    for (int i = 0; pToolBars && i < nCount; ++i)
+        bAll = LoadToolbarImages(pToolBars[i]) && bAll;
+    return bAll;
+}
+
+BOOL BCMenu::LoadToolbarImages(CToolBar* pToolBar, UINT nBitmapId) {
+    if (!pToolBar)
+        return FALSE;
+    BOOL bAll = TRUE;
+    for (int i = 0; i < pToolBar->GetCount(); ++i) {
+        UINT id = 0, style = 0;
+        int image = 0;
+        pToolBar->GetButtonInfo(i, id, style, image);
+        if (id == 0 || ::GetMenuState(m_hMenu, id, MF_BYCOMMAND) == static_cast<UINT>(-1))
+            continue;
+        // Only a command the menu has gets an image: no record is made without an item behind it.
+        int position = -1;
+        BCMenu* pLevel = FindCommand(id, position);
+        MenuItemData* pRecord = pLevel ? pLevel->GetRecord(position) : nullptr;
+        if (!pRecord)
+            continue;
+        pRecord->ownImages = std::make_unique<CImageList>();
+        if (pRecord->ownImages->Create(m_iconWidth, m_iconHeight, ILC_COLORDDB | ILC_MASK, 1, 1) &&
+            AddBitmapResource(*pRecord->ownImages, nBitmapId)) {
+            pRecord->imageSource = static_cast<int>(nBitmapId);
+            pRecord->ownImageIndex = std::max(image, 0);
+        } else {
+            pRecord->ownImages.reset();
+            pRecord->imageSource = -1;
+            pRecord->ownImageIndex = -1;
+            bAll = FALSE;
+        }
+        pRecord->flags = (pRecord->flags & ~MF_BYPOSITION) | MF_OWNERDRAW;
+        pRecord->commandId = id;
+        ::ModifyMenuW(pLevel->m_hMenu, static_cast<UINT>(position), pRecord->flags | MF_BYPOSITION, id,
+                      reinterpret_cast<LPCWSTR>(pRecord));
+    }
+    return bAll;
 }
 
 BCMenu* BCMenu::AppendPopup(LPCTSTR lpszText) {
@@ -994,8 +1291,8 @@ void BCMenu::DrawClassic(LPDRAWITEMSTRUCT lpDIS) {
             image.list = &State().sharedImages;
         }
     }
-    image.customCheck = checked && image.source < 0 &&
-                        ((selected && m_checkImageSelectedId > 0) || m_checkImageNormalId > 0);
+    image.customCheck =
+        checked && image.source < 0 && ((selected && m_checkImageSelectedId > 0) || m_checkImageNormalId > 0);
     if (!image.customCheck && image.source != -1) {
         image.hasImage = true;
         image.selImage = selected && !grayed;
@@ -1146,8 +1443,8 @@ void BCMenu::DrawXp(LPDRAWITEMSTRUCT lpDIS) {
             shared = true;
         }
     }
-    image.customCheck = checked && image.source < 0 &&
-                        ((selected && m_checkImageSelectedId > 0) || m_checkImageNormalId > 0);
+    image.customCheck =
+        checked && image.source < 0 && ((selected && m_checkImageSelectedId > 0) || m_checkImageNormalId > 0);
     image.hasImage = !image.customCheck && image.source != -1;
     auto half = [](int value) { return std::max(0, static_cast<int>(value / 2.0 + 0.5)); };
     const int dy = half(rect.bottom - rect.top - m_iconHeight);
@@ -1155,7 +1452,9 @@ void BCMenu::DrawXp(LPDRAWITEMSTRUCT lpDIS) {
     POINT origin{rect.left + dx, rect.top + dy};
     const RECT box{rect.left + 1, rect.top + 1, rect.left + column - 1, rect.bottom - 1};
     int faded = -1, shadow = -1;
-    if (!shared && image.index == 0 && s_xp3dImages && image.list && image.list->GetImageCount() > 2) {
+    // An own image made from one image holds its faded and shadow copies at 1 and 2; a whole strip of a toolbar's
+    // images (more than those three) holds other buttons' images there.
+    if (!shared && image.index == 0 && s_xp3dImages && image.list && image.list->GetImageCount() == 3) {
         faded = 1;
         shadow = 2;
     } else if (shared && s_xp3dImages && HasImageTriple(image.index)) {
@@ -1217,7 +1516,8 @@ void BCMenu::DrawXp(LPDRAWITEMSTRUCT lpDIS) {
             textRect.right -= m_iconWidth;
         COLORREF color = ::GetSysColor(COLOR_MENUTEXT);
         if (grayed)
-            color = IsThemedXp() || selected ? ::GetSysColor(COLOR_GRAYTEXT) : Lighten(::GetSysColor(COLOR_GRAYTEXT), 0.4);
+            color =
+                IsThemedXp() || selected ? ::GetSysColor(COLOR_GRAYTEXT) : Lighten(::GetSysColor(COLOR_GRAYTEXT), 0.4);
         const int oldMode = ::SetBkMode(dc, TRANSPARENT);
         HFONT font = CreateMenuFont();
         HGDIOBJ oldFont = ::SelectObject(dc, font);
@@ -1228,33 +1528,5 @@ void BCMenu::DrawXp(LPDRAWITEMSTRUCT lpDIS) {
         ::SelectObject(dc, oldFont);
         ::DeleteObject(font);
         ::SetBkMode(dc, oldMode);
-    }
-}
-
-// ---- CMenuMemDC ----
-
-CMenuMemDC::CMenuMemDC(CDC* pTarget, const RECT& rect) : m_pTarget(pTarget), m_rect(rect) {
-    constexpr int kRasterPrinter = 2;
-    if (::GetDeviceCaps(pTarget->GetSafeHdc(), TECHNOLOGY) == kRasterPrinter) {
-        m_hDC = pTarget->m_hDC;
-        m_hAttribDC = pTarget->m_hAttribDC;
-        return;
-    }
-    if (CreateCompatibleDC(pTarget) && m_bitmap.CreateCompatibleBitmap(pTarget, m_rect.Width(), m_rect.Height())) {
-        m_pOldBitmap = SelectObject(&m_bitmap);
-        ::SetViewportOrgEx(m_hDC, -m_rect.left, -m_rect.top, nullptr);
-        m_bMemory = TRUE;
-    }
-}
-
-CMenuMemDC::~CMenuMemDC() {
-    if (m_bMemory) {
-        m_pTarget->BitBlt(m_rect.left, m_rect.top, m_rect.Width(), m_rect.Height(), this, m_rect.left, m_rect.top,
-                          SRCCOPY);
-        SelectObject(m_pOldBitmap);
-    } else {
-        // The printer's handles stay the target's.
-        m_hDC = nullptr;
-        m_hAttribDC = nullptr;
     }
 }

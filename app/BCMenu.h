@@ -25,6 +25,8 @@
 #include <memory>
 #include <vector>
 
+class CToolBar;
+
 class MenuItemData {
 public:
     MenuItemData() = default;
@@ -97,12 +99,28 @@ public:
     BOOL AppendItem(LPCTSTR lpszText, UINT nFlags = MF_OWNERDRAW, UINT_PTR nID = 0, int nImageId = -1);
     BOOL AppendItem(LPCTSTR lpszText, UINT nFlags, UINT_PTR nID, CImageList* pImages, int nIndex);
     BOOL AppendItem(UINT nFlags, UINT_PTR nID, LPCTSTR lpszText, CBitmap* pBitmap);
-    BOOL InsertItem(UINT nPosition, LPCTSTR lpszText, UINT nFlags = MF_OWNERDRAW, UINT_PTR nID = 0,
-                    int nImageId = -1);
+    BOOL InsertItem(UINT nPosition, LPCTSTR lpszText, UINT nFlags = MF_OWNERDRAW, UINT_PTR nID = 0, int nImageId = -1);
     BOOL InsertItem(UINT nPosition, LPCTSTR lpszText, UINT nFlags, UINT_PTR nID, CImageList* pImages, int nIndex);
     BOOL ModifyItem(LPCTSTR lpszText, UINT_PTR nID = 0, int nImageId = -1);
     BOOL ModifyItem(LPCTSTR lpszText, UINT_PTR nID, CImageList* pImages, int nIndex);
-    BOOL ModifyItemByText(LPCTSTR lpszText, LPCTSTR lpszOldText);
+    // Bitmap forms: the bitmap (of the cell size, the transparent colour left out) as the command's shared image;
+    // a null bitmap changes nothing of the image.
+    BOOL InsertItem(UINT nPosition, LPCTSTR lpszText, UINT nFlags, UINT_PTR nID, CBitmap* pBitmap);
+    BOOL ModifyItem(LPCTSTR lpszText, UINT_PTR nID, CBitmap* pBitmap);
+    // A colour swatch (filled rectangle, solid for nHatchStyle -1, else hatched) as the command's image, of pSize
+    // or of the cell size, centred in the cell.
+    BOOL ModifyItemSwatch(LPCTSTR lpszText, UINT_PTR nID, COLORREF crFill, COLORREF crBorder, int nHatchStyle = -1,
+                          const SIZE* pSize = nullptr);
+    // The first record of the tree with the old text gets the new text and, with a bitmap resource id of 0 or more,
+    // that bitmap as its own image.
+    BOOL ModifyItemByText(LPCTSTR lpszText, LPCTSTR lpszOldText, int nBitmapId = -1);
+    // Button images of a toolbar resource (and its bitmap) for the commands of the menu that have a button; the
+    // image cell grows to the toolbar's image size. TRUE when the bitmap strip loaded.
+    BOOL LoadToolbarImages(UINT nToolBar);
+    BOOL LoadToolbarImages(const UINT* pToolBars, int nCount);
+    // The buttons of a tool bar: each command of the menu that has a button gets the bitmap strip nBitmapId as its
+    // own image list, showing the button's image. TRUE when every image loaded.
+    BOOL LoadToolbarImages(CToolBar* pToolBar, UINT nBitmapId);
     BCMenu* AppendPopup(LPCTSTR lpszText);
     BOOL SetItemText(UINT nID, LPCTSTR lpszText, UINT nFlags = MF_BYPOSITION);
     BOOL GetItemText(UINT nID, CString& strText, UINT nFlags = MF_BYPOSITION);
@@ -147,6 +165,11 @@ private:
     // The shared image of a command from a list; its index in the shared list, or -1.
     static int AddSharedImage(CImageList* pImages, int nIndex, UINT nID);
     static bool CopyImage(CImageList* pSource, int nIndex, std::unique_ptr<CImageList>& target);
+    // Adds the bitmap resource (its button colours mapped when it has 16 colours) with the transparent colour, and
+    // in the XP style with 3-D images the faded and shadow copies of image 0.
+    BOOL AddBitmapResource(CImageList& list, UINT nResourceId) const;
+    COLORREF TransparentKey() const;
+    static void AddXp3dCopies(CImageList& list);
     void AttachSharedImage(MenuItemData& record, int nImageId);
     MenuItemData* FindRecordByText(LPCTSTR lpszText);
     void AlignAccelerators();
@@ -171,21 +194,4 @@ private:
     static BOOL s_selectDisabledClassic;
     static BOOL s_selectDisabledXp;
     static BOOL s_xp3dImages;
-};
-
-// CMenuMemDC: draws into an off-screen bitmap of a rectangle of its target, in the target's coordinates, and copies
-// the picture to the target when it goes.
-class CMenuMemDC : public CDC {
-public:
-    CMenuMemDC(CDC* pTarget, const RECT& rect);
-    ~CMenuMemDC() override;
-    CMenuMemDC(const CMenuMemDC&) = delete;
-    CMenuMemDC& operator=(const CMenuMemDC&) = delete;
-
-private:
-    CBitmap m_bitmap;
-    CBitmap* m_pOldBitmap = nullptr;
-    CDC* m_pTarget;
-    CRect m_rect;
-    BOOL m_bMemory = FALSE;
 };

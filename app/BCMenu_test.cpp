@@ -1,6 +1,8 @@
 // The owner-drawn menu: records in step with the menu's items through every operation, loading from a resource,
 // mnemonics, measuring and drawing in both styles.
 #include "app/BCMenu.h"
+#include "app/MenuToolBar.h"
+#include "app/PictureButton.h"
 
 #include "app/AppTestSupport.h"
 
@@ -11,6 +13,7 @@
 #include "platform/ui/menu.h"
 #include "platform/ui/window.h"
 
+#include <memory>
 #include <string>
 
 namespace {
@@ -198,7 +201,7 @@ TEST_F(BCMenuTest, PlatformsThemesAndColours) {
         BOOL win9x;
         DWORD major, minor;
         int code;
-    } versions[] = {{TRUE, 3, 0, 0}, {TRUE, 4, 0, 2}, {TRUE, 4, 10, 3}, {TRUE, 4, 90, 4}, {FALSE, 4, 0, 5},
+    } versions[] = {{TRUE, 3, 0, 0},  {TRUE, 4, 0, 2},  {TRUE, 4, 10, 3}, {TRUE, 4, 90, 4}, {FALSE, 4, 0, 5},
                     {FALSE, 5, 0, 6}, {FALSE, 5, 1, 7}, {FALSE, 6, 0, 7}, {FALSE, 10, 0, 7}};
     for (const auto& v : versions)
         EXPECT_EQ(BCMenu::PlatformOf(v.win9x, v.major, v.minor), v.code) << v.major << "." << v.minor;
@@ -291,7 +294,7 @@ TEST_F(BCMenuDrawTest, ClassicStyleDrawsChecksImagesHighlightsAndSeparators) {
     // A checked item without image: the tick in a light box beside the text (dy = (22 - 15 - 4) / 2 = 1).
     Draw(0, ODS_CHECKED);
     const int boxLeft = 1, boxTop = 1 + 2;
-    EXPECT_EQ(Pixel(boxLeft + 4, boxTop + 4 + 2), menuText); // the tick's first stroke
+    EXPECT_EQ(Pixel(boxLeft + 4, boxTop + 4 + 2), menuText);  // the tick's first stroke
     EXPECT_EQ(Pixel(boxLeft + 10, boxTop + 4 + 0), menuText); // its last
     EXPECT_EQ(Pixel(boxLeft + 12, boxTop + 2), BCMenu::Lighten(menuColour, 0.6));
     EXPECT_EQ(Pixel(190, 11), menuColour);
@@ -330,12 +333,12 @@ TEST_F(BCMenuDrawTest, XpStyleDrawsTheImageColumnAndACentredCheckBox) {
     m_menu.AppendItem(u"&Picture", MF_STRING, 2, images.get(), 0);
     m_menu.AppendItem(u"&Grey", MF_STRING, 3);
     const COLORREF highlight = GetSysColor(COLOR_HIGHLIGHT);
-    const COLORREF margin = BCMenu::IsThemedXp() ? GetSysColor(COLOR_BTNFACE)
-                                                 : BCMenu::Lighten(GetSysColor(COLOR_BTNFACE), 0.25);
+    const COLORREF margin =
+        BCMenu::IsThemedXp() ? GetSysColor(COLOR_BTNFACE) : BCMenu::Lighten(GetSysColor(COLOR_BTNFACE), 0.25);
     // Column 16 + 4 = 20 wide; the check box 16 x 16 centred: dx = 2, dy = 3.
     Draw(0, ODS_CHECKED);
-    EXPECT_EQ(Pixel(2, 3), highlight);                                // the box's frame
-    EXPECT_EQ(Pixel(3, 4), BCMenu::Lighten(highlight, 0.85));         // its inside
+    EXPECT_EQ(Pixel(2, 3), highlight);                               // the box's frame
+    EXPECT_EQ(Pixel(3, 4), BCMenu::Lighten(highlight, 0.85));        // its inside
     EXPECT_EQ(Pixel(2 + 5, 3 + 4 + 2), GetSysColor(COLOR_MENUTEXT)); // the tick
     EXPECT_EQ(Pixel(1, 20), margin);
     EXPECT_EQ(Pixel(150, 11), GetSysColor(COLOR_WINDOW));
@@ -355,3 +358,130 @@ TEST_F(BCMenuDrawTest, XpStyleDrawsTheImageColumnAndACentredCheckBox) {
 }
 
 } // namespace
+
+// Images from a toolbar resource (9300: a separator, then buttons 9311 to 9313 over a strip of red, green and blue
+// squares on the button face) for the menu 9301 ("Tools": Red 9311, Green 9312, Blue 9313, Plain 9314).
+class BCMenuToolbarTest : public BCMenuTest {
+protected:
+    void SetUp() override {
+        BCMenuTest::SetUp();
+        ASSERT_TRUE(m_menu.LoadMenuResource(9301));
+        m_tools = dynamic_cast<BCMenu*>(m_menu.GetSubMenu(0));
+        ASSERT_NE(m_tools, nullptr);
+    }
+
+    // The colour at the centre of an image of a list.
+    static COLORREF CentreOf(CImageList& list, int index) {
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        info.bmiHeader.biWidth = 16;
+        info.bmiHeader.biHeight = -15;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        void* bits = nullptr;
+        HBITMAP canvas = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        HDC dc = CreateCompatibleDC(nullptr);
+        HGDIOBJ old = SelectObject(dc, canvas);
+        const RECT all{0, 0, 16, 15};
+        FillRect(dc, &all, GetSysColorBrush(COLOR_WINDOW));
+        ImageList_Draw(list.GetSafeHandle(), index, dc, 0, 0, ILD_TRANSPARENT);
+        const COLORREF colour = GetPixel(dc, 7, 6);
+        SelectObject(dc, old);
+        DeleteObject(canvas);
+        DeleteDC(dc);
+        return colour;
+    }
+    COLORREF SharedColourOf(int position) {
+        const MenuItemData* record = m_tools->GetRecord(position);
+        if (!record || record->sharedImageIndex < 0)
+            return CLR_INVALID;
+        return CentreOf(BCMenu::SharedImages(), record->sharedImageIndex);
+    }
+
+    BCMenu m_menu;
+    BCMenu* m_tools = nullptr;
+};
+
+TEST_F(BCMenuToolbarTest, AToolbarResourceGivesEachCommandItsButtonsImage) {
+    EXPECT_FALSE(m_menu.LoadToolbarImages(9399u));
+    ASSERT_TRUE(m_menu.LoadToolbarImages(9300u));
+    // The bar begins with a separator; each command still gets its own button's image.
+    EXPECT_EQ(SharedColourOf(0), RGB(255, 0, 0));
+    EXPECT_EQ(SharedColourOf(1), RGB(0, 255, 0));
+    EXPECT_EQ(SharedColourOf(2), RGB(0, 0, 255));
+    EXPECT_EQ(m_tools->GetRecord(3)->sharedImageIndex, -1);
+    ExpectInStep(*m_tools);
+    EXPECT_EQ(BCMenu::SharedImageIds(), (std::vector<UINT>{9311, 9312, 9313}));
+
+    // A resource id names the toolbar and its bitmap: the command's button gives the image.
+    ASSERT_TRUE(m_menu.ModifyItem(u"Blue, now green", 9313, 9300));
+    EXPECT_EQ(SharedColourOf(2), RGB(0, 0, 255));
+    ASSERT_TRUE(m_menu.ModifyItem(nullptr, 9314, 9300)); // no button: the bar's first image
+    EXPECT_EQ(SharedColourOf(3), RGB(255, 0, 0));
+    ExpectInStep(*m_tools);
+    // A bitmap by text becomes the record's own image.
+    ASSERT_TRUE(m_menu.ModifyItemByText(nullptr, u"&Plain", 9300));
+    EXPECT_EQ(m_tools->GetRecord(3)->imageSource, 9300);
+    EXPECT_EQ(m_tools->GetRecord(3)->ownImageIndex, 0);
+    EXPECT_TRUE(m_menu.ModifyItemByText(nullptr, u"&Plain", 9399));
+    EXPECT_EQ(m_tools->GetRecord(3)->imageSource, -1);
+    EXPECT_EQ(m_tools->GetRecord(3)->ownImages, nullptr);
+}
+
+TEST_F(BCMenuToolbarTest, InTheXpStyleEverySharedImageComesWithItsFadedAndShadowCopies) {
+    BCMenu::SetDrawMode(1);
+    ASSERT_TRUE(m_menu.LoadToolbarImages(9300u));
+    EXPECT_EQ(BCMenu::SharedImageIds(), (std::vector<UINT>{9311, 9311, 9311, 9312, 9312, 9312, 9313, 9313, 9313}));
+    const int red = m_tools->GetRecord(0)->sharedImageIndex;
+    EXPECT_TRUE(BCMenu::HasImageTriple(red));
+    EXPECT_EQ(CentreOf(BCMenu::SharedImages(), red), RGB(255, 0, 0));
+    EXPECT_EQ(CentreOf(BCMenu::SharedImages(), red + 1), BCMenu::Lighten(RGB(255, 0, 0), 0.3));
+    // Loading again replaces the three in place.
+    ASSERT_TRUE(m_menu.LoadToolbarImages(9300u));
+    EXPECT_EQ(BCMenu::SharedImageIds().size(), 9u);
+    EXPECT_EQ(m_tools->GetRecord(0)->sharedImageIndex, red);
+}
+
+TEST_F(BCMenuToolbarTest, AToolBarsButtonsGiveTheirCommandsTheWholeStrip) {
+    CWnd host;
+    ASSERT_TRUE(host.CreateEx(0, nullptr, u"host", WS_OVERLAPPEDWINDOW, 0, 0, 300, 100, nullptr, nullptr));
+    CMenuToolBar bar;
+    ASSERT_TRUE(bar.Create(&host));
+    EXPECT_FALSE(bar.LoadToolBarResource(9399));
+    ASSERT_TRUE(bar.LoadToolBarResource(9300));
+    int cx = 0, cy = 0;
+    bar.GetImageSize(cx, cy);
+    EXPECT_EQ(cx, 16);
+    EXPECT_EQ(cy, 15);
+    EXPECT_EQ(bar.GetButtonSize().cx, 23);
+    EXPECT_EQ(bar.GetButtonSize().cy, 22);
+    EXPECT_EQ(bar.GetCount(), 4);
+
+    EXPECT_TRUE(m_menu.LoadToolbarImages(&bar, 9300));
+    for (int position = 0; position < 3; ++position) {
+        const MenuItemData* record = m_tools->GetRecord(position);
+        EXPECT_EQ(record->imageSource, 9300);
+        EXPECT_EQ(record->ownImageIndex, position);
+        ASSERT_NE(record->ownImages, nullptr);
+        const COLORREF colours[] = {RGB(255, 0, 0), RGB(0, 255, 0), RGB(0, 0, 255)};
+        EXPECT_EQ(CentreOf(*record->ownImages, position), colours[position]);
+    }
+    EXPECT_EQ(m_tools->GetRecord(3)->imageSource, -1);
+    ExpectInStep(*m_tools);
+    host.DestroyWindow();
+}
+
+TEST_F(BCMenuToolbarTest, APictureButtonsMenuTakesItsImagesFromAToolbar) {
+    CWnd host;
+    ASSERT_TRUE(host.CreateEx(0, nullptr, u"host", WS_OVERLAPPEDWINDOW, 0, 0, 300, 100, nullptr, nullptr));
+    CPictureButton button;
+    ASSERT_TRUE(button.Create(u"Tools", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, CRect(0, 0, 80, 30), &host, 100));
+    EXPECT_EQ(button.SetPopupMenu(9301, &host, 0, 9399), CPictureButton::BTNST_INVALIDRESOURCE);
+    EXPECT_EQ(button.GetPopupMenu(), nullptr);
+    ASSERT_EQ(button.SetPopupMenu(9301, &host, 0, 9300, 16, 15, RGB(192, 192, 192)), 0u);
+    ASSERT_NE(button.GetPopupMenu(), nullptr);
+    auto* tools = dynamic_cast<BCMenu*>(button.GetPopupMenu()->GetSubMenu(0));
+    ASSERT_NE(tools, nullptr);
+    EXPECT_GE(tools->GetRecord(1)->sharedImageIndex, 0);
+    host.DestroyWindow();
+}

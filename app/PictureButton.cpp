@@ -94,8 +94,8 @@ DWORD CPictureButton::SetPopupMenu(int nMenu, CWnd* pOwner, int nDrawMode, int n
         if (nToolbarId) {
             pMenu->SetTransparentColor(crTransparent);
             pMenu->SetImageCellSize(nCellWidth, nCellHeight);
-            // Images from toolbar resources are not offered: the menu goes again.
-            return BTNST_INVALIDRESOURCE;
+            if (!pMenu->LoadToolbarImages(static_cast<UINT>(nToolbarId)))
+                return BTNST_INVALIDRESOURCE;
         }
         m_pMenu = std::move(pMenu);
         m_hMenuOwner = pOwner ? pOwner->GetSafeHwnd() : nullptr;
@@ -305,9 +305,9 @@ BOOL CPictureButton::OnClicked() {
         GetWindowRect(&rect);
         UINT nCommand = 0;
         if (CMenu* pSub = m_pMenu->GetSubMenu(0))
-            nCommand = static_cast<UINT>(::TrackPopupMenuEx(
-                pSub->m_hMenu, TPM_LEFTALIGN | TPM_RIGHTBUTTON | TPM_NONOTIFY | TPM_RETURNCMD, rect.left, rect.bottom,
-                m_hWnd, nullptr));
+            nCommand = static_cast<UINT>(
+                ::TrackPopupMenuEx(pSub->m_hMenu, TPM_LEFTALIGN | TPM_RIGHTBUTTON | TPM_NONOTIFY | TPM_RETURNCMD,
+                                   rect.left, rect.bottom, m_hWnd, nullptr));
         m_bMenuDisplayed = FALSE;
         Invalidate();
         if (nCommand && m_hMenuOwner)
@@ -354,8 +354,7 @@ void CPictureButton::DrawItem(DRAWITEMSTRUCT* lpDIS) {
                 m_bmpBk.CreateCompatibleBitmap(pParentDC, rect.Width(), rect.Height())) {
                 m_pbmpOldBk = m_dcBk.SelectObject(&m_bmpBk);
                 m_dcBk.BitBlt(0, 0, rect.Width(), rect.Height(), pParentDC, inParent.left, inParent.top, SRCCOPY);
-                pDC->BitBlt(itemRect.left, itemRect.top, itemRect.Width(), itemRect.Height(), &m_dcBk, 0, 0,
-                            SRCCOPY);
+                pDC->BitBlt(itemRect.left, itemRect.top, itemRect.Width(), itemRect.Height(), &m_dcBk, 0, 0, SRCCOPY);
             }
             ::ReleaseDC(pParent->GetSafeHwnd(), parentDc);
         }
@@ -439,8 +438,8 @@ DWORD CPictureButton::PaintFrame(CDC* pDC, CRect* pRect) {
     return BTNST_OK;
 }
 
-void CPictureButton::PrepareImageRect(BOOL bHasTitle, RECT* rpItem, CRect* rpTitle, BOOL bIsPressed,
-                                      DWORD dwWidth, DWORD dwHeight, CRect* rpImage) const {
+void CPictureButton::PrepareImageRect(BOOL bHasTitle, RECT* rpItem, CRect* rpTitle, BOOL bIsPressed, DWORD dwWidth,
+                                      DWORD dwHeight, CRect* rpImage) const {
     const CRect item = *rpItem;
     const int w = static_cast<int>(dwWidth);
     const int h = static_cast<int>(dwHeight);
@@ -491,8 +490,8 @@ void CPictureButton::PaintIcon(CDC* pDC, BOOL bHasTitle, RECT* rpItem, CRect* rp
     CRect imageRect;
     PrepareImageRect(bHasTitle, rpItem, rpCaption, bIsPressed, m_csIcons[index].dwWidth, m_csIcons[index].dwHeight,
                      &imageRect);
-    pDC->DrawState(imageRect.TopLeft(), CSize(static_cast<int>(m_csIcons[index].dwWidth),
-                                              static_cast<int>(m_csIcons[index].dwHeight)),
+    pDC->DrawState(imageRect.TopLeft(),
+                   CSize(static_cast<int>(m_csIcons[index].dwWidth), static_cast<int>(m_csIcons[index].dwHeight)),
                    m_csIcons[index].hIcon, DST_ICON | (bIsDisabled ? DSS_DISABLED : DSS_NORMAL),
                    static_cast<HBRUSH>(nullptr));
 }
@@ -577,8 +576,7 @@ void CPictureButton::FreeResources(BOOL) {
     }
 }
 
-HBITMAP CPictureButton::CreateBitmapMask(HBITMAP hSourceBitmap, DWORD dwWidth, DWORD dwHeight,
-                                         COLORREF crTransColor) {
+HBITMAP CPictureButton::CreateBitmapMask(HBITMAP hSourceBitmap, DWORD dwWidth, DWORD dwHeight, COLORREF crTransColor) {
     HBITMAP hMask = ::CreateBitmap(static_cast<int>(dwWidth), static_cast<int>(dwHeight), 1, 1, nullptr);
     if (!hMask)
         return nullptr;
@@ -761,8 +759,7 @@ DWORD CPictureButton::SetBitmaps(int nBitmapIn, COLORREF crTransIn, int nBitmapO
 
 void CPictureButton::SizeToContent() {
     if (m_csIcons[0].hIcon) {
-        SetWindowPos(nullptr, -1, -1, static_cast<int>(m_csIcons[0].dwWidth),
-                     static_cast<int>(m_csIcons[0].dwHeight),
+        SetWindowPos(nullptr, -1, -1, static_cast<int>(m_csIcons[0].dwWidth), static_cast<int>(m_csIcons[0].dwHeight),
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOREDRAW | SWP_NOACTIVATE);
     } else if (m_csBitmaps[0].hBitmap) {
         SetWindowPos(nullptr, -1, -1, static_cast<int>(m_csBitmaps[0].dwWidth),

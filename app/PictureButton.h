@@ -33,8 +33,15 @@ public:
         BTNST_INVALIDPRESSEDSTYLE = 6,
     };
     // The state colours.
-    enum { BTNST_COLOR_BK_IN = 0, BTNST_COLOR_FG_IN, BTNST_COLOR_BK_OUT, BTNST_COLOR_FG_OUT, BTNST_COLOR_BK_FOCUS,
-           BTNST_COLOR_FG_FOCUS, BTNST_MAX_COLORS };
+    enum {
+        BTNST_COLOR_BK_IN = 0,
+        BTNST_COLOR_FG_IN,
+        BTNST_COLOR_BK_OUT,
+        BTNST_COLOR_FG_OUT,
+        BTNST_COLOR_BK_FOCUS,
+        BTNST_COLOR_FG_FOCUS,
+        BTNST_MAX_COLORS
+    };
     // Derived out images.
     static constexpr int BTNST_AUTO_GRAY = -2;
     static constexpr int BTNST_AUTO_DARKER = -3;
@@ -67,8 +74,8 @@ public:
     DWORD UseParentBackground(BOOL bRepaint = TRUE);
     DWORD SetParentBackground(CDC* pDC);
     DWORD SetUrl(LPCTSTR lpszUrl);
-    // The drop-down menu: menu resource nMenu (0 removes it), drawn in nDrawMode; images from a toolbar resource
-    // are not offered (a toolbar id answers 1 and leaves no menu).
+    // The drop-down menu: menu resource nMenu (0 removes it), drawn in nDrawMode, with the images of toolbar
+    // resource nToolbarId (0 none; a toolbar that does not load answers 1 and leaves no menu).
     DWORD SetPopupMenu(int nMenu, CWnd* pOwner, int nDrawMode = 1, int nToolbarId = 0, int nCellWidth = 16,
                        int nCellHeight = 15, COLORREF crTransparent = RGB(192, 192, 192), BOOL bRepaint = TRUE);
     // Sent (message, the menu's handle, lParam) to a window just before the menu opens.
@@ -90,8 +97,7 @@ protected:
     void PreSubclassWindow() override;
     virtual DWORD PaintFace(CDC* pDC, CRect* pRect);
     virtual DWORD PaintFrame(CDC* pDC, CRect* pRect);
-    virtual void PaintIcon(CDC* pDC, BOOL bHasTitle, RECT* rpItem, CRect* rpCaption, BOOL bIsPressed,
-                           BOOL bIsDisabled);
+    virtual void PaintIcon(CDC* pDC, BOOL bHasTitle, RECT* rpItem, CRect* rpCaption, BOOL bIsPressed, BOOL bIsDisabled);
     virtual void PaintBitmap(CDC* pDC, BOOL bHasTitle, RECT* rpItem, CRect* rpCaption, BOOL bIsPressed,
                              BOOL bIsDisabled);
     virtual void PaintCaption(CDC* pDC, LPCTSTR lpszTitle, RECT* rpItem, CRect* rpCaption, BOOL bIsPressed,
@@ -116,8 +122,8 @@ protected:
     DECLARE_MESSAGE_MAP()
 
     // Where an image of the given size goes, and what is left to the caption.
-    void PrepareImageRect(BOOL bHasTitle, RECT* rpItem, CRect* rpTitle, BOOL bIsPressed, DWORD dwWidth,
-                          DWORD dwHeight, CRect* rpImage) const;
+    void PrepareImageRect(BOOL bHasTitle, RECT* rpItem, CRect* rpTitle, BOOL bIsPressed, DWORD dwWidth, DWORD dwHeight,
+                          CRect* rpImage) const;
     void CancelHover();
     void FreeResources(BOOL bCheckForNull = TRUE);
     static HBITMAP CreateBitmapMask(HBITMAP hSourceBitmap, DWORD dwWidth, DWORD dwHeight, COLORREF crTransColor);

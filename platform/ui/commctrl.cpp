@@ -84,6 +84,7 @@ void RegisterAll() {
         RegisterDateTimePicker();
         RegisterUpDown();
         RegisterAnimate();
+        RegisterToolbar();
         return true;
     }();
     (void)done;

@@ -1171,7 +1171,8 @@ struct NMIPADDRESS {
 };
 using LPNMIPADDRESS = NMIPADDRESS*;
 
-#define MAKEIPRANGE(low, high) (static_cast<LPARAM>(static_cast<WORD>((static_cast<BYTE>(high) << 8) + static_cast<BYTE>(low))))
+#define MAKEIPRANGE(low, high)                                                                                         \
+    (static_cast<LPARAM>(static_cast<WORD>((static_cast<BYTE>(high) << 8) + static_cast<BYTE>(low))))
 #define MAKEIPADDRESS(b1, b2, b3, b4)                                                                                  \
     (static_cast<LPARAM>((static_cast<DWORD>(b1) << 24) + (static_cast<DWORD>(b2) << 16) +                             \
                          (static_cast<DWORD>(b3) << 8) + static_cast<DWORD>(b4)))
@@ -1179,3 +1180,107 @@ using LPNMIPADDRESS = NMIPADDRESS*;
 #define SECOND_IPADDRESS(x) ((static_cast<DWORD>(x) >> 16) & 0xff)
 #define THIRD_IPADDRESS(x) ((static_cast<DWORD>(x) >> 8) & 0xff)
 #define FOURTH_IPADDRESS(x) (static_cast<DWORD>(x) & 0xff)
+
+// ---- Toolbar ------------------------------------------------------------------------------------------------------
+// A row of buttons, each an image of one bitmap strip (TB_ADDBITMAP, the images side by side at the bitmap size) and
+// a command id; separators are gaps. A click on an enabled button sends WM_COMMAND with the button's id to the
+// parent (a check button changes its state first). Text labels, drop-down arrows, wrapping, customising and
+// tool tips are not offered.
+
+#define TOOLBARCLASSNAMEW u"ToolbarWindow32"
+#define TOOLBARCLASSNAME TOOLBARCLASSNAMEW
+
+struct TBBUTTON {
+    int iBitmap;
+    int idCommand;
+    BYTE fsState;
+    BYTE fsStyle;
+    BYTE bReserved[6];
+    DWORD_PTR dwData;
+    INT_PTR iString;
+};
+using LPTBBUTTON = TBBUTTON*;
+using LPCTBBUTTON = const TBBUTTON*;
+
+struct TBADDBITMAP {
+    HINSTANCE hInst; // null: nID is a bitmap handle
+    UINT_PTR nID;
+};
+using LPTBADDBITMAP = TBADDBITMAP*;
+
+struct TBREPLACEBITMAP {
+    HINSTANCE hInstOld;
+    UINT_PTR nIDOld;
+    HINSTANCE hInstNew;
+    UINT_PTR nIDNew;
+    int nButtons;
+};
+using LPTBREPLACEBITMAP = TBREPLACEBITMAP*;
+
+constexpr BYTE TBSTATE_CHECKED = 0x01;
+constexpr BYTE TBSTATE_PRESSED = 0x02;
+constexpr BYTE TBSTATE_ENABLED = 0x04;
+constexpr BYTE TBSTATE_HIDDEN = 0x08;
+constexpr BYTE TBSTATE_INDETERMINATE = 0x10;
+constexpr BYTE TBSTATE_WRAP = 0x20;
+
+constexpr BYTE TBSTYLE_BUTTON = 0x00;
+constexpr BYTE TBSTYLE_SEP = 0x01;
+constexpr BYTE TBSTYLE_CHECK = 0x02;
+constexpr BYTE TBSTYLE_GROUP = 0x04;
+constexpr BYTE TBSTYLE_CHECKGROUP = TBSTYLE_GROUP | TBSTYLE_CHECK;
+constexpr DWORD TBSTYLE_TOOLTIPS = 0x0100;
+constexpr DWORD TBSTYLE_WRAPABLE = 0x0200;
+constexpr DWORD TBSTYLE_FLAT = 0x0800;
+constexpr DWORD CCS_TOP = 0x00000001;
+constexpr DWORD CCS_NOMOVEY = 0x00000002;
+constexpr DWORD CCS_BOTTOM = 0x00000003;
+constexpr DWORD CCS_NORESIZE = 0x00000004;
+constexpr DWORD CCS_NOPARENTALIGN = 0x00000008;
+constexpr DWORD CCS_NODIVIDER = 0x00000040;
+
+constexpr UINT TB_ENABLEBUTTON = WM_USER + 1;
+constexpr UINT TB_CHECKBUTTON = WM_USER + 2;
+constexpr UINT TB_PRESSBUTTON = WM_USER + 3;
+constexpr UINT TB_HIDEBUTTON = WM_USER + 4;
+constexpr UINT TB_ISBUTTONENABLED = WM_USER + 9;
+constexpr UINT TB_ISBUTTONCHECKED = WM_USER + 10;
+constexpr UINT TB_ISBUTTONPRESSED = WM_USER + 11;
+constexpr UINT TB_ISBUTTONHIDDEN = WM_USER + 12;
+constexpr UINT TB_SETSTATE = WM_USER + 17;
+constexpr UINT TB_GETSTATE = WM_USER + 18;
+constexpr UINT TB_ADDBITMAP = WM_USER + 19;
+constexpr UINT TB_DELETEBUTTON = WM_USER + 22;
+constexpr UINT TB_GETBUTTON = WM_USER + 23;
+constexpr UINT TB_BUTTONCOUNT = WM_USER + 24;
+constexpr UINT TB_COMMANDTOINDEX = WM_USER + 25;
+constexpr UINT TB_GETITEMRECT = WM_USER + 29;
+constexpr UINT TB_BUTTONSTRUCTSIZE = WM_USER + 30;
+constexpr UINT TB_SETBUTTONSIZE = WM_USER + 31;
+constexpr UINT TB_SETBITMAPSIZE = WM_USER + 32;
+constexpr UINT TB_AUTOSIZE = WM_USER + 33;
+constexpr UINT TB_GETBITMAP = WM_USER + 44;
+constexpr UINT TB_REPLACEBITMAP = WM_USER + 46;
+constexpr UINT TB_SETCMDID = WM_USER + 42;
+constexpr UINT TB_CHANGEBITMAP = WM_USER + 43;
+constexpr UINT TB_GETBUTTONSIZE = WM_USER + 58;
+constexpr UINT TB_INSERTBUTTONW = WM_USER + 67;
+constexpr UINT TB_ADDBUTTONSW = WM_USER + 68;
+constexpr UINT TB_INSERTBUTTON = TB_INSERTBUTTONW;
+constexpr UINT TB_ADDBUTTONS = TB_ADDBUTTONSW;
+
+// CreateMappedBitmap: a bitmap resource with colours replaced. Without a colour map the button colours are mapped
+// as Windows maps them: black to COLOR_BTNTEXT, dark grey to COLOR_BTNSHADOW, light grey to COLOR_BTNFACE and white
+// to COLOR_BTNHIGHLIGHT. A palette bitmap has its colour table mapped; any other has its pixels mapped.
+struct COLORMAP {
+    COLORREF from;
+    COLORREF to;
+};
+using LPCOLORMAP = COLORMAP*;
+constexpr UINT CMB_MASKED = 0x02;
+HBITMAP CreateMappedBitmap(HINSTANCE instance, INT_PTR idBitmap, UINT flags, LPCOLORMAP colorMap, int mapSize);
+
+namespace platform::ui {
+// The same mapping over a bitmap resource's bytes (a BITMAPINFOHEADER, its colour table and the pixels).
+HBITMAP CreateMappedBitmapFromDib(const void* dib, size_t size, const COLORMAP* colorMap, int mapSize);
+} // namespace platform::ui

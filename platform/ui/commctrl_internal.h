@@ -84,6 +84,7 @@ void RegisterIpAddress();
 void RegisterDateTimePicker();
 void RegisterUpDown();
 void RegisterAnimate();
+void RegisterToolbar();
 
 // Height of a visible header control.
 int HeaderHeight();

@@ -304,6 +304,11 @@ void Parser::Statement() {
         Add(IntName(4), name, Menu());
         return;
     }
+    if (IsIdent("TOOLBAR")) {
+        ++m_pos;
+        Add(IntName(241), name, Toolbar());
+        return;
+    }
     ResourceName type;
     bool bitmap = false;
     if (IsIdent("ICON")) {
@@ -685,6 +690,44 @@ std::vector<uint8_t> Parser::Menu() {
     std::vector<MenuItem> items;
     MenuItems(items, 0);
     return EncodeMenu(items);
+}
+
+// TOOLBAR width, height BEGIN BUTTON id | SEPARATOR ... END: WORD version 1, the image size, the number of
+// buttons, and a WORD command id per button (0 for a separator).
+std::vector<uint8_t> Parser::Toolbar() {
+    const uint16_t width = Word(Expression());
+    SkipComma();
+    const uint16_t height = Word(Expression());
+    std::vector<uint16_t> ids;
+    ExpectBegin();
+    while (!IsEndOfBlock()) {
+        if (AtEnd())
+            Fail("TOOLBAR without END");
+        if (IsIdent("BUTTON")) {
+            ++m_pos;
+            ids.push_back(Word(Expression()));
+        } else if (IsIdent("SEPARATOR")) {
+            ++m_pos;
+            ids.push_back(0);
+        } else {
+            Fail("expected BUTTON or SEPARATOR");
+        }
+    }
+    ExpectEnd();
+    if (ids.size() > 0xFFFF)
+        Fail("too many buttons");
+    std::vector<uint8_t> data;
+    auto word = [&data](uint16_t w) {
+        data.push_back(static_cast<uint8_t>(w & 0xFF));
+        data.push_back(static_cast<uint8_t>(w >> 8));
+    };
+    word(1);
+    word(width);
+    word(height);
+    word(static_cast<uint16_t>(ids.size()));
+    for (uint16_t id : ids)
+        word(id);
+    return data;
 }
 
 } // namespace rescomp

@@ -66,6 +66,7 @@ private:
     uint16_t MenuOptions();
     void MenuItems(std::vector<MenuItem>& items, int depth);
     std::vector<uint8_t> Menu();
+    std::vector<uint8_t> Toolbar();
 
     std::vector<Token> m_tokens;
     std::map<std::string, std::vector<Token>> m_defines;
