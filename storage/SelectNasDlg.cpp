@@ -164,6 +164,12 @@ void CSelectNasDlg::EnumShares() {
             return;
         m_strServer = pEntry->strAddress;
     }
+    // Asking for the shares may open the Connect dialog over this one: this dialog shows first (a modal dialog
+    // shows itself only once its loop idles), so that it never comes up above the dialog it opened.
+    if (!IsWindowVisible()) {
+        ShowWindow(SW_SHOW);
+        UpdateWindow();
+    }
     CNasWaitCursor wait;
     CListBox* pShares = &m_lbShares;
     pShares->ResetContent();

@@ -10,6 +10,7 @@
 #include "engine/ShellTreeCtrl.h"
 #include "storage/AutoMountSecureDlg.h"
 #include "storage/SecureSetting.h"
+#include "storage/SelectNasDlg.h"
 #include "storage/SysManMountDlg.h"
 #include "storage/ZentraManager.h"
 #include "storage/ZentraObj.h"
@@ -50,6 +51,7 @@ constexpr int IDC_CLOSE = 907;
 constexpr int IDC_TAB = 908;
 constexpr int IDC_BACKGROUND = 909;
 constexpr int IDC_LOAD_LOG = 910;
+constexpr int IDC_MOUNT_NAS = 911;
 constexpr UINT IDI_KOVRA = 100;
 constexpr UINT IDB_BACKGROUND = 608;
 constexpr UINT IDM_ABOUTBOX = 16;
@@ -158,6 +160,7 @@ ON_WM_HELPINFO()
 ON_BN_CLICKED(IDC_CLOSE, OnClose)
 ON_BN_CLICKED(IDC_MAIN_MENU, OnMainMenu)
 ON_BN_CLICKED(IDC_LOAD_LOG, OnLoadLog)
+ON_BN_CLICKED(IDC_MOUNT_NAS, OnMountNasShare)
 ON_NOTIFY(TCN_SELCHANGING, IDC_TAB, OnTabChanging)
 ON_NOTIFY(TCN_SELCHANGE, IDC_TAB, OnTabChange)
 ON_MESSAGE(WM_SHOW_CURRENT_DIALOG, OnShowCurrentDialog)
@@ -216,6 +219,10 @@ BOOL CExpertModeDlg::OnInitDialog() {
         if (!bLoaded)
             m_picture.LoadBitmap(IDB_BACKGROUND);
     }
+    // The template keeps "Mount NAS Share" hidden; a network share can only become a backup destination through
+    // it, so it is shown.
+    if (CWnd* pMountNas = GetDlgItem(IDC_MOUNT_NAS))
+        pMountNas->ShowWindow(SW_SHOW);
     m_dwVersion = ::GetVersion();
     m_dwMajorVersion = LOBYTE(LOWORD(m_dwVersion));
     m_dwMinorVersion = HIBYTE(LOWORD(m_dwVersion));
@@ -586,6 +593,12 @@ LRESULT CExpertModeDlg::OnShellNotify(WPARAM wParam, LPARAM lParam) {
     if (auto* pWizard = dynamic_cast<CBackupWizard*>(m_pActiveWizard))
         pWizard->OnShellNotify(lEvent, pair[0], pair[1]);
     return 0;
+}
+
+void CExpertModeDlg::OnMountNasShare() {
+    // The connected drive letter is the whole result: nothing is read back.
+    CSelectNasDlg dlg(this);
+    dlg.DoModal();
 }
 
 void CExpertModeDlg::OnLoadLog() {

@@ -129,6 +129,7 @@ protected:
     void OnClose();
     void OnMainMenu();
     void OnLoadLog();
+    void OnMountNasShare();
     void OnTabChanging(NMHDR* pNMHDR, LRESULT* pResult);
     void OnTabChange(NMHDR* pNMHDR, LRESULT* pResult);
     LRESULT OnShowCurrentDialog(WPARAM wParam, LPARAM lParam);

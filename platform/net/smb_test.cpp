@@ -5,6 +5,7 @@
 #include "platform/base/errors.h"
 #include "platform/base/machine.h"
 #include "platform/base/strings.h"
+#include "platform/fs/copy.h"
 #include "platform/fs/files.h"
 #include "platform/fs/paths.h"
 #include "platform/testing/private_network.h"
@@ -221,6 +222,32 @@ TEST_F(SmbShareTest, ARememberedConnectionComesBackAtTheNextLogOnWithItsPassword
     EXPECT_FALSE(std::filesystem::exists(m_machine.Folder() + "/net/sessions"));
     setenv("WINLAYER_LOGON", "third", 1);
     EXPECT_EQ(Connection(u"S:"), u"");
+}
+
+TEST_F(SmbShareTest, AFileCopiedToTheLetterIsRenamedIntoPlaceWhileStillOpen) {
+    // The layer's copy writes a temporary file and renames it before closing it, which the server refuses for a
+    // file a client holds open: the mount lets go of the file for the rename.
+    ASSERT_EQ(Add(kBackup, u"S:", u"kovra", u"s3cret"), ERROR_SUCCESS);
+    const std::string source = m_machine.Scratch("source");
+    std::string bytes(150000, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(i * 7);
+    { std::ofstream(source + "/data.bin", std::ios::binary) << bytes; }
+    platform::fs::DriveInfo drive;
+    drive.letter = u'Q';
+    drive.hostRoot = source;
+    ASSERT_TRUE(platform::fs::SetDrive(drive));
+    ASSERT_TRUE(CopyFileW(u"Q:\\data.bin", u"S:\\data.bin", TRUE)) << GetLastError();
+    EXPECT_EQ(HostText(m_backup + "/data.bin"), bytes);
+    EXPECT_FALSE(CopyFileW(u"Q:\\data.bin", u"S:\\data.bin", TRUE));
+    EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
+    ASSERT_TRUE(CopyFileW(u"Q:\\data.bin", u"S:\\data.bin", FALSE)) << GetLastError();
+    EXPECT_EQ(HostText(m_backup + "/data.bin"), bytes);
+    // Nothing of the temporary files stays behind.
+    size_t entries = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(m_backup))
+        entries += entry.path().filename() != "data.bin";
+    EXPECT_EQ(entries, 0u);
 }
 
 } // namespace

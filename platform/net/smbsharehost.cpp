@@ -22,6 +22,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <set>
 #include <string>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -216,8 +217,27 @@ struct Handle {
     int fd = -1;
 };
 
+// Every open handle, so that a rename or deletion can let go of the server's files first.
+std::set<Handle*> g_handles;
+
 Handle* HandleOf(fuse_file_info* fi) {
     return reinterpret_cast<Handle*>(static_cast<uintptr_t>(fi->fh));
+}
+
+bool Within(const std::string& path, const std::string& folder) {
+    return path == folder ||
+           (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/');
+}
+
+// The server does not rename or delete a file that a client holds open, while the host's callers do so with their
+// files open (a file written under a temporary name and renamed before it is closed): the handles at or below
+// `path` give up their server files, which they open again, by their new name, at their next read or write.
+void LetGo(const std::string& path) {
+    for (Handle* h : g_handles)
+        if (h->fd >= 0 && Within(h->path, path)) {
+            smbc_close(h->fd);
+            h->fd = -1;
+        }
 }
 
 int ServerFlags(int flags) {
@@ -240,6 +260,7 @@ int Open(const char* path, fuse_file_info* fi) {
         if (h->fd < 0)
             return Fail();
     }
+    g_handles.insert(h.get());
     fi->fh = reinterpret_cast<uintptr_t>(h.release());
     return 0;
 }
@@ -251,6 +272,7 @@ int Create(const char* path, mode_t mode, fuse_file_info* fi) {
     h->fd = smbc_open(ShareUrl(path).c_str(), (fi->flags & ~(O_CLOEXEC | O_NOCTTY)) | O_CREAT, mode);
     if (h->fd < 0)
         return Fail();
+    g_handles.insert(h.get());
     fi->fh = reinterpret_cast<uintptr_t>(h.release());
     return 0;
 }
@@ -287,6 +309,7 @@ int Write(const char*, const char* buf, size_t size, off_t offset, fuse_file_inf
 
 int Release(const char*, fuse_file_info* fi) {
     std::unique_ptr<Handle> h(HandleOf(fi));
+    g_handles.erase(h.get());
     if (h->fd >= 0)
         smbc_close(h->fd);
     return 0;
@@ -354,7 +377,10 @@ fuse_operations Operations() {
     ops.statfs = StatFs;
     ops.mkdir = [](const char* path, mode_t mode) { return smbc_mkdir(ShareUrl(path).c_str(), mode) < 0 ? Fail() : 0; };
     ops.rmdir = [](const char* path) { return smbc_rmdir(ShareUrl(path).c_str()) < 0 ? Fail() : 0; };
-    ops.unlink = [](const char* path) { return smbc_unlink(ShareUrl(path).c_str()) < 0 ? Fail() : 0; };
+    ops.unlink = [](const char* path) {
+        LetGo(path);
+        return smbc_unlink(ShareUrl(path).c_str()) < 0 ? Fail() : 0;
+    };
     ops.rename = [](const char* from, const char* to, unsigned int flags) {
         if (flags & ~static_cast<unsigned int>(RENAME_NOREPLACE))
             return -EINVAL;
@@ -362,7 +388,15 @@ fuse_operations Operations() {
         struct stat st {};
         if ((flags & RENAME_NOREPLACE) && smbc_stat(ShareUrl(to).c_str(), &st) == 0)
             return -EEXIST;
-        return smbc_rename(ShareUrl(from).c_str(), ShareUrl(to).c_str()) < 0 ? Fail() : 0;
+        LetGo(from);
+        LetGo(to);
+        if (smbc_rename(ShareUrl(from).c_str(), ShareUrl(to).c_str()) < 0)
+            return Fail();
+        const std::string source = from;
+        for (Handle* h : g_handles)
+            if (Within(h->path, source))
+                h->path = to + h->path.substr(source.size());
+        return 0;
     };
     // The server keeps its own permissions; the mode bits of the host mean nothing there.
     ops.chmod = [](const char*, mode_t, fuse_file_info*) { return 0; };
