@@ -372,8 +372,16 @@ CLogicalDrive* CDiskDriveMonitor::RemoveLogicalDriveByIndex(int nIndex) {
     m_pVolumes[nIndex] = nullptr;
     if (CPhysicalDrive* pParent = pVolume->GetParent())
         pParent->RemoveLogicalDrive(pVolume);
-    if (pVolume->GetNotifyHandle())
-        m_mapDrives.RemoveKey(pVolume->GetNotifyHandle());
+    // The entry is found by the volume itself: its notify handle may have been given up since it was registered
+    // (a disk being prepared again closes its volumes' handles), and the key it was mapped under must go with it.
+    POSITION pos = m_mapDrives.GetStartPosition();
+    while (pos) {
+        void* pKey = nullptr;
+        void* pValue = nullptr;
+        m_mapDrives.GetNextAssoc(pos, pKey, pValue);
+        if (pValue == pVolume)
+            m_mapDrives.RemoveKey(pKey);
+    }
     return pVolume;
 }
 

@@ -70,8 +70,9 @@ void CConfigDisk2::SetTotalSize(ULONGLONG ullTotalMB) {
     m_spin.SetRange32(8, nTotal);
     ShowSizes(TRUE);
     SyncSlider();
-    if (auto* pEdit = static_cast<CEdit*>(GetDlgItem(IDC_PUBLIC_SIZE)))
-        pEdit->SetSel(0, -1);
+    // The edit is reached as the window it is: the dialog does not keep a CEdit object for it.
+    if (CWnd* pEdit = GetDlgItem(IDC_PUBLIC_SIZE))
+        pEdit->SendMessage(EM_SETSEL, 0, -1);
 }
 
 ULONGLONG CConfigDisk2::ReadPublicSize() const {
@@ -107,8 +108,8 @@ void CConfigDisk2::OnChangePublicSize() {
         return;
     if (ullValue > m_ullTotalMB) {
         SetDlgItemText(IDC_PUBLIC_SIZE, SizeText(m_ullPublicMB));
-        if (auto* pEdit = static_cast<CEdit*>(GetDlgItem(IDC_PUBLIC_SIZE)))
-            pEdit->SetSel(-1, -1);
+        if (CWnd* pEdit = GetDlgItem(IDC_PUBLIC_SIZE))
+            pEdit->SendMessage(EM_SETSEL, static_cast<WPARAM>(-1), -1);
         return;
     }
     if (ullValue == m_ullPublicMB)

@@ -135,10 +135,10 @@ BOOL CExpertSystemSetting::ShowLogTipsCallback(LPVOID) {
 BOOL CExpertSystemSetting::OnInitDialog() {
     CExpertPage::OnInitDialog();
     for (const auto& [nButton, nIcon] : kButtonIcons) {
-        auto* pButton = static_cast<CButton*>(GetDlgItem(static_cast<int>(nButton)));
+        CWnd* pButton = GetDlgItem(static_cast<int>(nButton));
         HICON hIcon = ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(nIcon));
         if (pButton && hIcon)
-            pButton->SetIcon(hIcon);
+            pButton->SendMessage(BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(hIcon));
     }
     m_list.EnableTips(kIconError, kIconWarning, kIconInformation, kIconDebug, ShowLogTipsCallback, this);
     App()->GetSystemLog().AttachListCtrl(&m_list, IDS_TYPE, IDS_DATE, IDS_LOG, kIconError, kIconWarning,
