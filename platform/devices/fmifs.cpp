@@ -3,6 +3,7 @@
 #include "platform/devices/fmifs.h"
 #include "platform/devices/disk_service.h"
 
+#include "platform/base/clock.h"
 #include "platform/base/errors.h"
 #include "platform/base/module.h"
 #include "platform/base/strings.h"
@@ -77,9 +78,17 @@ extern "C" void FormatEx(PWCHAR driveRoot, DWORD, PWCHAR format, PWCHAR label, B
         return;
     }
     DWORD returned = 0;
-    // A volume in use cannot be formatted: the lock is refused while anything of it is open.
-    bool ok = DeviceIoControl(volume.get(), FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &returned, nullptr) &&
-              DeviceIoControl(volume.get(), FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, &returned, nullptr);
+    // A volume in use cannot be formatted: the lock is refused while anything of it is open. A volume that has
+    // just arrived is briefly looked at by the system's own watchers (the drive monitors open it to hear of its
+    // removal), so a refusal is asked again for a few seconds before the format fails.
+    bool ok = false;
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        ok = DeviceIoControl(volume.get(), FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &returned, nullptr);
+        if (ok || GetLastError() != ERROR_ACCESS_DENIED)
+            break;
+        Sleep(100);
+    }
+    ok = ok && DeviceIoControl(volume.get(), FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, &returned, nullptr);
     if (ok && !Progress(callback, 10))
         return;
     if (ok)
