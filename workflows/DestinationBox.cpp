@@ -3,10 +3,12 @@
 #include "app/BrannicApp.h"
 #include "app/Utility.h"
 #include "engine/ItemIDList.h"
+#include "engine/ShellTreeCtrl.h"
 
 #include "platform/afx/ModuleState.h"
 #include "platform/fs/volumes.h"
 #include "platform/shell/fileinfo.h"
+#include "platform/ui/msgbox.h"
 #include "platform/ui/winuser_constants.h"
 
 namespace {
@@ -113,4 +115,53 @@ void CDestinationBox::ShowSpace(CWnd* pPage, LPCTSTR lpszRoot, int nFirstFigureI
         pPage->SetDlgItemText(nFirstFigureId + 3 * i + 1, number);
         pPage->SetDlgItemText(nFirstFigureId + 3 * i + 2, unit);
     }
+}
+
+void CDestinationBox::OnSpaceChanged(CWnd* pPage, CComboBox* pCombo, int nIndex, int nFirstFigureId) {
+    CString root;
+    CBrannicApp* pApp = App();
+    if (pApp && nIndex == SelectedIndex(pCombo) && pApp->GetSelectedDrive(pCombo, root, nullptr, TRUE))
+        ShowSpace(pPage, root, nFirstFigureId);
+}
+
+int CDestinationBox::MessageBoxId(CWnd* pPage, UINT nCaptionId, UINT nTextId, UINT nType, LPCTSTR lpszArg1,
+                                  LPCTSTR lpszArg2) {
+    CString text, caption;
+    text.LoadString(nTextId);
+    caption.LoadString(nCaptionId);
+    if (lpszArg1) {
+        CString formatted;
+        formatted.Format(text, lpszArg1, lpszArg2 ? lpszArg2 : _T(""));
+        text = formatted;
+    }
+    return ::MessageBoxW(pPage->GetSafeHwnd(), text, caption, nType);
+}
+
+BOOL CDestinationBox::CheckStart(CWnd* pPage, UINT nCaptionId, UINT nSourceTextId, CShellTreeCtrl& tree,
+                                 CComboBox* pCombo, const CString& strDestDrive, int nIconId, int nFirstFigureId,
+                                 HICON& hOwnedIcon, CString& strDrive) {
+    if (!tree.HasCheckedItems()) {
+        CString source;
+        source.LoadString(nSourceTextId);
+        MessageBoxId(pPage, nCaptionId, 5018, MB_OK | MB_ICONQUESTION, source);
+        return FALSE;
+    }
+    if (pCombo->GetCount() == 0) {
+        MessageBoxId(pPage, nCaptionId, 5027, MB_OK | MB_ICONQUESTION);
+        return FALSE;
+    }
+    CBrannicApp* pApp = App();
+    if (!pApp || pCombo->GetCurSel() == CB_ERR || !pApp->GetSelectedDrive(pCombo, strDrive, nullptr, FALSE))
+        return FALSE;
+    if (!strDestDrive.IsEmpty() && strDestDrive.CompareNoCase(strDrive) != 0 &&
+        MessageBoxId(pPage, nCaptionId, 5058, MB_YESNO | MB_ICONINFORMATION, strDestDrive, strDrive) != IDYES) {
+        pApp->SelectDriveInCombo(pCombo, strDestDrive);
+        Refresh(pPage, pCombo, nIconId, nFirstFigureId, hOwnedIcon);
+        return FALSE;
+    }
+    if (tree.IsBackupStoreSelected(strDrive)) {
+        MessageBoxId(pPage, nCaptionId, 5065, MB_OK | MB_ICONEXCLAMATION);
+        return FALSE;
+    }
+    return TRUE;
 }

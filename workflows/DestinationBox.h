@@ -8,6 +8,8 @@
 #include "platform/afx/Wnd.h"
 #include "platform/base/types.h"
 
+class CShellTreeCtrl;
+
 class CDestinationBox {
 public:
     // Whether the drive ("X:") is the stored destination: by the serial number when one is stored and the drive's
@@ -26,4 +28,18 @@ public:
     static void Refresh(CWnd* pPage, CComboBox* pCombo, int nIconId, int nFirstFigureId, HICON& hOwnedIcon);
     // The used and free figures of a drive root (both 0 when no query succeeds).
     static void ShowSpace(CWnd* pPage, LPCTSTR lpszRoot, int nFirstFigureId);
+    // The answer to the drive monitor's space notice for letter index nIndex: the figures of the selected drive
+    // are shown again when it is that drive.
+    static void OnSpaceChanged(CWnd* pPage, CComboBox* pCombo, int nIndex, int nFirstFigureId);
+
+    // A message of the string table with up to two %s inserts, in a box captioned with the text nCaptionId.
+    static int MessageBoxId(CWnd* pPage, UINT nCaptionId, UINT nTextId, UINT nType, LPCTSTR lpszArg1 = nullptr,
+                            LPCTSTR lpszArg2 = nullptr);
+    // The checks before a page starts its service on the selected drive: sources are checked (5018, naming them
+    // by the text nSourceTextId), a destination is offered (5027), a destination other than the stored one is
+    // confirmed (5058; a refusal selects the stored one again and shows it), and the drive is not the one the
+    // selection's backup store is on (5065). TRUE with the drive ("X:") in strDrive when the page may start.
+    static BOOL CheckStart(CWnd* pPage, UINT nCaptionId, UINT nSourceTextId, CShellTreeCtrl& tree, CComboBox* pCombo,
+                           const CString& strDestDrive, int nIconId, int nFirstFigureId, HICON& hOwnedIcon,
+                           CString& strDrive);
 };

@@ -202,13 +202,7 @@ void CExpertMonitor::SetStatus(UINT nStringId) {
 }
 
 int CExpertMonitor::MessageBoxId(UINT nTextId, UINT nType, LPCTSTR lpszArg1, LPCTSTR lpszArg2) {
-    CString text = LoadText(nTextId);
-    if (lpszArg1) {
-        CString formatted;
-        formatted.Format(text, lpszArg1, lpszArg2 ? lpszArg2 : _T(""));
-        text = formatted;
-    }
-    return ::MessageBoxW(m_hWnd, text, LoadText(903), nType);
+    return CDestinationBox::MessageBoxId(this, 903, nTextId, nType, lpszArg1, lpszArg2);
 }
 
 void CExpertMonitor::RefreshDestination() {
@@ -220,11 +214,7 @@ void CExpertMonitor::OnSelChangeDest() {
 }
 
 LRESULT CExpertMonitor::OnDestSpaceChanged(WPARAM wParam, LPARAM) {
-    CString root;
-    CBrannicApp* pApp = App();
-    if (pApp && static_cast<int>(wParam) == CDestinationBox::SelectedIndex(&m_combo) &&
-        pApp->GetSelectedDrive(&m_combo, root, nullptr, TRUE))
-        CDestinationBox::ShowSpace(this, root, IDC_FIRST_FIGURE);
+    CDestinationBox::OnSpaceChanged(this, &m_combo, static_cast<int>(wParam), IDC_FIRST_FIGURE);
     return 0;
 }
 
@@ -265,30 +255,10 @@ void CExpertMonitor::OnMStartAction(BOOL bWrite) {
         SetActivity(0);
         return;
     }
-    if (!m_tree.HasCheckedItems()) {
-        const CString source = LoadText(1256);
-        MessageBoxId(5018, MB_OK | MB_ICONQUESTION, source);
-        return;
-    }
-    if (m_combo.GetCount() == 0) {
-        MessageBoxId(5027, MB_OK | MB_ICONQUESTION);
-        return;
-    }
-    CBrannicApp* pApp = App();
     CString drive;
-    if (!pApp || m_combo.GetCurSel() == CB_ERR || !pApp->GetSelectedDrive(&m_combo, drive, nullptr, FALSE))
+    if (!CDestinationBox::CheckStart(this, 903, 1256, m_tree, &m_combo, m_strDestDrive, IDC_ICON, IDC_FIRST_FIGURE,
+                                     m_hDriveIcon, drive))
         return;
-    if (!m_strDestDrive.IsEmpty() && m_strDestDrive.CompareNoCase(drive) != 0) {
-        if (MessageBoxId(5058, MB_YESNO | MB_ICONINFORMATION, m_strDestDrive, drive) != IDYES) {
-            pApp->SelectDriveInCombo(&m_combo, m_strDestDrive);
-            RefreshDestination();
-            return;
-        }
-    }
-    if (m_tree.IsBackupStoreSelected(drive)) {
-        MessageBoxId(5065, MB_OK | MB_ICONEXCLAMATION);
-        return;
-    }
     SetStatus(1264);
     m_tree.SaveSelecton(SelectionPath(), nullptr);
     const CPageSettings settings(kSubKey);

@@ -320,11 +320,7 @@ void CExpertSchedule::RefreshDestination() {
 }
 
 LRESULT CExpertSchedule::OnDestSpaceChanged(WPARAM wParam, LPARAM) {
-    CString root;
-    CBrannicApp* pApp = App();
-    if (pApp && static_cast<int>(wParam) == CDestinationBox::SelectedIndex(&m_combo) &&
-        pApp->GetSelectedDrive(&m_combo, root, nullptr, TRUE))
-        CDestinationBox::ShowSpace(this, root, IDC_FIRST_FIGURE);
+    CDestinationBox::OnSpaceChanged(this, &m_combo, static_cast<int>(wParam), IDC_FIRST_FIGURE);
     return 0;
 }
 
@@ -337,13 +333,7 @@ void CExpertSchedule::SetStatus(UINT nStringId) {
 }
 
 int CExpertSchedule::MessageBoxId(UINT nTextId, UINT nType, LPCTSTR lpszArg1, LPCTSTR lpszArg2) {
-    CString text = LoadText(nTextId);
-    if (lpszArg1) {
-        CString formatted;
-        formatted.Format(text, lpszArg1, lpszArg2 ? lpszArg2 : _T(""));
-        text = formatted;
-    }
-    return ::MessageBoxW(m_hWnd, text, LoadText(905), nType);
+    return CDestinationBox::MessageBoxId(this, 905, nTextId, nType, lpszArg1, lpszArg2);
 }
 
 void CExpertSchedule::UpdateControls(BOOL bEnable) {
@@ -454,30 +444,10 @@ void CExpertSchedule::OnStartStop(BOOL bWrite) {
         UpdateControls(!m_bServiceRunning);
         return;
     }
-    if (!m_tree.HasCheckedItems()) {
-        const CString source = LoadText(1355);
-        MessageBoxId(5018, MB_OK | MB_ICONQUESTION, source);
-        return;
-    }
-    if (m_combo.GetCount() == 0) {
-        MessageBoxId(5027, MB_OK | MB_ICONQUESTION);
-        return;
-    }
-    CBrannicApp* pApp = App();
     CString drive;
-    if (!pApp || m_combo.GetCurSel() == CB_ERR || !pApp->GetSelectedDrive(&m_combo, drive, nullptr, FALSE))
+    if (!CDestinationBox::CheckStart(this, 905, 1355, m_tree, &m_combo, m_strDestDrive, IDC_ICON, IDC_FIRST_FIGURE,
+                                     m_hDriveIcon, drive))
         return;
-    if (!m_strDestDrive.IsEmpty() && m_strDestDrive.CompareNoCase(drive) != 0) {
-        if (MessageBoxId(5058, MB_YESNO | MB_ICONINFORMATION, m_strDestDrive, drive) != IDYES) {
-            pApp->SelectDriveInCombo(&m_combo, m_strDestDrive);
-            RefreshDestination();
-            return;
-        }
-    }
-    if (m_tree.IsBackupStoreSelected(drive)) {
-        MessageBoxId(5065, MB_OK | MB_ICONEXCLAMATION);
-        return;
-    }
     int nType = -1;
     if (m_repeat.GetCheck() == BST_CHECKED)
         nType = IsDlgButtonChecked(IDC_WEEKLY) ? 1 : IsDlgButtonChecked(IDC_MONTHLY) ? 2 : 0;
@@ -499,7 +469,7 @@ void CExpertSchedule::OnStartStop(BOOL bWrite) {
     // The selection is measured and its size weighed against the destination's free space in either case.
     if (MeasureSelection()) {
         CString root;
-        pApp->GetSelectedDrive(&m_combo, root, nullptr, TRUE);
+        App()->GetSelectedDrive(&m_combo, root, nullptr, TRUE);
         const ULONGLONG ullNeeded = static_cast<ULONGLONG>(m_dwTotals[4]) | static_cast<ULONGLONG>(m_dwTotals[5]) << 32;
         for (;;) {
             const ULONGLONG ullFree = GetDriveFreeSpace(root);
