@@ -1,4 +1,5 @@
 #include "workflows/BackupPage2.h"
+#include "workflows/DestinationBox.h"
 
 #include "app/BrannicApp.h"
 #include "app/Utility.h"
@@ -132,47 +133,8 @@ void CBackupPage2::UpdateDestination() {
 }
 
 void CBackupPage2::ShowDriveInfo(LPCTSTR lpszRoot, BOOL bRedraw) {
-    WCHAR fileSystem[MAX_PATH] = {};
-    if (::GetVolumeInformationW(lpszRoot, nullptr, 0, nullptr, nullptr, nullptr, fileSystem, MAX_PATH))
-        SetDlgItemText(3303, fileSystem);
-    else
-        SetDlgItemText(3303, _T("Unformated"));
-
-    ULARGE_INTEGER available{}, total{}, totalFree{};
-    ULONGLONG ullTotal = 0;
-    ULONGLONG ullFree = 0;
-    ULONGLONG ullTotalFree = 0;
-    if (::GetDiskFreeSpaceExW(lpszRoot, &available, &total, &totalFree)) {
-        ullFree = available.QuadPart;
-        ullTotal = total.QuadPart;
-        ullTotalFree = totalFree.QuadPart;
-    } else {
-        DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, totalClusters = 0;
-        if (::GetDiskFreeSpaceW(lpszRoot, &sectorsPerCluster, &bytesPerSector, &freeClusters, &totalClusters)) {
-            const ULONGLONG cluster = static_cast<ULONGLONG>(sectorsPerCluster) * bytesPerSector;
-            ullTotal = totalClusters * cluster;
-            ullFree = ullTotalFree = freeClusters * cluster;
-        }
-    }
-    m_ullFreeBytes = ullFree;
-    const ULONGLONG ullUsed = ullTotal > ullTotalFree ? ullTotal - ullTotalFree : 0;
-    const struct {
-        ULONGLONG value;
-        int nBytes;
-        int nNumber;
-        int nUnit;
-    } rows[] = {{ullTotal, 3304, 3305, 3306}, {ullUsed, 3308, 3309, 3310}, {ullFree, 3312, 3313, 3314}};
-    for (const auto& row : rows) {
-        CString text;
-        FormatThousands(text, static_cast<LONGLONG>(row.value));
-        SetDlgItemText(row.nBytes, text);
-        CString number, unit;
-        FormatSizeText(number, unit, row.value);
-        SetDlgItemText(row.nNumber, number);
-        SetDlgItemText(row.nUnit, unit);
-    }
-    m_chart.AddValue(static_cast<double>(ullUsed), _T("Used"), FALSE);
-    m_chart.AddValue(static_cast<double>(ullFree), _T("Free"), FALSE);
+    static constexpr int kRows[3][3] = {{3304, 3305, 3306}, {3308, 3309, 3310}, {3312, 3313, 3314}};
+    m_ullFreeBytes = CDestinationBox::ShowDriveFigures(this, m_chart, lpszRoot, 3303, kRows);
     if (bRedraw) {
         Invalidate();
         UpdateWindow();

@@ -1,6 +1,7 @@
 #include "workflows/DestinationBox.h"
 
 #include "app/BrannicApp.h"
+#include "app/ChartCtrl.h"
 #include "app/Utility.h"
 #include "engine/ItemIDList.h"
 #include "engine/ShellTreeCtrl.h"
@@ -90,31 +91,62 @@ void CDestinationBox::Refresh(CWnd* pPage, CComboBox* pCombo, int nIconId, int n
     hOwnedIcon = bOwned ? hIcon : nullptr;
 }
 
-void CDestinationBox::ShowSpace(CWnd* pPage, LPCTSTR lpszRoot, int nFirstFigureId) {
+void CDestinationBox::QuerySpace(LPCTSTR lpszRoot, ULONGLONG& ullTotal, ULONGLONG& ullAvailable,
+                                 ULONGLONG& ullTotalFree) {
+    ullTotal = ullAvailable = ullTotalFree = 0;
     ULARGE_INTEGER available{}, total{}, totalFree{};
-    ULONGLONG ullUsed = 0;
-    ULONGLONG ullFree = 0;
     if (::GetDiskFreeSpaceExW(lpszRoot, &available, &total, &totalFree)) {
-        ullFree = available.QuadPart;
-        ullUsed = total.QuadPart > totalFree.QuadPart ? total.QuadPart - totalFree.QuadPart : 0;
-    } else {
-        // The cluster counts, where the byte counts cannot be had.
-        DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, totalClusters = 0;
-        if (::GetDiskFreeSpaceW(lpszRoot, &sectorsPerCluster, &bytesPerSector, &freeClusters, &totalClusters)) {
-            const ULONGLONG cluster = static_cast<ULONGLONG>(sectorsPerCluster) * bytesPerSector;
-            ullFree = freeClusters * cluster;
-            ullUsed = totalClusters > freeClusters ? (totalClusters - freeClusters) * cluster : 0;
-        }
+        ullAvailable = available.QuadPart;
+        ullTotal = total.QuadPart;
+        ullTotalFree = totalFree.QuadPart;
+        return;
     }
-    const ULONGLONG values[] = {ullUsed, ullFree};
-    for (int i = 0; i < 2; ++i) {
-        CString bytes, number, unit;
-        FormatThousands(bytes, static_cast<LONGLONG>(values[i]));
-        FormatSizeText(number, unit, values[i]);
-        pPage->SetDlgItemText(nFirstFigureId + 3 * i, bytes);
-        pPage->SetDlgItemText(nFirstFigureId + 3 * i + 1, number);
-        pPage->SetDlgItemText(nFirstFigureId + 3 * i + 2, unit);
+    // The cluster counts, where the byte counts cannot be had.
+    DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, totalClusters = 0;
+    if (::GetDiskFreeSpaceW(lpszRoot, &sectorsPerCluster, &bytesPerSector, &freeClusters, &totalClusters)) {
+        const ULONGLONG cluster = static_cast<ULONGLONG>(sectorsPerCluster) * bytesPerSector;
+        ullTotal = totalClusters * cluster;
+        ullAvailable = ullTotalFree = freeClusters * cluster;
     }
+}
+
+namespace {
+
+void ShowFigure(CWnd* pPage, ULONGLONG ullValue, int nBytesId, int nNumberId, int nUnitId) {
+    CString bytes, number, unit;
+    FormatThousands(bytes, static_cast<LONGLONG>(ullValue));
+    FormatSizeText(number, unit, ullValue);
+    pPage->SetDlgItemText(nBytesId, bytes);
+    pPage->SetDlgItemText(nNumberId, number);
+    pPage->SetDlgItemText(nUnitId, unit);
+}
+
+} // namespace
+
+void CDestinationBox::ShowSpace(CWnd* pPage, LPCTSTR lpszRoot, int nFirstFigureId) {
+    ULONGLONG ullTotal = 0, ullFree = 0, ullTotalFree = 0;
+    QuerySpace(lpszRoot, ullTotal, ullFree, ullTotalFree);
+    const ULONGLONG ullUsed = ullTotal > ullTotalFree ? ullTotal - ullTotalFree : 0;
+    ShowFigure(pPage, ullUsed, nFirstFigureId, nFirstFigureId + 1, nFirstFigureId + 2);
+    ShowFigure(pPage, ullFree, nFirstFigureId + 3, nFirstFigureId + 4, nFirstFigureId + 5);
+}
+
+ULONGLONG CDestinationBox::ShowDriveFigures(CWnd* pPage, CChartCtrl& chart, LPCTSTR lpszRoot, int nFileSystemId,
+                                            const int (&rowIds)[3][3]) {
+    WCHAR fileSystem[MAX_PATH] = {};
+    if (::GetVolumeInformationW(lpszRoot, nullptr, 0, nullptr, nullptr, nullptr, fileSystem, MAX_PATH))
+        pPage->SetDlgItemText(nFileSystemId, fileSystem);
+    else
+        pPage->SetDlgItemText(nFileSystemId, _T("Unformated"));
+    ULONGLONG ullTotal = 0, ullFree = 0, ullTotalFree = 0;
+    QuerySpace(lpszRoot, ullTotal, ullFree, ullTotalFree);
+    const ULONGLONG ullUsed = ullTotal > ullTotalFree ? ullTotal - ullTotalFree : 0;
+    const ULONGLONG values[] = {ullTotal, ullUsed, ullFree};
+    for (int i = 0; i < 3; ++i)
+        ShowFigure(pPage, values[i], rowIds[i][0], rowIds[i][1], rowIds[i][2]);
+    chart.AddValue(static_cast<double>(ullUsed), _T("Used"), FALSE);
+    chart.AddValue(static_cast<double>(ullFree), _T("Free"), FALSE);
+    return ullFree;
 }
 
 void CDestinationBox::OnSpaceChanged(CWnd* pPage, CComboBox* pCombo, int nIndex, int nFirstFigureId) {

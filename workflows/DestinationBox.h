@@ -8,6 +8,7 @@
 #include "platform/afx/Wnd.h"
 #include "platform/base/types.h"
 
+class CChartCtrl;
 class CShellTreeCtrl;
 
 class CDestinationBox {
@@ -28,6 +29,15 @@ public:
     static void Refresh(CWnd* pPage, CComboBox* pCombo, int nIconId, int nFirstFigureId, HICON& hOwnedIcon);
     // The used and free figures of a drive root (both 0 when no query succeeds).
     static void ShowSpace(CWnd* pPage, LPCTSTR lpszRoot, int nFirstFigureId);
+    // The total, available and free bytes of a drive root, from the cluster counts where the byte counts cannot be
+    // had; all 0 when neither query succeeds.
+    static void QuerySpace(LPCTSTR lpszRoot, ULONGLONG& ullTotal, ULONGLONG& ullAvailable, ULONGLONG& ullTotalFree);
+    // The destination pages' drive figures: the file system's name (or "Unformated") in nFileSystemId, and the
+    // total, used and free bytes each as thousands, number and unit in the ids of rowIds, and the used and free
+    // parts in the chart. Returns the available bytes.
+    static ULONGLONG ShowDriveFigures(CWnd* pPage, CChartCtrl& chart, LPCTSTR lpszRoot, int nFileSystemId,
+                                      const int (&rowIds)[3][3]);
+
     // The answer to the drive monitor's space notice for letter index nIndex: the figures of the selected drive
     // are shown again when it is that drive.
     static void OnSpaceChanged(CWnd* pPage, CComboBox* pCombo, int nIndex, int nFirstFigureId);

@@ -1,4 +1,5 @@
 #include "workflows/ExpertBackup.h"
+#include "workflows/DestinationBox.h"
 
 #include "app/BrannicApp.h"
 #include "app/Utility.h"
@@ -257,47 +258,8 @@ void CExpertBackup::UpdateDestination() {
 }
 
 void CExpertBackup::ShowDriveInfo(LPCTSTR lpszRoot, BOOL bRedraw) {
-    WCHAR fileSystem[MAX_PATH] = {};
-    if (::GetVolumeInformationW(lpszRoot, nullptr, 0, nullptr, nullptr, nullptr, fileSystem, MAX_PATH))
-        SetDlgItemText(IDC_FILE_SYSTEM, fileSystem);
-    else
-        SetDlgItemText(IDC_FILE_SYSTEM, u"Unformated");
-
-    ULARGE_INTEGER available{}, total{}, totalFree{};
-    ULONGLONG ullTotal = 0;
-    ULONGLONG ullFree = 0;
-    ULONGLONG ullTotalFree = 0;
-    if (::GetDiskFreeSpaceExW(lpszRoot, &available, &total, &totalFree)) {
-        ullFree = available.QuadPart;
-        ullTotal = total.QuadPart;
-        ullTotalFree = totalFree.QuadPart;
-    } else {
-        DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, totalClusters = 0;
-        if (::GetDiskFreeSpaceW(lpszRoot, &sectorsPerCluster, &bytesPerSector, &freeClusters, &totalClusters)) {
-            const ULONGLONG cluster = static_cast<ULONGLONG>(sectorsPerCluster) * bytesPerSector;
-            ullTotal = totalClusters * cluster;
-            ullFree = ullTotalFree = freeClusters * cluster;
-        }
-    }
-    m_ullFreeBytes = ullFree;
-    const ULONGLONG ullUsed = ullTotal > ullTotalFree ? ullTotal - ullTotalFree : 0;
-    const struct {
-        ULONGLONG value;
-        int nBytes;
-        int nNumber;
-        int nUnit;
-    } rows[] = {{ullTotal, 1012, 1013, 1017}, {ullUsed, 1014, 1015, 1016}, {ullFree, 1020, 1018, 1019}};
-    for (const auto& row : rows) {
-        CString text;
-        FormatThousands(text, static_cast<LONGLONG>(row.value));
-        SetDlgItemText(row.nBytes, text);
-        CString number, unit;
-        FormatSizeText(number, unit, row.value);
-        SetDlgItemText(row.nNumber, number);
-        SetDlgItemText(row.nUnit, unit);
-    }
-    m_chart.AddValue(static_cast<double>(ullUsed), u"Used", FALSE);
-    m_chart.AddValue(static_cast<double>(ullFree), u"Free", FALSE);
+    static constexpr int kRows[3][3] = {{1012, 1013, 1017}, {1014, 1015, 1016}, {1020, 1018, 1019}};
+    m_ullFreeBytes = CDestinationBox::ShowDriveFigures(this, m_chart, lpszRoot, IDC_FILE_SYSTEM, kRows);
     if (bRedraw) {
         Invalidate();
         UpdateWindow();
