@@ -19,6 +19,8 @@
 #include "platform/ui/window.h"
 #include "platform/ui/xvfb_test_support.h"
 
+#include "E2eSupport.h"
+
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
@@ -38,122 +40,12 @@ extern char** environ;
 
 namespace {
 
+using namespace e2e;
+
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-constexpr auto kDeadline = 120s;
-constexpr UINT ID_TRAY_EXIT = 32774;
 constexpr int IDC_SYSTEM_SETTINGS = 2313;
-constexpr LPCTSTR kRootKey = u"Software\\VEVUVUV\\Kovra";
-constexpr const char16_t* kInstanceProperty = u"AFX_BRANNIC_H__D36F5573_9879_4ED3_8B5D_97A194EFF61D__INCLUDED_";
-
-// The started program; killed if the test leaves it running.
-class Kovra {
-public:
-    Kovra(const std::string& path, const std::string& errorFile) {
-        char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        if (posix_spawn(&m_pid, path.c_str(), &actions, nullptr, argv, environ) != 0)
-            m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~Kovra() {
-        if (m_pid > 0 && !m_exited) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
-    Kovra(const Kovra&) = delete;
-    Kovra& operator=(const Kovra&) = delete;
-
-    int Wait() {
-        const auto deadline = std::chrono::steady_clock::now() + kDeadline;
-        while (!m_exited) {
-            int status = 0;
-            if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-                m_exited = true;
-                m_exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-                break;
-            }
-            if (std::chrono::steady_clock::now() > deadline)
-                return -1;
-            std::this_thread::sleep_for(5ms);
-        }
-        return m_exitCode;
-    }
-
-private:
-    pid_t m_pid = -1;
-    bool m_exited = false;
-    int m_exitCode = -1;
-};
-
-// Clicks on the test's X display.
-class XPointer {
-public:
-    explicit XPointer(const std::string& display) : m_c(xcb_connect(display.c_str(), nullptr)) {
-        if (!xcb_connection_has_error(m_c))
-            m_screen = xcb_setup_roots_iterator(xcb_get_setup(m_c)).data;
-    }
-    ~XPointer() { xcb_disconnect(m_c); }
-    XPointer(const XPointer&) = delete;
-    XPointer& operator=(const XPointer&) = delete;
-    bool Connected() const { return m_screen != nullptr; }
-
-    // The on-screen origin of the shown window titled `title` (the client area of a captioned window).
-    bool Origin(const std::string& title, int& x, int& y) const {
-        auto* reply = xcb_intern_atom_reply(m_c, xcb_intern_atom(m_c, 0, 12, "_NET_WM_NAME"), nullptr);
-        const xcb_atom_t name = reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
-        std::free(reply);
-        bool found = false;
-        auto* tree = xcb_query_tree_reply(m_c, xcb_query_tree(m_c, m_screen->root), nullptr);
-        if (!tree)
-            return false;
-        const xcb_window_t* children = xcb_query_tree_children(tree);
-        for (int i = 0; i < xcb_query_tree_children_length(tree) && !found; ++i) {
-            auto* a = xcb_get_window_attributes_reply(m_c, xcb_get_window_attributes(m_c, children[i]), nullptr);
-            const bool viewable = a && a->map_state == XCB_MAP_STATE_VIEWABLE;
-            std::free(a);
-            if (!viewable)
-                continue;
-            auto* p = xcb_get_property_reply(
-                m_c, xcb_get_property(m_c, 0, children[i], name, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024), nullptr);
-            std::string value;
-            if (p)
-                value.assign(static_cast<const char*>(xcb_get_property_value(p)),
-                             static_cast<size_t>(xcb_get_property_value_length(p)));
-            std::free(p);
-            if (value != title)
-                continue;
-            auto* g = xcb_get_geometry_reply(m_c, xcb_get_geometry(m_c, children[i]), nullptr);
-            if (g) {
-                x = g->x;
-                y = g->y;
-                found = true;
-            }
-            std::free(g);
-        }
-        std::free(tree);
-        return found;
-    }
-    void Click(int x, int y) const {
-        xcb_test_fake_input(m_c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, m_screen->root, static_cast<int16_t>(x),
-                            static_cast<int16_t>(y), 0);
-        xcb_test_fake_input(m_c, XCB_BUTTON_PRESS, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-        xcb_test_fake_input(m_c, XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-        std::free(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr));
-    }
-
-private:
-    xcb_connection_t* m_c;
-    xcb_screen_t* m_screen = nullptr;
-};
-
-INT_PTR CALLBACK QuietDialogProc(HWND, UINT, WPARAM, LPARAM) {
-    return FALSE;
-}
 
 // Where the program's Expert Mode dialog has the middle of a tab and of the Instant Backup page's "Start Backup"
 // button, in client coordinates: the dialog built here from the program's own template, with the tabs the program
@@ -304,7 +196,7 @@ protected:
     // Runs the program on an X display of the test's own.
     struct Display {
         uitest::Xvfb server;
-        std::unique_ptr<XPointer> pointer;
+        std::unique_ptr<XInput> pointer;
         std::string previous;
         bool had = false;
     };
@@ -312,7 +204,7 @@ protected:
         auto display = std::make_unique<Display>();
         if (display->server.Display().empty())
             return display;
-        display->pointer = std::make_unique<XPointer>(display->server.Display());
+        display->pointer = std::make_unique<XInput>(display->server.Display());
         const char* before = std::getenv("WINLAYER_DISPLAY");
         display->had = before != nullptr;
         display->previous = before ? before : "";
@@ -326,7 +218,7 @@ protected:
             ::unsetenv("WINLAYER_DISPLAY");
     }
     // A click at a point of the Expert Mode dialog's client area, on the display.
-    static bool ClickExpert(const XPointer& pointer, POINT pt) {
+    static bool ClickExpert(const XInput& pointer, POINT pt) {
         int x = 0, y = 0;
         if (!uitest::Eventually([&] { return pointer.Origin("Kovra - Expert Mode", x, y); }, kDeadline))
             return false;

@@ -21,6 +21,8 @@
 #include "platform/ui/window.h"
 #include "platform/ui/xvfb_test_support.h"
 
+#include "E2eSupport.h"
+
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
@@ -42,168 +44,13 @@ extern char** environ;
 
 namespace {
 
+using namespace e2e;
+
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-constexpr auto kDeadline = 120s;
-constexpr UINT ID_TRAY_EXIT = 32774;
 constexpr UINT ID_TRAY_INSTANT_BACKUP = 32771;
 constexpr int IDC_MOUNT_NAS = 911;
-constexpr const char16_t* kInstanceProperty = u"AFX_BRANNIC_H__D36F5573_9879_4ED3_8B5D_97A194EFF61D__INCLUDED_";
-
-// The started program; killed if the test leaves it running.
-class Kovra {
-public:
-    Kovra(const std::string& path, const std::string& errorFile) {
-        char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        if (posix_spawn(&m_pid, path.c_str(), &actions, nullptr, argv, environ) != 0)
-            m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~Kovra() {
-        if (m_pid > 0 && !m_exited) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
-    Kovra(const Kovra&) = delete;
-    Kovra& operator=(const Kovra&) = delete;
-
-    int Wait() {
-        const auto deadline = std::chrono::steady_clock::now() + kDeadline;
-        while (!m_exited) {
-            int status = 0;
-            if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-                m_exited = true;
-                m_exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-                break;
-            }
-            if (std::chrono::steady_clock::now() > deadline)
-                return -1;
-            std::this_thread::sleep_for(5ms);
-        }
-        return m_exitCode;
-    }
-
-private:
-    pid_t m_pid = -1;
-    bool m_exited = false;
-    int m_exitCode = -1;
-};
-
-// The mouse and the keyboard of the test's X display.
-class XInput {
-public:
-    explicit XInput(const std::string& display) : m_c(xcb_connect(display.c_str(), nullptr)) {
-        if (xcb_connection_has_error(m_c))
-            return;
-        m_screen = xcb_setup_roots_iterator(xcb_get_setup(m_c)).data;
-        // The key codes of the plain characters (the first key symbol of a key: no shift needed).
-        const xcb_setup_t* setup = xcb_get_setup(m_c);
-        const int count = setup->max_keycode - setup->min_keycode + 1;
-        auto* map = xcb_get_keyboard_mapping_reply(
-            m_c, xcb_get_keyboard_mapping(m_c, setup->min_keycode, static_cast<uint8_t>(count)), nullptr);
-        if (!map)
-            return;
-        const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(map);
-        for (int i = 0; i < count; ++i) {
-            const xcb_keysym_t sym = syms[i * map->keysyms_per_keycode];
-            if (sym >= 0x20 && sym < 0x7F && !m_keys.count(static_cast<char>(sym)))
-                m_keys[static_cast<char>(sym)] = static_cast<uint8_t>(setup->min_keycode + i);
-        }
-        std::free(map);
-    }
-    ~XInput() { xcb_disconnect(m_c); }
-    XInput(const XInput&) = delete;
-    XInput& operator=(const XInput&) = delete;
-    bool Connected() const { return m_screen != nullptr; }
-
-    // The on-screen origin of the client area of the shown window titled `title`.
-    bool Origin(const std::string& title, int& x, int& y) const {
-        auto* reply = xcb_intern_atom_reply(m_c, xcb_intern_atom(m_c, 0, 12, "_NET_WM_NAME"), nullptr);
-        const xcb_atom_t name = reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
-        std::free(reply);
-        bool found = false;
-        auto* tree = xcb_query_tree_reply(m_c, xcb_query_tree(m_c, m_screen->root), nullptr);
-        if (!tree)
-            return false;
-        const xcb_window_t* children = xcb_query_tree_children(tree);
-        for (int i = 0; i < xcb_query_tree_children_length(tree) && !found; ++i) {
-            auto* a = xcb_get_window_attributes_reply(m_c, xcb_get_window_attributes(m_c, children[i]), nullptr);
-            const bool viewable = a && a->map_state == XCB_MAP_STATE_VIEWABLE;
-            std::free(a);
-            if (!viewable)
-                continue;
-            auto* p = xcb_get_property_reply(
-                m_c, xcb_get_property(m_c, 0, children[i], name, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024), nullptr);
-            std::string value;
-            if (p)
-                value.assign(static_cast<const char*>(xcb_get_property_value(p)),
-                             static_cast<size_t>(xcb_get_property_value_length(p)));
-            std::free(p);
-            if (value != title)
-                continue;
-            auto* g = xcb_get_geometry_reply(m_c, xcb_get_geometry(m_c, children[i]), nullptr);
-            if (g) {
-                x = g->x;
-                y = g->y;
-                found = true;
-            }
-            std::free(g);
-        }
-        std::free(tree);
-        return found;
-    }
-    void Click(int x, int y) const {
-        xcb_test_fake_input(m_c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, m_screen->root, static_cast<int16_t>(x),
-                            static_cast<int16_t>(y), 0);
-        xcb_test_fake_input(m_c, XCB_BUTTON_PRESS, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-        xcb_test_fake_input(m_c, XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-        Sync();
-    }
-    // Types plain characters (lower-case letters and digits) into whatever has the focus.
-    bool Type(const std::string& text) const {
-        for (char ch : text) {
-            const auto key = m_keys.find(ch);
-            if (key == m_keys.end())
-                return false;
-            xcb_test_fake_input(m_c, XCB_KEY_PRESS, key->second, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-            xcb_test_fake_input(m_c, XCB_KEY_RELEASE, key->second, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-        }
-        Sync();
-        return true;
-    }
-
-    // Debugging aid: the screen as a PPM file.
-    void Shot(const std::string& path) const {
-        auto* img = xcb_get_image_reply(m_c,
-                                        xcb_get_image(m_c, XCB_IMAGE_FORMAT_Z_PIXMAP, m_screen->root, 0, 0,
-                                                      m_screen->width_in_pixels, m_screen->height_in_pixels, ~0u),
-                                        nullptr);
-        if (!img)
-            return;
-        const uint8_t* data = xcb_get_image_data(img);
-        std::ofstream out(path, std::ios::binary);
-        out << "P6\n" << m_screen->width_in_pixels << " " << m_screen->height_in_pixels << "\n255\n";
-        for (int i = 0; i < m_screen->width_in_pixels * m_screen->height_in_pixels; ++i)
-            out << data[i * 4 + 2] << data[i * 4 + 1] << data[i * 4];
-        std::free(img);
-    }
-
-private:
-    void Sync() const { std::free(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr)); }
-
-    xcb_connection_t* m_c;
-    xcb_screen_t* m_screen = nullptr;
-    std::map<char, uint8_t> m_keys;
-};
-
-INT_PTR CALLBACK QuietDialogProc(HWND, UINT, WPARAM, LPARAM) {
-    return FALSE;
-}
 
 // The middle of a control of one of the program's dialog templates, in the dialog's client coordinates, and the
 // control's rectangle.
