@@ -180,6 +180,10 @@ std::u16string WindowsOf(const std::string& host) {
 struct HostFolders {
     std::string key;
     std::string profile, desktop, documents, favorites, fonts, appData, localAppData;
+    // The last names of the desktop, documents, favorites and fonts folders; any path may be one of them when one
+    // of these folders has no last name of its own.
+    std::vector<std::u16string> leaves;
+    bool anyLeaf = false;
 };
 
 // Expands "$HOME/x" as user-dirs.dirs writes its values.
@@ -199,16 +203,16 @@ std::string ExpandUserDir(const std::string& value, const std::string& home) {
 // long).
 constexpr auto kHostFoldersTrusted = std::chrono::milliseconds(20);
 
-HostFolders CurrentHostFolders() {
+std::shared_ptr<const HostFolders> CurrentHostFolders() {
     static std::mutex mutex;
-    static HostFolders cached;
+    static std::shared_ptr<const HostFolders> cached = std::make_shared<const HostFolders>();
     static std::string cachedPlace;
     static std::chrono::steady_clock::time_point checked;
     const std::string place = DesktopEnvironment();
     const auto now = std::chrono::steady_clock::now();
     {
         std::lock_guard lock(mutex);
-        if (!cached.key.empty() && place == cachedPlace && now - checked < kHostFoldersTrusted)
+        if (!cached->key.empty() && place == cachedPlace && now - checked < kHostFoldersTrusted)
             return cached;
     }
     const std::string home = Home();
@@ -217,9 +221,10 @@ HostFolders CurrentHostFolders() {
     std::lock_guard lock(mutex);
     cachedPlace = place;
     checked = now;
-    if (cached.key == key)
+    if (cached->key == key)
         return cached;
-    HostFolders f;
+    auto made = std::make_shared<HostFolders>();
+    HostFolders& f = *made;
     f.key = key;
     f.profile = home;
     f.desktop = home + "/Desktop";
@@ -248,8 +253,18 @@ HostFolders CurrentHostFolders() {
     f.fonts = DataHome() + "/fonts";
     f.appData = ConfigHome();
     f.localAppData = DataHome();
-    cached = f;
-    return f;
+    for (const std::string* folder : {&f.desktop, &f.documents, &f.favorites, &f.fonts}) {
+        std::string name = *folder;
+        while (name.size() > 1 && name.back() == '/')
+            name.pop_back();
+        name = name.substr(name.find_last_of('/') + 1);
+        if (name.empty() || name == "." || name == "..")
+            f.anyLeaf = true;
+        else
+            f.leaves.push_back(platform::Utf8ToUtf16(name));
+    }
+    cached = made;
+    return cached;
 }
 
 } // namespace
@@ -261,7 +276,8 @@ UserFolders GetUserFolders() {
     static std::string cachedKey;
     static uint64_t cachedVersion = 0;
     static UserFolders cached;
-    const HostFolders h = CurrentHostFolders();
+    const std::shared_ptr<const HostFolders> folders = CurrentHostFolders();
+    const HostFolders& h = *folders;
     const uint64_t version = platform::fs::DriveTableVersion();
     {
         std::lock_guard lock(mutex);
@@ -294,18 +310,10 @@ std::u16string SpecialFolderDisplayName(const std::u16string& path) {
     // of thousands of items asks this for each).
     const size_t slash = path.find_last_of(u'\\');
     const std::u16string leaf = slash == std::u16string::npos ? path : path.substr(slash + 1);
-    const HostFolders h = CurrentHostFolders();
-    bool candidate = false;
-    for (const std::string* folder : {&h.desktop, &h.documents, &h.favorites, &h.fonts}) {
-        std::string name = *folder;
-        while (name.size() > 1 && name.back() == '/')
-            name.pop_back();
-        name = name.substr(name.find_last_of('/') + 1);
-        if (name.empty() || name == "." || name == ".." || EqualNoCase(platform::Utf8ToUtf16(name), leaf)) {
-            candidate = true;
-            break;
-        }
-    }
+    const std::shared_ptr<const HostFolders> h = CurrentHostFolders();
+    bool candidate = h->anyLeaf;
+    for (const std::u16string& name : h->leaves)
+        candidate = candidate || EqualNoCase(name, leaf);
     if (!candidate)
         return {};
     const UserFolders u = GetUserFolders();
@@ -790,6 +798,10 @@ std::string LookupInTheme(const Theme& theme, const std::string& icon, int size)
 }
 
 } // namespace
+
+std::string IconThemeKey() {
+    return DesktopEnvironment();
+}
 
 std::string FindThemeIcon(const std::string& name, int size) {
     static std::mutex mutex;

@@ -129,6 +129,27 @@ public:
 
     // The index of a picture in both lists, adding it on first use.
     int IndexOf(const Picture& picture) {
+        // Every file of a type and every folder asks for the same picture: the answer found for it the first time
+        // holds while the theme's lookups do.
+        std::string wanted = IconThemeKey();
+        for (const std::string& name : picture.names)
+            wanted += name + '\n';
+        wanted += "shape:" + std::to_string(static_cast<int>(picture.shape));
+        {
+            std::lock_guard lock(m_mutex);
+            if (auto it = m_byPicture.find(wanted); it != m_byPicture.end())
+                return it->second;
+        }
+        const int index = LookUp(picture);
+        if (index >= 0) {
+            std::lock_guard lock(m_mutex);
+            m_byPicture[wanted] = index;
+        }
+        return index;
+    }
+
+private:
+    int LookUp(const Picture& picture) {
         std::string smallFile, largeFile;
         for (const std::string& name : picture.names) {
             smallFile = FindThemeIcon(name, 16);
@@ -154,8 +175,8 @@ public:
         return index;
     }
 
-private:
     std::mutex m_mutex;
+    std::map<std::string, int> m_byPicture;
     HIMAGELIST m_small;
     HIMAGELIST m_large;
     std::map<std::string, int> m_indexes;

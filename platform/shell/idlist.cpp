@@ -10,6 +10,7 @@
 #include "platform/fs/find.h"
 #include "platform/fs/paths.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace platform::shell {
@@ -31,11 +32,14 @@ LPCSHITEMID After(LPCSHITEMID id) {
 
 // Writes the item's payload (everything after the count).
 std::vector<BYTE> Payload(const Item& item) {
-    std::vector<BYTE> bytes;
-    bytes.push_back(static_cast<BYTE>(item.kind));
+    std::vector<BYTE> bytes(1, static_cast<BYTE>(item.kind));
+    bytes.reserve(1 + 3 * sizeof(DWORD) + (item.name.size() + item.target.size()) * sizeof(char16_t));
     auto put = [&](const void* p, size_t n) {
-        const auto* b = static_cast<const BYTE*>(p);
-        bytes.insert(bytes.end(), b, b + n);
+        if (n == 0)
+            return;
+        const size_t at = bytes.size();
+        bytes.resize(at + n);
+        std::memcpy(bytes.data() + at, p, n);
     };
     auto putText = [&](const std::u16string& s) {
         const auto n = static_cast<DWORD>(s.size());
@@ -85,6 +89,17 @@ public:
         m_n -= static_cast<size_t>(n) * sizeof(char16_t);
         return true;
     }
+    // The text where it lies (not aligned for char16_t: read it with memcpy).
+    bool TextView(const BYTE*& text, size_t& length) {
+        DWORD n = 0;
+        if (!Get(n) || m_n < static_cast<size_t>(n) * sizeof(char16_t))
+            return false;
+        text = m_p;
+        length = n;
+        m_p += static_cast<size_t>(n) * sizeof(char16_t);
+        m_n -= static_cast<size_t>(n) * sizeof(char16_t);
+        return true;
+    }
 
 private:
     const BYTE* m_p;
@@ -99,6 +114,90 @@ WCHAR Upper(WCHAR c) {
 
 PIDLIST_RELATIVE MakeItem(const Item& item) {
     return MakeList({item});
+}
+
+std::vector<BYTE> ItemBytes(const Item& item) {
+    std::vector<BYTE> payload = Payload(item);
+    if (payload.size() + sizeof(USHORT) > 0xFFFF)
+        return {};
+    const auto cb = static_cast<USHORT>(payload.size() + sizeof(USHORT));
+    std::vector<BYTE> bytes(cb + sizeof(USHORT), 0);
+    std::memcpy(bytes.data(), &cb, sizeof cb);
+    std::memcpy(bytes.data() + sizeof cb, payload.data(), payload.size());
+    return bytes;
+}
+
+int ItemRank(ItemKind kind) {
+    switch (kind) {
+    case ItemKind::Virtual:
+        return 0;
+    case ItemKind::Link:
+        return 1;
+    case ItemKind::Drive:
+        return 2;
+    case ItemKind::Share:
+        return 3;
+    case ItemKind::Folder:
+        return 4;
+    case ItemKind::File:
+        return 5;
+    }
+    return 6;
+}
+
+bool ReadItemKey(LPCSHITEMID id, ItemKey& out) {
+    const USHORT cb = CountOf(id);
+    if (cb < sizeof(USHORT) + 1)
+        return false;
+    Reader r(id->abID, cb - sizeof(USHORT));
+    BYTE kind = 0;
+    r.Get(kind);
+    out = ItemKey{};
+    out.kind = static_cast<ItemKind>(kind);
+    switch (out.kind) {
+    case ItemKind::Virtual:
+        return r.Get(out.csidl);
+    case ItemKind::Folder:
+    case ItemKind::File:
+    case ItemKind::Link: {
+        DWORD attributes = 0;
+        if (!r.Get(attributes))
+            return false;
+        [[fallthrough]];
+    }
+    case ItemKind::Drive:
+    case ItemKind::Share:
+        return r.TextView(out.name, out.length);
+    }
+    return false;
+}
+
+int CompareItemKeys(const ItemKey& a, const ItemKey& b) {
+    const int rankA = ItemRank(a.kind), rankB = ItemRank(b.kind);
+    if (rankA != rankB)
+        return rankA < rankB ? -1 : 1;
+    if (a.kind == ItemKind::Virtual)
+        return a.csidl == b.csidl ? 0 : (a.csidl < b.csidl ? -1 : 1);
+    auto at = [](const BYTE* text, size_t i) {
+        char16_t c = 0;
+        std::memcpy(&c, text + i * sizeof(char16_t), sizeof c);
+        return c;
+    };
+    const size_t n = std::min(a.length, b.length);
+    // Without regard to case first (as the names sort on Windows), then exactly, so that no two names tie.
+    for (size_t i = 0; i < n; ++i) {
+        const WCHAR x = Upper(at(a.name, i)), y = Upper(at(b.name, i));
+        if (x != y)
+            return x < y ? -1 : 1;
+    }
+    if (a.length != b.length)
+        return a.length < b.length ? -1 : 1;
+    for (size_t i = 0; i < n; ++i) {
+        const char16_t x = at(a.name, i), y = at(b.name, i);
+        if (x != y)
+            return x < y ? -1 : 1;
+    }
+    return 0;
 }
 
 PIDLIST_ABSOLUTE MakeList(const std::vector<Item>& items) {

@@ -35,6 +35,21 @@ PIDLIST_RELATIVE MakeItem(const Item& item);
 bool ReadItem(LPCSHITEMID id, Item& out);
 // One list from items.
 PIDLIST_ABSOLUTE MakeList(const std::vector<Item>& items);
+// The bytes of a list of one item, its terminator included (empty when it does not fit an item).
+std::vector<BYTE> ItemBytes(const Item& item);
+
+// The shell's order of items in a folder: its own folders, links, drives, shares, then folders and files by name
+// without regard to case (and exactly where that ties).
+int ItemRank(ItemKind kind);
+// What the order looks at, read in place from an item's bytes (the name is not aligned: read it with memcpy).
+struct ItemKey {
+    ItemKind kind = ItemKind::File;
+    WORD csidl = 0;
+    const BYTE* name = nullptr;
+    size_t length = 0; // characters
+};
+bool ReadItemKey(LPCSHITEMID id, ItemKey& out);
+int CompareItemKeys(const ItemKey& a, const ItemKey& b);
 
 // Where an absolute list leads.
 struct Place {
@@ -90,6 +105,8 @@ DWORD LaunchApp(const DesktopApp& app, const std::vector<std::string>& hostFiles
 
 // Icons of the desktop's theme: the host path of a PNG for an icon name near the size; "" when the theme has none.
 std::string FindThemeIcon(const std::string& name, int size);
+// What FindThemeIcon's answers depend on: the same key, the same answers.
+std::string IconThemeKey();
 
 // ---- Names, attributes and menus of items ----
 

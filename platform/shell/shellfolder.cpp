@@ -68,35 +68,6 @@ std::u16string VirtualName(WORD csidl, bool parsing) {
     return {};
 }
 
-int Rank(const Item& item) {
-    switch (item.kind) {
-    case ItemKind::Virtual:
-        return 0;
-    case ItemKind::Link:
-        return 1;
-    case ItemKind::Drive:
-        return 2;
-    case ItemKind::Share:
-        return 3;
-    case ItemKind::Folder:
-        return 4;
-    case ItemKind::File:
-        return 5;
-    }
-    return 6;
-}
-
-int CompareItems(const Item& a, const Item& b) {
-    if (Rank(a) != Rank(b))
-        return Rank(a) < Rank(b) ? -1 : 1;
-    if (a.kind == ItemKind::Virtual)
-        return a.csidl == b.csidl ? 0 : (a.csidl < b.csidl ? -1 : 1);
-    int r = lstrcmpiW(a.name.c_str(), b.name.c_str());
-    if (r == 0)
-        r = a.name.compare(b.name);
-    return r < 0 ? -1 : (r > 0 ? 1 : 0);
-}
-
 bool HasSubfolder(const std::u16string& path) {
     WIN32_FIND_DATAW data{};
     HANDLE find = FindFirstFileW(JoinPath(path, u"*").c_str(), &data);
@@ -176,12 +147,50 @@ private:
 };
 
 std::vector<BYTE> BytesOf(const Item& item) {
-    List list(MakeItem(item));
-    if (!list)
-        return {};
-    const UINT size = ILGetSize(list.get());
-    const auto* p = reinterpret_cast<const BYTE*>(list.get());
-    return std::vector<BYTE>(p, p + size);
+    return ItemBytes(item);
+}
+
+// A folder's items in the shell's order. Each item's key is read once; the comparisons only compare keys.
+void SortItems(std::vector<std::vector<BYTE>>& items) {
+    struct Entry {
+        int rank = 0;
+        WORD csidl = 0;
+        std::u16string folded, exact;
+        std::vector<BYTE>* bytes = nullptr;
+    };
+    std::vector<Entry> entries;
+    entries.reserve(items.size());
+    for (std::vector<BYTE>& bytes : items) {
+        Entry e;
+        ItemKey key;
+        if (bytes.size() > sizeof(USHORT) && ReadItemKey(reinterpret_cast<LPCSHITEMID>(bytes.data()), key)) {
+            e.rank = ItemRank(key.kind);
+            e.csidl = key.kind == ItemKind::Virtual ? key.csidl : 0;
+            e.exact.resize(key.length);
+            std::memcpy(e.exact.data(), key.name, key.length * sizeof(char16_t));
+            e.folded = e.exact;
+            for (char16_t& c : e.folded)
+                c = towupper_w(c);
+        } else {
+            e.rank = ItemRank(static_cast<ItemKind>(0));
+        }
+        e.bytes = &bytes;
+        entries.push_back(std::move(e));
+    }
+    std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+        if (a.rank != b.rank)
+            return a.rank < b.rank;
+        if (a.csidl != b.csidl)
+            return a.csidl < b.csidl;
+        if (a.folded != b.folded)
+            return a.folded < b.folded;
+        return a.exact < b.exact;
+    });
+    std::vector<std::vector<BYTE>> sorted;
+    sorted.reserve(items.size());
+    for (Entry& e : entries)
+        sorted.push_back(std::move(*e.bytes));
+    items = std::move(sorted);
 }
 
 class ShellFolder final : public IShellFolder {
@@ -332,6 +341,8 @@ public:
                 } while (FindNextFileW(find, &data));
                 FindClose(find);
             }
+            // Handed out in the order the folder sorts them in, so that a view sorting them finds them in order.
+            SortItems(items);
             NoteListedFolder(place.path);
         }
         *ppenum = new EnumList(std::move(items));
@@ -373,10 +384,10 @@ public:
             const bool endA = ILIsEmpty(a), endB = ILIsEmpty(b);
             if (endA || endB)
                 return MAKE_HRESULT(SEVERITY_SUCCESS, 0, static_cast<USHORT>(endA == endB ? 0 : (endA ? -1 : 1)));
-            Item x, y;
-            if (!ReadItem(&a->mkid, x) || !ReadItem(&b->mkid, y))
+            ItemKey x, y;
+            if (!ReadItemKey(&a->mkid, x) || !ReadItemKey(&b->mkid, y))
                 return E_INVALIDARG;
-            if (const int r = CompareItems(x, y); r != 0)
+            if (const int r = CompareItemKeys(x, y); r != 0)
                 return MAKE_HRESULT(SEVERITY_SUCCESS, 0, static_cast<USHORT>(static_cast<SHORT>(r)));
             a = ILGetNext(a);
             b = ILGetNext(b);

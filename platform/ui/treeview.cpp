@@ -566,25 +566,27 @@ struct TreeView {
         return TRUE;
     }
 
-    void ClampTop() {
-        const int count = static_cast<int>(VisibleItems().size());
+    void ClampTop() { ClampTop(static_cast<int>(VisibleItems().size())); }
+    void ClampTop(int count) {
         const int page = std::max(1, VisibleCount());
         topIndex = std::clamp(topIndex, 0, std::max(0, count - page));
     }
 
     // Width of the widest visible row, unscrolled.
-    int ContentWidth() {
+    int ContentWidth() { return ContentWidth(VisibleItems()); }
+    int ContentWidth(const std::vector<TvItem*>& visible) {
         int width = 0;
         const RowMetrics metrics = Metrics();
-        for (TvItem* item : VisibleItems())
+        for (TvItem* item : visible)
             width = std::max(width, Layout(item, metrics).labelRight + xOffset);
         return width;
     }
 
-    void ClampOffset() {
+    void ClampOffset() { ClampOffset(ContentWidth()); }
+    void ClampOffset(int contentWidth) {
         RECT client{};
         GetClientRect(hwnd, &client);
-        xOffset = std::clamp(xOffset, 0, std::max(0, ContentWidth() - static_cast<int>(client.right)));
+        xOffset = std::clamp(xOffset, 0, std::max(0, contentWidth - static_cast<int>(client.right)));
     }
 
     // Tells the standard scroll bars what the tree shows, when that changed since they were last told (so a position
@@ -595,9 +597,11 @@ struct TreeView {
         for (int pass = 0; pass < 2; ++pass) {
             RECT client{};
             GetClientRect(hwnd, &client);
+            // The rows and the widest of them, looked at once for the pass (a folder may show thousands).
+            const std::vector<TvItem*> visible = VisibleItems();
             const std::array<int, 6> now{
-                static_cast<int>(VisibleItems().size()), VisibleCount(), topIndex, ContentWidth(),
-                static_cast<int>(client.right),          xOffset};
+                static_cast<int>(visible.size()), VisibleCount(), topIndex, ContentWidth(visible),
+                static_cast<int>(client.right),   xOffset};
             if (now == scrollShown)
                 return;
             scrollShown = now;
@@ -620,8 +624,8 @@ struct TreeView {
                 SetScrollInfo(hwnd, SB_HORZ, &si, FALSE);
             }
             // Showing or hiding a scroll bar changes the client area, and so the page.
-            ClampTop();
-            ClampOffset();
+            ClampTop(now[0]);
+            ClampOffset(now[3]);
         }
     }
 
@@ -815,10 +819,14 @@ struct TreeView {
 
     void SortLevel(TvItem* parent, bool recurse, const std::function<int(TvItem*, TvItem*)>& compare) {
         std::vector<TvItem*> list = parent->children;
-        std::stable_sort(list.begin(), list.end(), [&](TvItem* a, TvItem* b) { return compare(a, b) < 0; });
-        // The comparison may have called back into the tree; keep only items that still belong here.
-        if (list.size() == parent->children.size())
-            parent->children = list;
+        const auto less = [&](TvItem* a, TvItem* b) { return compare(a, b) < 0; };
+        // Children that came in order (a folder's listing mostly does) are left as they are: one comparison each.
+        if (!std::is_sorted(list.begin(), list.end(), less)) {
+            std::stable_sort(list.begin(), list.end(), less);
+            // The comparison may have called back into the tree; keep only items that still belong here.
+            if (list.size() == parent->children.size())
+                parent->children = list;
+        }
         if (recurse)
             for (TvItem* c : std::vector<TvItem*>(parent->children))
                 SortLevel(c, true, compare);
