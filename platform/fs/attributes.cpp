@@ -30,10 +30,14 @@ std::atomic<bool> g_forcePathReads{false};
 // Devices whose file systems refused extended attributes; their files go to the store straight away.
 std::mutex g_noXattrMutex;
 std::set<uint64_t> g_noXattrDevices;
+// Whether the set holds any device: the common case, and a listing's threads, then skip the lock.
+std::atomic<bool> g_someDeviceLacksXattrs{false};
 
 bool DeviceLacksXattrs(uint64_t dev) {
     if (g_forceStore.load())
         return true;
+    if (!g_someDeviceLacksXattrs.load())
+        return false;
     std::lock_guard lock(g_noXattrMutex);
     return g_noXattrDevices.count(dev) != 0;
 }
@@ -41,6 +45,7 @@ bool DeviceLacksXattrs(uint64_t dev) {
 void NoteDeviceLacksXattrs(uint64_t dev) {
     std::lock_guard lock(g_noXattrMutex);
     g_noXattrDevices.insert(dev);
+    g_someDeviceLacksXattrs = true;
 }
 
 bool RefusesXattrs(int err) {
