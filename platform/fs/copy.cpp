@@ -212,11 +212,10 @@ DWORD DoCopy(LPCWSTR existing, LPCWSTR newName, LPPROGRESS_ROUTINE progress, LPV
     if (DWORD e = out.Begin(targetPath, {}, to->knownMissing); e != ERROR_SUCCESS)
         return e;
     const int tfd = out.Descriptor();
-    // The destination handle that the progress routine sees has a descriptor of its own.
-    const int handleFd = fcntl(tfd, F_DUPFD_CLOEXEC, 0);
-    if (handleFd < 0)
-        return platform::Win32ErrorFromErrno(errno);
-    auto target = std::make_shared<FileObject>(handleFd, GENERIC_READ | GENERIC_WRITE, 0, false, targetPath);
+    // The destination handle that the progress routine sees owns the content's descriptor (and may outlive the
+    // copy if the routine duplicated it); the writer goes on using it until the commit.
+    auto target = std::make_shared<FileObject>(tfd, GENERIC_READ | GENERIC_WRITE, 0, false, targetPath);
+    out.GiveUpDescriptor();
     platform::OwnedHandle targetHandle(platform::InsertHandle(target));
 
     const uint64_t total = src.size;

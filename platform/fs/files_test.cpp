@@ -9,9 +9,11 @@
 #include "platform/fs/copy.h"
 #include "platform/fs/fs_test_support.h"
 
+#include <atomic>
 #include <cctype>
 #include <optional>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace fstest;
@@ -291,6 +293,40 @@ TEST_F(FilesTest, ShareModesOfEveryPairFollowTheRule) {
                 }
             }
             EXPECT_TRUE(CloseHandle(first));
+        }
+    }
+}
+
+// Two opens that refuse each other, made at the same moment from two threads: exactly one gets the file, every
+// time.
+TEST_F(FilesTest, ConflictingOpensAtTheSameMomentLetExactlyOneIn) {
+    m_drive.Write("raced.txt", "x");
+    struct Pair {
+        DWORD access1, share1, access2, share2;
+    };
+    const Pair pairs[] = {
+        {GENERIC_READ, 0, GENERIC_READ, 0},
+        {GENERIC_READ, FILE_SHARE_READ, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE},
+    };
+    for (const Pair& pair : pairs) {
+        for (int round = 0; round < 200; ++round) {
+            std::atomic<int> ready{0};
+            HANDLE second = INVALID_HANDLE_VALUE;
+            std::thread other([&] {
+                ready.fetch_add(1);
+                while (ready.load() < 2) {
+                }
+                second = Open(u"T:\\raced.txt", pair.access2, pair.share2);
+            });
+            ready.fetch_add(1);
+            while (ready.load() < 2) {
+            }
+            HANDLE first = Open(u"T:\\raced.txt", pair.access1, pair.share1);
+            other.join();
+            ASSERT_EQ((first != INVALID_HANDLE_VALUE) + (second != INVALID_HANDLE_VALUE), 1)
+                << "round " << round << ", " << std::hex << pair.access1 << "/" << pair.share1 << " and "
+                << pair.access2 << "/" << pair.share2;
+            CloseHandle(first != INVALID_HANDLE_VALUE ? first : second);
         }
     }
 }

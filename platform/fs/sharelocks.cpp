@@ -131,12 +131,24 @@ bool AnyHeld(int fd, unsigned mask) {
     });
 }
 
+// A descriptor that cannot carry read locks (opened write-only) leaves the open unrecorded; it still passes the
+// check, which is the part that protects the other openers.
 void TakeAll(int fd, unsigned mask) {
-    // A descriptor that cannot carry read locks (opened write-only) leaves the open unrecorded; it still passed
-    // the check, which is the part that protects the other openers.
     ForRuns(mask, [fd](off_t start, off_t length) {
         struct flock lock = {};
         lock.l_type = F_RDLCK;
+        lock.l_whence = SEEK_SET;
+        lock.l_start = kShareBase + start;
+        lock.l_len = length;
+        fcntl(fd, F_OFD_SETLK, &lock);
+        return true;
+    });
+}
+
+void ReleaseAll(int fd, unsigned mask) {
+    ForRuns(mask, [fd](off_t start, off_t length) {
+        struct flock lock = {};
+        lock.l_type = F_UNLCK;
         lock.l_whence = SEEK_SET;
         lock.l_start = kShareBase + start;
         lock.l_len = length;
@@ -218,24 +230,46 @@ ShareRequest ShareRequest::From(DWORD access, DWORD shareMode) {
     return r;
 }
 
+namespace {
+
+// Records `r` on `fd` and checks it against the other opens; false (with nothing recorded) on a conflict.
+//
+// The bytes are taken before the others are tested, so that of two conflicting opens that run at the same time
+// at least the later one sees the earlier: an open that passes has been seen by every later test. Two that take
+// at the same moment may both see each other; each then lets its bytes go, and the gate settles who comes first.
+bool TakeAndCheck(int fd, const ShareRequest& r) {
+    const unsigned own = HolderBytes(OwnMask(r));
+    TakeAll(fd, own);
+    if (!Conflicts(fd, r))
+        return true;
+    ReleaseAll(fd, own);
+    return false;
+}
+
+} // namespace
+
 DWORD AcquireShare(int fd, const ShareRequest& r) {
     if (!r.HasDataAccess())
         return ERROR_SUCCESS;
+    // Most opens meet no conflict at all and need no gate.
+    if (TakeAndCheck(fd, r))
+        return ERROR_SUCCESS;
     Gate gate(fd);
-    if (Conflicts(fd, r))
-        return ERROR_SHARING_VIOLATION;
-    TakeAll(fd, HolderBytes(OwnMask(r)));
-    return ERROR_SUCCESS;
+    return TakeAndCheck(fd, r) ? ERROR_SUCCESS : ERROR_SHARING_VIOLATION;
 }
 
 DWORD WithShareCheck(const std::string& hostPath, const ShareRequest& r, const std::function<DWORD()>& action) {
     int fd = open(hostPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return action();
+    // The check holds the request's bytes while the action runs, as an open would, so that an opener that comes
+    // meanwhile sees it.
     DWORD result;
-    {
+    if (TakeAndCheck(fd, r)) {
+        result = action();
+    } else {
         Gate gate(fd);
-        result = Conflicts(fd, r) ? ERROR_SHARING_VIOLATION : action();
+        result = TakeAndCheck(fd, r) ? action() : ERROR_SHARING_VIOLATION;
     }
     close(fd);
     return result;

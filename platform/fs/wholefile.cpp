@@ -146,8 +146,9 @@ WholeFile::~WholeFile() {
 }
 
 void WholeFile::Abandon() {
-    if (m_fd >= 0)
+    if (m_fd >= 0 && m_ownsDescriptor)
         close(m_fd);
+    m_ownsDescriptor = true;
     if (!m_temporary.empty())
         unlink(m_temporary.c_str());
     m_fd = -1;

@@ -57,6 +57,10 @@ public:
     // The content's host descriptor, for writers that move data themselves (and set modes or times); -1 when the
     // writer holds nothing. It stays the writer's.
     int Descriptor() const { return m_fd; }
+    // Makes the caller the owner of Descriptor(): the writer no longer closes it, and the caller keeps it open
+    // until Commit has returned (dropping the content needs it no more). For a caller that goes on using the
+    // descriptor, as the committed file's handle, without a second one.
+    void GiveUpDescriptor() { m_ownsDescriptor = false; }
     // Whether content was begun and is neither committed nor dropped.
     bool IsOpen() const { return m_fd >= 0; }
     const std::string& Target() const { return m_target; }
@@ -78,6 +82,7 @@ private:
     std::string m_temporary; // the named temporary, when the content has a name
     std::string m_chosenTemporary;
     int m_fd = -1;
+    bool m_ownsDescriptor = true;
     bool m_unnamed = false;
 };
 
