@@ -6,6 +6,7 @@
 #include "app/LogViewDlg.h"
 #include "app/Utility.h"
 #include "engine/BackManager.h"
+#include "engine/CopyProDlg.h"
 #include "engine/ItemIDList.h"
 #include "engine/ShellTreeCtrl.h"
 #include "storage/AutoMountSecureDlg.h"
@@ -653,6 +654,18 @@ BOOL CExpertModeDlg::ConfirmExit() {
         if (::MessageBoxW(m_hWnd, strText, strCaption, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK)
             return FALSE;
     }
+    // A copy-progress dialog still open (a run's summary waiting for Finish, or a run still copying) ends with the
+    // program: the main loop cannot end while that dialog's own loop runs, and no one may be there to close it. A
+    // finished run's dialog closes as Finish would; a running job is cancelled as at the end of the session, and its
+    // dialog closes once the job has ended.
+    if (CBackManager* pManager = CBackManager::Get())
+        if (auto* pProgress = dynamic_cast<CCopyProDlg*>(pManager->GetProgressDlg());
+            pProgress && ::IsWindow(pProgress->GetSafeHwnd())) {
+            if (pProgress->IsFinished())
+                pProgress->Close(IDOK);
+            else
+                pProgress->SendMessage(WM_ENDSESSION, TRUE, 0);
+        }
     // The counts stop; each reports its end (WM_USER+3112).
     m_dwPendingStops = 0;
     if (CExpertPage* pBackup = GetPage(kInstantBackupTab); pBackup && pBackup->IsCounting()) {

@@ -80,7 +80,8 @@ public:
     // TRUE while a page has one of its own modal dialogs open.
     BOOL IsBusy() const;
     // The exit decision: asks before ending Auto-Backup or the schedule (message 5021) and answers FALSE when the
-    // user keeps them. Otherwise stops the pages' counts and answers TRUE.
+    // user keeps them. Otherwise ends an open copy-progress dialog (closed when its run has finished, its job
+    // cancelled when it still runs), stops the pages' counts and answers TRUE.
     BOOL ConfirmExit();
     // Stops everything the pages run (jobs, Auto-Backup, the schedule) and returns once it has stopped. The
     // program calls it at shut-down, whatever ended the main loop, before it destroys the windows and agents the
