@@ -3,6 +3,7 @@
 #include "platform/kernel/host.h"
 #include "platform/kernel/ntstatus.h"
 #include "platform/kernel/protocol.h"
+#include "platform/kernel/shared_channel.h"
 
 #include "platform/base/errors.h"
 #include "platform/base/handle.h"
@@ -16,6 +17,7 @@
 #include <mutex>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -113,6 +115,14 @@ public:
     BOOL Read(LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped) override {
         {
             std::unique_lock lock(m_lock);
+            if (toRead && ChannelFor(toRead)) {
+                DWORD count = 0;
+                const NTSTATUS status = ChannelCall(channel::kRead, toRead, overlapped, count);
+                if (count)
+                    memcpy(buffer, m_channel.Data() + channel::kControlBytes, count);
+                lock.unlock();
+                return Finish(status, count, read, overlapped);
+            }
             if (toRead && SharedFor(toRead)) {
                 protocol::Writer request;
                 request.U32(static_cast<uint32_t>(Op::ReadShared));
@@ -146,6 +156,13 @@ public:
     BOOL Write(LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED overlapped) override {
         {
             std::unique_lock lock(m_lock);
+            if (toWrite && ChannelFor(toWrite)) {
+                memcpy(m_channel.Data() + channel::kControlBytes, buffer, toWrite);
+                DWORD count = 0;
+                const NTSTATUS status = ChannelCall(channel::kWrite, toWrite, overlapped, count);
+                lock.unlock();
+                return Finish(status, count, written, overlapped);
+            }
             if (toWrite && SharedFor(toWrite)) {
                 memcpy(m_shared.Data(), buffer, toWrite);
                 protocol::Writer request;
@@ -254,6 +271,70 @@ private:
         return TRUE;
     }
 
+    // With the lock held: true when the request channel holds `size` bytes of data, making or growing it as
+    // needed. A host or system without it leaves the handle on the shared buffer or the socket for good.
+    bool ChannelFor(size_t size) {
+        if (m_channel.Size() >= channel::kControlBytes + size)
+            return true;
+        if (m_channelFailed || m_fd < 0 || size > kMaxShared)
+            return false;
+        const size_t data = m_channel.Size() > channel::kControlBytes ? m_channel.Size() - channel::kControlBytes : 0;
+        const size_t wanted =
+            std::min(kMaxShared, std::max((size + kSharedGranule - 1) / kSharedGranule * kSharedGranule, data * 2));
+        protocol::Writer request;
+        request.U32(static_cast<uint32_t>(Op::MapChannel));
+        request.U64(channel::kControlBytes + wanted);
+        std::vector<uint8_t> reply;
+        if (!m_channel.Create(channel::kControlBytes + wanted) ||
+            !NT_SUCCESS(Exchange(m_fd, request, reply, m_channel.Descriptor()))) {
+            m_channel.Reset();
+            m_channelFailed = true;
+            return false;
+        }
+        m_channel.ReleaseDescriptor();
+        m_sequence = 0;
+        return true;
+    }
+
+    channel::Control& ChannelControl() const { return *reinterpret_cast<channel::Control*>(m_channel.Data()); }
+
+    // With the lock held: one read or write through the channel, its data already in place for a write; waits for
+    // the host's answer and returns its status and count.
+    NTSTATUS ChannelCall(channel::Operation operation, DWORD length, LPOVERLAPPED overlapped, DWORD& count) {
+        channel::Control& control = ChannelControl();
+        const uint32_t sequence = ++m_sequence;
+        control.operation = operation;
+        control.length = length;
+        control.hasOffset = overlapped ? 1 : 0;
+        control.offset = overlapped ? (static_cast<uint64_t>(overlapped->OffsetHigh) << 32) | overlapped->Offset : 0;
+        control.posted.store(sequence, std::memory_order_seq_cst);
+        count = 0;
+        if (control.hostSleeping.exchange(0, std::memory_order_seq_cst) != 0) {
+            protocol::Writer ring;
+            ring.U32(static_cast<uint32_t>(Op::Ring));
+            if (!protocol::SendMessage(m_fd, ring.Data()))
+                return HostGone();
+        }
+        while (!channel::WatchFor(control.done, sequence - 1)) {
+            control.clientSleeping.store(1, std::memory_order_seq_cst);
+            if (control.done.load(std::memory_order_seq_cst) == sequence - 1)
+                channel::Sleep(control.done, sequence - 1, std::chrono::milliseconds(20));
+            control.clientSleeping.store(0, std::memory_order_relaxed);
+            if (control.done.load(std::memory_order_acquire) == sequence - 1 && HostClosed())
+                return HostGone();
+        }
+        const NTSTATUS status = control.status;
+        count = std::min<DWORD>(control.count, length);
+        return status;
+    }
+
+    // True when the host's end of the connection has closed: it never writes to the socket unasked, so anything
+    // to read there is its end.
+    bool HostClosed() const {
+        pollfd watch{m_fd, POLLIN | POLLRDHUP, 0};
+        return poll(&watch, 1, 0) > 0 && watch.revents != 0;
+    }
+
     // With the lock held: true when the shared memory holds `size` bytes, making or growing it as needed. A
     // host or system that cannot share memory leaves the handle on the socket for good.
     bool SharedFor(size_t size) {
@@ -289,11 +370,16 @@ private:
         const NTSTATUS status = Exchange(m_fd, request, reply);
         if (status != STATUS_PORT_DISCONNECTED)
             return status;
-        // The host ended under the handle: its device is gone for good, and every later call says so at once.
         reply.assign(4, 0);
+        return HostGone();
+    }
+
+    // The host ended under the handle: its device is gone for good, and every later call says so at once.
+    NTSTATUS HostGone() {
         close(m_fd);
         m_fd = -1;
         m_shared.Reset();
+        m_channel.Reset();
         m_gone = true;
         return STATUS_DEVICE_DOES_NOT_EXIST;
     }
@@ -309,12 +395,16 @@ private:
         close(m_fd);
         m_fd = -1;
         m_shared.Reset();
+        m_channel.Reset();
     }
 
     std::mutex m_lock;
     int m_fd;
     SharedMemory m_shared;
     bool m_sharingFailed = false;
+    SharedMemory m_channel;
+    bool m_channelFailed = false;
+    uint32_t m_sequence = 0;
     bool m_gone = false;
 };
 

@@ -57,6 +57,14 @@ void WakeWaitersLocked(const void* object) {
 // microseconds; polling for that long before sleeping saves two scheduler round trips per request.
 constexpr auto kSpinBeforeSleep = std::chrono::microseconds(50);
 
+inline void Relax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
 class ThreadObject : public KObject {
 public:
     ThreadObject() {
@@ -241,10 +249,13 @@ NTSTATUS KeWaitForSingleObject(PVOID object, KWAIT_REASON, KPROCESSOR_MODE, BOOL
     const auto deadline = Deadline(timeout);
     const bool mayWait = !deadline || *deadline > std::chrono::steady_clock::now();
     if (mayWait) {
+        // Watching costs no system call; the clock is read only every few dozen looks.
         const auto spinEnd = std::chrono::steady_clock::now() + kSpinBeforeSleep;
         std::atomic_ref<LONG> state(header->SignalState);
-        while (state.load(std::memory_order_acquire) <= 0 && std::chrono::steady_clock::now() < spinEnd)
-            sched_yield();
+        while (state.load(std::memory_order_acquire) <= 0 && std::chrono::steady_clock::now() < spinEnd) {
+            for (int i = 0; i < 64 && state.load(std::memory_order_acquire) <= 0; ++i)
+                Relax();
+        }
     }
     std::unique_lock lock(DispatcherLock());
     if (!IsSignaled(header) && mayWait) {

@@ -3,6 +3,7 @@
 #include "platform/kernel/host.h"
 #include "platform/kernel/iomanager.h"
 #include "platform/kernel/protocol.h"
+#include "platform/kernel/shared_channel.h"
 
 #include "platform/base/machine.h"
 #include "platform/base/strings.h"
@@ -90,6 +91,50 @@ private:
     int m_fd = -1;
 };
 
+// Answers the requests the client posts in its channel, watching briefly for the next one after each; returns
+// when the client has been quiet for the watch time (the client then rings before its next request).
+void ServeChannel(const SharedBuffer& memory, const DeviceFilePtr& file, uint32_t& handled) {
+    auto& control = *reinterpret_cast<channel::Control*>(memory.Data());
+    uint8_t* const data = memory.Data() + channel::kControlBytes;
+    const uint64_t capacity = memory.Size() - channel::kControlBytes;
+    for (;;) {
+        const uint32_t posted = control.posted.load(std::memory_order_acquire);
+        if (posted != handled) {
+            // The client owns this memory: each field is read once and checked before use.
+            const uint32_t operation = control.operation;
+            const uint32_t length = control.length;
+            const bool hasOffset = control.hasOffset != 0;
+            const uint64_t offset = control.offset;
+            const auto at = hasOffset ? std::optional<LONGLONG>(static_cast<LONGLONG>(offset)) : std::nullopt;
+            NTSTATUS status = STATUS_INVALID_PARAMETER;
+            ULONG_PTR information = 0;
+            if (length > capacity)
+                status = STATUS_INVALID_PARAMETER;
+            else if (!file)
+                status = STATUS_INVALID_HANDLE;
+            else if (operation == channel::kRead)
+                status = DeviceRead(file, data, length, at, information);
+            else if (operation == channel::kWrite)
+                status = DeviceWrite(file, data, length, at, information);
+            control.status = status;
+            control.count = static_cast<uint32_t>(NT_ERROR(status) ? 0 : information);
+            control.done.store(posted, std::memory_order_seq_cst);
+            handled = posted;
+            if (control.clientSleeping.load(std::memory_order_seq_cst))
+                channel::Wake(control.done);
+            continue;
+        }
+        if (channel::WatchFor(control.posted, handled))
+            continue;
+        control.hostSleeping.store(1, std::memory_order_seq_cst);
+        if (control.posted.load(std::memory_order_seq_cst) == handled)
+            return;
+        // A request came as the watch ended: take the flag back. If the client took it first, its ring is on
+        // the way and finds nothing left to do.
+        control.hostSleeping.store(0, std::memory_order_relaxed);
+    }
+}
+
 void UnloadEverything() {
     StopHostServices();
     for (const auto& name : LoadedDrivers())
@@ -103,6 +148,8 @@ void Serve(int fd, ClientIdentity client) {
     std::vector<uint8_t> message;
     std::vector<uint8_t> data;
     SharedBuffer shared;
+    SharedBuffer channelMemory;
+    uint32_t channelHandled = 0;
     Passed passed;
     while (protocol::ReceiveMessage(fd, message, 256u << 20, passed.Out())) {
         protocol::Reader in(message.data(), message.size());
@@ -194,6 +241,24 @@ void Serve(int fd, ClientIdentity client) {
             passed.Close();
             break;
         }
+        case Op::MapChannel: {
+            const uint64_t size = in.U64();
+            if (in.Failed() || passed.Get() < 0 || size <= channel::kControlBytes)
+                break;
+            if (channelMemory.Map(passed.Get(), size)) {
+                // The client sends a ring with its first request.
+                auto& control = *reinterpret_cast<channel::Control*>(channelMemory.Data());
+                channelHandled = control.done.load(std::memory_order_acquire);
+                control.hostSleeping.store(1, std::memory_order_seq_cst);
+                status = STATUS_SUCCESS;
+            }
+            passed.Close();
+            break;
+        }
+        case Op::Ring:
+            if (channelMemory.Data())
+                ServeChannel(channelMemory, file, channelHandled);
+            continue; // never answered
         case Op::ReadShared:
         case Op::WriteShared: {
             const uint32_t length = in.U32();

@@ -2,6 +2,7 @@
 #include "platform/kernel/device_io.h"
 #include "platform/kernel/host.h"
 #include "platform/kernel/protocol.h"
+#include "platform/kernel/shared_channel.h"
 #include "platform/kernel/service_store.h"
 #include "platform/kernel/services.h"
 
@@ -257,6 +258,54 @@ TEST_F(HostTest, SharedBuffersMustBeSealedAndLargeEnough) {
     query.U32(static_cast<uint32_t>(protocol::Op::QueryDriver));
     query.Text(u"KernelTest");
     EXPECT_EQ(call(query), STATUS_OBJECT_NAME_NOT_FOUND);
+
+    // The request channel: a memory file with no room after its control block is refused; a request that claims
+    // more data than the memory holds is answered with an error in the control block, and the host goes on.
+    namespace channel = platform::kernel::channel;
+    auto mapChannel = [&](int descriptor, uint64_t size) {
+        protocol::Writer request;
+        request.U32(static_cast<uint32_t>(protocol::Op::MapChannel));
+        request.U64(size);
+        return call(request, descriptor);
+    };
+    const int small = memfd_create("small", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    ASSERT_GE(small, 0);
+    ASSERT_EQ(ftruncate(small, channel::kControlBytes), 0);
+    ASSERT_EQ(fcntl(small, F_ADD_SEALS, F_SEAL_SHRINK), 0);
+    EXPECT_EQ(mapChannel(small, channel::kControlBytes), STATUS_INVALID_PARAMETER);
+    close(small);
+    const uint64_t size = channel::kControlBytes + 4096;
+    const int memory = memfd_create("channel", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    ASSERT_GE(memory, 0);
+    ASSERT_EQ(ftruncate(memory, static_cast<off_t>(size)), 0);
+    ASSERT_EQ(fcntl(memory, F_ADD_SEALS, F_SEAL_SHRINK), 0);
+    void* mapped = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, memory, 0);
+    ASSERT_NE(mapped, MAP_FAILED);
+    EXPECT_EQ(mapChannel(memory, size), STATUS_SUCCESS);
+    close(memory);
+    auto& control = *static_cast<channel::Control*>(mapped);
+    EXPECT_EQ(control.hostSleeping.load(), 1u); // the first request rings
+    for (const uint32_t operation : {uint32_t{channel::kRead}, uint32_t{channel::kWrite}}) {
+        const uint32_t sequence = control.posted.load() + 1;
+        control.operation = operation;
+        control.length = 8192;
+        control.hasOffset = 1;
+        control.offset = 0;
+        control.posted.store(sequence);
+        if (control.hostSleeping.exchange(0)) {
+            protocol::Writer ring;
+            ring.U32(static_cast<uint32_t>(protocol::Op::Ring));
+            ASSERT_TRUE(protocol::SendMessage(fd, ring.Data()));
+        }
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (control.done.load() != sequence && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_EQ(control.done.load(), sequence);
+        EXPECT_EQ(control.status, STATUS_INVALID_PARAMETER);
+        EXPECT_EQ(control.count, 0u);
+    }
+    EXPECT_EQ(call(query), STATUS_OBJECT_NAME_NOT_FOUND);
+    munmap(mapped, size);
     close(fd);
 }
 
@@ -273,6 +322,8 @@ TEST_F(HostTest, AHostKilledByHandLeavesAnHonestStateAndStartsAfresh) {
     ASSERT_NE(device, INVALID_HANDLE_VALUE) << GetLastError();
     ASSERT_TRUE(DefineDosDeviceW(DDD_RAW_TARGET_PATH, u"K:", u"\\Device\\KernelTest"));
     ASSERT_TRUE(GetLogicalDrives() & (1u << ('K' - 'A')));
+    DWORD count = 0;
+    ASSERT_TRUE(WriteFile(device, "w", 1, &count, nullptr)) << GetLastError(); // the handle's channel is set up
 
     // Kill the host as a user would by hand: no chance to clean up.
     const int fd = platform::kernel::ConnectHost(false);
@@ -289,7 +340,6 @@ TEST_F(HostTest, AHostKilledByHandLeavesAnHonestStateAndStartsAfresh) {
     EXPECT_TRUE(std::filesystem::exists(platform::kernel::HostSocketPath())); // what the killed host left
 
     // The handle's device is gone, and says so on every call instead of hanging or blaming a pipe.
-    DWORD count = 0;
     char byte = 0;
     for (int attempt = 0; attempt < 2; ++attempt) {
         EXPECT_FALSE(WriteFile(device, "x", 1, &count, nullptr));

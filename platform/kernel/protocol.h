@@ -34,6 +34,10 @@ enum class Op : uint32_t {
     ReadShared = 15,  // length, has offset, offset -> count (the data is at the start of the buffer)
     WriteShared = 16, // length, has offset, offset (the data is at the start of the buffer) -> count
     Service = 17,     // service name, request bytes -> the service's reply (see RegisterHostService)
+    // The connection's request channel (shared_channel.h): a sealed memory file of a control block and the data
+    // after it, passed with the message and mapped by the host until the next one or the end of the connection.
+    MapChannel = 18, // size (+ the descriptor)
+    Ring = 19,       // wakes a host that sleeps on the socket to look at the channel; never answered
 };
 
 class Writer {
