@@ -14,6 +14,7 @@
 #include "platform/kernel/ntstatus.h"
 #include "platform/kernel/protocol.h"
 
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -81,10 +82,13 @@ extern "C" void FormatEx(PWCHAR driveRoot, DWORD, PWCHAR format, PWCHAR label, B
     // A volume in use cannot be formatted: the lock is refused while anything of it is open. A volume that has
     // just arrived is briefly looked at by the system's own watchers (the drive monitors open it to hear of its
     // removal), so a refusal is asked again for a few seconds before the format fails.
+    // The few seconds are counted on the clock: a refusal can itself take a while (the file system waits briefly
+    // for a file's last close before it refuses).
     bool ok = false;
-    for (int attempt = 0; attempt < 50; ++attempt) {
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (;;) {
         ok = DeviceIoControl(volume.get(), FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &returned, nullptr);
-        if (ok || GetLastError() != ERROR_ACCESS_DENIED)
+        if (ok || GetLastError() != ERROR_ACCESS_DENIED || std::chrono::steady_clock::now() >= giveUp)
             break;
         Sleep(100);
     }
