@@ -7,6 +7,7 @@
 #include "platform/ui/window.h"
 
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -14,6 +15,9 @@ void CopyPath(WCHAR* pBuffer, LPCWSTR lpszPath) {
     if (lpszPath)
         lstrcpynW(pBuffer, lpszPath, 2048);
 }
+
+// Events a worker may queue before it waits for the GUI thread to take them.
+constexpr size_t kMaxQueuedEvents = 2048;
 
 } // namespace
 
@@ -95,9 +99,111 @@ BOOL CBackJob::Cancel() {
 int CBackJob::Notify(DWORD dwEvent, int nAnswer, int nCode) {
     m_status.nAnswer = nAnswer;
     m_status.nCode = nCode;
-    if (::IsWindow(m_hOwnerWnd))
+    if (!::IsWindow(m_hOwnerWnd))
+        return 0;
+    if (dwEvent == KOVRA_JOB_END || !::IsWindow(m_hManagerWnd)) {
+        if (m_hManagerWnd && HasQueuedEvents())
+            ::SendMessageW(m_hManagerWnd, WM_JOB_QUEUED_EVENTS, 0, reinterpret_cast<LPARAM>(this));
         ::SendMessageW(m_hOwnerWnd, WM_JOB_EVENT, dwEvent, reinterpret_cast<LPARAM>(&m_status));
+        return 0;
+    }
+    bool bFirst = false;
+    bool bFull = false;
+    Enqueue(dwEvent, bFirst, bFull);
+    if (bFull || (bFirst && !::PostMessageW(m_hManagerWnd, WM_JOB_QUEUED_EVENTS, 0, reinterpret_cast<LPARAM>(this))))
+        ::SendMessageW(m_hManagerWnd, WM_JOB_QUEUED_EVENTS, 0, reinterpret_cast<LPARAM>(this));
     return 0;
+}
+
+void CBackJob::Enqueue(DWORD dwEvent, bool& bFirst, bool& bFull) {
+    const JOB_STATUS& s = m_status;
+    const size_t nSrcLength = std::char_traits<char16_t>::length(s.tszSrcPath);
+    const size_t nDestLength = std::char_traits<char16_t>::length(s.tszDestPath);
+    std::lock_guard lock(m_queueLock);
+    if (m_nNextQueued == m_queue.size()) {
+        // Everything queued before was delivered: the buffers start again from their beginning.
+        m_queue.clear();
+        m_queuedPaths.clear();
+        m_nNextQueued = 0;
+    }
+    bFirst = m_queue.empty();
+    QueuedStatus& q = m_queue.emplace_back();
+    q.dwEvent = dwEvent;
+    q.nAnswer = s.nAnswer;
+    q.nCode = s.nCode;
+    q.dwEstimatedDirs = s.dwEstimatedDirs;
+    q.dwTotalDirs = s.dwTotalDirs;
+    q.dwTotalDirsCopied = s.dwTotalDirsCopied;
+    q.dwEstimatedFiles = s.dwEstimatedFiles;
+    q.dwTotalFiles = s.dwTotalFiles;
+    q.dwTotalFilesCopied = s.dwTotalFilesCopied;
+    q.llSingleFileSize = s.llSingleFileSize;
+    q.llSingleBytesTransferred = s.llSingleBytesTransferred;
+    q.llEstimatedSize = s.llEstimatedSize;
+    q.llTotalFileSize = s.llTotalFileSize;
+    q.llTotalBytesTransferred = s.llTotalBytesTransferred;
+    q.pTreeItem = s.pTreeItem;
+    q.nSrcOffset = m_queuedPaths.size();
+    q.nSrcLength = nSrcLength;
+    m_queuedPaths.append(s.tszSrcPath, nSrcLength);
+    q.nDestOffset = m_queuedPaths.size();
+    q.nDestLength = nDestLength;
+    m_queuedPaths.append(s.tszDestPath, nDestLength);
+    bFull = m_queue.size() - m_nNextQueued >= kMaxQueuedEvents;
+}
+
+bool CBackJob::HasQueuedEvents() {
+    std::lock_guard lock(m_queueLock);
+    return m_nNextQueued < m_queue.size();
+}
+
+void CBackJob::DeliverQueuedEvents() {
+    size_t nCount = 0;
+    {
+        std::lock_guard lock(m_queueLock);
+        nCount = m_queue.size() - m_nNextQueued;
+    }
+    if (nCount == 0)
+        return;
+    // A record of its own for this delivery: an owner that runs a message loop while it handles an event may see
+    // the next events delivered meanwhile, and still reads its own record afterwards.
+    auto pStatus = std::make_unique<JOB_STATUS>();
+    pStatus->nPrepareCount1 = m_status.nPrepareCount1;
+    pStatus->nPrepareCount2 = m_status.nPrepareCount2;
+    for (size_t i = 0; i < nCount; ++i) {
+        DWORD dwEvent = 0;
+        {
+            std::lock_guard lock(m_queueLock);
+            if (m_nNextQueued == m_queue.size())
+                break;
+            const QueuedStatus& q = m_queue[m_nNextQueued++];
+            dwEvent = q.dwEvent;
+            pStatus->nAnswer = q.nAnswer;
+            pStatus->nCode = q.nCode;
+            pStatus->dwEstimatedDirs = q.dwEstimatedDirs;
+            pStatus->dwTotalDirs = q.dwTotalDirs;
+            pStatus->dwTotalDirsCopied = q.dwTotalDirsCopied;
+            pStatus->dwEstimatedFiles = q.dwEstimatedFiles;
+            pStatus->dwTotalFiles = q.dwTotalFiles;
+            pStatus->dwTotalFilesCopied = q.dwTotalFilesCopied;
+            pStatus->llSingleFileSize = q.llSingleFileSize;
+            pStatus->llSingleBytesTransferred = q.llSingleBytesTransferred;
+            pStatus->llEstimatedSize = q.llEstimatedSize;
+            pStatus->llTotalFileSize = q.llTotalFileSize;
+            pStatus->llTotalBytesTransferred = q.llTotalBytesTransferred;
+            pStatus->pTreeItem = q.pTreeItem;
+            m_queuedPaths.copy(pStatus->tszSrcPath, q.nSrcLength, q.nSrcOffset);
+            pStatus->tszSrcPath[q.nSrcLength] = 0;
+            m_queuedPaths.copy(pStatus->tszDestPath, q.nDestLength, q.nDestOffset);
+            pStatus->tszDestPath[q.nDestLength] = 0;
+        }
+        if (::IsWindow(m_hOwnerWnd))
+            ::SendMessageW(m_hOwnerWnd, WM_JOB_EVENT, dwEvent, reinterpret_cast<LPARAM>(pStatus.get()));
+    }
+    // What the worker queued meanwhile is taken on the next turn; the worker asks for that turn only when it finds
+    // the queue empty, so it is asked for here.
+    if (HasQueuedEvents() && ::IsWindow(m_hManagerWnd))
+        ::PostMessageW(m_hManagerWnd, WM_JOB_QUEUED_EVENTS, 0, reinterpret_cast<LPARAM>(this));
 }
 
 void CBackJob::UpdateStatus(const KOVRA_PROGRESS* pProgress, TVITEMW* pTreeItem, LPCWSTR lpszSource, LPCWSTR lpszDest) {

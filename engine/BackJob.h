@@ -3,8 +3,15 @@
 // Only the backup manager creates, starts, cancels and deletes it. It keeps what the job was started with, the
 // window that owns the job (the dialog or page that asked for it, which gets every job event), the manager's
 // window, and a status record that it brings up to date from the library's progress record on every callback and
-// hands to the owner window with each event (WM_JOB_EVENT, lParam = the record's address; the owner reads it only
-// while it handles the message).
+// hands to the owner window with each event (WM_JOB_EVENT, lParam = the address of a status record; the owner
+// reads it only while it handles the message).
+//
+// The events an owner only shows or logs need no answer, so the worker does not wait for them: Notify queues a
+// copy of the record with the event and asks the manager's window (WM_JOB_QUEUED_EVENTS, posted) to hand the
+// queue to the owner on the GUI thread, oldest first. Everything that does wait for the GUI thread (the manager's
+// questions, the error question, the end of the job) first has the queue delivered, so the owner sees every event
+// in the order the library gave them and before any question that follows them. The end event travels as before:
+// sent, with the live record. A worker that gets far ahead of the GUI thread waits for the queue to be delivered.
 //
 // UpdateStatus and Notify run on the library's worker thread; everything else on the GUI thread.
 #pragma once
@@ -14,10 +21,16 @@
 #include "platform/afx/Object.h"
 #include "platform/afx/String.h"
 
+#include <mutex>
+#include <string>
+#include <vector>
+
 class CShellTreeCtrl;
 
 // Job events to the owning window: wParam the library's event, lParam the job's JOB_STATUS.
 constexpr UINT WM_JOB_EVENT = 0x0400 + 1002;
+// To the manager's window: hand the job's queued events to its owner (lParam the job).
+constexpr UINT WM_JOB_QUEUED_EVENTS = 0x0400 + 1007;
 
 // The status record that travels with WM_JOB_EVENT between windows of the same process.
 struct JOB_STATUS {
@@ -69,8 +82,14 @@ public:
     // TRUE when no job runs or the library took the cancel.
     BOOL Cancel();
 
-    // Stores the answer and the code and sends WM_JOB_EVENT to the owner window while it exists. Returns 0.
+    // Stores the answer and the code and tells the owner window, while it exists, of the event: the end event (and
+    // every event of a job without a manager window) is sent at once, after the events queued before it; the
+    // others are queued for the GUI thread. Returns 0.
     int Notify(DWORD dwEvent, int nAnswer, int nCode);
+    // GUI thread: sends the owner window the events queued so far, oldest first. Events queued meanwhile wait for
+    // the next delivery (the manager's window is asked for it again), so that the thread keeps serving its other
+    // messages while a job runs.
+    void DeliverQueuedEvents();
     // Copies the library's counters (the estimates only while they are not fixed), the item pointer and each
     // path that is given.
     void UpdateStatus(const KOVRA_PROGRESS* pProgress, TVITEMW* pTreeItem, LPCWSTR lpszSource, LPCWSTR lpszDest);
@@ -91,6 +110,34 @@ public:
     BOOL IsEstimatesFixed() const { return m_bEstimatesFixed; }
 
 private:
+    // One queued event: the record as it was (the preparation counts never change while the job runs), its two
+    // paths kept in the queue's text buffer.
+    struct QueuedStatus {
+        DWORD dwEvent;
+        int nAnswer;
+        int nCode;
+        DWORD dwEstimatedDirs;
+        DWORD dwTotalDirs;
+        DWORD dwTotalDirsCopied;
+        DWORD dwEstimatedFiles;
+        DWORD dwTotalFiles;
+        DWORD dwTotalFilesCopied;
+        LONGLONG llSingleFileSize;
+        LONGLONG llSingleBytesTransferred;
+        LONGLONG llEstimatedSize;
+        LONGLONG llTotalFileSize;
+        LONGLONG llTotalBytesTransferred;
+        TVITEMW* pTreeItem;
+        size_t nSrcOffset;
+        size_t nSrcLength;
+        size_t nDestOffset;
+        size_t nDestLength;
+    };
+    // Queues a copy of the record. bFirst tells that the queue was empty, bFull that it is long enough for the
+    // worker to wait until it is delivered.
+    void Enqueue(DWORD dwEvent, bool& bFirst, bool& bFull);
+    bool HasQueuedEvents();
+
     int m_nErrorMode = 0;
     HWND m_hOwnerWnd = nullptr;
     HWND m_hManagerWnd = nullptr;
@@ -104,4 +151,10 @@ private:
     CString m_strName;
     DWORD m_dwFlags = 0;
     JOB_STATUS m_status{};
+
+    // The queue between the worker and the GUI thread: events from m_nNextQueued on are still to be delivered.
+    std::mutex m_queueLock;
+    std::vector<QueuedStatus> m_queue;
+    std::u16string m_queuedPaths;
+    size_t m_nNextQueued = 0;
 };

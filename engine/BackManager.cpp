@@ -27,6 +27,7 @@ ON_MESSAGE(WM_JOB_DONE, OnJobDone)
 ON_MESSAGE(WM_JOB_MAP_PATH, OnJobMapPath)
 ON_MESSAGE(WM_JOB_AGENT_MAP_PATH, OnJobAgentMapPath)
 ON_MESSAGE(WM_JOB_FINISHED, OnJobFinished)
+ON_MESSAGE(WM_JOB_QUEUED_EVENTS, OnJobQueuedEvents)
 END_MESSAGE_MAP()
 
 namespace {
@@ -533,8 +534,20 @@ int CALLBACK CBackManager::JobCallback(HANDLE, LPVOID pUserData, DWORD dwEvent, 
     return nAnswer;
 }
 
+void CBackManager::DeliverQueuedEvents(CBackJob* pJob) {
+    if (IsJobRunning(pJob))
+        pJob->DeliverQueuedEvents();
+}
+
+LRESULT CBackManager::OnJobQueuedEvents(WPARAM, LPARAM lParam) {
+    // A job that ended meanwhile had its queue delivered before its end event.
+    DeliverQueuedEvents(reinterpret_cast<CBackJob*>(lParam));
+    return 0;
+}
+
 LRESULT CBackManager::OnJobAgentMapPath(WPARAM, LPARAM lParam) {
     auto* pJob = reinterpret_cast<CBackJob*>(lParam);
+    DeliverQueuedEvents(pJob);
     CShellTreeCtrl* pTree = pJob ? pJob->GetTree() : nullptr;
     HTREEITEM hItem = CurrentItem(pJob);
     CBackAgent* pAgent = AgentOf(pTree, hItem);
@@ -553,6 +566,7 @@ LRESULT CBackManager::OnJobAgentMapPath(WPARAM, LPARAM lParam) {
 
 LRESULT CBackManager::OnJobMapPath(WPARAM, LPARAM lParam) {
     auto* pJob = reinterpret_cast<CBackJob*>(lParam);
+    DeliverQueuedEvents(pJob);
     CShellTreeCtrl* pTree = pJob ? pJob->GetTree() : nullptr;
     HTREEITEM hItem = CurrentItem(pJob);
     if (!pTree || !pTree->GetSafeHwnd() || !hItem)
@@ -582,6 +596,7 @@ LRESULT CBackManager::OnJobError(WPARAM wParam, LPARAM lParam) {
     auto* pJob = reinterpret_cast<CBackJob*>(lParam);
     if (!pJob)
         return KOVRA_PROGRESS_ABORT;
+    DeliverQueuedEvents(pJob);
     const DWORD dwCode = static_cast<DWORD>(wParam);
     JOB_STATUS& status = pJob->GetStatus();
     const BOOL bDrivesThere = IsBackupDeviceAvailable(status.tszDestPath) && IsBackupDeviceAvailable(status.tszSrcPath);
@@ -607,6 +622,7 @@ LRESULT CBackManager::OnJobError(WPARAM wParam, LPARAM lParam) {
 
 LRESULT CBackManager::OnJobFinished(WPARAM wParam, LPARAM lParam) {
     auto* pJob = reinterpret_cast<CBackJob*>(lParam);
+    DeliverQueuedEvents(pJob);
     CShellTreeCtrl* pTree = pJob ? pJob->GetTree() : nullptr;
     if (!pTree || !(pJob->GetFlags() & KOVRA_JOB_COPY) || !pTree->GetSafeHwnd())
         return 0;
@@ -628,6 +644,7 @@ LRESULT CBackManager::OnJobDone(WPARAM, LPARAM lParam) {
     auto* pJob = reinterpret_cast<CBackJob*>(lParam);
     if (!IsJobRunning(pJob))
         return 0;
+    pJob->DeliverQueuedEvents();
     m_jobs.RemoveKey(pJob);
     // Its destructor cancels the handle it still holds: harmless, the library is still inside its end event.
     delete pJob;

@@ -8,8 +8,10 @@
 // Copy jobs: CreateJob turns a tree's selection into one copy-library job (CBackJob). The library calls the job
 // callback on its worker thread; the callback turns every question into a message sent to the manager's window,
 // so that agents, trees and the manager's data are only touched on the GUI thread, and forwards every event to the
-// window that owns the job (WM_JOB_EVENT). The GUI thread therefore never waits for a job's worker without
-// serving the messages sent to it.
+// window that owns the job (WM_JOB_EVENT). Events the owner only shows travel through the job's queue, which the
+// manager's window hands to the owner when asked (WM_JOB_QUEUED_EVENTS) and before it answers any question of the
+// job, so the owner and the agents see a job's events and questions in the order the library gave them. The GUI
+// thread therefore never waits for a job's worker without serving the messages sent to it.
 #pragma once
 
 #include "engine/BackJob.h"
@@ -132,6 +134,9 @@ protected:
     LRESULT OnJobMapPath(WPARAM wParam, LPARAM lParam);
     LRESULT OnJobAgentMapPath(WPARAM wParam, LPARAM lParam);
     LRESULT OnJobFinished(WPARAM wParam, LPARAM lParam);
+    LRESULT OnJobQueuedEvents(WPARAM wParam, LPARAM lParam);
+    // The job's queued events go to its owner before anything else of the job is handled.
+    void DeliverQueuedEvents(CBackJob* pJob);
     // The tree item of the job's current node, or null.
     static HTREEITEM CurrentItem(CBackJob* pJob);
 

@@ -12,6 +12,7 @@
 #include "platform/base/module.h"
 #include "platform/base/strings.h"
 #include "platform/fs/files.h"
+#include "platform/fs/find.h"
 #include "platform/registry/registry.h"
 #include "platform/system/desktop_bus_test_support.h"
 #include "platform/system/security.h"
@@ -219,6 +220,87 @@ TEST_F(CopyProDlgTest, TheFileErrorDialogSkipsRetriesOrAborts) {
         EXPECT_EQ(dlg.GetFailedCount(), c.nFailed);
         EXPECT_EQ(m_dest.Exists(SetFolder() + "Data/held.txt"), c.nButton == 2202);
     }
+}
+
+// A long job hands most of its events to the dialog in batches: the log still lists every file once, in the order
+// the job met them, with its outcome; and a File Error question still holds the worker until it is answered, with
+// every file before it already shown and logged.
+TEST_F(CopyProDlgTest, ALongJobLogsEveryFileInOrderAndAQuestionHoldsTheWorker) {
+    constexpr int kFiles = 600;
+    for (int i = 0; i < kFiles; ++i)
+        m_drive.Write("Data/f" + std::to_string(i) + ".txt", std::string(100, 'x'));
+    // The job meets the files in the order the folder lists them.
+    std::vector<std::u16string> order;
+    WIN32_FIND_DATAW find{};
+    HANDLE hFind = FindFirstFileW(m_drive.Path("Data\\*.*").c_str(), &find);
+    ASSERT_NE(hFind, INVALID_HANDLE_VALUE);
+    do {
+        const std::u16string name = find.cFileName;
+        if (name != u"." && name != u"..")
+            order.push_back(u"T:\\Data\\" + name);
+    } while (FindNextFileW(hFind, &find));
+    FindClose(hFind);
+    ASSERT_EQ(order.size(), static_cast<size_t>(kFiles));
+    // The file in the middle of the listing is held open without read sharing.
+    const size_t nHeld = kFiles / 2;
+    HANDLE hHeld = CreateFileW(order[nHeld].c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(hHeld, INVALID_HANDLE_VALUE);
+    SaveSelection();
+    SetErrorHandling(0);
+    platform::ui::ScopedPromptHook hook([](const platform::ui::PromptInfo&) { return IDOK; });
+
+    CCopyProDlg dlg(&m_host);
+    dlg.m_strDestPath = u"U:\\";
+    const std::string data = SetFolder() + "Data";
+    size_t nCopiedAtQuestion = 0;
+    std::u16string countsAtQuestion;
+    size_t nCopiedAfterRoundTrips = 0;
+    const INT_PTR result = RunWith(dlg, [&] {
+        HWND hError = nullptr;
+        ASSERT_TRUE(uitest::Eventually([&] {
+            hError = FindWindowW(nullptr, u"File Error");
+            return hError && IsWindowVisible(hError);
+        }));
+        nCopiedAtQuestion = m_dest.Names(data).size();
+        WCHAR text[256] = {};
+        GetWindowTextW(GetDlgItem(dlg.GetSafeHwnd(), 816), text, 256);
+        countsAtQuestion = text;
+        // The dialog's thread goes on serving messages while the question is open; the worker does not go on.
+        for (int i = 0; i < 20; ++i)
+            SendMessageW(dlg.GetSafeHwnd(), WM_NULL, 0, 0);
+        nCopiedAfterRoundTrips = m_dest.Names(data).size();
+        ASSERT_TRUE(platform::ui::Click(GetDlgItem(hError, 2201)));
+        ASSERT_TRUE(uitest::Eventually([&] { return dlg.IsFinished(); }));
+        PostMessageW(dlg.GetSafeHwnd(), WM_COMMAND, IDCANCEL, 0);
+    });
+    CloseHandle(hHeld);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(nCopiedAtQuestion, nHeld);
+    EXPECT_EQ(nCopiedAfterRoundTrips, nHeld);
+    EXPECT_EQ(countsAtQuestion, u"0 / 0 folder(s), " + platform::Utf8ToUtf16(std::to_string(nHeld)) + u" / " +
+                                    platform::Utf8ToUtf16(std::to_string(kFiles)) + u" file(s)");
+    EXPECT_EQ(dlg.GetBackedUpCount(), kFiles - 1);
+    EXPECT_EQ(dlg.GetFailedCount(), 1);
+
+    // Every file once, in the job's order, with its outcome; the summary after them.
+    std::vector<std::u16string> logged;
+    std::vector<std::u16string> outcomes;
+    const CString suffix(u" to backup file ");
+    const auto items = RunLog();
+    for (const auto& item : items) {
+        const int at = item.m_strEntry.Find(suffix);
+        if (at < 0)
+            continue;
+        logged.push_back(item.m_strEntry.Mid(at + suffix.GetLength()).GetString());
+        const int start = item.m_strEntry.Left(at).ReverseFind(u' ');
+        outcomes.push_back(item.m_strEntry.Mid(start + 1, at - start - 1).GetString());
+    }
+    EXPECT_EQ(logged, order);
+    ASSERT_EQ(outcomes.size(), static_cast<size_t>(kFiles));
+    for (size_t i = 0; i < outcomes.size(); ++i)
+        EXPECT_EQ(outcomes[i], i == nHeld ? u"Ignore" : u"Succeeded") << i;
+    ASSERT_FALSE(items.empty());
+    EXPECT_NE(items.back().m_strEntry.Find(u"Backup completed, 599 different file(s) backed up"), -1);
 }
 
 // The user's session ends while a File Error question is open: the question is answered with Abort, the job ends,
