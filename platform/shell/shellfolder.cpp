@@ -168,7 +168,8 @@ void SortItems(std::vector<std::vector<BYTE>>& items) {
             e.rank = ItemRank(key.kind);
             e.csidl = key.kind == ItemKind::Virtual ? key.csidl : 0;
             e.exact.resize(key.length);
-            std::memcpy(e.exact.data(), key.name, key.length * sizeof(char16_t));
+            if (key.length != 0) // a special folder's item carries no name
+                std::memcpy(e.exact.data(), key.name, key.length * sizeof(char16_t));
             e.folded = e.exact;
             for (char16_t& c : e.folded)
                 c = towupper_w(c);
