@@ -438,7 +438,7 @@ void CCheckTreeCtrl::FinishLoad(HTREEITEM hItem, int nResult) {
         RestoreSnapshot(hItem);
     } else if (state == kStateChecked || state == kStateUnchecked) {
         for (HTREEITEM h = GetChildItem(hItem); h; h = GetNextSiblingItem(h))
-            if (GetCheckState(h) != kStateFixed)
+            if (const UINT childState = GetCheckState(h); childState != kStateFixed && childState != state)
                 SetCheckState(h, state);
     }
 }

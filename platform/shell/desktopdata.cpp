@@ -47,6 +47,19 @@ std::string DesktopEnvironment() {
     return key;
 }
 
+// Whether DesktopEnvironment() would give `key` now, without building it: asked once per item of a listing.
+bool DesktopEnvironmentIs(const std::string& key) {
+    size_t at = 0;
+    for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS"}) {
+        const char* value = std::getenv(name);
+        const size_t n = value ? std::strlen(value) : 0;
+        if (key.size() < at + n + 1 || (n && key.compare(at, n, value, n) != 0) || key[at + n] != '\n')
+            return false;
+        at += n + 1;
+    }
+    return at == key.size();
+}
+
 std::string Home() {
     std::string home = Env("HOME");
     if (!home.empty())
@@ -208,13 +221,13 @@ std::shared_ptr<const HostFolders> CurrentHostFolders() {
     static std::shared_ptr<const HostFolders> cached = std::make_shared<const HostFolders>();
     static std::string cachedPlace;
     static std::chrono::steady_clock::time_point checked;
-    const std::string place = DesktopEnvironment();
     const auto now = std::chrono::steady_clock::now();
     {
         std::lock_guard lock(mutex);
-        if (!cached->key.empty() && place == cachedPlace && now - checked < kHostFoldersTrusted)
+        if (!cached->key.empty() && now - checked < kHostFoldersTrusted && DesktopEnvironmentIs(cachedPlace))
             return cached;
     }
+    const std::string place = DesktopEnvironment();
     const std::string home = Home();
     const std::string userDirs = ConfigHome() + "/user-dirs.dirs";
     const std::string key = place + std::to_string(ModifiedNs(userDirs));
@@ -309,7 +322,8 @@ std::u16string SpecialFolderDisplayName(const std::u16string& path) {
     // of the four folders can be one of them; everything else is answered without mapping the folders (a listing
     // of thousands of items asks this for each).
     const size_t slash = path.find_last_of(u'\\');
-    const std::u16string leaf = slash == std::u16string::npos ? path : path.substr(slash + 1);
+    const std::u16string_view leaf =
+        slash == std::u16string::npos ? std::u16string_view(path) : std::u16string_view(path).substr(slash + 1);
     const std::shared_ptr<const HostFolders> h = CurrentHostFolders();
     bool candidate = h->anyLeaf;
     for (const std::u16string& name : h->leaves)
@@ -372,7 +386,7 @@ bool GlobMatch(const char* p, const char* s) {
 // The globs, with the plain "*.ext" ones also found by their extension.
 struct GlobTable {
     std::vector<Glob> globs;
-    std::map<std::string, std::vector<size_t>> byExtension; // lower-cased ".ext" of case-insensitive "*.ext"
+    std::map<std::string, std::vector<size_t>, std::less<>> byExtension; // lower-cased ".ext" of "*.ext"
     std::vector<size_t> others;
 };
 
@@ -384,13 +398,13 @@ std::shared_ptr<const GlobTable> CurrentGlobs() {
     static std::shared_ptr<const GlobTable> cached;
     static std::chrono::steady_clock::time_point checked;
     static std::string checkedEnv;
-    const std::string env = DataHome() + '\n' + Env("XDG_DATA_DIRS");
     std::lock_guard lock(mutex);
     const auto now = std::chrono::steady_clock::now();
-    if (cached && env == checkedEnv && now - checked < std::chrono::seconds(1))
+    // The databases' folders follow from the variables DesktopEnvironment() gathers.
+    if (cached && now - checked < std::chrono::seconds(1) && DesktopEnvironmentIs(checkedEnv))
         return cached;
     checked = now;
-    checkedEnv = env;
+    checkedEnv = DesktopEnvironment();
     std::vector<std::string> files;
     std::string key;
     for (const std::string& dir : AllDataDirs()) {
@@ -446,8 +460,16 @@ std::shared_ptr<const GlobTable> CurrentGlobs() {
 std::string MimeTypeOf(const std::u16string& name, bool folder) {
     if (folder)
         return "inode/directory";
-    const std::string exact = Utf16ToUtf8(name);
-    const std::string lower = Lower(exact);
+    // Asked for every file of a listing: the name's two spellings reuse this thread's buffers.
+    thread_local std::string exact, lower;
+    exact.clear();
+    if (std::all_of(name.begin(), name.end(), [](char16_t c) { return c < 0x80; }))
+        exact.append(name.begin(), name.end());
+    else
+        exact = Utf16ToUtf8(name);
+    lower.assign(exact);
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     const std::shared_ptr<const GlobTable> table = CurrentGlobs();
     const Glob* best = nullptr;
     auto consider = [&](const Glob& g) {
@@ -455,7 +477,7 @@ std::string MimeTypeOf(const std::u16string& name, bool folder) {
             best = &g;
     };
     for (size_t dot = lower.find('.'); dot != std::string::npos; dot = lower.find('.', dot + 1))
-        if (auto it = table->byExtension.find(lower.substr(dot)); it != table->byExtension.end())
+        if (auto it = table->byExtension.find(std::string_view(lower).substr(dot)); it != table->byExtension.end())
             for (size_t i : it->second)
                 consider(table->globs[i]);
     for (size_t i : table->others) {
@@ -801,6 +823,10 @@ std::string LookupInTheme(const Theme& theme, const std::string& icon, int size)
 
 std::string IconThemeKey() {
     return DesktopEnvironment();
+}
+
+bool IconThemeKeyIs(const std::string& key) {
+    return DesktopEnvironmentIs(key);
 }
 
 std::string FindThemeIcon(const std::string& name, int size) {

@@ -118,6 +118,8 @@ ImagePixels DrawShape(Shape shape, int size) {
     return p;
 }
 
+Picture FilePicture(const std::string& type);
+
 class SystemImageLists {
 public:
     SystemImageLists() {
@@ -127,23 +129,48 @@ public:
     HIMAGELIST Small() const { return m_small; }
     HIMAGELIST Large() const { return m_large; }
 
+    // The index of the picture of files of a MIME type: every file of a listing asks, most of them for a few types.
+    int IndexOfFileType(const std::string& type) {
+        {
+            std::lock_guard lock(m_mutex);
+            if (IconThemeKeyIs(m_theme))
+                if (auto it = m_byFileType.find(type); it != m_byFileType.end())
+                    return it->second;
+        }
+        const int index = IndexOf(FilePicture(type));
+        if (index >= 0) {
+            std::lock_guard lock(m_mutex);
+            if (IconThemeKeyIs(m_theme))
+                m_byFileType[type] = index;
+        }
+        return index;
+    }
+
     // The index of a picture in both lists, adding it on first use.
     int IndexOf(const Picture& picture) {
         // Every file of a type and every folder asks for the same picture: the answer found for it the first time
         // holds while the theme's lookups do.
-        std::string wanted = IconThemeKey();
-        for (const std::string& name : picture.names)
-            wanted += name + '\n';
-        wanted += "shape:" + std::to_string(static_cast<int>(picture.shape));
+        std::string wanted(1, static_cast<char>('0' + static_cast<int>(picture.shape)));
+        for (const std::string& name : picture.names) {
+            wanted += '\n';
+            wanted += name;
+        }
         {
             std::lock_guard lock(m_mutex);
+            if (!IconThemeKeyIs(m_theme)) {
+                m_byPicture.clear();
+                m_byFileType.clear();
+                m_theme = IconThemeKey();
+            }
             if (auto it = m_byPicture.find(wanted); it != m_byPicture.end())
                 return it->second;
         }
+        const std::string theme = IconThemeKey();
         const int index = LookUp(picture);
         if (index >= 0) {
             std::lock_guard lock(m_mutex);
-            m_byPicture[wanted] = index;
+            if (theme == m_theme)
+                m_byPicture[wanted] = index;
         }
         return index;
     }
@@ -176,7 +203,9 @@ private:
     }
 
     std::mutex m_mutex;
-    std::map<std::string, int> m_byPicture;
+    std::map<std::string, int> m_byPicture; // for the theme's lookups under m_theme
+    std::map<std::string, int, std::less<>> m_byFileType;
+    std::string m_theme;
     HIMAGELIST m_small;
     HIMAGELIST m_large;
     std::map<std::string, int> m_indexes;
@@ -186,6 +215,20 @@ SystemImageLists& Lists() {
     // Never destroyed: the lists are the shell's for the whole run, and controls may still hold them at exit.
     static SystemImageLists* lists = new SystemImageLists;
     return *lists;
+}
+
+// The picture of a file of a MIME type.
+Picture FilePicture(const std::string& type) {
+    Picture p;
+    std::string icon = type;
+    for (char& c : icon)
+        if (c == '/')
+            c = '-';
+    p.names.push_back(icon);
+    p.names.push_back(type.substr(0, type.find('/')) + "-x-generic");
+    p.names.push_back("text-x-generic");
+    p.shape = Shape::File;
+    return p;
 }
 
 Picture PictureOf(const Place& place, bool open) {
@@ -250,18 +293,8 @@ Picture PictureOf(const Place& place, bool open) {
     case ItemKind::Folder:
         folderPicture(place.path);
         return p;
-    default: {
-        const std::string type = MimeTypeOf(place.last.name, false);
-        std::string icon = type;
-        for (char& c : icon)
-            if (c == '/')
-                c = '-';
-        p.names.push_back(icon);
-        p.names.push_back(type.substr(0, type.find('/')) + "-x-generic");
-        p.names.push_back("text-x-generic");
-        p.shape = Shape::File;
-        return p;
-    }
+    default:
+        return FilePicture(MimeTypeOf(place.last.name, false));
     }
 }
 
@@ -314,7 +347,8 @@ DWORD_PTR SHGetFileInfoW(LPCWSTR pszPath, DWORD dwFileAttributes, SHFILEINFOW* p
     SystemImageLists& lists = Lists();
     int index = -1;
     if (uFlags & (SHGFI_SYSICONINDEX | SHGFI_ICON)) {
-        index = lists.IndexOf(PictureOf(place, open));
+        const bool file = !place.desktop && !place.virtualCsidl && place.last.kind == ItemKind::File;
+        index = file ? lists.IndexOfFileType(MimeTypeOf(place.last.name, false)) : lists.IndexOf(PictureOf(place, open));
         if (index < 0)
             return 0;
     }

@@ -252,7 +252,7 @@ std::u16string JoinPath(const std::u16string& folder, const std::u16string& name
     return folder + u'\\' + name;
 }
 
-bool EqualNoCase(const std::u16string& a, const std::u16string& b) {
+bool EqualNoCase(std::u16string_view a, std::u16string_view b) {
     if (a.size() != b.size())
         return false;
     for (size_t i = 0; i < a.size(); ++i)
@@ -270,6 +270,62 @@ bool IsInside(const std::u16string& path, const std::u16string& folder) {
     return path.size() == f.size() || f.back() == u'\\' || path[f.size()] == u'\\';
 }
 
+namespace {
+
+// One more item on the way down a list: false when the item cannot stand there.
+bool Step(Place& place, LPCSHITEMID id) {
+    Item item;
+    if (!ReadItem(id, item))
+        return false;
+    // Names directly on the desktop lie in the user's desktop folder.
+    const bool named = item.kind == ItemKind::Folder || item.kind == ItemKind::File;
+    const std::u16string parent = place.desktop && named ? GetUserFolders().desktop : place.path;
+    const bool parentVirtual = !place.desktop && place.virtualCsidl != 0;
+    place.desktop = false;
+    place.virtualCsidl = 0;
+    place.attributes = 0;
+    switch (item.kind) {
+    case ItemKind::Virtual:
+        place.virtualCsidl = item.csidl;
+        place.path.clear();
+        place.folder = true;
+        break;
+    case ItemKind::Drive:
+    case ItemKind::Share:
+        place.path = item.name;
+        place.folder = true;
+        place.attributes = FILE_ATTRIBUTE_DIRECTORY;
+        break;
+    case ItemKind::Folder:
+    case ItemKind::File:
+        if (parent.empty() || parentVirtual)
+            return false;
+        place.path = JoinPath(parent, item.name);
+        place.folder = item.kind == ItemKind::Folder;
+        place.attributes = item.attributes;
+        break;
+    case ItemKind::Link:
+        place.path = item.target;
+        place.folder = true;
+        place.attributes = item.attributes;
+        break;
+    default:
+        return false;
+    }
+    place.last = std::move(item);
+    return true;
+}
+
+// The place of the list before its last item, as last resolved on this thread. The items of one folder are
+// resolved one after the other, each several times, and all share it. Below the desktop a place follows from the
+// bytes alone, so the same bytes give the same place.
+struct ParentMemo {
+    std::vector<BYTE> bytes;
+    Place place;
+};
+
+} // namespace
+
 Place Resolve(PCIDLIST_ABSOLUTE pidl) {
     Place place;
     if (!pidl)
@@ -277,47 +333,32 @@ Place Resolve(PCIDLIST_ABSOLUTE pidl) {
     place.valid = true;
     place.desktop = true;
     place.folder = true;
-    for (LPCSHITEMID id = First(pidl); CountOf(id) != 0; id = After(id)) {
-        Item item;
-        if (!ReadItem(id, item))
-            return Place{};
-        // Names directly on the desktop lie in the user's desktop folder.
-        const bool named = item.kind == ItemKind::Folder || item.kind == ItemKind::File;
-        const std::u16string parent = place.desktop && named ? GetUserFolders().desktop : place.path;
-        const bool parentVirtual = !place.desktop && place.virtualCsidl != 0;
-        place.desktop = false;
-        place.virtualCsidl = 0;
-        place.last = item;
-        place.attributes = 0;
-        switch (item.kind) {
-        case ItemKind::Virtual:
-            place.virtualCsidl = item.csidl;
-            place.path.clear();
-            place.folder = true;
-            break;
-        case ItemKind::Drive:
-        case ItemKind::Share:
-            place.path = item.name;
-            place.folder = true;
-            place.attributes = FILE_ATTRIBUTE_DIRECTORY;
-            break;
-        case ItemKind::Folder:
-        case ItemKind::File:
-            if (parent.empty() || parentVirtual)
-                return Place{};
-            place.path = JoinPath(parent, item.name);
-            place.folder = item.kind == ItemKind::Folder;
-            place.attributes = item.attributes;
-            break;
-        case ItemKind::Link:
-            place.path = item.target;
-            place.folder = true;
-            place.attributes = item.attributes;
-            break;
-        default:
-            return Place{};
+    LPCSHITEMID last = nullptr;
+    for (LPCSHITEMID id = First(pidl); CountOf(id) != 0; id = After(id))
+        last = id;
+    const auto* start = reinterpret_cast<const BYTE*>(pidl);
+    const size_t parentSize = last ? static_cast<size_t>(reinterpret_cast<const BYTE*>(last) - start) : 0;
+    thread_local ParentMemo memo;
+    LPCSHITEMID from = First(pidl);
+    // A name right on the desktop lies wherever the user's desktop folder is now: such a list is not remembered.
+    const auto firstKind = CountOf(First(pidl)) > sizeof(USHORT) ? static_cast<ItemKind>(First(pidl)->abID[0])
+                                                                   : ItemKind::File;
+    const bool pure = firstKind != ItemKind::Folder && firstKind != ItemKind::File;
+    if (parentSize > 0 && pure) {
+        if (memo.bytes.size() == parentSize && std::memcmp(memo.bytes.data(), start, parentSize) == 0) {
+            place = memo.place;
+        } else {
+            for (; from != last; from = After(from))
+                if (!Step(place, from))
+                    return Place{};
+            memo.bytes.assign(start, start + parentSize);
+            memo.place = place;
         }
+        from = last;
     }
+    for (LPCSHITEMID id = from; CountOf(id) != 0; id = After(id))
+        if (!Step(place, id))
+            return Place{};
     if (place.desktop)
         place.path = GetUserFolders().desktop;
     return place;

@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform::shell {
@@ -71,7 +72,7 @@ std::optional<std::vector<Item>> ItemsOfPathUnchecked(const std::u16string& path
 
 // Path helpers.
 std::u16string JoinPath(const std::u16string& folder, const std::u16string& name);
-bool EqualNoCase(const std::u16string& a, const std::u16string& b);
+bool EqualNoCase(std::u16string_view a, std::u16string_view b);
 // Whether `path` is `folder` or lies below it (component boundaries, without regard to case).
 bool IsInside(const std::u16string& path, const std::u16string& folder);
 
@@ -107,6 +108,8 @@ DWORD LaunchApp(const DesktopApp& app, const std::vector<std::string>& hostFiles
 std::string FindThemeIcon(const std::string& name, int size);
 // What FindThemeIcon's answers depend on: the same key, the same answers.
 std::string IconThemeKey();
+// Whether IconThemeKey() would give `key` now (without building it).
+bool IconThemeKeyIs(const std::string& key);
 
 // ---- Names, attributes and menus of items ----
 

@@ -237,6 +237,37 @@ TEST_F(ShellTest, OrderNamesAndAttributesOfItems) {
     ILFree(drives);
 }
 
+// A folder hands its items out in the order it compares them in: folders first, then names without regard to case
+// (Windows folds to upper case, so "_" sorts after the letters and "\u00e9" as "\u00c9"), names that differ in case alone
+// next to each other.
+TEST_F(ShellTest, ListingsComeInTheFoldersOwnOrder) {
+    for (const char* name : {"b", "A", "a", "_x", "\xc3\xa9t\xc3\xa9", "Z 10", "Z 9", "~"})
+        m_drive.Write(std::string("s/") + name, "");
+    for (const char* name : {"zz dir", "B dir", "b Dir"})
+        m_drive.MakeFolder(std::string("s/") + name);
+    Ptr<IShellFolder> folder = Bind(Parse(m_drive.Path("s")).get());
+    ASSERT_TRUE(folder);
+    IEnumIDList* raw = nullptr;
+    ASSERT_EQ(folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, &raw), S_OK);
+    Ptr<IEnumIDList> e(raw);
+    std::vector<List> items;
+    std::vector<std::u16string> names;
+    PITEMID_CHILD child = nullptr;
+    while (e->Next(1, &child, nullptr) == S_OK) {
+        names.push_back(NameOf(folder.get(), child, SHGDN_INFOLDER));
+        items.emplace_back(child);
+    }
+    const std::vector<std::u16string> expected{u"B dir", u"b Dir", u"zz dir", u"A", u"a", u"b",
+                                               u"Z 10",  u"Z 9",   u"_x",     u"~", u"\u00e9t\u00e9"};
+    EXPECT_EQ(names, expected);
+    for (size_t i = 0; i < items.size(); ++i)
+        for (size_t j = 0; j < items.size(); ++j) {
+            const auto r = static_cast<SHORT>(HRESULT_CODE(folder->CompareIDs(0, items[i].get(), items[j].get())));
+            EXPECT_EQ(r < 0, i < j) << i << " " << j;
+            EXPECT_EQ(r == 0, i == j) << i << " " << j;
+        }
+}
+
 TEST_F(ShellTest, SpecialFoldersAreTheDesktopsOwnUnderTheHomeDrive) {
     m_drive.MakeFolder("unused");
     std::filesystem::create_directories(m_home + "/.config");

@@ -151,48 +151,50 @@ std::vector<BYTE> BytesOf(const Item& item) {
     return ItemBytes(item);
 }
 
-// A folder's items in the shell's order. Each item's key is read once; the comparisons only compare keys.
-void SortItems(std::vector<std::vector<BYTE>>& items) {
+// A folder's items from `first` on in the shell's order. Each item's folded name is made once; the comparisons
+// compare those, and only names that differ in case alone are read again.
+void SortItems(std::vector<std::vector<BYTE>>& items, size_t first) {
     struct Entry {
         int rank = 0;
         WORD csidl = 0;
-        std::u16string folded, exact;
-        std::vector<BYTE>* bytes = nullptr;
+        std::u16string folded;
+        size_t index = 0;
     };
-    std::vector<Entry> entries;
-    entries.reserve(items.size());
-    for (std::vector<BYTE>& bytes : items) {
-        Entry e;
+    std::vector<Entry> entries(items.size() - std::min(first, items.size()));
+    for (size_t i = first; i < items.size(); ++i) {
+        Entry& e = entries[i - first];
+        e.index = i;
         ItemKey key;
-        if (bytes.size() > sizeof(USHORT) && ReadItemKey(reinterpret_cast<LPCSHITEMID>(bytes.data()), key)) {
-            e.rank = ItemRank(key.kind);
-            e.csidl = key.kind == ItemKind::Virtual ? key.csidl : 0;
-            e.exact.resize(key.length);
-            if (key.length != 0) // a special folder's item carries no name
-                std::memcpy(e.exact.data(), key.name, key.length * sizeof(char16_t));
-            e.folded = e.exact;
-            for (char16_t& c : e.folded)
-                c = towupper_w(c);
-        } else {
+        if (items[i].size() <= sizeof(USHORT) || !ReadItemKey(reinterpret_cast<LPCSHITEMID>(items[i].data()), key)) {
             e.rank = ItemRank(static_cast<ItemKind>(0));
+            continue;
         }
-        e.bytes = &bytes;
-        entries.push_back(std::move(e));
+        e.rank = ItemRank(key.kind);
+        e.csidl = key.kind == ItemKind::Virtual ? key.csidl : 0;
+        e.folded.resize(key.length);
+        if (key.length != 0) // a special folder's item carries no name
+            std::memcpy(e.folded.data(), key.name, key.length * sizeof(char16_t));
+        for (char16_t& c : e.folded)
+            c = towupper_w(c);
     }
-    std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+    std::stable_sort(entries.begin(), entries.end(), [&items](const Entry& a, const Entry& b) {
         if (a.rank != b.rank)
             return a.rank < b.rank;
         if (a.csidl != b.csidl)
             return a.csidl < b.csidl;
-        if (a.folded != b.folded)
-            return a.folded < b.folded;
-        return a.exact < b.exact;
+        if (const int r = a.folded.compare(b.folded); r != 0)
+            return r < 0;
+        ItemKey x, y;
+        if (!ReadItemKey(reinterpret_cast<LPCSHITEMID>(items[a.index].data()), x) ||
+            !ReadItemKey(reinterpret_cast<LPCSHITEMID>(items[b.index].data()), y))
+            return false;
+        return CompareItemKeys(x, y) < 0;
     });
     std::vector<std::vector<BYTE>> sorted;
-    sorted.reserve(items.size());
-    for (Entry& e : entries)
-        sorted.push_back(std::move(*e.bytes));
-    items = std::move(sorted);
+    sorted.reserve(entries.size());
+    for (const Entry& e : entries)
+        sorted.push_back(std::move(items[e.index]));
+    std::move(sorted.begin(), sorted.end(), items.begin() + static_cast<long>(first));
 }
 
 class ShellFolder final : public IShellFolder {
@@ -320,6 +322,7 @@ public:
             }
         } else if (!place.path.empty()) {
             // The whole folder at once: a folder of thousands is read side by side rather than entry by entry.
+            const size_t firstListed = items.size();
             std::vector<platform::fs::FolderEntry> entries;
             if (!platform::fs::ListFolder(place.path.c_str(), entries)) {
                 const DWORD error = GetLastError();
@@ -340,7 +343,7 @@ public:
                 items.push_back(BytesOf(item));
             }
             // Handed out in the order the folder sorts them in, so that a view sorting them finds them in order.
-            SortItems(items);
+            SortItems(items, firstListed);
             NoteListedFolder(place.path);
         }
         *ppenum = new EnumList(std::move(items));
