@@ -1,4 +1,6 @@
 // End-to-end: the companion program Enclosure and the main program Kovra together, on a simulated enclosure.
+#include "app/AppTestSupport.h"
+
 #include "platform/base/machine.h"
 #include "platform/base/strings.h"
 #include "platform/com/objbase.h"
@@ -6,6 +8,8 @@
 #include "platform/fs/paths.h"
 #include "platform/kernel/device_io.h"
 #include "platform/kernel/host.h"
+#include "platform/registry/registry.h"
+#include "platform/system/sysinfo.h"
 #include "platform/ui/ui_test_support.h"
 #include "platform/ui/window.h"
 #include "platform/usb/enclosure_sim.h"
@@ -48,6 +52,24 @@ protected:
         drive.hostRoot = m_install;
         ASSERT_TRUE(platform::fs::SetDrive(drive));
         m_errors = m_machine.Scratch("output") + "/stderr.txt";
+        // The user's machine: a home, a data drive T: and a fixed drive U: that backups may go to.
+        m_home = m_machine.Scratch("home");
+        m_source = m_machine.Scratch("data");
+        m_target = m_machine.Scratch("target");
+        for (const auto& [letter, root] :
+             {std::pair{u'C', m_home}, std::pair{u'T', m_source}, std::pair{u'U', m_target}}) {
+            fs::create_directories(root);
+            platform::fs::DriveInfo data;
+            data.letter = letter;
+            data.hostRoot = root;
+            data.serial = 0x100u + letter;
+            ASSERT_TRUE(platform::fs::SetDrive(data));
+        }
+        const char* oldHome = std::getenv("HOME");
+        m_savedHome = oldHome ? oldHome : "";
+        ::setenv("HOME", m_home.c_str(), 1);
+        fs::create_directories(fs::path(m_install) / "Config");
+        std::ofstream(fs::path(m_install) / "Config" / "Main.ini") << "[Main]\nDriveType=1\n";
     }
     void TearDown() override {
         // Whatever the programs left running goes: the main program by its own shut-down, the companion too. A
@@ -65,6 +87,7 @@ protected:
             ::kill(pid, SIGKILL);
         }
         EXPECT_TRUE(platform::kernel::StopHost());
+        ::setenv("HOME", m_savedHome.c_str(), 1);
     }
 
     // The processes running a program of the installed folder whose path ends with `suffix`.
@@ -155,15 +178,66 @@ protected:
         return text;
     }
 
-    void PlugStartsKovraAndPressesStartOrSignalIt(const char16_t* hardwareId) {
-        StartEnclosure();
-        EXPECT_EQ(KovraPid(), 0);
-        // The enclosure's disk arrives: the main program is started, without a parameter.
-        const DWORD disk = Plug(hardwareId);
-        ASSERT_TRUE(uitest::Eventually([] { return KovraPid() != 0; }, kProgramDeadline)) << Errors();
-        const pid_t first = KovraPid();
-        EXPECT_EQ(CommandLineOf(first).find("/otb"), std::string::npos);
-        // A press while it runs signals it: no second program is started.
+    static void SetValue(const CString& strKey, LPCTSTR lpszName, DWORD dwType, const void* data, DWORD dwSize) {
+        HKEY hKey = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, strKey, 0, nullptr, 0, KEY_WRITE, nullptr, &hKey, nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExW(hKey, lpszName, 0, dwType, static_cast<const BYTE*>(data), dwSize);
+        RegCloseKey(hKey);
+    }
+
+    // What a one-touch press is to back up: the tree T:\Project checked on the Expert Mode's Instant Backup page
+    // (the selection it shares with the wizard), U: as that page's destination, and "Execute backup immediately"
+    // chosen on the System page.
+    void SetUpOneTouchBackup() {
+        const fs::path tree = fs::path(m_source) / "Project";
+        auto write = [&](const fs::path& relative, const std::string& text) {
+            fs::create_directories((tree / relative).parent_path());
+            std::ofstream(tree / relative, std::ios::binary) << text;
+        };
+        write("readme.txt", "read me");
+        write("src/main.cpp", "int main() { return 0; }\n");
+        write("docs/name with spaces.txt", "spaces");
+        fs::create_directories(tree / "empty");
+        std::string bytes = "\xFF\xFE";
+        for (const std::u16string line : {u"#Version : 1.0.0", u"#Date : 2026/12/10", u"D\t1\tT:\\Project"})
+            for (char16_t c : line + u"\r\n") {
+                bytes += static_cast<char>(c & 0xFF);
+                bytes += static_cast<char>(c >> 8);
+            }
+        std::ofstream(fs::path(m_install) / "Config" / "ManualBackup.rpr", std::ios::binary) << bytes;
+        const CString root = u"Software\\VEVUVUV\\Kovra";
+        SetValue(root + u"\\Expert\\Backup", u"DestDrive", REG_SZ, u"U:", 6);
+        const DWORD serial = 0x100u + u'U';
+        SetValue(root + u"\\Expert\\Backup", u"DestSerialNo", REG_DWORD, &serial, 4);
+        const DWORD backUpNow = 3001;
+        SetValue(root + u"\\Expert\\SystemSetting", u"OneTouch", REG_DWORD, &backUpNow, 4);
+    }
+    // The set the backup lands in, and whether the program's copy log says a run has ended.
+    std::string SetFolder() const {
+        WCHAR user[2048] = {}, computer[2048] = {};
+        DWORD size = 2048;
+        GetUserNameW(user, &size);
+        size = 2048;
+        GetComputerNameW(computer, &size);
+        return m_target + "/KovraData/" + platform::Utf16ToUtf8(user) + "@" + platform::Utf16ToUtf8(computer) +
+               "/Disk T/Project";
+    }
+    static bool Logged(LPCTSTR lpszLog, LPCTSTR lpszText) {
+        for (const auto& item : apptest::ReadLogItems(lpszLog))
+            if (item.m_strEntry.Find(lpszText) >= 0)
+                return true;
+        return false;
+    }
+    static bool BackupEnded() { return Logged(u"K:\\Config\\CopyProgress.log", u"Backup completed"); }
+    void ExpectTreeInSet() const {
+        const std::string tree = m_source + "/Project", copy = SetFolder();
+        ASSERT_TRUE(fs::is_directory(copy)) << Errors();
+        const std::string diff = "diff -r '" + tree + "' '" + copy + "'";
+        EXPECT_EQ(std::system(diff.c_str()), 0) << diff;
+    }
+    // Presses the button once and waits until the companion program has taken the press.
+    static void Press(DWORD disk) {
         ASSERT_EQ(platform::usb::PressButton(disk), ERROR_SUCCESS);
         platform::usb::SimulatedEnclosure e;
         ASSERT_TRUE(platform::usb::FindEnclosure(disk, e));
@@ -174,14 +248,45 @@ protected:
                 return s.presses == 0;
             },
             kProgramDeadline));
+    }
+
+    // The enclosure's disk arrives: Kovra is started. A press while it runs reaches it (no second program) and
+    // backs up now; once it has ended, a press starts it with "/otb" and that start backs up now.
+    void PlugStartsKovraAndPressesBackUp(const char16_t* hardwareId) {
+        SetUpOneTouchBackup();
+        StartEnclosure();
+        EXPECT_EQ(KovraPid(), 0);
+        // The enclosure's disk arrives: the main program is started, without a parameter.
+        const DWORD disk = Plug(hardwareId);
+        ASSERT_TRUE(uitest::Eventually([] { return KovraPid() != 0; }, kProgramDeadline)) << Errors();
+        const pid_t first = KovraPid();
+        EXPECT_EQ(CommandLineOf(first).find("/otb"), std::string::npos);
+        // A press while it runs signals it, and the System page backs up now: the copy-progress dialog shows. The
+        // program takes presses only from the end of its start-up on (an earlier one is dropped), which the test
+        // cannot see from outside: it presses again until the backup has started.
+        const auto started = [] { return FindWindowW(nullptr, u"Instant Backup") != nullptr || BackupEnded(); };
+        for (int attempt = 0; attempt < 60 && !started(); ++attempt) {
+            Press(disk);
+            uitest::Eventually(started, 2s);
+        }
+        ASSERT_TRUE(started()) << Errors();
+        ASSERT_TRUE(uitest::Eventually(BackupEnded, kProgramDeadline)) << Errors();
         EXPECT_EQ(KovraPid(), first);
-        // The main program ends; a press starts it again with "/otb".
+        ExpectTreeInSet();
+
+        // The main program ends; a press starts it again with "/otb", and that start backs up on its own.
         ::kill(first, SIGTERM);
         ASSERT_TRUE(uitest::Eventually([] { return KovraPid() == 0; }, kProgramDeadline));
-        ASSERT_EQ(platform::usb::PressButton(disk), ERROR_SUCCESS);
+        fs::remove_all(m_target + "/KovraData");
+        fs::remove(fs::path(m_install) / "Config" / "CopyProgress.log");
+        Press(disk);
         ASSERT_TRUE(uitest::Eventually([] { return KovraPid() != 0; }, kProgramDeadline)) << Errors();
         EXPECT_NE(CommandLineOf(KovraPid()).find("/otb"), std::string::npos) << CommandLineOf(KovraPid());
+        ASSERT_TRUE(uitest::Eventually(BackupEnded, kProgramDeadline)) << Errors();
+        ExpectTreeInSet();
         // The enclosure's ready LED was switched on when its chip was opened.
+        platform::usb::SimulatedEnclosure e;
+        ASSERT_TRUE(platform::usb::FindEnclosure(disk, e));
         EXPECT_TRUE(platform::usb::Leds(e).ready);
     }
 
@@ -193,15 +298,27 @@ protected:
     platform::machine::ScopedTestMachine m_machine;
     std::string m_install;
     std::string m_errors;
+    std::string m_home, m_source, m_target, m_savedHome;
     pid_t m_enclosure = -1;
 };
 
-TEST_F(EnclosureE2E, AJMicronEnclosureStartsKovraAndItsButtonStartsOrSignalsIt) {
-    PlugStartsKovraAndPressesStartOrSignalIt(u"USB\\VID_152D&PID_2338");
+// Both bridge-chip families the companion program knows, by their hardware ids.
+struct Family {
+    const char* name;
+    const char16_t* hardwareId;
+};
+void PrintTo(const Family& family, std::ostream* out) {
+    *out << family.name;
+}
+constexpr Family kFamilies[] = {{"JMicron", u"USB\\VID_152D&PID_2338"}, {"Sunplus", u"USB\\VID_6A5E&PID_0003"}};
+
+class EnclosureFamilyE2E : public EnclosureE2E, public ::testing::WithParamInterface<Family> {};
+
+TEST_P(EnclosureFamilyE2E, APlugStartsKovraAndTheButtonBacksUpWhetherKovraRunsOrNot) {
+    PlugStartsKovraAndPressesBackUp(GetParam().hardwareId);
 }
 
-TEST_F(EnclosureE2E, ASunplusEnclosureDoesTheSame) {
-    PlugStartsKovraAndPressesStartOrSignalIt(u"USB\\VID_6A5E&PID_0003");
-}
+INSTANTIATE_TEST_SUITE_P(Families, EnclosureFamilyE2E, ::testing::ValuesIn(kFamilies),
+                         [](const ::testing::TestParamInfo<Family>& info) { return std::string(info.param.name); });
 
 } // namespace
