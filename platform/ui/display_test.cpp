@@ -288,6 +288,28 @@ TEST_F(DisplayTest, ClicksAndKeysFromTheServerDriveTheControls) {
     DestroyWindow(dialog);
 }
 
+TEST_F(DisplayTest, KeysTypedRightAfterAClickGoWhereTheClickPutTheFocus) {
+    std::vector<WPARAM> commands;
+    HWND dialog = MakeDialog(&commands);
+    ASSERT_NE(dialog, nullptr);
+    Settle(dialog);
+    HWND name = GetDlgItem(dialog, kName), note = GetDlgItem(dialog, kNote);
+    ClickAt(CentreOf(name));
+    ASSERT_TRUE(PumpUntil([&] { return GetFocus() == name; }, dialog));
+    // A user who types at once: the click and the keys all arrive before the program has handled the click.
+    ClickAt(CentreOf(note));
+    Tap('o');
+    Tap('k');
+    auto text = [](HWND edit) {
+        char16_t buffer[32] = {};
+        GetWindowTextW(edit, buffer, 32);
+        return std::u16string(buffer);
+    };
+    EXPECT_TRUE(PumpUntil([&] { return text(note) == u"ok"; }, dialog)) << platform::Utf16ToUtf8(text(note));
+    EXPECT_EQ(text(name), u"Backup set");
+    DestroyWindow(dialog);
+}
+
 TEST_F(DisplayTest, DoubleClickAndTheWindowManagersCloseReachTheWindow) {
     static std::vector<UINT> seen;
     seen.clear();

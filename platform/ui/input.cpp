@@ -124,6 +124,17 @@ void RecordKeyText(HWND hwnd, LPARAM keyData, std::u16string text) {
     t.texts[{hwnd, KeyName(keyData)}] = std::move(text);
 }
 
+void MoveKeyText(HWND from, HWND to, LPARAM keyData) {
+    auto& t = GetKeyTexts();
+    std::lock_guard guard(t.lock);
+    auto it = t.texts.find({from, KeyName(keyData)});
+    if (it == t.texts.end())
+        return;
+    std::u16string text = std::move(it->second);
+    t.texts.erase(it);
+    t.texts[{to, KeyName(keyData)}] = std::move(text);
+}
+
 bool FindKeyText(HWND hwnd, LPARAM keyData, std::u16string& text) {
     auto& t = GetKeyTexts();
     std::lock_guard guard(t.lock);

@@ -170,9 +170,27 @@ MSG Stamp(MSG m) {
     return m;
 }
 
+// A key from the display goes to the window that has the thread's focus now, else to the window it was typed in.
+void DeliverKeyToFocus(const QueuePtr& q, MSG& msg) {
+    if (!InRange(msg.message, WM_KEYFIRST, WM_KEYLAST) || !(msg.lParam & kKeyToFocus))
+        return;
+    msg.lParam &= ~kKeyToFocus;
+    HWND focus = nullptr;
+    {
+        std::lock_guard lock(GetState().mutex);
+        if (q->focus && FindWindowLocked(q->focus))
+            focus = q->focus;
+    }
+    if (!focus || focus == msg.hwnd)
+        return;
+    MoveKeyText(msg.hwnd, focus, msg.lParam);
+    msg.hwnd = focus;
+}
+
 bool Fetch(const QueuePtr& q, MSG& out, HWND hwnd, UINT mn, UINT mx, UINT remove) {
     ServeIncoming(q);
     q->lastRetrieveMs.store(NowMs());
+    bool posted = false;
     {
         std::lock_guard lock(q->mutex);
         q->changeBits = 0;
@@ -181,17 +199,22 @@ bool Fetch(const QueuePtr& q, MSG& out, HWND hwnd, UINT mn, UINT mx, UINT remove
                 out = *it;
                 if (remove & PM_REMOVE)
                     q->posted.erase(it);
-                q->lastMessage = out;
-                return true;
+                posted = true;
+                break;
             }
         }
-        if (q->quit && q->posted.empty()) {
+        if (!posted && q->quit && q->posted.empty()) {
             out = Stamp(MSG{nullptr, WM_QUIT, static_cast<WPARAM>(q->quitCode), 0, 0, {}});
             if (remove & PM_REMOVE)
                 q->quit = false;
             q->lastMessage = out;
             return true;
         }
+    }
+    if (posted) {
+        DeliverKeyToFocus(q, out);
+        q->lastMessage = out;
+        return true;
     }
     if (InRange(WM_PAINT, mn, mx)) {
         bool hint;

@@ -1022,24 +1022,18 @@ void Presenter::Mouse(HWND root, Shown& shown, int16_t x, int16_t y, uint16_t st
     PostMessageW(target, kDown[b], keys, at);
 }
 
-void Presenter::Key(HWND root, Shown& shown, const xcb_key_press_event_t& e, bool press) {
+void Presenter::Key(HWND root, Shown&, const xcb_key_press_event_t& e, bool press) {
     x11::KeyPress key = m_keyboard.Translate(e.detail, e.state);
     if (!key.virtualKey && key.text.empty())
         return;
     if (!key.virtualKey)
         key.virtualKey = kVkPacket;
-    HWND target = nullptr;
-    {
-        QueuePtr q = FindQueue(shown.threadId);
-        std::lock_guard lock(GetState().mutex);
-        if (q && FindWindowLocked(q->focus))
-            target = q->focus;
-    }
-    if (!target)
-        target = root;
+    // The key goes to the window its thread has the focus on when it takes the key from its queue, which may be
+    // another one than now: a click just before it may still be on its way.
+    const HWND target = root;
     const bool control = (e.state & XCB_MOD_MASK_CONTROL) != 0;
     const bool system = key.alt || (key.virtualKey == VK_MENU && !control) || key.virtualKey == kVkF10;
-    LPARAM data = key.keyData;
+    LPARAM data = key.keyData | kKeyToFocus;
     if (press) {
         if (!m_keysDown.insert(e.detail).second)
             data |= static_cast<LPARAM>(1) << 30; // held: a repeat

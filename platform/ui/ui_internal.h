@@ -208,6 +208,11 @@ bool PostThreadTask(DWORD threadId, std::function<void()> task);
 // TranslateMessage makes the same characters; found by the window and the key data's scan code and extended bit.
 void RecordKeyText(HWND hwnd, LPARAM keyData, std::u16string text);
 bool FindKeyText(HWND hwnd, LPARAM keyData, std::u16string& text);
+void MoveKeyText(HWND from, HWND to, LPARAM keyData);
+// A key message from the display is posted to the top-level window it was typed in with this bit (one that key data
+// never carries) set; the thread gives it to the window that has its focus when the message is taken from the queue,
+// so that keys typed right after a click that moves the focus go where the click put it, as on Windows.
+inline constexpr LPARAM kKeyToFocus = static_cast<LPARAM>(1) << 28;
 
 // Sends to a local window from any thread, honouring the cross-thread rules.
 LRESULT SendLocal(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT flags, DWORD timeout, bool& ok);
