@@ -44,6 +44,24 @@ TEST(TemplatesTest, DialogTemplateRoundTripsFromTheScript) {
     EXPECT_EQ(bitmap.windowClass.ordinal, 0x82);
 }
 
+TEST(TemplatesTest, AComboBoxIsOfTheKindTheScriptNames) {
+    HRSRC resource = FindResourceW(nullptr, MAKEINTRESOURCEW(IDD_COMBO_SAMPLE), RT_DIALOG);
+    ASSERT_NE(resource, nullptr);
+    auto dialog = platform::res::ParseDialogTemplate(LockResource(LoadResource(nullptr, resource)),
+                                                     SizeofResource(nullptr, resource));
+    ASSERT_TRUE(dialog);
+    // CBS_SIMPLE 1, CBS_DROPDOWN 2, CBS_DROPDOWNLIST 3; WS_TABSTOP stays from the default.
+    const DWORD kinds[] = {1, 2, 3, 1};
+    ASSERT_EQ(dialog->items.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(dialog->items[i].windowClass.ordinal, 0x85);
+        EXPECT_EQ(dialog->items[i].style & 3u, kinds[i]);
+        EXPECT_EQ(dialog->items[i].style & 0x00010000u, 0x00010000u);
+    }
+    EXPECT_EQ(dialog->items[1].style & 0x40u, 0x40u); // CBS_AUTOHSCROLL
+}
+
 TEST(TemplatesTest, DialogMenusAndImageNamesRoundTrip) {
     struct Case {
         int dialog;

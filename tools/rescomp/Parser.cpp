@@ -563,7 +563,15 @@ DialogItem Parser::Control() {
     }
     int64_t style = kChildVisible | kind->style;
     if (Accept(",")) {
+        // A combo box's kind (simple, drop-down or drop-down list: the two lowest bits) is the one the script
+        // names; the default kind stands only where it names none. Added to the default, CBS_DROPDOWN would turn
+        // into CBS_DROPDOWNLIST.
+        const int64_t kComboKind = 0x3;
+        if (kind->classOrdinal == kComboBox)
+            style &= ~kComboKind;
         style = Expression(style);
+        if (kind->classOrdinal == kComboBox && !(style & kComboKind))
+            style |= kind->style & kComboKind;
         if (Accept(","))
             item.exStyle = static_cast<uint32_t>(Expression());
     }
