@@ -143,8 +143,13 @@ BOOL CBrannicApp::InitInstance() {
     LoadLanguageLibrary(strProgramFolder);
     OpenSystemLog();
     InstallConfigDiskHooks();
-    if (ProcessCommandLine())
+    if (ProcessCommandLine()) {
+        // A start for one command ends here. What the command left open (the secure disk a prepared disk got) is
+        // closed and the log written while the program is whole, not by the exit's teardown of the static objects.
+        m_systemLog.Save(FALSE);
+        m_pZentraManager->DestroyWindow();
         return FALSE;
+    }
     if (!(m_nStartFlags & kStartMinimized))
         ShowSplash(strProgramFolder);
     ReadDriveType();
