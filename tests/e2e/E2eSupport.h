@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 extern char** environ;
 
@@ -32,12 +33,15 @@ inline constexpr const char16_t* kInstanceProperty =
 
 class Kovra {
 public:
-    Kovra(const std::string& path, const std::string& errorFile) {
-        char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+    Kovra(const std::string& path, const std::string& errorFile, const std::vector<std::string>& args = {}) {
+        std::vector<char*> argv{const_cast<char*>(path.c_str())};
+        for (const std::string& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        if (posix_spawn(&m_pid, path.c_str(), &actions, nullptr, argv, environ) != 0)
+        if (posix_spawn(&m_pid, path.c_str(), &actions, nullptr, argv.data(), environ) != 0)
             m_pid = -1;
         posix_spawn_file_actions_destroy(&actions);
     }
@@ -56,7 +60,8 @@ public:
             int status = 0;
             if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
                 m_exited = true;
-                m_exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+                // As a shell reports it: 128 and the signal for a program that a signal ended.
+                m_exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
                 break;
             }
             if (std::chrono::steady_clock::now() > deadline)
@@ -91,6 +96,8 @@ public:
             const xcb_keysym_t sym = syms[i * map->keysyms_per_keycode];
             if (sym >= 0x20 && sym < 0x7F && !m_keys.count(static_cast<char>(sym)))
                 m_keys[static_cast<char>(sym)] = static_cast<uint8_t>(setup->min_keycode + i);
+            if (sym != 0 && !m_symbols.count(sym))
+                m_symbols[sym] = static_cast<uint8_t>(setup->min_keycode + i);
         }
         std::free(map);
     }
@@ -155,6 +162,33 @@ public:
         return true;
     }
 
+    // Presses and releases the key of an X key symbol (0xFF0D Return, 0xFF09 Tab, ...).
+    bool Key(uint32_t symbol) const {
+        const auto key = m_symbols.find(symbol);
+        if (key == m_symbols.end())
+            return false;
+        xcb_test_fake_input(m_c, XCB_KEY_PRESS, key->second, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        xcb_test_fake_input(m_c, XCB_KEY_RELEASE, key->second, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        Sync();
+        return true;
+    }
+    // The colour shown at a point of the screen, as 0xRRGGBB; ~0u when it cannot be read.
+    uint32_t Pixel(int x, int y) const {
+        auto* img = xcb_get_image_reply(m_c,
+                                        xcb_get_image(m_c, XCB_IMAGE_FORMAT_Z_PIXMAP, m_screen->root,
+                                                      static_cast<int16_t>(x), static_cast<int16_t>(y), 1, 1, ~0u),
+                                        nullptr);
+        if (!img)
+            return ~0u;
+        uint32_t colour = ~0u;
+        if (xcb_get_image_data_length(img) >= 4) {
+            const uint8_t* data = xcb_get_image_data(img);
+            colour = static_cast<uint32_t>(data[2]) << 16 | static_cast<uint32_t>(data[1]) << 8 | data[0];
+        }
+        std::free(img);
+        return colour;
+    }
+
     // Debugging aid: the screen as a PPM file.
     void Shot(const std::string& path) const {
         auto* img = xcb_get_image_reply(m_c,
@@ -177,6 +211,7 @@ private:
     xcb_connection_t* m_c;
     xcb_screen_t* m_screen = nullptr;
     std::map<char, uint8_t> m_keys;
+    std::map<uint32_t, uint8_t> m_symbols;
 };
 
 // A dialog procedure that answers nothing, for templates built only to be measured.

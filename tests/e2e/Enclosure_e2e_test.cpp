@@ -2,17 +2,26 @@
 #include "app/AppTestSupport.h"
 
 #include "platform/base/machine.h"
+#include "platform/base/module.h"
 #include "platform/base/strings.h"
 #include "platform/com/objbase.h"
 #include "platform/devices/disks.h"
+#include "platform/fs/files.h"
+#include "platform/fs/find.h"
 #include "platform/fs/paths.h"
+#include "platform/fs/volumes.h"
 #include "platform/kernel/device_io.h"
 #include "platform/kernel/host.h"
 #include "platform/registry/registry.h"
+#include "platform/res/resources.h"
 #include "platform/system/sysinfo.h"
+#include "platform/ui/dialog.h"
 #include "platform/ui/ui_test_support.h"
 #include "platform/ui/window.h"
+#include "platform/ui/xvfb_test_support.h"
 #include "platform/usb/enclosure_sim.h"
+
+#include "E2eSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -23,6 +32,7 @@
 #include <filesystem>
 #include <fstream>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -133,8 +143,9 @@ protected:
         CLSID clsid{};
         ASSERT_EQ(CLSIDFromProgID(u"Enclosure.Application", &clsid), S_OK);
         IDispatch* object = nullptr;
-        ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch, reinterpret_cast<void**>(&object)),
-                  S_OK);
+        ASSERT_EQ(
+            CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch, reinterpret_cast<void**>(&object)),
+            S_OK);
         object->Release();
         CoUninitialize();
     }
@@ -170,6 +181,12 @@ protected:
                 return static_cast<pid_t>(pid);
             }
         return 0;
+    }
+    static HWND KovraMainDialog() {
+        for (HWND hwnd = GetWindow(GetDesktopWindow(), GW_CHILD); hwnd; hwnd = GetWindow(hwnd, GW_HWNDNEXT))
+            if (GetPropW(hwnd, kInstanceProperty))
+                return hwnd;
+        return nullptr;
     }
     static std::string CommandLineOf(pid_t pid) {
         std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
@@ -259,7 +276,9 @@ protected:
         // The enclosure's disk arrives: the main program is started, without a parameter.
         const DWORD disk = Plug(hardwareId);
         ASSERT_TRUE(uitest::Eventually([] { return KovraPid() != 0; }, kProgramDeadline)) << Errors();
-        const pid_t first = KovraPid();
+        const std::vector<pid_t> running = ProgramPids("/Kovra");
+        ASSERT_EQ(running.size(), 1u);
+        const pid_t first = running[0];
         EXPECT_EQ(CommandLineOf(first).find("/otb"), std::string::npos);
         // A press while it runs signals it, and the System page backs up now: the copy-progress dialog shows. The
         // program takes presses only from the end of its start-up on (an earlier one is dropped), which the test
@@ -271,17 +290,19 @@ protected:
         }
         ASSERT_TRUE(started()) << Errors();
         ASSERT_TRUE(uitest::Eventually(BackupEnded, kProgramDeadline)) << Errors();
-        EXPECT_EQ(KovraPid(), first);
+        EXPECT_EQ(ProgramPids("/Kovra"), std::vector<pid_t>{first});
         ExpectTreeInSet();
 
         // The main program ends; a press starts it again with "/otb", and that start backs up on its own.
         ::kill(first, SIGTERM);
-        ASSERT_TRUE(uitest::Eventually([] { return KovraPid() == 0; }, kProgramDeadline));
+        ASSERT_TRUE(uitest::Eventually([&] { return ProgramPids("/Kovra").empty(); }, kProgramDeadline));
         fs::remove_all(m_target + "/KovraData");
         fs::remove(fs::path(m_install) / "Config" / "CopyProgress.log");
         Press(disk);
         ASSERT_TRUE(uitest::Eventually([] { return KovraPid() != 0; }, kProgramDeadline)) << Errors();
-        EXPECT_NE(CommandLineOf(KovraPid()).find("/otb"), std::string::npos) << CommandLineOf(KovraPid());
+        const std::vector<pid_t> second = ProgramPids("/Kovra");
+        ASSERT_EQ(second.size(), 1u);
+        EXPECT_NE(CommandLineOf(second[0]).find("/otb"), std::string::npos) << CommandLineOf(second[0]);
         ASSERT_TRUE(uitest::Eventually(BackupEnded, kProgramDeadline)) << Errors();
         ExpectTreeInSet();
         // The enclosure's ready LED was switched on when its chip was opened.
@@ -320,5 +341,257 @@ TEST_P(EnclosureFamilyE2E, APlugStartsKovraAndTheButtonBacksUpWhetherKovraRunsOr
 
 INSTANTIATE_TEST_SUITE_P(Families, EnclosureFamilyE2E, ::testing::ValuesIn(kFamilies),
                          [](const ::testing::TestParamInfo<Family>& info) { return std::string(info.param.name); });
+
+// Where the Quick Configure Wizard has its buttons and the controls of its pages, in client coordinates of the
+// wizard: the wizard and its pages built here from the program's own templates (the pages stand at the wizard's
+// origin, over its frame 140).
+struct WizardLayout {
+    POINT next = {};
+    POINT password = {}, confirmation = {}, question = {};
+    POINT remember = {};
+    POINT summaryList = {}; // a point of the summary's list that the password page leaves empty
+    bool ok = false;
+};
+
+WizardLayout MeasureWizard(HMODULE resources) {
+    WizardLayout layout;
+    HWND wizard = CreateDialogParamW(resources, MAKEINTRESOURCEW(2100), nullptr, e2e::QuietDialogProc, 0);
+    if (!wizard)
+        return layout;
+    auto middle = [&](HWND control, int dx = -1, int dy = -1) {
+        RECT rc{};
+        GetWindowRect(control, &rc);
+        POINT pt{dx < 0 ? (rc.left + rc.right) / 2 : rc.left + dx, dy < 0 ? (rc.top + rc.bottom) / 2 : rc.top + dy};
+        ScreenToClient(wizard, &pt);
+        return pt;
+    };
+    layout.next = middle(GetDlgItem(wizard, 12324));
+    HWND page3 = CreateDialogParamW(resources, MAKEINTRESOURCEW(4100), wizard, e2e::QuietDialogProc, 0);
+    HWND page4 = CreateDialogParamW(resources, MAKEINTRESOURCEW(3600), wizard, e2e::QuietDialogProc, 0);
+    if (page3 && page4) {
+        layout.password = middle(GetDlgItem(page3, 4103));
+        layout.confirmation = middle(GetDlgItem(page3, 4105));
+        layout.question = middle(GetDlgItem(page3, 4107), -1, 6);
+        layout.remember = middle(GetDlgItem(page4, 1246));
+        RECT list{};
+        GetWindowRect(GetDlgItem(page4, 3603), &list);
+        RECT confirmation{};
+        GetWindowRect(GetDlgItem(page3, 4105), &confirmation);
+        layout.summaryList = middle(GetDlgItem(page4, 3603), (confirmation.right + list.right) / 2 - list.left,
+                                    list.bottom - 4 - list.top);
+        layout.ok = true;
+    }
+    DestroyWindow(wizard);
+    return layout;
+}
+
+// A blank disk in a JMicron enclosure, prepared by "Kovra /configdisk" as a user does it on the screen, with the
+// mouse and the keyboard; then the disk in use: the next start of Kovra starts the companion program for its
+// automation object, opens the secure disk with the remembered password and lights the secure-disk LED through it,
+// and closing the secure disk puts the LED out.
+TEST_F(EnclosureE2E, TheWizardPreparesABlankDiskOnTheScreenAndTheOpenSecureDiskLightsItsLed) {
+    platform::fs::DriveInfo drive;
+    drive.letter = u'B';
+    drive.hostRoot = apptest::ExeFolder();
+    ASSERT_TRUE(platform::fs::SetDrive(drive));
+    // The driver is written to the machine's temporary folder before it is installed: that folder needs a name.
+    drive.letter = u'M';
+    drive.hostRoot = m_machine.Folder();
+    ASSERT_TRUE(platform::fs::SetDrive(drive));
+    HMODULE resources = LoadLibraryW(u"B:\\kovra_resources\\kovra.dll");
+    ASSERT_NE(resources, nullptr);
+    const WizardLayout layout = MeasureWizard(resources);
+    FreeLibrary(resources);
+    ASSERT_TRUE(layout.ok);
+
+    // Two setup programs beside Kovra: the newer goes onto the public disk.
+    std::ofstream(fs::path(m_install) / "KovraV1Setup.exe") << "old";
+    std::ofstream(fs::path(m_install) / "KovraV2Setup.exe") << "the newest setup program";
+    struct timespec old[2] = {{1000, 0}, {1000, 0}};
+    utimensat(AT_FDCWD, (fs::path(m_install) / "KovraV1Setup.exe").c_str(), old, 0);
+    // The companion program has been installed (it registers its automation object at every start) and is ended
+    // again, as a user ends it.
+    StartEnclosure();
+    {
+        const std::string path = m_install + "/Enclosure";
+        e2e::Kovra quit(path, m_errors, {"/quit"});
+        EXPECT_EQ(quit.Wait(), 0);
+    }
+    ASSERT_TRUE(uitest::Eventually([&] { return ProgramPids("/Enclosure").empty(); }, kProgramDeadline)) << Errors();
+    ::waitpid(m_enclosure, nullptr, 0);
+    m_enclosure = -1;
+
+    // A blank disk of 2 GiB (sparse).
+    const std::string image = m_machine.Scratch("disks") + "/blank.img";
+    {
+        const int fd = open(image.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, 2ll << 30), 0);
+        close(fd);
+    }
+    platform::devices::DiskIdentity id;
+    id.hardwareId = u"USB\\VID_152D&PID_2338";
+    DWORD disk = 0;
+    ASSERT_EQ(platform::devices::PlugDisk(image, id, disk), ERROR_SUCCESS);
+
+    uitest::Xvfb server;
+    if (server.Display().empty())
+        FAIL() << "no X display for the test: " << server.Error();
+    const e2e::XInput input(server.Display());
+    ASSERT_TRUE(input.Connected());
+    ::setenv("WINLAYER_DISPLAY", server.Display().c_str(), 1);
+    auto wizardRun =
+        std::make_unique<e2e::Kovra>(m_install + "/Kovra", m_errors, std::vector<std::string>{"/configdisk"});
+    ::unsetenv("WINLAYER_DISPLAY");
+    int x = 0, y = 0;
+    const char* title = "Quick Configure Wizard";
+    ASSERT_TRUE(uitest::Eventually([&] { return input.Origin(title, x, y); }, kProgramDeadline)) << Errors();
+    const auto click = [&](POINT pt) { input.Click(x + pt.x, y + pt.y); };
+    const auto white = [&](POINT pt) { return input.Pixel(x + pt.x, y + pt.y) == 0xFFFFFF; };
+    // Next twice: the first page offers the plugged disk, the second splits it in halves. The password page is
+    // there once its question box shows where the pages before it have nothing.
+    ASSERT_TRUE(uitest::Eventually([&] { return !white(layout.question); }, kProgramDeadline));
+    click(layout.next);
+    click(layout.next);
+    ASSERT_TRUE(uitest::Eventually([&] { return white(layout.question); }, kProgramDeadline));
+    const std::string password = "kovra2026secret";
+    click(layout.password);
+    ASSERT_TRUE(input.Type(password));
+    click(layout.confirmation);
+    ASSERT_TRUE(input.Type(password));
+    click(layout.question);
+    ASSERT_TRUE(input.Type("my first pet"));
+    // The summary: the password is to be remembered. Next asks the last question, which the user answers with
+    // Enter (OK is its default button).
+    ASSERT_FALSE(white(layout.summaryList));
+    click(layout.next);
+    ASSERT_TRUE(uitest::Eventually([&] { return white(layout.summaryList); }, kProgramDeadline));
+    click(layout.remember);
+    click(layout.next);
+    int bx = 0, by = 0;
+    ASSERT_TRUE(uitest::Eventually([&] { return input.Origin("Kovra", bx, by); }, kProgramDeadline)) << Errors();
+    for (int attempt = 0; attempt < 20 && input.Origin("Kovra", bx, by); ++attempt) {
+        input.Key(0xFF0D);
+        uitest::Eventually([&] { return !input.Origin("Kovra", bx, by); }, 3s);
+    }
+    ASSERT_FALSE(input.Origin("Kovra", bx, by));
+    // The last page works until Finish can be clicked; Finish ends the program.
+    ASSERT_TRUE(uitest::Eventually(
+        [&] {
+            click(layout.next);
+            return uitest::Eventually([&] { return ProgramPids("/Kovra").empty(); }, 1s);
+        },
+        kProgramDeadline))
+        << Errors();
+    EXPECT_EQ(wizardRun->Wait(), 0) << Errors();
+    // The question typed is kept with the secure disk's settings.
+    {
+        HKEY hKey = nullptr;
+        WCHAR question[130] = {};
+        DWORD size = sizeof question;
+        ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\VEVUVUV\\Kovra\\Expert\\Secure", 0, KEY_READ, &hKey),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(RegQueryValueExW(hKey, u"Question", nullptr, nullptr, reinterpret_cast<BYTE*>(question), &size),
+                  ERROR_SUCCESS);
+        RegCloseKey(hKey);
+        EXPECT_EQ(std::u16string(question), u"my first pet");
+    }
+    // The program closed the secure disk it made as it ended.
+    const auto letterOf = [](const std::u16string& volumeLabel) -> std::optional<WCHAR> {
+        for (const auto& d : platform::fs::Drives())
+            if (d.label == volumeLabel)
+                return d.letter;
+        return std::nullopt;
+    };
+    EXPECT_FALSE(letterOf(u"Kovra Secure Disk").has_value());
+
+    // The disk's table: its signature and the two partitions, a public one of type 06 and a secure one of type 63.
+    const std::string fdisk = "LC_ALL=C fdisk -l '" + image + "' 2>&1";
+    std::string table;
+    if (FILE* pipe = popen(fdisk.c_str(), "r")) {
+        char buffer[512];
+        while (fgets(buffer, sizeof buffer, pipe))
+            table += buffer;
+        pclose(pipe);
+    }
+    EXPECT_NE(table.find("Disk identifier: 0x5a454456"), std::string::npos) << table;
+    EXPECT_NE(table.find(image + "1"), std::string::npos) << table;
+    EXPECT_NE(table.find(" 6 FAT16"), std::string::npos) << table;
+    EXPECT_NE(table.find(" 63 GNU HURD or SysV"), std::string::npos) << table;
+    // The public partition is mounted as NTFS with the newest setup program on it.
+    std::optional<WCHAR> publicLetter;
+    ASSERT_TRUE(uitest::Eventually([&] { return (publicLetter = letterOf(u"Kovra Public Disk")).has_value(); },
+                                   kProgramDeadline));
+    const std::u16string publicRoot = std::u16string(1, *publicLetter) + u":\\";
+    WCHAR label[64] = {}, fileSystem[16] = {};
+    ASSERT_TRUE(GetVolumeInformationW(publicRoot.c_str(), label, 64, nullptr, nullptr, nullptr, fileSystem, 16));
+    EXPECT_EQ(std::u16string(fileSystem), u"NTFS");
+    EXPECT_NE(GetFileAttributesW((publicRoot + u"KovraSetup\\KovraV2Setup.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW((publicRoot + u"KovraSetup\\KovraV1Setup.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+
+    // The next start: the secure disk opens with the remembered password, and Kovra's first call of the automation
+    // object starts the companion program ("-Embedding"), which lights the secure-disk LED.
+    platform::usb::SimulatedEnclosure e;
+    ASSERT_TRUE(platform::usb::FindEnclosure(disk, e));
+    EXPECT_FALSE(platform::usb::Leds(e).secure);
+    auto kovra = std::make_unique<e2e::Kovra>(m_install + "/Kovra", m_errors);
+    ASSERT_TRUE(uitest::Eventually([&] { return platform::usb::Leds(e).secure; }, kProgramDeadline)) << Errors();
+    const std::vector<pid_t> served = ProgramPids("/Enclosure");
+    ASSERT_EQ(served.size(), 1u);
+    EXPECT_NE(CommandLineOf(served[0]).find("-Embedding"), std::string::npos) << CommandLineOf(served[0]);
+    // The secure disk holds an empty NTFS volume.
+    std::optional<WCHAR> secureLetter;
+    ASSERT_TRUE(uitest::Eventually([&] { return (secureLetter = letterOf(u"Kovra Secure Disk")).has_value(); },
+                                   kProgramDeadline));
+    const std::u16string secureRoot = std::u16string(1, *secureLetter) + u":\\";
+    ASSERT_TRUE(GetVolumeInformationW(secureRoot.c_str(), label, 64, nullptr, nullptr, nullptr, fileSystem, 16));
+    EXPECT_EQ(std::u16string(fileSystem), u"NTFS");
+    WIN32_FIND_DATAW found{};
+    std::vector<std::u16string> names;
+    HANDLE find = FindFirstFileW((secureRoot + u"*").c_str(), &found);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::u16string name = found.cFileName;
+            if (name != u"." && name != u"..")
+                names.push_back(name);
+        } while (FindNextFileW(find, &found));
+        FindClose(find);
+    }
+    EXPECT_TRUE(names.empty()) << platform::Utf16ToUtf8(names.empty() ? u"" : names[0]);
+
+    // Closing it (Manage Secure Disk, Close, OK) puts the LED out; the user does it once the dialog that opened the
+    // disk at the start ("Kovra", "Open secure disk...") has gone.
+    HWND main = nullptr;
+    ASSERT_TRUE(uitest::Eventually([&] { return (main = KovraMainDialog()) != nullptr; }, kProgramDeadline));
+    const auto shown = [](const char16_t* caption) {
+        for (HWND hwnd = GetWindow(GetDesktopWindow(), GW_CHILD); hwnd; hwnd = GetWindow(hwnd, GW_HWNDNEXT)) {
+            WCHAR text[64] = {};
+            GetWindowTextW(hwnd, text, 64);
+            if (std::u16string(text) == caption && IsWindowVisible(hwnd))
+                return hwnd;
+        }
+        return static_cast<HWND>(nullptr);
+    };
+    ASSERT_TRUE(uitest::Eventually([&] { return !shown(u"Kovra"); }, kProgramDeadline));
+    ASSERT_TRUE(PostMessageW(main, WM_COMMAND, 32775, 0));
+    HWND manage = nullptr;
+    ASSERT_TRUE(
+        uitest::Eventually([&] { return (manage = shown(u"Manage Secure Disk")) != nullptr; }, kProgramDeadline));
+    ASSERT_TRUE(PostMessageW(manage, WM_COMMAND, 2908, 0));
+    HWND close = nullptr;
+    ASSERT_TRUE(uitest::Eventually([&] { return (close = shown(u"Close Secure Disk")) != nullptr; }, kProgramDeadline))
+        << Errors();
+    ASSERT_TRUE(PostMessageW(close, WM_COMMAND, IDOK, 0));
+    ASSERT_TRUE(uitest::Eventually([&] { return !platform::usb::Leds(e).secure; }, kProgramDeadline)) << Errors();
+    EXPECT_FALSE(letterOf(u"Kovra Secure Disk").has_value());
+    ASSERT_TRUE(PostMessageW(manage, WM_COMMAND, 2910, 0));
+    ASSERT_TRUE(PostMessageW(main, WM_COMMAND, e2e::ID_TRAY_EXIT, 0));
+    EXPECT_EQ(kovra->Wait(), 0) << Errors();
+    // The companion program goes on watching the enclosure until the user ends it.
+    EXPECT_EQ(ProgramPids("/Enclosure"), served);
+    e2e::Kovra quit(m_install + "/Enclosure", m_errors, {"/quit"});
+    EXPECT_EQ(quit.Wait(), 0);
+    EXPECT_TRUE(uitest::Eventually([&] { return ProgramPids("/Enclosure").empty(); }, kProgramDeadline));
+}
 
 } // namespace
