@@ -7,10 +7,14 @@
 // of the rounds' ratios. Pairs are compared rather than best times because the file system's speed drifts a lot
 // on a busy machine.
 //
+// Besides the elapsed time, each run's processor time (user and system, of the job's process while only the job
+// runs, of the tool's process) is taken; its ratio ("cpu ratio") hardly moves with the load of other programs,
+// where the elapsed time also holds the waits for a processor that they cause.
+//
 // Nothing is deleted until the end: ext4 avoids reusing inodes freed in the last minutes, so a copy that follows
 // a large deletion pays for scanning past them, which would make the figures depend on the order of the runs.
 //
-// Usage: copy_bench [work folder]   (default: a new folder under $TMPDIR or /tmp; removed at the end)
+// Usage: copy_bench [--help] [work folder]   (default: a new folder under $TMPDIR or /tmp; removed at the end)
 // KOVRA_BENCH_ROUNDS sets the rounds (default 5); KOVRA_BENCH_SETS=small or =large runs one data set only.
 
 #include "copylib/Brannic.h"
@@ -24,6 +28,7 @@
 #include <fstream>
 #include <mutex>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -33,6 +38,26 @@ namespace fs = std::filesystem;
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// A run's elapsed and processor time, in seconds.
+struct Times {
+    double wall = 0;
+    double cpu = 0;
+};
+
+double Seconds(const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+}
+
+double CpuOf(const rusage& usage) {
+    return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+}
+
+double OwnCpu() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return CpuOf(usage);
+}
 
 std::u16string Widen(const std::string& s) {
     return std::u16string(s.begin(), s.end());
@@ -69,9 +94,10 @@ int CALLBACK BenchCallback(HANDLE, LPVOID userData, DWORD event, DWORD code, HWN
     return 0;
 }
 
-double RunJob(const std::u16string& source, const std::u16string& destination, JobState& state) {
+Times RunJob(const std::u16string& source, const std::u16string& destination, JobState& state) {
     state.sourceRoot = source;
     state.destinationRoot = destination;
+    const double cpuStart = OwnCpu();
     auto start = Clock::now();
     HANDLE job = nullptr;
     int created =
@@ -82,7 +108,7 @@ double RunJob(const std::u16string& source, const std::u16string& destination, J
     }
     std::unique_lock lock(state.mutex);
     state.ended.wait(lock, [&] { return state.done; });
-    return std::chrono::duration<double>(Clock::now() - start).count();
+    return {std::chrono::duration<double>(Clock::now() - start).count(), OwnCpu() - cpuStart};
 }
 
 // The reference tools: "cp -a source destination" and "rsync -a source/ destination" (the same tree).
@@ -92,7 +118,7 @@ const char* NameOf(Tool tool) {
     return tool == Tool::Cp ? "cp -a" : "rsync -a";
 }
 
-double RunTool(Tool tool, const std::string& source, const std::string& destination) {
+Times RunTool(Tool tool, const std::string& source, const std::string& destination) {
     const std::string from = tool == Tool::Rsync ? source + "/" : source;
     auto start = Clock::now();
     pid_t child = fork();
@@ -104,21 +130,22 @@ double RunTool(Tool tool, const std::string& source, const std::string& destinat
         _exit(127);
     }
     int status = 0;
-    waitpid(child, &status, 0);
-    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         std::fprintf(stderr, "%s failed\n", NameOf(tool));
         std::exit(1);
     }
-    return seconds;
+    return {seconds, CpuOf(usage)};
 }
 
-double RunCp(const std::string& source, const std::string& destination) {
-    return RunTool(Tool::Cp, source, destination);
+void RunCp(const std::string& source, const std::string& destination) {
+    RunTool(Tool::Cp, source, destination);
 }
 
 void WriteData(const std::string& path, size_t size, unsigned seed) {
-    std::vector<char> block(1 << 20);
+    std::vector<char> block(std::min(size, size_t(1) << 20));
     for (size_t i = 0; i < block.size(); ++i)
         block[i] = static_cast<char>((i * 131 + seed * 7919) & 0xFF);
     std::ofstream out(path, std::ios::binary);
@@ -129,14 +156,17 @@ void WriteData(const std::string& path, size_t size, unsigned seed) {
     }
 }
 
+double MedianOf(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
 struct Result {
     std::vector<double> ratios;
-    double Median() const {
-        std::vector<double> sorted = ratios;
-        std::sort(sorted.begin(), sorted.end());
-        size_t n = sorted.size();
-        return n % 2 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2;
-    }
+    std::vector<double> cpuRatios;
+    double Median() const { return MedianOf(ratios); }
+    double CpuMedian() const { return MedianOf(cpuRatios); }
 };
 
 // One ratio list per reference tool, in the order of `tools`.
@@ -147,8 +177,8 @@ std::vector<Result> Compare(const char* label, const std::string& work, const st
     for (int round = 0; round < rounds; ++round) {
         const std::string suffix = "_" + std::to_string(round);
         JobState state;
-        double job = 0;
-        std::vector<double> times(tools.size());
+        Times job;
+        std::vector<Times> times(tools.size());
         // The job and the tools take turns at going first, so that none always meets the page cache another has
         // filled. Slot 0 is the job, slot i + 1 the tool i.
         const size_t slots = tools.size() + 1;
@@ -165,11 +195,15 @@ std::vector<Result> Compare(const char* label, const std::string& work, const st
         }
         if (state.result != 0)
             std::fprintf(stderr, "%s: job ended with %d\n", label, state.result);
-        std::printf("%s round %d: job %.3f s (%u files copied, %u skipped)", label, round + 1, job,
-                    state.progress.dwTotalFilesCopied, state.progress.dwSkippedFiles);
+        std::printf("%s round %d: job %.3f s (cpu %.3f s; %u files copied, %u skipped)", label, round + 1, job.wall,
+                    job.cpu, state.progress.dwTotalFilesCopied, state.progress.dwSkippedFiles);
         for (size_t i = 0; i < tools.size(); ++i) {
-            std::printf(", %s %.3f s, ratio %.2f", NameOf(tools[i]), times[i], job / times[i]);
-            results[i].ratios.push_back(job / times[i]);
+            const double ratio = job.wall / times[i].wall;
+            const double cpuRatio = times[i].cpu > 0 ? job.cpu / times[i].cpu : 0;
+            std::printf(", %s %.3f s (cpu %.3f s), ratio %.2f (cpu %.2f)", NameOf(tools[i]), times[i].wall,
+                        times[i].cpu, ratio, cpuRatio);
+            results[i].ratios.push_back(ratio);
+            results[i].cpuRatios.push_back(cpuRatio);
         }
         std::printf("\n");
         std::fflush(stdout);
@@ -177,14 +211,42 @@ std::vector<Result> Compare(const char* label, const std::string& work, const st
     return results;
 }
 
+const char kUsage[] = "usage: copy_bench [--help] [work folder]\n";
+
 } // namespace
 
 int main(int argc, char** argv) {
     std::string work;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::printf("%s"
+                        "Copies 20,000 files of 4 KiB and 8 files of 128 MiB with a copy job, cp -a and (the small\n"
+                        "files) rsync -a, side by side, and prints the medians of the rounds' time ratios.\n"
+                        "  work folder   where the data sets and copies go (default: a new folder under $TMPDIR or\n"
+                        "                /tmp, removed at the end); a folder given is kept, its copies removed\n"
+                        "Environment: KOVRA_BENCH_ROUNDS (default 5), KOVRA_BENCH_SETS=small or =large.\n",
+                        kUsage);
+            return 0;
+        }
+        if (arg.size() > 1 && arg[0] == '-') {
+            std::fprintf(stderr, "copy_bench: unknown option %s\n%s", arg.c_str(), kUsage);
+            return 2;
+        }
+        if (!work.empty()) {
+            std::fprintf(stderr, "copy_bench: one work folder only (%s)\n%s", arg.c_str(), kUsage);
+            return 2;
+        }
+        work = arg;
+    }
     bool removeWork = false;
-    if (argc > 1) {
-        work = argv[1];
-        fs::create_directories(work);
+    if (!work.empty()) {
+        std::error_code error;
+        fs::create_directories(work, error);
+        if (error) {
+            std::fprintf(stderr, "copy_bench: %s: %s\n", work.c_str(), error.message().c_str());
+            return 1;
+        }
     } else {
         const char* tmp = std::getenv("TMPDIR");
         std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/copy_bench.XXXXXX";
@@ -226,9 +288,13 @@ int main(int argc, char** argv) {
     for (int file = 0; runLarge && file < 8; ++file)
         WriteData(large + "/big" + std::to_string(file) + ".bin", size_t(128) << 20, static_cast<unsigned>(file));
     sync();
-    // Warm the page cache for both sources so that neither side pays for the first read.
-    if (runSmall)
+    // Warm the page cache for both sources so that neither side pays for the first read, and let a first job
+    // start the library (its drive table, its threads) outside the rounds, as a program does once.
+    if (runSmall) {
         RunCp(small, work + "/warm_small");
+        JobState warm;
+        RunJob(u"B:\\small", u"B:\\warm_job_small", warm);
+    }
     if (runLarge)
         RunCp(large, work + "/warm_large");
 
@@ -250,10 +316,13 @@ int main(int argc, char** argv) {
         }
     }
     if (runSmall) {
+        std::printf("small files cpu ratio: %.2f\n", smallResults[0].CpuMedian());
         std::printf("small files ratio: %.2f\n", smallResults[0].Median());
         std::printf("small files vs rsync ratio: %.2f\n", smallResults[1].Median());
     }
-    if (runLarge)
+    if (runLarge) {
+        std::printf("large files cpu ratio: %.2f\n", largeResults[0].CpuMedian());
         std::printf("large files ratio: %.2f\n", largeResults[0].Median());
+    }
     return 0;
 }
