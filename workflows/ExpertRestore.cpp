@@ -490,6 +490,8 @@ void CExpertRestore::OnStartRestore() {
         }
         UpdateData(TRUE);
     }
+    if (!OriginalDrivesPresent())
+        return;
     // 4. Outlook must agree to be closed.
     CBackManager* pManager = CBackManager::Get();
     CBackAgent* pOutlook = pManager ? pManager->FindAgentItem(&m_tree, _T("Outlook")) : nullptr;
@@ -504,7 +506,8 @@ void CExpertRestore::OnStartRestore() {
         return;
     }
     // 6. to 8.
-    if (!PairOEIdentities())
+    // The identity step may have turned the restore to the original place.
+    if (!PairOEIdentities() || !OriginalDrivesPresent())
         return;
     StoreSettings();
     ApplyOptions();
@@ -527,6 +530,16 @@ void CExpertRestore::OnStartRestore() {
     // 10.
     if (bTotals && nResult != 1)
         PostMessage(WM_TREE_CHECK_CHANGED);
+}
+
+BOOL CExpertRestore::OriginalDrivesPresent() {
+    if (m_nRestorePathOption != 1)
+        return TRUE;
+    const CString missing = restoresource::GetMissingOriginalDrives(m_tree);
+    if (missing.IsEmpty())
+        return TRUE;
+    Message(0, restoresource::GetMissingDrivesText(missing), MB_OK | MB_ICONEXCLAMATION);
+    return FALSE;
 }
 
 void CExpertRestore::StoreSettings() {

@@ -72,6 +72,9 @@ protected:
     CString SelectedSetPath();
     // The Outlook Express identities of the tree paired with this computer's; FALSE stops the restore.
     BOOL PairOEIdentities();
+    // With the original place as the path option: FALSE, after saying so, when a checked drive of the set is not
+    // on this computer.
+    BOOL OriginalDrivesPresent();
     void StoreSettings();
     int Message(UINT nTextId, LPCTSTR lpszText, UINT nType);
 

@@ -1,8 +1,11 @@
 #include "workflows/RestorePage2.h"
 
 #include "app/Utility.h"
+#include "app/WizardDialog.h"
 #include "engine/BackManager.h"
 #include "engine/ItemIDList.h"
+#include "workflows/RestorePage1.h"
+#include "workflows/RestoreSourceOps.h"
 
 #include "platform/afx/DataExchange.h"
 #include "platform/shell/browse.h"
@@ -146,6 +149,15 @@ BOOL RestorePage2::OnWizardFinish() {
                 return FALSE;
         }
         UpdateData(TRUE);
+    } else if (GetWizard()) {
+        // The original place: every drive the checked items came from must be there, or nothing is restored.
+        auto* pSource = dynamic_cast<RestorePage1*>(GetWizard()->GetPageById(3800));
+        const CString missing =
+            pSource && pSource->IsCreated() ? restoresource::GetMissingOriginalDrives(pSource->GetTree()) : CString();
+        if (!missing.IsEmpty()) {
+            ::MessageBoxW(m_hWnd, restoresource::GetMissingDrivesText(missing), caption, MB_OK | MB_ICONEXCLAMATION);
+            return FALSE;
+        }
     }
     ApplyOptions();
     return TRUE;

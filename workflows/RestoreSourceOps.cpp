@@ -3,8 +3,10 @@
 #include "app/BrannicApp.h"
 #include "engine/DesktopFolder.h"
 #include "engine/EnumIDListPtr.h"
+#include "engine/BackAgent.h"
 #include "engine/ItemIDList.h"
 #include "engine/ShellFolderPtr.h"
+#include "engine/ShellItemData.h"
 
 #include "platform/afx/ModuleState.h"
 #include "platform/afx/WinApp.h"
@@ -112,6 +114,44 @@ CString GetSetPath(const CString& strRoot, const CString& strName) {
     CString path;
     path.Format(_T("%s%s\\%s"), strRoot.GetString(), _T("KovraData"), strName.GetString());
     return path;
+}
+
+CString GetMissingOriginalDrives(CShellTreeCtrl& tree) {
+    const DWORD dwPresent = ::GetLogicalDrives();
+    CString missing;
+    HTREEITEM hRoot = tree.GetRootItem();
+    for (HTREEITEM h = hRoot ? tree.GetChildItem(hRoot) : nullptr; h; h = tree.GetNextSiblingItem(h)) {
+        auto* pData = reinterpret_cast<CShellItemData*>(tree.GetItemData(h));
+        if (!pData || !pData->m_pAgent || tree.GetCheckState(h) == kStateUnchecked ||
+            pData->m_pAgent->GetDataFolderName() != _T("RegularFile"))
+            continue;
+        CString path = pData->m_list.GetPath();
+        while (path.Right(1) == _T("\\"))
+            path = path.Left(path.GetLength() - 1);
+        const CString name = path.Mid(path.ReverseFind(_T('\\')) + 1);
+        const int nDisk = name.Find(_T("Disk "));
+        if (nDisk < 0 || nDisk + 5 >= name.GetLength())
+            continue;
+        const TCHAR chLetter = towupper_w(name[nDisk + 5]);
+        if (chLetter < _T('A') || chLetter > _T('Z') || (dwPresent & (1u << (chLetter - _T('A')))))
+            continue;
+        CString drive;
+        drive.Format(_T("%c:"), chLetter);
+        if (missing.Find(drive) >= 0)
+            continue;
+        if (!missing.IsEmpty())
+            missing += _T(", ");
+        missing += drive;
+    }
+    return missing;
+}
+
+CString GetMissingDrivesText(const CString& strDrives) {
+    CString text;
+    text.Format(_T("The original drive of the restore source (%s) does not exist on this computer. Please choose "
+                   "\"Restore to selected path\" to restore it into a folder of a drive that exists."),
+                strDrives.GetString());
+    return text;
 }
 
 } // namespace restoresource

@@ -5,6 +5,8 @@
 // root of a drive. GUI thread only.
 #pragma once
 
+#include "engine/ShellTreeCtrl.h"
+
 #include "platform/afx/ComboBox.h"
 #include "platform/afx/String.h"
 #include "platform/ui/window.h"
@@ -31,5 +33,13 @@ void FillSetCombo(CComboBox& combo, const CString& strRoot);
 
 // The set folder of a drive root and a set name: "<root>KovraData\<name>".
 CString GetSetPath(const CString& strRoot, const CString& strName);
+
+// The drives ("X:", joined by ", ") that a restore to the original place would write to and that this computer does
+// not have: the letters of the set's "Disk X" folders checked or partly checked in the restore tree. Empty when
+// every one is there.
+CString GetMissingOriginalDrives(CShellTreeCtrl& tree);
+
+// The refusal of a restore to the original place onto drives that do not exist.
+CString GetMissingDrivesText(const CString& strDrives);
 
 } // namespace restoresource

@@ -9,6 +9,7 @@
 #include "engine/ShellItemData.h"
 #include "engine/ShellTreeCtrl.h"
 #include "workflows/BackupWizard.h"
+#include "workflows/ExpertRestore.h"
 #include "workflows/RestorePage1.h"
 #include "workflows/RestorePage2.h"
 
@@ -27,6 +28,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <atomic>
 #include <fstream>
 #include <functional>
 #include <sys/stat.h>
@@ -383,6 +385,105 @@ TEST_F(RestoreWizardTest, AnInstantRestoreBringsTheSetBackAsThePagesSay) {
     }
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_NE(boxes[0].find(u"Restore completed"), std::u16string::npos);
+    EXPECT_FALSE(m_manager.HasProgressDlg());
+}
+
+// A restore to the original place of a set that holds a drive this computer no longer has is refused before it
+// starts, on both roads: the wizard stays on its second page, the Restore page stays as it was, and nothing is
+// restored, not even the files of the drive that is there.
+TEST_F(RestoreWizardTest, BothRoadsRefuseTheOriginalPlaceOfADriveThatIsGone) {
+    const std::string u = AddDrive(u'U');
+    const std::string set = platform::Utf16ToUtf8(m_manager.GetSetName().GetString());
+    MakeSet(u, set, "alpha");
+    std::filesystem::create_directories(u + "/KovraData/" + set + "/Disk Q/Gone");
+    std::ofstream(u + "/KovraData/" + set + "/Disk Q/Gone/q.txt", std::ios::binary) << "q";
+    std::ofstream(u + "/KovraData/" + set + "/RegularFile.ini", std::ios::binary)
+        << "[Fonts]\r\nDisk T=Local Disk (T:)\r\nDisk Q=Removable Disk (Q:)\r\n";
+    m_drive.Write("Data/a.txt", "changed since");
+    std::filesystem::remove_all(m_drive.Host("Data/Sub"));
+    std::vector<std::u16string> boxes;
+    std::atomic<int> nBoxes{0};
+    platform::ui::ScopedPromptHook hook([&](const platform::ui::PromptInfo& info) {
+        boxes.push_back(info.text);
+        ++nBoxes;
+        return IDOK;
+    });
+    const std::vector<std::u16string> checked = {u"Local Disk (T:)", u"Removable Disk (Q:)"};
+    auto check = [&](CShellTreeCtrl& tree) {
+        for (const auto& text : checked) {
+            HTREEITEM h = Child(tree, tree.GetRootItem(), CString(text.c_str()));
+            ASSERT_NE(h, nullptr);
+            tree.CheckBranch(h, kStateChecked);
+        }
+        tree.GetParent()->SendMessage(WM_TREE_CHECK_CHANGED);
+    };
+    const struct {
+        const char* road;
+        std::function<void()> run;
+    } roads[] = {
+        {"wizard",
+         [&] {
+             std::thread user([&] {
+                 HWND hWizard = WaitForWizard();
+                 ASSERT_NE(hWizard, nullptr);
+                 OnGuiThread([&] {
+                     CShellTreeCtrl* pTree = TreeOf(hWizard);
+                     ASSERT_NE(pTree, nullptr);
+                     check(*pTree);
+                 });
+                 ASSERT_TRUE(platform::ui::Click(GetDlgItem(hWizard, 12324)));
+                 ASSERT_TRUE(uitest::Eventually([&] {
+                     const HWND hStart = GetDlgItem(hWizard, 12325);
+                     return PageControl(hWizard, 3903) && IsWindowEnabled(hStart) && IsWindowVisible(hStart);
+                 }));
+                 ASSERT_TRUE(platform::ui::Click(GetDlgItem(hWizard, 12325)));
+                 // Refused: the wizard is still there, on its second page.
+                 ASSERT_TRUE(uitest::Eventually([&] { return nBoxes.load() > 0; }));
+                 EXPECT_TRUE(IsWindow(hWizard));
+                 EXPECT_NE(PageControl(hWizard, 3903), nullptr);
+                 PostMessageW(hWizard, WM_COMMAND, IDCANCEL, 0);
+             });
+             EXPECT_EQ(CBackupWizard::RunInstantRestore(&m_host, nullptr), 0);
+             user.join();
+         }},
+        {"Restore page",
+         [&] {
+             CExpertRestore page;
+             ASSERT_TRUE(page.CreatePage(&m_host));
+             EXPECT_EQ(page.GetPathOption(), 1);
+             check(page.GetTree());
+             page.OnStartRestore();
+             page.DestroyWindow();
+         }},
+    };
+    for (const auto& road : roads) {
+        SCOPED_TRACE(road.road);
+        boxes.clear();
+        nBoxes = 0;
+        // A restore that started anyway would show its progress: it is ended, and the test fails.
+        std::atomic<bool> done{false}, started{false};
+        std::thread watcher([&] {
+            uitest::Eventually(
+                [&] {
+                    HWND hProgress = FindWindowW(nullptr, u"Instant Restore");
+                    if (hProgress && GetDlgItem(hProgress, 806)) {
+                        started = true;
+                        PostMessageW(hProgress, WM_COMMAND, IDCANCEL, 0);
+                    }
+                    return done.load();
+                },
+                std::chrono::seconds(120));
+        });
+        road.run();
+        done = true;
+        watcher.join();
+        EXPECT_FALSE(started);
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0], u"The original drive of the restore source (Q:) does not exist on this computer. Please "
+                            u"choose \"Restore to selected path\" to restore it into a folder of a drive that exists.");
+        EXPECT_EQ(m_drive.Read("Data/a.txt"), "changed since");
+        EXPECT_FALSE(std::filesystem::exists(m_drive.Host("Data/Sub")));
+    }
     EXPECT_FALSE(m_manager.HasProgressDlg());
 }
 

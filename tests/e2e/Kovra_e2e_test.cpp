@@ -33,6 +33,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -1062,13 +1063,32 @@ protected:
     // The Restore page of the Expert Mode dialog, shown on its tab: the whole set checked with a click on the box
     // of its tree's top item (the tree at 6, 66 in dialog units, the page below the tabs at 1, 98), then Start
     // Restore (332, 178, 80 x 16 in dialog units).
-    void RestoreWithPage(HWND main) {
+    //
+    // With a function given, the drive the set's files came from is gone when Start Restore is first pressed: the
+    // restore is refused with a message box and starts no run; the function then makes the drive come back, and
+    // Start Restore is pressed again.
+    void RestoreWithPage(HWND main, const std::function<void()>& bringDriveBack = {}) {
         ASSERT_TRUE(PostMessageW(main, WM_COMMAND, MAKEWPARAM(2312, BN_CLICKED), 0));
         HWND expert = nullptr;
         ASSERT_TRUE(uitest::Eventually(
             [&] { return (expert = FindWindowW(nullptr, u"Kovra - Expert Mode")) && IsWindowVisible(expert); },
             kProgramDeadline));
         ClickIn("Kovra - Expert Mode", 1 + 9 + 1 + 6, 98 + 107 + 1 + 6);
+        if (bringDriveBack) {
+            // A run writes its log afresh before its dialog shows: a window of that title with no log is the box.
+            const fs::path log = fs::path(m_install) / "Config" / "CopyProgress.log";
+            fs::remove(log);
+            ClickIn("Kovra - Expert Mode", 1 + 498 + 60, 98 + 289 + 13);
+            std::vector<HWND> boxes;
+            ASSERT_TRUE(uitest::Eventually([&] { return !(boxes = Titled(u"Instant Restore")).empty(); },
+                                           kProgramDeadline));
+            EXPECT_FALSE(fs::exists(log));
+            for (HWND box : boxes)
+                ASSERT_TRUE(PostMessageW(box, WM_CLOSE, 0, 0));
+            ASSERT_TRUE(uitest::Eventually([&] { return Titled(u"Instant Restore").empty(); }, kProgramDeadline));
+            EXPECT_FALSE(fs::exists(log));
+            bringDriveBack();
+        }
         ClickIn("Kovra - Expert Mode", 1 + 498 + 60, 98 + 289 + 13);
         FinishRun(u"Instant Restore", u"Restore completed");
         ASSERT_TRUE(PostMessageW(expert, WM_COMMAND, 906, 0));
@@ -1095,9 +1115,19 @@ TEST_F(RestoreTest, TheTreeComesBackToItsPlaceAndIntoAnotherFolderAsTheUserChose
     ASSERT_TRUE(Same(m_tree, Copy())) << Errors();
     DeleteAndAlter();
 
-    // The Restore page to the original place with "Skip this file and continue.": what was deleted comes back,
-    // what was changed stays as the user left it.
-    RestoreWithPage(main);
+    // The Restore page to the original place while the set's drive T: is not on the computer: refused, and nothing
+    // comes back. Then, with T: back, "Skip this file and continue.": what was deleted comes back, what was changed
+    // stays as the user left it.
+    ASSERT_TRUE(platform::fs::RemoveDrive(u'T'));
+    RestoreWithPage(main, [&] {
+        EXPECT_FALSE(fs::exists(m_tree / "Ünïcødé ☃ ñame.txt"));
+        EXPECT_FALSE(fs::exists(m_tree / "empty"));
+        platform::fs::DriveInfo drive;
+        drive.letter = u'T';
+        drive.hostRoot = m_source;
+        drive.serial = 0x100u + u'T';
+        ASSERT_TRUE(platform::fs::SetDrive(drive));
+    });
     EXPECT_EQ(ReadFile(m_tree / "with spaces in the name.txt"), "changed since the backup");
     EXPECT_EQ(ReadFile(m_tree / ".leading dot"), "dot, changed");
     EXPECT_EQ(ReadFile(m_tree / "Ünïcødé ☃ ñame.txt"), "unicode");
