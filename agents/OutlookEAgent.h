@@ -68,10 +68,10 @@ public:
                   int* pnCount2);
     // Pairs each source identity name with the target name at the same place; 1 when every pair was added and the
     // lists were of one length.
-    int SetIdentityPairs(CStringList& sources, CStringList& targets);
+    int SetIdentityPairs(CStringList& sources, CStringList& targets) override;
     // Appends the names of this computer's identities that have been used; 1.
     int FillIdentityList(CListCtrl* pList);
-    CString GetMatchName() const { return m_strAddressBook; }
+    CString GetMatchName() const override { return m_strAddressBook; }
 
 private:
     // Rebuilds the identity table from the registry; the names in registry order, a second identity of one user

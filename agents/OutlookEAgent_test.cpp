@@ -230,10 +230,11 @@ TEST_F(OutlookEAgentTest, TwoIdentitiesComeBackIntoTheIdentitiesTheUserChose) {
     EXPECT_EQ(texts, (std::vector<CString>{u"Address Book", u"Ann", u"Bob"}));
     restore.CheckBranch(set, kStateChecked);
 
+    // The manager collects the checked identities, the dialog pairs them, and the manager hands the pairs over.
     CStringList sources, targets;
-    for (HTREEITEM h = restore.GetChildItem(set); h; h = restore.GetNextSiblingItem(h))
-        if (restore.GetItemText(h) != m_agent.GetMatchName())
-            sources.AddTail(restore.GetItemText(h));
+    EXPECT_EQ(m_manager.GetCheckedOEIdentities(&restore, sources), 1);
+    EXPECT_EQ(sources.GetCount(), 2);
+    EXPECT_EQ(sources.Find(u"Address Book"), nullptr);
     CSelectIdentityDlg dlg(&m_host);
     dlg.m_pSourceList = &sources;
     dlg.m_pTargetList = &targets;
@@ -245,7 +246,8 @@ TEST_F(OutlookEAgentTest, TwoIdentitiesComeBackIntoTheIdentitiesTheUserChose) {
     ASSERT_EQ(targets.GetCount(), 2);
     EXPECT_EQ(CString(shown[0].c_str()), sources.GetHead());
     EXPECT_EQ(targets.GetHead(), CString(shown[0] == u"Ann" ? u"Bob Home" : u"Ann Home"));
-    EXPECT_EQ(m_agent.SetIdentityPairs(sources, targets), 1);
+    EXPECT_EQ(m_manager.SetOEIdentityLists(&restore, sources, targets), 1);
+    EXPECT_TRUE(sources.IsEmpty() && targets.IsEmpty());
 
     JobRunner back(restore, m_manager);
     back.Restore(1, CString());
@@ -280,7 +282,7 @@ TEST_F(OutlookEAgentTest, AnIdentityWithoutATargetIsLeftOutOfTheRestore) {
     CStringList sources, targets;
     sources.AddTail(u"Ann");
     targets.AddTail(u"Nobody Here");
-    m_agent.SetIdentityPairs(sources, targets);
+    m_manager.SetOEIdentityLists(&restore, sources, targets);
     std::filesystem::remove_all(m_home + "/OE/Ann/Store");
     std::filesystem::create_directories(m_home + "/OE/Ann/Store");
     JobRunner back(restore, m_manager);
@@ -289,6 +291,32 @@ TEST_F(OutlookEAgentTest, AnIdentityWithoutATargetIsLeftOutOfTheRestore) {
     Dump(HKEY_CURRENT_USER, u"Identities", u"", after);
     EXPECT_EQ(after, before) << "no identity's keys were written";
     EXPECT_TRUE(Files(m_home + "/OE/Ann/Store").empty());
+}
+
+// Declining the identity step unchecks the identities only: the address book is still restored, and the manager
+// finds no identity left to pair.
+TEST_F(OutlookEAgentTest, UncheckedIdentitiesLeaveTheAddressBookChecked) {
+    CShellTreeCtrl& source = NewTree(kTreeBackup);
+    source.CheckBranch(Root(source), kStateChecked);
+    JobRunner job(source, m_manager);
+    job.Backup(CString(m_drive.Path()));
+    CShellTreeCtrl& restore = NewTree(kTreeRestore);
+    HTREEITEM root = Root(restore);
+    ASSERT_NE(root, nullptr);
+    CStringList none;
+    EXPECT_EQ(m_manager.GetCheckedOEIdentities(&restore, none), 0) << "nothing checked yet";
+    restore.CheckBranch(Child(restore, root, u"Bob"), kStateChecked);
+    restore.CheckBranch(Child(restore, root, u"Address Book"), kStateChecked);
+    CStringList checked;
+    EXPECT_EQ(m_manager.GetCheckedOEIdentities(&restore, checked), 1);
+    ASSERT_EQ(checked.GetCount(), 1);
+    EXPECT_EQ(checked.GetHead(), CString(u"Bob"));
+    m_manager.UncheckOEIdentities(&restore);
+    EXPECT_EQ(restore.GetCheckState(Child(restore, root, u"Bob")), kStateUnchecked);
+    EXPECT_EQ(restore.GetCheckState(Child(restore, root, u"Address Book")), kStateChecked);
+    EXPECT_NE(restore.GetCheckState(root), kStateUnchecked);
+    EXPECT_EQ(m_manager.GetCheckedOEIdentities(&restore, none), 0);
+    EXPECT_TRUE(none.IsEmpty());
 }
 
 TEST_F(OutlookEAgentTest, SelectIdentityEndsAtOnceWithoutIdentitiesAndTheListKeepsNamesUnique) {

@@ -138,6 +138,14 @@ int CBackAgent::UpdateDriveItems(CShellTreeCtrl*, LONG, LPCITEMIDLIST, LPCITEMID
     return 0;
 }
 
+CString CBackAgent::GetMatchName() const {
+    return CString();
+}
+
+int CBackAgent::SetIdentityPairs(CStringList&, CStringList&) {
+    return 0;
+}
+
 int CBackAgent::CanStartJob(HWND, int) {
     return 1;
 }

@@ -16,6 +16,7 @@
 
 #include "platform/afx/Object.h"
 #include "platform/afx/String.h"
+#include "platform/afx/StringList.h"
 #include "platform/shell/idlist.h"
 #include "platform/ui/commctrl.h"
 
@@ -88,6 +89,11 @@ public:
     // Brings a tree's drive items up to date after a drive, media or share change. Only the plain-file agent
     // shows drives; the manager reaches its operation through the agent list, as the engine knows no agent class.
     virtual int UpdateDriveItems(CShellTreeCtrl* pTree, LONG lEvent, LPCITEMIDLIST pidl1, LPCITEMIDLIST pidl2);
+    // The Outlook Express agent's mail identities, reached by the manager the same way: the text of its root's
+    // child that is not an identity (empty for every other agent), and the pairing of the set's identities with
+    // this computer's on restore (0, with the lists left alone, for every other agent).
+    virtual CString GetMatchName() const;
+    virtual int SetIdentityPairs(CStringList& sources, CStringList& targets);
 
     int IsInitialized() const { return m_bInitialized; }
 

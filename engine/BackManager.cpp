@@ -288,6 +288,76 @@ CBackAgent* CBackManager::FindAgentItem(CShellTreeCtrl* pTree, LPCTSTR lpszName)
     return nullptr;
 }
 
+namespace {
+
+constexpr LPCTSTR kOutlookExpress = _T("OutlookExpress");
+
+CBackAgent* OwnerOf(CShellTreeCtrl* pTree, HTREEITEM hItem) {
+    CShellItemData* pData = DataOf(pTree, hItem);
+    return pData ? pData->m_pAgent : nullptr;
+}
+
+// The first Outlook Express root item that is not unchecked, and its agent.
+HTREEITEM FindOERoot(CShellTreeCtrl* pTree, CBackAgent** ppAgent) {
+    HTREEITEM hRoot = pTree && pTree->GetSafeHwnd() ? pTree->GetRootItem() : nullptr;
+    for (HTREEITEM h = hRoot ? pTree->GetChildItem(hRoot) : nullptr; h; h = pTree->GetNextSiblingItem(h)) {
+        CBackAgent* pAgent = OwnerOf(pTree, h);
+        if (pAgent && pTree->GetCheckState(h) != kStateUnchecked && pAgent->GetDataFolderName() == kOutlookExpress) {
+            *ppAgent = pAgent;
+            return h;
+        }
+    }
+    return nullptr;
+}
+
+std::vector<HTREEITEM> CheckedOEIdentities(CShellTreeCtrl* pTree) {
+    std::vector<HTREEITEM> identities;
+    CBackAgent* pAgent = nullptr;
+    HTREEITEM hOE = FindOERoot(pTree, &pAgent);
+    if (!hOE)
+        return identities;
+    const CString match = pAgent->GetMatchName();
+    for (HTREEITEM h = pTree->GetChildItem(hOE); h; h = pTree->GetNextSiblingItem(h))
+        if (pTree->GetCheckState(h) != kStateUnchecked && pTree->GetItemText(h) != match)
+            identities.push_back(h);
+    return identities;
+}
+
+} // namespace
+
+int CBackManager::GetCheckedOEIdentities(CShellTreeCtrl* pTree, CStringList& identities) {
+    const std::vector<HTREEITEM> items = CheckedOEIdentities(pTree);
+    for (HTREEITEM h : items)
+        identities.AddTail(pTree->GetItemText(h));
+    return items.empty() ? 0 : 1;
+}
+
+void CBackManager::UncheckOEIdentities(CShellTreeCtrl* pTree) {
+    for (HTREEITEM h : CheckedOEIdentities(pTree))
+        pTree->CheckBranch(h, kStateUnchecked);
+}
+
+int CBackManager::SetOEIdentityLists(CShellTreeCtrl* pTree, CStringList& sources, CStringList& targets) {
+    HTREEITEM hRoot = pTree && pTree->GetSafeHwnd() ? pTree->GetRootItem() : nullptr;
+    int result = 0;
+    BOOL bAll = TRUE;
+    for (HTREEITEM h = hRoot ? pTree->GetChildItem(hRoot) : nullptr; h; h = pTree->GetNextSiblingItem(h)) {
+        CBackAgent* pAgent = AgentOf(pTree, h);
+        if (!pAgent || pTree->GetCheckState(h) == kStateUnchecked || pAgent->GetDataFolderName() != kOutlookExpress)
+            continue;
+        // Each agent takes its own copy: the lists are consumed by the one that takes them.
+        CStringList sourceCopy, targetCopy;
+        sourceCopy.AddTail(&sources);
+        targetCopy.AddTail(&targets);
+        if (!pAgent->SetIdentityPairs(sourceCopy, targetCopy))
+            bAll = FALSE;
+        result = 1;
+    }
+    sources.RemoveAll();
+    targets.RemoveAll();
+    return result && bAll ? 1 : 0;
+}
+
 BOOL CBackManager::CollectAgents(CShellTreeCtrl* pTree, LPCTSTR lpszPath, CPtrList& agents) {
     if (!pTree || !pTree->GetSafeHwnd())
         return FALSE;

@@ -76,6 +76,16 @@ public:
     // The agent of the first root item that is not unchecked and whose agent has that data-folder name.
     CBackAgent* FindAgentItem(CShellTreeCtrl* pTree, LPCTSTR lpszName);
     BOOL CollectAgents(CShellTreeCtrl* pTree, LPCTSTR lpszPath, CPtrList& agents);
+    // The Outlook Express identities of a restore tree: the first root item of that agent that is not unchecked;
+    // the text of each of its children that is not unchecked and is not the agent's match name is appended to the
+    // list. 1 when any was added, else 0.
+    int GetCheckedOEIdentities(CShellTreeCtrl* pTree, CStringList& identities);
+    // Unchecks those children, with their parents' and children's marks following.
+    void UncheckOEIdentities(CShellTreeCtrl* pTree);
+    // Hands the set's identities and the ones of this computer they go to (parallel lists) to the agent of every
+    // Outlook Express root item that is not unchecked; the agent takes the lists' contents. 1 when every agent
+    // took every pair, 0 when any did not or no root item was found.
+    int SetOEIdentityLists(CShellTreeCtrl* pTree, CStringList& sources, CStringList& targets);
     // 1 when any registered agent finds a backup on the drive (in list order), else 0.
     int HasBackupData(TCHAR chDrive);
     int IsBackupDeviceAvailable(LPCTSTR lpszPath);

@@ -1,6 +1,5 @@
 #include "workflows/ExpertRestore.h"
 
-#include "agents/OutlookEAgent.h"
 #include "agents/SelectIdentityDlg.h"
 #include "app/BrannicApp.h"
 #include "app/Utility.h"
@@ -568,30 +567,9 @@ void CExpertRestore::StoreSettings() {
 }
 
 BOOL CExpertRestore::PairOEIdentities() {
-    // The Outlook Express item of the tree that is not unchecked, and its checked identities.
-    HTREEITEM hOE = nullptr;
-    COutlookEAgent* pAgent = nullptr;
-    for (HTREEITEM h = m_tree.GetRootItem() ? m_tree.GetChildItem(m_tree.GetRootItem()) : nullptr; h && !hOE;
-         h = m_tree.GetNextSiblingItem(h)) {
-        auto* pData = reinterpret_cast<CShellItemData*>(m_tree.GetItemData(h));
-        if (pData && pData->m_pAgent && m_tree.GetCheckState(h) != kStateUnchecked &&
-            pData->m_pAgent->GetDataFolderName() == _T("OutlookExpress")) {
-            hOE = h;
-            pAgent = dynamic_cast<COutlookEAgent*>(pData->m_pAgent);
-        }
-    }
-    if (!hOE || !pAgent)
-        return TRUE;
+    CBackManager* pManager = CBackManager::Get();
     CStringList sources, targets;
-    std::vector<HTREEITEM> identities;
-    for (HTREEITEM h = m_tree.GetChildItem(hOE); h; h = m_tree.GetNextSiblingItem(h)) {
-        const CString text = m_tree.GetItemText(h);
-        if (m_tree.GetCheckState(h) != kStateUnchecked && text != pAgent->GetMatchName()) {
-            sources.AddTail(text);
-            identities.push_back(h);
-        }
-    }
-    if (sources.IsEmpty())
+    if (!pManager || !pManager->GetCheckedOEIdentities(&m_tree, sources))
         return TRUE;
     if (m_nRestorePathOption != 1) {
         if (Message(5007, nullptr, MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
@@ -607,7 +585,7 @@ BOOL CExpertRestore::PairOEIdentities() {
     dlg.m_pTargetList = &targets;
     const INT_PTR nResult = dlg.DoModal();
     if (nResult == IDOK) {
-        pAgent->SetIdentityPairs(sources, targets);
+        pManager->SetOEIdentityLists(&m_tree, sources, targets);
         return TRUE;
     }
     CString text, part;
@@ -619,8 +597,7 @@ BOOL CExpertRestore::PairOEIdentities() {
     text += part;
     if (Message(0, text, MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
         return FALSE;
-    for (HTREEITEM h : identities)
-        m_tree.CheckBranch(h, kStateUnchecked);
+    pManager->UncheckOEIdentities(&m_tree);
     return TRUE;
 }
 
