@@ -34,6 +34,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <set>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -1160,6 +1161,320 @@ TEST_F(RestoreTest, TheTreeComesBackToItsPlaceAndIntoAnotherFolderAsTheUserChose
     ASSERT_NE(main, nullptr);
     RestoreWithPage(main);
     EXPECT_TRUE(Same(m_tree, elsewhere / "Disk T" / "Fixture")) << Summary();
+    ASSERT_TRUE(PostMessageW(main, WM_COMMAND, ID_TRAY_EXIT, 0));
+    EXPECT_EQ(kovra->Wait(), 0);
+}
+
+// The user's fonts through the real program: two fonts in the user's font folder are backed up with the Fonts root
+// checked, removed, and restored through the Restore page to their place; fontconfig lists them again.
+TEST_F(RestoreTest, FontsComeBackToTheUsersFontFolderAndAreListedAgain) {
+    const char* oldData = std::getenv("XDG_DATA_HOME");
+    const std::string savedData = oldData ? oldData : "";
+    ::unsetenv("XDG_DATA_HOME");
+    const fs::path fonts = fs::path(m_home) / ".local" / "share" / "fonts";
+    fs::create_directories(fonts);
+    const fs::path dejavu = "/usr/share/fonts/truetype/dejavu";
+    const std::vector<std::string> files = {"DejaVuSansMono.ttf", "DejaVuSerif-Bold.ttf"};
+    for (const auto& file : files)
+        fs::copy_file(dejavu / file, fonts / file);
+    // The font files fontconfig lists for this user.
+    auto listed = [&] {
+        std::set<std::string> found;
+        if (FILE* pipe = popen("fc-list --format '%{file}\\n' 2>/dev/null", "r")) {
+            char line[4096];
+            while (std::fgets(line, sizeof line, pipe)) {
+                std::string path = line;
+                while (!path.empty() && (path.back() == '\n' || path.back() == '\r'))
+                    path.pop_back();
+                if (fs::path(path).parent_path() == fonts)
+                    found.insert(fs::path(path).filename().string());
+            }
+            pclose(pipe);
+        }
+        return found;
+    };
+    const std::set<std::string> all(files.begin(), files.end());
+    ASSERT_EQ(std::system(("fc-cache '" + fonts.string() + "'").c_str()), 0);
+    ASSERT_EQ(listed(), all);
+    fs::create_directories(fs::path(m_install) / "Config");
+    WriteSelectionFile(fs::path(m_install) / "Config" / "ManualBackup.rpr",
+                       {u"#Version : 1.0.0", u"#Date : 2026/12/10", u"D\t1\tFonts:"});
+    SetDword(u"Software\\VEVUVUV\\Kovra\\Expert", u"CurPage", 3);
+    StoreRestorePage(1, u"", 1);
+
+    auto kovra = StartShown();
+    const HWND main = WaitForMainDialog(true);
+    ASSERT_NE(main, nullptr);
+    StartInstantBackup(main, false);
+    FinishRun(u"Instant Backup", u"Backup completed");
+    for (const auto& file : files)
+        ASSERT_TRUE(fs::remove(fonts / file)) << Summary();
+    ASSERT_EQ(std::system(("fc-cache '" + fonts.string() + "'").c_str()), 0);
+    ASSERT_TRUE(listed().empty());
+
+    RestoreWithPage(main);
+    for (const auto& file : files) {
+        const std::string cmp = "cmp -s '" + (dejavu / file).string() + "' '" + (fonts / file).string() + "'";
+        EXPECT_EQ(std::system(cmp.c_str()), 0) << cmp << "\n" << Summary();
+    }
+    // fontconfig lists them again.
+    EXPECT_EQ(listed(), all) << Summary();
+    ASSERT_TRUE(PostMessageW(main, WM_COMMAND, ID_TRAY_EXIT, 0));
+    EXPECT_EQ(kovra->Wait(), 0);
+    if (oldData)
+        ::setenv("XDG_DATA_HOME", savedData.c_str(), 1);
+}
+
+// A registry subtree as (type, bytes) per value name, per key path below the subtree's own key ("" for the key).
+using RegTree = std::map<std::u16string, std::map<std::u16string, std::pair<DWORD, std::vector<BYTE>>>>;
+
+// The live subtree, enumerated.
+void ReadLive(HKEY hRoot, const std::u16string& path, const std::u16string& below, RegTree& tree) {
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExW(hRoot, path.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+        return;
+    auto& values = tree[below];
+    for (DWORD i = 0;; ++i) {
+        WCHAR name[512] = {};
+        DWORD nameLength = 512, type = 0, size = 0;
+        if (RegEnumValueW(hKey, i, name, &nameLength, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+            break;
+        std::vector<BYTE> data(size);
+        nameLength = 512;
+        RegEnumValueW(hKey, i, name, &nameLength, nullptr, &type, data.data(), &size);
+        data.resize(size);
+        values[name] = {type, data};
+    }
+    std::vector<std::u16string> subkeys;
+    for (DWORD i = 0;; ++i) {
+        WCHAR name[512] = {};
+        DWORD nameLength = 512;
+        if (RegEnumKeyExW(hKey, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        subkeys.emplace_back(name);
+    }
+    RegCloseKey(hKey);
+    for (const auto& subkey : subkeys)
+        ReadLive(hRoot, path + u"\\" + subkey, below.empty() ? subkey : below + u"\\" + subkey, tree);
+}
+
+// The same subtree from a registry export file: UTF-16LE after a byte-order mark, CR LF line ends; key blocks
+// "[name]" ... "[/name]" (the outermost with its full path), value lines name="...",type="...",value="..." whose
+// text is continued over lines ending in a backslash; leading blanks are indentation. A value the named types
+// would not bring back whole has the type "hex(N)": its bytes as REG_BINARY writes them, registry type N, and a
+// name in which every character that could break the line is a backslash and four hexadecimal digits (as in an
+// inner key name that holds one).
+bool ReadExport(const fs::path& file, RegTree& tree) {
+    std::ifstream in(file, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (bytes.size() < 2 || static_cast<unsigned char>(bytes[0]) != 0xFF || static_cast<unsigned char>(bytes[1]) != 0xFE)
+        return false;
+    std::u16string text;
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+        text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                             (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+    auto hex = [](char16_t c) -> int {
+        if (c >= u'0' && c <= u'9')
+            return c - u'0';
+        if (c >= u'a' && c <= u'f')
+            return c - u'a' + 10;
+        if (c >= u'A' && c <= u'F')
+            return c - u'A' + 10;
+        return 0;
+    };
+    auto unescape = [&](const std::u16string& name) {
+        std::u16string plain;
+        for (size_t i = 0; i < name.size(); ++i) {
+            if (name[i] == u'\\' && i + 4 < name.size()) {
+                plain.push_back(static_cast<char16_t>(hex(name[i + 1]) << 12 | hex(name[i + 2]) << 8 |
+                                                      hex(name[i + 3]) << 4 | hex(name[i + 4])));
+                i += 4;
+            } else {
+                plain.push_back(name[i]);
+            }
+        }
+        return plain;
+    };
+    std::vector<std::u16string> keys;
+    size_t at = 0;
+    while (at < text.size()) {
+        // One logical line from its physical lines.
+        std::u16string line;
+        for (;;) {
+            const size_t end = text.find(u"\r\n", at);
+            if (end == std::u16string::npos)
+                return keys.empty();
+            std::u16string piece = text.substr(at, end - at);
+            at = end + 2;
+            piece.erase(0, piece.find_first_not_of(u" \t") == std::u16string::npos ? piece.size()
+                                                                                    : piece.find_first_not_of(u" \t"));
+            if (!piece.empty() && piece.back() == u'\\') {
+                line += piece.substr(0, piece.size() - 1);
+                continue;
+            }
+            line += piece;
+            break;
+        }
+        if (line.starts_with(u"[/")) {
+            if (keys.empty())
+                return false;
+            keys.pop_back();
+            continue;
+        }
+        if (line.starts_with(u"[")) {
+            keys.push_back(keys.empty() ? line.substr(1, line.find(u']') - 1) : unescape(line.substr(1, line.find(u']') - 1)));
+            std::u16string below;
+            for (size_t i = 1; i < keys.size(); ++i)
+                below += (i > 1 ? u"\\" : u"") + keys[i];
+            tree[below];
+            continue;
+        }
+        const size_t nameAt = line.find(u"name=\"");
+        const size_t typeAt = line.find(u"\",type=\"");
+        const size_t valueAt = line.find(u"\",value=\"");
+        if (keys.empty() || nameAt != 0 || typeAt == std::u16string::npos || valueAt == std::u16string::npos ||
+            line.back() != u'"')
+            return false;
+        std::u16string name = line.substr(6, typeAt - 6);
+        const std::u16string typeName = line.substr(typeAt + 8, valueAt - typeAt - 8);
+        const std::u16string value = line.substr(valueAt + 9, line.size() - valueAt - 10);
+        DWORD type = REG_SZ;
+        std::vector<BYTE> data;
+        auto chars = [&](const std::u16string& s) {
+            for (char16_t c : s) {
+                data.push_back(static_cast<BYTE>(c & 0xFF));
+                data.push_back(static_cast<BYTE>(c >> 8));
+            }
+        };
+        if (typeName == u"REG_BINARY" || typeName.starts_with(u"hex(")) {
+            type = REG_BINARY;
+            if (typeName.starts_with(u"hex(")) {
+                type = static_cast<DWORD>(std::stoul(platform::Utf16ToUtf8(typeName.substr(4))));
+                name = unescape(name);
+            }
+            for (size_t j = 0; j + 1 < value.size(); j += 3)
+                data.push_back(static_cast<BYTE>(hex(value[j]) * 16 + hex(value[j + 1])));
+            if (value.empty() && type == REG_BINARY)
+                data.push_back(0);
+        } else if (typeName == u"REG_DWORD") {
+            type = REG_DWORD;
+            data.assign(4, 0);
+            for (int j = 0; j < 4 && value.size() >= 10; ++j)
+                data[3 - j] = static_cast<BYTE>(hex(value[2 + 2 * j]) * 16 + hex(value[3 + 2 * j]));
+        } else if (typeName == u"REG_MULTI_SZ") {
+            type = REG_MULTI_SZ;
+            std::u16string zeros = value;
+            for (auto& c : zeros)
+                if (c == u'\r')
+                    c = 0;
+            chars(zeros);
+        } else {
+            type = typeName == u"REG_EXPAND_SZ" ? REG_EXPAND_SZ : REG_SZ;
+            chars(value + u'\0');
+        }
+        std::u16string below;
+        for (size_t i = 1; i < keys.size(); ++i)
+            below += (i > 1 ? u"\\" : u"") + keys[i];
+        tree[below][name] = {type, data};
+    }
+    return keys.empty();
+}
+
+// Windows Mail through the real program, on the data a Windows Vista user has: its store folder and its three
+// registry subtrees are backed up with the Windows Mail root checked, wiped, and restored through the Restore page.
+TEST_F(RestoreTest, WindowsMailStoreAndSettingsComeBackWhole) {
+    auto write = [&](const std::string& relative, const std::string& bytes) {
+        const fs::path path = fs::path(m_home) / relative;
+        fs::create_directories(path.parent_path());
+        std::ofstream(path, std::ios::binary) << bytes;
+    };
+    auto set = [](const std::u16string& key, const char16_t* name, DWORD type, const void* data, size_t size) {
+        HKEY hKey = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &hKey, nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExW(hKey, name, 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(size));
+        RegCloseKey(hKey);
+    };
+    auto text = [&](const std::u16string& key, const char16_t* name, const std::u16string& value,
+                    DWORD type = REG_SZ) { set(key, name, type, value.c_str(), (value.size() + 1) * 2); };
+    write("Program Files/Windows Mail/WinMail.exe", "MZ");
+    {
+        HKEY hKey = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE,
+                                  u"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\WinMail.exe", 0, nullptr,
+                                  0, KEY_WRITE, nullptr, &hKey, nullptr),
+                  ERROR_SUCCESS);
+        const std::u16string program = u"C:\\Program Files\\Windows Mail\\WinMail.exe";
+        RegSetValueExW(hKey, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(program.c_str()),
+                       static_cast<DWORD>((program.size() + 1) * 2));
+        RegCloseKey(hKey);
+    }
+    text(u"Software\\Microsoft\\Windows Mail", u"Store Root", u"C:\\AppData\\Local\\Microsoft\\Windows Mail",
+         REG_EXPAND_SZ);
+    const DWORD one = 1;
+    set(u"Software\\Microsoft\\Windows Mail", u"Store Migrated", REG_DWORD, &one, 4);
+    std::vector<BYTE> blob(70);
+    for (size_t i = 0; i < blob.size(); ++i)
+        blob[i] = static_cast<BYTE>(i * 37 + 1);
+    set(u"Software\\Microsoft\\Windows Mail\\Mail", u"Frame Pos", REG_BINARY, blob.data(), blob.size());
+    text(u"Software\\Microsoft\\Windows Mail\\Signatures\\00000000", u"text", u"Ann\r\nKovra tester");
+    text(u"Identities", u"Default User ID", u"{A1B2C3D4-0000-1111-2222-333344445555}");
+    text(u"Identities\\{A1B2C3D4-0000-1111-2222-333344445555}", u"Username", u"Main Identity");
+    const char16_t multi[] = u"pop3\0smtp\0";
+    set(u"Software\\Microsoft\\IAM\\Accounts\\00000001", u"Kinds", REG_MULTI_SZ, multi, sizeof multi);
+    text(u"Software\\Microsoft\\IAM\\Accounts\\00000001", u"Account Name", u"mail.example.org");
+    const std::string store = "AppData/Local/Microsoft/Windows Mail";
+    write(store + "/WindowsMail.MSMessageStore", std::string(100000, 's'));
+    write(store + "/Local Folders/Inbox/{3A0E1F2B}.eml", "Subject: hello\r\n\r\nfirst");
+    write(store + "/Local Folders/Sent Items/{77AA0011}.eml", "Subject: re\r\n\r\nsecond");
+    write(store + "/Contacts/Ann.contact", "<contact/>");
+    const fs::path live = fs::path(m_home) / store;
+    const fs::path saved = fs::path(m_machine.Scratch("store as it was"));
+    fs::copy(live, saved, fs::copy_options::recursive);
+    // The three subtrees and the files the backup keeps them in.
+    const struct {
+        const char16_t* key;
+        const char* file;
+    } subtrees[] = {{u"Software\\Microsoft\\Windows Mail", "WindowsMailMain"},
+                    {u"Identities", "Identities"},
+                    {u"Software\\Microsoft\\IAM", "IAM"}};
+    std::map<std::string, RegTree> before;
+    for (const auto& subtree : subtrees)
+        ReadLive(HKEY_CURRENT_USER, subtree.key, u"", before[subtree.file]);
+    fs::create_directories(fs::path(m_install) / "Config");
+    WriteSelectionFile(fs::path(m_install) / "Config" / "ManualBackup.rpr",
+                       {u"#Version : 1.0.0", u"#Date : 2026/12/10", u"D\t1\tWindowsMail:"});
+    SetDword(u"Software\\VEVUVUV\\Kovra\\Expert", u"CurPage", 3);
+    StoreRestorePage(1, u"", 1);
+
+    auto kovra = StartShown();
+    const HWND main = WaitForMainDialog(true);
+    ASSERT_NE(main, nullptr);
+    StartInstantBackup(main, false);
+    FinishRun(u"Instant Backup", u"Backup completed");
+    // The subtrees as the backup wrote them read back as they were.
+    const fs::path reg = fs::path(m_set).parent_path() / "WindowsMail" / "KovraWMReg";
+    for (const auto& subtree : subtrees) {
+        RegTree exported;
+        EXPECT_TRUE(ReadExport(reg / subtree.file, exported)) << subtree.file << "\n" << Summary();
+        EXPECT_EQ(exported, before[subtree.file]) << subtree.file;
+    }
+
+    // The data goes: the store, and the settings.
+    fs::remove_all(live);
+    for (const auto& subtree : subtrees) {
+        const std::u16string key = subtree.key;
+        for (auto it = before[subtree.file].rbegin(); it != before[subtree.file].rend(); ++it)
+            ASSERT_EQ(RegDeleteKeyW(HKEY_CURRENT_USER, (it->first.empty() ? key : key + u"\\" + it->first).c_str()),
+                      ERROR_SUCCESS);
+    }
+    RestoreWithPage(main);
+    EXPECT_TRUE(Same(saved, live)) << Summary();
+    for (const auto& subtree : subtrees) {
+        RegTree after;
+        ReadLive(HKEY_CURRENT_USER, subtree.key, u"", after);
+        EXPECT_EQ(after, before[subtree.file]) << subtree.file << "\n" << Summary();
+    }
     ASSERT_TRUE(PostMessageW(main, WM_COMMAND, ID_TRAY_EXIT, 0));
     EXPECT_EQ(kovra->Wait(), 0);
 }
