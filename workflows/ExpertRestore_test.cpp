@@ -1,5 +1,7 @@
 // The Expert Mode dialog's Instant Restore page on its own: its stored settings, its running count of the checked
 // items, its refusals, the restore it starts through the copy-progress dialog, and the sets that go.
+#include "agents/AgentTestSupport.h"
+#include "agents/OutlookEAgent.h"
 #include "agents/RegularFileAgent.h"
 #include "app/AppTestSupport.h"
 #include "app/BrannicAppTestSupport.h"
@@ -10,10 +12,12 @@
 #include "workflows/ExpertRestore.h"
 
 #include "platform/afx/ModuleState.h"
+#include "platform/base/machine.h"
 #include "platform/base/module.h"
 #include "platform/base/strings.h"
 #include "platform/registry/registry.h"
 #include "platform/shell/changenotify.h"
+#include "platform/ui/commctrl.h"
 #include "platform/ui/input.h"
 #include "platform/ui/msgbox.h"
 #include "platform/ui/ui_test_support.h"
@@ -21,11 +25,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <sys/stat.h>
 #include <thread>
 
@@ -373,6 +379,201 @@ TEST_F(ExpertRestoreTest, TheShownSetGoingShowsTheOtherOrLeavesNoDrive) {
     m_page.OnShellNotify(SHCNE_RMDIR, last, nullptr);
     EXPECT_EQ(m_page.GetDriveCombo().GetCount(), 0);
     EXPECT_EQ(m_page.GetTree().GetRootItem(), nullptr);
+}
+
+// The Outlook Express identity step of Start Restore: the set's two identities are paired in the Select Identity
+// dialog with two other identities of this computer, crossed, and the restore the page then runs brings each
+// identity's store and settings into the identity chosen for it.
+TEST_F(ExpertRestoreTest, TwoIdentitiesComeBackIntoTheIdentitiesChosenInTheDialog) {
+    using agenttest::DeleteTree;
+    using agenttest::Dump;
+    const std::u16string oe = u"Software\\Microsoft\\Outlook Express\\5.0";
+    auto id = [](const char16_t* identity, const std::u16string& below = u"") {
+        return std::u16string(u"Identities\\") + identity + (below.empty() ? u"" : u"\\" + below);
+    };
+    auto set = [](const std::u16string& key, const char16_t* name, DWORD type, const void* data, size_t size) {
+        HKEY hKey = nullptr;
+        ASSERT_EQ(RegCreateKeyW(HKEY_CURRENT_USER, key.c_str(), &hKey), ERROR_SUCCESS);
+        RegSetValueExW(hKey, name, 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(size));
+        RegCloseKey(hKey);
+    };
+    auto text = [&](const std::u16string& key, const char16_t* name, const std::u16string& value,
+                    DWORD type = REG_SZ) { set(key, name, type, value.c_str(), (value.size() + 1) * 2); };
+    auto write = [&](const std::string& relative, const std::string& bytes) {
+        std::filesystem::create_directories(std::filesystem::path(m_home + "/" + relative).parent_path());
+        std::ofstream(m_home + "/" + relative, std::ios::binary) << bytes;
+    };
+    // An identity that has been used, with its store folder, signature and rule.
+    auto identity = [&](const char16_t* identityId, const std::u16string& name, const std::string& folder) {
+        text(id(identityId), u"Username", name);
+        const DWORD one = 1;
+        set(id(identityId, oe + u"\\Mail"), u"Accounts Checked", REG_DWORD, &one, 4);
+        std::u16string store = u"C:\\" + platform::Utf8ToUtf16(folder) + u"\\Store";
+        std::replace(store.begin(), store.end(), u'/', u'\\');
+        text(id(identityId, oe), u"Store Root", store, REG_EXPAND_SZ);
+        std::filesystem::create_directories(m_home + "/" + folder + "/Store");
+        text(id(identityId, oe + u"\\signatures"), u"Default Signature", u"00000000");
+        text(id(identityId, oe + u"\\signatures\\00000000"), u"text", name + u"\r\n-- sent with care");
+        set(id(identityId, oe + u"\\Rules\\Mail\\000"), u"Enabled", REG_DWORD, &one, 4);
+    };
+    constexpr const char16_t* kAnn = u"{11111111-AAAA-4000-8000-000000000001}";
+    constexpr const char16_t* kBob = u"{22222222-BBBB-4000-8000-000000000002}";
+    constexpr const char16_t* kAnnHome = u"{33333333-CCCC-4000-8000-000000000003}";
+    constexpr const char16_t* kBobHome = u"{44444444-DDDD-4000-8000-000000000004}";
+    // Outlook Express on a Windows XP machine, with two identities.
+    std::ofstream(platform::machine::PathOf("version")) << "platform=2\nmajor=5\nminor=1\nbuild=2600\n";
+    write("Program Files/Outlook Express/msimn.exe", "MZ");
+    {
+        HKEY hKey = nullptr;
+        ASSERT_EQ(RegCreateKeyW(HKEY_LOCAL_MACHINE, u"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\msimn.exe",
+                                &hKey),
+                  ERROR_SUCCESS);
+        const std::u16string program = u"C:\\Program Files\\Outlook Express\\msimn.exe";
+        RegSetValueExW(hKey, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(program.c_str()),
+                       static_cast<DWORD>((program.size() + 1) * 2));
+        RegCloseKey(hKey);
+    }
+    text(u"Identities", u"Default User ID", kAnn);
+    identity(kAnn, u"Ann", "OE/Ann");
+    identity(kBob, u"Bob", "OE/Bob");
+    // Ann is the default identity: her accounts are the plain account manager's; Bob's are his own.
+    text(u"Software\\Microsoft\\Internet Account Manager\\Accounts\\00000001", u"Account Name", u"ann.example");
+    text(id(kBob, u"Software\\Microsoft\\Internet Account Manager\\Accounts\\00000001"), u"Account Name",
+         u"bob.example");
+    for (const char* who : {"Ann", "Bob"})
+        for (const char* file : {"Inbox.dbx", "Folders.dbx"})
+            write(std::string("OE/") + who + "/Store/" + file, std::string(who) + " " + file + std::string(2000, 'd'));
+    COutlookEAgent agent;
+    // The agent leaves both managers before it ends, whatever ends the test.
+    struct Registered {
+        CBackManager* managers[2];
+        ~Registered() {
+            for (CBackManager* pManager : managers)
+                pManager->RemoveAllAgents();
+        }
+    } registered{{&m_manager, theApp.GetBackManager()}};
+    ASSERT_EQ(m_manager.AddAgent(&agent), 1);
+    ASSERT_EQ(theApp.GetBackManager()->AddAgent(&agent), 1);
+    agenttest::Tree annSettings, bobSettings;
+    Dump(HKEY_CURRENT_USER, id(kAnn, oe + u"\\signatures"), u"", annSettings);
+    Dump(HKEY_CURRENT_USER, id(kBob, oe + u"\\signatures"), u"", bobSettings);
+    auto store = [&](const std::string& folder) {
+        std::map<std::string, std::string> files;
+        if (std::filesystem::exists(m_home + "/" + folder))
+            for (const auto& entry : std::filesystem::directory_iterator(m_home + "/" + folder))
+                files[entry.path().filename().string()] = std::string(
+                    (std::istreambuf_iterator<char>(std::ifstream(entry.path(), std::ios::binary).rdbuf())),
+                    std::istreambuf_iterator<char>());
+        return files;
+    };
+    const auto annStore = store("OE/Ann/Store"), bobStore = store("OE/Bob/Store");
+    {
+        // The backup of Outlook Express onto U:.
+        CShellTreeCtrl source;
+        RECT rc{0, 0, 400, 400};
+        ASSERT_TRUE(source.Create(WS_CHILD | WS_VISIBLE | TVS_CHECKBOXES, rc, &m_host, 3202));
+        ASSERT_TRUE(source.InitTree(603, 130, 700, 3200, kTreeBackup, FALSE));
+        m_manager.FillSourceTree(&source);
+        source.SendMessage(WM_TREE_EXPAND_ROOT);
+        HTREEITEM hRoot = nullptr;
+        for (HTREEITEM h = source.GetChildItem(source.GetRootItem()); h && !hRoot; h = source.GetNextSiblingItem(h))
+            if (source.GetItemText(h) == CString(u"Outlook Express"))
+                hRoot = h;
+        ASSERT_NE(hRoot, nullptr);
+        source.CheckBranch(hRoot, kStateChecked);
+        agenttest::JobRunner(source, m_manager).Backup(u"U:\\");
+        source.DestroyWindow();
+    }
+    // A drive folder of the set beside it, as a backup of files and mail together leaves.
+    std::filesystem::create_directories(m_u + "/KovraData/" + platform::Utf16ToUtf8(m_manager.GetSetName().GetString()) +
+                                        "/Disk T");
+    // This computer now has two identities of its own.
+    DeleteTree(HKEY_CURRENT_USER, u"Identities");
+    std::filesystem::remove_all(m_home + "/OE");
+    text(u"Identities", u"Default User ID", kAnnHome);
+    identity(kAnnHome, u"Ann Home", "Home/Ann");
+    identity(kBobHome, u"Bob Home", "Home/Bob");
+    for (const char16_t* home : {kAnnHome, kBobHome})
+        for (const char16_t* part : {u"signatures", u"Rules"})
+            DeleteTree(HKEY_CURRENT_USER, id(home, oe + u"\\" + part));
+
+    std::vector<std::u16string> boxes;
+    platform::ui::ScopedPromptHook hook([&](const platform::ui::PromptInfo& info) {
+        boxes.push_back(info.text);
+        return IDOK;
+    });
+    OpenPage();
+    HTREEITEM hOE = nullptr;
+    for (HTREEITEM h = m_page.GetTree().GetChildItem(m_page.GetTree().GetRootItem()); h && !hOE;
+         h = m_page.GetTree().GetNextSiblingItem(h))
+        if (m_page.GetTree().GetItemText(h) == CString(u"Outlook Express"))
+            hOE = h;
+    ASSERT_NE(hOE, nullptr);
+    m_page.GetTree().CheckBranch(hOE, kStateChecked);
+    m_page.SendMessage(WM_TREE_CHECK_CHANGED);
+    ASSERT_TRUE(Pump([&] { return !m_page.IsCounting(); }));
+    // The user: Ann's data into Bob Home and Bob's into Ann Home, then Finish on the copy-progress dialog.
+    const std::map<std::u16string, std::u16string> choices = {{u"Ann", u"Bob Home"}, {u"Bob", u"Ann Home"}};
+    std::vector<std::u16string> shown;
+    std::thread user([&] {
+        HWND hDialog = nullptr;
+        ASSERT_TRUE(uitest::Eventually([&] {
+            hDialog = FindWindowW(nullptr, u"Select Identity");
+            return hDialog && IsWindowVisible(hDialog);
+        }));
+        for (size_t round = 0; round < choices.size(); ++round) {
+            WCHAR original[256] = {};
+            ASSERT_TRUE(uitest::Eventually([&] {
+                GetWindowTextW(GetDlgItem(hDialog, 2403), original, 256);
+                return original[0] && (shown.empty() || shown.back() != original);
+            }));
+            shown.emplace_back(original);
+            const auto choice = choices.find(original);
+            ASSERT_NE(choice, choices.end()) << platform::Utf16ToUtf8(original);
+            HWND hList = GetDlgItem(hDialog, 2405);
+            const int count = static_cast<int>(SendMessageW(hList, LVM_GETITEMCOUNT, 0, 0));
+            int found = -1;
+            for (int i = 0; i < count && found < 0; ++i) {
+                WCHAR item[256] = {};
+                LVITEMW lvi{};
+                lvi.pszText = item;
+                lvi.cchTextMax = 256;
+                SendMessageW(hList, LVM_GETITEMTEXTW, i, reinterpret_cast<LPARAM>(&lvi));
+                if (choice->second == item)
+                    found = i;
+            }
+            ASSERT_GE(found, 0);
+            LVITEMW state{};
+            state.stateMask = state.state = LVIS_SELECTED | LVIS_FOCUSED;
+            SendMessageW(hList, LVM_SETITEMSTATE, found, reinterpret_cast<LPARAM>(&state));
+            ASSERT_TRUE(uitest::Eventually([&] { return IsWindowEnabled(GetDlgItem(hDialog, IDOK)) != FALSE; }));
+            ASSERT_TRUE(platform::ui::Click(GetDlgItem(hDialog, IDOK)));
+        }
+        HWND hProgress = nullptr;
+        ASSERT_TRUE(uitest::Eventually(
+            [&] {
+                hProgress = FindWindowW(nullptr, u"Instant Restore");
+                WCHAR label[64] = {};
+                if (hProgress)
+                    GetWindowTextW(GetDlgItem(hProgress, IDCANCEL), label, 64);
+                return hProgress && std::u16string(label) == u"Finish";
+            },
+            std::chrono::seconds(60)));
+        ASSERT_TRUE(platform::ui::Click(GetDlgItem(hProgress, IDCANCEL)));
+    });
+    m_page.OnStartRestore();
+    user.join();
+    EXPECT_EQ(shown, (std::vector<std::u16string>{u"Ann", u"Bob"}));
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_NE(boxes.back().find(u"Restore completed"), std::u16string::npos);
+    EXPECT_EQ(store("Home/Bob/Store"), annStore);
+    EXPECT_EQ(store("Home/Ann/Store"), bobStore);
+    agenttest::Tree bobHome, annHome;
+    Dump(HKEY_CURRENT_USER, id(kBobHome, oe + u"\\signatures"), u"", bobHome);
+    Dump(HKEY_CURRENT_USER, id(kAnnHome, oe + u"\\signatures"), u"", annHome);
+    EXPECT_EQ(bobHome, annSettings);
+    EXPECT_EQ(annHome, bobSettings);
+    m_page.DestroyWindow();
 }
 
 } // namespace
