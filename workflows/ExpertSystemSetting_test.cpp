@@ -8,6 +8,8 @@
 #include "platform/base/module.h"
 #include "platform/registry/registry.h"
 #include "platform/testing/eventually.h"
+#include "platform/ui/paint.h"
+#include "platform/ui/paint.h"
 #include "platform/ui/prompt_test_support.h"
 #include "platform/ui/ui_test_support.h"
 
@@ -79,6 +81,34 @@ TEST_F(ExpertSystemSettingTest, TheStoredActionIsReadAsTheDialogStoresIt) {
         EXPECT_EQ(page.GetOneTouchAction(), read) << stored;
         page.DestroyWindow();
     }
+}
+
+TEST_F(ExpertSystemSettingTest, TheFourButtonsShowTheirPictures) {
+    CExpertSystemSetting page;
+    ASSERT_TRUE(page.CreatePage(&m_parent));
+    page.ShowWindow(SW_SHOW);
+    const struct {
+        int button;
+        UINT icon;
+    } buttons[] = {{1407, 505}, {1408, 534}, {1409, 535}, {1410, 533}};
+    for (const auto& b : buttons) {
+        SCOPED_TRACE(b.button);
+        HICON hIcon = ::LoadIconW(m_resources, MAKEINTRESOURCEW(b.icon));
+        ASSERT_NE(hIcon, nullptr);
+        CWnd* pButton = page.GetDlgItem(b.button);
+        ASSERT_NE(pButton, nullptr);
+        EXPECT_EQ(reinterpret_cast<HICON>(pButton->SendMessage(BM_GETIMAGE, IMAGE_ICON, 0)), hIcon);
+        // The picture is drawn where the face would be: its middle is not the button's colour.
+        pButton->Invalidate(FALSE);
+        pButton->UpdateWindow();
+        RECT rc{};
+        pButton->GetClientRect(&rc);
+        HDC dc = GetDC(pButton->GetSafeHwnd());
+        const COLORREF centre = GetPixel(dc, rc.right / 2, rc.bottom / 2);
+        ReleaseDC(pButton->GetSafeHwnd(), dc);
+        EXPECT_NE(centre, GetSysColor(COLOR_BTNFACE));
+    }
+    page.DestroyWindow();
 }
 
 TEST_F(ExpertSystemSettingTest, ADisabledButtonAsksAndAnswersTheStartThatWaitsWhenTheUserDeclines) {
