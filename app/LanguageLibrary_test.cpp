@@ -201,6 +201,33 @@ TEST_F(LanguageLibraryTest, GermanStringsKeepTheFormatsOfTheEnglishOnes) {
     }
 }
 
+TEST_F(LanguageLibraryTest, GermanTextsAreNotLeftInEnglish) {
+    // Texts that read the same in both languages.
+    const std::set<std::u16string> same = {u"",       u"OK",         u"...",        u"+",       u"-",
+                                           u"Kovra",  u"Kovra Version: ", u"Status:", u"System", u"Information",
+                                           u"Debug",  u"Details >>", u"<< Details", u"Byte(s)", u"%I64d (MB)"};
+    std::vector<std::string> english;
+    auto check = [&](const std::u16string& e, const std::u16string& g, const std::string& where) {
+        if (e == g && !same.count(e))
+            english.push_back(where + ": " + platform::Utf16ToUtf8(e));
+    };
+    for (WORD id : m_english->Dialogs()) {
+        const auto e = m_english->Dialog(id);
+        const auto g = m_german->Dialog(id);
+        if (!e || !g || e->items.size() != g->items.size())
+            continue; // reported by the tests above
+        const std::string where = "dialog " + std::to_string(id);
+        check(e->caption, g->caption, where);
+        for (size_t i = 0; i < e->items.size(); ++i)
+            check(e->items[i].title.text, g->items[i].title.text, where + " control " + std::to_string(e->items[i].id));
+    }
+    const std::set<UINT> german = m_german->Strings();
+    for (UINT id : m_english->Strings())
+        if (german.count(id))
+            check(m_english->String(id), m_german->String(id), "string " + std::to_string(id));
+    EXPECT_EQ(Lines(english), "");
+}
+
 TEST_F(LanguageLibraryTest, GermanDialogsHoldTheEnglishControls) {
     for (WORD id : m_english->Dialogs()) {
         const auto english = m_english->Dialog(id);
@@ -329,6 +356,13 @@ TEST_F(LanguageLibraryTest, TextsFitTheirControls) {
         {3700, 3704, {3707, 3708}},
         {3700, 3706, {3707, 3708}},
         {3700, 1249, {3715}},
+        {800, 807, {803, 804}},
+        {800, 838, {836, 837}},
+        {800, 835, {835, 810}},
+        {800, 2, {834}},
+        {800, 813, {842}},
+        {262, 1023, {1055, 1057}},
+        {2200, 2202, {2204, 2205}},
     };
     for (const Resources* resources : {m_english.get(), m_german.get()}) {
         const bool german = resources == m_german.get();
