@@ -25,6 +25,9 @@ LRESULT WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // It waits for its window to be closed for as long as the test takes to get there, which on a loaded machine can
+    // be longer than the guard the tests give every program; a client left behind by a failed test still ends.
+    platform::ui::SetDeadlockTimeout(600'000);
     g_stubborn = argc > 1 && std::strcmp(argv[1], "--stubborn") == 0;
     WNDCLASSW wc = {};
     wc.lpfnWndProc = WindowProc;
