@@ -23,6 +23,8 @@ constexpr DWORD kNotifyFilter =
     FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE;
 // How long the stop waits for one thread before leaving it to end by itself.
 constexpr DWORD kStopWaitMs = 3000;
+// How long the action thread waits for a next change before the owner settles what it keeps back.
+constexpr DWORD kQuietMs = 100;
 
 } // namespace
 
@@ -80,6 +82,17 @@ struct CDirectoryMonitor::Shared {
     FILE_ACTION_RECORD* pTail = nullptr;
     int nCount = 0;
     platform::OwnedHandle hActionEvent;
+    // The last records appended, newest last, with their place in the order of appending; one whose place is not
+    // below `nTaken` is still queued.
+    struct Recent {
+        int nAction;
+        CString strPath;
+        unsigned long long nPlace;
+    };
+    std::deque<Recent> recent;
+    unsigned long long nAppended = 0;
+    unsigned long long nTaken = 0;
+    static constexpr size_t kRecent = 8;
 
     ~Shared() { DrainActions(); }
 
@@ -104,6 +117,9 @@ struct CDirectoryMonitor::Shared {
                 pHead = record;
             pTail = record;
             ++nCount;
+            recent.push_back(Recent{record->nAction, record->strPath, nAppended++});
+            if (recent.size() > kRecent)
+                recent.pop_front();
         }
         SetEvent(hActionEvent.get());
     }
@@ -117,8 +133,37 @@ struct CDirectoryMonitor::Shared {
         if (!pHead)
             pTail = nullptr;
         --nCount;
+        ++nTaken;
         record->pNext = nullptr;
         return record;
+    }
+
+    // Whether a change of this kind to this path is already told by a record still queued: the same change at
+    // the tail, or a modification of an entry whose addition or modification is still queued with nothing but
+    // modifications after it (the earlier record's copy, made later, takes the entry as it is by then).
+    bool AlreadyQueued(int action, const CString& path) {
+        std::lock_guard lock(actionLock);
+        if (pTail && pTail->nAction == action && pTail->strPath.Compare(path) == 0)
+            return true;
+        if (action != FILE_ACTION_MODIFIED)
+            return false;
+        for (auto it = recent.rbegin(); it != recent.rend() && it->nPlace >= nTaken; ++it) {
+            if (it->strPath.Compare(path) == 0)
+                return it->nAction == FILE_ACTION_ADDED || it->nAction == FILE_ACTION_MODIFIED;
+            if (it->nAction != FILE_ACTION_MODIFIED)
+                return false;
+        }
+        return false;
+    }
+
+    // Whether a flush of the same directory is still queued: its look at the directory comes later and covers
+    // whatever an earlier one would have found.
+    bool LaterFlushQueued(const CString& path) {
+        std::lock_guard lock(actionLock);
+        for (FILE_ACTION_RECORD* record = pHead; record; record = record->pNext)
+            if (record->nAction == FILE_ACTION_FLUSH && record->strPath.Compare(path) == 0)
+                return true;
+        return false;
     }
 
     bool TailIs(int action, const CString& path) {
@@ -151,7 +196,7 @@ struct CDirectoryMonitor::Shared {
             std::u16string name(chars, u'\0');
             std::memcpy(name.data(), item.data.data() + nameAt, chars * sizeof(WCHAR));
             CString path = item.strPath + CString(name.c_str(), static_cast<int>(chars));
-            if (!TailIs(static_cast<int>(info.Action), path)) {
+            if (!AlreadyQueued(static_cast<int>(info.Action), path)) {
                 auto* record = new FILE_ACTION_RECORD;
                 record->nAction = static_cast<int>(info.Action);
                 record->strPath = path;
@@ -200,21 +245,42 @@ struct CDirectoryMonitor::Shared {
     static DWORD WINAPI HandleFileActionFunc(LPVOID lpParam) {
         std::shared_ptr<Shared> self = *static_cast<std::shared_ptr<Shared>*>(lpParam);
         delete static_cast<std::shared_ptr<Shared>*>(lpParam);
+        bool delivered = false;
         while (!self->bStop) {
-            if (WaitForSingleObject(self->hActionEvent.get(), INFINITE) != WAIT_OBJECT_0)
-                break;
+            // Once changes have been delivered and no more come for a moment, the owner hears an empty flush: what
+            // it keeps back to pair with a next change is then settled instead of waiting for one.
+            const DWORD r = WaitForSingleObject(self->hActionEvent.get(), delivered ? kQuietMs : INFINITE);
             if (self->bStop)
                 break;
-            self->ProcessFileAction();
+            if (r == WAIT_TIMEOUT) {
+                delivered = false;
+                if (self->pfnAction) {
+                    auto* record = new FILE_ACTION_RECORD;
+                    record->nAction = FILE_ACTION_FLUSH;
+                    self->pfnAction(self->lpUserData, record);
+                }
+                continue;
+            }
+            if (r != WAIT_OBJECT_0)
+                break;
+            delivered |= self->ProcessFileAction();
         }
         return 0;
     }
 
-    void ProcessFileAction() {
+    // Delivers the queued records; true when it delivered any.
+    bool ProcessFileAction() {
+        bool delivered = false;
         while (!bStop) {
             FILE_ACTION_RECORD* record = Take();
             if (!record)
-                return;
+                return delivered;
+            if (record->nAction == FILE_ACTION_FLUSH && !record->strPath.IsEmpty() &&
+                LaterFlushQueued(record->strPath)) {
+                DestroyFileActionRecord(record);
+                continue;
+            }
+            delivered = true;
             switch (record->nAction) {
             case FILE_ACTION_ADDED:
             case FILE_ACTION_REMOVED:
@@ -231,6 +297,7 @@ struct CDirectoryMonitor::Shared {
                 break;
             }
         }
+        return delivered;
     }
 };
 

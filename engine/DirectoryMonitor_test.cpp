@@ -222,3 +222,67 @@ TEST_F(DirectoryMonitorTest, StopThatGivesUpWaitingFreesNothingInUse) {
     }
     platform::clock::UseRealClock();
 }
+
+namespace {
+
+// An owner whose action callback waits at a gate, so that changes pile up in the monitor's queue meanwhile; its
+// filter notes every path it is asked about.
+struct Gated {
+    Received received;
+    std::mutex gate;
+    std::atomic<int> arrived{0};
+    std::mutex askedLock;
+    std::set<std::u16string> asked;
+};
+
+int CALLBACK NoteAsked(LPVOID user, FILE_ACTION_RECORD* record) {
+    auto* gated = static_cast<Gated*>(user);
+    std::lock_guard lock(gated->askedLock);
+    gated->asked.insert(record->strPath.Str());
+    return 1;
+}
+
+void CALLBACK CollectAtGate(LPVOID user, FILE_ACTION_RECORD* record) {
+    auto* gated = static_cast<Gated*>(user);
+    ++gated->arrived;
+    { std::lock_guard wait(gated->gate); }
+    Collect(&gated->received, record);
+}
+
+} // namespace
+
+TEST_F(DirectoryMonitorTest, QueuedChangesAreToldOnceAndAQuietSpellEndsWithAnEmptyFlush) {
+    m_drive.Write("dir/busy.txt", "x");
+    CDirectoryMonitor monitor;
+    monitor.AddDirectory(_T("T:\\dir"));
+    Gated gated;
+    ASSERT_EQ(monitor.StartMonitor(&NoteAsked, &CollectAtGate, &gated), 0u);
+    {
+        std::unique_lock hold(gated.gate);
+        // The first change reaches the owner, which is held up; what follows waits in the queue.
+        m_drive.Write("dir/first.txt", "1");
+        ASSERT_TRUE(Eventually([&] { return gated.arrived >= 1; }));
+        m_drive.Write("dir/new.txt", "new");
+        m_drive.Write("dir/busy.txt", "y");
+        m_drive.Write("dir/new.txt", "newer");
+        m_drive.Write("dir/busy.txt", "z");
+        m_drive.Write("dir/end.txt", "");
+        ASSERT_TRUE(Eventually([&] {
+            std::lock_guard lock(gated.askedLock);
+            return gated.asked.count(u"T:\\dir\\end.txt") != 0;
+        }));
+    }
+    ASSERT_TRUE(Eventually([&] { return gated.received.Has(FILE_ACTION_FLUSH, u""); }))
+        << "a quiet spell after changes ends with an empty flush";
+    monitor.StopMonitor();
+    EXPECT_TRUE(gated.received.Has(FILE_ACTION_ADDED, u"T:\\dir\\new.txt"));
+    EXPECT_TRUE(gated.received.Has(FILE_ACTION_ADDED, u"T:\\dir\\end.txt"));
+    std::lock_guard lock(gated.received.mutex);
+    int newModified = 0, busyModified = 0;
+    for (const auto& r : gated.received.records) {
+        newModified += r.first == FILE_ACTION_MODIFIED && r.second == u"T:\\dir\\new.txt";
+        busyModified += r.first == FILE_ACTION_MODIFIED && r.second == u"T:\\dir\\busy.txt";
+    }
+    EXPECT_EQ(newModified, 0) << "the writing of a new file still queued is told by its addition";
+    EXPECT_EQ(busyModified, 1) << "the writings of a file still queued are one change";
+}

@@ -416,3 +416,22 @@ TEST_F(FileActionTest, LostChangesUnderADirectoryAreFoundByComparingItAgain) {
 }
 
 } // namespace
+
+TEST_F(FileActionTest, ARemovalWithNoChangeAfterItIsMirroredAllTheSame) {
+    // The checked folder itself is watched, so a change right in it has no change of a parent folder after it:
+    // the removal kept back for pairing is settled once no next change comes.
+    CheckSource();
+    const std::string src = m_drive.Host("src");
+    PutFile(src + "/lone.txt", "lone");
+    m_monitor.AddDirectory(Source("").c_str());
+    ASSERT_EQ(m_monitor.StartMonitor(&CFileActionHandler::FilterCallback, &CFileActionHandler::ActionCallback,
+                                     m_handler.get()),
+              0u);
+    PutFile(src + "/new.txt", "new");
+    ASSERT_TRUE(PumpUntil([&] { return fs::exists(BackupHost("new.txt")); }, 15));
+    fs::copy_file(src + "/lone.txt", BackupHost("lone.txt"));
+    fs::remove(src + "/lone.txt");
+    EXPECT_TRUE(PumpUntil([&] { return !fs::exists(BackupHost("lone.txt")); }, 15));
+    m_monitor.StopMonitor();
+    m_handler->Finish();
+}
