@@ -30,6 +30,7 @@
 #include <functional>
 #include <mutex>
 #include <sys/stat.h>
+#include <thread>
 
 namespace {
 
@@ -285,3 +286,74 @@ TEST_F(ExpertMonitorTest, TheServiceResumesAndFollowsItsDestinationDrive) {
 }
 
 } // namespace
+
+namespace {
+
+DWORD LogListMask() {
+    DWORD value = 0xFFFFFFFF;
+    DWORD size = 4;
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kMonitorKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+        return value;
+    RegQueryValueExW(hKey, u"LogListMask", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
+    RegCloseKey(hKey);
+    return value;
+}
+
+// The user's part in the "Event Logs" dialog, from a thread of its own while the page waits for the dialog.
+std::thread AnswerEventLogs(int choose, int end) {
+    return std::thread([choose, end] {
+        HWND hwnd = nullptr;
+        ASSERT_TRUE(uitest::Eventually([&] {
+            hwnd = FindWindowW(nullptr, u"Event Logs");
+            return hwnd && IsWindowVisible(hwnd);
+        }));
+        ASSERT_TRUE(platform::ui::Click(GetDlgItem(hwnd, choose)));
+        ASSERT_TRUE(platform::ui::Click(GetDlgItem(hwnd, end)));
+    });
+}
+
+} // namespace
+
+// The log's Save As puts a copy of the page's log where the user chose; its Options choose which entries the list
+// shows, and the choice is kept under the page's key, a cancelled one not.
+TEST_F(ExpertMonitorTest, TheLogIsSavedWhereTheUserChoosesAndItsOptionsAreKept) {
+    SaveSelection();
+    std::u16string extension;
+    platform::ui::ScopedPromptHook hook([&](const platform::ui::PromptInfo& info) -> platform::ui::PromptReply {
+        if (info.kind == platform::ui::PromptKind::SaveFile) {
+            extension = info.defaultExt;
+            return platform::ui::PromptReply::Path(u"T:\\saved.log");
+        }
+        return info.buttons.empty() ? IDCANCEL : info.buttons.back();
+    });
+    CExpertMonitor page;
+    Open(page);
+    page.PostStartup(FALSE);
+    page.OnMStartAction(TRUE);
+    ASSERT_TRUE(page.IsRunning());
+    page.OnMStartAction(TRUE);
+    ASSERT_FALSE(page.IsRunning());
+
+    page.SendMessage(WM_COMMAND, MAKEWPARAM(1254, BN_CLICKED), 0);
+    EXPECT_EQ(extension, u"log");
+    std::vector<std::u16string> saved;
+    for (const CXMLLogItem& item : apptest::ReadLogItems(u"T:\\saved.log"))
+        saved.push_back(item.m_strEntry.GetString());
+    EXPECT_TRUE(Has(saved, u"Start Auto-Backup service."));
+    EXPECT_TRUE(Has(saved, u"Stop Auto-Backup service."));
+
+    // All entries, then all but one kind: each OK is kept; a Cancel leaves the choice as it was.
+    const struct {
+        int choose;
+        int end;
+        DWORD kept;
+    } steps[] = {{4001, IDOK, 7}, {4002, IDOK, 6}, {4001, IDCANCEL, 6}};
+    for (const auto& step : steps) {
+        std::thread user = AnswerEventLogs(step.choose, step.end);
+        page.SendMessage(WM_COMMAND, MAKEWPARAM(1253, BN_CLICKED), 0);
+        user.join();
+        EXPECT_EQ(LogListMask(), step.kept) << step.choose << " " << step.end;
+    }
+    page.DestroyWindow();
+}
