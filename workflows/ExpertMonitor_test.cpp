@@ -106,7 +106,9 @@ protected:
         return m_machine.Scratch("Udrive") + "/" + m_set + (relative.empty() ? "" : "/" + relative);
     }
     // Checks T:\Data in a monitor tree and saves the selection where the page reads it.
-    void SaveSelection() {
+    void SaveSelection() { SaveSelectionOf(u"Local Disk (T:)", u"Data"); }
+    // Checks a folder of a drive (the drive whole when `folder` is empty) and saves the selection.
+    void SaveSelectionOf(const std::u16string& driveText, const std::u16string& folder) {
         CShellTreeCtrl tree;
         ASSERT_TRUE(tree.Create(WS_CHILD | WS_VISIBLE | TVS_CHECKBOXES, RECT{0, 0, 400, 500}, &m_host, 77));
         ASSERT_TRUE(tree.InitTree(603, 130, 700, 1200, kTreeMonitor, FALSE));
@@ -114,14 +116,14 @@ protected:
         tree.SendMessage(WM_TREE_EXPAND_ROOT);
         HTREEITEM h = nullptr;
         for (HTREEITEM c = tree.GetChildItem(tree.GetRootItem()); c; c = tree.GetNextSiblingItem(c))
-            if (tree.GetItemText(c) == CString(u"Local Disk (T:)"))
+            if (tree.GetItemText(c) == CString(driveText.c_str()))
                 h = c;
         ASSERT_NE(h, nullptr);
         tree.SelectItem(h);
         tree.SendMessage(WM_KEYDOWN, VK_RIGHT, 0);
-        HTREEITEM item = nullptr;
-        for (HTREEITEM c = tree.GetChildItem(h); c; c = tree.GetNextSiblingItem(c))
-            if (tree.GetItemText(c) == CString(u"Data"))
+        HTREEITEM item = folder.empty() ? h : nullptr;
+        for (HTREEITEM c = tree.GetChildItem(h); c && !item; c = tree.GetNextSiblingItem(c))
+            if (tree.GetItemText(c) == CString(folder.c_str()))
                 item = c;
         ASSERT_NE(item, nullptr);
         tree.CheckBranch(item, kStateChecked);
@@ -356,4 +358,36 @@ TEST_F(ExpertMonitorTest, TheLogIsSavedWhereTheUserChoosesAndItsOptionsAreKept) 
         EXPECT_EQ(LogListMask(), step.kept) << step.choose << " " << step.end;
     }
     page.DestroyWindow();
+}
+
+// The start is refused with its reason when the selection takes the destination's own backup store, the drive whole
+// or its "KovraData" folder; another folder of the destination drive may be chosen.
+TEST_F(ExpertMonitorTest, TheStartIsRefusedWhenTheSelectionTakesTheDestinationsBackupStore) {
+    const std::u16string refusal = u"Cannot backup the selected file sources (KovraData) to the same drive, it is an "
+                                   u"invalid operation, please select another backup destination.";
+    fs::create_directories(m_machine.Scratch("Udrive") + "/KovraData");
+    fs::create_directories(m_machine.Scratch("Udrive") + "/Photos");
+    const struct {
+        const char16_t* folder;
+        bool refused;
+    } cases[] = {{u"", true}, {u"KovraData", true}, {u"Photos", false}};
+    for (const auto& c : cases) {
+        SaveSelectionOf(u"Local Disk (U:)", c.folder);
+        Store(u"U:", 0x5555, 0);
+        std::vector<std::u16string> boxes;
+        platform::ui::ScopedPromptHook hook([&](const platform::ui::PromptInfo& info) {
+            boxes.push_back(info.text);
+            return info.buttons.back();
+        });
+        CExpertMonitor page;
+        Open(page);
+        page.PostStartup(FALSE);
+        page.OnMStartAction(TRUE);
+        const bool refused = std::find(boxes.begin(), boxes.end(), refusal) != boxes.end();
+        EXPECT_EQ(refused, c.refused) << platform::Utf16ToUtf8(c.folder);
+        EXPECT_EQ(page.IsRunning() != FALSE, !c.refused) << platform::Utf16ToUtf8(c.folder);
+        if (page.IsRunning())
+            page.OnMStartAction(TRUE);
+        page.DestroyWindow();
+    }
 }
