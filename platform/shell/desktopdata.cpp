@@ -482,7 +482,13 @@ std::string MimeTypeOf(const std::u16string& name, bool folder) {
                 consider(table->globs[i]);
     for (size_t i : table->others) {
         const Glob& g = table->globs[i];
-        if (GlobMatch(g.pattern.c_str(), g.caseSensitive ? exact.c_str() : lower.c_str()))
+        const std::string& name = g.caseSensitive ? exact : lower;
+        // A pattern that ends in a plain character matches only names that end in it: most names are let go here
+        // without walking the pattern.
+        const char end = g.pattern.empty() ? 0 : g.pattern.back();
+        if (end && end != '*' && end != '?' && end != ']' && (name.empty() || name.back() != end))
+            continue;
+        if (GlobMatch(g.pattern.c_str(), name.c_str()))
             consider(g);
     }
     return best ? best->type : "application/octet-stream";

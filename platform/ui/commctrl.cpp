@@ -58,15 +58,26 @@ void FillColor(HDC dc, const RECT& rect, COLORREF color) {
     DeleteObject(brush);
 }
 
-int MeasureLabel(HFONT font, const std::u16string& text) {
-    HDC dc = CreateCompatibleDC(nullptr);
-    if (!dc)
+LabelMeasure::LabelMeasure(HFONT font) : m_dc(CreateCompatibleDC(nullptr)) {
+    if (m_dc)
+        SelectObject(m_dc, font ? static_cast<HGDIOBJ>(font) : GetStockObject(DEFAULT_GUI_FONT));
+}
+
+LabelMeasure::~LabelMeasure() {
+    if (m_dc)
+        DeleteDC(m_dc);
+}
+
+int LabelMeasure::Width(const std::u16string& text) const {
+    if (!m_dc)
         return TextWidth(text);
-    SelectObject(dc, font ? static_cast<HGDIOBJ>(font) : GetStockObject(DEFAULT_GUI_FONT));
     SIZE size{};
-    const BOOL ok = GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
-    DeleteDC(dc);
+    const BOOL ok = GetTextExtentPoint32W(m_dc, text.c_str(), static_cast<int>(text.size()), &size);
     return ok ? static_cast<int>(size.cx) + 2 * kTextPadding : TextWidth(text);
+}
+
+int MeasureLabel(HFONT font, const std::u16string& text) {
+    return LabelMeasure(font).Width(text);
 }
 
 namespace {

@@ -123,6 +123,18 @@ void DrawLabel(HDC dc, const std::u16string& text, RECT rect, COLORREF color, UI
 void FillColor(HDC dc, const RECT& rect, COLORREF color);
 // Width of a label in the font (null: the default GUI font), with the padding on both sides.
 int MeasureLabel(HFONT font, const std::u16string& text);
+// MeasureLabel for many labels in one font, with one device context for all of them.
+class LabelMeasure {
+public:
+    explicit LabelMeasure(HFONT font);
+    ~LabelMeasure();
+    LabelMeasure(const LabelMeasure&) = delete;
+    LabelMeasure& operator=(const LabelMeasure&) = delete;
+    int Width(const std::u16string& text) const;
+
+private:
+    HDC m_dc;
+};
 
 // Dialog codes a control answers WM_GETDLGCODE with.
 constexpr LRESULT kDlgcWantArrows = 0x0001;

@@ -16,6 +16,7 @@
 #include <array>
 #include <functional>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace platform::ui::controls {
@@ -36,8 +37,9 @@ struct TvItem {
     LPARAM param = 0;
     int integral = 1;
     size_t slot = 0; // where the item last stood among its siblings: checked before it is trusted
-    // The label's width as last measured, with the text and font it was measured in: the scroll range asks for
-    // every shown row's width, and measuring text is far dearer than comparing it.
+    // The label's width as last measured, with the font it was measured in and, for a text the owner gives on
+    // request, that text: the scroll range asks for every shown row's width, and measuring text is far dearer than
+    // comparing it. (A text of the item's own drops the width whenever it is set.)
     std::u16string measuredText;
     HFONT measuredFont = nullptr;
     int measuredWidth = -1;
@@ -78,6 +80,7 @@ struct TreeView {
     COLORREF textColor = CLR_DEFAULT;
     COLORREF lineColor = CLR_DEFAULT;
     HFONT font = nullptr;
+    LabelMeasure* measuring = nullptr; // while the rows are measured together
     bool destroying = false;
 
     DWORD Style() const { return static_cast<DWORD>(GetWindowLongW(hwnd, GWL_STYLE)); }
@@ -205,6 +208,7 @@ struct TreeView {
             if ((asked & TVIF_TEXT) && item->textCallback && request.pszText) {
                 item->text = request.pszText;
                 item->textCallback = false;
+                item->measuredWidth = -1;
             }
             if ((asked & TVIF_IMAGE) && item->image == I_IMAGECALLBACK)
                 item->image = request.iImage;
@@ -416,6 +420,7 @@ struct TreeView {
         if (tv->mask & TVIF_TEXT) {
             item->textCallback = tv->pszText == LPSTR_TEXTCALLBACKW;
             item->text = item->textCallback ? std::u16string() : controls::TextOf(tv->pszText);
+            item->measuredWidth = -1;
         }
         if (tv->mask & TVIF_IMAGE)
             item->image = tv->iImage;
@@ -577,8 +582,12 @@ struct TreeView {
     int ContentWidth(const std::vector<TvItem*>& visible) {
         int width = 0;
         const RowMetrics metrics = Metrics();
+        // The labels not measured yet (a folder's thousands of new rows) are measured with one device context.
+        LabelMeasure measure(font);
+        LabelMeasure* const outer = std::exchange(measuring, &measure);
         for (TvItem* item : visible)
             width = std::max(width, Layout(item, metrics).labelRight + xOffset);
+        measuring = outer;
         return width;
     }
 
@@ -672,18 +681,21 @@ struct TreeView {
         bool hasButton = false;
     };
 
+    int Measure(const std::u16string& text) { return measuring ? measuring->Width(text) : MeasureLabel(font, text); }
+
     int LabelWidth(TvItem* item) {
         if (!item->textCallback) {
-            if (item->measuredWidth < 0 || item->measuredFont != font || item->measuredText != item->text) {
-                item->measuredWidth = MeasureLabel(font, item->text);
+            // A text of the item's own is measured again whenever it is set.
+            if (item->measuredWidth < 0 || item->measuredFont != font) {
+                item->measuredWidth = Measure(item->text);
                 item->measuredFont = font;
-                item->measuredText = item->text;
+                item->measuredText.clear();
             }
             return item->measuredWidth;
         }
         std::u16string text = TextOf(item);
         if (item->measuredWidth < 0 || item->measuredFont != font || item->measuredText != text) {
-            item->measuredWidth = MeasureLabel(font, text);
+            item->measuredWidth = Measure(text);
             item->measuredFont = font;
             item->measuredText = std::move(text);
         }

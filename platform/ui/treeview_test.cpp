@@ -1,5 +1,6 @@
 #include "platform/base/strings.h"
 #include "platform/ui/imagelist.h"
+#include "platform/ui/scrollbar.h"
 #include "platform/ui/treeview.h"
 #include "platform/ui/ui_test_support.h"
 
@@ -342,6 +343,50 @@ TEST_F(TreeViewTest, CallbackTextIsAskedForAndKeptWithDiSetItem) {
     asked = 0;
     EXPECT_EQ(Text(item), u"kept");
     EXPECT_EQ(asked, 0);
+}
+
+// The horizontal scroll range is the widest shown label's: it follows a label's new text, its own or one the
+// parent gives on request.
+TEST_F(TreeViewTest, HorizontalRangeFollowsTheWidestLabelAsTextsChange) {
+    MakeTree();
+    std::vector<HTREEITEM> items;
+    for (int i = 0; i < 300; ++i)
+        items.push_back(Add(TVI_ROOT, u"short"));
+    auto range = [&]() {
+        SCROLLINFO si{sizeof si, SIF_RANGE, 0, 0, 0, 0, 0};
+        GetScrollInfo(m_tree, SB_HORZ, &si);
+        return si.nMax;
+    };
+    const int narrow = range();
+    const std::u16string longText(120, u'W');
+    TVITEMW tv{};
+    tv.mask = TVIF_TEXT | TVIF_HANDLE;
+    tv.hItem = items[150];
+    tv.pszText = const_cast<LPWSTR>(longText.c_str());
+    ASSERT_TRUE(TreeView_SetItem(m_tree, &tv));
+    const int wide = range();
+    EXPECT_GT(wide, narrow + 200);
+    tv.pszText = const_cast<LPWSTR>(u"short");
+    ASSERT_TRUE(TreeView_SetItem(m_tree, &tv));
+    EXPECT_EQ(range(), narrow);
+
+    // A text asked for: measured as it is answered, and again when the answer changes.
+    std::u16string answer = u"short";
+    onNotify = [&](NMHDR* h) -> LRESULT {
+        if (h->code == TVN_GETDISPINFOW) {
+            auto* di = reinterpret_cast<NMTVDISPINFOW*>(h);
+            if (di->item.mask & TVIF_TEXT)
+                lstrcpynW(di->item.pszText, answer.c_str(), di->item.cchTextMax);
+        }
+        return 0;
+    };
+    tv.pszText = LPSTR_TEXTCALLBACKW;
+    ASSERT_TRUE(TreeView_SetItem(m_tree, &tv));
+    EXPECT_EQ(range(), narrow);
+    answer = std::u16string(60, u'W');
+    InvalidateRect(m_tree, nullptr, TRUE);
+    EXPECT_GT(range(), narrow + 100);
+    EXPECT_LT(range(), wide);
 }
 
 TEST_F(TreeViewTest, SelectionNotifiesCanBeVetoedAndMovesWhenTheSelectedItemIsDeleted) {
