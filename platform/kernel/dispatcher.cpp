@@ -56,6 +56,7 @@ void WakeWaitersLocked(const void* object) {
 // A handoff between threads (a request queued to a worker, its completion) usually takes a few tens of
 // microseconds; polling for that long before sleeping saves two scheduler round trips per request.
 constexpr auto kSpinBeforeSleep = std::chrono::microseconds(50);
+constexpr auto kSpinAlone = std::chrono::microseconds(10);
 
 inline void Relax() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -249,12 +250,18 @@ NTSTATUS KeWaitForSingleObject(PVOID object, KWAIT_REASON, KPROCESSOR_MODE, BOOL
     const auto deadline = Deadline(timeout);
     const bool mayWait = !deadline || *deadline > std::chrono::steady_clock::now();
     if (mayWait) {
-        // Watching costs no system call; the clock is read only every few dozen looks.
-        const auto spinEnd = std::chrono::steady_clock::now() + kSpinBeforeSleep;
+        // Watching costs no system call at first; later looks give the processor to whatever else is ready to run
+        // (on a crowded machine, often the thread being waited for). The clock is read every few dozen looks.
+        const auto start = std::chrono::steady_clock::now();
+        const auto yieldFrom = start + kSpinAlone;
+        const auto spinEnd = start + kSpinBeforeSleep;
         std::atomic_ref<LONG> state(header->SignalState);
-        while (state.load(std::memory_order_acquire) <= 0 && std::chrono::steady_clock::now() < spinEnd) {
+        for (auto now = start; state.load(std::memory_order_acquire) <= 0 && now < spinEnd;
+             now = std::chrono::steady_clock::now()) {
             for (int i = 0; i < 64 && state.load(std::memory_order_acquire) <= 0; ++i)
                 Relax();
+            if (now >= yieldFrom)
+                sched_yield();
         }
     }
     std::unique_lock lock(DispatcherLock());

@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include <linux/futex.h>
+#include <sched.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -60,20 +61,29 @@ inline void Relax() {
 #endif
 }
 
+// The first part of a watch spins on the processor alone; after it, each look gives the processor to whatever
+// else is ready to run (on a crowded machine, often the very thread being waited for).
+constexpr auto kSpin = std::chrono::microseconds(10);
+
 // Watches `word` until it differs from `value` or the watch time ends; true when it changed.
 inline bool WatchFor(const std::atomic<uint32_t>& word, uint32_t value,
                      std::chrono::microseconds watch = kWatch) {
     if (word.load(std::memory_order_acquire) != value)
         return true;
-    const auto end = std::chrono::steady_clock::now() + watch;
+    const auto start = std::chrono::steady_clock::now();
+    const auto spinEnd = start + kSpin;
+    const auto end = start + watch;
     for (;;) {
         for (int i = 0; i < 64; ++i) {
             Relax();
             if (word.load(std::memory_order_acquire) != value)
                 return true;
         }
-        if (std::chrono::steady_clock::now() >= end)
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= end)
             return word.load(std::memory_order_acquire) != value;
+        if (now >= spinEnd)
+            sched_yield();
     }
 }
 
