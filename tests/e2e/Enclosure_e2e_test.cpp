@@ -16,6 +16,7 @@
 #include "platform/res/resources.h"
 #include "platform/system/sysinfo.h"
 #include "platform/ui/dialog.h"
+#include "platform/ui/message.h"
 #include "platform/ui/ui_test_support.h"
 #include "platform/ui/window.h"
 #include "platform/ui/xvfb_test_support.h"
@@ -44,6 +45,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 constexpr auto kProgramDeadline = 120s;
+constexpr const char* kGuardVariable = "WINLAYER_DEADLOCK_TIMEOUT_MS";
 constexpr const char16_t* kInstanceProperty = u"AFX_BRANNIC_H__D36F5573_9879_4ED3_8B5D_97A194EFF61D__INCLUDED_";
 
 class EnclosureE2E : public ::testing::Test {
@@ -78,6 +80,18 @@ protected:
         const char* oldHome = std::getenv("HOME");
         m_savedHome = oldHome ? oldHome : "";
         ::setenv("HOME", m_home.c_str(), 1);
+        // The programs run as a user's programs do: each sits in its message loop, idle, for as long as nothing
+        // happens to it (the companion program while the main program backs up, the main program while a wizard
+        // page waits for the user), which on a loaded machine passes the deadlock guard's thirty seconds; the
+        // guard would take that idleness for a hang and end the program (the main program then started a second
+        // companion program on its next automation call). They run without the guard; the test's own deadlines
+        // still find a program that hangs, and the tear-down ends and reports it. This test program keeps its
+        // guard: its value is read before the variable goes.
+        if (const char* guard = std::getenv(kGuardVariable)) {
+            m_savedGuard = guard;
+            platform::ui::SetDeadlockTimeout(platform::ui::DeadlockTimeout());
+            ::unsetenv(kGuardVariable);
+        }
         fs::create_directories(fs::path(m_install) / "Config");
         std::ofstream(fs::path(m_install) / "Config" / "Main.ini") << "[Main]\nDriveType=1\n";
     }
@@ -98,6 +112,8 @@ protected:
         }
         EXPECT_TRUE(platform::kernel::StopHost());
         ::setenv("HOME", m_savedHome.c_str(), 1);
+        if (!m_savedGuard.empty())
+            ::setenv(kGuardVariable, m_savedGuard.c_str(), 1);
     }
 
     // The processes running a program of the installed folder whose path ends with `suffix`.
@@ -319,7 +335,7 @@ protected:
     platform::machine::ScopedTestMachine m_machine;
     std::string m_install;
     std::string m_errors;
-    std::string m_home, m_source, m_target, m_savedHome;
+    std::string m_home, m_source, m_target, m_savedHome, m_savedGuard;
     pid_t m_enclosure = -1;
 };
 
