@@ -16,7 +16,9 @@
 #include <vector>
 
 #include <csignal>
+#include <cerrno>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -36,18 +38,41 @@ public:
         char session[] = "--session";
         char nofork[] = "--nofork";
         char nopidfile[] = "--nopidfile";
-        char* argv[] = {program, session, nofork, nopidfile, addressArg.data(), nullptr};
+        char printAddress[] = "--print-address=1";
+        char* argv[] = {program, session, nofork, nopidfile, printAddress, addressArg.data(), nullptr};
+        // The daemon prints its address once it takes connections; its socket file shows up earlier, between
+        // binding and listening, and a connection made then is refused.
+        int ready[2] = {-1, -1};
+        if (pipe2(ready, O_CLOEXEC) != 0)
+            return;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, ready[1], 1);
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
         if (posix_spawnp(&m_daemon, "dbus-daemon", &actions, nullptr, argv, environ) != 0)
             m_daemon = -1;
         posix_spawn_file_actions_destroy(&actions);
-        for (int i = 0; i < 1000 && m_daemon > 0; ++i) {
-            struct stat info {};
-            if (stat(m_socket.c_str(), &info) == 0)
+        close(ready[1]);
+        bool listening = false;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (m_daemon > 0 && !listening && std::chrono::steady_clock::now() < deadline) {
+            pollfd p{ready[0], POLLIN, 0};
+            if (poll(&p, 1, 1000) < 0 && errno != EINTR)
                 break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            char c = 0;
+            if (p.revents) {
+                const ssize_t n = read(ready[0], &c, 1);
+                if (n == 1 && c == '\n')
+                    listening = true;
+                else if (n == 0 || (n < 0 && errno != EINTR))
+                    break; // the daemon ended before it listened
+            }
+        }
+        close(ready[0]);
+        if (!listening) {
+            std::lock_guard lock(m_mutex);
+            m_state = State::Failed;
+            return;
         }
         for (const char* name : {"DBUS_SYSTEM_BUS_ADDRESS", "DBUS_SESSION_BUS_ADDRESS"}) {
             const char* old = std::getenv(name);
