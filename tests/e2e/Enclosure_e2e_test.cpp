@@ -358,6 +358,26 @@ TEST_P(EnclosureFamilyE2E, APlugStartsKovraAndTheButtonBacksUpWhetherKovraRunsOr
 INSTANTIATE_TEST_SUITE_P(Families, EnclosureFamilyE2E, ::testing::ValuesIn(kFamilies),
                          [](const ::testing::TestParamInfo<Family>& info) { return std::string(info.param.name); });
 
+// The companion program started for its automation object ("-Embedding") while it already runs ends at once: the
+// running one serves the object and alone watches the button; the object's calls still reach the running one.
+TEST_F(EnclosureE2E, ACompanionStartedOnDemandWhileOneRunsEndsAndLeavesTheObjectToTheRunningOne) {
+    StartEnclosure();
+    {
+        e2e::Kovra second(m_install + "/Enclosure", m_errors, {"-Embedding"});
+        EXPECT_EQ(second.Wait(), 0) << Errors();
+    }
+    EXPECT_EQ(ProgramPids("/Enclosure"), std::vector<pid_t>{m_enclosure});
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    CLSID clsid{};
+    ASSERT_EQ(CLSIDFromProgID(u"Enclosure.Application", &clsid), S_OK);
+    IDispatch* object = nullptr;
+    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch, reinterpret_cast<void**>(&object)),
+              S_OK);
+    object->Release();
+    CoUninitialize();
+    EXPECT_EQ(ProgramPids("/Enclosure"), std::vector<pid_t>{m_enclosure});
+}
+
 // Where the Quick Configure Wizard has its buttons and the controls of its pages, in client coordinates of the
 // wizard: the wizard and its pages built here from the program's own templates (the pages stand at the wizard's
 // origin, over its frame 140).
