@@ -21,6 +21,9 @@ LRESULT WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 } // namespace
 
 int main() {
+    // It waits for its windows to be closed as long as the test takes to get there, which on a loaded machine can be
+    // longer than the guard the tests give every program; one left behind by a failed test still ends.
+    platform::ui::SetDeadlockTimeout(600'000);
     WNDCLASSW wc = {};
     wc.lpfnWndProc = WindowProc;
     wc.lpszClassName = u"AppTestWindow";
