@@ -310,6 +310,61 @@ TEST_F(DisplayTest, KeysTypedRightAfterAClickGoWhereTheClickPutTheFocus) {
     DestroyWindow(dialog);
 }
 
+// The stacking order of the shown windows titled `below` and `above`: true when the second lies above the first.
+bool StackedAbove(xcb_connection_t* c, xcb_window_t root, const char* below, const char* above) {
+    const xcb_atom_t name = Atom("_NET_WM_NAME");
+    Reply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr), &std::free);
+    if (!tree)
+        return false;
+    int belowAt = -1, aboveAt = -1;
+    const xcb_window_t* children = xcb_query_tree_children(tree.get());
+    // Bottom first.
+    for (int i = 0; i < xcb_query_tree_children_length(tree.get()); ++i) {
+        Reply<xcb_get_property_reply_t> p(
+            xcb_get_property_reply(c, xcb_get_property(c, 0, children[i], name, XCB_GET_PROPERTY_TYPE_ANY, 0, 64),
+                                   nullptr),
+            &std::free);
+        if (!p)
+            continue;
+        const std::string title(static_cast<const char*>(xcb_get_property_value(p.get())),
+                                static_cast<size_t>(xcb_get_property_value_length(p.get())));
+        if (title == below)
+            belowAt = i;
+        else if (title == above)
+            aboveAt = i;
+    }
+    return belowAt >= 0 && aboveAt > belowAt;
+}
+
+TEST_F(DisplayTest, AWindowBroughtForwardKeepsTheWindowsItOwnsAboveIt) {
+    std::vector<WPARAM> commands;
+    HWND dialog = MakeDialog(&commands);
+    ASSERT_NE(dialog, nullptr);
+    platform::res::DialogTemplate t;
+    t.style = WS_POPUP | WS_CAPTION | DS_SETFONT;
+    t.caption = u"Owned box";
+    t.pointSize = 8;
+    t.fontName = u"MS Shell Dlg";
+    t.x = 40;
+    t.y = 40;
+    t.cx = 120;
+    t.cy = 40;
+    AddTemplateItem(t, 0x80, u"OK", IDOK, BS_DEFPUSHBUTTON | WS_TABSTOP, 35, 20, 50, 14);
+    HWND box = CreateDialogFromTemplate(nullptr, t, dialog, CommandsProc, reinterpret_cast<LPARAM>(&commands));
+    ASSERT_NE(box, nullptr);
+    ShowWindow(box, SW_SHOW);
+    Settle(dialog);
+    ASSERT_TRUE(StackedAbove(X(), Display().screen->root, "On screen", "Owned box"));
+    // The owner is brought forward while its box shows (as a program shows its window from inside the box's
+    // modal loop): the box stays above it, where the user can see and answer it.
+    EnableWindow(dialog, FALSE);
+    SetForegroundWindow(dialog);
+    Settle(dialog);
+    EXPECT_TRUE(PumpUntil([&] { return StackedAbove(X(), Display().screen->root, "On screen", "Owned box"); }));
+    DestroyWindow(box);
+    DestroyWindow(dialog);
+}
+
 TEST_F(DisplayTest, DoubleClickAndTheWindowManagersCloseReachTheWindow) {
     static std::vector<UINT> seen;
     seen.clear();

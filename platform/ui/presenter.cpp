@@ -769,6 +769,26 @@ void Presenter::FollowForeground() {
     xcb_connection_t* c = m_x->Conn();
     const uint32_t above = XCB_STACK_MODE_ABOVE;
     xcb_configure_window(c, it->second.xid, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+    // The shown windows it owns stay above it, each above its own owner, as the window system keeps them. Without a
+    // window manager nobody else does: a window brought forward while its modal box runs would cover the box.
+    std::vector<std::pair<int, HWND>> owned;
+    for (const auto& [hwnd, shown] : m_shown) {
+        if (m_hasWm || hwnd == foreground || !shown.mapped || shown.overrideRedirect)
+            continue;
+        int depth = 0;
+        HWND owner = hwnd;
+        for (int step = 0; step < 16 && owner && owner != foreground; ++step) {
+            const HWND next = Snap(owner).owner;
+            owner = next ? GetAncestor(next, GA_ROOT) : nullptr;
+            ++depth;
+        }
+        if (owner == foreground)
+            owned.emplace_back(depth, hwnd);
+    }
+    std::stable_sort(owned.begin(), owned.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& entry : owned)
+        xcb_configure_window(c, m_shown[entry.second].xid, XCB_CONFIG_WINDOW_STACK_MODE, &above);
     if (m_hasWm)
         m_x->SendClientMessage(m_x->Root(), it->second.xid, m_x->Atom(AtomId::NetActiveWindow),
                                {1, XCB_CURRENT_TIME, 0},
