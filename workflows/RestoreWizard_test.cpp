@@ -453,6 +453,8 @@ TEST_F(RestoreWizardTest, BothRoadsRefuseTheOriginalPlaceOfADriveThatIsGone) {
              EXPECT_EQ(page.GetPathOption(), 1);
              check(page.GetTree());
              page.OnStartRestore();
+             // The page's count of the checked items ends before the page does.
+             EXPECT_TRUE(m_manager.CancelAllJobs(60000));
              page.DestroyWindow();
          }},
     };
