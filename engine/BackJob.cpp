@@ -107,15 +107,15 @@ int CBackJob::Notify(DWORD dwEvent, int nAnswer, int nCode) {
         ::SendMessageW(m_hOwnerWnd, WM_JOB_EVENT, dwEvent, reinterpret_cast<LPARAM>(&m_status));
         return 0;
     }
-    bool bFirst = false;
+    bool bAsk = false;
     bool bFull = false;
-    Enqueue(dwEvent, bFirst, bFull);
-    if (bFull || (bFirst && !::PostMessageW(m_hManagerWnd, WM_JOB_QUEUED_EVENTS, 0, reinterpret_cast<LPARAM>(this))))
+    Enqueue(dwEvent, bAsk, bFull);
+    if (bFull || (bAsk && !::PostMessageW(m_hManagerWnd, WM_JOB_QUEUED_EVENTS, 0, reinterpret_cast<LPARAM>(this))))
         ::SendMessageW(m_hManagerWnd, WM_JOB_QUEUED_EVENTS, 0, reinterpret_cast<LPARAM>(this));
     return 0;
 }
 
-void CBackJob::Enqueue(DWORD dwEvent, bool& bFirst, bool& bFull) {
+void CBackJob::Enqueue(DWORD dwEvent, bool& bAsk, bool& bFull) {
     const JOB_STATUS& s = m_status;
     const size_t nSrcLength = std::char_traits<char16_t>::length(s.tszSrcPath);
     const size_t nDestLength = std::char_traits<char16_t>::length(s.tszDestPath);
@@ -126,7 +126,8 @@ void CBackJob::Enqueue(DWORD dwEvent, bool& bFirst, bool& bFull) {
         m_queuedPaths.clear();
         m_nNextQueued = 0;
     }
-    bFirst = m_queue.empty();
+    bAsk = !m_bDeliveryAsked;
+    m_bDeliveryAsked = true;
     QueuedStatus& q = m_queue.emplace_back();
     q.dwEvent = dwEvent;
     q.nAnswer = s.nAnswer;
@@ -200,10 +201,14 @@ void CBackJob::DeliverQueuedEvents() {
         if (::IsWindow(m_hOwnerWnd))
             ::SendMessageW(m_hOwnerWnd, WM_JOB_EVENT, dwEvent, reinterpret_cast<LPARAM>(pStatus.get()));
     }
-    // What the worker queued meanwhile is taken on the next turn; the worker asks for that turn only when it finds
-    // the queue empty, so it is asked for here.
-    if (HasQueuedEvents() && ::IsWindow(m_hManagerWnd))
-        ::PostMessageW(m_hManagerWnd, WM_JOB_QUEUED_EVENTS, 0, reinterpret_cast<LPARAM>(this));
+}
+
+BOOL CBackJob::EndDeliveryWhenIdle() {
+    std::lock_guard lock(m_queueLock);
+    if (m_nNextQueued < m_queue.size())
+        return FALSE;
+    m_bDeliveryAsked = false;
+    return TRUE;
 }
 
 void CBackJob::UpdateStatus(const KOVRA_PROGRESS* pProgress, TVITEMW* pTreeItem, LPCWSTR lpszSource, LPCWSTR lpszDest) {

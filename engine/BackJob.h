@@ -7,11 +7,13 @@
 // reads it only while it handles the message).
 //
 // The events an owner only shows or logs need no answer, so the worker does not wait for them: Notify queues a
-// copy of the record with the event and asks the manager's window (WM_JOB_QUEUED_EVENTS, posted) to hand the
-// queue to the owner on the GUI thread, oldest first. Everything that does wait for the GUI thread (the manager's
-// questions, the error question, the end of the job) first has the queue delivered, so the owner sees every event
-// in the order the library gave them and before any question that follows them. The end event travels as before:
-// sent, with the live record. A worker that gets far ahead of the GUI thread waits for the queue to be delivered.
+// copy of the record with the event, and the manager's window hands the queue to the owner on the GUI thread,
+// oldest first: asked once (WM_JOB_QUEUED_EVENTS, posted), it goes on delivering on a timer for as long as events
+// keep coming, so a busy job costs the GUI thread one turn per timer tick rather than one per event. Everything
+// that does wait for the GUI thread (the manager's questions, the error question, the end of the job) first has
+// the queue delivered, so the owner sees every event in the order the library gave them and before any question
+// that follows them. The end event travels as before: sent, with the live record. A worker that gets far ahead of
+// the GUI thread waits for the queue to be delivered.
 //
 // UpdateStatus and Notify run on the library's worker thread; everything else on the GUI thread.
 #pragma once
@@ -87,9 +89,11 @@ public:
     // others are queued for the GUI thread. Returns 0.
     int Notify(DWORD dwEvent, int nAnswer, int nCode);
     // GUI thread: sends the owner window the events queued so far, oldest first. Events queued meanwhile wait for
-    // the next delivery (the manager's window is asked for it again), so that the thread keeps serving its other
-    // messages while a job runs.
+    // the next delivery, so that the thread keeps serving its other messages while a job runs.
     void DeliverQueuedEvents();
+    // GUI thread, on the manager's timer: TRUE when nothing is queued, in which case the next event queued asks the
+    // manager's window again; FALSE while the timer is still needed.
+    BOOL EndDeliveryWhenIdle();
     // Copies the library's counters (the estimates only while they are not fixed), the item pointer and each
     // path that is given.
     void UpdateStatus(const KOVRA_PROGRESS* pProgress, TVITEMW* pTreeItem, LPCWSTR lpszSource, LPCWSTR lpszDest);
@@ -133,9 +137,9 @@ private:
         size_t nDestOffset;
         size_t nDestLength;
     };
-    // Queues a copy of the record. bFirst tells that the queue was empty, bFull that it is long enough for the
-    // worker to wait until it is delivered.
-    void Enqueue(DWORD dwEvent, bool& bFirst, bool& bFull);
+    // Queues a copy of the record. bAsk tells that the manager's window is to be asked for a delivery, bFull that
+    // the queue is long enough for the worker to wait until it is delivered.
+    void Enqueue(DWORD dwEvent, bool& bAsk, bool& bFull);
     bool HasQueuedEvents();
 
     int m_nErrorMode = 0;
@@ -157,4 +161,6 @@ private:
     std::vector<QueuedStatus> m_queue;
     std::u16string m_queuedPaths;
     size_t m_nNextQueued = 0;
+    // Set when the manager's window was asked to deliver; it stays set while the manager's timer delivers.
+    bool m_bDeliveryAsked = false;
 };

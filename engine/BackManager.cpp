@@ -18,6 +18,7 @@
 
 #include <chrono>
 #include <memory>
+#include <vector>
 
 IMPLEMENT_DYNAMIC(CBackManager, CWnd)
 
@@ -28,11 +29,17 @@ ON_MESSAGE(WM_JOB_MAP_PATH, OnJobMapPath)
 ON_MESSAGE(WM_JOB_AGENT_MAP_PATH, OnJobAgentMapPath)
 ON_MESSAGE(WM_JOB_FINISHED, OnJobFinished)
 ON_MESSAGE(WM_JOB_QUEUED_EVENTS, OnJobQueuedEvents)
+ON_WM_TIMER()
 END_MESSAGE_MAP()
 
 namespace {
 
 CBackManager* g_manager = nullptr;
+
+// The timer that delivers the jobs' queued events while they keep coming, and its period: often enough for the
+// dialogs to look live, seldom enough for a job's stream of events to cost the GUI thread little.
+constexpr UINT_PTR kDeliveryTimer = 1;
+constexpr UINT kDeliveryPeriodMs = 20;
 
 // A symbolic link is left out of every job: what it points at may lie outside the selection, and a link is no
 // file of the user's to copy.
@@ -610,9 +617,44 @@ void CBackManager::DeliverQueuedEvents(CBackJob* pJob) {
 }
 
 LRESULT CBackManager::OnJobQueuedEvents(WPARAM, LPARAM lParam) {
+    auto* pJob = reinterpret_cast<CBackJob*>(lParam);
     // A job that ended meanwhile had its queue delivered before its end event.
-    DeliverQueuedEvents(reinterpret_cast<CBackJob*>(lParam));
+    if (!IsJobRunning(pJob))
+        return 0;
+    pJob->DeliverQueuedEvents();
+    // The job asks once; what it queues from now on is taken on the timer until it has nothing more.
+    if (!m_bDeliveryTimer)
+        m_bDeliveryTimer = SetTimer(kDeliveryTimer, kDeliveryPeriodMs, nullptr) != 0;
+    if (!m_bDeliveryTimer && !pJob->EndDeliveryWhenIdle())
+        PostMessage(WM_JOB_QUEUED_EVENTS, 0, lParam);
     return 0;
+}
+
+void CBackManager::OnTimer(UINT_PTR nIDEvent) {
+    if (nIDEvent != kDeliveryTimer) {
+        CWnd::OnTimer(nIDEvent);
+        return;
+    }
+    // An owner may start or end jobs while it handles their events: the list is taken first.
+    std::vector<CBackJob*> jobs;
+    for (POSITION pos = m_jobs.GetStartPosition(); pos;) {
+        void* pKey = nullptr;
+        void* pValue = nullptr;
+        m_jobs.GetNextAssoc(pos, pKey, pValue);
+        jobs.push_back(static_cast<CBackJob*>(pValue));
+    }
+    BOOL bIdle = TRUE;
+    for (CBackJob* pJob : jobs) {
+        if (!IsJobRunning(pJob))
+            continue;
+        pJob->DeliverQueuedEvents();
+        if (IsJobRunning(pJob) && !pJob->EndDeliveryWhenIdle())
+            bIdle = FALSE;
+    }
+    if (bIdle && m_bDeliveryTimer) {
+        KillTimer(kDeliveryTimer);
+        m_bDeliveryTimer = FALSE;
+    }
 }
 
 LRESULT CBackManager::OnJobAgentMapPath(WPARAM, LPARAM lParam) {

@@ -9,9 +9,10 @@
 // callback on its worker thread; the callback turns every question into a message sent to the manager's window,
 // so that agents, trees and the manager's data are only touched on the GUI thread, and forwards every event to the
 // window that owns the job (WM_JOB_EVENT). Events the owner only shows travel through the job's queue, which the
-// manager's window hands to the owner when asked (WM_JOB_QUEUED_EVENTS) and before it answers any question of the
-// job, so the owner and the agents see a job's events and questions in the order the library gave them. The GUI
-// thread therefore never waits for a job's worker without serving the messages sent to it.
+// manager's window hands to the owner when first asked (WM_JOB_QUEUED_EVENTS), then on a timer while events keep
+// coming, and always before it answers any question of the job, so the owner and the agents see a job's events and
+// questions in the order the library gave them. The GUI thread therefore never waits for a job's worker without
+// serving the messages sent to it.
 #pragma once
 
 #include "engine/BackJob.h"
@@ -145,6 +146,8 @@ protected:
     LRESULT OnJobAgentMapPath(WPARAM wParam, LPARAM lParam);
     LRESULT OnJobFinished(WPARAM wParam, LPARAM lParam);
     LRESULT OnJobQueuedEvents(WPARAM wParam, LPARAM lParam);
+    // The delivery timer: every job's queue goes to its owner; the timer stops once no job has events coming.
+    void OnTimer(UINT_PTR nIDEvent);
     // The job's queued events go to its owner before anything else of the job is handled.
     void DeliverQueuedEvents(CBackJob* pJob);
     // The tree item of the job's current node, or null.
@@ -159,6 +162,7 @@ protected:
     CString m_strUserName;
     CString m_strSetName;
     CMapPtrToPtr m_jobs;
+    BOOL m_bDeliveryTimer = FALSE;
 
     static CStringList& ExcludedFolders();
 
