@@ -128,6 +128,13 @@ int CCopyProDlg::SelectedErrorMode() const {
     return nSel < 0 ? 1 : static_cast<int>(m_combo.GetItemData(nSel));
 }
 
+const CString& CCopyProDlg::Text(UINT nId) {
+    auto found = m_texts.find(nId);
+    if (found == m_texts.end())
+        found = m_texts.emplace(nId, LoadText(nId)).first;
+    return found->second;
+}
+
 LONGLONG CCopyProDlg::TotalValue(int nLow) const {
     const DWORD* pTotals = m_pTotals ? m_pTotals : m_dwTotals;
     return static_cast<LONGLONG>(static_cast<ULONGLONG>(pTotals[nLow]) |
@@ -320,7 +327,7 @@ BOOL CCopyProDlg::CheckFreeSpace() {
 
 void CCopyProDlg::ShowFolderCounts(const JOB_STATUS& status) {
     CString text;
-    text.Format(LoadText(840), static_cast<int>(status.dwTotalDirsCopied), static_cast<int>(status.dwTotalDirs),
+    text.Format(Text(840), static_cast<int>(status.dwTotalDirsCopied), static_cast<int>(status.dwTotalDirs),
                 static_cast<int>(status.dwTotalFilesCopied) + status.nPrepareCount1,
                 static_cast<int>(status.dwTotalFiles) + status.nPrepareCount1);
     SetDlgItemText(816, text);
@@ -329,7 +336,7 @@ void CCopyProDlg::ShowFolderCounts(const JOB_STATUS& status) {
 void CCopyProDlg::ShowProgress(const JOB_STATUS& status, BOOL bCapped) {
     CString text;
     if (!bCapped && status.llSingleFileSize > 0) {
-        text.Format(LoadText(839), GroupedText(status.llSingleBytesTransferred).GetString(),
+        text.Format(Text(839), GroupedText(status.llSingleBytesTransferred).GetString(),
                     GroupedText(status.llSingleFileSize).GetString(),
                     Percent(status.llSingleBytesTransferred, status.llSingleFileSize));
         SetDlgItemText(815, text);
@@ -338,7 +345,7 @@ void CCopyProDlg::ShowProgress(const JOB_STATUS& status, BOOL bCapped) {
         int nPercent = Percent(status.llTotalBytesTransferred, status.llTotalFileSize);
         if (bCapped && nPercent > 100)
             nPercent = 100;
-        text.Format(LoadText(839), GroupedText(status.llTotalBytesTransferred).GetString(),
+        text.Format(Text(839), GroupedText(status.llTotalBytesTransferred).GetString(),
                     GroupedText(status.llTotalFileSize).GetString(), nPercent);
         SetDlgItemText(817, text);
         if (!bCapped)
@@ -348,7 +355,7 @@ void CCopyProDlg::ShowProgress(const JOB_STATUS& status, BOOL bCapped) {
 
 void CCopyProDlg::LogFile(DWORD dwEvent, const JOB_STATUS& status) {
     const BOOL bRestore = m_nMode == 2;
-    const CString operation = LoadText(dwEvent == KOVRA_CALC_FILE_END ? 844 : (bRestore ? 846 : 845));
+    const CString& operation = Text(dwEvent == KOVRA_CALC_FILE_END ? 844 : (bRestore ? 846 : 845));
     const CString path = WithoutPrefix(status.tszSrcPath);
     const DWORD dwCode = static_cast<DWORD>(status.nCode);
     CString entry;
@@ -363,22 +370,22 @@ void CCopyProDlg::LogFile(DWORD dwEvent, const JOB_STATUS& status) {
             if (dwEvent != KOVRA_CALC_FILE_END)
                 ++m_nFailed;
         }
-        entry.Format(LoadText(852), LoadText(nWord).GetString(), operation.GetString(), path.GetString());
+        entry.Format(Text(852), Text(nWord).GetString(), operation.GetString(), path.GetString());
         GetLog().AddItem(SystemText(dwCode) + _T(" ") + entry, kSourceName, 392, CXMLLog::typeError);
         return;
     }
     if (dwEvent != KOVRA_FILE_COPY_COMPLETE)
         return;
     if (dwCode == KOVRA_ERROR_SKIPPED) {
-        entry.Format(LoadText(bRestore ? 855 : 854), path.GetString());
+        entry.Format(Text(bRestore ? 855 : 854), path.GetString());
         ++m_nSkipped;
         GetLog().AddItem(entry, kSourceName, 425, CXMLLog::typeInformation);
     } else if (dwCode != 0) {
-        entry.Format(LoadText(852), LoadText(848).GetString(), operation.GetString(), path.GetString());
+        entry.Format(Text(852), Text(848).GetString(), operation.GetString(), path.GetString());
         ++m_nFailed;
         GetLog().AddItem(SystemText(dwCode) + _T(" ") + entry, kSourceName, 425, CXMLLog::typeWarning);
     } else {
-        entry.Format(LoadText(852), LoadText(851).GetString(), operation.GetString(), path.GetString());
+        entry.Format(Text(852), Text(851).GetString(), operation.GetString(), path.GetString());
         ++m_nBackedUp;
         GetLog().AddItem(entry, kSourceName, 425, CXMLLog::typeInformation);
     }

@@ -23,6 +23,8 @@
 #include "platform/afx/ComboBox.h"
 #include "platform/afx/Dialog.h"
 
+#include <map>
+
 class CBackJob;
 struct JOB_STATUS;
 
@@ -99,7 +101,10 @@ protected:
     int SelectedErrorMode() const;
 
     LONGLONG TotalValue(int nLow) const;
+    // A string of the resources, loaded once per dialog: the texts of every file's event are built from these.
+    const CString& Text(UINT nId);
 
+    std::map<UINT, CString> m_texts;
     CXMLLog m_log;
     CTipListCtrl m_list;
     CComboBox m_combo;
