@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <deque>
 #include <numeric>
 #include <vector>
 
@@ -35,7 +36,8 @@ struct Column {
 struct ListView {
     HWND hwnd = nullptr;
     HWND header = nullptr;
-    std::vector<LvItem> items;
+    // A deque: logs and progress lists add their newest row at the top, thousands of times in a row.
+    std::deque<LvItem> items;
     std::vector<Column> columns;
     DWORD exStyle = 0;
     HIMAGELIST normal = nullptr, small = nullptr, stateList = nullptr;
@@ -353,8 +355,7 @@ struct ListView {
         });
         if (order.size() != items.size())
             return FALSE;
-        std::vector<LvItem> sorted;
-        sorted.reserve(items.size());
+        std::deque<LvItem> sorted;
         for (int i : order)
             sorted.push_back(std::move(items[static_cast<size_t>(i)]));
         items = std::move(sorted);
@@ -1019,7 +1020,7 @@ LRESULT CALLBACK ListViewProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     case LVM_GETITEMCOUNT:
         return lv->Count();
     case LVM_SETITEMCOUNT:
-        lv->items.reserve(static_cast<size_t>(wParam));
+        // Rows are kept in blocks: nothing to prepare.
         return TRUE;
     case LVM_GETNEXTITEM:
         return lv->NextItem(static_cast<int>(wParam), LOWORD(lParam));
