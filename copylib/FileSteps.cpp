@@ -95,6 +95,14 @@ LONGLONG source_size(LPCWSTR source) {
     return GetFileAttributesExW(source, GetFileExInfoStandard, &data) ? size_of(data) : 0;
 }
 
+// The source's attributes: the walk's, when it has just read them, else looked up (0 when that fails).
+DWORD source_attributes(LPCWSTR source, const FILE_HINT* hint) {
+    if (hint && hint->pSource)
+        return hint->pSource->dwFileAttributes;
+    const DWORD attributes = GetFileAttributesW(source);
+    return attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes;
+}
+
 // Whether flag 0x100 finds the destination taken by something that must not be overwritten.
 bool destination_occupied(LPCWSTR destination) {
     DWORD attributes = GetFileAttributesW(destination);
@@ -231,11 +239,8 @@ bool is_link(LPCWSTR path) {
 
 DWORD calc_precheck(DWORD flags, LPCWSTR source, LPCWSTR destination, LONGLONG* size, const FILE_HINT* hint) {
     *size = -1;
-    if (flags & KOVRA_JOB_SKIP_HIDDEN) {
-        DWORD attributes = GetFileAttributesW(source);
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN))
-            return KOVRA_ERROR_SKIPPED;
-    }
+    if ((flags & KOVRA_JOB_SKIP_HIDDEN) && (source_attributes(source, hint) & FILE_ATTRIBUTE_HIDDEN))
+        return KOVRA_ERROR_SKIPPED;
     if ((flags & KOVRA_JOB_NO_OVERWRITE) && destination_occupied(destination))
         return KOVRA_ERROR_SKIPPED;
     Comparison c = compare_files(source, destination, hint);
@@ -260,12 +265,9 @@ DWORD calc_precheck(DWORD flags, LPCWSTR source, LPCWSTR destination, LONGLONG* 
 
 DWORD copy_precheck(DWORD flags, LPCWSTR source, LPCWSTR destination, LONGLONG* size, const FILE_HINT* hint) {
     *size = -1;
-    if (flags & KOVRA_JOB_SKIP_HIDDEN) {
-        DWORD attributes = GetFileAttributesW(source);
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN)) {
-            *size = source_size(source);
-            return KOVRA_ERROR_SKIPPED;
-        }
+    if ((flags & KOVRA_JOB_SKIP_HIDDEN) && (source_attributes(source, hint) & FILE_ATTRIBUTE_HIDDEN)) {
+        *size = source_size(source);
+        return KOVRA_ERROR_SKIPPED;
     }
     if ((flags & KOVRA_JOB_NO_OVERWRITE) && destination_occupied(destination)) {
         *size = source_size(source);

@@ -161,6 +161,21 @@ TEST_F(JobTest, ChangesBetweenTheTwoPassesReachTheCopy) {
     };
     ASSERT_EQ(RunJob(again, 0x32, Win(u"src"), Win(u"dst")), 0);
     EXPECT_EQ(ReadFile("dst/a.txt"), "REWRITTEN IN PLACE");
+
+    // A file hidden between the passes, in a folder whose entries stay as they were, is left out of the copy of
+    // a job that leaves hidden files out.
+    WriteFile("src/h/shown.txt", "s");
+    WriteFile("src/h/later.txt", "l");
+    JobRun hiding;
+    hiding.answer = [this](JobRun&, const Event& e) {
+        if (e.event == KOVRA_COPY_BEGIN) {
+            EXPECT_TRUE(SetFileAttributesW(Win(u"src\\h\\later.txt").c_str(), FILE_ATTRIBUTE_HIDDEN));
+        }
+        return 0;
+    };
+    ASSERT_EQ(RunJob(hiding, 0x1032, Win(u"src"), Win(u"hidden")), 0);
+    EXPECT_EQ(ReadFile("hidden/h/shown.txt"), "s");
+    EXPECT_FALSE(Exists("hidden/h/later.txt"));
 }
 
 // A job whose files failed never ends reporting success, whatever its last step was.

@@ -69,6 +69,7 @@ int dir_walk_recurse(LPCWSTR directory, WALK_RECORD* walk, WALK_HANDLER handler,
             find.reset(FindFirstFileW(pattern.c_str(), &walk->FindData));
             walk->bMore = find.valid();
         }
+        walk->bListedNow = replay == nullptr;
         std::u16string child;
         while (walk->bMore && !flag_is_set(cancel) && r != KOVRA_PROGRESS_ABORT) {
             const WCHAR* name = walk->FindData.cFileName;
@@ -146,7 +147,14 @@ int report_long_path(KOVRA_JOB* job, bool copyPass) {
 
 int walk_file(KOVRA_JOB* job, WALK_RECORD* walk, FileStep step, bool copyPass) {
     if (job->dwFlags & KOVRA_JOB_SKIP_HIDDEN) {
-        DWORD attributes = GetFileAttributesW(walk->szPath);
+        // An entry listed just now says whether it is hidden; one from a kept listing is looked at again, and the
+        // hint carries what was found, so that the file's step need not ask once more.
+        DWORD attributes = walk->FindData.dwFileAttributes;
+        if (!walk->bListedNow) {
+            attributes = GetFileAttributesW(walk->szPath);
+            if (attributes != INVALID_FILE_ATTRIBUTES)
+                walk->FindData.dwFileAttributes = attributes;
+        }
         if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_HIDDEN))
             return KOVRA_PROGRESS_SKIP;
     }

@@ -28,6 +28,9 @@ struct WALK_RECORD {
     // What the enter step learnt about the level destination (one of the LEVEL_DEST_ values), saved and restored
     // with it, so that the files of the level need not look their destinations up one by one.
     int nLevelDestState;
+    // FindData comes from a listing made just now, not from one the calculation pass kept: its attributes are
+    // the entry's own, as a look-up would give them.
+    bool bListedNow;
 };
 
 constexpr int LEVEL_DEST_UNKNOWN = 0;
