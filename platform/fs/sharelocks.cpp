@@ -259,20 +259,20 @@ DWORD AcquireShare(int fd, const ShareRequest& r) {
 }
 
 DWORD WithShareCheck(const std::string& hostPath, const ShareRequest& r, const std::function<DWORD()>& action) {
-    int fd = open(hostPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int fd = open(hostPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return action();
-    // The check holds the request's bytes while the action runs, as an open would, so that an opener that comes
-    // meanwhile sees it.
-    DWORD result;
-    if (TakeAndCheck(fd, r)) {
-        result = action();
-    } else {
-        Gate gate(fd);
-        result = TakeAndCheck(fd, r) ? action() : ERROR_SHARING_VIOLATION;
+    // The check holds the gate and the request's bytes while the action runs: an opener that comes meanwhile sees
+    // the bytes and waits at the gate, as it would for a concurrent open. Closing the descriptor lets the bytes
+    // and the gate go at once.
+    struct Closer {
+        int fd;
+        ~Closer() { close(fd); }
+    } closer{fd};
+    while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
     }
-    close(fd);
-    return result;
+    TakeAll(fd, HolderBytes(OwnMask(r)));
+    return Conflicts(fd, r) ? ERROR_SHARING_VIOLATION : action();
 }
 
 } // namespace platform::fs::detail

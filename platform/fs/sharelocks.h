@@ -33,7 +33,8 @@ struct ShareRequest {
 DWORD AcquireShare(int fd, const ShareRequest& request);
 
 // Checks `request` against the opens of `hostPath` and, when it passes, runs `action` while holding the
-// request's bytes as an open would (nothing is kept afterwards), so that no conflicting opener slips in.
+// request's bytes as an open would, and the file's flock (nothing is kept afterwards): a conflicting opener that
+// comes meanwhile waits until the action is done.
 // Returns ERROR_SHARING_VIOLATION or the action's result. A name that cannot be opened for the check (a symbolic
 // link, no read permission) is not checked.
 DWORD WithShareCheck(const std::string& hostPath, const ShareRequest& request, const std::function<DWORD()>& action);
