@@ -10,6 +10,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <fcntl.h>
 #include <map>
 #include <spawn.h>
@@ -30,6 +32,21 @@ inline constexpr UINT ID_TRAY_EXIT = 32774;
 inline constexpr LPCTSTR kRootKey = u"Software\\VEVUVUV\\Kovra";
 inline constexpr const char16_t* kInstanceProperty =
     u"AFX_BRANNIC_H__D36F5573_9879_4ED3_8B5D_97A194EFF61D__INCLUDED_";
+
+// Puts a built file into a test's folder: a hard link where the file system allows one, else a copy.
+inline void Place(const std::filesystem::path& from, const std::filesystem::path& to) {
+    std::error_code error;
+    std::filesystem::create_hard_link(from, to, error);
+    if (error)
+        std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
+}
+
+// Installs the program, its splash picture and its banner from the build into a test's program folder.
+inline void InstallProgram(const std::string& folder) {
+    const std::filesystem::path built = KOVRA_PROGRAM_DIR;
+    for (const char* file : {"Kovra", "Splash.bmp", "bg_main.bmp"})
+        Place(built / file, std::filesystem::path(folder) / file);
+}
 
 class Kovra {
 public:

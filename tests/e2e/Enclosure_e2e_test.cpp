@@ -56,9 +56,9 @@ protected:
         m_install = m_machine.Scratch("Kovra");
         const fs::path built = KOVRA_PROGRAM_DIR;
         for (const char* file : {"Kovra", "Enclosure", "JMUsbDll.dll", "sp216.dll", "Splash.bmp"})
-            Place(built / file, fs::path(m_install) / file);
+            e2e::Place(built / file, fs::path(m_install) / file);
         fs::create_directories(fs::path(m_install) / "Lang");
-        Place(built / "Lang" / "0x0407.dll", fs::path(m_install) / "Lang" / "0x0407.dll");
+        e2e::Place(built / "Lang" / "0x0407.dll", fs::path(m_install) / "Lang" / "0x0407.dll");
         platform::fs::DriveInfo drive;
         drive.letter = u'K';
         drive.hostRoot = m_install;
@@ -131,13 +131,6 @@ protected:
                 pids.push_back(static_cast<pid_t>(std::stol(name)));
         }
         return pids;
-    }
-
-    static void Place(const fs::path& from, const fs::path& to) {
-        std::error_code error;
-        fs::create_hard_link(from, to, error);
-        if (error)
-            fs::copy_file(from, to, fs::copy_options::overwrite_existing);
     }
 
     void StartEnclosure() {

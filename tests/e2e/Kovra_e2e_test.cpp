@@ -1,6 +1,7 @@
 // The main program Kovra, started as a user starts it: the real binary, installed in a folder of a temporary
 // machine (its drive K:), driven from outside through the session's window broker, and read back through its
 // event log.
+#include "E2eSupport.h"
 #include "app/AppTestSupport.h"
 
 #include "platform/base/machine.h"
@@ -115,11 +116,10 @@ protected:
         ::setenv("WINLAYER_DEBUG", "1", 1);
         // The program's folder: the program, its splash picture, its banner and its language library, on drive K:.
         m_install = m_machine.Scratch("Kovra");
+        e2e::InstallProgram(m_install);
         const fs::path built = KOVRA_PROGRAM_DIR;
-        for (const char* file : {"Kovra", "Splash.bmp", "bg_main.bmp"})
-            Place(built / file, fs::path(m_install) / file);
         fs::create_directories(fs::path(m_install) / "Lang");
-        Place(built / "Lang" / "0x0407.dll", fs::path(m_install) / "Lang" / "0x0407.dll");
+        e2e::Place(built / "Lang" / "0x0407.dll", fs::path(m_install) / "Lang" / "0x0407.dll");
         platform::fs::DriveInfo drive;
         drive.letter = u'K';
         drive.hostRoot = m_install;
@@ -141,13 +141,6 @@ protected:
             if (entry.path().filename().string().ends_with("-" + className + ".png"))
                 found.push_back(entry.path());
         return found;
-    }
-
-    static void Place(const fs::path& from, const fs::path& to) {
-        std::error_code error;
-        fs::create_hard_link(from, to, error);
-        if (error)
-            fs::copy_file(from, to, fs::copy_options::overwrite_existing);
     }
 
     std::unique_ptr<Program> Start(std::vector<std::string> args = {}) {

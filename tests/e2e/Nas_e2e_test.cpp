@@ -80,13 +80,7 @@ protected:
         ::setenv("WINLAYER_DEBUG", "1", 1);
         ::setenv("WINLAYER_LOGON", "e2e", 1);
         m_install = m_machine.Scratch("Kovra");
-        const fs::path built = KOVRA_PROGRAM_DIR;
-        for (const char* file : {"Kovra", "Splash.bmp", "bg_main.bmp"}) {
-            std::error_code error;
-            fs::create_hard_link(built / file, fs::path(m_install) / file, error);
-            if (error)
-                fs::copy_file(built / file, fs::path(m_install) / file, fs::copy_options::overwrite_existing);
-        }
+        e2e::InstallProgram(m_install);
         m_errors = m_machine.Scratch("output") + "/stderr.txt";
         m_source = m_machine.Scratch("data");
         m_home = m_machine.Scratch("home");

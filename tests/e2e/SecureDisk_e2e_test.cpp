@@ -210,13 +210,7 @@ protected:
     void SetUp() override {
         StorageTest::SetUp();
         m_install = machine.Scratch("Kovra");
-        const fs::path built = KOVRA_PROGRAM_DIR;
-        for (const char* file : {"Kovra", "Splash.bmp", "bg_main.bmp"}) {
-            std::error_code error;
-            fs::create_hard_link(built / file, fs::path(m_install) / file, error);
-            if (error)
-                fs::copy_file(built / file, fs::path(m_install) / file, fs::copy_options::overwrite_existing);
-        }
+        e2e::InstallProgram(m_install);
         m_errors = machine.Scratch("output") + "/stderr.txt";
         m_home = machine.Scratch("home");
         // The program's folder, the user's home, the test's own folder (its resources) and the machine's folder, where
