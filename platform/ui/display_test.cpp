@@ -361,6 +361,9 @@ TEST_F(DisplayTest, AWindowBroughtForwardKeepsTheWindowsItOwnsAboveIt) {
     SetForegroundWindow(dialog);
     Settle(dialog);
     EXPECT_TRUE(PumpUntil([&] { return StackedAbove(X(), Display().screen->root, "On screen", "Owned box"); }));
+    // The keyboard went with it: Enter answers the box, not the disabled window behind it.
+    Tap(0xff0d);
+    EXPECT_TRUE(PumpUntil([&] { return HasCommand(commands, IDOK, BN_CLICKED); }, box));
     DestroyWindow(box);
     DestroyWindow(dialog);
 }

@@ -223,7 +223,15 @@ BOOL SetForegroundLocal(HWND hwnd) {
         std::lock_guard lock(GetState().mutex);
         root = RootLocked(hwnd);
     }
-    Activate(root);
+    // A window kept disabled by a modal box it owns comes forward, but the box is what becomes active and takes
+    // the keys, as the user cannot act on the window behind it.
+    HWND active = root;
+    if (!IsWindowEnabled(root)) {
+        const HWND popup = GetLastActivePopup(root);
+        if (popup && popup != root && IsWindowEnabled(popup) && IsWindowVisible(popup))
+            active = popup;
+    }
+    Activate(active);
     broker::SetSessionForeground(root);
     NoteWindowChange(root);
     return TRUE;
