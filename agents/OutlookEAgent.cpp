@@ -586,6 +586,11 @@ int COutlookEAgent::AfterRestore(int nCancel, CShellTreeCtrl* pTree, HTREEITEM h
         return 0;
     if (m_identities.GetCount() == 0)
         LoadIdentityTable();
+    // The accounts go to the plain keys for the identity that is the default one now: it may have changed since the
+    // tree was filled.
+    CString defaultId;
+    if (ReadText(HKEY_CURRENT_USER, _T("Identities"), _T("Default User ID"), defaultId))
+        m_strDefaultId = defaultId;
     for (HTREEITEM h = pTree->GetChildItem(hRoot); h; h = pTree->GetNextSiblingItem(h)) {
         const CString source = pTree->GetItemText(h);
         if (source == m_strAddressBook || pTree->GetCheckState(h) == kStateUnchecked)

@@ -293,6 +293,36 @@ TEST_F(OutlookEAgentTest, AnIdentityWithoutATargetIsLeftOutOfTheRestore) {
     EXPECT_TRUE(Files(m_home + "/OE/Ann/Store").empty());
 }
 
+// The default identity changes after the restore tree was filled (the user switched identities meanwhile): the
+// accounts of a source restored into the identity that is the default now go to the plain account keys, which that
+// identity reads, not under its own key.
+TEST_F(OutlookEAgentTest, AccountsGoToThePlainKeysOfTheIdentityThatIsTheDefaultAtRestore) {
+    Tree annAccounts;
+    Dump(HKEY_CURRENT_USER, u"Software\\Microsoft\\Internet Account Manager", u"", annAccounts);
+    CShellTreeCtrl& source = NewTree(kTreeBackup);
+    source.CheckBranch(Root(source), kStateChecked);
+    JobRunner job(source, m_manager);
+    job.Backup(CString(m_drive.Path()));
+    CShellTreeCtrl& restore = NewTree(kTreeRestore);
+    restore.CheckBranch(Root(restore), kStateChecked);
+    SetText(u"Identities", u"Default User ID", kBob);
+    DeleteTree(HKEY_CURRENT_USER, u"Software\\Microsoft\\Internet Account Manager");
+    DeleteTree(HKEY_CURRENT_USER, Id(kBob, u"Software\\Microsoft\\Internet Account Manager"));
+    CStringList sources, targets;
+    sources.AddTail(u"Ann");
+    targets.AddTail(u"Bob");
+    m_manager.SetOEIdentityLists(&restore, sources, targets);
+    JobRunner back(restore, m_manager);
+    back.Restore(1, CString());
+    Tree after;
+    Dump(HKEY_CURRENT_USER, u"Software\\Microsoft\\Internet Account Manager", u"", after);
+    EXPECT_EQ(after, annAccounts);
+    HKEY key = nullptr;
+    EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, Id(kBob, u"Software\\Microsoft\\Internet Account Manager").c_str(), 0,
+                            KEY_READ, &key),
+              ERROR_SUCCESS);
+}
+
 // Declining the identity step unchecks the identities only: the address book is still restored, and the manager
 // finds no identity left to pair.
 TEST_F(OutlookEAgentTest, UncheckedIdentitiesLeaveTheAddressBookChecked) {
