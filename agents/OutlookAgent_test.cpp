@@ -11,6 +11,7 @@
 #include "platform/registry/registry.h"
 #include "platform/system/processes.h"
 #include "platform/testing/eventually.h"
+#include "platform/testing/shared_resource.h"
 #include "platform/ui/msgbox.h"
 
 #include <sys/stat.h>
@@ -180,6 +181,9 @@ HANDLE StartClient(const testsupport::ScratchDrive& drive, bool stubborn) {
 }
 
 TEST_F(OutlookAgentTest, ARunningClientIsAskedAboutAndClosedFirst) {
+    // Every program sees every "outlook.exe" of the computer: no other test may run one meanwhile.
+    testsupport::ScopedSharedResource outlook("outlook-exe");
+    ASSERT_TRUE(outlook.Held());
     EXPECT_EQ(m_agent.CanStartJob(m_host.GetSafeHwnd(), 1), 1) << "no client runs";
     HANDLE client = StartClient(m_drive, false);
     ASSERT_NE(client, nullptr) << GetLastError();

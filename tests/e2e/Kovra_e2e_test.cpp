@@ -5,16 +5,22 @@
 #include "app/AppTestSupport.h"
 
 #include "platform/base/machine.h"
+#include "platform/base/module.h"
 #include "platform/base/strings.h"
+#include "platform/base/sync.h"
 #include "platform/fs/files.h"
 #include "platform/fs/paths.h"
 #include "platform/registry/ini.h"
 #include "platform/registry/registry.h"
+#include "platform/system/processes.h"
+#include "platform/testing/shared_resource.h"
 #include "platform/system/sysinfo.h"
 #include "platform/ui/broker.h"
+#include "platform/ui/commctrl.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/menu.h"
 #include "platform/ui/message.h"
+#include "platform/ui/msgbox.h"
 #include "platform/ui/tray.h"
 #include "platform/ui/ui_test_support.h"
 #include "platform/ui/window.h"
@@ -40,6 +46,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 
 extern char** environ;
@@ -1061,7 +1068,10 @@ protected:
     // With a function given, the drive the set's files came from is gone when Start Restore is first pressed: the
     // restore is refused with a message box and starts no run; the function then makes the drive come back, and
     // Start Restore is pressed again.
-    void RestoreWithPage(HWND main, const std::function<void()>& bringDriveBack = {}) {
+    //
+    // With `answer` given, it is called once Start Restore is pressed, to answer what the page asks before the run.
+    void RestoreWithPage(HWND main, const std::function<void()>& bringDriveBack = {},
+                         const std::function<void()>& answer = {}) {
         ASSERT_TRUE(PostMessageW(main, WM_COMMAND, MAKEWPARAM(2312, BN_CLICKED), 0));
         HWND expert = nullptr;
         ASSERT_TRUE(uitest::Eventually(
@@ -1084,9 +1094,40 @@ protected:
             bringDriveBack();
         }
         ClickIn("Kovra - Expert Mode", 1 + 498 + 60, 98 + 289 + 13);
+        if (answer)
+            answer();
         FinishRun(u"Instant Restore", u"Restore completed");
         ASSERT_TRUE(PostMessageW(expert, WM_COMMAND, 906, 0));
         ASSERT_TRUE(uitest::Eventually([&] { return IsWindowVisible(main) != FALSE; }, kProgramDeadline));
+    }
+
+    // A registry value of the test's machine, its key made when missing.
+    static void SetValue(HKEY hRoot, const std::u16string& key, const char16_t* name, DWORD type, const void* data,
+                         size_t size) {
+        HKEY hKey = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(hRoot, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &hKey, nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExW(hKey, name, 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(size));
+        RegCloseKey(hKey);
+    }
+    static void SetText(HKEY hRoot, const std::u16string& key, const char16_t* name, const std::u16string& value,
+                        DWORD type = REG_SZ) {
+        SetValue(hRoot, key, name, type, value.c_str(), (value.size() + 1) * 2);
+    }
+    // A file of the user's drive C: with the bytes given.
+    void WriteHome(const std::string& relative, const std::string& bytes) const {
+        const fs::path path = fs::path(m_home) / relative;
+        fs::create_directories(path.parent_path());
+        std::ofstream(path, std::ios::binary) << bytes;
+    }
+    // Bytes a copy cannot get right by chance: a run of a simple generator from the seed.
+    static std::string Pattern(size_t size, uint32_t seed) {
+        std::string bytes(size, '\0');
+        for (char& c : bytes) {
+            seed = seed * 1103515245u + 12345u;
+            c = static_cast<char>(seed >> 16);
+        }
+        return bytes;
     }
 
     uitest::Xvfb m_server;
@@ -1251,6 +1292,15 @@ void ReadLive(HKEY hRoot, const std::u16string& path, const std::u16string& belo
         ReadLive(hRoot, path + u"\\" + subkey, below.empty() ? subkey : below + u"\\" + subkey, tree);
 }
 
+// Deletes a live subtree, its deepest keys first.
+void DeleteLive(HKEY hRoot, const std::u16string& path) {
+    RegTree tree;
+    ReadLive(hRoot, path, u"", tree);
+    for (auto it = tree.rbegin(); it != tree.rend(); ++it)
+        ASSERT_EQ(RegDeleteKeyW(hRoot, (it->first.empty() ? path : path + u"\\" + it->first).c_str()), ERROR_SUCCESS)
+            << platform::Utf16ToUtf8(it->first);
+}
+
 // The same subtree from a registry export file: UTF-16LE after a byte-order mark, CR LF line ends; key blocks
 // "[name]" ... "[/name]" (the outermost with its full path), value lines name="...",type="...",value="..." whose
 // text is continued over lines ending in a backslash; leading blanks are indentation. A value the named types
@@ -1376,32 +1426,15 @@ bool ReadExport(const fs::path& file, RegTree& tree) {
 // Windows Mail through the real program, on the data a Windows Vista user has: its store folder and its three
 // registry subtrees are backed up with the Windows Mail root checked, wiped, and restored through the Restore page.
 TEST_F(RestoreTest, WindowsMailStoreAndSettingsComeBackWhole) {
-    auto write = [&](const std::string& relative, const std::string& bytes) {
-        const fs::path path = fs::path(m_home) / relative;
-        fs::create_directories(path.parent_path());
-        std::ofstream(path, std::ios::binary) << bytes;
-    };
+    auto write = [&](const std::string& relative, const std::string& bytes) { WriteHome(relative, bytes); };
     auto set = [](const std::u16string& key, const char16_t* name, DWORD type, const void* data, size_t size) {
-        HKEY hKey = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &hKey, nullptr),
-                  ERROR_SUCCESS);
-        RegSetValueExW(hKey, name, 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(size));
-        RegCloseKey(hKey);
+        SetValue(HKEY_CURRENT_USER, key, name, type, data, size);
     };
     auto text = [&](const std::u16string& key, const char16_t* name, const std::u16string& value,
-                    DWORD type = REG_SZ) { set(key, name, type, value.c_str(), (value.size() + 1) * 2); };
+                    DWORD type = REG_SZ) { SetText(HKEY_CURRENT_USER, key, name, value, type); };
     write("Program Files/Windows Mail/WinMail.exe", "MZ");
-    {
-        HKEY hKey = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE,
-                                  u"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\WinMail.exe", 0, nullptr,
-                                  0, KEY_WRITE, nullptr, &hKey, nullptr),
-                  ERROR_SUCCESS);
-        const std::u16string program = u"C:\\Program Files\\Windows Mail\\WinMail.exe";
-        RegSetValueExW(hKey, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(program.c_str()),
-                       static_cast<DWORD>((program.size() + 1) * 2));
-        RegCloseKey(hKey);
-    }
+    SetText(HKEY_LOCAL_MACHINE, u"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\WinMail.exe", nullptr,
+            u"C:\\Program Files\\Windows Mail\\WinMail.exe");
     text(u"Software\\Microsoft\\Windows Mail", u"Store Root", u"C:\\AppData\\Local\\Microsoft\\Windows Mail",
          REG_EXPAND_SZ);
     const DWORD one = 1;
@@ -1455,12 +1488,8 @@ TEST_F(RestoreTest, WindowsMailStoreAndSettingsComeBackWhole) {
 
     // The data goes: the store, and the settings.
     fs::remove_all(live);
-    for (const auto& subtree : subtrees) {
-        const std::u16string key = subtree.key;
-        for (auto it = before[subtree.file].rbegin(); it != before[subtree.file].rend(); ++it)
-            ASSERT_EQ(RegDeleteKeyW(HKEY_CURRENT_USER, (it->first.empty() ? key : key + u"\\" + it->first).c_str()),
-                      ERROR_SUCCESS);
-    }
+    for (const auto& subtree : subtrees)
+        DeleteLive(HKEY_CURRENT_USER, subtree.key);
     RestoreWithPage(main);
     EXPECT_TRUE(Same(saved, live)) << Summary();
     for (const auto& subtree : subtrees) {
@@ -1468,6 +1497,394 @@ TEST_F(RestoreTest, WindowsMailStoreAndSettingsComeBackWhole) {
         ReadLive(HKEY_CURRENT_USER, subtree.key, u"", after);
         EXPECT_EQ(after, before[subtree.file]) << subtree.file << "\n" << Summary();
     }
+    ASSERT_TRUE(PostMessageW(main, WM_COMMAND, ID_TRAY_EXIT, 0));
+    EXPECT_EQ(kovra->Wait(), 0);
+}
+
+// Starts the stand-in mail client as "outlook.exe" on T: (a lower-case name, as the client may well be started); its
+// process handle, or null.
+HANDLE StartMailClient(const std::string& folder) {
+    const fs::path program = fs::path(folder) / "outlook.exe";
+    fs::copy_file(KOVRA_MAIL_CLIENT, program, fs::copy_options::overwrite_existing);
+    fs::permissions(program, fs::perms::owner_all, fs::perm_options::add);
+    std::u16string line = u"T:\\outlook.exe";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+        return nullptr;
+    CloseHandle(info.hThread);
+    return info.hProcess;
+}
+
+// Outlook through the real program, on the data an Outlook user has: a default mail profile naming two personal
+// folder files and the client's program path. The files are backed up with the Outlook root checked, wiped, and
+// restored through the Restore page to the paths recorded at the backup, while the client runs: the page asks
+// about it, OK closes it, and the files come back only then.
+TEST_F(RestoreTest, OutlookStoresComeBackToTheirPlacesOnceTheRunningClientIsClosed) {
+    // Every program sees every "outlook.exe" of the computer: no other test may run one meanwhile, from the backup
+    // (which would ask about it) to the end.
+    testsupport::ScopedSharedResource outlook("outlook-exe");
+    ASSERT_TRUE(outlook.Held());
+    const std::u16string profiles =
+        u"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles";
+    WriteHome("Program Files/Microsoft Office/OFFICE11/OUTLOOK.EXE", "MZ");
+    SetText(HKEY_LOCAL_MACHINE, u"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Outlook.exe", nullptr,
+            u"C:\\Program Files\\Microsoft Office\\OFFICE11\\OUTLOOK.EXE");
+    SetText(HKEY_CURRENT_USER, profiles, u"DefaultProfile", u"Outlook");
+    const struct {
+        const char16_t* service; // the profile's sub-key of the store's message service
+        const char16_t* path;
+        const char* file; // on C:
+        std::string bytes;
+    } stores[] = {
+        {u"13dbb0c8aa05101a9bb000aa002fc45a", u"C:\\Local Settings\\Application Data\\Microsoft\\Outlook\\Outlook.pst",
+         "Local Settings/Application Data/Microsoft/Outlook/Outlook.pst", Pattern(300000, 7)},
+        {u"8503020000000000c000000000000046", u"C:\\Mail\\Archive 2025.pst", "Mail/Archive 2025.pst",
+         Pattern(4321, 11)},
+    };
+    for (const auto& store : stores) {
+        const std::u16string key = profiles + u"\\Outlook\\" + store.service;
+        const std::u16string path = store.path;
+        SetValue(HKEY_CURRENT_USER, key, u"001f6700", REG_BINARY, path.c_str(), (path.size() + 1) * 2);
+        const std::u16string display = u"Personal Folders";
+        SetValue(HKEY_CURRENT_USER, key, u"001f3001", REG_BINARY, display.c_str(), (display.size() + 1) * 2);
+        WriteHome(store.file, store.bytes);
+    }
+    // A service without a store of its own.
+    const DWORD flags = 0x10;
+    SetValue(HKEY_CURRENT_USER, profiles + u"\\Outlook\\9207f3e0a3b11019908b08002b2a56c2", u"00033009", REG_BINARY,
+             &flags, 4);
+    RegTree profile;
+    ReadLive(HKEY_CURRENT_USER, profiles, u"", profile);
+    fs::create_directories(fs::path(m_install) / "Config");
+    WriteSelectionFile(fs::path(m_install) / "Config" / "ManualBackup.rpr",
+                       {u"#Version : 1.0.0", u"#Date : 2026/12/10", u"D\t1\tOutlook:"});
+    SetDword(u"Software\\VEVUVUV\\Kovra\\Expert", u"CurPage", 3);
+    StoreRestorePage(1, u"", 1);
+
+    auto kovra = StartShown();
+    const HWND main = WaitForMainDialog(true);
+    ASSERT_NE(main, nullptr);
+    StartInstantBackup(main, false);
+    FinishRun(u"Instant Backup", u"Backup completed");
+    // The set holds each file under its own name and its path in "outlook.ini".
+    const fs::path set = fs::path(m_set).parent_path() / "Outlook";
+    const auto ini = platform::fs::ToWindows((set / "outlook.ini").string());
+    ASSERT_TRUE(ini.has_value());
+    for (const auto& store : stores) {
+        const fs::path file = fs::path(store.file).filename();
+        EXPECT_TRUE(ReadFile(set / file) == store.bytes) << file << "\n" << Summary();
+        WCHAR recorded[260] = {};
+        GetPrivateProfileStringW(u"PSTPath", platform::Utf8ToUtf16(file.string()).c_str(), u"", recorded, 260,
+                                 ini->c_str());
+        EXPECT_EQ(std::u16string(recorded), store.path);
+    }
+
+    // The files go; the client is started again before the restore.
+    for (const auto& store : stores)
+        ASSERT_TRUE(fs::remove(fs::path(m_home) / store.file));
+    struct Client {
+        HANDLE process = nullptr;
+        ~Client() {
+            if (process && WaitForSingleObject(process, 0) != WAIT_OBJECT_0) {
+                TerminateProcess(process, 1);
+                WaitForSingleObject(process, INFINITE);
+            }
+            if (process)
+                CloseHandle(process);
+        }
+    } client{StartMailClient(m_source)};
+    ASSERT_NE(client.process, nullptr) << GetLastError();
+    ASSERT_TRUE(uitest::Eventually([] { return FindWindowW(u"AgentsTestClient", nullptr) != nullptr; },
+                                   kProgramDeadline));
+    bool asked = false;
+    RestoreWithPage(main, {}, [&] {
+        // "Outlook is running. ...": OK. The close gives the client a second to end; on a loaded machine it may
+        // need longer, and "Closing Outlook failed." is then answered with Try Again until it has ended.
+        HWND question = nullptr;
+        ASSERT_TRUE(uitest::Eventually(
+            [&] {
+                const auto boxes = Titled(u"Kovra");
+                question = boxes.empty() ? nullptr : boxes.front();
+                return question != nullptr;
+            },
+            kProgramDeadline));
+        asked = true;
+        EXPECT_NE(WaitForSingleObject(client.process, 0), WAIT_OBJECT_0) << "the client ended before it was asked";
+        ASSERT_TRUE(PostMessageW(question, WM_COMMAND, IDOK, 0));
+        std::set<HWND> answered{question};
+        ASSERT_TRUE(uitest::Eventually(
+            [&] {
+                for (HWND box : Titled(u"Kovra"))
+                    if (answered.insert(box).second)
+                        PostMessageW(box, WM_COMMAND, IDTRYAGAIN, 0);
+                return !Titled(u"Instant Restore").empty();
+            },
+            kProgramDeadline));
+        // The run starts only once the client has ended.
+        EXPECT_EQ(WaitForSingleObject(client.process, 0), WAIT_OBJECT_0);
+    });
+    EXPECT_TRUE(asked);
+    for (const auto& store : stores)
+        EXPECT_TRUE(ReadFile(fs::path(m_home) / store.file) == store.bytes) << store.file << "\n" << Summary();
+    // The profile that names them is as it was.
+    RegTree after;
+    ReadLive(HKEY_CURRENT_USER, profiles, u"", after);
+    EXPECT_EQ(after, profile);
+    ASSERT_TRUE(PostMessageW(main, WM_COMMAND, ID_TRAY_EXIT, 0));
+    EXPECT_EQ(kovra->Wait(), 0);
+}
+
+// Where the Select Identity dialog has its list's rows and its OK button, in client coordinates of the dialog: the
+// dialog built here from the program's own template, its list set up and filled as the dialog does it.
+struct IdentityDialogLayout {
+    std::vector<POINT> rows;
+    POINT ok = {};
+    bool ok_ = false;
+};
+
+IdentityDialogLayout MeasureIdentityDialog(HMODULE resources, int nRows) {
+    IdentityDialogLayout layout;
+    HWND dialog = CreateDialogParamW(resources, MAKEINTRESOURCEW(2400), nullptr, e2e::QuietDialogProc, 0);
+    if (!dialog)
+        return layout;
+    auto centre = [&](HWND control) {
+        RECT rc{};
+        GetWindowRect(control, &rc);
+        POINT pt{(rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2};
+        ScreenToClient(dialog, &pt);
+        return pt;
+    };
+    HWND list = GetDlgItem(dialog, 2405);
+    SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
+                 SendMessageW(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0) | LVS_EX_FULLROWSELECT);
+    RECT client{};
+    GetClientRect(list, &client);
+    LVCOLUMNW column{};
+    column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
+    column.fmt = LVCFMT_LEFT;
+    column.cx = client.right - client.left;
+    column.pszText = const_cast<LPWSTR>(u"Heading 1");
+    SendMessageW(list, LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&column));
+    for (int i = 0; i < nRows; ++i) {
+        LVITEMW item{};
+        item.mask = LVIF_TEXT;
+        item.iItem = i;
+        item.pszText = const_cast<LPWSTR>(u"Identity");
+        SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+        RECT rc{};
+        rc.left = LVIR_LABEL;
+        if (!SendMessageW(list, LVM_GETITEMRECT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&rc))) {
+            DestroyWindow(dialog);
+            return layout;
+        }
+        POINT pt{rc.left + 12, (rc.top + rc.bottom) / 2};
+        MapWindowPoints(list, dialog, &pt, 1);
+        layout.rows.push_back(pt);
+    }
+    layout.ok = centre(GetDlgItem(dialog, IDOK));
+    layout.ok_ = true;
+    DestroyWindow(dialog);
+    return layout;
+}
+
+// The user names of this computer's identities that have been used, in the order the registry lists them.
+std::vector<std::u16string> UsedIdentities() {
+    std::vector<std::u16string> names;
+    HKEY hIdentities = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, u"Identities", 0, KEY_READ, &hIdentities) != ERROR_SUCCESS)
+        return names;
+    for (DWORD i = 0;; ++i) {
+        WCHAR id[256] = {};
+        DWORD length = 256;
+        if (RegEnumKeyExW(hIdentities, i, id, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        const std::u16string key = std::u16string(u"Identities\\") + id;
+        DWORD checked = 0, size = 4;
+        HKEY hMail = nullptr;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, (key + u"\\Software\\Microsoft\\Outlook Express\\5.0\\Mail").c_str(), 0,
+                          KEY_READ, &hMail) == ERROR_SUCCESS) {
+            RegQueryValueExW(hMail, u"Accounts Checked", nullptr, nullptr, reinterpret_cast<BYTE*>(&checked), &size);
+            RegCloseKey(hMail);
+        }
+        HKEY hIdentity = nullptr;
+        WCHAR name[256] = {};
+        DWORD nameSize = sizeof name;
+        if (checked && RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &hIdentity) == ERROR_SUCCESS) {
+            if (RegQueryValueExW(hIdentity, u"Username", nullptr, nullptr, reinterpret_cast<BYTE*>(name), &nameSize) ==
+                ERROR_SUCCESS)
+                names.emplace_back(name);
+            RegCloseKey(hIdentity);
+        }
+    }
+    RegCloseKey(hIdentities);
+    return names;
+}
+
+// Outlook Express through the real program, on a Windows XP user's data: two identities, each with its store folder
+// of ".DBX" files, accounts, signature, message rule and blocked sender, and the address book. They are backed up
+// with the Outlook Express root checked and wiped; this computer then has two identities of its own, and the
+// Restore page brings each source identity into the one the user picks for it in the Select Identity dialog with
+// the mouse, crossed: Ann's data into Bob Home and Bob's into Ann Home.
+TEST_F(RestoreTest, OutlookExpressIdentitiesComeBackIntoTheIdentitiesPickedInTheDialog) {
+    std::ofstream(platform::machine::PathOf("version")) << "platform=2\nmajor=5\nminor=1\nbuild=2600\n";
+    platform::fs::DriveInfo bin;
+    bin.letter = u'B';
+    bin.hostRoot = apptest::ExeFolder();
+    ASSERT_TRUE(platform::fs::SetDrive(bin));
+    HMODULE resources = LoadLibraryW(u"B:\\kovra_resources\\kovra.dll");
+    ASSERT_NE(resources, nullptr);
+    const IdentityDialogLayout dialog = MeasureIdentityDialog(resources, 2);
+    FreeLibrary(resources);
+    ASSERT_TRUE(dialog.ok_);
+
+    const std::u16string oe = u"Software\\Microsoft\\Outlook Express\\5.0";
+    const std::u16string iam = u"Software\\Microsoft\\Internet Account Manager";
+    auto id = [](const char16_t* identity, const std::u16string& below = u"") {
+        return std::u16string(u"Identities\\") + identity + (below.empty() ? u"" : u"\\" + below);
+    };
+    auto text = [](const std::u16string& key, const char16_t* name, const std::u16string& value,
+                   DWORD type = REG_SZ) { SetText(HKEY_CURRENT_USER, key, name, value, type); };
+    auto number = [](const std::u16string& key, const char16_t* name, DWORD value) {
+        SetValue(HKEY_CURRENT_USER, key, name, REG_DWORD, &value, 4);
+    };
+    // An identity that has been used, with its store folder; with `parts`, its signature, rule and blocked sender.
+    auto identity = [&](const char16_t* identityId, const std::u16string& name, const std::string& folder,
+                        bool parts) {
+        text(id(identityId), u"Username", name);
+        number(id(identityId, oe + u"\\Mail"), u"Accounts Checked", 1);
+        std::u16string store = u"C:\\" + platform::Utf8ToUtf16(folder);
+        std::replace(store.begin(), store.end(), u'/', u'\\');
+        text(id(identityId, oe), u"Store Root", store, REG_EXPAND_SZ);
+        fs::create_directories(fs::path(m_home) / folder);
+        if (!parts)
+            return;
+        text(id(identityId, oe + u"\\signatures"), u"Default Signature", u"00000000");
+        text(id(identityId, oe + u"\\signatures\\00000000"), u"text", name + u"\r\n-- sent with care");
+        number(id(identityId, oe + u"\\signatures\\00000000"), u"type", 1);
+        number(id(identityId, oe + u"\\Rules\\Mail\\000"), u"Enabled", 1);
+        const BYTE criteria[] = {0x02, 0x00, 0x00, 0x00, 0x10, 0x20, 0x00, 0xFF};
+        SetValue(HKEY_CURRENT_USER, id(identityId, oe + u"\\Rules\\Mail\\000"), u"Criteria", REG_BINARY, criteria,
+                 sizeof criteria);
+        text(id(identityId, oe + u"\\Rules\\Mail\\000"), u"Name", u"From " + name + u"'s boss");
+        text(id(identityId, oe + u"\\Block Senders\\Mail\\Criteria\\0"), u"Value", name + u"-spam@example.com");
+    };
+    constexpr const char16_t* kAnn = u"{11111111-AAAA-4000-8000-000000000001}";
+    constexpr const char16_t* kBob = u"{22222222-BBBB-4000-8000-000000000002}";
+    constexpr const char16_t* kAnnHome = u"{33333333-CCCC-4000-8000-000000000003}";
+    constexpr const char16_t* kBobHome = u"{44444444-DDDD-4000-8000-000000000004}";
+    WriteHome("Program Files/Outlook Express/msimn.exe", "MZ");
+    SetText(HKEY_LOCAL_MACHINE, u"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\msimn.exe", nullptr,
+            u"C:\\Program Files\\Outlook Express\\msimn.exe");
+    text(u"Identities", u"Default User ID", kAnn);
+    identity(kAnn, u"Ann", "Documents and Settings/Ann/Outlook Express", true);
+    identity(kBob, u"Bob", "Documents and Settings/Bob/Outlook Express", true);
+    // Ann is the default identity: her accounts are the plain account manager's; Bob's are his identity's own.
+    text(iam + u"\\Accounts\\00000001", u"Account Name", u"ann.example");
+    number(iam + u"\\Accounts\\00000001", u"POP3 Port", 110);
+    text(id(kBob, iam + u"\\Accounts\\00000001"), u"Account Name", u"bob.example");
+    text(id(kBob, iam + u"\\Accounts\\00000002"), u"SMTP Server", u"smtp.bob.example");
+    text(u"Software\\Microsoft\\WAB\\WAB4\\Wab File Name", nullptr, u"C:\\Documents and Settings\\Ann\\Ann.wab");
+    const std::string book = Pattern(6000, 3);
+    WriteHome("Documents and Settings/Ann/Ann.wab", book);
+    std::map<std::string, std::map<std::string, std::string>> stores; // who, file, bytes
+    uint32_t seed = 20;
+    for (const char* who : {"Ann", "Bob"})
+        for (const char* file : {"Inbox.dbx", "Folders.dbx", "Sent Items.dbx", "Offline.dbx"}) {
+            stores[who][file] = Pattern(2000 + 700 * seed % 5000, seed);
+            ++seed;
+            WriteHome(std::string("Documents and Settings/") + who + "/Outlook Express/" + file, stores[who][file]);
+        }
+    auto storeOf = [&](const std::string& folder) {
+        std::map<std::string, std::string> files;
+        if (fs::exists(fs::path(m_home) / folder))
+            for (const auto& entry : fs::directory_iterator(fs::path(m_home) / folder))
+                files[entry.path().filename().string()] = ReadFile(entry.path());
+        return files;
+    };
+    // Each source identity's registry parts as they were, by the file the backup keeps them in.
+    std::map<std::u16string, std::map<std::string, RegTree>> parts;
+    for (const auto& [who, identityId, accounts] : {std::tuple{u"Ann", kAnn, iam}, std::tuple{u"Bob", kBob, id(kBob, iam)}}) {
+        ReadLive(HKEY_CURRENT_USER, accounts, u"", parts[who]["Account Settings"]);
+        ReadLive(HKEY_CURRENT_USER, id(identityId, oe + u"\\signatures"), u"", parts[who]["Signatures"]);
+        ReadLive(HKEY_CURRENT_USER, id(identityId, oe + u"\\Rules"), u"", parts[who]["Message Rules"]);
+        ReadLive(HKEY_CURRENT_USER, id(identityId, oe + u"\\Block Senders"), u"", parts[who]["Block Sender"]);
+    }
+    fs::create_directories(fs::path(m_install) / "Config");
+    WriteSelectionFile(fs::path(m_install) / "Config" / "ManualBackup.rpr",
+                       {u"#Version : 1.0.0", u"#Date : 2026/12/10", u"D\t1\tOutlookExpress:"});
+    SetDword(u"Software\\VEVUVUV\\Kovra\\Expert", u"CurPage", 3);
+    StoreRestorePage(1, u"", 1);
+
+    auto kovra = StartShown();
+    const HWND main = WaitForMainDialog(true);
+    ASSERT_NE(main, nullptr);
+    StartInstantBackup(main, false);
+    FinishRun(u"Instant Backup", u"Backup completed");
+    // The set: the address book, each identity's store, its registry parts as they were, and its line in "oe.ini".
+    const fs::path set = fs::path(m_set).parent_path() / "OutlookExpress";
+    EXPECT_TRUE(ReadFile(set / "AddressBook.wab") == book) << Summary();
+    const auto ini = platform::fs::ToWindows((set / "oe.ini").string());
+    ASSERT_TRUE(ini.has_value());
+    for (const auto& [who, identityId] : {std::pair{u"Ann", kAnn}, std::pair{u"Bob", kBob}}) {
+        const std::string folder = platform::Utf16ToUtf8(who);
+        for (const auto& [file, bytes] : stores[folder])
+            EXPECT_TRUE(ReadFile(set / folder / "Mailbox" / file) == bytes) << folder << " " << file;
+        for (const auto& [file, tree] : parts[who]) {
+            RegTree exported;
+            EXPECT_TRUE(ReadExport(set / folder / file, exported)) << folder << " " << file << "\n" << Summary();
+            EXPECT_EQ(exported, tree) << folder << " " << file;
+        }
+        WCHAR line[260] = {};
+        GetPrivateProfileStringW(u"OutlookExpress", who, u"", line, 260, ini->c_str());
+        EXPECT_EQ(std::u16string(line), identityId);
+    }
+
+    // The identities go with their stores, accounts and address book. This computer now has two identities of its
+    // own, used but with no signature, rule or blocked sender yet, and one never used, which is not offered.
+    DeleteLive(HKEY_CURRENT_USER, u"Identities");
+    DeleteLive(HKEY_CURRENT_USER, iam);
+    fs::remove_all(fs::path(m_home) / "Documents and Settings");
+    text(u"Identities", u"Default User ID", kAnnHome);
+    identity(kAnnHome, u"Ann Home", "Home/Ann Home/Store", false);
+    identity(kBobHome, u"Bob Home", "Home/Bob Home/Store", false);
+    text(id(u"{55555555-EEEE-4000-8000-000000000005}"), u"Username", u"Unused");
+    const std::vector<std::u16string> offered = UsedIdentities();
+    ASSERT_EQ(offered.size(), 2u);
+    auto row = [&](const std::u16string& name) {
+        const size_t at = static_cast<size_t>(std::find(offered.begin(), offered.end(), name) - offered.begin());
+        return dialog.rows.at(at);
+    };
+
+    RestoreWithPage(main, {}, [&] {
+        // The sources are shown in the set's order, Ann first: a click on the row of the identity chosen for each,
+        // then OK.
+        for (const char16_t* target : {u"Bob Home", u"Ann Home"}) {
+            const POINT at = row(target);
+            ClickIn("Select Identity", static_cast<int16_t>(at.x), static_cast<int16_t>(at.y));
+            ClickIn("Select Identity", static_cast<int16_t>(dialog.ok.x), static_cast<int16_t>(dialog.ok.y));
+        }
+    });
+    EXPECT_TRUE(storeOf("Home/Bob Home/Store") == stores["Ann"]) << Summary();
+    EXPECT_TRUE(storeOf("Home/Ann Home/Store") == stores["Bob"]) << Summary();
+    EXPECT_TRUE(ReadFile(fs::path(m_home) / "Documents and Settings/Ann/Ann.wab") == book);
+    // Ann's parts under Bob Home's keys, her accounts his own; Bob's under Ann Home's, his accounts now the default
+    // identity's plain ones.
+    for (const auto& [who, target, accounts] :
+         {std::tuple{u"Ann", kBobHome, id(kBobHome, iam)}, std::tuple{u"Bob", kAnnHome, iam}}) {
+        std::map<std::string, RegTree> now;
+        ReadLive(HKEY_CURRENT_USER, accounts, u"", now["Account Settings"]);
+        ReadLive(HKEY_CURRENT_USER, id(target, oe + u"\\signatures"), u"", now["Signatures"]);
+        ReadLive(HKEY_CURRENT_USER, id(target, oe + u"\\Rules"), u"", now["Message Rules"]);
+        ReadLive(HKEY_CURRENT_USER, id(target, oe + u"\\Block Senders"), u"", now["Block Sender"]);
+        for (const auto& [file, tree] : parts[who])
+            EXPECT_EQ(now[file], tree) << platform::Utf16ToUtf8(who) << " " << file << "\n" << Summary();
+    }
+    // The identity never used got nothing.
+    RegTree unused;
+    ReadLive(HKEY_CURRENT_USER, id(u"{55555555-EEEE-4000-8000-000000000005}"), u"", unused);
+    EXPECT_EQ(unused.size(), 1u);
     ASSERT_TRUE(PostMessageW(main, WM_COMMAND, ID_TRAY_EXIT, 0));
     EXPECT_EQ(kovra->Wait(), 0);
 }
