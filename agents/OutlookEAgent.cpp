@@ -457,7 +457,7 @@ int COutlookEAgent::ExpandRestoreItem(CShellTreeCtrl* pTree, HTREEITEM hItem, LP
 }
 
 void COutlookEAgent::SaveIdentity(CShellTreeCtrl* pTree, HTREEITEM hIdentity, const CString& strFolder,
-                                  const CString& strId, bool bRestoreTree, int& nCount, ULONGLONG& nSize, BOOL& bOk) {
+                                  const CString& strId, bool bRestoreTree, int& nCount, ULONGLONG& nSize) {
     for (HTREEITEM h = pTree->GetChildItem(hIdentity); h; h = pTree->GetNextSiblingItem(h)) {
         if (pTree->GetCheckState(h) != kStateChecked || HasList(pTree, h))
             continue;
@@ -472,7 +472,6 @@ void COutlookEAgent::SaveIdentity(CShellTreeCtrl* pTree, HTREEITEM hIdentity, co
             nSize += GetFileLength(file);
             LogResult(Message852(LoadText(851, _T("Succeeded")), bRestoreTree, text), kSource, __LINE__, 1);
         } else {
-            bOk = FALSE;
             LogResult(Message852(LoadText(848, _T("Ignore")), bRestoreTree, text), kSource, __LINE__, 4);
         }
     }
@@ -516,10 +515,10 @@ int COutlookEAgent::BackupReg(CShellTreeCtrl* pTree, HTREEITEM hRoot, LPCTSTR lp
             LPCTSTR id = m_identities.Lookup(name);
             if (!id)
                 continue;
-            BOOL ok = TRUE;
-            SaveIdentity(pTree, h, folder, id, restoreTree, count, size, ok);
-            if (ok)
-                WritePrivateProfileStringW(_T("OutlookExpress"), name, id, set + _T("\\oe.ini"));
+            SaveIdentity(pTree, h, folder, id, restoreTree, count, size);
+            // The identity's store is copied whatever became of its registry parts, each of which has been logged:
+            // its line offers the store and the parts that were saved on restore.
+            WritePrivateProfileStringW(_T("OutlookExpress"), name, id, set + _T("\\oe.ini"));
         }
         report();
         if (folderFailed)

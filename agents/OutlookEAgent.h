@@ -81,8 +81,9 @@ private:
     CString AddressBookPath() const;
     int KindIcon(int nKind);
     bool IsAddressBookItem(CShellTreeCtrl* pTree, HTREEITEM hItem) const;
+    // Saves the identity's checked registry parts into its folder of the set, logging each part's result.
     void SaveIdentity(CShellTreeCtrl* pTree, HTREEITEM hIdentity, const CString& strFolder, const CString& strId,
-                      bool bRestoreTree, int& nCount, ULONGLONG& nSize, BOOL& bOk);
+                      bool bRestoreTree, int& nCount, ULONGLONG& nSize);
 
     CString m_strProgramPath;
     CString m_strBlockSender = CString(u"Block Sender");

@@ -384,6 +384,47 @@ TEST_F(OutlookEAgentTest, SelectIdentityEndsAtOnceWithoutIdentitiesAndTheListKee
     EXPECT_EQ(m_agent.SetIdentityPairs(two, one), 0);
 }
 
+// A registry part that cannot be saved (its key went between the listing and the backup) is logged and left out,
+// but its identity keeps its line in "oe.ini": the identity's copied store and its other parts are offered on
+// restore and come back.
+TEST_F(OutlookEAgentTest, AnIdentityWhosePartCannotBeSavedIsStillOfferedWithItsStore) {
+    const auto bobStore = Files(m_home + "/OE/Bob/Store");
+    CShellTreeCtrl& source = NewTree(kTreeBackup);
+    HTREEITEM root = Root(source);
+    ASSERT_NE(root, nullptr);
+    source.CheckBranch(root, kStateChecked);
+    DeleteTree(HKEY_CURRENT_USER, Id(kBob, std::u16string(kOe) + u"\\Rules"));
+    JobRunner job(source, m_manager);
+    job.Backup(CString(m_drive.Path()));
+    EXPECT_EQ(job.count, 7) << "Bob's rules were not saved";
+    EXPECT_FALSE(std::filesystem::exists(SetHost("OutlookExpress/Bob/Message Rules")));
+    WCHAR value[260] = {};
+    GetPrivateProfileStringW(u"OutlookExpress", u"Bob", u"", value, 260, SetPath() + u"\\OutlookExpress\\oe.ini");
+    EXPECT_EQ(CString(value), CString(kBob));
+
+    std::filesystem::remove_all(m_home + "/OE/Bob/Store");
+    std::filesystem::create_directories(m_home + "/OE/Bob/Store");
+    CShellTreeCtrl& restore = NewTree(kTreeRestore);
+    HTREEITEM set = Root(restore);
+    ASSERT_NE(set, nullptr);
+    HTREEITEM bob = Child(restore, set, u"Bob");
+    ASSERT_NE(bob, nullptr);
+    UserExpand(restore, bob);
+    auto texts = Texts(restore, bob);
+    std::sort(texts.begin(), texts.end(), [](const CString& a, const CString& b) { return a.Compare(b) < 0; });
+    EXPECT_EQ(texts, (std::vector<CString>{u"Account Settings", u"Block Sender", u"Mailbox", u"Signatures"}));
+    restore.CheckBranch(set, kStateChecked);
+    CStringList sources, targets;
+    for (const char16_t* name : {u"Ann", u"Bob"}) {
+        sources.AddTail(name);
+        targets.AddTail(name);
+    }
+    m_manager.SetOEIdentityLists(&restore, sources, targets);
+    JobRunner back(restore, m_manager);
+    back.Restore(1, CString());
+    EXPECT_EQ(Files(m_home + "/OE/Bob/Store"), bobStore);
+}
+
 TEST_F(OutlookEAgentTest, TwoIdentitiesOfOneNameAreSavedApart) {
     SetText(Id(kBob), u"Username", u"Ann");
     CShellTreeCtrl& source = NewTree(kTreeBackup);
