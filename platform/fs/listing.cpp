@@ -4,17 +4,17 @@
 #include "platform/base/module.h"
 #include "platform/base/strings.h"
 #include "platform/fs/attributes.h"
+#include "platform/fs/files.h"
 #include "platform/fs/hostfs.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
-#include <memory>
-#include <optional>
+#include <numeric>
+#include <sched.h>
 #include <system_error>
-#include <thread>
+#include <unistd.h>
 
 namespace platform::fs {
 
@@ -22,32 +22,42 @@ using namespace detail;
 
 namespace {
 
-// Below this many entries one thread reads them all: starting helpers would cost more than they save.
+// Below this many entries the caller reads them all: starting threads would cost more than they save.
 constexpr size_t kEntriesPerHelper = 1024;
 constexpr unsigned kMostHelpers = 3;
-// The entries a thread takes at a time.
-constexpr size_t kBlock = 128;
 
-struct Pending {
-    std::string hostName;
-    std::u16string name;
-    std::optional<DWORD> attributes; // none: gone before it was looked at
-};
-
-// What FindNextFileW reports as the entry's attributes.
-void ReadAttributes(int folderFd, const std::string& folder, Pending& entry) {
-    HostStat st;
-    if (!StatPath(folderFd, entry.hostName.c_str(), st))
-        return;
-    const std::string path = folder + "/" + entry.hostName;
-    const auto record = ReadStored(FileRef{-1, path.c_str(), folderFd, entry.hostName.c_str()}, st);
-    entry.attributes = ComputeAttributes(st, entry.hostName, record);
+// The processors this process may run on: threads beyond them only take turns with the caller.
+unsigned UsableProcessors() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return static_cast<unsigned>(CPU_COUNT(&set));
+    return std::max(1u, std::thread::hardware_concurrency());
 }
 
 } // namespace
 
-bool ListFolder(LPCWSTR folder, std::vector<FolderEntry>& entries) {
-    entries.clear();
+FolderListing::~FolderListing() {
+    StopHelpers();
+    if (m_folderFd >= 0)
+        close(m_folderFd);
+}
+
+void FolderListing::StopHelpers() {
+    m_stop = true;
+    for (std::thread& helper : m_helpers)
+        helper.join();
+    m_helpers.clear();
+    m_stop = false;
+}
+
+bool FolderListing::Open(LPCWSTR folder) {
+    StopHelpers();
+    m_entries.clear();
+    m_order.clear();
+    if (m_folderFd >= 0)
+        close(m_folderFd);
+    m_folderFd = -1;
     if (!folder)
         return platform::Fail(ERROR_INVALID_PARAMETER), false;
     std::u16string windowsFolder(folder);
@@ -58,27 +68,39 @@ bool ListFolder(LPCWSTR folder, std::vector<FolderEntry>& entries) {
         return false;
     if (resolved->host.kind != PathKind::File)
         return platform::Fail(ERROR_FILE_NOT_FOUND), false;
-    const std::string& hostFolder = resolved->host.path;
+    m_hostFolder = resolved->host.path;
     HostStat st;
-    if (!StatPath(AT_FDCWD, hostFolder.c_str(), st) || !st.IsDirectory() || st.dangling)
+    if (!StatPath(AT_FDCWD, m_hostFolder.c_str(), st) || !st.IsDirectory() || st.dangling)
         return platform::Fail(ERROR_PATH_NOT_FOUND), false;
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(hostFolder.c_str()), closedir);
-    if (!dir)
+    m_folderFd = open(m_hostFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_folderFd < 0)
         return platform::FailErrno(), false;
+    const int readFd = dup(m_folderFd);
+    if (readFd < 0)
+        return platform::FailErrno(), false;
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(fdopendir(readFd), closedir);
+    if (!dir) {
+        const int error = errno;
+        close(readFd);
+        errno = error;
+        return platform::FailErrno(), false;
+    }
 
-    std::vector<Pending> pending;
+    std::vector<size_t> unknown; // entries whose kind the records don't give
     for (;;) {
         errno = 0;
         const dirent* e = readdir(dir.get());
         if (!e) {
-            if (errno)
+            if (errno) {
+                m_entries.clear();
                 return platform::FailErrno(), false;
+            }
             break;
         }
         const char* name = e->d_name;
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
             continue;
-        Pending entry;
+        Entry entry;
         entry.hostName = name;
         entry.name = platform::Utf8ToUtf16(name);
         if (entry.name.size() >= MAX_PATH) {
@@ -87,46 +109,113 @@ bool ListFolder(LPCWSTR folder, std::vector<FolderEntry>& entries) {
             OutputDebugStringW((u"ListFolder: name too long, skipped: " + entry.name + u"\n").c_str());
             continue;
         }
-        pending.push_back(std::move(entry));
+        // A link is a folder when it leads to one, and some file systems don't say: those are looked at now.
+        entry.folder = e->d_type == DT_DIR;
+        if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK)
+            unknown.push_back(m_entries.size());
+        m_entries.push_back(std::move(entry));
     }
+    m_state = std::make_unique<std::atomic<int>[]>(m_entries.size());
+    if (!unknown.empty()) {
+        ReadAhead(unknown);
+        for (size_t i : unknown) {
+            const auto a = Attributes(i);
+            m_entries[i].folder = a && (*a & FILE_ATTRIBUTE_DIRECTORY);
+        }
+        StopHelpers();
+        m_order.clear();
+    }
+    SetLastError(ERROR_SUCCESS);
+    return true;
+}
 
-    const int folderFd = dirfd(dir.get());
-    std::atomic<size_t> next{0};
-    std::atomic<bool> helperFailed{false};
-    auto work = [&]() {
-        for (size_t start = next.fetch_add(kBlock); start < pending.size(); start = next.fetch_add(kBlock))
-            for (size_t i = start; i < std::min(pending.size(), start + kBlock); ++i)
-                ReadAttributes(folderFd, hostFolder, pending[i]);
-    };
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    const size_t wanted = std::min<size_t>({pending.size() / kEntriesPerHelper, kMostHelpers, cores - 1});
-    std::vector<std::thread> helpers;
-    for (size_t i = 0; i < wanted; ++i) {
+void FolderListing::Read(size_t i) {
+    Entry& entry = m_entries[i];
+    HostStat st;
+    if (!StatPath(m_folderFd, entry.hostName.c_str(), st))
+        return;
+    const std::string path = m_hostFolder + "/" + entry.hostName;
+    const auto record = ReadStored(FileRef{-1, path.c_str(), m_folderFd, entry.hostName.c_str()}, st);
+    entry.attributes = ComputeAttributes(st, entry.hostName, record);
+}
+
+std::optional<DWORD> FolderListing::Attributes(size_t i) {
+    std::atomic<int>& state = m_state[i];
+    for (;;) {
+        int seen = kUnread;
+        if (state.compare_exchange_strong(seen, kReading, std::memory_order_acq_rel)) {
+            Read(i);
+            state.store(kRead, std::memory_order_release);
+            state.notify_all();
+            break;
+        }
+        if (seen == kRead)
+            break;
+        // A thread is reading this one: rather than wait, read one that nobody has taken yet, if any is left.
+        if (!ReadUntaken())
+            state.wait(seen, std::memory_order_acquire);
+    }
+    return m_entries[i].attributes;
+}
+
+bool FolderListing::ReadUntaken() {
+    for (size_t k = m_next.fetch_add(1); k < m_order.size(); k = m_next.fetch_add(1)) {
+        std::atomic<int>& state = m_state[m_order[k]];
+        int seen = kUnread;
+        if (!state.compare_exchange_strong(seen, kReading, std::memory_order_acq_rel))
+            continue;
+        Read(m_order[k]);
+        state.store(kRead, std::memory_order_release);
+        state.notify_all();
+        return true;
+    }
+    return false;
+}
+
+void FolderListing::ReadAhead(std::vector<size_t> order) {
+    StopHelpers();
+    m_order = std::move(order);
+    m_next = 0;
+    const size_t wanted =
+        std::min<size_t>({m_order.size() / kEntriesPerHelper, kMostHelpers, UsableProcessors() - 1});
+    for (size_t n = 0; n < wanted; ++n) {
         try {
-            helpers.emplace_back([&]() {
-                try {
-                    work();
-                } catch (...) {
-                    helperFailed = true;
+            m_helpers.emplace_back([this]() {
+                for (size_t k = m_next.fetch_add(1); k < m_order.size() && !m_stop; k = m_next.fetch_add(1)) {
+                    std::atomic<int>& state = m_state[m_order[k]];
+                    int seen = kUnread;
+                    if (!state.compare_exchange_strong(seen, kReading, std::memory_order_acq_rel))
+                        continue; // the caller took it
+                    try {
+                        Read(m_order[k]);
+                        state.store(kRead, std::memory_order_release);
+                    } catch (...) {
+                        // Out of memory: the entry is left to the caller, which reads what no thread has read.
+                        state.store(kUnread, std::memory_order_release);
+                        state.notify_all();
+                        return;
+                    }
+                    state.notify_all();
                 }
             });
         } catch (const std::system_error&) {
-            break; // no thread to be had: the others (and this one) read the rest
+            break; // no thread to be had: the caller reads what the others don't
         }
     }
-    work();
-    for (std::thread& helper : helpers)
-        helper.join();
-    // A helper that ran out of memory left part of its block unread: those entries are read here.
-    if (helperFailed)
-        for (Pending& entry : pending)
-            if (!entry.attributes)
-                ReadAttributes(folderFd, hostFolder, entry);
+}
 
-    entries.reserve(pending.size());
-    for (Pending& entry : pending)
-        if (entry.attributes)
-            entries.push_back(FolderEntry{std::move(entry.name), *entry.attributes});
+bool ListFolder(LPCWSTR folder, std::vector<FolderEntry>& entries) {
+    entries.clear();
+    FolderListing listing;
+    if (!listing.Open(folder))
+        return false;
+    std::vector<size_t> order(listing.Size());
+    std::iota(order.begin(), order.end(), size_t{0});
+    listing.ReadAhead(order);
+    entries.reserve(listing.Size());
+    for (size_t i = 0; i < listing.Size(); ++i)
+        if (const auto a = listing.Attributes(i))
+            entries.push_back(FolderEntry{listing.Name(i), *a});
     SetLastError(ERROR_SUCCESS);
     return true;
 }

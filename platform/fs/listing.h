@@ -1,12 +1,17 @@
 // A whole folder at once: every entry's name and attributes, as FindFirstFileW and FindNextFileW report them.
 //
-// For a view that shows every entry of a folder of thousands: the entries' attributes are read by a few threads
-// side by side instead of one after the other, and the listing is complete when the call returns.
+// For a view that shows every entry of a folder of thousands: the names come first (one read of the folder), and
+// the entries' attributes are then read by a few threads side by side, in the order the caller will ask for
+// them, while the caller goes on with the entries already read.
 #pragma once
 
 #include "platform/base/types.h"
 
+#include <atomic>
+#include <memory>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace platform::fs {
@@ -21,5 +26,50 @@ struct FolderEntry {
 // the folder cannot be listed (ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED, ...); an empty folder gives true and no
 // entries.
 bool ListFolder(LPCWSTR folder, std::vector<FolderEntry>& entries);
+
+// A folder's names at once and their attributes as they are asked for. Open reads the names; ReadAhead starts
+// threads reading the attributes in the order given; Attributes waits for one entry's (reading it on the calling
+// thread when no thread has taken it yet). Attributes may be asked from any thread.
+class FolderListing {
+public:
+    FolderListing() = default;
+    FolderListing(const FolderListing&) = delete;
+    FolderListing& operator=(const FolderListing&) = delete;
+    ~FolderListing(); // stops the threads still reading
+
+    // Reads the folder's names (as ListFolder lists them, with its errors); false with the last error set.
+    bool Open(LPCWSTR folder);
+    size_t Size() const { return m_entries.size(); }
+    const std::u16string& Name(size_t i) const { return m_entries[i].name; }
+    // Whether the entry is a folder, as the folder's records tell (the entry was looked at where they don't).
+    bool IsFolder(size_t i) const { return m_entries[i].folder; }
+    // Starts reading the attributes of the entries in this order (indexes), where the folder is large enough to
+    // be worth threads. Once per listing.
+    void ReadAhead(std::vector<size_t> order);
+    // The entry's attributes; none when it went away before it was looked at.
+    std::optional<DWORD> Attributes(size_t i);
+
+private:
+    struct Entry {
+        std::string hostName;
+        std::u16string name;
+        bool folder = false;
+        std::optional<DWORD> attributes;
+    };
+    enum : int { kUnread = 0, kReading = 1, kRead = 2 };
+    void Read(size_t i);
+    // Reads the next entry of the order that no thread has taken: false when none is left.
+    bool ReadUntaken();
+    void StopHelpers();
+
+    int m_folderFd = -1; // owned: the entries are looked at by name below it
+    std::string m_hostFolder;
+    std::vector<Entry> m_entries;
+    std::unique_ptr<std::atomic<int>[]> m_state;
+    std::vector<size_t> m_order;
+    std::atomic<size_t> m_next{0};
+    std::atomic<bool> m_stop{false};
+    std::vector<std::thread> m_helpers;
+};
 
 } // namespace platform::fs

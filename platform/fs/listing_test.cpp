@@ -8,6 +8,8 @@
 
 #include <fcntl.h>
 #include <map>
+#include <optional>
+#include <thread>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -110,3 +112,62 @@ TEST_F(ListFolderTest, EmptyMissingAndFileFolders) {
 }
 
 } // namespace
+
+// Names first, attributes as they are asked for: the kinds are known before any attributes are read (a link by
+// where it leads), and attributes asked from two threads while the helpers read ahead in another order are each
+// entry's own.
+TEST_F(ListFolderTest, AttributesAskedWhileReadAhead) {
+    ASSERT_EQ(mkdir(m_drive.Host("big").c_str(), 0777), 0);
+    constexpr size_t kEntries = 2500;
+    for (size_t i = 0; i < kEntries; ++i) {
+        const std::string name = m_drive.Host("big/" + std::to_string(i));
+        if (i % 5 == 0) {
+            ASSERT_EQ(mkdir(name.c_str(), 0777), 0);
+        } else {
+            const int fd = open(name.c_str(), O_CREAT | O_WRONLY, 0644);
+            ASSERT_GE(fd, 0);
+            close(fd);
+        }
+    }
+    ASSERT_EQ(symlink("0", m_drive.Host("big/link").c_str()), 0);
+    ASSERT_TRUE(SetFileAttributesW(u"T:\\big\\7", FILE_ATTRIBUTE_HIDDEN));
+    const auto expected = ByFind(u"T:\\big");
+    ASSERT_EQ(expected.size(), kEntries + 1);
+
+    platform::fs::FolderListing listing;
+    ASSERT_TRUE(listing.Open(u"T:\\big")) << GetLastError();
+    ASSERT_EQ(listing.Size(), kEntries + 1);
+    std::vector<size_t> order;
+    for (size_t i = listing.Size(); i-- > 0;)
+        order.push_back(i);
+    for (size_t i = 0; i < listing.Size(); ++i)
+        EXPECT_EQ(listing.IsFolder(i), (expected.at(listing.Name(i)) & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            << platform::Utf16ToUtf8(listing.Name(i));
+    listing.ReadAhead(order);
+    std::vector<std::optional<DWORD>> other(listing.Size());
+    std::thread second([&]() {
+        for (size_t i = listing.Size(); i-- > 0;)
+            other[i] = listing.Attributes(i);
+    });
+    for (size_t i = 0; i < listing.Size(); ++i) {
+        const auto a = listing.Attributes(i);
+        ASSERT_TRUE(a.has_value()) << i;
+        EXPECT_EQ(*a, expected.at(listing.Name(i))) << platform::Utf16ToUtf8(listing.Name(i));
+    }
+    second.join();
+    for (size_t i = 0; i < listing.Size(); ++i)
+        EXPECT_EQ(other[i], listing.Attributes(i)) << i;
+}
+
+// An entry removed after the names were read is left out, not reported with made-up attributes.
+TEST_F(ListFolderTest, EntryGoneBeforeItsAttributes) {
+    ASSERT_EQ(mkdir(m_drive.Host("f").c_str(), 0777), 0);
+    m_drive.Write("f/stays", "");
+    m_drive.Write("f/goes", "");
+    platform::fs::FolderListing listing;
+    ASSERT_TRUE(listing.Open(u"T:\\f"));
+    ASSERT_EQ(listing.Size(), 2u);
+    ASSERT_EQ(unlink(m_drive.Host("f/goes").c_str()), 0);
+    for (size_t i = 0; i < listing.Size(); ++i)
+        EXPECT_EQ(listing.Attributes(i).has_value(), listing.Name(i) == u"stays");
+}

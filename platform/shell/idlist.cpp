@@ -220,6 +220,32 @@ PIDLIST_ABSOLUTE MakeList(const std::vector<Item>& items) {
     return static_cast<PIDLIST_ABSOLUTE>(p);
 }
 
+PITEMID_CHILD NewNamedItem(ItemKind kind, DWORD attributes, std::u16string_view name) {
+    // The same bytes as Payload gives for a folder or file, written in place.
+    const size_t payload = 1 + 2 * sizeof(DWORD) + name.size() * sizeof(char16_t);
+    if (payload + sizeof(USHORT) > 0xFFFF)
+        return nullptr;
+    const auto cb = static_cast<USHORT>(payload + sizeof(USHORT));
+    auto* p = static_cast<BYTE*>(CoTaskMemAlloc(cb + sizeof(USHORT)));
+    if (!p)
+        return nullptr;
+    const auto length = static_cast<DWORD>(name.size());
+    BYTE* at = p;
+    std::memcpy(at, &cb, sizeof cb);
+    at += sizeof cb;
+    *at++ = static_cast<BYTE>(kind);
+    std::memcpy(at, &attributes, sizeof attributes);
+    at += sizeof attributes;
+    std::memcpy(at, &length, sizeof length);
+    at += sizeof length;
+    if (!name.empty())
+        std::memcpy(at, name.data(), name.size() * sizeof(char16_t));
+    at += name.size() * sizeof(char16_t);
+    const USHORT end = 0;
+    std::memcpy(at, &end, sizeof end);
+    return reinterpret_cast<PITEMID_CHILD>(p);
+}
+
 bool ReadItem(LPCSHITEMID id, Item& out) {
     const USHORT cb = CountOf(id);
     if (cb < sizeof(USHORT) + 1)

@@ -39,6 +39,10 @@ PIDLIST_ABSOLUTE MakeList(const std::vector<Item>& items);
 // The bytes of a list of one item, its terminator included (empty when it does not fit an item).
 std::vector<BYTE> ItemBytes(const Item& item);
 
+// A list of one folder or file item (as MakeItem makes it, without building an Item): null when the name does not
+// fit an item or memory runs out.
+PITEMID_CHILD NewNamedItem(ItemKind kind, DWORD attributes, std::u16string_view name);
+
 // The shell's order of items in a folder: its own folders, links, drives, shares, then folders and files by name
 // without regard to case (and exactly where that ties).
 int ItemRank(ItemKind kind);

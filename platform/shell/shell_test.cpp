@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 namespace {
 
 struct ListDeleter {
@@ -266,6 +268,82 @@ TEST_F(ShellTest, ListingsComeInTheFoldersOwnOrder) {
             EXPECT_EQ(r < 0, i < j) << i << " " << j;
             EXPECT_EQ(r == 0, i == j) << i << " " << j;
         }
+}
+
+// A folder large enough to have its attributes read ahead by threads: each kind of listing hands out exactly the
+// entries it asks for (hidden ones by attribute and by name, a link by where it leads), in the folder's order, and
+// a skip or a clone taken half-way goes on from there.
+TEST_F(ShellTest, LargeListingsKeepOrderAndFilters) {
+    constexpr int kEntries = 1600;
+    std::vector<std::pair<std::u16string, bool>> all; // name, folder
+    for (int i = 0; i < kEntries; ++i) {
+        const std::string name = (i % 9 == 0 ? "Dir " : (i % 2 ? "file " : "File ")) + std::to_string(i);
+        if (i % 9 == 0)
+            m_drive.MakeFolder("big/" + name);
+        else
+            m_drive.Write("big/" + name, "");
+        all.emplace_back(platform::Utf8ToUtf16(name), i % 9 == 0);
+    }
+    m_drive.Write("big/.dotted", "");
+    ASSERT_TRUE(SetFileAttributesW((m_drive.Path("big") + u"\\file 3").c_str(), FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_TRUE(SetFileAttributesW((m_drive.Path("big") + u"\\Dir 9").c_str(), FILE_ATTRIBUTE_HIDDEN));
+    m_drive.MakeFolder("target");
+    ASSERT_EQ(symlink("../target", m_drive.Host("big/a link").c_str()), 0);
+    all.emplace_back(u"a link", true);
+    Ptr<IShellFolder> folder = Bind(Parse(m_drive.Path("big")).get());
+    ASSERT_TRUE(folder);
+
+    auto listed = [&](SHCONTF flags) {
+        IEnumIDList* raw = nullptr;
+        EXPECT_EQ(folder->EnumObjects(nullptr, flags, &raw), S_OK);
+        Ptr<IEnumIDList> e(raw);
+        std::vector<List> items;
+        PITEMID_CHILD child = nullptr;
+        while (e && e->Next(1, &child, nullptr) == S_OK)
+            items.emplace_back(child);
+        return items;
+    };
+    for (const SHCONTF flags : {SHCONTF_FOLDERS, SHCONTF_NONFOLDERS, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS,
+                                SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN}) {
+        SCOPED_TRACE(flags);
+        const bool hidden = (flags & SHCONTF_INCLUDEHIDDEN) != 0;
+        std::vector<std::u16string> expected;
+        for (const auto& [name, isFolder] : all)
+            if ((isFolder ? (flags & SHCONTF_FOLDERS) : (flags & SHCONTF_NONFOLDERS)) &&
+                (hidden || (name != u"file 3" && name != u"Dir 9")))
+                expected.push_back(name);
+        if (hidden)
+            expected.push_back(u".dotted");
+        const auto items = listed(flags);
+        std::vector<std::u16string> names;
+        for (const List& item : items)
+            names.push_back(NameOf(folder.get(), item.get(), SHGDN_INFOLDER));
+        std::vector<std::u16string> sortedNames = names;
+        std::sort(sortedNames.begin(), sortedNames.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(sortedNames, expected);
+        for (size_t i = 1; i < items.size(); ++i)
+            EXPECT_LT(static_cast<SHORT>(HRESULT_CODE(folder->CompareIDs(0, items[i - 1].get(), items[i].get()))), 0)
+                << platform::Utf16ToUtf8(names[i]);
+    }
+
+    IEnumIDList* raw = nullptr;
+    ASSERT_EQ(folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, &raw), S_OK);
+    Ptr<IEnumIDList> e(raw);
+    const auto items = listed(SHCONTF_FOLDERS | SHCONTF_NONFOLDERS);
+    ASSERT_EQ(e->Skip(700), S_OK);
+    IEnumIDList* rawCopy = nullptr;
+    ASSERT_EQ(e->Clone(&rawCopy), S_OK);
+    Ptr<IEnumIDList> copy(rawCopy);
+    for (IEnumIDList* from : {e.get(), copy.get()}) {
+        PITEMID_CHILD child = nullptr;
+        ASSERT_EQ(from->Next(1, &child, nullptr), S_OK);
+        List one(child);
+        EXPECT_EQ(HRESULT_CODE(folder->CompareIDs(0, one.get(), items[700].get())), 0);
+    }
+    EXPECT_EQ(e->Skip(static_cast<ULONG>(items.size())), S_FALSE);
+    PITEMID_CHILD none = nullptr;
+    EXPECT_EQ(e->Next(1, &none, nullptr), S_FALSE);
 }
 
 TEST_F(ShellTest, SpecialFoldersAreTheDesktopsOwnUnderTheHomeDrive) {

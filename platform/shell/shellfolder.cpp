@@ -84,9 +84,18 @@ bool HasSubfolder(const std::u16string& path) {
     return found;
 }
 
+// The file-system part of a listing, shared by an enumerator and its clones: the entries wanted, in the order the
+// folder sorts them in, their attributes read ahead while the enumerator's user goes on with those already read.
+struct ListedEntries {
+    platform::fs::FolderListing listing;
+    std::vector<size_t> order;
+    bool folders = false, files = false, hidden = false;
+};
+
 class EnumList final : public IEnumIDList {
 public:
-    explicit EnumList(std::vector<std::vector<BYTE>> items) : m_items(std::move(items)) {}
+    EnumList(std::vector<std::vector<BYTE>> items, std::shared_ptr<ListedEntries> listed)
+        : m_items(std::move(items)), m_listed(std::move(listed)) {}
     HRESULT QueryInterface(REFIID riid, void** ppv) override {
         if (!ppv)
             return E_POINTER;
@@ -109,13 +118,25 @@ public:
         if (!rgelt || (celt > 1 && !pceltFetched))
             return E_INVALIDARG;
         ULONG fetched = 0;
-        while (fetched < celt && m_next < m_items.size()) {
-            const std::vector<BYTE>& bytes = m_items[m_next];
-            void* p = CoTaskMemAlloc(bytes.size());
-            if (!p)
+        while (fetched < celt) {
+            if (!SkipLeftOut())
                 break;
-            std::memcpy(p, bytes.data(), bytes.size());
-            rgelt[fetched++] = static_cast<PITEMID_CHILD>(p);
+            PITEMID_CHILD item = nullptr;
+            if (m_next < m_items.size()) {
+                const std::vector<BYTE>& bytes = m_items[m_next];
+                void* p = CoTaskMemAlloc(bytes.size());
+                if (p)
+                    std::memcpy(p, bytes.data(), bytes.size());
+                item = static_cast<PITEMID_CHILD>(p);
+            } else {
+                const size_t i = m_listed->order[m_next - m_items.size()];
+                const DWORD attributes = *m_listed->listing.Attributes(i);
+                item = NewNamedItem((attributes & FILE_ATTRIBUTE_DIRECTORY) ? ItemKind::Folder : ItemKind::File,
+                                    attributes, m_listed->listing.Name(i));
+            }
+            if (!item)
+                break;
+            rgelt[fetched++] = item;
             ++m_next;
         }
         if (pceltFetched)
@@ -123,9 +144,12 @@ public:
         return fetched == celt ? S_OK : S_FALSE;
     }
     HRESULT Skip(ULONG celt) override {
-        const size_t left = m_items.size() - m_next;
-        m_next += std::min<size_t>(left, celt);
-        return celt <= left ? S_OK : S_FALSE;
+        ULONG skipped = 0;
+        while (skipped < celt && SkipLeftOut()) {
+            ++m_next;
+            ++skipped;
+        }
+        return skipped == celt ? S_OK : S_FALSE;
     }
     HRESULT Reset() override {
         m_next = 0;
@@ -134,7 +158,7 @@ public:
     HRESULT Clone(IEnumIDList** ppenum) override {
         if (!ppenum)
             return E_POINTER;
-        auto* copy = new EnumList(m_items);
+        auto* copy = new EnumList(m_items, m_listed);
         copy->m_next = m_next;
         *ppenum = copy;
         return S_OK;
@@ -142,8 +166,30 @@ public:
 
 private:
     ~EnumList() = default;
+
+    size_t Total() const { return m_items.size() + (m_listed ? m_listed->order.size() : 0); }
+
+    // Moves past the listed entries that are gone or not asked for (their attributes tell): false at the end.
+    bool SkipLeftOut() {
+        for (; m_next < Total(); ++m_next) {
+            if (m_next < m_items.size())
+                return true;
+            const auto attributes = m_listed->listing.Attributes(m_listed->order[m_next - m_items.size()]);
+            if (!attributes)
+                continue;
+            const bool isFolder = (*attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            if ((isFolder && !m_listed->folders) || (!isFolder && !m_listed->files))
+                continue;
+            if ((*attributes & FILE_ATTRIBUTE_HIDDEN) && !m_listed->hidden)
+                continue;
+            return true;
+        }
+        return false;
+    }
+
     std::atomic<ULONG> m_refs{1};
-    std::vector<std::vector<BYTE>> m_items;
+    std::vector<std::vector<BYTE>> m_items;  // the shell's own items, before the listed ones
+    std::shared_ptr<ListedEntries> m_listed; // none for a folder that is not a file-system folder
     size_t m_next = 0;
 };
 
@@ -151,50 +197,39 @@ std::vector<BYTE> BytesOf(const Item& item) {
     return ItemBytes(item);
 }
 
-// A folder's items from `first` on in the shell's order. Each item's folded name is made once; the comparisons
-// compare those, and only names that differ in case alone are read again.
-void SortItems(std::vector<std::vector<BYTE>>& items, size_t first) {
+// The listed entries that may be asked for (by kind), in the shell's order: folders before files, by name without
+// regard to case, then exactly. Each name is folded once; only names that differ in case alone are compared again.
+std::vector<size_t> SortedEntries(const platform::fs::FolderListing& listing, bool folders, bool files) {
     struct Entry {
-        int rank = 0;
-        WORD csidl = 0;
+        bool file = false;
         std::u16string folded;
         size_t index = 0;
     };
-    std::vector<Entry> entries(items.size() - std::min(first, items.size()));
-    for (size_t i = first; i < items.size(); ++i) {
-        Entry& e = entries[i - first];
-        e.index = i;
-        ItemKey key;
-        if (items[i].size() <= sizeof(USHORT) || !ReadItemKey(reinterpret_cast<LPCSHITEMID>(items[i].data()), key)) {
-            e.rank = ItemRank(static_cast<ItemKind>(0));
+    std::vector<Entry> entries;
+    entries.reserve(listing.Size());
+    for (size_t i = 0; i < listing.Size(); ++i) {
+        const bool isFolder = listing.IsFolder(i);
+        if ((isFolder && !folders) || (!isFolder && !files))
             continue;
-        }
-        e.rank = ItemRank(key.kind);
-        e.csidl = key.kind == ItemKind::Virtual ? key.csidl : 0;
-        e.folded.resize(key.length);
-        if (key.length != 0) // a special folder's item carries no name
-            std::memcpy(e.folded.data(), key.name, key.length * sizeof(char16_t));
+        Entry& e = entries.emplace_back();
+        e.file = !isFolder;
+        e.index = i;
+        e.folded = listing.Name(i);
         for (char16_t& c : e.folded)
             c = towupper_w(c);
     }
-    std::stable_sort(entries.begin(), entries.end(), [&items](const Entry& a, const Entry& b) {
-        if (a.rank != b.rank)
-            return a.rank < b.rank;
-        if (a.csidl != b.csidl)
-            return a.csidl < b.csidl;
+    std::stable_sort(entries.begin(), entries.end(), [&listing](const Entry& a, const Entry& b) {
+        if (a.file != b.file)
+            return b.file;
         if (const int r = a.folded.compare(b.folded); r != 0)
             return r < 0;
-        ItemKey x, y;
-        if (!ReadItemKey(reinterpret_cast<LPCSHITEMID>(items[a.index].data()), x) ||
-            !ReadItemKey(reinterpret_cast<LPCSHITEMID>(items[b.index].data()), y))
-            return false;
-        return CompareItemKeys(x, y) < 0;
+        return listing.Name(a.index) < listing.Name(b.index);
     });
-    std::vector<std::vector<BYTE>> sorted;
-    sorted.reserve(entries.size());
+    std::vector<size_t> order;
+    order.reserve(entries.size());
     for (const Entry& e : entries)
-        sorted.push_back(std::move(items[e.index]));
-    std::move(sorted.begin(), sorted.end(), items.begin() + static_cast<long>(first));
+        order.push_back(e.index);
+    return order;
 }
 
 class ShellFolder final : public IShellFolder {
@@ -281,6 +316,7 @@ public:
         if (!place.valid || !place.folder)
             return E_FAIL;
         std::vector<std::vector<BYTE>> items;
+        std::shared_ptr<ListedEntries> listed;
         const bool folders = (grfFlags & SHCONTF_FOLDERS) != 0;
         const bool files = (grfFlags & SHCONTF_NONFOLDERS) != 0;
         const bool hidden = (grfFlags & SHCONTF_INCLUDEHIDDEN) != 0;
@@ -321,32 +357,22 @@ public:
                 items.push_back(BytesOf(fonts));
             }
         } else if (!place.path.empty()) {
-            // The whole folder at once: a folder of thousands is read side by side rather than entry by entry.
-            const size_t firstListed = items.size();
-            std::vector<platform::fs::FolderEntry> entries;
-            if (!platform::fs::ListFolder(place.path.c_str(), entries)) {
+            // The whole folder's names at once, in the folder's order, so that a view sorting them finds them in
+            // order; the entries' attributes are read side by side while the items are handed out.
+            listed = std::make_shared<ListedEntries>();
+            listed->folders = folders;
+            listed->files = files;
+            listed->hidden = hidden;
+            if (!listed->listing.Open(place.path.c_str())) {
                 const DWORD error = GetLastError();
                 if (error != ERROR_FILE_NOT_FOUND && error != ERROR_NO_MORE_FILES && !place.desktop)
                     return HRESULT_FROM_WIN32(error);
             }
-            items.reserve(entries.size());
-            for (platform::fs::FolderEntry& entry : entries) {
-                const bool isFolder = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-                if ((isFolder && !folders) || (!isFolder && !files))
-                    continue;
-                if ((entry.attributes & FILE_ATTRIBUTE_HIDDEN) && !hidden)
-                    continue;
-                Item item;
-                item.kind = isFolder ? ItemKind::Folder : ItemKind::File;
-                item.attributes = entry.attributes;
-                item.name = std::move(entry.name);
-                items.push_back(BytesOf(item));
-            }
-            // Handed out in the order the folder sorts them in, so that a view sorting them finds them in order.
-            SortItems(items, firstListed);
+            listed->order = SortedEntries(listed->listing, folders, files);
+            listed->listing.ReadAhead(listed->order);
             NoteListedFolder(place.path);
         }
-        *ppenum = new EnumList(std::move(items));
+        *ppenum = new EnumList(std::move(items), std::move(listed));
         return S_OK;
     }
 
