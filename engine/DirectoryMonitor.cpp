@@ -15,6 +15,7 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <unordered_map>
 
 namespace {
 
@@ -25,6 +26,8 @@ constexpr DWORD kNotifyFilter =
 constexpr DWORD kStopWaitMs = 3000;
 // How long the action thread waits for a next change before the owner settles what it keeps back.
 constexpr DWORD kQuietMs = 100;
+// A queued record whose change a later record of the queue tells: it is dropped when its turn comes.
+constexpr int kSuperseded = 0;
 
 } // namespace
 
@@ -93,6 +96,13 @@ struct CDirectoryMonitor::Shared {
     unsigned long long nAppended = 0;
     unsigned long long nTaken = 0;
     static constexpr size_t kRecent = 8;
+    // The modification of each path still queued, and whether it came right after an addition (which path): a
+    // new folder followed by its parent's change is one folder copy for the owner, so such a pair stays as it is.
+    struct QueuedModification {
+        FILE_ACTION_RECORD* pRecord;
+        CString strAddedBefore; // empty when the record before it was no addition
+    };
+    std::unordered_map<CString, QueuedModification> modified;
 
     ~Shared() { DrainActions(); }
 
@@ -105,12 +115,19 @@ struct CDirectoryMonitor::Shared {
         }
         pTail = nullptr;
         nCount = 0;
+        modified.clear();
     }
 
     void Append(FILE_ACTION_RECORD* record) {
         {
             std::lock_guard lock(actionLock);
             record->pNext = nullptr;
+            if (record->nAction == FILE_ACTION_MODIFIED) {
+                CString addedBefore;
+                if (pTail && pTail->nAction == FILE_ACTION_ADDED)
+                    addedBefore = pTail->strPath;
+                modified.insert_or_assign(record->strPath, QueuedModification{record, addedBefore});
+            }
             if (pTail)
                 pTail->pNext = record;
             else
@@ -135,7 +152,48 @@ struct CDirectoryMonitor::Shared {
         --nCount;
         ++nTaken;
         record->pNext = nullptr;
+        if (record->nAction == FILE_ACTION_MODIFIED) {
+            auto it = modified.find(record->strPath);
+            if (it != modified.end() && it->second.pRecord == record)
+                modified.erase(it);
+        }
         return record;
+    }
+
+    // A modification about to be queued tells all that an earlier one of the same path still queued would: the
+    // new record takes the earlier one's place in the owner's eyes (with what the filter attached to it, so the
+    // filter is not asked twice) and the earlier one is dropped, so that the owner looks at the entry once, after
+    // the changes queued between the two (a folder's times, for one, are right only after its entries have been
+    // copied). Not when the earlier one follows the addition of a folder: that pair means something of its own
+    // to the owner. True when the new record took over.
+    bool SupersedeModification(FILE_ACTION_RECORD* record) {
+        const CString& path = record->strPath;
+        FILE_ACTION_RECORD* earlier = nullptr;
+        CString addedBefore;
+        {
+            std::lock_guard lock(actionLock);
+            auto it = modified.find(path);
+            if (it == modified.end())
+                return false;
+            earlier = it->second.pRecord;
+            addedBefore = it->second.strAddedBefore;
+        }
+        if (!addedBefore.IsEmpty()) {
+            const DWORD attributes = GetFileAttributesW(addedBefore);
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+                return false;
+        }
+        std::lock_guard lock(actionLock);
+        // Only this thread queues records, so a record still listed here is the one looked at above.
+        auto it = modified.find(path);
+        if (it == modified.end() || it->second.pRecord != earlier)
+            return false;
+        earlier->nAction = kSuperseded;
+        delete record->pObject;
+        record->pObject = earlier->pObject;
+        earlier->pObject = nullptr;
+        modified.erase(it);
+        return true;
     }
 
     // Whether a change of this kind to this path is already told by a record still queued: the same change at
@@ -204,7 +262,8 @@ struct CDirectoryMonitor::Shared {
                     DestroyFileActionRecord(record);
                     return;
                 }
-                if (!pfnFilter || pfnFilter(lpUserData, record)) {
+                if ((record->nAction == FILE_ACTION_MODIFIED && SupersedeModification(record)) || !pfnFilter ||
+                    pfnFilter(lpUserData, record)) {
                     Append(record);
                 } else {
                     record->nAction = FILE_ACTION_FLUSH;
@@ -275,6 +334,10 @@ struct CDirectoryMonitor::Shared {
             FILE_ACTION_RECORD* record = Take();
             if (!record)
                 return delivered;
+            if (record->nAction == kSuperseded) {
+                DestroyFileActionRecord(record);
+                continue;
+            }
             if (record->nAction == FILE_ACTION_FLUSH && !record->strPath.IsEmpty() &&
                 LaterFlushQueued(record->strPath)) {
                 DestroyFileActionRecord(record);

@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -233,12 +234,14 @@ struct Gated {
     std::atomic<int> arrived{0};
     std::mutex askedLock;
     std::set<std::u16string> asked;
+    std::map<std::u16string, int> timesAsked;
 };
 
 int CALLBACK NoteAsked(LPVOID user, FILE_ACTION_RECORD* record) {
     auto* gated = static_cast<Gated*>(user);
     std::lock_guard lock(gated->askedLock);
     gated->asked.insert(record->strPath.Str());
+    ++gated->timesAsked[record->strPath.Str()];
     return 1;
 }
 
@@ -285,4 +288,45 @@ TEST_F(DirectoryMonitorTest, QueuedChangesAreToldOnceAndAQuietSpellEndsWithAnEmp
     }
     EXPECT_EQ(newModified, 0) << "the writing of a new file still queued is told by its addition";
     EXPECT_EQ(busyModified, 1) << "the writings of a file still queued are one change";
+}
+
+TEST_F(DirectoryMonitorTest, AFolderChangedAgainWhileQueuedIsToldOnceAfterItsEntriesButNotSplitFromANewFolder) {
+    m_drive.Write("dir/sub/old.txt", "x");
+    CDirectoryMonitor monitor;
+    monitor.AddDirectory(_T("T:\\dir"));
+    Gated gated;
+    ASSERT_EQ(monitor.StartMonitor(&NoteAsked, &CollectAtGate, &gated), 0u);
+    {
+        std::unique_lock hold(gated.gate);
+        m_drive.Write("dir/first.txt", "1");
+        ASSERT_TRUE(Eventually([&] { return gated.arrived >= 1; }));
+        // Each new entry changes the folder again while its earlier change still waits in the queue.
+        m_drive.Write("dir/sub/a.txt", "a");
+        m_drive.Write("dir/sub/b.txt", "b");
+        ASSERT_EQ(mkdir(m_drive.Host("dir/sub/fresh").c_str(), 0755), 0);
+        m_drive.Write("dir/sub/c.txt", "c");
+        m_drive.Write("dir/end.txt", "");
+        ASSERT_TRUE(Eventually([&] {
+            std::lock_guard lock(gated.askedLock);
+            return gated.asked.count(u"T:\\dir\\end.txt") != 0;
+        }));
+    }
+    ASSERT_TRUE(Eventually([&] { return gated.received.Has(FILE_ACTION_ADDED, u"T:\\dir\\end.txt"); }));
+    monitor.StopMonitor();
+    std::vector<std::u16string> told;
+    {
+        std::lock_guard lock(gated.received.mutex);
+        for (const auto& [action, path] : gated.received.records) {
+            if (action == FILE_ACTION_ADDED || (action == FILE_ACTION_MODIFIED && path == u"T:\\dir\\sub"))
+                told.push_back((action == FILE_ACTION_ADDED ? u"+" : u"~") +
+                               path.substr(std::u16string(u"T:\\dir\\").size()));
+        }
+    }
+    // The folder's change that follows the new folder stays with it; the others are told once, after the entries
+    // that changed it, and the filter is asked only for the two that reach the owner.
+    const std::vector<std::u16string> expected = {u"+first.txt", u"+sub\\a.txt", u"+sub\\b.txt", u"+sub\\fresh",
+                                                  u"~sub",       u"+sub\\c.txt", u"~sub",        u"+end.txt"};
+    EXPECT_EQ(told, expected);
+    std::lock_guard lock(gated.askedLock);
+    EXPECT_EQ(gated.timesAsked[u"T:\\dir\\sub"], 2);
 }

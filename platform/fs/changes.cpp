@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -461,7 +462,7 @@ std::shared_ptr<DirectoryWatch> StartWatch(const std::shared_ptr<detail::FileObj
     watch->root = file->HostPath();
     watch->subtree = subtree;
     watch->filter = filter;
-    watch->capacity = capacity;
+    watch->capacity = std::max(capacity, kKeptChangesBytes);
     {
         std::lock_guard watchLock(watch->mutex);
         error = watch->Start();

@@ -197,20 +197,55 @@ TEST_F(ChangesTest, FoldersFollowMovesWithinAndOutOfTheTree) {
         EXPECT_EQ(c.second.find(u"gone"), std::u16string::npos) << "a folder moved out is no longer watched";
 }
 
+TEST_F(ChangesTest, KeptChangesOutlastOneReadAndAreHandedOutOverSeveralReads) {
+    MkDir("w");
+    // Far more than one small read holds arrives while no read waits: nothing is lost, each read takes what fits.
+    constexpr int kFiles = 200;
+    Watcher watcher(u"T:\\w", 256);
+    ASSERT_TRUE(watcher.Arm());
+    for (int i = 0; i < kFiles; ++i)
+        m_drive.Write("w/kept" + std::to_string(i) + ".dat", "x");
+    int overflows = 0;
+    const std::vector<Change> all = watcher.CollectUntil(
+        [&](const std::vector<Change>& got) {
+            return overflows > 0 ||
+                   Contains(got,
+                            {FILE_ACTION_ADDED, u"kept" + platform::Utf8ToUtf16(std::to_string(kFiles - 1)) + u".dat"});
+        },
+        &overflows);
+    EXPECT_EQ(overflows, 0);
+    std::vector<std::u16string> added;
+    for (const auto& c : all) {
+        if (c.first == FILE_ACTION_ADDED)
+            added.push_back(c.second);
+    }
+    ASSERT_EQ(added.size(), static_cast<size_t>(kFiles));
+    for (int i = 0; i < kFiles; ++i)
+        EXPECT_EQ(added[i], u"kept" + platform::Utf8ToUtf16(std::to_string(i)) + u".dat") << "in order";
+}
+
 TEST_F(ChangesTest, LostChangesCompleteWithZeroBytes) {
     MkDir("w");
     struct Case {
         const char* name;
         DWORD bufferSize;
         int files;
+        size_t nameLength;
     };
-    // A buffer too small for one record, and a small buffer that the kept changes outgrow while no read waits.
-    for (const Case& c : {Case{"record does not fit", 8, 1}, Case{"kept changes outgrow the buffer", 256, 200}}) {
+    // A buffer too small for one record, and kept changes (two long-named records a file) that outgrow the limit
+    // of what a handle keeps while no read waits.
+    const size_t perFile = 2 * (offsetof(FILE_NOTIFY_INFORMATION, FileName) + 200 * sizeof(WCHAR));
+    const int outgrow = static_cast<int>(platform::fs::kKeptChangesBytes / perFile) + 50;
+    for (const Case& c :
+         {Case{"record does not fit", 8, 1, 8}, Case{"kept changes outgrow the limit", 4096, outgrow, 200}}) {
         SCOPED_TRACE(c.name);
         Watcher watcher(u"T:\\w", c.bufferSize);
         ASSERT_TRUE(watcher.Arm());
-        for (int i = 0; i < c.files; ++i)
-            m_drive.Write("w/" + std::string(c.name).substr(0, 4) + std::to_string(i) + ".dat", "x");
+        for (int i = 0; i < c.files; ++i) {
+            std::string name = std::string(c.name).substr(0, 4) + std::to_string(i) + ".dat";
+            name.insert(0, c.nameLength - std::min(c.nameLength, name.size()), 'n');
+            m_drive.Write("w/" + name, "x");
+        }
         int overflows = 0;
         watcher.CollectUntil([&](const std::vector<Change>&) { return overflows > 0; }, &overflows);
         EXPECT_GT(overflows, 0);
