@@ -568,8 +568,14 @@ void CCopyProDlg::OnCancel() {
 
 void CCopyProDlg::OnEndSession(BOOL bEnding) {
     CDialog::OnEndSession(bEnding);
-    if (!bEnding || !m_pJob)
+    if (!bEnding)
         return;
+    // No job runs (a finished run's summary waits for Finish): the dialog closes as Finish would close it, its
+    // summary box with it, so that its loop no longer holds the program's main loop.
+    if (!m_pJob) {
+        Close(m_nResult);
+        return;
+    }
     SetActivity(FALSE);
     m_bCancelled = TRUE;
     m_nResult = 2;

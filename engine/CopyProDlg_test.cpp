@@ -18,11 +18,13 @@
 #include "platform/system/security.h"
 #include "platform/ui/input.h"
 #include "platform/ui/msgbox.h"
+#include "platform/ui/session.h"
 #include "platform/ui/ui_test_support.h"
 #include "platform/ui/window.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -331,6 +333,58 @@ TEST_F(CopyProDlgTest, TheSessionsEndStopsTheJobAndAnswersTheOpenQuestion) {
     EXPECT_FALSE(m_manager.HasProgressDlg());
     // The job's last message to the manager may still be on its way: it ends without being cancelled again.
     EXPECT_TRUE(m_manager.CancelAllJobs(20000));
+}
+
+// The session ends while a finished run's summary is still on screen, its box up or already answered: the dialog
+// closes as Finish would have closed it, so that nothing holds the program's main loop.
+TEST_F(CopyProDlgTest, TheSessionsEndClosesAFinishedRunsDialog) {
+    m_drive.Write("Data/a.txt", "alpha");
+    SaveSelection();
+    for (const bool bAnswered : {false, true}) {
+        SCOPED_TRACE(bAnswered ? "summary answered" : "summary up");
+        std::atomic<bool> summaryShown{false};
+        platform::ui::ScopedPromptHook hook([&](const platform::ui::PromptInfo& info) {
+            if (platform::Utf16ToUtf8(info.text).find("Backup completed, ") != 0) {
+                ADD_FAILURE() << platform::Utf16ToUtf8(info.text);
+                return platform::ui::PromptReply(IDOK);
+            }
+            summaryShown = true;
+            // Left up for the user, or answered at once.
+            return platform::ui::PromptReply(bAnswered ? IDOK : platform::ui::PromptReply::kRunModal);
+        });
+        CCopyProDlg dlg(&m_host);
+        dlg.m_strDestPath = u"U:\\";
+        bool bClosed = false;
+        const INT_PTR result = RunWith(dlg, [&] {
+            const HWND hDlg = [&] {
+                HWND h = nullptr;
+                uitest::Eventually([&] { return (h = dlg.GetSafeHwnd()) != nullptr; });
+                return h;
+            }();
+            ASSERT_TRUE(uitest::Eventually([&] {
+                WCHAR text[32] = {};
+                ::GetDlgItemTextW(hDlg, IDCANCEL, text, 32);
+                return summaryShown && CString(text) == CString(u"Finish");
+            }));
+            platform::ui::EndSession(0);
+            bClosed = uitest::Eventually([&] { return !::IsWindow(hDlg); });
+            // Closed by hand when the session's end left it open, so that the test ends.
+            if (!bClosed) {
+                EnumWindows(
+                    [](HWND hWnd, LPARAM lParam) {
+                        if (::GetWindow(hWnd, GW_OWNER) == reinterpret_cast<HWND>(lParam))
+                            ::PostMessageW(hWnd, WM_COMMAND, IDOK, 0);
+                        return TRUE;
+                    },
+                    reinterpret_cast<LPARAM>(hDlg));
+                ::PostMessageW(hDlg, WM_COMMAND, IDCANCEL, 0);
+            }
+        });
+        EXPECT_TRUE(bClosed);
+        EXPECT_EQ(result, 1);
+        EXPECT_TRUE(Logged(RunLog(), u"Backup completed, "));
+        EXPECT_FALSE(m_manager.HasProgressDlg());
+    }
 }
 
 // A selection larger than the destination's free space: message 5064, and Abort ends the dialog before anything

@@ -2,7 +2,8 @@
 // mirrors created, changed, renamed, moved and deleted files and folders (a burst of new files and the rename of a
 // folder holding many among them) until the set equals the source, files matching the filter left out, and its log
 // lists the actions; a daily schedule resumed at start runs one backup at its time; a run missed while the program
-// was not running is offered at the next start and runs once.
+// was not running is offered at the next start and runs once; the end of the session ends the program with a run's
+// dialog still open.
 #include "app/AppTestSupport.h"
 
 #include "platform/base/machine.h"
@@ -471,6 +472,44 @@ TEST_F(AutoBackupTest, ARunMissedWhileTheProgramWasNotRunningIsOfferedAtStartAnd
     // Asked once and run once, not once per missed day.
     EXPECT_EQ(Count("is not correctly executed"), 1u) << Errors();
     EXPECT_EQ(Count("Backup completed, "), 1u) << Errors();
+}
+
+// The user's session ends while a scheduled run's summary is still on screen: the program ends by itself, its
+// schedule left to resume at the next start, and says so in its log.
+TEST_F(AutoBackupTest, TheEndOfTheSessionEndsTheProgramWithARunsDialogOpen) {
+    Write(m_tree / "readme.txt", "read me");
+    WriteSelection(fs::path(m_install) / "Config" / "ExpertScheduleBackup.rpr", u"T:\\Project");
+    const CString key = CString(kRootKey) + u"\\Expert\\Schedule";
+    StoreDestination(key);
+    std::u16string date, time, both, unused1, unused2, yesterday;
+    LocalTexts(-3600, date, time, both);
+    LocalTexts(-3600 - 86400, unused1, unused2, yesterday);
+    SetText(key, u"StartDate", date);
+    SetText(key, u"StartTime", time);
+    const DWORD daily = 1, running = 1;
+    SetValue(key, u"Repeat", REG_DWORD, &daily, 4);
+    SetValue(key, u"Running", REG_DWORD, &running, 4);
+    SetText(key, u"NextTime", yesterday);
+
+    // The program has all the time it needs to end by itself.
+    ::setenv("WINLAYER_SESSION_END_GRACE_MS", "600000", 1);
+    auto kovra = Start();
+    ::unsetenv("WINLAYER_SESSION_END_GRACE_MS");
+    HWND main = nullptr, expert = nullptr;
+    WaitForExpertMode(main, expert);
+    ASSERT_TRUE(uitest::Eventually([&] { return Count("Backup completed, ") == 1; }, kDeadline)) << Errors();
+    ASSERT_TRUE(uitest::Eventually([&] { return FindOther(u"Schedule Backup") != nullptr; }, kDeadline));
+    ASSERT_EQ(::kill(kovra->Pid(), SIGTERM), 0);
+    EXPECT_EQ(kovra->Wait(), 0) << Errors();
+    const auto items = apptest::ReadLogItems(u"K:\\Config\\KovraSystem.log");
+    ASSERT_FALSE(items.empty());
+    EXPECT_EQ(platform::Utf16ToUtf8(items.back().m_strEntry.Str()), "Shut down Kovra successfully.");
+    DWORD dwRunning = 0, dwSize = 4;
+    HKEY hKey = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, key, 0, KEY_READ, &hKey), ERROR_SUCCESS);
+    RegQueryValueExW(hKey, u"Running", nullptr, nullptr, reinterpret_cast<BYTE*>(&dwRunning), &dwSize);
+    RegCloseKey(hKey);
+    EXPECT_EQ(dwRunning, 1u) << "the schedule resumes at the next start";
 }
 
 } // namespace

@@ -71,6 +71,8 @@ public:
     Kovra(const Kovra&) = delete;
     Kovra& operator=(const Kovra&) = delete;
 
+    pid_t Pid() const { return m_pid; }
+
     int Wait() {
         const auto deadline = std::chrono::steady_clock::now() + kDeadline;
         while (!m_exited) {
