@@ -1,11 +1,15 @@
 #include "platform/base/clock.h"
 
 #include "platform/base/errors.h"
+#include "platform/base/machine.h"
 #include "platform/base/strings.h"
 
 #include <chrono>
+#include <cerrno>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -64,6 +68,9 @@ struct ClockState {
     uint64_t manualMs = 0;
     // Added to the host's monotonic milliseconds so that the tick count continues where a manual clock left it.
     int64_t realOffsetMs = 0;
+    // The machine clock's offset from the host's, read from the machine folder on first use.
+    bool machineOffsetLoaded = false;
+    int64_t machineOffsetMs = 0;
 };
 
 struct ListenerState {
@@ -95,6 +102,48 @@ uint64_t HostMonotonicMs() {
 Ticks HostNow() {
     const auto since = std::chrono::system_clock::now().time_since_epoch();
     return kUnixEpoch + std::chrono::duration_cast<std::chrono::nanoseconds>(since).count() / 100;
+}
+
+constexpr const char* kMachineClockFile = "clock";
+
+// The offset the machine folder's "clock" file holds; 0 when there is none or it cannot be read.
+int64_t ReadMachineOffset() {
+    std::ifstream in(machine::PathOf(kMachineClockFile));
+    std::string line;
+    if (!in || !std::getline(in, line))
+        return 0;
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
+        line.pop_back();
+    if (line.empty())
+        return 0;
+    errno = 0;
+    char* end = nullptr;
+    const long long value = std::strtoll(line.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0')
+        return 0;
+    return value;
+}
+
+void ForgetMachineOffset() {
+    std::lock_guard lock(State().mutex);
+    State().machineOffsetLoaded = false;
+}
+
+int64_t LoadedMachineOffset() {
+    ClockState& state = State();
+    {
+        std::lock_guard lock(state.mutex);
+        if (state.machineOffsetLoaded)
+            return state.machineOffsetMs;
+    }
+    // Read again when the process is pointed at another machine folder.
+    static std::once_flag once;
+    std::call_once(once, [] { machine::AddResetListener(&ForgetMachineOffset); });
+    const int64_t offset = ReadMachineOffset();
+    std::lock_guard lock(state.mutex);
+    state.machineOffsetMs = offset;
+    state.machineOffsetLoaded = true;
+    return offset;
 }
 
 void NotifyListeners() {
@@ -165,7 +214,32 @@ Ticks Now() {
         if (state.manual)
             return state.manualNow;
     }
-    return HostNow();
+    return HostNow() + LoadedMachineOffset() * kTicksPerMs;
+}
+
+int64_t MachineOffsetMs() {
+    return LoadedMachineOffset();
+}
+
+bool SetMachineOffsetMs(int64_t offsetMs) {
+    // Written whole and then put in place, so that a process starting meanwhile reads the old offset or the new.
+    const std::string path = machine::PathOf(kMachineClockFile);
+    const std::string temporary = path + ".new";
+    {
+        std::ofstream out(temporary, std::ios::trunc);
+        out << offsetMs << '\n';
+        if (!out.flush())
+            return false;
+    }
+    std::error_code ec;
+    std::filesystem::rename(temporary, path, ec);
+    if (ec)
+        return false;
+    ClockState& state = State();
+    std::lock_guard lock(state.mutex);
+    state.machineOffsetMs = offsetMs;
+    state.machineOffsetLoaded = true;
+    return true;
 }
 
 uint64_t MonotonicMs() {
@@ -381,12 +455,16 @@ BOOL SetLocalTime(const SYSTEMTIME* time) {
         platform::Fail(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    // Only the layer's own manual clock can be set; the host's clock belongs to the host.
-    if (!IsManual()) {
-        platform::Fail(ERROR_PRIVILEGE_NOT_HELD);
+    if (IsManual()) {
+        Set(LocalToUtc(local));
+        return TRUE;
+    }
+    // The host's clock belongs to the host: the machine's clock is set as an offset from it, for every process of
+    // the machine.
+    if (!SetMachineOffsetMs((LocalToUtc(local) - HostNow()) / kTicksPerMs)) {
+        platform::Fail(ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    Set(LocalToUtc(local));
     return TRUE;
 }
 

@@ -5,6 +5,15 @@
 // advancing the clock by its argument, and timed waits (sync.h), timers and waitable timers fire as the clock
 // passes their deadlines. GetTickCount counts milliseconds since the clock started and wraps at 2^32 as on
 // Windows.
+//
+// The machine's clock. On the real platform the system time belongs to the machine: setting it moves it for every
+// program. Here the machine's time is the host's clock plus an offset kept in the machine folder's file "clock":
+// one line holding the offset as a decimal number of milliseconds (positive when the machine is ahead of the host).
+// A missing or unreadable file means no offset. Every process of the machine reads it when it first reads the time
+// (and again when it is pointed at another machine folder); a process already running does not follow a later
+// change made by another. SetLocalTime on the real clock sets it (this process follows at once), so a test can
+// start a program at a chosen date and time; the time zone stays the one named by TZ in the environment. The tick
+// count (GetTickCount) and timed waits are not moved by it.
 #pragma once
 
 #include "platform/base/types.h"
@@ -67,6 +76,11 @@ bool IsManual();
 void Advance(uint64_t milliseconds);
 // Sets the manual clock to `utc` (forward or backward).
 void Set(Ticks utc);
+
+// The machine clock's offset from the host's clock, in milliseconds (see above).
+int64_t MachineOffsetMs();
+// Writes the machine clock's offset (this process follows at once); false when the file cannot be written.
+bool SetMachineOffsetMs(int64_t offsetMs);
 
 // Sets the time zone for local-time conversions (an IANA name such as "Europe/Berlin"; empty for the host's).
 // Tests use it to cross a daylight-saving change.

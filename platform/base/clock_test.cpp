@@ -1,11 +1,21 @@
 #include "platform/base/clock.h"
 
 #include "platform/base/errors.h"
+#include "platform/base/machine.h"
 #include "platform/base/strings.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+
+extern char** environ;
 
 using namespace platform::clock;
 
@@ -51,6 +61,30 @@ protected:
         SetTimeZone("");
     }
 };
+
+// Runs ClockChild.DISABLED_ReportsTheMachinesTime in a new process of this program; its exit status.
+int RunChild(const std::string& report) {
+    std::string self(4096, '\0');
+    const ssize_t len = readlink("/proc/self/exe", self.data(), self.size() - 1);
+    self.resize(len > 0 ? static_cast<size_t>(len) : 0);
+    std::string filter = "--gtest_filter=ClockChild.DISABLED_ReportsTheMachinesTime";
+    std::string alsoDisabled = "--gtest_also_run_disabled_tests";
+    char* argv[] = {self.data(), filter.data(), alsoDisabled.data(), nullptr};
+    setenv("CLOCK_TEST_REPORT", report.c_str(), 1);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, self.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    unsetenv("CLOCK_TEST_REPORT");
+    if (spawned != 0)
+        return -1;
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 bool HaveZone(const char* name) {
     return std::filesystem::exists(std::string("/usr/share/zoneinfo/") + name);
@@ -236,17 +270,62 @@ TEST_F(ClockTest, ListenersHearEveryMove) {
     EXPECT_EQ(calls, afterSwitch + 3);
 }
 
-TEST_F(ClockTest, LocalTimeCanBeSetOnlyOnTheManualClock) {
+TEST_F(ClockTest, LocalTimeSetOnTheManualClockMovesOnlyIt) {
     ASSERT_TRUE(HaveZone("Europe/Berlin")) << "time-zone data (tzdata, installed by scripts/setup) is missing";
+    platform::machine::ScopedTestMachine machine;
     SetTimeZone("Europe/Berlin");
-    const SYSTEMTIME local = Date(2024, 12, 24, 18);
-    EXPECT_FALSE(SetLocalTime(&local));
-    EXPECT_EQ(GetLastError(), ERROR_PRIVILEGE_NOT_HELD);
     UseManualClock(0);
+    const SYSTEMTIME local = Date(2024, 12, 24, 18);
     ASSERT_TRUE(SetLocalTime(&local));
     SYSTEMTIME st{};
     GetLocalTime(&st);
     EXPECT_EQ(st.wHour, 18);
     GetSystemTime(&st);
     EXPECT_EQ(st.wHour, 17);
+    EXPECT_EQ(MachineOffsetMs(), 0);
+    EXPECT_FALSE(std::filesystem::exists(machine.Folder() + "/clock"));
+}
+
+// The machine's clock: set in one process, read by another started after it; the tick count does not jump.
+TEST_F(ClockTest, LocalTimeSetOnTheRealClockIsTheMachinesForEveryProcess) {
+    ASSERT_TRUE(HaveZone("Europe/Berlin")) << "time-zone data (tzdata, installed by scripts/setup) is missing";
+    platform::machine::ScopedTestMachine machine;
+    SetTimeZone("Europe/Berlin");
+    EXPECT_EQ(MachineOffsetMs(), 0);
+    const uint64_t ticksBefore = GetTickCount64();
+    const SYSTEMTIME local = Date(2031, 3, 30, 1, 59, 30);
+    ASSERT_TRUE(SetLocalTime(&local));
+    SYSTEMTIME st{};
+    GetLocalTime(&st);
+    EXPECT_EQ(Text(st).substr(0, 16), "2031-03-30 01:59") << Text(st);
+    EXPECT_LT(GetTickCount64() - ticksBefore, 60'000u);
+
+    const std::string report = machine.Scratch("child") + "/report";
+    const Ticks before = Now();
+    EXPECT_EQ(RunChild(report), 0);
+    const Ticks after = Now();
+    std::ifstream in(report);
+    long long child = 0;
+    ASSERT_TRUE(in >> child);
+    EXPECT_LE(before, child);
+    EXPECT_GE(after, child);
+
+    // Another machine folder has a clock of its own; coming back finds the offset again.
+    const int64_t offset = MachineOffsetMs();
+    {
+        platform::machine::ScopedTestMachine other;
+        EXPECT_EQ(MachineOffsetMs(), 0);
+    }
+    EXPECT_EQ(MachineOffsetMs(), offset);
+    // A clock file that is not a number means no offset.
+    std::ofstream(machine.Folder() + "/clock") << "soon\n";
+    platform::machine::SetFolder(machine.Folder());
+    EXPECT_EQ(MachineOffsetMs(), 0);
+}
+
+// Run by the test above in a process of its own: writes the machine's time there.
+TEST(ClockChild, DISABLED_ReportsTheMachinesTime) {
+    const char* report = std::getenv("CLOCK_TEST_REPORT");
+    ASSERT_NE(report, nullptr);
+    std::ofstream(report) << Now() << "\n";
 }
