@@ -6,6 +6,7 @@
 // dialog still open.
 #include "app/AppTestSupport.h"
 
+#include "platform/base/clock.h"
 #include "platform/base/machine.h"
 #include "platform/base/strings.h"
 #include "platform/fs/paths.h"
@@ -158,6 +159,7 @@ protected:
         m_tree = fs::path(m_source) / "Project";
     }
     void TearDown() override {
+        platform::clock::SetTimeZone("");
         ::setenv("HOME", m_savedHome.c_str(), 1);
         ::unsetenv("WINLAYER_DEBUG");
         if (m_hadGuard)
@@ -323,6 +325,63 @@ protected:
                 return open == nullptr;
             },
             kDeadline));
+    }
+
+    // A local date and time in the zone the program is given.
+    static SYSTEMTIME Local(WORD y, WORD mo, WORD d, WORD h, WORD mi, WORD s) {
+        SYSTEMTIME st{};
+        st.wYear = y;
+        st.wMonth = mo;
+        st.wDay = d;
+        st.wHour = h;
+        st.wMinute = mi;
+        st.wSecond = s;
+        return st;
+    }
+    static platform::clock::Ticks LocalTicks(const SYSTEMTIME& local) {
+        FILETIME ft{};
+        SystemTimeToFileTime(&local, &ft);
+        return platform::clock::FromFileTime(ft);
+    }
+    static platform::clock::Ticks LocalNow() { return platform::clock::UtcToLocal(platform::clock::Now()); }
+    // The machine's clock set to a local time in Europe/Berlin, the zone the program is then started in, as the
+    // user would set the computer's clock.
+    static void SetMachineClock(const SYSTEMTIME& local) {
+        platform::clock::SetTimeZone("Europe/Berlin");
+        ASSERT_TRUE(SetLocalTime(&local));
+    }
+    // A stored schedule to resume at start: the start, the rule, and the next due time as the program wrote it.
+    static void StoreSchedule(const CString& key, const std::u16string& startDate, const std::u16string& startTime,
+                              DWORD dwRepeat, DWORD dwMask, const std::u16string& nextTime) {
+        SetText(key, u"StartDate", startDate);
+        SetText(key, u"StartTime", startTime);
+        SetValue(key, u"Repeat", REG_DWORD, &dwRepeat, 4);
+        if (dwMask)
+            SetValue(key, u"RepeatMask", REG_DWORD, &dwMask, 4);
+        const DWORD running = 1;
+        SetValue(key, u"Running", REG_DWORD, &running, 4);
+        SetText(key, u"NextTime", nextTime);
+    }
+    // The date and time the copy-progress log gives the end of each run (the machine's local time).
+    static std::vector<std::string> RunTimes() {
+        std::vector<std::string> times;
+        for (const auto& item :
+             apptest::ReadLogItems(u"K:\\Config\\CopyProgress.log"))
+            if (item.m_strEntry.Find(u"Backup completed, ") == 0)
+                times.push_back(platform::Utf16ToUtf8(item.m_strDate.Str()) + " " +
+                                platform::Utf16ToUtf8(item.m_strTime.Str()));
+        return times;
+    }
+    // Starts the program on a schedule stored under `key`, the machine's clock at `clock`, and checks it is up in
+    // time for a run due at `due`.
+    std::unique_ptr<Kovra> StartAt(const SYSTEMTIME& clock, const SYSTEMTIME& due, HWND& main) {
+        SetMachineClock(clock);
+        auto kovra = Start();
+        HWND expert = nullptr;
+        WaitForExpertMode(main, expert);
+        EXPECT_LT(LocalNow(), LocalTicks(due) - 3 * platform::clock::kTicksPerSecond)
+            << "the program took too long to start for this test";
+        return kovra;
     }
 
     platform::machine::ScopedTestMachine m_machine;
@@ -510,6 +569,78 @@ TEST_F(AutoBackupTest, TheEndOfTheSessionEndsTheProgramWithARunsDialogOpen) {
     RegQueryValueExW(hKey, u"Running", nullptr, nullptr, reinterpret_cast<BYTE*>(&dwRunning), &dwSize);
     RegCloseKey(hKey);
     EXPECT_EQ(dwRunning, 1u) << "the schedule resumes at the next start";
+}
+
+// The machine's clock set to a Tuesday shortly before a weekly run on Tuesdays and Fridays: the run comes at its
+// time, asks nothing, and the next due time is that Friday.
+TEST_F(AutoBackupTest, AWeeklyRunComesOnItsWeekdayAtItsTimeAndTheNextIsTheNextChosenWeekday) {
+    Write(m_tree / "readme.txt", "read me");
+    WriteSelection(fs::path(m_install) / "Config" / "ExpertScheduleBackup.rpr", u"T:\\Project");
+    const CString key = CString(kRootKey) + u"\\Expert\\Schedule";
+    StoreDestination(key);
+    // Tuesday bit 2, Friday bit 5; started on a Monday weeks before.
+    StoreSchedule(key, u"2027/2/1", u"9:30:0", 2, (1u << 2) | (1u << 5), u"2027/3/2 9:30:0");
+    HWND main = nullptr;
+    auto kovra = StartAt(Local(2027, 3, 2, 9, 29, 45), Local(2027, 3, 2, 9, 30, 0), main);
+    FinishScheduledRun();
+    EXPECT_EQ(Count("is not correctly executed"), 0u) << "a run on time asks nothing";
+    EXPECT_TRUE(SameAsSource()) << Errors();
+    const auto times = RunTimes();
+    ASSERT_EQ(times.size(), 1u);
+    EXPECT_EQ(times[0].substr(0, 16), "2027-3-2 09:30:0") << times[0];
+    EXPECT_EQ(GetText(key, u"NextTime"), u"2027/3/5 9:30:0");
+    Exit(main, *kovra);
+}
+
+// A monthly run on the 31st: the 30th of April passes its time without a run; on the 31st of May it comes at its
+// time, and the next is the 31st of July, June having no 31st.
+TEST_F(AutoBackupTest, AMonthlyRunOnThe31stSkipsTheMonthsWithoutOne) {
+    Write(m_tree / "readme.txt", "read me");
+    WriteSelection(fs::path(m_install) / "Config" / "ExpertScheduleBackup.rpr", u"T:\\Project");
+    const CString key = CString(kRootKey) + u"\\Expert\\Schedule";
+    StoreDestination(key);
+    // Started on the 30th of April at 9:30; the program gave the 31st of May as the first run.
+    StoreSchedule(key, u"2027/4/30", u"9:30:0", 3, 1u << 30, u"2027/5/31 9:30:0");
+    {
+        HWND main = nullptr;
+        auto kovra = StartAt(Local(2027, 4, 30, 9, 29, 50), Local(2027, 4, 30, 9, 30, 0), main);
+        ASSERT_TRUE(uitest::Eventually([&] { return LocalNow() >= LocalTicks(Local(2027, 4, 30, 9, 30, 5)); }, 60s));
+        EXPECT_EQ(Count("Backup completed, "), 0u) << Errors();
+        EXPECT_EQ(FindOther(u"Schedule Backup"), nullptr);
+        EXPECT_EQ(GetText(key, u"NextTime"), u"2027/5/31 9:30:0");
+        Exit(main, *kovra);
+    }
+    HWND main = nullptr;
+    auto kovra = StartAt(Local(2027, 5, 31, 9, 29, 45), Local(2027, 5, 31, 9, 30, 0), main);
+    FinishScheduledRun();
+    EXPECT_EQ(Count("is not correctly executed"), 0u) << "a run on time asks nothing";
+    EXPECT_TRUE(SameAsSource()) << Errors();
+    const auto times = RunTimes();
+    ASSERT_EQ(times.size(), 1u);
+    EXPECT_EQ(times[0].substr(0, 16), "2027-5-31 09:30:") << times[0];
+    EXPECT_EQ(GetText(key, u"NextTime"), u"2027/7/31 9:30:0");
+    Exit(main, *kovra);
+}
+
+// Daylight saving begins in Berlin at 2:00 on the 28th of March 2027, the clock going on to 3:00: a daily run at
+// 3:00:10 armed in winter time comes ten seconds after the change, at its wall-clock time, and the next is the
+// same wall-clock time the day after.
+TEST_F(AutoBackupTest, ADailyRunKeepsItsWallClockTimeAcrossTheChangeToSummerTime) {
+    Write(m_tree / "readme.txt", "read me");
+    WriteSelection(fs::path(m_install) / "Config" / "ExpertScheduleBackup.rpr", u"T:\\Project");
+    const CString key = CString(kRootKey) + u"\\Expert\\Schedule";
+    StoreDestination(key);
+    StoreSchedule(key, u"2027/3/1", u"3:0:10", 1, 0, u"2027/3/28 3:0:10");
+    HWND main = nullptr;
+    // 1:59:45 winter time is 25 seconds before 3:00:10 summer time.
+    auto kovra = StartAt(Local(2027, 3, 28, 1, 59, 45), Local(2027, 3, 28, 3, 0, 10), main);
+    FinishScheduledRun();
+    EXPECT_EQ(Count("is not correctly executed"), 0u) << "a run on time asks nothing";
+    const auto times = RunTimes();
+    ASSERT_EQ(times.size(), 1u);
+    EXPECT_EQ(times[0].substr(0, 16), "2027-3-28 03:00:") << times[0];
+    EXPECT_EQ(GetText(key, u"NextTime"), u"2027/3/29 3:0:10");
+    Exit(main, *kovra);
 }
 
 } // namespace
