@@ -21,6 +21,8 @@
 #include <mutex>
 #include <set>
 #include <sstream>
+#include <string_view>
+#include <unordered_map>
 
 #include <dirent.h>
 #include <pwd.h>
@@ -47,17 +49,41 @@ std::string DesktopEnvironment() {
     return key;
 }
 
-// Whether DesktopEnvironment() would give `key` now, without building it: asked once per item of a listing.
+// Whether DesktopEnvironment() would give `key` now, without building it: asked a few times per item of a listing.
 bool DesktopEnvironmentIs(const std::string& key) {
+    // The answer stands while the environment stands: setenv, unsetenv and putenv each change the array, its
+    // length or one of its entries (a new value is a new entry), so a fingerprint of those tells, at the cost of a
+    // walk over the array instead of four searches through it.
+    thread_local char** lastArray = nullptr;
+    thread_local size_t lastLength = 0;
+    thread_local uintptr_t lastPrint = 0;
+    thread_local std::string lastKey;
+    thread_local bool lastAnswer = false;
+    char** const array = environ;
+    size_t length = 0;
+    uintptr_t print = 0;
+    for (char** entry = array; entry && *entry; ++entry)
+        print += reinterpret_cast<uintptr_t>(*entry) * ++length;
+    if (array == lastArray && length == lastLength && print == lastPrint && key == lastKey)
+        return lastAnswer;
     size_t at = 0;
+    bool same = true;
     for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS"}) {
         const char* value = std::getenv(name);
         const size_t n = value ? std::strlen(value) : 0;
-        if (key.size() < at + n + 1 || (n && key.compare(at, n, value, n) != 0) || key[at + n] != '\n')
-            return false;
+        if (key.size() < at + n + 1 || (n && key.compare(at, n, value, n) != 0) || key[at + n] != '\n') {
+            same = false;
+            break;
+        }
         at += n + 1;
     }
-    return at == key.size();
+    same = same && at == key.size();
+    lastArray = array;
+    lastLength = length;
+    lastPrint = print;
+    lastKey = key;
+    lastAnswer = same;
+    return same;
 }
 
 std::string Home() {
@@ -386,7 +412,11 @@ bool GlobMatch(const char* p, const char* s) {
 // The globs, with the plain "*.ext" ones also found by their extension.
 struct GlobTable {
     std::vector<Glob> globs;
-    std::map<std::string, std::vector<size_t>, std::less<>> byExtension; // lower-cased ".ext" of "*.ext"
+    struct Hash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    std::unordered_map<std::string, std::vector<size_t>, Hash, std::equal_to<>> byExtension; // ".ext" of "*.ext"
     std::vector<size_t> others;
 };
 

@@ -198,30 +198,35 @@ std::vector<BYTE> BytesOf(const Item& item) {
 }
 
 // The listed entries that may be asked for (by kind), in the shell's order: folders before files, by name without
-// regard to case, then exactly. Each name is folded once; only names that differ in case alone are compared again.
+// regard to case, then exactly (a folder's names differ, so no two entries tie). The names are folded once, into
+// one buffer.
 std::vector<size_t> SortedEntries(const platform::fs::FolderListing& listing, bool folders, bool files) {
     struct Entry {
         bool file = false;
-        std::u16string folded;
+        uint32_t at = 0, length = 0; // of the folded name in `folded`
         size_t index = 0;
     };
     std::vector<Entry> entries;
     entries.reserve(listing.Size());
+    size_t total = 0;
+    for (size_t i = 0; i < listing.Size(); ++i)
+        total += listing.Name(i).size();
+    std::u16string folded;
+    folded.reserve(total);
     for (size_t i = 0; i < listing.Size(); ++i) {
         const bool isFolder = listing.IsFolder(i);
         if ((isFolder && !folders) || (!isFolder && !files))
             continue;
-        Entry& e = entries.emplace_back();
-        e.file = !isFolder;
-        e.index = i;
-        e.folded = listing.Name(i);
-        for (char16_t& c : e.folded)
-            c = towupper_w(c);
+        const std::u16string& name = listing.Name(i);
+        entries.push_back(Entry{!isFolder, static_cast<uint32_t>(folded.size()), static_cast<uint32_t>(name.size()), i});
+        for (const char16_t c : name)
+            folded += (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - (u'a' - u'A')) : c < 0x80 ? c : towupper_w(c);
     }
-    std::stable_sort(entries.begin(), entries.end(), [&listing](const Entry& a, const Entry& b) {
+    const std::u16string_view all(folded);
+    std::sort(entries.begin(), entries.end(), [&listing, all](const Entry& a, const Entry& b) {
         if (a.file != b.file)
             return b.file;
-        if (const int r = a.folded.compare(b.folded); r != 0)
+        if (const int r = all.substr(a.at, a.length).compare(all.substr(b.at, b.length)); r != 0)
             return r < 0;
         return listing.Name(a.index) < listing.Name(b.index);
     });
