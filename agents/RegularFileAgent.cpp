@@ -206,6 +206,7 @@ int CRegularFileAgent::InsertChildren(CShellTreeCtrl* pTree, HTREEITEM hItem, BO
     const CItemIDList parentList(pData->m_list);
     const CString parentPath = pData->m_list.GetPath();
     const DWORD childFlags = pData->m_dwFlags & 0x0F;
+    CBackAgent* const agent = pData->m_pAgent;
     const bool belowDrive = pTree->GetDistance(pTree->GetRootItem(), hItem) == 1;
     int inserted = 0;
     CItemIDList child;
@@ -224,7 +225,8 @@ int CRegularFileAgent::InsertChildren(CShellTreeCtrl* pTree, HTREEITEM hItem, BO
         }
         if (!isFolder && pTree->IsFilteredItem(full))
             continue;
-        if (InsertShellItem(pTree, hItem, TVI_LAST, folder, parentList, child, nullptr, childFlags)) {
+        // The children belong to the parent's agent: naming it spares each child a look at the parent's data.
+        if (InsertShellItem(pTree, hItem, TVI_LAST, folder, parentList, child, agent, childFlags)) {
             pTree->AddLoadCount(1);
             ++inserted;
         }

@@ -493,13 +493,17 @@ std::string MimeTypeOf(const std::u16string& name, bool folder) {
     // Asked for every file of a listing: the name's two spellings reuse this thread's buffers.
     thread_local std::string exact, lower;
     exact.clear();
-    if (std::all_of(name.begin(), name.end(), [](char16_t c) { return c < 0x80; }))
-        exact.append(name.begin(), name.end());
-    else
+    if (std::all_of(name.begin(), name.end(), [](char16_t c) { return c < 0x80; })) {
+        exact.resize(name.size());
+        for (size_t i = 0; i < name.size(); ++i)
+            exact[i] = static_cast<char>(name[i]);
+    } else {
         exact = Utf16ToUtf8(name);
+    }
     lower.assign(exact);
     for (char& c : lower)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
     const std::shared_ptr<const GlobTable> table = CurrentGlobs();
     const Glob* best = nullptr;
     auto consider = [&](const Glob& g) {

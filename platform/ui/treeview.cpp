@@ -82,6 +82,17 @@ struct TreeView {
     HFONT font = nullptr;
     LabelMeasure* measuring = nullptr; // while the rows are measured together
     bool destroying = false;
+    // While the owner holds drawing back (WM_SETREDRAW), changes are noted once and shown when it lets go: a load of
+    // thousands of items would otherwise ask for the whole window to be painted once per item.
+    bool redraw = true;
+    bool changedWhileHeld = false;
+
+    void Invalidate() {
+        if (redraw)
+            InvalidateRect(hwnd, nullptr, TRUE);
+        else
+            changedWhileHeld = true;
+    }
 
     DWORD Style() const { return static_cast<DWORD>(GetWindowLongW(hwnd, GWL_STYLE)); }
 
@@ -294,7 +305,7 @@ struct TreeView {
         list.insert(list.begin() + static_cast<long>(pos), item);
         item->slot = pos;
         items.emplace(reinterpret_cast<uintptr_t>(item->handle), std::move(owned));
-        InvalidateRect(hwnd, nullptr, TRUE);
+        Invalidate();
         return item->handle;
     }
 
@@ -336,7 +347,7 @@ struct TreeView {
                 DeleteRecursive(root.children.front());
             caret = nullptr;
             topIndex = 0;
-            InvalidateRect(hwnd, nullptr, TRUE);
+            Invalidate();
             return TRUE;
         }
         // Deleting the selection (or a branch that holds it) moves the selection to a neighbour.
@@ -356,7 +367,7 @@ struct TreeView {
         if (hadCaret && replacement && Find(replacement->handle) == replacement)
             Select(replacement, TVC_UNKNOWN, true);
         ClampTop();
-        InvalidateRect(hwnd, nullptr, TRUE);
+        Invalidate();
         return TRUE;
     }
 
@@ -432,7 +443,7 @@ struct TreeView {
             item->cChildren = tv->cChildren;
         if (tv->mask & TVIF_PARAM)
             item->param = tv->lParam;
-        InvalidateRect(hwnd, nullptr, TRUE);
+        Invalidate();
         return TRUE;
     }
 
@@ -509,7 +520,7 @@ struct TreeView {
             item->state |= TVIS_EXPANDED | TVIS_EXPANDEDONCE;
             if (notify)
                 NotifyTree(TVN_ITEMEXPANDEDW, TVE_EXPAND, nullptr, item);
-            InvalidateRect(hwnd, nullptr, TRUE);
+            Invalidate();
             return TRUE;
         }
         if (action != TVE_COLLAPSE)
@@ -535,7 +546,7 @@ struct TreeView {
         if (notify)
             NotifyTree(TVN_ITEMEXPANDEDW, TVE_COLLAPSE, nullptr, item);
         ClampTop();
-        InvalidateRect(hwnd, nullptr, TRUE);
+        Invalidate();
         return TRUE;
     }
 
@@ -567,7 +578,7 @@ struct TreeView {
         if (old && Find(oldHandle) != old)
             old = nullptr;
         NotifyTree(TVN_SELCHANGEDW, cause, old, item);
-        InvalidateRect(hwnd, nullptr, TRUE);
+        Invalidate();
         return TRUE;
     }
 
@@ -842,7 +853,7 @@ struct TreeView {
         if (recurse)
             for (TvItem* c : std::vector<TvItem*>(parent->children))
                 SortLevel(c, true, compare);
-        InvalidateRect(hwnd, nullptr, TRUE);
+        Invalidate();
     }
 
     // ---- Input ----
@@ -855,7 +866,7 @@ struct TreeView {
         if (count < 2 || index >= count)
             index = 1;
         item->state = (item->state & ~TVIS_STATEIMAGEMASK) | INDEXTOSTATEIMAGEMASK(index);
-        InvalidateRect(hwnd, nullptr, TRUE);
+        Invalidate();
     }
 
     void ButtonDown(LPARAM lParam, bool right, bool doubleClick) {
@@ -965,7 +976,7 @@ struct TreeView {
             ownStateList = false;
             stateList = list;
         }
-        InvalidateRect(hwnd, nullptr, TRUE);
+        Invalidate();
         return old;
     }
 
@@ -1075,6 +1086,13 @@ LRESULT CALLBACK TreeViewProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_ERASEBKGND:
         return 1; // painting fills the background
+    case WM_SETREDRAW:
+        tv->redraw = wParam != 0;
+        if (tv->redraw && tv->changedWhileHeld) {
+            tv->changedWhileHeld = false;
+            InvalidateRect(hwnd, nullptr, TRUE);
+        }
+        return DefWindowProcW(hwnd, msg, wParam, lParam);
     case WM_SETFONT:
         tv->font = reinterpret_cast<HFONT>(wParam);
         return 0;
@@ -1115,7 +1133,7 @@ LRESULT CALLBACK TreeViewProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
             return 0;
         }
         tv->ClampOffset();
-        InvalidateRect(hwnd, nullptr, TRUE);
+        tv->Invalidate();
         return 0;
     }
     case WM_LBUTTONDOWN:
@@ -1159,7 +1177,7 @@ LRESULT CALLBACK TreeViewProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
             return 0;
         }
         tv->ClampTop();
-        InvalidateRect(hwnd, nullptr, TRUE);
+        tv->Invalidate();
         return 0;
     }
     case WM_SETFOCUS:
@@ -1201,7 +1219,7 @@ LRESULT CALLBACK TreeViewProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
             tv->dropHilite = item;
             if (item)
                 item->state |= TVIS_DROPHILITED;
-            InvalidateRect(hwnd, nullptr, TRUE);
+            tv->Invalidate();
             return TRUE;
         case TVGN_FIRSTVISIBLE: {
             if (!item)
@@ -1212,7 +1230,7 @@ LRESULT CALLBACK TreeViewProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
                 return FALSE;
             tv->topIndex = row;
             tv->ClampTop();
-            InvalidateRect(hwnd, nullptr, TRUE);
+            tv->Invalidate();
             return TRUE;
         }
         default:
@@ -1257,7 +1275,7 @@ LRESULT CALLBACK TreeViewProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         return tv->indent;
     case TVM_SETINDENT:
         tv->indent = std::max(static_cast<int>(wParam), 0);
-        InvalidateRect(hwnd, nullptr, TRUE);
+        tv->Invalidate();
         return 0;
     case TVM_GETVISIBLECOUNT:
         return tv->VisibleCount();
@@ -1265,7 +1283,7 @@ LRESULT CALLBACK TreeViewProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         const int old = tv->RowHeight();
         const int h = static_cast<int>(static_cast<SHORT>(LOWORD(wParam)));
         tv->itemHeight = h == -1 ? -1 : std::max(1, h);
-        InvalidateRect(hwnd, nullptr, TRUE);
+        tv->Invalidate();
         return old;
     }
     case TVM_GETITEMHEIGHT:

@@ -389,6 +389,29 @@ TEST_F(TreeViewTest, HorizontalRangeFollowsTheWidestLabelAsTextsChange) {
     EXPECT_LT(range(), wide);
 }
 
+// While drawing is held back, changes leave the window as it was painted; letting go asks for one paint that shows
+// them all (and nothing when nothing changed).
+TEST_F(TreeViewTest, ChangesWhileRedrawIsHeldArePaintedWhenItIsLetGo) {
+    MakeTree();
+    HTREEITEM a = Add(TVI_ROOT, u"a");
+    ValidateRect(m_tree, nullptr);
+    SendMessageW(m_tree, WM_SETREDRAW, FALSE, 0);
+    for (int i = 0; i < 50; ++i)
+        Add(a, u"child");
+    TreeView_Expand(m_tree, a, TVE_EXPAND);
+    EXPECT_FALSE(GetUpdateRect(m_tree, nullptr, FALSE));
+    SendMessageW(m_tree, WM_SETREDRAW, TRUE, 0);
+    EXPECT_TRUE(GetUpdateRect(m_tree, nullptr, FALSE));
+    EXPECT_EQ(Children(a).size(), 50u);
+
+    ValidateRect(m_tree, nullptr);
+    SendMessageW(m_tree, WM_SETREDRAW, FALSE, 0);
+    SendMessageW(m_tree, WM_SETREDRAW, TRUE, 0);
+    EXPECT_FALSE(GetUpdateRect(m_tree, nullptr, FALSE));
+    Add(TVI_ROOT, u"b");
+    EXPECT_TRUE(GetUpdateRect(m_tree, nullptr, FALSE));
+}
+
 TEST_F(TreeViewTest, SelectionNotifiesCanBeVetoedAndMovesWhenTheSelectedItemIsDeleted) {
     MakeTree();
     HTREEITEM a = Add(TVI_ROOT, u"a", 1);
