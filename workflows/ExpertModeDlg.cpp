@@ -644,6 +644,22 @@ BOOL CExpertModeDlg::IsBusy() const {
     return FALSE;
 }
 
+BOOL CExpertModeDlg::EndProgressDialog() {
+    // A copy-progress dialog still open (a run's summary waiting for Finish, or a run still copying) ends with the
+    // program: the main loop cannot end while that dialog's own loop runs, and no one may be there to close it. A
+    // finished run's dialog closes as Finish would; a running job is cancelled as at the end of the session, and its
+    // dialog closes once the job has ended.
+    CBackManager* pManager = CBackManager::Get();
+    auto* pProgress = pManager ? dynamic_cast<CCopyProDlg*>(pManager->GetProgressDlg()) : nullptr;
+    if (!pProgress || !::IsWindow(pProgress->GetSafeHwnd()))
+        return FALSE;
+    if (pProgress->IsFinished())
+        pProgress->Close(IDOK);
+    else
+        pProgress->SendMessage(WM_ENDSESSION, TRUE, 0);
+    return TRUE;
+}
+
 BOOL CExpertModeDlg::ConfirmExit() {
     CExpertPage* pSchedule = GetPage(kScheduleTab);
     CExpertPage* pMonitor = GetPage(kAutoBackupTab);
@@ -654,18 +670,7 @@ BOOL CExpertModeDlg::ConfirmExit() {
         if (::MessageBoxW(m_hWnd, strText, strCaption, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK)
             return FALSE;
     }
-    // A copy-progress dialog still open (a run's summary waiting for Finish, or a run still copying) ends with the
-    // program: the main loop cannot end while that dialog's own loop runs, and no one may be there to close it. A
-    // finished run's dialog closes as Finish would; a running job is cancelled as at the end of the session, and its
-    // dialog closes once the job has ended.
-    if (CBackManager* pManager = CBackManager::Get())
-        if (auto* pProgress = dynamic_cast<CCopyProDlg*>(pManager->GetProgressDlg());
-            pProgress && ::IsWindow(pProgress->GetSafeHwnd())) {
-            if (pProgress->IsFinished())
-                pProgress->Close(IDOK);
-            else
-                pProgress->SendMessage(WM_ENDSESSION, TRUE, 0);
-        }
+    EndProgressDialog();
     // The counts stop; each reports its end (WM_USER+3112).
     m_dwPendingStops = 0;
     if (CExpertPage* pBackup = GetPage(kInstantBackupTab); pBackup && pBackup->IsCounting()) {
@@ -820,10 +825,15 @@ void CExpertModeDlg::OnShowWindow(BOOL bShow, UINT) {
 }
 
 void CExpertModeDlg::OnEndSession(BOOL bEnding) {
-    if (bEnding)
-        DestroyWindow();
-    else
+    if (!bEnding) {
         Default();
+        return;
+    }
+    // A copy-progress dialog's loop runs inside a handler of one of the pages: that dialog is ended, and this one
+    // with its pages is destroyed by the program's shut-down once that loop has returned, never under it.
+    if (EndProgressDialog())
+        return;
+    DestroyWindow();
 }
 
 void CExpertModeDlg::OnClose() {

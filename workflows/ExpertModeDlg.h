@@ -149,6 +149,8 @@ protected:
     DECLARE_MESSAGE_MAP()
 
 private:
+    // Ends an open copy-progress dialog as at the exit; FALSE when none is open.
+    BOOL EndProgressDialog();
     // The page of a tab item (its item data), or null.
     CExpertPage* PageOfTab(int nTab) const;
     // Registers the dialog for the shell's changes below the item ID list (bRegister), or ends the registration.

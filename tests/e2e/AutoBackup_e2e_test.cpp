@@ -384,6 +384,20 @@ protected:
         return kovra;
     }
 
+    // A daily schedule an hour ago whose run of yesterday was missed: offered at start (and, without a display,
+    // answered Yes), it runs at once. Returns the schedule's key.
+    CString StoreMissedDailyRun() {
+        Write(m_tree / "readme.txt", "read me");
+        WriteSelection(fs::path(m_install) / "Config" / "ExpertScheduleBackup.rpr", u"T:\\Project");
+        const CString key = CString(kRootKey) + u"\\Expert\\Schedule";
+        StoreDestination(key);
+        std::u16string date, time, both, unused1, unused2, yesterday;
+        LocalTexts(-3600, date, time, both);
+        LocalTexts(-3600 - 86400, unused1, unused2, yesterday);
+        StoreSchedule(key, date, time, 1, 0, yesterday);
+        return key;
+    }
+
     platform::machine::ScopedTestMachine m_machine;
     std::string m_install, m_errors, m_source, m_home, m_target, m_savedHome, m_set, m_savedGuard;
     bool m_hadGuard = false;
@@ -536,19 +550,7 @@ TEST_F(AutoBackupTest, ARunMissedWhileTheProgramWasNotRunningIsOfferedAtStartAnd
 // The user's session ends while a scheduled run's summary is still on screen: the program ends by itself, its
 // schedule left to resume at the next start, and says so in its log.
 TEST_F(AutoBackupTest, TheEndOfTheSessionEndsTheProgramWithARunsDialogOpen) {
-    Write(m_tree / "readme.txt", "read me");
-    WriteSelection(fs::path(m_install) / "Config" / "ExpertScheduleBackup.rpr", u"T:\\Project");
-    const CString key = CString(kRootKey) + u"\\Expert\\Schedule";
-    StoreDestination(key);
-    std::u16string date, time, both, unused1, unused2, yesterday;
-    LocalTexts(-3600, date, time, both);
-    LocalTexts(-3600 - 86400, unused1, unused2, yesterday);
-    SetText(key, u"StartDate", date);
-    SetText(key, u"StartTime", time);
-    const DWORD daily = 1, running = 1;
-    SetValue(key, u"Repeat", REG_DWORD, &daily, 4);
-    SetValue(key, u"Running", REG_DWORD, &running, 4);
-    SetText(key, u"NextTime", yesterday);
+    const CString key = StoreMissedDailyRun();
 
     // The program has all the time it needs to end by itself.
     ::setenv("WINLAYER_SESSION_END_GRACE_MS", "600000", 1);
@@ -569,6 +571,23 @@ TEST_F(AutoBackupTest, TheEndOfTheSessionEndsTheProgramWithARunsDialogOpen) {
     RegQueryValueExW(hKey, u"Running", nullptr, nullptr, reinterpret_cast<BYTE*>(&dwRunning), &dwSize);
     RegCloseKey(hKey);
     EXPECT_EQ(dwRunning, 1u) << "the schedule resumes at the next start";
+}
+
+
+// The end of the session told to the Expert Mode window before the run's dialog (the windows hear it in their order
+// on screen): the run's dialog is ended, and the window with its pages stays until the program's shut-down, not
+// destroyed under the run that is still on its way back.
+TEST_F(AutoBackupTest, TheEndOfTheSessionToldToTheExpertModeWindowFirstEndsTheRunsDialogAndNothingUnderIt) {
+    StoreMissedDailyRun();
+    auto kovra = Start();
+    HWND main = nullptr, expert = nullptr;
+    WaitForExpertMode(main, expert);
+    ASSERT_TRUE(uitest::Eventually([&] { return Count("Backup completed, ") == 1; }, kDeadline)) << Errors();
+    ASSERT_TRUE(uitest::Eventually([&] { return FindOther(u"Schedule Backup") != nullptr; }, kDeadline));
+    ASSERT_TRUE(PostMessageW(expert, WM_ENDSESSION, TRUE, 0));
+    EXPECT_TRUE(uitest::Eventually([&] { return FindOther(u"Schedule Backup") == nullptr; }, kDeadline));
+    EXPECT_TRUE(IsWindow(expert));
+    Exit(main, *kovra);
 }
 
 // The machine's clock set to a Tuesday shortly before a weekly run on Tuesdays and Fridays: the run comes at its
