@@ -117,7 +117,19 @@ int CSchedule::DaysToNextMonthDay(DWORD dwMask, int nYear, int nMonth, int nDay)
 }
 
 CTime CSchedule::GetNextTime() const {
-    return NextTimeAfter(WallNow().seconds);
+    return NextTimeAt(WallNow().seconds, platform::clock::Now());
+}
+
+CTime CSchedule::NextTimeAt(LONGLONG llNowWall, LONGLONG llNowUtc) const {
+    // Where the clocks go back, an hour of wall-clock times comes twice and a run in it is due at the first
+    // (DueTimeOf). During the second pass that slot is already behind although its wall-clock time is still
+    // ahead: it has gone by, and the next is looked for after it, so that a slot never runs twice and never at
+    // once for a time that has passed. Compared on whole seconds, as everything here.
+    const LONGLONG llSecond = llNowUtc - llNowUtc % platform::clock::kTicksPerSecond;
+    CTime next = NextTimeAfter(llNowWall);
+    for (int i = 0; i < 2 && next.GetTime() != 0 && DueTimeOf(next) < llSecond; ++i)
+        next = m_nType < 0 ? CTime(0) : NextTimeAfter(WallOf(next).seconds);
+    return next;
 }
 
 CTime CSchedule::NextTimeAfter(LONGLONG llNowWall) const {
@@ -173,12 +185,14 @@ BOOL CSchedule::ArmTimer() {
     // A slot that has fired is never armed again, even when the clock went back meanwhile: the next run is then
     // looked for after the last one.
     LONGLONG nowWall = WallNow().seconds;
+    LONGLONG nowUtc = platform::clock::Now();
     if (const LONGLONG fired = m_llLastFired.load(); fired != 0) {
         const LONGLONG firedWall =
             (platform::clock::UtcToLocal(fired) - platform::clock::kUnixEpoch) / platform::clock::kTicksPerSecond;
         nowWall = std::max(nowWall, firedWall);
+        nowUtc = std::max(nowUtc, fired);
     }
-    const LONGLONG due = DueTimeOf(NextTimeAfter(nowWall));
+    const LONGLONG due = DueTimeOf(NextTimeAt(nowWall, nowUtc));
     if (due == 0)
         return FALSE;
     LARGE_INTEGER li;

@@ -42,6 +42,7 @@ private:
     static void CALLBACK TimerRoutine(LPVOID lpArg, DWORD dwLow, DWORD dwHigh);
     BOOL ArmTimer();
     CTime NextTimeAfter(LONGLONG llNowWall) const;
+    CTime NextTimeAt(LONGLONG llNowWall, LONGLONG llNowUtc) const;
     static LONGLONG DueTimeOf(const CTime& tmNext);
 
     platform::OwnedHandle m_hTimer;

@@ -103,6 +103,28 @@ TEST_F(ScheduleTest, DueTimeUsesTheBiasOfItsSideOfTheDaylightSavingChange) {
     EXPECT_TRUE(Same(schedule.GetNextTime(), 2024, 3, 31, 12, 0)) << "a day later keeps the wall-clock hour";
 }
 
+TEST_F(ScheduleTest, TheHourThatComesTwiceHoldsItsRunOnce) {
+    // The clocks go back on 2024-10-27 at 03:00 summer time to 02:00, so 02:30 comes twice. A daily run at 02:30 is
+    // due at the first; during the second hour that slot is behind, and the next is the day after, not one at once.
+    auto at = [](LONGLONG unixSeconds) { return platform::clock::kUnixEpoch + unixSeconds * kTicksPerSecond; };
+    platform::clock::UseManualClock(at(1'729'988'400)); // 00:20 UTC, 02:20 summer time
+    CSchedule schedule;
+    schedule.SetSchedule(CTime(2024, 10, 1, 2, 30, 0), 0, 0);
+    EXPECT_TRUE(Same(schedule.GetNextTime(), 2024, 10, 27, 2, 30));
+    EXPECT_EQ(schedule.GetNextDueTime(), at(1'729'989'000)); // 00:30 UTC
+    platform::clock::Set(at(1'729'991'400)); // 01:10 UTC, 02:10 winter time
+    EXPECT_TRUE(Same(schedule.GetNextTime(), 2024, 10, 28, 2, 30));
+    EXPECT_EQ(schedule.GetNextDueTime(), at(1'730'079'000)); // 28th, 01:30 UTC
+    // Weekly on Sundays and monthly on the 27th alike: the next is a week, a month later.
+    schedule.SetSchedule(CTime(2024, 10, 1, 2, 30, 0), 1, 1u << 0);
+    EXPECT_TRUE(Same(schedule.GetNextTime(), 2024, 11, 3, 2, 30));
+    schedule.SetSchedule(CTime(2024, 10, 1, 2, 30, 0), 2, 1u << 26);
+    EXPECT_TRUE(Same(schedule.GetNextTime(), 2024, 11, 27, 2, 30));
+    // A one-time run at that 02:30 has gone by.
+    schedule.SetSchedule(CTime(2024, 10, 27, 2, 30, 0), -1, 0);
+    EXPECT_EQ(schedule.GetNextTime().GetTime(), 0);
+}
+
 TEST_F(ScheduleTest, StartRefusalsAndOnceInThePast) {
     Now(2024, 4, 10, 10, 0, 0);
     CSchedule schedule;
