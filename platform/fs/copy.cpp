@@ -255,6 +255,11 @@ DWORD DoCopy(LPCWSTR existing, LPCWSTR newName, LPPROGRESS_ROUTINE progress, LPV
             return e;
         if (n == 0)
             break;
+        // The kernel's copy stops at the source's size as it is at the call: a short chunk that reaches the
+        // size the copy began with was the end, and asking once more would only hear so.
+        if (mover == Mover::CopyRange && static_cast<size_t>(n) < kChunkSize &&
+            static_cast<uint64_t>(inOffset) >= total)
+            break;
     }
     if (Cancelled(cancel))
         return ERROR_REQUEST_ABORTED;
