@@ -54,9 +54,11 @@ void WakeWaitersLocked(const void* object) {
 }
 
 // A handoff between threads (a request queued to a worker, its completion) usually takes a few tens of
-// microseconds; polling for that long before sleeping saves two scheduler round trips per request.
+// microseconds; polling for that long before sleeping saves two scheduler round trips per request. Each look
+// after a short run of pauses gives the processor away: a request passes through three threads (the program's,
+// the connection's and the driver's worker), and where they share fewer processors than that, a waiter that
+// kept its processor would hold up the very thread it waits for.
 constexpr auto kSpinBeforeSleep = std::chrono::microseconds(50);
-constexpr auto kSpinAlone = std::chrono::microseconds(10);
 
 inline void Relax() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -250,17 +252,14 @@ NTSTATUS KeWaitForSingleObject(PVOID object, KWAIT_REASON, KPROCESSOR_MODE, BOOL
     const auto deadline = Deadline(timeout);
     const bool mayWait = !deadline || *deadline > std::chrono::steady_clock::now();
     if (mayWait) {
-        // Watching costs no system call at first; later looks give the processor to whatever else is ready to run
-        // (on a crowded machine, often the thread being waited for). The clock is read every few dozen looks.
-        const auto start = std::chrono::steady_clock::now();
-        const auto yieldFrom = start + kSpinAlone;
-        const auto spinEnd = start + kSpinBeforeSleep;
+        // Each round of looks ends by giving the processor to whatever else is ready to run (often the thread
+        // being waited for); the clock is read once a round.
+        const auto spinEnd = std::chrono::steady_clock::now() + kSpinBeforeSleep;
         std::atomic_ref<LONG> state(header->SignalState);
-        for (auto now = start; state.load(std::memory_order_acquire) <= 0 && now < spinEnd;
-             now = std::chrono::steady_clock::now()) {
+        while (state.load(std::memory_order_acquire) <= 0 && std::chrono::steady_clock::now() < spinEnd) {
             for (int i = 0; i < 64 && state.load(std::memory_order_acquire) <= 0; ++i)
                 Relax();
-            if (now >= yieldFrom)
+            if (state.load(std::memory_order_acquire) <= 0)
                 sched_yield();
         }
     }

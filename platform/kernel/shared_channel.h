@@ -61,29 +61,26 @@ inline void Relax() {
 #endif
 }
 
-// The first part of a watch spins on the processor alone; after it, each look gives the processor to whatever
-// else is ready to run (on a crowded machine, often the very thread being waited for).
-constexpr auto kSpin = std::chrono::microseconds(10);
+// Each round of looks ends by giving the processor to whatever else is ready to run: a request passes through
+// three threads, and where they share fewer processors than that (a crowded machine, or a program held to two
+// processors), a watcher that kept its processor would hold up the very thread it waits for. Where a processor
+// is free, giving it away costs no more than a system call.
 
 // Watches `word` until it differs from `value` or the watch time ends; true when it changed.
 inline bool WatchFor(const std::atomic<uint32_t>& word, uint32_t value,
                      std::chrono::microseconds watch = kWatch) {
     if (word.load(std::memory_order_acquire) != value)
         return true;
-    const auto start = std::chrono::steady_clock::now();
-    const auto spinEnd = start + kSpin;
-    const auto end = start + watch;
+    const auto end = std::chrono::steady_clock::now() + watch;
     for (;;) {
         for (int i = 0; i < 64; ++i) {
             Relax();
             if (word.load(std::memory_order_acquire) != value)
                 return true;
         }
-        const auto now = std::chrono::steady_clock::now();
-        if (now >= end)
+        if (std::chrono::steady_clock::now() >= end)
             return word.load(std::memory_order_acquire) != value;
-        if (now >= spinEnd)
-            sched_yield();
+        sched_yield();
     }
 }
 
