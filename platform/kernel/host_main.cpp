@@ -91,6 +91,27 @@ private:
     int m_fd = -1;
 };
 
+// The answer to one request of a channel, given once: by the thread that completes the request in the driver
+// (the client then goes on while the serving thread is still being woken), or by the serving thread.
+struct ChannelAnswer {
+    channel::Control* control;
+    uint32_t sequence;
+    bool given = false;
+
+    void Give(NTSTATUS status, ULONG_PTR information) {
+        control->status = status;
+        control->count = static_cast<uint32_t>(NT_ERROR(status) ? 0 : information);
+        control->done.store(sequence, std::memory_order_seq_cst);
+        given = true;
+        if (control->clientSleeping.load(std::memory_order_seq_cst))
+            channel::Wake(control->done);
+    }
+
+    static void FromDriver(void* context, NTSTATUS status, ULONG_PTR information) {
+        static_cast<ChannelAnswer*>(context)->Give(status, information);
+    }
+};
+
 // Answers the requests the client posts in its channel, watching briefly for the next one after each; returns
 // when the client has been quiet for the watch time (the client then rings before its next request).
 void ServeChannel(const SharedBuffer& memory, const DeviceFilePtr& file, uint32_t& handled) {
@@ -108,20 +129,21 @@ void ServeChannel(const SharedBuffer& memory, const DeviceFilePtr& file, uint32_
             const auto at = hasOffset ? std::optional<LONGLONG>(static_cast<LONGLONG>(offset)) : std::nullopt;
             NTSTATUS status = STATUS_INVALID_PARAMETER;
             ULONG_PTR information = 0;
+            // Once answered, the client owns the memory again: nothing of it is touched after this request
+            // returns but `posted`.
+            ChannelAnswer answer{&control, posted};
+            const EarlyAnswer early{&ChannelAnswer::FromDriver, &answer};
             if (length > capacity)
                 status = STATUS_INVALID_PARAMETER;
             else if (!file)
                 status = STATUS_INVALID_HANDLE;
             else if (operation == channel::kRead)
-                status = DeviceRead(file, data, length, at, information);
+                status = DeviceRead(file, data, length, at, information, &early);
             else if (operation == channel::kWrite)
-                status = DeviceWrite(file, data, length, at, information);
-            control.status = status;
-            control.count = static_cast<uint32_t>(NT_ERROR(status) ? 0 : information);
-            control.done.store(posted, std::memory_order_seq_cst);
+                status = DeviceWrite(file, data, length, at, information, &early);
+            if (!answer.given)
+                answer.Give(status, information);
             handled = posted;
-            if (control.clientSleeping.load(std::memory_order_seq_cst))
-                channel::Wake(control.done);
             continue;
         }
         if (channel::WatchFor(control.posted, handled))

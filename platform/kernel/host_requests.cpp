@@ -251,7 +251,7 @@ void CloseDevice(const DeviceFilePtr& file) {
 namespace {
 
 NTSTATUS Transfer(const DeviceFilePtr& file, UCHAR major, void* buffer, ULONG length, std::optional<LONGLONG> offset,
-                  ULONG_PTR& information) {
+                  ULONG_PTR& information, const EarlyAnswer* early) {
     information = 0;
     std::lock_guard fileLock(file->lock);
     if (file->closed)
@@ -277,6 +277,8 @@ NTSTATUS Transfer(const DeviceFilePtr& file, UCHAR major, void* buffer, ULONG le
     } else {
         block->irp.UserBuffer = buffer;
     }
+    block->early = early;
+    block->earlyLength = length;
     const NTSTATUS status = CallAndWait(file->target, block);
     information = std::min<ULONG_PTR>(block->irp.IoStatus.Information, length);
     FreeBlock(block);
@@ -288,14 +290,14 @@ NTSTATUS Transfer(const DeviceFilePtr& file, UCHAR major, void* buffer, ULONG le
 } // namespace
 
 NTSTATUS DeviceRead(const DeviceFilePtr& file, void* buffer, ULONG length, std::optional<LONGLONG> offset,
-                    ULONG_PTR& information) {
-    return Transfer(file, IRP_MJ_READ, buffer, length, offset, information);
+                    ULONG_PTR& information, const EarlyAnswer* early) {
+    return Transfer(file, IRP_MJ_READ, buffer, length, offset, information, early);
 }
 
 NTSTATUS DeviceWrite(const DeviceFilePtr& file, const void* buffer, ULONG length, std::optional<LONGLONG> offset,
-                     ULONG_PTR& information) {
+                     ULONG_PTR& information, const EarlyAnswer* early) {
     // The driver receives the caller's data; drivers that change it work on a copy.
-    return Transfer(file, IRP_MJ_WRITE, const_cast<void*>(buffer), length, offset, information);
+    return Transfer(file, IRP_MJ_WRITE, const_cast<void*>(buffer), length, offset, information, early);
 }
 
 NTSTATUS DeviceControl(const DeviceFilePtr& file, ULONG code, const void* input, ULONG inputLength, void* output,

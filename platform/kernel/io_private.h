@@ -115,6 +115,8 @@ NTSTATUS DefaultDispatch(PDEVICE_OBJECT, PIRP irp);
 // Storage of an IRP: the request with its stack locations behind it, and the completion the requester waits on.
 constexpr CCHAR kMaximumStackSize = 4;
 
+struct EarlyAnswer;
+
 struct IrpBlock {
     IRP irp; // first: the request's address is the block's
     KEVENT done;
@@ -124,6 +126,9 @@ struct IrpBlock {
     ULONG userOutputLength = 0;
     std::vector<uint8_t> systemBuffer;
     MDL mdl{};
+    // Called as the request completes, before `done` is set (see EarlyAnswer); the length bounds the information.
+    const EarlyAnswer* early = nullptr;
+    ULONG earlyLength = 0;
     IO_STACK_LOCATION stack[kMaximumStackSize];
 };
 

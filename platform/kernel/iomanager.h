@@ -60,10 +60,18 @@ void CloseDevice(const DeviceFilePtr& file);
 // The file object of a handle (ObReferenceObjectByHandle on a kernel handle of the device gives it to drivers).
 PFILE_OBJECT FileObjectOf(const DeviceFilePtr& file);
 // Read and write at `offset`, or at the file's current position (which then advances) when it has no value.
+// When `early` is given and the driver completes the request, it is called on the completing thread with the
+// status and information these return, as soon as the driver is done with the buffer and before the caller
+// wakes: a caller that passes the outcome on can do so without waiting to be woken. It is not called when the
+// request fails before it reaches the driver.
+struct EarlyAnswer {
+    void (*answer)(void* context, NTSTATUS status, ULONG_PTR information);
+    void* context;
+};
 NTSTATUS DeviceRead(const DeviceFilePtr& file, void* buffer, ULONG length, std::optional<LONGLONG> offset,
-                    ULONG_PTR& information);
+                    ULONG_PTR& information, const EarlyAnswer* early = nullptr);
 NTSTATUS DeviceWrite(const DeviceFilePtr& file, const void* buffer, ULONG length, std::optional<LONGLONG> offset,
-                     ULONG_PTR& information);
+                     ULONG_PTR& information, const EarlyAnswer* early = nullptr);
 // A device control. The handle must carry the access the code names (STATUS_ACCESS_DENIED otherwise). For
 // METHOD_BUFFERED the output receives min(information, outputLength) bytes.
 NTSTATUS DeviceControl(const DeviceFilePtr& file, ULONG code, const void* input, ULONG inputLength, void* output,

@@ -63,6 +63,32 @@ TEST_F(KernelTest, DriverDevicesRequestsAndUnload) {
     EXPECT_STREQ(text, "hello");
     EXPECT_EQ(DevicePosition(file), 105);
 
+    // A caller that passes the outcome on hears it from the thread that completes the request, the same as the
+    // call then returns; a request refused before it reaches the driver is answered by the call alone.
+    struct Heard {
+        int count = 0;
+        NTSTATUS status = STATUS_PENDING;
+        ULONG_PTR information = 0;
+        std::thread::id thread;
+    } heard;
+    const EarlyAnswer early{[](void* context, NTSTATUS status, ULONG_PTR information) {
+                                auto* h = static_cast<Heard*>(context);
+                                h->count++;
+                                h->status = status;
+                                h->information = information;
+                                h->thread = std::this_thread::get_id();
+                            },
+                            &heard};
+    EXPECT_EQ(DeviceRead(file, text, 5, 100, information, &early), STATUS_SUCCESS);
+    EXPECT_EQ(heard.count, 1);
+    EXPECT_EQ(heard.status, STATUS_SUCCESS);
+    EXPECT_EQ(heard.information, 5u);
+    EXPECT_NE(heard.thread, std::this_thread::get_id());
+    EXPECT_EQ(DeviceWrite(file, "hello", 5, 64 * 1024 - 4, information, &early), STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(heard.count, 2);
+    EXPECT_EQ(heard.status, STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(heard.information, 0u);
+
     // METHOD_BUFFERED: the input is copied in, and no more than the caller's buffer is copied out.
     char echo[3] = {};
     EXPECT_EQ(DeviceControl(file, IOCTL_TEST_ECHO, "abc", 3, echo, 3, information), STATUS_SUCCESS);
@@ -76,7 +102,8 @@ TEST_F(KernelTest, DriverDevicesRequestsAndUnload) {
     ASSERT_EQ(OpenDevice(u"\\??\\KernelTest", 0, 0, noAccess), STATUS_SUCCESS);
     ULONG count = 0;
     EXPECT_EQ(DeviceControl(noAccess, IOCTL_TEST_COUNT, nullptr, 0, &count, 4, information), STATUS_ACCESS_DENIED);
-    EXPECT_EQ(DeviceRead(noAccess, text, 5, 0, information), STATUS_ACCESS_DENIED);
+    EXPECT_EQ(DeviceRead(noAccess, text, 5, 0, information, &early), STATUS_ACCESS_DENIED);
+    EXPECT_EQ(heard.count, 2);
     EXPECT_EQ(DeviceControl(file, IOCTL_TEST_COUNT, nullptr, 0, &count, 4, information), STATUS_SUCCESS);
     EXPECT_EQ(count, 3u); // two echoes and this one; the refused request never arrived
     CloseDevice(noAccess);

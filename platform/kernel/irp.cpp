@@ -1,5 +1,6 @@
 // IRPs: their storage, passing them down to a driver and completing them back up.
 #include "platform/kernel/io_private.h"
+#include "platform/kernel/iomanager.h"
 
 #include <algorithm>
 
@@ -110,6 +111,9 @@ void IoCompleteRequest(PIRP irp, CCHAR) {
             KeSetEvent(event, IO_NO_INCREMENT, FALSE);
         return;
     }
+    if (block->early)
+        block->early->answer(block->early->context, irp->IoStatus.Status,
+                             std::min<ULONG_PTR>(irp->IoStatus.Information, block->earlyLength));
     KeSetEvent(&block->done, IO_NO_INCREMENT, FALSE);
 }
 
