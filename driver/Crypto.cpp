@@ -216,24 +216,24 @@ namespace {
 // (the library pipelines the blocks), and XORed again. 64 KiB stays in the core's cache between the passes.
 constexpr uint64_t kLrwChunkBlocks = 4096;
 
-// XORs every block of the run with its tweak T(index + b). T(index) comes from the table; each next tweak is one
-// XOR with a precomputed step.
-void LrwXorTweaks(uint8_t* data, uint64_t blocks, uint64_t index, const CRYPTO_INFO* ci) {
+// XORs every block of the run (read from `in`, written to `out`, which may be the same) with its tweak
+// T(index + b). T(index) comes from the table; each next tweak is one XOR with a precomputed step.
+void LrwXorTweaks(const uint8_t* in, uint8_t* out, uint64_t blocks, uint64_t index, const CRYPTO_INFO* ci) {
     uint8_t first[16];
     Gf128LrwTweak(&ci->LrwTable, index, first);
     uint64_t t0;
     uint64_t t1;
     std::memcpy(&t0, first, 8);
     std::memcpy(&t1, first + 8, 8);
-    for (uint64_t b = 0; b < blocks; ++b, data += 16) {
+    for (uint64_t b = 0; b < blocks; ++b, in += 16, out += 16) {
         uint64_t d0;
         uint64_t d1;
-        std::memcpy(&d0, data, 8);
-        std::memcpy(&d1, data + 8, 8);
+        std::memcpy(&d0, in, 8);
+        std::memcpy(&d1, in + 8, 8);
         d0 ^= t0;
         d1 ^= t1;
-        std::memcpy(data, &d0, 8);
-        std::memcpy(data + 8, &d1, 8);
+        std::memcpy(out, &d0, 8);
+        std::memcpy(out + 8, &d1, 8);
         ++index;
         const uint8_t* step = ci->LrwSteps.Step[Gf128LrwStepIndex(index)];
         uint64_t s0;
@@ -246,17 +246,20 @@ void LrwXorTweaks(uint8_t* data, uint64_t blocks, uint64_t index, const CRYPTO_I
     OPENSSL_cleanse(first, sizeof(first));
 }
 
-bool LrwRun(uint8_t* data, uint64_t blocks, uint64_t index, CRYPTO_INFO* ci, bool encrypt) {
+// The run of `blocks` at `data`, taken from `source` when it is not null (the copy is the first pass's reading).
+bool LrwRun(const uint8_t* source, uint8_t* data, uint64_t blocks, uint64_t index, CRYPTO_INFO* ci, bool encrypt) {
     EVP_CIPHER_CTX* c = encrypt ? ci->KeySchedule.EcbEncrypt : ci->KeySchedule.EcbDecrypt;
     while (blocks > 0) {
         const uint64_t n = std::min(blocks, kLrwChunkBlocks);
         const int bytes = static_cast<int>(n * CRYPTO_BLOCK_SIZE);
-        LrwXorTweaks(data, n, index, ci);
+        LrwXorTweaks(source ? source : data, data, n, index, ci);
+        if (source)
+            source += bytes;
         int out = 0;
         if (EVP_CipherUpdate(c, data, &out, data, bytes) != 1 || out != bytes) {
             return false;
         }
-        LrwXorTweaks(data, n, index, ci);
+        LrwXorTweaks(data, data, n, index, ci);
         data += bytes;
         index += n;
         blocks -= n;
@@ -421,7 +424,9 @@ bool Keyed(const CRYPTO_INFO* ci) {
     return ci != nullptr && ci->Algorithm != CRYPTO_EA_NEW;
 }
 
-bool TransformSectors(uint8_t* buffer, uint64_t firstSector, uint64_t length, CRYPTO_INFO* ci, bool encrypt) {
+// Transforms the sectors at `buffer` in place, or those at `source` into `buffer` when it is not null.
+bool TransformSectors(const uint8_t* source, uint8_t* buffer, uint64_t firstSector, uint64_t length,
+                      CRYPTO_INFO* ci, bool encrypt) {
     if (!Keyed(ci) || length % ZENTRA_SECTOR_SIZE != 0 || (buffer == nullptr && length != 0)) {
         return false;
     }
@@ -431,9 +436,12 @@ bool TransformSectors(uint8_t* buffer, uint64_t firstSector, uint64_t length, CR
         // Sector s covers the block indexes (s - 1) * 32 + 1 to s * 32 (u64, wrapping); a run continues the count.
         const uint64_t blocksPerSector = ZENTRA_SECTOR_SIZE / CRYPTO_BLOCK_SIZE;
         const uint64_t index = (firstSector - 1) * blocksPerSector + 1;
-        return count == 0 || LrwRun(buffer, count * blocksPerSector, index, ci, encrypt);
+        return count == 0 || LrwRun(source, buffer, count * blocksPerSector, index, ci, encrypt);
     }
     case MODE_CBC:
+        if (source && count != 0) {
+            std::memcpy(buffer, source, length);
+        }
         return count == 0 || (encrypt ? CbcEncryptSectors(buffer, firstSector, count, ci)
                                       : CbcDecryptSectors(buffer, firstSector, count, ci));
     default:
@@ -451,7 +459,7 @@ bool TransformBuffer(uint8_t* buffer, uint64_t length, CRYPTO_INFO* ci, bool enc
     }
     switch (ci->Mode) {
     case MODE_LRW:
-        return LrwRun(buffer, length / CRYPTO_BLOCK_SIZE, 1, ci, encrypt);
+        return LrwRun(nullptr, buffer, length / CRYPTO_BLOCK_SIZE, 1, ci, encrypt);
     case MODE_CBC:
         return CbcBuffer(buffer, length, ci, encrypt);
     default:
@@ -462,11 +470,19 @@ bool TransformBuffer(uint8_t* buffer, uint64_t length, CRYPTO_INFO* ci, bool enc
 } // namespace
 
 bool EncryptSectors(uint8_t* buffer, uint64_t firstSector, uint64_t length, CRYPTO_INFO* ci) {
-    return TransformSectors(buffer, firstSector, length, ci, true);
+    return TransformSectors(nullptr, buffer, firstSector, length, ci, true);
 }
 
 bool DecryptSectors(uint8_t* buffer, uint64_t firstSector, uint64_t length, CRYPTO_INFO* ci) {
-    return TransformSectors(buffer, firstSector, length, ci, false);
+    return TransformSectors(nullptr, buffer, firstSector, length, ci, false);
+}
+
+bool EncryptSectorsFrom(const uint8_t* source, uint8_t* buffer, uint64_t firstSector, uint64_t length,
+                        CRYPTO_INFO* ci) {
+    if (source == nullptr && length != 0) {
+        return false;
+    }
+    return TransformSectors(source, buffer, firstSector, length, ci, true);
 }
 
 bool EncryptBuffer(uint8_t* buffer, uint64_t length, CRYPTO_INFO* ci) {

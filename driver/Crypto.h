@@ -123,6 +123,10 @@ bool CryptoBuildLrwTable(CRYPTO_INFO* ci);
 // library fails. Every sector is transformed independently, so any run of sectors can be done on its own.
 [[nodiscard]] bool EncryptSectors(uint8_t* buffer, uint64_t firstSector, uint64_t length, CRYPTO_INFO* ci);
 [[nodiscard]] bool DecryptSectors(uint8_t* buffer, uint64_t firstSector, uint64_t length, CRYPTO_INFO* ci);
+// The same encryption, of the sectors at `source` into `buffer` (which must not overlap it): source is left as it
+// is, and the copy costs no pass of its own. On a refusal `buffer` is left as it was.
+[[nodiscard]] bool EncryptSectorsFrom(const uint8_t* source, uint8_t* buffer, uint64_t firstSector, uint64_t length,
+                                      CRYPTO_INFO* ci);
 
 // The header form: length bytes (a whole number of 16-byte blocks, otherwise refused) in place, as one run: LRW
 // from block index 1, or CBC with IV = secondary key bytes 0..15 and whitening = bytes 8..15.

@@ -203,6 +203,24 @@ TEST_F(SectorModes, SectorsFiveToSevenAtOnceEqualEachAlone) {
     }
 }
 
+// Encrypting a copy gives what encrypting in place gives, over runs longer than one library call, and leaves
+// the source alone; a partial sector is refused with the destination untouched.
+TEST_F(SectorModes, EncryptingFromASourceEqualsEncryptingInPlace) {
+    const ref::Bytes before = plain_;
+    for (uint32_t mode : {MODE_LRW, MODE_CBC}) {
+        auto ci = Make(mode);
+        for (size_t sectors : {size_t{1}, size_t{3}, size_t{300}}) {
+            ref::Bytes copy(sectors * 512, 0xEE);
+            ASSERT_TRUE(EncryptSectorsFrom(plain_.data(), copy.data(), 9, copy.size(), ci.get()));
+            EXPECT_EQ(copy, Reference(mode, 9, sectors, true, plain_)) << mode << " " << sectors;
+        }
+        ref::Bytes untouched(1024, 0xEE);
+        EXPECT_FALSE(EncryptSectorsFrom(plain_.data(), untouched.data(), 1, 1000, ci.get()));
+        EXPECT_EQ(untouched, ref::Bytes(1024, 0xEE));
+    }
+    EXPECT_EQ(plain_, before);
+}
+
 TEST_F(SectorModes, PartialSectorsAreRefusedAndLeftUntouched) {
     for (uint32_t mode : {MODE_LRW, MODE_CBC}) {
         auto ci = Make(mode);

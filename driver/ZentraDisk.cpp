@@ -499,8 +499,7 @@ NTSTATUS ZentraDiskReadWrite(PDEVICE_OBJECT device, PIRP irp) {
         data = static_cast<UCHAR*>(ExAllocatePoolWithTag(PagedPool, length, ZENTRA_POOL_TAG));
         if (!data)
             return ZentraComplete(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
-        RtlCopyMemory(data, buffer, length);
-        if (!EncryptSectors(data, firstSector, length, extension->CryptoInfo)) {
+        if (!EncryptSectorsFrom(buffer, data, firstSector, length, extension->CryptoInfo)) {
             ExFreePoolWithTag(data, ZENTRA_POOL_TAG);
             return ZentraComplete(irp, STATUS_DRIVER_INTERNAL_ERROR, 0);
         }
