@@ -318,9 +318,10 @@ void CFileActionHandler::ApplyFileAction(FILE_ACTION_RECORD* pRecord) {
 int CFileActionHandler::BackupAddedPath(LPCTSTR lpszSource, CStringList& targets, int bWholeFolder) {
     int all = 1;
     // Gone again before its turn came: a later change of the monitor says where it went.
-    if (GetFileAttributesW(lpszSource) == INVALID_FILE_ATTRIBUTES)
+    const DWORD attributes = GetFileAttributesW(lpszSource);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
         return all;
-    const bool isFolder = KovraIsDirectory(lpszSource) != 0;
+    const bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     for (POSITION pos = targets.GetHeadPosition(); pos;) {
         const CString target = targets.GetNext(pos);
         if (bWholeFolder) {
@@ -353,9 +354,10 @@ int CFileActionHandler::BackupAddedPath(LPCTSTR lpszSource, CStringList& targets
 
 int CFileActionHandler::BackupModifiedPath(LPCTSTR lpszSource, CStringList& targets) {
     int all = 1;
-    if (GetFileAttributesW(lpszSource) == INVALID_FILE_ATTRIBUTES)
+    const DWORD attributes = GetFileAttributesW(lpszSource);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
         return all;
-    const bool isFolder = KovraIsDirectory(lpszSource) != 0;
+    const bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     for (POSITION pos = targets.GetHeadPosition(); pos;) {
         const CString target = targets.GetNext(pos);
         if (isFolder) {
