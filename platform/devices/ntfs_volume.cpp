@@ -10,18 +10,22 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #define FUSE_USE_VERSION 312
 #include <fuse3/fuse.h>
+#include <fuse3/fuse_lowlevel.h>
 
 extern "C" {
 #include <ntfs-3g/types.h>
@@ -292,7 +296,7 @@ public:
             // One thread serves every request: the volume serves one request at a time anyway (one lock around
             // the library), and the kernel wakes the same thread again and again instead of a different one of a
             // pool for each request, which on a busy machine doubled the time of a file's creation.
-            fuse_loop(m_fuse);
+            Serve(fuse_get_session(m_fuse));
             std::lock_guard lock(m_doneLock);
             m_loopDone = true;
             m_done.notify_all();
@@ -345,6 +349,41 @@ public:
     uint32_t Serial() const override { return m_serial; }
 
 private:
+    // The requests of one file (its lookup, creation, data and times) follow each other closely: after each, the
+    // device is watched for a short while before the thread sleeps in poll, so that the next one is taken without
+    // a wake-up.
+    static void Serve(fuse_session* session) {
+        const int fd = fuse_session_fd(session);
+        const int flags = fcntl(fd, F_GETFL);
+        if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+            fuse_session_loop(session);
+            return;
+        }
+        fuse_buf buf{};
+        auto quietSince = std::chrono::steady_clock::now();
+        while (!fuse_session_exited(session)) {
+            const int got = fuse_session_receive_buf(session, &buf);
+            if (got == -EAGAIN) {
+                if (std::chrono::steady_clock::now() - quietSince < std::chrono::microseconds(50)) {
+                    sched_yield();
+                    continue;
+                }
+                pollfd wait{fd, POLLIN, 0};
+                poll(&wait, 1, -1);
+                quietSince = std::chrono::steady_clock::now();
+                continue;
+            }
+            if (got == -EINTR)
+                continue;
+            if (got <= 0)
+                break;
+            fuse_session_process_buf(session, &buf);
+            quietSince = std::chrono::steady_clock::now();
+        }
+        free(buf.mem);
+        fuse_session_reset(session);
+    }
+
     static fuse_operations Operations() {
         fuse_operations ops{};
         ops.init = [](fuse_conn_info* conn, fuse_config* cfg) -> void* {
