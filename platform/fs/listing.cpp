@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <numeric>
@@ -54,6 +55,8 @@ void FolderListing::StopHelpers() {
 bool FolderListing::Open(LPCWSTR folder) {
     StopHelpers();
     m_entries.clear();
+    m_hostNames.clear();
+    m_names.clear();
     m_order.clear();
     if (m_folderFd >= 0)
         close(m_folderFd);
@@ -100,20 +103,30 @@ bool FolderListing::Open(LPCWSTR folder) {
         const char* name = e->d_name;
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
             continue;
-        Entry entry;
-        entry.hostName = name;
-        entry.name = platform::Utf8ToUtf16(name);
-        if (entry.name.size() >= MAX_PATH) {
+        const size_t hostLength = std::strlen(name);
+        const size_t nameAt = m_names.size();
+        if (std::all_of(name, name + hostLength, [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+            m_names.append(name, name + hostLength);
+        else
+            m_names += platform::Utf8ToUtf16(std::string_view(name, hostLength));
+        const size_t nameLength = m_names.size() - nameAt;
+        if (nameLength >= MAX_PATH) {
             // A listing's record holds MAX_PATH - 1 characters: such a name is left out, as the listing by
             // FindNextFileW leaves it out.
-            OutputDebugStringW((u"ListFolder: name too long, skipped: " + entry.name + u"\n").c_str());
+            OutputDebugStringW((u"ListFolder: name too long, skipped: " + m_names.substr(nameAt) + u"\n").c_str());
+            m_names.resize(nameAt);
             continue;
         }
+        Entry entry;
+        entry.hostAt = static_cast<uint32_t>(m_hostNames.size());
+        entry.nameAt = static_cast<uint32_t>(nameAt);
+        entry.nameLength = static_cast<uint32_t>(nameLength);
+        m_hostNames.append(name, hostLength + 1);
         // A link is a folder when it leads to one, and some file systems don't say: those are looked at now.
         entry.folder = e->d_type == DT_DIR;
         if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK)
             unknown.push_back(m_entries.size());
-        m_entries.push_back(std::move(entry));
+        m_entries.push_back(entry);
     }
     m_state = std::make_unique<std::atomic<int>[]>(m_entries.size());
     if (!unknown.empty()) {
@@ -131,12 +144,15 @@ bool FolderListing::Open(LPCWSTR folder) {
 
 void FolderListing::Read(size_t i) {
     Entry& entry = m_entries[i];
+    const char* name = m_hostNames.c_str() + entry.hostAt;
     HostStat st;
-    if (!StatPath(m_folderFd, entry.hostName.c_str(), st))
+    if (!StatPath(m_folderFd, name, st))
         return;
-    const std::string path = m_hostFolder + "/" + entry.hostName;
-    const auto record = ReadStored(FileRef{-1, path.c_str(), m_folderFd, entry.hostName.c_str()}, st);
-    entry.attributes = ComputeAttributes(st, entry.hostName, record);
+    // The path is read only where the folder cannot be read through: one buffer per thread serves every entry.
+    thread_local std::string path;
+    path.assign(m_hostFolder).append(1, '/').append(name);
+    const auto record = ReadStored(FileRef{-1, path.c_str(), m_folderFd, name}, st);
+    entry.attributes = ComputeAttributes(st, name, record);
 }
 
 std::optional<DWORD> FolderListing::Attributes(size_t i) {
@@ -215,7 +231,7 @@ bool ListFolder(LPCWSTR folder, std::vector<FolderEntry>& entries) {
     entries.reserve(listing.Size());
     for (size_t i = 0; i < listing.Size(); ++i)
         if (const auto a = listing.Attributes(i))
-            entries.push_back(FolderEntry{listing.Name(i), *a});
+            entries.push_back(FolderEntry{std::u16string(listing.Name(i)), *a});
     SetLastError(ERROR_SUCCESS);
     return true;
 }

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -40,7 +41,9 @@ public:
     // Reads the folder's names (as ListFolder lists them, with its errors); false with the last error set.
     bool Open(LPCWSTR folder);
     size_t Size() const { return m_entries.size(); }
-    const std::u16string& Name(size_t i) const { return m_entries[i].name; }
+    std::u16string_view Name(size_t i) const {
+        return std::u16string_view(m_names).substr(m_entries[i].nameAt, m_entries[i].nameLength);
+    }
     // Whether the entry is a folder, as the folder's records tell (the entry was looked at where they don't).
     bool IsFolder(size_t i) const { return m_entries[i].folder; }
     // Starts reading the attributes of the entries in this order (indexes), where the folder is large enough to
@@ -50,9 +53,9 @@ public:
     std::optional<DWORD> Attributes(size_t i);
 
 private:
+    // The names lie in two buffers (the host's, each ending in a NUL, and the Windows names), not one string each.
     struct Entry {
-        std::string hostName;
-        std::u16string name;
+        uint32_t hostAt = 0, nameAt = 0, nameLength = 0;
         bool folder = false;
         std::optional<DWORD> attributes;
     };
@@ -65,6 +68,8 @@ private:
     int m_folderFd = -1; // owned: the entries are looked at by name below it
     std::string m_hostFolder;
     std::vector<Entry> m_entries;
+    std::string m_hostNames;
+    std::u16string m_names;
     std::unique_ptr<std::atomic<int>[]> m_state;
     std::vector<size_t> m_order;
     std::atomic<size_t> m_next{0};

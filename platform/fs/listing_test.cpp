@@ -141,7 +141,7 @@ TEST_F(ListFolderTest, AttributesAskedWhileReadAhead) {
     for (size_t i = listing.Size(); i-- > 0;)
         order.push_back(i);
     for (size_t i = 0; i < listing.Size(); ++i)
-        EXPECT_EQ(listing.IsFolder(i), (expected.at(listing.Name(i)) & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        EXPECT_EQ(listing.IsFolder(i), (expected.at(std::u16string(listing.Name(i))) & FILE_ATTRIBUTE_DIRECTORY) != 0)
             << platform::Utf16ToUtf8(listing.Name(i));
     listing.ReadAhead(order);
     std::vector<std::optional<DWORD>> other(listing.Size());
@@ -152,7 +152,7 @@ TEST_F(ListFolderTest, AttributesAskedWhileReadAhead) {
     for (size_t i = 0; i < listing.Size(); ++i) {
         const auto a = listing.Attributes(i);
         ASSERT_TRUE(a.has_value()) << i;
-        EXPECT_EQ(*a, expected.at(listing.Name(i))) << platform::Utf16ToUtf8(listing.Name(i));
+        EXPECT_EQ(*a, expected.at(std::u16string(listing.Name(i)))) << platform::Utf16ToUtf8(listing.Name(i));
     }
     second.join();
     for (size_t i = 0; i < listing.Size(); ++i)

@@ -417,7 +417,14 @@ struct GlobTable {
         size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
     };
     std::unordered_map<std::string, std::vector<size_t>, Hash, std::equal_to<>> byExtension; // ".ext" of "*.ext"
-    std::vector<size_t> others;
+    // The other globs, each with the plain character it ends in (0 when it ends in a wildcard): most names are let
+    // go by that character alone, without looking at the glob.
+    struct Other {
+        char end = 0;
+        bool caseSensitive = false;
+        size_t index = 0;
+    };
+    std::vector<Other> others;
 };
 
 // The globs of every MIME database, read again when a globs2 file changed; the files are looked at again at most
@@ -478,7 +485,9 @@ std::shared_ptr<const GlobTable> CurrentGlobs() {
             p.find_first_of("*?[", 1) == std::string::npos)
             table->byExtension[p.substr(1)].push_back(i);
         else
-            table->others.push_back(i);
+            table->others.push_back(GlobTable::Other{
+                p.empty() || p.back() == '*' || p.back() == '?' || p.back() == ']' ? '\0' : p.back(),
+                (*globs)[i].caseSensitive, i});
     }
     cachedKey = key;
     cached = table;
@@ -514,14 +523,12 @@ std::string MimeTypeOf(const std::u16string& name, bool folder) {
         if (auto it = table->byExtension.find(std::string_view(lower).substr(dot)); it != table->byExtension.end())
             for (size_t i : it->second)
                 consider(table->globs[i]);
-    for (size_t i : table->others) {
-        const Glob& g = table->globs[i];
-        const std::string& name = g.caseSensitive ? exact : lower;
-        // A pattern that ends in a plain character matches only names that end in it: most names are let go here
-        // without walking the pattern.
-        const char end = g.pattern.empty() ? 0 : g.pattern.back();
-        if (end && end != '*' && end != '?' && end != ']' && (name.empty() || name.back() != end))
+    for (const GlobTable::Other& other : table->others) {
+        const std::string& name = other.caseSensitive ? exact : lower;
+        // A pattern that ends in a plain character matches only names that end in it.
+        if (other.end && (name.empty() || name.back() != other.end))
             continue;
+        const Glob& g = table->globs[other.index];
         if (GlobMatch(g.pattern.c_str(), name.c_str()))
             consider(g);
     }

@@ -217,7 +217,7 @@ std::vector<size_t> SortedEntries(const platform::fs::FolderListing& listing, bo
         const bool isFolder = listing.IsFolder(i);
         if ((isFolder && !folders) || (!isFolder && !files))
             continue;
-        const std::u16string& name = listing.Name(i);
+        const std::u16string_view name = listing.Name(i);
         entries.push_back(Entry{!isFolder, static_cast<uint32_t>(folded.size()), static_cast<uint32_t>(name.size()), i});
         for (const char16_t c : name)
             folded += (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - (u'a' - u'A')) : c < 0x80 ? c : towupper_w(c);
