@@ -47,7 +47,8 @@ public:
     // Whether the entry is a folder, as the folder's records tell (the entry was looked at where they don't).
     bool IsFolder(size_t i) const { return m_entries[i].folder; }
     // Starts reading the attributes of the entries in this order (indexes), where the folder is large enough to
-    // be worth threads. Once per listing.
+    // be worth threads. A later order takes the place of an earlier one (whose threads stop first); not while
+    // another thread asks for attributes.
     void ReadAhead(std::vector<size_t> order);
     // The entry's attributes; none when it went away before it was looked at.
     std::optional<DWORD> Attributes(size_t i);
