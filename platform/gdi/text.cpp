@@ -460,9 +460,10 @@ BOOL GetTextExtentPoint32W(HDC dc, LPCWSTR text, int count, LPSIZE size) {
     }
     Font& font = *d->state.font;
     auto cells = Shape(font, std::u16string_view(text ? text : u"", static_cast<size_t>(count)));
-    TEXTMETRICW tm = Metrics(font);
+    // The height alone, as the text metrics give it: a view measuring thousands of labels asks this for each.
+    ScaledFont(font);
     size->cx = Width(cells, 0, cells.size());
-    size->cy = tm.tmHeight;
+    size->cy = font.ascent + font.descent;
     return TRUE;
 }
 
