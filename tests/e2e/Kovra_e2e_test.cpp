@@ -920,6 +920,22 @@ protected:
         m_x = std::make_unique<XScreen>(m_server.Display());
         ASSERT_NE(m_x->Screen(), nullptr);
     }
+    // Starts the program on the display with the Expert Mode window set to open on its Restore page, and backs the
+    // agent's root up with Instant Backup. `main` is the main dialog, null when it did not come.
+    std::unique_ptr<Program> BackUpRoot(const std::u16string& root, HWND& main) {
+        fs::create_directories(fs::path(m_install) / "Config");
+        WriteSelectionFile(fs::path(m_install) / "Config" / "ManualBackup.rpr",
+                           {u"#Version : 1.0.0", u"#Date : 2026/12/10", u"D\t1\t" + root});
+        SetDword(u"Software\\VEVUVUV\\Kovra\\Expert", u"CurPage", 3);
+        StoreRestorePage(1, u"", 1);
+        auto kovra = StartShown();
+        main = WaitForMainDialog(true);
+        if (main) {
+            StartInstantBackup(main, false);
+            FinishRun(u"Instant Backup", u"Backup completed");
+        }
+        return kovra;
+    }
     std::unique_ptr<Program> StartShown() {
         const char* before = std::getenv("WINLAYER_DISPLAY");
         const std::string previous = before ? before : "";
@@ -1259,17 +1275,9 @@ TEST_F(RestoreTest, FontsComeBackToTheUsersFontFolderAndAreListedAgain) {
     const std::set<std::string> all(files.begin(), files.end());
     ASSERT_EQ(std::system(("fc-cache '" + fonts.string() + "'").c_str()), 0);
     ASSERT_EQ(listed(), all);
-    fs::create_directories(fs::path(m_install) / "Config");
-    WriteSelectionFile(fs::path(m_install) / "Config" / "ManualBackup.rpr",
-                       {u"#Version : 1.0.0", u"#Date : 2026/12/10", u"D\t1\tFonts:"});
-    SetDword(u"Software\\VEVUVUV\\Kovra\\Expert", u"CurPage", 3);
-    StoreRestorePage(1, u"", 1);
-
-    auto kovra = StartShown();
-    const HWND main = WaitForMainDialog(true);
+    HWND main = nullptr;
+    auto kovra = BackUpRoot(u"Fonts:", main);
     ASSERT_NE(main, nullptr);
-    StartInstantBackup(main, false);
-    FinishRun(u"Instant Backup", u"Backup completed");
     for (const auto& file : files)
         ASSERT_TRUE(fs::remove(fonts / file)) << Summary();
     ASSERT_EQ(std::system(("fc-cache '" + fonts.string() + "'").c_str()), 0);
@@ -1496,17 +1504,9 @@ TEST_F(RestoreTest, WindowsMailStoreAndSettingsComeBackWhole) {
     std::map<std::string, RegTree> before;
     for (const auto& subtree : subtrees)
         ReadLive(HKEY_CURRENT_USER, subtree.key, u"", before[subtree.file]);
-    fs::create_directories(fs::path(m_install) / "Config");
-    WriteSelectionFile(fs::path(m_install) / "Config" / "ManualBackup.rpr",
-                       {u"#Version : 1.0.0", u"#Date : 2026/12/10", u"D\t1\tWindowsMail:"});
-    SetDword(u"Software\\VEVUVUV\\Kovra\\Expert", u"CurPage", 3);
-    StoreRestorePage(1, u"", 1);
-
-    auto kovra = StartShown();
-    const HWND main = WaitForMainDialog(true);
+    HWND main = nullptr;
+    auto kovra = BackUpRoot(u"WindowsMail:", main);
     ASSERT_NE(main, nullptr);
-    StartInstantBackup(main, false);
-    FinishRun(u"Instant Backup", u"Backup completed");
     // The subtrees as the backup wrote them read back as they were.
     const fs::path reg = fs::path(m_set).parent_path() / "WindowsMail" / "KovraWMReg";
     for (const auto& subtree : subtrees) {
@@ -1586,17 +1586,9 @@ TEST_F(RestoreTest, OutlookStoresComeBackToTheirPlacesOnceTheRunningClientIsClos
              &flags, 4);
     RegTree profile;
     ReadLive(HKEY_CURRENT_USER, profiles, u"", profile);
-    fs::create_directories(fs::path(m_install) / "Config");
-    WriteSelectionFile(fs::path(m_install) / "Config" / "ManualBackup.rpr",
-                       {u"#Version : 1.0.0", u"#Date : 2026/12/10", u"D\t1\tOutlook:"});
-    SetDword(u"Software\\VEVUVUV\\Kovra\\Expert", u"CurPage", 3);
-    StoreRestorePage(1, u"", 1);
-
-    auto kovra = StartShown();
-    const HWND main = WaitForMainDialog(true);
+    HWND main = nullptr;
+    auto kovra = BackUpRoot(u"Outlook:", main);
     ASSERT_NE(main, nullptr);
-    StartInstantBackup(main, false);
-    FinishRun(u"Instant Backup", u"Backup completed");
     // The set holds each file under its own name and its path in "outlook.ini".
     const fs::path set = fs::path(m_set).parent_path() / "Outlook";
     const auto ini = platform::fs::ToWindows((set / "outlook.ini").string());
@@ -1840,17 +1832,9 @@ TEST_F(RestoreTest, OutlookExpressIdentitiesComeBackIntoTheIdentitiesPickedInThe
         ReadLive(HKEY_CURRENT_USER, id(identityId, oe + u"\\Rules"), u"", parts[who]["Message Rules"]);
         ReadLive(HKEY_CURRENT_USER, id(identityId, oe + u"\\Block Senders"), u"", parts[who]["Block Sender"]);
     }
-    fs::create_directories(fs::path(m_install) / "Config");
-    WriteSelectionFile(fs::path(m_install) / "Config" / "ManualBackup.rpr",
-                       {u"#Version : 1.0.0", u"#Date : 2026/12/10", u"D\t1\tOutlookExpress:"});
-    SetDword(u"Software\\VEVUVUV\\Kovra\\Expert", u"CurPage", 3);
-    StoreRestorePage(1, u"", 1);
-
-    auto kovra = StartShown();
-    const HWND main = WaitForMainDialog(true);
+    HWND main = nullptr;
+    auto kovra = BackUpRoot(u"OutlookExpress:", main);
     ASSERT_NE(main, nullptr);
-    StartInstantBackup(main, false);
-    FinishRun(u"Instant Backup", u"Backup completed");
     // The set: the address book, each identity's store, its registry parts as they were, and its line in "oe.ini".
     const fs::path set = fs::path(m_set).parent_path() / "OutlookExpress";
     EXPECT_TRUE(ReadFile(set / "AddressBook.wab") == book) << Summary();
