@@ -312,6 +312,15 @@ protected:
             ++n;
         return n;
     }
+    // Waits for the scheduled run to end, then checks that it asked nothing and was the only run, begun at `when`
+    // (the beginning of its log time, e.g. "2027-3-2 09:30:0").
+    void ExpectOneRunOnTimeAt(const std::string& when) {
+        FinishScheduledRun();
+        EXPECT_EQ(Count("is not correctly executed"), 0u) << "a run on time asks nothing";
+        const auto times = RunTimes();
+        ASSERT_EQ(times.size(), 1u);
+        EXPECT_EQ(times[0].substr(0, 16), when) << times[0];
+    }
     // A run of the schedule ends with its summary (without a display the program's message boxes take their
     // default answer and say so on standard error); the user then closes the copy-progress dialog.
     void FinishScheduledRun() {
@@ -601,12 +610,8 @@ TEST_F(AutoBackupTest, AWeeklyRunComesOnItsWeekdayAtItsTimeAndTheNextIsTheNextCh
     StoreSchedule(key, u"2027/2/1", u"9:30:0", 2, (1u << 2) | (1u << 5), u"2027/3/2 9:30:0");
     HWND main = nullptr;
     auto kovra = StartAt(Local(2027, 3, 2, 9, 29, 45), Local(2027, 3, 2, 9, 30, 0), main);
-    FinishScheduledRun();
-    EXPECT_EQ(Count("is not correctly executed"), 0u) << "a run on time asks nothing";
+    ExpectOneRunOnTimeAt("2027-3-2 09:30:0");
     EXPECT_TRUE(SameAsSource()) << Errors();
-    const auto times = RunTimes();
-    ASSERT_EQ(times.size(), 1u);
-    EXPECT_EQ(times[0].substr(0, 16), "2027-3-2 09:30:0") << times[0];
     EXPECT_EQ(GetText(key, u"NextTime"), u"2027/3/5 9:30:0");
     Exit(main, *kovra);
 }
@@ -631,12 +636,8 @@ TEST_F(AutoBackupTest, AMonthlyRunOnThe31stSkipsTheMonthsWithoutOne) {
     }
     HWND main = nullptr;
     auto kovra = StartAt(Local(2027, 5, 31, 9, 29, 45), Local(2027, 5, 31, 9, 30, 0), main);
-    FinishScheduledRun();
-    EXPECT_EQ(Count("is not correctly executed"), 0u) << "a run on time asks nothing";
+    ExpectOneRunOnTimeAt("2027-5-31 09:30:");
     EXPECT_TRUE(SameAsSource()) << Errors();
-    const auto times = RunTimes();
-    ASSERT_EQ(times.size(), 1u);
-    EXPECT_EQ(times[0].substr(0, 16), "2027-5-31 09:30:") << times[0];
     EXPECT_EQ(GetText(key, u"NextTime"), u"2027/7/31 9:30:0");
     Exit(main, *kovra);
 }
@@ -653,11 +654,7 @@ TEST_F(AutoBackupTest, ADailyRunKeepsItsWallClockTimeAcrossTheChangeToSummerTime
     HWND main = nullptr;
     // 1:59:45 winter time is 25 seconds before 3:00:10 summer time.
     auto kovra = StartAt(Local(2027, 3, 28, 1, 59, 45), Local(2027, 3, 28, 3, 0, 10), main);
-    FinishScheduledRun();
-    EXPECT_EQ(Count("is not correctly executed"), 0u) << "a run on time asks nothing";
-    const auto times = RunTimes();
-    ASSERT_EQ(times.size(), 1u);
-    EXPECT_EQ(times[0].substr(0, 16), "2027-3-28 03:00:") << times[0];
+    ExpectOneRunOnTimeAt("2027-3-28 03:00:");
     EXPECT_EQ(GetText(key, u"NextTime"), u"2027/3/29 3:0:10");
     Exit(main, *kovra);
 }
