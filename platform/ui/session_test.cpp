@@ -9,6 +9,7 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -127,6 +128,10 @@ TEST(SessionEnd, AProgramThatDoesNotEndIsEndedAfterTheGraceTime) {
 class SessionManager {
 public:
     SessionManager() {
+        // The library makes the machine's folder of session sockets when it is missing, and fails (leaking) when
+        // another test made it in between; made here first, the race is gone.
+        if (::mkdir("/tmp/.ICE-unix", 01777) == 0)
+            ::chmod("/tmp/.ICE-unix", 01777);
         char error[256] = {};
         EXPECT_TRUE(SmsInitialize("session-test", "1", &SessionManager::NewClient, this, &SessionManager::Accept,
                                   sizeof error, error))
