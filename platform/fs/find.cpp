@@ -86,7 +86,7 @@ public:
                 error = ERROR_FILENAME_EXCED_RANGE;
                 return false;
             }
-            if (Fill(name.c_str(), m_folder, data))
+            if (Fill(name.c_str(), platform::Utf8ToUtf16(name), m_folder, data))
                 return true;
             error = ERROR_FILE_NOT_FOUND;
             return false;
@@ -94,8 +94,9 @@ public:
         while (m_dotsLeft > 0) {
             const char* dot = m_dotsLeft == 2 ? "." : "..";
             --m_dotsLeft;
-            if (MatchPattern(m_pattern.c_str(), dot == std::string_view(".") ? u"." : u"..") &&
-                Fill(dot, dot == std::string_view(".") ? m_folder : m_folder + "/..", data))
+            const std::u16string dot16 = dot == std::string_view(".") ? u"." : u"..";
+            if (MatchPattern(m_pattern.c_str(), dot16.c_str()) &&
+                Fill(dot, dot16, dot == std::string_view(".") ? m_folder : m_folder + "/..", data))
                 return true;
         }
         while (true) {
@@ -119,7 +120,9 @@ public:
                 continue;
             }
             // The entry is looked at through the open folder: one name to resolve instead of the whole path.
-            if (Fill(name, m_folder + "/" + name, data, dirfd(m_dir)))
+            // Its whole path, needed only where the folder cannot be read through, reuses one buffer.
+            m_entryPath.assign(m_folder).append(1, '/').append(name);
+            if (Fill(name, name16, m_entryPath, data, dirfd(m_dir)))
                 return true;
             // Gone between the listing and the look at it: not an entry any more.
         }
@@ -127,7 +130,8 @@ public:
 
 private:
     // `folderFd`, when given, is the open folder holding `name`; else `path` is looked at.
-    static bool Fill(const char* name, const std::string& path, WIN32_FIND_DATAW& data, int folderFd = -1) {
+    static bool Fill(const char* name, const std::u16string& name16, const std::string& path, WIN32_FIND_DATAW& data,
+                     int folderFd = -1) {
         HostStat st;
         if (folderFd >= 0 ? !StatPath(folderFd, name, st) : !StatPath(AT_FDCWD, path.c_str(), st))
             return false;
@@ -141,12 +145,13 @@ private:
         data.nFileSizeHigh = static_cast<DWORD>(size >> 32);
         data.nFileSizeLow = static_cast<DWORD>(size);
         data.dwReserved0 = st.isLink ? kReparseTagSymlink : 0;
-        platform::CopyTruncated(data.cFileName, MAX_PATH, platform::Utf8ToUtf16(name));
+        platform::CopyTruncated(data.cFileName, MAX_PATH, name16);
         return true;
     }
 
     std::string m_folder;
     std::u16string m_pattern;
+    std::string m_entryPath;
     int m_dotsLeft;
     DIR* m_dir = nullptr;
     bool m_single = false;

@@ -134,7 +134,63 @@ std::optional<ResolvedPath> Resolve(LPCWSTR windowsPath) {
     return ResolveWith(windowsPath, true);
 }
 
+namespace {
+
+// A plain drive path ("X:\a\b", no "." or ".." names, no empty names, backslashes only) names the drive's
+// folder followed by its names as they stand, which is what the general parse would find, without building
+// the names one by one. Nothing for any other form, which takes the general way.
+std::optional<std::string> PlainDrivePath(LPCWSTR windowsPath) {
+    if (!windowsPath)
+        return std::nullopt;
+    const std::u16string_view s(windowsPath);
+    constexpr size_t kLongest = 32767;
+    if (s.size() < 4 || s.size() > kLongest || s[1] != u':' || s[2] != u'\\')
+        return std::nullopt;
+    const WCHAR letter = s[0];
+    if (!((letter >= u'a' && letter <= u'z') || (letter >= u'A' && letter <= u'Z')))
+        return std::nullopt;
+    const std::u16string_view rest = s.substr(3);
+    bool ascii = true;
+    size_t start = 0;
+    while (true) {
+        size_t end = start;
+        while (end < rest.size() && rest[end] != u'\\') {
+            if (rest[end] == u'/')
+                return std::nullopt;
+            ascii = ascii && rest[end] < 0x80;
+            ++end;
+        }
+        const size_t length = end - start;
+        if (length == 0 || (rest[start] == u'.' && (length == 1 || (length == 2 && rest[start + 1] == u'.'))))
+            return std::nullopt;
+        if (end == rest.size())
+            break;
+        start = end + 1;
+    }
+    auto root = DriveRoot(UpperLetter(letter));
+    if (!root)
+        return std::nullopt;
+    std::string path = std::move(*root);
+    if (path != "/")
+        path += '/';
+    const size_t namesAt = path.size();
+    if (ascii) {
+        path.resize(namesAt + rest.size());
+        for (size_t i = 0; i < rest.size(); ++i)
+            path[namesAt + i] = rest[i] == u'\\' ? '/' : static_cast<char>(rest[i]);
+        return path;
+    }
+    path += platform::Utf16ToUtf8(rest);
+    std::replace(path.begin() + static_cast<std::ptrdiff_t>(namesAt), path.end(), '\\', '/');
+    return path;
+}
+
+} // namespace
+
 std::optional<std::string> ExactHostPath(LPCWSTR windowsPath) {
+    RegisterMappers();
+    if (auto plain = PlainDrivePath(windowsPath))
+        return plain;
     const DWORD saved = GetLastError();
     auto r = ResolveWith(windowsPath, false);
     SetLastError(saved);

@@ -5,6 +5,7 @@
 #include "platform/base/strings.h"
 #include "platform/fs/files.h"
 #include "platform/fs/fs_test_support.h"
+#include "platform/fs/hostfs.h"
 
 #include <cstdio>
 #include <fcntl.h>
@@ -62,6 +63,29 @@ TEST_F(PathsTest, TranslatesLettersPrefixesSeparatorsAndRelativePaths) {
         EXPECT_EQ(host->kind, platform::fs::PathKind::File);
         EXPECT_EQ(host->path, *c.host ? m_drive.Host(c.host) : m_drive.Root());
     }
+}
+
+// The path a name has as written (what opening it without a lookup reaches) is the one the full translation
+// gives for a name that exists in that case, whatever form the name takes; also on a drive at the host's root.
+TEST_F(PathsTest, ANameAsWrittenLeadsWhereTheFullTranslationDoes) {
+    ASSERT_TRUE(platform::fs::SetDrive(Letter(u'R', "/")));
+    const char16_t* names[] = {
+        u"T:\\a\\b.txt",  u"t:\\a\\b.txt",   u"T:\\a/b.txt",         u"T:\\a\\.\\b",           u"T:\\a\\..\\b",
+        u"T:\\a\\\\b",    u"T:\\a\\b\\",     u"T:\\",                u"T:\\\u00e4\\\u20ac.txt", u"T:\\x\\\U0001F600",
+        u"T:\\..\\..\\b", u"R:\\tmp\\x",     u"r:\\tmp",             u"\\\\?\\T:\\a\\b",       u"T:\\a\\b.",
+    };
+    for (const char16_t* name : names) {
+        SCOPED_TRACE(platform::Utf16ToUtf8(name));
+        SetLastError(123);
+        auto exact = platform::fs::detail::ExactHostPath(name);
+        EXPECT_EQ(GetLastError(), 123u);
+        auto full = ToHost(name);
+        ASSERT_TRUE(exact);
+        ASSERT_TRUE(full);
+        EXPECT_EQ(*exact, full->path);
+    }
+    EXPECT_FALSE(platform::fs::detail::ExactHostPath(u"Q:\\x"));
+    EXPECT_FALSE(platform::fs::detail::ExactHostPath(u"1:\\x"));
 }
 
 TEST_F(PathsTest, FindsExistingNamesInAnotherCaseAndPrefersTheExactOne) {
