@@ -5,6 +5,7 @@
 
 #include "platform/base/errors.h"
 #include "platform/base/machine.h"
+#include "platform/base/unique_handle.h"
 #include "platform/fs/files.h"
 #include "platform/fs/paths.h"
 #include "platform/fs/volumes.h"
@@ -17,6 +18,7 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <condition_variable>
@@ -404,6 +406,71 @@ TEST_F(SecureDiskTest, ImageHasTheVolumeFormat) {
     EXPECT_FALSE(DecodeHeader(image, "Secret").opened);
     EXPECT_EQ(DecryptSector(image, volume, 1), Bytes(kFirst.begin(), kFirst.begin() + 512));
     EXPECT_EQ(DecryptSector(image, volume, 1 + 2048 + 127), Bytes(kSecond.end() - 512, kSecond.end()));
+}
+
+// Requests far larger than a sector, starting and ending at odd sectors: read back in pieces of other sizes they
+// match, and every sector is encrypted where an independent reader finds it.
+TEST_F(SecureDiskTest, LargeRequestsLandSectorBySector) {
+    const uint64_t at = (3u << 20) + 7 * 512;
+    const Bytes data = Pattern((1u << 20) + 3 * 512, 42);
+    platform::OwnedHandle disk(Open(u"\\\\.\\Z:"));
+    ASSERT_TRUE(disk);
+    const auto transfer = [&](bool write, size_t piece, Bytes& bytes) {
+        bytes.assign(data.size(), 0);
+        if (write)
+            bytes = data;
+        for (size_t offset = 0; offset < data.size(); offset += piece) {
+            OVERLAPPED where{};
+            where.Offset = static_cast<DWORD>(at + offset);
+            const DWORD length = static_cast<DWORD>(std::min(piece, data.size() - offset));
+            DWORD done = 0;
+            ASSERT_TRUE(write ? WriteFile(disk.get(), bytes.data() + offset, length, &done, &where)
+                              : ReadFile(disk.get(), bytes.data() + offset, length, &done, &where))
+                << GetLastError();
+            ASSERT_EQ(done, length);
+        }
+    };
+    Bytes written;
+    transfer(true, 256 * 1024 + 512, written);
+    EXPECT_EQ(written, data); // the caller's data stays as it was
+    for (const size_t piece : {96 * 1024 + 512, 160 * 1024 + 1536}) {
+        Bytes back;
+        transfer(false, piece, back);
+        EXPECT_EQ(back, data) << piece;
+    }
+    disk.reset();
+
+    ASSERT_EQ(Dismount(25), ERROR_SUCCESS);
+    const Bytes image = Image();
+    const DecodedVolume volume = DecodeHeader(image, "secret");
+    ASSERT_TRUE(volume.opened);
+    Bytes decrypted;
+    for (uint64_t sector = 1 + at / 512; decrypted.size() < data.size(); ++sector) {
+        const Bytes clear = DecryptSector(image, volume, sector);
+        decrypted.insert(decrypted.end(), clear.begin(), clear.end());
+    }
+    EXPECT_EQ(decrypted, data);
+}
+
+// An image cut short under the mounted disk: a large read gives the whole sectors up to the cut, decrypted, and a
+// read that starts beyond it fails at the end of the file.
+TEST_F(SecureDiskTest, ReadOfAShortenedImageEndsAtItsEnd) {
+    const uint64_t at = 2u << 20;
+    Bytes data = Pattern(128 * 1024, 5);
+    ASSERT_EQ(Transfer(u"\\\\.\\Z:", true, at, data), ERROR_SUCCESS);
+    std::filesystem::resize_file(folder + "/secure.img", 512 + at + 40 * 1024 + 100);
+    const platform::OwnedHandle disk(Open(u"\\\\.\\Z:"));
+    ASSERT_TRUE(disk);
+    Bytes back(data.size());
+    OVERLAPPED offset{};
+    offset.Offset = static_cast<DWORD>(at);
+    DWORD done = 0;
+    EXPECT_TRUE(ReadFile(disk.get(), back.data(), static_cast<DWORD>(back.size()), &done, &offset)) << GetLastError();
+    EXPECT_EQ(done, 40u * 1024);
+    EXPECT_EQ(Bytes(back.begin(), back.begin() + done), Bytes(data.begin(), data.begin() + 40 * 1024));
+    offset.Offset = static_cast<DWORD>(at + 64 * 1024);
+    EXPECT_FALSE(ReadFile(disk.get(), back.data(), 64 * 1024, &done, &offset));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_HANDLE_EOF));
 }
 
 TEST_F(SecureDiskTest, WrongPasswordIsRefusedAndTheRightOneBringsTheDataBack) {
