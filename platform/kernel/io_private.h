@@ -4,7 +4,6 @@
 
 #include "platform/kernel/kernel_private.h"
 
-#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -130,9 +129,6 @@ struct IrpBlock {
     // Called as the request completes, before `done` is set (see EarlyAnswer); the length bounds the information.
     const EarlyAnswer* early = nullptr;
     ULONG earlyLength = 0;
-    // With an early answer the requester has nothing to do until the request is over, so it sleeps at once on a
-    // word of its own (CallAndWait), which the completion sets and wakes: no dispatcher lock, one wake-up.
-    std::atomic<uint32_t>* finished = nullptr;
     IO_STACK_LOCATION stack[kMaximumStackSize];
 };
 

@@ -4,41 +4,11 @@
 
 #include <algorithm>
 
-#include <linux/futex.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 namespace platform::kernel {
 namespace {
 
 IrpBlock* BlockOf(PIRP irp) {
     return reinterpret_cast<IrpBlock*>(irp);
-}
-
-// The states of a requester's finished word.
-constexpr uint32_t kPending = 0;
-constexpr uint32_t kSleeping = 1;
-constexpr uint32_t kFinished = 2;
-
-// The word lives as long as the thread, so that a completion may still wake it after the requester has seen the
-// request over and freed it.
-thread_local std::atomic<uint32_t> t_finished{kPending};
-
-void WaitFinished(std::atomic<uint32_t>& word) {
-    for (;;) {
-        uint32_t state = word.load(std::memory_order_acquire);
-        if (state == kFinished)
-            return;
-        if (state == kPending &&
-            !word.compare_exchange_strong(state, kSleeping, std::memory_order_acq_rel, std::memory_order_acquire))
-            continue;
-        syscall(SYS_futex, reinterpret_cast<uint32_t*>(&word), FUTEX_WAIT_PRIVATE, kSleeping, nullptr, nullptr, 0);
-    }
-}
-
-void SetFinished(std::atomic<uint32_t>* word) {
-    if (word->exchange(kFinished, std::memory_order_acq_rel) == kSleeping)
-        syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
 }
 
 } // namespace
@@ -72,17 +42,9 @@ void FreeBlock(IrpBlock* block) {
 
 // Sends a request to the device and waits for its completion; returns the final status.
 NTSTATUS CallAndWait(const std::shared_ptr<DeviceImpl>& device, IrpBlock* block) {
-    if (block->early) {
-        t_finished.store(kPending, std::memory_order_relaxed);
-        block->finished = &t_finished;
-    }
     const NTSTATUS returned = IoCallDriver(&device->object, &block->irp);
-    if (returned == STATUS_PENDING) {
-        if (block->finished)
-            WaitFinished(*block->finished);
-        else
-            KeWaitForSingleObject(&block->done, Executive, KernelMode, FALSE, nullptr);
-    }
+    if (returned == STATUS_PENDING)
+        KeWaitForSingleObject(&block->done, Executive, KernelMode, FALSE, nullptr);
     if (KeReadStateEvent(&block->done) == 0) {
         DebugLogWrite("driver returned without completing its request");
         return returned;
@@ -152,10 +114,7 @@ void IoCompleteRequest(PIRP irp, CCHAR) {
     if (block->early)
         block->early->answer(block->early->context, irp->IoStatus.Status,
                              std::min<ULONG_PTR>(irp->IoStatus.Information, block->earlyLength));
-    std::atomic<uint32_t>* finished = block->finished;
     KeSetEvent(&block->done, IO_NO_INCREMENT, FALSE);
-    if (finished)
-        SetFinished(finished); // the requester may free the block from here on
 }
 
 PIRP IoBuildDeviceIoControlRequest(ULONG ioControlCode, PDEVICE_OBJECT deviceObject, PVOID inputBuffer,
