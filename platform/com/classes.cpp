@@ -732,16 +732,23 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD clsContext, REFI
     }
     if (!(clsContext & CLSCTX_LOCAL_SERVER))
         return REGDB_E_CLASSNOTREG;
-    int fd = ConnectToServer(clsid);
-    if (fd < 0) {
-        const HRESULT hr = StartServer(clsid, fd);
-        if (FAILED(hr))
+    // A server that is ending still takes connections until its process is gone, and then drops them unanswered:
+    // the creation is made again, on the next server, for a while.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (;;) {
+        int fd = ConnectToServer(clsid);
+        if (fd < 0) {
+            const HRESULT hr = StartServer(clsid, fd);
+            if (FAILED(hr))
+                return hr;
+        }
+        auto* remote = new RemoteDispatch(fd);
+        HRESULT hr = remote->Create(clsid);
+        if (SUCCEEDED(hr))
+            hr = remote->QueryInterface(iid, object);
+        remote->Release();
+        if (hr != HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE) || std::chrono::steady_clock::now() > deadline)
             return hr;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    auto* remote = new RemoteDispatch(fd);
-    HRESULT hr = remote->Create(clsid);
-    if (SUCCEEDED(hr))
-        hr = remote->QueryInterface(iid, object);
-    remote->Release();
-    return hr;
 }
