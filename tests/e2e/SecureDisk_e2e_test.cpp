@@ -432,7 +432,7 @@ protected:
     }
 
     void CloseFromManage() {
-        ASSERT_TRUE(ClickUntil(kManage, m_layout.close, [&] { return Visible(kClose); }));
+        ASSERT_TRUE(ClickUntil(kManage, m_layout.close, [&] { return Visible(kClose); })) << Windows();
         int x = 0, y = 0;
         ASSERT_TRUE(ClickUntil(kClose, m_layout.closeOk, [&] { return m_input->Origin(kMessage, x, y); }));
         ASSERT_TRUE(AnswerMessage());
@@ -486,7 +486,7 @@ TEST_F(SecureDiskE2E, OpenCloseANewPasswordAndARememberedOneThroughTheProgramsDi
     ASSERT_TRUE(SubmitOpen(kWrongPassword, false));
     ExpectRefused();
     ASSERT_TRUE(SubmitOpen(kFirstPassword, false));
-    ASSERT_TRUE(uitest::Eventually([&] { return !Visible(kOpen); }, kDeadline));
+    ASSERT_TRUE(uitest::Eventually([&] { return !Visible(kOpen); }, kDeadline)) << Windows();
     std::optional<WCHAR> letter;
     ASSERT_TRUE(uitest::Eventually([&] { return (letter = SecureLetter()).has_value(); }, kDeadline)) << Errors();
     ExpectFiles(*letter);
@@ -498,7 +498,7 @@ TEST_F(SecureDiskE2E, OpenCloseANewPasswordAndARememberedOneThroughTheProgramsDi
 
     // Change Password needs the disk open. A wrong old password is refused, the right one changes it.
     ASSERT_TRUE(OpenFromManage(kFirstPassword, false)) << Errors();
-    ASSERT_TRUE(ClickUntil(kManage, m_layout.change, [&] { return Visible(kChange); }));
+    ASSERT_TRUE(ClickUntil(kManage, m_layout.change, [&] { return Visible(kChange); })) << Windows();
     const auto fill = [&](const char* oldPassword) {
         TypeInto(kChange, m_layout.oldPassword, oldPassword);
         TypeInto(kChange, m_layout.newPassword, kNewPassword);
@@ -519,7 +519,7 @@ TEST_F(SecureDiskE2E, OpenCloseANewPasswordAndARememberedOneThroughTheProgramsDi
     ASSERT_TRUE(SubmitOpen(kFirstPassword, false));
     ExpectRefused();
     ASSERT_TRUE(SubmitOpen(kNewPassword, true));
-    ASSERT_TRUE(uitest::Eventually([&] { return !Visible(kOpen); }, kDeadline));
+    ASSERT_TRUE(uitest::Eventually([&] { return !Visible(kOpen); }, kDeadline)) << Windows();
     ASSERT_TRUE(uitest::Eventually([&] { return (letter = SecureLetter()).has_value(); }, kDeadline)) << Errors();
     ExpectFiles(*letter);
     EXPECT_EQ(AutoMount(), std::optional<DWORD>(1));
