@@ -204,8 +204,8 @@ struct Tables {
 };
 
 Tables& TheTables() {
-    static Tables tables;
-    return tables;
+    static auto* tables = new Tables; // never destroyed: threads still running at exit look up drives
+    return *tables;
 }
 
 std::vector<DriveInfo> ParseDrives(const std::string& text) {
