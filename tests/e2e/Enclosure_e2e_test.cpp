@@ -496,9 +496,18 @@ TEST_F(EnclosureE2E, TheWizardPreparesABlankDiskOnTheScreenAndTheOpenSecureDiskL
     click(layout.next);
     ASSERT_TRUE(uitest::Eventually([&] { return white(layout.summaryList); }, kProgramDeadline));
     click(layout.remember);
-    click(layout.next);
+    // A click that comes while the box still holds the mouse from its own click is dropped, as a real one would
+    // be: Next is clicked again until the question shows.
     int bx = 0, by = 0;
-    ASSERT_TRUE(uitest::Eventually([&] { return input.Origin("Kovra", bx, by); }, kProgramDeadline)) << Errors();
+    ASSERT_TRUE(uitest::Eventually(
+        [&] {
+            if (input.Origin("Kovra", bx, by))
+                return true;
+            click(layout.next);
+            return uitest::Eventually([&] { return input.Origin("Kovra", bx, by); }, 5s);
+        },
+        kProgramDeadline))
+        << Errors();
     for (int attempt = 0; attempt < 20 && input.Origin("Kovra", bx, by); ++attempt) {
         input.Key(0xFF0D);
         uitest::Eventually([&] { return !input.Origin("Kovra", bx, by); }, 3s);
