@@ -1,6 +1,7 @@
 // Dispatcher objects (events, threads), waits, system threads, spin locks, interlocked lists, kernel handles,
 // object references and client security.
 #include "platform/kernel/kernel_private.h"
+#include "platform/kernel/watch.h"
 
 #include "platform/base/clock.h"
 
@@ -53,20 +54,8 @@ void WakeWaitersLocked(const void* object) {
         it->second->condition.notify_one();
 }
 
-// A handoff between threads (a request queued to a worker, its completion) usually takes a few tens of
-// microseconds; polling for that long before sleeping saves two scheduler round trips per request. Each look
-// after a short run of pauses gives the processor away: a request passes through three threads (the program's,
-// the connection's and the driver's worker), and where they share fewer processors than that, a waiter that
-// kept its processor would hold up the very thread it waits for.
+// How long a waiter watches the object before it sleeps (see watch.h).
 constexpr auto kSpinBeforeSleep = std::chrono::microseconds(50);
-
-inline void Relax() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#elif defined(__aarch64__)
-    asm volatile("yield");
-#endif
-}
 
 class ThreadObject : public KObject {
 public:
@@ -252,16 +241,8 @@ NTSTATUS KeWaitForSingleObject(PVOID object, KWAIT_REASON, KPROCESSOR_MODE, BOOL
     const auto deadline = Deadline(timeout);
     const bool mayWait = !deadline || *deadline > std::chrono::steady_clock::now();
     if (mayWait) {
-        // Each round of looks ends by giving the processor to whatever else is ready to run (often the thread
-        // being waited for); the clock is read once a round.
-        const auto spinEnd = std::chrono::steady_clock::now() + kSpinBeforeSleep;
         std::atomic_ref<LONG> state(header->SignalState);
-        while (state.load(std::memory_order_acquire) <= 0 && std::chrono::steady_clock::now() < spinEnd) {
-            for (int i = 0; i < 64 && state.load(std::memory_order_acquire) <= 0; ++i)
-                Relax();
-            if (state.load(std::memory_order_acquire) <= 0)
-                sched_yield();
-        }
+        WatchUntil([&] { return state.load(std::memory_order_acquire) > 0; }, kSpinBeforeSleep);
     }
     std::unique_lock lock(DispatcherLock());
     if (!IsSignaled(header) && mayWait) {

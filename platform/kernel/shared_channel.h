@@ -20,6 +20,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "platform/kernel/watch.h"
+
 namespace platform::kernel::channel {
 
 // Bytes before the data: the control block, on a page of its own.
@@ -53,35 +55,10 @@ static_assert(std::atomic<uint32_t>::is_always_lock_free);
 // microseconds; watching costs no system call, so the next request of a stream is seen at once.
 constexpr auto kWatch = std::chrono::microseconds(60);
 
-inline void Relax() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#elif defined(__aarch64__)
-    asm volatile("yield");
-#endif
-}
-
-// Each round of looks ends by giving the processor to whatever else is ready to run: a request passes through
-// three threads, and where they share fewer processors than that (a crowded machine, or a program held to two
-// processors), a watcher that kept its processor would hold up the very thread it waits for. Where a processor
-// is free, giving it away costs no more than a system call.
-
 // Watches `word` until it differs from `value` or the watch time ends; true when it changed.
 inline bool WatchFor(const std::atomic<uint32_t>& word, uint32_t value,
                      std::chrono::microseconds watch = kWatch) {
-    if (word.load(std::memory_order_acquire) != value)
-        return true;
-    const auto end = std::chrono::steady_clock::now() + watch;
-    for (;;) {
-        for (int i = 0; i < 64; ++i) {
-            Relax();
-            if (word.load(std::memory_order_acquire) != value)
-                return true;
-        }
-        if (std::chrono::steady_clock::now() >= end)
-            return word.load(std::memory_order_acquire) != value;
-        sched_yield();
-    }
+    return WatchUntil([&] { return word.load(std::memory_order_acquire) != value; }, watch);
 }
 
 // Sleeps while `word` holds `value`, at most `timeout`. The word lives in memory shared between processes, so the
