@@ -33,6 +33,9 @@ namespace {
 // that a progress bar moves and a cancel is seen within a few milliseconds.
 constexpr size_t kChunkSize = 4 * 1024 * 1024;
 
+// From this size on, a copy's room is reserved in one step before the data moves (see DoCopy).
+constexpr uint64_t kReserveFrom = 1024 * 1024;
+
 enum class Mover { CopyRange, SendFile, ReadWrite };
 
 // Moves up to `count` bytes from `in` at `inOffset` to `out` at `outOffset` with the cheapest way that works
@@ -237,6 +240,10 @@ DWORD DoCopy(LPCWSTR existing, LPCWSTR newName, LPPROGRESS_ROUTINE progress, LPV
         return ERROR_REQUEST_ABORTED;
     if (DWORD e = report(CALLBACK_STREAM_SWITCH, 0); e != ERROR_SUCCESS)
         return e;
+    // A large copy's room is reserved at once (its size stays what has been copied): the file system then lays
+    // the copy out in one step instead of block by block as the data arrives, which makes moving the data
+    // markedly faster. Where that cannot be done the copy goes on as it would have, and meets the same errors.
+    const bool reserved = total >= kReserveFrom && fallocate(tfd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(total)) == 0;
     off_t inOffset = 0;
     off_t outOffset = 0;
     Mover mover = Mover::CopyRange;
@@ -263,6 +270,9 @@ DWORD DoCopy(LPCWSTR existing, LPCWSTR newName, LPPROGRESS_ROUTINE progress, LPV
     }
     if (Cancelled(cancel))
         return ERROR_REQUEST_ABORTED;
+    // A source that shrank during the copy leaves room reserved past the copy's end; it is given back.
+    if (reserved && static_cast<uint64_t>(outOffset) < total && ftruncate(tfd, outOffset) != 0)
+        return platform::Win32ErrorFromErrno(errno);
 
     // The copy's times and attributes: the source's write and access times, the source's bits with ARCHIVE, a
     // creation time of now (unless the caller gives times of its own); the mode bits carry read-only.

@@ -110,6 +110,49 @@ TEST_F(CopyTest, CancelLeavesNoHalfCopyAndKeepsTheOldDestination) {
     EXPECT_FALSE(m_drive.Exists("new.bin"));
 }
 
+// A large copy's room is reserved before the data moves. A source cut short during the copy gives a copy of what
+// was there to read, and the copy holds no room beyond its end; one that grows gives all it has.
+TEST_F(CopyTest, ASourceChangingSizeDuringALargeCopyGivesWhatItHadAndNoRoomBeyond) {
+    struct Resize {
+        std::string host;
+        off_t size;
+    };
+    const auto resizeAtFirstChunk = [](LARGE_INTEGER, LARGE_INTEGER transferred, LARGE_INTEGER, LARGE_INTEGER, DWORD,
+                                       DWORD reason, HANDLE, HANDLE, LPVOID data) -> DWORD {
+        auto* r = static_cast<Resize*>(data);
+        if (reason == CALLBACK_CHUNK_FINISHED && transferred.QuadPart > 0 && r->size >= 0) {
+            EXPECT_EQ(truncate(r->host.c_str(), r->size), 0);
+            r->size = -1;
+        }
+        return PROGRESS_CONTINUE;
+    };
+    const std::string content = Pattern(12 * 1024 * 1024 + 5);
+    struct Case {
+        off_t size; // the source's size from the first chunk on
+        const char16_t* copy;
+        const char* copyName;
+    };
+    const Case cases[] = {
+        {5 * 1024 * 1024 + 7, u"T:\\shrunk.bin", "shrunk.bin"},
+        {4 * 1024 * 1024, u"T:\\cut.bin", "cut.bin"},
+        {20 * 1024 * 1024 + 3, u"T:\\grown.bin", "grown.bin"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.copyName);
+        m_drive.Write("big.bin", content);
+        Resize r{m_drive.Host("big.bin"), c.size};
+        ASSERT_TRUE(CopyFileExW(u"T:\\big.bin", c.copy, resizeAtFirstChunk, &r, nullptr, 0));
+        std::string expected = content;
+        expected.resize(static_cast<size_t>(c.size), '\0');
+        EXPECT_EQ(m_drive.Read("big.bin"), expected);
+        EXPECT_TRUE(m_drive.Read(c.copyName) == expected) << "the copy differs from the source it read";
+        struct stat st {};
+        ASSERT_EQ(stat(m_drive.Host(c.copyName).c_str(), &st), 0);
+        EXPECT_EQ(st.st_size, c.size);
+        EXPECT_LE(static_cast<off_t>(st.st_blocks) * 512, c.size + 1024 * 1024) << "room kept beyond the copy's end";
+    }
+}
+
 TEST_F(CopyTest, ErrorsOfSourceAndDestination) {
     m_drive.Write("a.txt", "new");
     m_drive.Write("b.txt", "old");
