@@ -351,6 +351,8 @@ int copy_file(KOVRA_JOB* job, const FILE_HINT* hint) {
         extras.clearSourceArchive = true;
         // A folder this walk has just made holds no file of this name.
         extras.destinationMissing = hint->bDestinationAbsent && hint->bDestinationFolderReady;
+        if (extras.destinationMissing)
+            extras.unnamedFiles = job->pUnnamedFiles;
     }
     for (;;) {
         BOOL copied = platform::fs::CopyFileWithExtras(job->szFileSource, job->szFileDest, copy_progress_routine, job,

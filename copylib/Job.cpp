@@ -9,6 +9,7 @@
 #include "platform/base/errors.h"
 #include "platform/base/strings.h"
 #include "platform/base/thread.h"
+#include "platform/fs/wholefile.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -77,9 +78,13 @@ void run_passes(KOVRA_JOB* job, int (*calcWalk)(KOVRA_JOB*), int (*copyWalk)(KOV
     if ((job->dwFlags & KOVRA_JOB_CALC) && (job->dwFlags & KOVRA_JOB_COPY))
         kept.reset(new (std::nothrow) CKeptListings());
     job->pKeptListings = kept.get();
+    std::unique_ptr<platform::fs::UnnamedFileSupply> unnamed;
     struct Forget {
         KOVRA_JOB* job;
-        ~Forget() { job->pKeptListings = nullptr; }
+        ~Forget() {
+            job->pKeptListings = nullptr;
+            job->pUnnamedFiles = nullptr;
+        }
     } forget{job};
     if (job->dwFlags & KOVRA_JOB_CALC) {
         notify(job, KOVRA_CALC_BEGIN, job->dwResult, nullptr, nullptr);
@@ -88,8 +93,14 @@ void run_passes(KOVRA_JOB* job, int (*calcWalk)(KOVRA_JOB*), int (*copyWalk)(KOV
         if (answer == KOVRA_PROGRESS_ABORT)
             return;
     }
-    if (kept)
+    if (kept) {
         kept->StartReplay();
+        // The copy pass fills the folders it makes from kept listings, so it knows how many files each gets.
+        if (platform::fs::UnnamedFileSupply::Worthwhile()) {
+            unnamed.reset(new (std::nothrow) platform::fs::UnnamedFileSupply());
+            job->pUnnamedFiles = unnamed.get();
+        }
+    }
     if (!job_is_cancelled(job) && (job->dwFlags & KOVRA_JOB_COPY)) {
         notify(job, KOVRA_COPY_BEGIN, job->dwResult, nullptr, nullptr);
         copyWalk(job);

@@ -4,6 +4,9 @@
 #include "copylib/Brannic.h"
 
 class CKeptListings;
+namespace platform::fs {
+class UnnamedFileSupply;
+}
 
 // Path buffers hold at most this many characters and a terminator.
 constexpr int KOVRA_PATH_CHARS = 2048;
@@ -43,6 +46,9 @@ struct KOVRA_JOB {
     DWORD dwFirstFailure;
     // While a job runs both passes: the calculation pass's folder listings, kept for the copy pass; else null.
     CKeptListings* pKeptListings;
+    // While the copy pass walks from kept listings: the files made ahead in the destination folder being filled;
+    // else null.
+    platform::fs::UnnamedFileSupply* pUnnamedFiles;
 };
 
 // Stores the event and the code and asks the callback; without a callback the answer is 0.

@@ -116,6 +116,54 @@ TEST_F(JobTest, DirectoryJobCopiesTreeAndCountsProgress) {
     EXPECT_EQ(again.result, static_cast<int>(KOVRA_ERROR_SKIPPED));
 }
 
+// Folders of many files, some of them left out by the callback: each copy is its source's, and nothing else
+// appears in the destination folders, nor stays open once the job has ended.
+TEST_F(JobTest, ManyFilesCopyExactlyWithSomeLeftOut) {
+    for (int folder = 0; folder < 3; ++folder)
+        for (int file = 0; file < 90; ++file)
+            WriteFile("src/f" + std::to_string(folder) + "/n" + std::to_string(file),
+                      std::string(static_cast<size_t>(file * 37 + folder), static_cast<char>('a' + file % 26)));
+    const auto descriptors = [] {
+        size_t n = 0;
+        for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+            ++n;
+        return n;
+    };
+    // A first job opens what the library keeps for the process (its drive table's watch, ...).
+    JobRun first;
+    ASSERT_EQ(RunJob(first, 0x32, Win(u"src\\f0"), Win(u"first")), 0);
+    const size_t descriptorsBefore = descriptors();
+    JobRun run;
+    run.answer = [](JobRun&, const Event& e) {
+        // Every seventh file of f0 and f2 is left out.
+        if (e.event == KOVRA_FILE_COPY_BEGIN && e.source.find(u"\\f1\\") == std::u16string::npos) {
+            const int number = std::stoi(std::string(e.source.begin() + e.source.rfind(u'n') + 1, e.source.end()));
+            return number % 7 == 3 ? KOVRA_PROGRESS_SKIP : KOVRA_PROGRESS_CONTINUE;
+        }
+        return KOVRA_PROGRESS_CONTINUE;
+    };
+    ASSERT_EQ(RunJob(run, 0x32, Win(u"src"), Win(u"dst")), 0);
+    EXPECT_EQ(run.progress.dwTotalFiles, 270u);
+    EXPECT_EQ(run.progress.dwTotalFilesCopied, 270u - 2 * 13);
+    EXPECT_EQ(descriptors(), descriptorsBefore);
+    for (int folder = 0; folder < 3; ++folder) {
+        const std::string from = "src/f" + std::to_string(folder) + "/";
+        const std::string to = "dst/f" + std::to_string(folder) + "/";
+        std::vector<std::string> expected;
+        for (int file = 0; file < 90; ++file) {
+            const std::string name = "n" + std::to_string(file);
+            if (folder != 1 && file % 7 == 3) {
+                EXPECT_FALSE(Exists(to + name)) << to + name;
+                continue;
+            }
+            expected.push_back(name);
+            EXPECT_EQ(ReadFile(to + name), ReadFile(from + name)) << to + name;
+        }
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(m_drive.Names(to.substr(0, to.size() - 1)), expected);
+    }
+}
+
 TEST_F(JobTest, ChangesBetweenTheTwoPassesReachTheCopy) {
     // Folders are walked twice; what happens to the source between the passes must show in the copy as it
     // would had the copy pass been the only one.

@@ -7,6 +7,7 @@
 #include "platform/base/strings.h"
 #include "platform/base/unique_handle.h"
 #include "platform/fs/files.h"
+#include "platform/fs/wholefile.h"
 
 #include <memory>
 #include <string>
@@ -54,6 +55,14 @@ int dir_walk_recurse(LPCWSTR directory, WALK_RECORD* walk, WALK_HANDLER handler,
         const CKeptListings::Listing* replay = nullptr;
         if (kept && kept->Replaying() && walk->nLevelDestState == LEVEL_DEST_MADE)
             replay = kept->Find(directory);
+        if (replay && job->pUnnamedFiles) {
+            // The folder just made gets a file for each file of the listing (fewer are copied when the callback
+            // or a pre-check leaves some out).
+            size_t files = 0;
+            for (const CKeptListings::Entry& entry : *replay)
+                files += (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+            job->pUnnamedFiles->Stock(walk->szLevelDest, files);
+        }
         const bool keeping = kept && !kept->Replaying();
 
         // Owned, so that the listing is closed also when an exception (memory running out) leaves the walk.

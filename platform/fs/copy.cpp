@@ -212,7 +212,8 @@ DWORD DoCopy(LPCWSTR existing, LPCWSTR newName, LPPROGRESS_ROUTINE progress, LPV
     // failed, cancelled or killed copy leaves the old destination (or none) and nothing else.
     const mode_t wantedMode = src.mode & 0777;
     WholeFile out;
-    if (DWORD e = out.Begin(targetPath, {}, to->knownMissing); e != ERROR_SUCCESS)
+    if (DWORD e = out.Begin(targetPath, {}, to->knownMissing, to->knownMissing ? extras.unnamedFiles : nullptr);
+        e != ERROR_SUCCESS)
         return e;
     const int tfd = out.Descriptor();
     // The destination handle that the progress routine sees owns the content's descriptor (and may outlive the

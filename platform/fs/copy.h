@@ -31,6 +31,8 @@ BOOL CopyFileW(LPCWSTR existing, LPCWSTR newName, BOOL failIfExists);
 
 namespace platform::fs {
 
+class UnnamedFileSupply;
+
 // What a copy may do besides moving the data, so that a caller that would otherwise open both files again
 // after CopyFileExW (to stamp the copy's times, to mark the source as backed up) does it in the same step.
 struct CopyExtras {
@@ -49,6 +51,9 @@ struct CopyExtras {
     // name in it: the destination is taken as missing without being looked up. A file that appears there
     // meanwhile is still never replaced unawares: the copy then ends as CopyFileExW onto an existing file does.
     bool destinationMissing = false;
+    // With destinationMissing: the copy's content file may come from this supply (wholefile.h), made ahead in
+    // the destination's folder.
+    UnnamedFileSupply* unnamedFiles = nullptr;
 };
 
 // CopyFileExW with the extras: the times are set on the copy before it takes the destination's name, so the

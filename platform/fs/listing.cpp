@@ -27,16 +27,15 @@ namespace {
 constexpr size_t kEntriesPerHelper = 1024;
 constexpr unsigned kMostHelpers = 3;
 
-// The processors this process may run on: threads beyond them only take turns with the caller.
-unsigned UsableProcessors() {
+} // namespace
+
+unsigned detail::UsableProcessors() {
     cpu_set_t set;
     CPU_ZERO(&set);
     if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
         return static_cast<unsigned>(CPU_COUNT(&set));
     return std::max(1u, std::thread::hardware_concurrency());
 }
-
-} // namespace
 
 FolderListing::~FolderListing() {
     StopHelpers();

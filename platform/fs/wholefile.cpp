@@ -13,6 +13,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
+#include <optional>
+#include <system_error>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_set>
@@ -180,7 +182,8 @@ DWORD WholeFile::Begin(LPCWSTR target, LPCWSTR temporary) {
     return Begin(to->host.path, chosen);
 }
 
-DWORD WholeFile::Begin(const std::string& target, const std::string& temporary, bool targetMissing) {
+DWORD WholeFile::Begin(const std::string& target, const std::string& temporary, bool targetMissing,
+                       UnnamedFileSupply* supply) {
     Abandon();
     if (target.empty())
         return ERROR_INVALID_PARAMETER;
@@ -196,7 +199,11 @@ DWORD WholeFile::Begin(const std::string& target, const std::string& temporary, 
     int fd = -1;
     bool unnamed = false;
     if (!g_forceNamed.load() && CanLinkUnnamed()) {
-        fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
+        // A file made ahead has a new file's mode; one that replaces another gets the mode of that one.
+        if (supply && !exists && temporary.empty())
+            fd = supply->Take(folder);
+        if (fd < 0)
+            fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
         if (fd < 0 && !NoUnnamedFiles(errno))
             return ErrorForPath(errno, target);
         unnamed = fd >= 0;
@@ -338,6 +345,100 @@ DWORD WholeFile::Commit(unsigned flags) {
     m_temporary.clear(); // it is the target now
     Abandon();
     return ERROR_SUCCESS;
+}
+
+UnnamedFileSupply::~UnnamedFileSupply() {
+    std::deque<int> left;
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+        left.swap(m_ready);
+    }
+    m_wake.notify_all();
+    if (m_maker.joinable())
+        m_maker.join();
+    left.insert(left.end(), m_ready.begin(), m_ready.end());
+    Drop(left);
+}
+
+bool UnnamedFileSupply::Worthwhile() {
+    return !g_forceNamed.load() && CanLinkUnnamed() && UsableProcessors() > 1;
+}
+
+void UnnamedFileSupply::Drop(std::deque<int>& files) {
+    for (int fd : files)
+        close(fd);
+    files.clear();
+}
+
+void UnnamedFileSupply::Stock(LPCWSTR folder, size_t count) {
+    auto host = folder ? ExactHostPath(folder) : std::nullopt;
+    Stock(host ? *host : std::string(), count);
+}
+
+void UnnamedFileSupply::Stock(const std::string& folder, size_t count) {
+    std::deque<int> dropped;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_stop)
+            return;
+        ++m_generation;
+        dropped.swap(m_ready);
+        m_folder = folder;
+        m_toMake = folder.empty() ? 0 : count;
+        if (m_toMake > 0 && !m_maker.joinable()) {
+            try {
+                m_maker = std::thread([this] { Run(); });
+            } catch (const std::system_error&) {
+                m_toMake = 0;
+            }
+        }
+    }
+    m_wake.notify_one();
+    Drop(dropped);
+}
+
+int UnnamedFileSupply::Take(const std::string& folder) {
+    bool wake = false;
+    int fd = -1;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_ready.empty() || folder != m_folder)
+            return -1;
+        fd = m_ready.front();
+        m_ready.pop_front();
+        wake = m_ready.size() == kLow && m_toMake > 0;
+    }
+    if (wake)
+        m_wake.notify_one();
+    return fd;
+}
+
+void UnnamedFileSupply::Run() {
+    std::unique_lock lock(m_mutex);
+    while (true) {
+        m_wake.wait(lock, [&] { return m_stop || (m_toMake > 0 && m_ready.size() <= kLow); });
+        if (m_stop)
+            return;
+        // Made up to the most ahead at one go, without the lock.
+        while (!m_stop && m_toMake > 0 && m_ready.size() < kAhead) {
+            const std::string folder = m_folder;
+            const unsigned generation = m_generation;
+            --m_toMake;
+            lock.unlock();
+            const int fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+            lock.lock();
+            if (fd < 0) {
+                // Whatever the reason, writers in this folder make their own files and meet it themselves.
+                if (generation == m_generation)
+                    m_toMake = 0;
+            } else if (generation != m_generation || m_stop) {
+                close(fd);
+            } else {
+                m_ready.push_back(fd);
+            }
+        }
+    }
 }
 
 DWORD WriteWholeFile(const std::string& target, std::string_view content, unsigned flags) {

@@ -21,10 +21,16 @@
 
 #include "platform/base/types.h"
 
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace platform::fs {
+
+class UnnamedFileSupply;
 
 class WholeFile {
 public:
@@ -47,7 +53,9 @@ public:
     // folder) names the temporary file. A Win32 error when the folder does not exist, the target cannot be
     // replaced, or no file can be made there; the writer then holds nothing.
     // `targetMissing`: the caller has just found that the target does not exist (it is not looked up again).
-    DWORD Begin(const std::string& target, const std::string& temporary = {}, bool targetMissing = false);
+    // `supply`: where a new file's unnamed content may come from, made ahead in the target's folder.
+    DWORD Begin(const std::string& target, const std::string& temporary = {}, bool targetMissing = false,
+                UnnamedFileSupply* supply = nullptr);
     DWORD Begin(LPCWSTR target, LPCWSTR temporary = nullptr);
 
     // Appends bytes; a Win32 error when they could not all be written (ERROR_DISK_FULL when the disk is full).
@@ -84,6 +92,49 @@ private:
     int m_fd = -1;
     bool m_ownsDescriptor = true;
     bool m_unnamed = false;
+};
+
+// Unnamed files made ahead, on a thread of their own, in the folder that a run of new files is about to go to:
+// making the file is a good part of the cost of writing a small one, and this way it is paid beside the writer
+// instead of by it. A file made ahead and not taken has no name and goes when it is closed (or its process ends),
+// leaving nothing behind. Where unnamed files cannot be made the supply makes none, and writers make their own
+// content files as they otherwise do (with the errors they otherwise meet).
+class UnnamedFileSupply {
+public:
+    UnnamedFileSupply() = default;
+    ~UnnamedFileSupply(); // stops making files and closes those not taken
+    UnnamedFileSupply(const UnnamedFileSupply&) = delete;
+    UnnamedFileSupply& operator=(const UnnamedFileSupply&) = delete;
+
+    // Whether a supply can help in this process: unnamed files can be made and named, and there is a processor
+    // besides the writer's to make them on.
+    static bool Worthwhile();
+
+    // From now on up to `count` files are made in `folder` (a host path, or a Windows path as a file's folder
+    // is spelled in the names given to WholeFile), a few at a time ahead of their use; the files made for the
+    // previous folder and not taken are dropped. Nothing is made for a path that does not name a host folder
+    // as written, or where the making thread cannot be started.
+    void Stock(const std::string& folder, size_t count);
+    void Stock(LPCWSTR folder, size_t count);
+    // A descriptor (the caller's from now on, read and write) of an unnamed file made with mode 0666 less the
+    // umask in the host folder `folder`, spelled as given to Stock; -1 when none is ready.
+    int Take(const std::string& folder);
+
+    static constexpr size_t kAhead = 64; // files made ahead at most
+    static constexpr size_t kLow = 16;   // ... and made again once no more than this many are left
+
+private:
+    void Run();
+    void Drop(std::deque<int>& files);
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::string m_folder;
+    std::deque<int> m_ready;
+    size_t m_toMake = 0;
+    unsigned m_generation = 0; // raised by each Stock: a file made for an earlier folder is not handed out
+    bool m_stop = false;
+    std::thread m_maker;
 };
 
 // Replaces `target` (a host path) with `content`, flushed to the disk.

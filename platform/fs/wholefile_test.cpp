@@ -4,12 +4,15 @@
 #include "platform/base/unique_handle.h"
 #include "platform/fs/files.h"
 #include "platform/testing/child_test.h"
+#include "platform/testing/eventually.h"
 #include "platform/testing/scratch_drive.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
+#include <unistd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -184,3 +187,110 @@ TEST_P(WholeFileTest, AWriterKilledMidwayLeavesNothingBehind) {
 
 INSTANTIATE_TEST_SUITE_P(Temporaries, WholeFileTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Named" : "Unnamed"; });
+
+namespace {
+
+using platform::fs::UnnamedFileSupply;
+
+size_t OpenDescriptors() {
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++n;
+    return n;
+}
+
+// Takes a file made ahead in `folder`, waiting (bounded) for the supply's thread to make it.
+int TakeMade(UnnamedFileSupply& supply, const std::string& folder) {
+    int fd = -1;
+    testsupport::Eventually([&] { return (fd = supply.Take(folder)) >= 0; });
+    return fd;
+}
+
+using UnnamedFileSupplyTest = testsupport::ScratchDriveTest;
+
+} // namespace
+
+// Files made ahead go only to writers in the folder they were made for, no more of them than asked for, and
+// those nobody took leave neither a name nor an open descriptor behind.
+TEST_F(UnnamedFileSupplyTest, FilesMadeAheadServeTheirFolderOnlyAndLeaveNothingUntaken) {
+    m_drive.MakeFolder("a");
+    m_drive.MakeFolder("b");
+    const std::string a = m_drive.Host("a");
+    const std::string b = m_drive.Host("b");
+    const size_t descriptorsBefore = OpenDescriptors();
+    {
+        UnnamedFileSupply supply;
+        supply.Stock(a, 2);
+        EXPECT_EQ(supply.Take(b), -1);
+        const int first = TakeMade(supply, a);
+        const int second = TakeMade(supply, a);
+        ASSERT_GE(first, 0);
+        ASSERT_GE(second, 0);
+        EXPECT_EQ(supply.Take(a), -1) << "more files than asked for";
+        struct stat st {};
+        ASSERT_EQ(fstat(first, &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+        EXPECT_EQ(st.st_nlink, 0u) << "a file made ahead has no name";
+        struct stat folder {};
+        ASSERT_EQ(stat(a.c_str(), &folder), 0);
+        EXPECT_EQ(st.st_dev, folder.st_dev);
+        const mode_t mask = umask(0);
+        umask(mask);
+        EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask);
+        close(first);
+        close(second);
+
+        // A new folder: what was made for the last one and not taken is no longer handed out.
+        supply.Stock(a, 40);
+        ASSERT_TRUE(testsupport::Eventually([&] {
+            return OpenDescriptors() >= descriptorsBefore + 5;
+        }));
+        supply.Stock(b, 40);
+        EXPECT_EQ(supply.Take(a), -1);
+        const int inB = TakeMade(supply, b);
+        EXPECT_GE(inB, 0);
+        close(inB);
+        // A folder that is not there gets nothing, nor does a path that names no folder.
+        supply.Stock(m_drive.Host("missing"), 3);
+        supply.Stock(std::string(), 3);
+        supply.Stock(b, 30);
+    }
+    EXPECT_EQ(OpenDescriptors(), descriptorsBefore);
+    EXPECT_EQ(m_drive.Names("a"), Names{});
+    EXPECT_EQ(m_drive.Names("b"), Names{});
+}
+
+// A writer of a new file given a supply takes its content file from there, names it on commit like any other,
+// and meets the same errors as without one.
+TEST_F(UnnamedFileSupplyTest, WritersTakeTheirContentFromTheSupplyAndFailAsWithout) {
+    m_drive.MakeFolder("out");
+    UnnamedFileSupply supply;
+    supply.Stock(m_drive.Host("out"), 3);
+    ASSERT_TRUE(testsupport::Eventually([&] {
+        const int fd = supply.Take(m_drive.Host("out"));
+        if (fd >= 0)
+            close(fd);
+        return fd >= 0;
+    }));
+    for (const char* name : {"one.txt", "two.txt", "three.txt"}) {
+        WholeFile file;
+        ASSERT_EQ(file.Begin(m_drive.Host(std::string("out/") + name), {}, true, &supply), ERROR_SUCCESS);
+        ASSERT_EQ(file.Write(name), ERROR_SUCCESS);
+        ASSERT_EQ(file.Commit(WholeFile::kKeepExisting), ERROR_SUCCESS);
+        EXPECT_EQ(m_drive.Read(std::string("out/") + name), name);
+    }
+    EXPECT_EQ(supply.Take(m_drive.Host("out")), -1) << "the writers took what was made";
+    EXPECT_EQ(m_drive.Names("out"), (Names{"one.txt", "three.txt", "two.txt"}));
+
+    // An existing target keeps the error of a writer that was told it is missing, with or without a supply.
+    supply.Stock(m_drive.Host("out"), 2);
+    WholeFile taken;
+    ASSERT_EQ(taken.Begin(m_drive.Host("out/one.txt"), {}, true, &supply), ERROR_SUCCESS);
+    ASSERT_EQ(taken.Write("again"), ERROR_SUCCESS);
+    EXPECT_EQ(taken.Commit(WholeFile::kKeepExisting), ERROR_FILE_EXISTS);
+    taken.Abandon();
+    EXPECT_EQ(m_drive.Read("out/one.txt"), "one.txt");
+    WholeFile missing;
+    EXPECT_EQ(missing.Begin(m_drive.Host("nowhere/x.txt"), {}, true, &supply), ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(m_drive.Names("out"), (Names{"one.txt", "three.txt", "two.txt"}));
+}
