@@ -1,6 +1,7 @@
 #include "copylib/Job.h"
 
 #include "copylib/KeptListings.h"
+#include "copylib/ListingsAhead.h"
 
 #include "copylib/FileSteps.h"
 #include "copylib/Trace.h"
@@ -88,7 +89,18 @@ void run_passes(KOVRA_JOB* job, int (*calcWalk)(KOVRA_JOB*), int (*copyWalk)(KOV
     } forget{job};
     if (job->dwFlags & KOVRA_JOB_CALC) {
         notify(job, KOVRA_CALC_BEGIN, job->dwResult, nullptr, nullptr);
-        int answer = calcWalk(job);
+        int answer = 0;
+        {
+            std::unique_ptr<CListingsAhead> ahead;
+            if (const unsigned helpers = CListingsAhead::HelpersWorthStarting())
+                ahead.reset(new (std::nothrow) CListingsAhead(helpers));
+            job->pListingsAhead = ahead.get();
+            struct Forget {
+                KOVRA_JOB* job;
+                ~Forget() { job->pListingsAhead = nullptr; }
+            } forget{job};
+            answer = calcWalk(job);
+        }
         notify(job, KOVRA_CALC_END, job->dwResult, nullptr, nullptr);
         if (answer == KOVRA_PROGRESS_ABORT)
             return;

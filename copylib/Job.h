@@ -4,6 +4,7 @@
 #include "copylib/Brannic.h"
 
 class CKeptListings;
+class CListingsAhead;
 namespace platform::fs {
 class UnnamedFileSupply;
 }
@@ -49,6 +50,8 @@ struct KOVRA_JOB {
     // While the copy pass walks from kept listings: the files made ahead in the destination folder being filled;
     // else null.
     platform::fs::UnnamedFileSupply* pUnnamedFiles;
+    // While the calculation pass walks folders: their listings read ahead by helper threads; else null.
+    CListingsAhead* pListingsAhead;
 };
 
 // Stores the event and the code and asks the callback; without a callback the answer is 0.

@@ -164,6 +164,117 @@ TEST_F(JobTest, ManyFilesCopyExactlyWithSomeLeftOut) {
     }
 }
 
+// What a calculation pass reports of a folder, built from the host's own listing of it: each file (begin and
+// end) in the listing's order, then each subfolder in the listing's order, after the folder's own entry.
+struct Counted {
+    std::vector<std::pair<DWORD, std::u16string>> events;
+    DWORD files = 0;
+    DWORD folders = 0;
+    LONGLONG bytes = 0;
+};
+
+void ReferenceCount(const std::string& host, const std::u16string& windows, Counted& counted) {
+    counted.events.push_back({KOVRA_CALC_ENTER_DIR, windows});
+    std::vector<std::string> subfolders;
+    for (const auto& entry : std::filesystem::directory_iterator(host)) {
+        const std::string name = entry.path().filename().string();
+        if (entry.is_directory()) {
+            subfolders.push_back(name);
+            continue;
+        }
+        const std::u16string path = windows + u"\\" + std::u16string(name.begin(), name.end());
+        counted.events.push_back({KOVRA_CALC_FILE_BEGIN, path});
+        counted.events.push_back({KOVRA_CALC_FILE_END, path});
+        ++counted.files;
+        counted.bytes += static_cast<LONGLONG>(entry.file_size());
+    }
+    for (const std::string& name : subfolders) {
+        ++counted.folders;
+        ReferenceCount(host + "/" + name, windows + u"\\" + std::u16string(name.begin(), name.end()), counted);
+    }
+}
+
+std::vector<std::pair<DWORD, std::u16string>> CountingEvents(JobRun& run) {
+    std::vector<std::pair<DWORD, std::u16string>> events;
+    std::lock_guard lock(run.mutex);
+    for (const Event& e : run.events)
+        if (e.event == KOVRA_CALC_ENTER_DIR || e.event == KOVRA_CALC_FILE_BEGIN || e.event == KOVRA_CALC_FILE_END)
+            events.push_back({e.event, e.source});
+    return events;
+}
+
+// A wide and deep tree is counted entry for entry as a walk of the host's listings counts it, in the same order,
+// whether or not the job goes on to copy.
+TEST_F(JobTest, CountingReportsWhatAWalkOfTheHostListingsFinds) {
+    for (int top = 0; top < 30; ++top) {
+        const std::string folder = "src/t" + std::to_string(top);
+        MakeDir(folder + "/empty" + std::to_string(top % 3));
+        for (int file = 0; file < 4; ++file)
+            WriteFile(folder + "/f" + std::to_string(file), std::string(static_cast<size_t>(top * 5 + file), 'x'));
+        WriteFile(folder + "/.hidden", "h");
+        for (int sub = 0; sub < 3; ++sub)
+            for (int file = 0; file < 12; ++file)
+                WriteFile(folder + "/s" + std::to_string(sub) + "/g" + std::to_string(file),
+                          std::string(static_cast<size_t>(sub * 100 + file), 'y'));
+    }
+    Counted expected;
+    ReferenceCount(Host("src"), Win(u"src"), expected);
+    for (DWORD flags : {0x12u, 0x32u}) {
+        SCOPED_TRACE(flags);
+        JobRun run;
+        ASSERT_EQ(RunJob(run, flags, Win(u"src"), Win(flags == 0x12u ? u"none" : u"dst")), 0);
+        EXPECT_TRUE(CountingEvents(run) == expected.events) << "the counting pass reported other entries or order";
+        EXPECT_EQ(run.progress.dwTotalFiles, expected.files);
+        EXPECT_EQ(run.progress.dwEstimatedFiles, expected.files);
+        EXPECT_EQ(run.progress.llTotalFileSize, expected.bytes);
+        EXPECT_EQ(run.progress.dwTotalDirs, expected.folders);
+    }
+    EXPECT_EQ(ReadFile("dst/t7/s2/g11"), std::string(211, 'y'));
+}
+
+// Folders that go, change or stop being folders while the counting pass is under way are counted as they are when
+// the pass comes to them, however far ahead they were read.
+TEST_F(JobTest, CountingSeesFoldersAsTheyAreWhenItComesToThem) {
+    for (int file = 0; file < 50; ++file)
+        WriteFile("src/x/f" + std::to_string(file), "12345");
+    for (const char* folder : {"gone", "moved", "grows", "swapped", "k0", "k1", "k2", "k3"})
+        for (int file = 0; file < 5; ++file)
+            WriteFile(std::string("src/x/") + folder + "/g" + std::to_string(file), "abc");
+    JobRun run;
+    int seen = 0;
+    run.answer = [&](JobRun&, const Event& e) {
+        // Once the walk has read x and reported its files, and before it comes to x's folders.
+        if (e.event == KOVRA_CALC_FILE_END && ++seen == 50) {
+            std::filesystem::remove_all(Host("src/x/gone"));
+            std::filesystem::rename(Host("src/x/moved"), Host("src/moved"));
+            WriteFile("src/x/grows/new", "0123456789");
+            std::filesystem::remove_all(Host("src/x/swapped"));
+            WriteFile("src/x/swapped", "now a file");
+        }
+        return 0;
+    };
+    ASSERT_EQ(RunJob(run, 0x12, Win(u"src"), Win(u"none")), 0);
+    EXPECT_EQ(seen, 50 + 5 + 1 + 4 * 5);
+    std::vector<std::u16string> entered;
+    for (const Event& e : run.Of(KOVRA_CALC_ENTER_DIR))
+        entered.push_back(e.source);
+    std::sort(entered.begin(), entered.end());
+    EXPECT_EQ(entered, (std::vector<std::u16string>{Win(u"src"), Win(u"src\\x"), Win(u"src\\x\\grows"),
+                                                    Win(u"src\\x\\k0"), Win(u"src\\x\\k1"), Win(u"src\\x\\k2"),
+                                                    Win(u"src\\x\\k3"), Win(u"src\\x\\swapped")}));
+    std::vector<Event> ends = run.Of(KOVRA_CALC_FILE_END);
+    EXPECT_TRUE(std::any_of(ends.begin(), ends.end(), [&](const Event& e) {
+        return e.source == Win(u"src\\x\\grows\\new") && e.code == 0;
+    }));
+    for (const Event& e : ends) {
+        EXPECT_EQ(e.source.find(u"\\swapped\\"), std::u16string::npos);
+        EXPECT_EQ(e.source.find(u"\\gone\\"), std::u16string::npos);
+        EXPECT_EQ(e.source.find(u"\\moved\\"), std::u16string::npos);
+    }
+    EXPECT_EQ(run.progress.dwTotalFiles, 50u + 5 + 1 + 4 * 5);
+    EXPECT_EQ(run.progress.llTotalFileSize, 50 * 5 + 5 * 3 + 10 + 4 * 5 * 3);
+}
+
 TEST_F(JobTest, ChangesBetweenTheTwoPassesReachTheCopy) {
     // Folders are walked twice; what happens to the source between the passes must show in the copy as it
     // would had the copy pass been the only one.

@@ -88,9 +88,12 @@ const CKeptListings::Listing* CKeptListings::Find(LPCWSTR directory) const {
     WIN32_FILE_ATTRIBUTE_DATA now;
     if (!StampOf(directory, now))
         return nullptr;
-    const WIN32_FILE_ATTRIBUTE_DATA& then = it->second.stamp;
-    if (now.dwFileAttributes != then.dwFileAttributes || !same_time(now.ftLastWriteTime, then.ftLastWriteTime) ||
-        !same_time(now.ftCreationTime, then.ftCreationTime))
+    if (!SameStamp(now, it->second.stamp))
         return nullptr;
     return &it->second.entries;
+}
+
+bool CKeptListings::SameStamp(const WIN32_FILE_ATTRIBUTE_DATA& a, const WIN32_FILE_ATTRIBUTE_DATA& b) {
+    return a.dwFileAttributes == b.dwFileAttributes && same_time(a.ftLastWriteTime, b.ftLastWriteTime) &&
+           same_time(a.ftCreationTime, b.ftCreationTime);
 }

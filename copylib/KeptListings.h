@@ -46,6 +46,13 @@ public:
     // The kept listing of `directory` when the folder still reads as it did when it was listed; else null.
     const Listing* Find(LPCWSTR directory) const;
 
+    // How the folder being listed read just before its listing began; null when it is not being kept.
+    const WIN32_FILE_ATTRIBUTE_DATA* CurrentStamp() const { return m_current.empty() ? nullptr : &m_pending.stamp; }
+    // How a folder's entries are told unchanged: the same attributes, last-write and creation times.
+    static bool SameStamp(const WIN32_FILE_ATTRIBUTE_DATA& a, const WIN32_FILE_ATTRIBUTE_DATA& b);
+    // Reads a folder's stamp; the caller's last error stays as it was.
+    static bool StampOf(LPCWSTR directory, WIN32_FILE_ATTRIBUTE_DATA& stamp);
+
     static constexpr size_t kDefaultMaxEntries = 1u << 18;
 
 private:
@@ -53,8 +60,6 @@ private:
         WIN32_FILE_ATTRIBUTE_DATA stamp;
         Listing entries;
     };
-    static bool StampOf(LPCWSTR directory, WIN32_FILE_ATTRIBUTE_DATA& stamp);
-
     std::unordered_map<std::u16string, Kept> m_listings;
     std::u16string m_current; // the folder being listed, empty when none is kept
     Kept m_pending;

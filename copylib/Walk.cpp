@@ -2,6 +2,7 @@
 
 #include "copylib/FileSteps.h"
 #include "copylib/KeptListings.h"
+#include "copylib/ListingsAhead.h"
 #include "copylib/Trace.h"
 #include "platform/base/errors.h"
 #include "platform/base/strings.h"
@@ -64,6 +65,10 @@ int dir_walk_recurse(LPCWSTR directory, WALK_RECORD* walk, WALK_HANDLER handler,
             job->pUnnamedFiles->Stock(walk->szLevelDest, files);
         }
         const bool keeping = kept && !kept->Replaying();
+        // The calculation pass takes a folder's listing from the helpers that read ahead, when the folder still
+        // reads as it did just before they listed it; otherwise it lists the folder itself.
+        CListingsAhead* ahead = job && !(kept && kept->Replaying()) ? job->pListingsAhead : nullptr;
+        std::unique_ptr<CListingsAhead::Listing> readAhead;
 
         // Owned, so that the listing is closed also when an exception (memory running out) leaves the walk.
         platform::UniqueHandle<HANDLE, &FindClose> find;
@@ -75,8 +80,22 @@ int dir_walk_recurse(LPCWSTR directory, WALK_RECORD* walk, WALK_HANDLER handler,
         } else {
             if (keeping)
                 kept->StartListing(directory);
-            find.reset(FindFirstFileW(pattern.c_str(), &walk->FindData));
-            walk->bMore = find.valid();
+            if (ahead && (readAhead = ahead->Take(directory))) {
+                WIN32_FILE_ATTRIBUTE_DATA now;
+                const WIN32_FILE_ATTRIBUTE_DATA* stamp = keeping ? kept->CurrentStamp() : nullptr;
+                if (!stamp && CKeptListings::StampOf(directory, now))
+                    stamp = &now;
+                if (!stamp || !CKeptListings::SameStamp(*stamp, readAhead->stamp))
+                    readAhead.reset();
+            }
+            if (readAhead) {
+                walk->bMore = next < readAhead->entries.size();
+                if (walk->bMore)
+                    walk->FindData = readAhead->entries[next++];
+            } else {
+                find.reset(FindFirstFileW(pattern.c_str(), &walk->FindData));
+                walk->bMore = find.valid();
+            }
         }
         walk->bListedNow = replay == nullptr;
         std::u16string child;
@@ -105,13 +124,26 @@ int dir_walk_recurse(LPCWSTR directory, WALK_RECORD* walk, WALK_HANDLER handler,
                 walk->bMore = next < replay->size();
                 if (walk->bMore)
                     (*replay)[next++].ToFindData(walk->FindData);
+            } else if (readAhead) {
+                walk->bMore = next < readAhead->entries.size();
+                if (walk->bMore)
+                    walk->FindData = readAhead->entries[next++];
             } else {
                 walk->bMore = FindNextFileW(find.get(), &walk->FindData);
             }
         }
         if (keeping && !replay)
-            kept->EndListing(find.valid() && !walk->bMore && GetLastError() == ERROR_NO_MORE_FILES);
+            kept->EndListing(readAhead ? !walk->bMore
+                                       : find.valid() && !walk->bMore && GetLastError() == ERROR_NO_MORE_FILES);
         find.reset();
+        if (ahead && !readAhead) {
+            // Listed here: the helpers go on below it.
+            std::vector<std::u16string> paths;
+            paths.reserve(subdirectories.size());
+            for (const std::u16string& name : subdirectories)
+                paths.push_back(prefix + name);
+            ahead->Listed(directory, paths);
+        }
 
         if (walk->nRecurse == 1) {
             for (const std::u16string& name : subdirectories) {
@@ -132,6 +164,8 @@ int dir_walk_recurse(LPCWSTR directory, WALK_RECORD* walk, WALK_HANDLER handler,
 }
 
 int start_dir_walk(LPCWSTR directory, WALK_HANDLER handler, KOVRA_JOB* job, BOOL* cancel) {
+    if (job && job->pListingsAhead)
+        job->pListingsAhead->Start();
     auto walk = std::make_unique<WALK_RECORD>();
     walk->nLevel = -1;
     walk->nRecurse = 1;
