@@ -173,6 +173,28 @@ void CryptoFree(CRYPTO_INFO* ci) {
     VolumeFree(ci, sizeof(*ci));
 }
 
+CRYPTO_INFO* CryptoClone(const CRYPTO_INFO* ci) {
+    if (ci == nullptr) {
+        return nullptr;
+    }
+    CRYPTO_INFO* copy = CryptoAlloc();
+    if (copy == nullptr) {
+        return nullptr;
+    }
+    const CRYPTO_KEY_SCHEDULE own = copy->KeySchedule;
+    std::memcpy(copy, ci, sizeof(*copy));
+    copy->KeySchedule = own;
+    const CRYPTO_KEY_SCHEDULE& from = ci->KeySchedule;
+    if (EVP_CIPHER_CTX_copy(own.EcbEncrypt, from.EcbEncrypt) != 1 ||
+        EVP_CIPHER_CTX_copy(own.EcbDecrypt, from.EcbDecrypt) != 1 ||
+        EVP_CIPHER_CTX_copy(own.CbcEncrypt, from.CbcEncrypt) != 1 ||
+        EVP_CIPHER_CTX_copy(own.CbcDecrypt, from.CbcDecrypt) != 1) {
+        CryptoFree(copy);
+        return nullptr;
+    }
+    return copy;
+}
+
 namespace {
 
 bool KeyCipher(EVP_CIPHER_CTX* c, const EVP_CIPHER* cipher, const uint8_t* key, int encrypt) {

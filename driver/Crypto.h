@@ -6,7 +6,7 @@
 // data sector (image offset 512) is sector 1. The buffer routines encrypt the 448 encrypted bytes of a header.
 //
 // A crypto context serves one caller at a time (the disk's worker thread): the sector routines keep
-// chaining state in its cipher contexts.
+// chaining state in its cipher contexts. CryptoClone gives another thread a context of its own.
 #pragma once
 
 #include <cstddef>
@@ -106,6 +106,10 @@ CRYPTO_INFO* CryptoAlloc();
 
 // Frees the cipher contexts, fills the context with 0xFF and then with zeros, and frees it. Null is ignored.
 void CryptoFree(CRYPTO_INFO* ci);
+
+// A second context with the same keys and tables and cipher contexts of its own, for another thread to encrypt
+// the same volume's sectors at the same time; nullptr when memory is short or the keys cannot be copied.
+CRYPTO_INFO* CryptoClone(const CRYPTO_INFO* ci);
 
 // Sets up the key schedules of the algorithm's ciphers from key (the algorithm's key size, 32 bytes for AES) and
 // records the algorithm. VOLUME_OK or VOLUME_ERR_CIPHER_INIT.

@@ -95,8 +95,8 @@ NTSTATUS ZentraDriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) 
         g_ZentraDirectory = nullptr;
         return status;
     }
-    for (UCHAR major : {IRP_MJ_CREATE, IRP_MJ_CLOSE, IRP_MJ_READ, IRP_MJ_WRITE, IRP_MJ_DEVICE_CONTROL,
-                        IRP_MJ_INTERNAL_DEVICE_CONTROL})
+    for (UCHAR major : {IRP_MJ_CREATE, IRP_MJ_CLOSE, IRP_MJ_READ, IRP_MJ_WRITE, IRP_MJ_FLUSH_BUFFERS,
+                        IRP_MJ_DEVICE_CONTROL, IRP_MJ_INTERNAL_DEVICE_CONTROL})
         driver->MajorFunction[major] = ZentraMajorDispatch;
     driver->DriverUnload = ZentraUnload;
     return STATUS_SUCCESS;

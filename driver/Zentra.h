@@ -7,6 +7,7 @@
 #include "platform/kernel/kernel.h"
 
 #include <atomic>
+#include <memory>
 
 // Trace levels: a trace prints when its level's bit is in the driver's mask.
 constexpr ULONG ZENTRA_DBG_ERROR = 0x01;
@@ -21,6 +22,8 @@ constexpr ULONG ZENTRA_TAIL_BYTES = 512;
 constexpr ULONG ZENTRA_BYTES_PER_SECTOR = 512;
 // Pool tag "Ddk " of the image path buffers.
 constexpr ULONG ZENTRA_POOL_TAG = 'D' | ('d' << 8) | ('k' << 16) | (' ' << 24);
+
+struct ZENTRA_IO_CACHE;
 
 // One layout for the control device and the disk devices (zeroed at creation).
 struct ZENTRA_DEVICE_EXTENSION {
@@ -53,6 +56,10 @@ struct ZENTRA_DEVICE_EXTENSION {
     HANDLE FsVolumeHandle;
     PFILE_OBJECT FsVolumeFile;
     BOOLEAN FsMounted;
+    // The image is a file whose space is allocated in full: a write to it cannot fail for want of space.
+    BOOLEAN SpaceReserved;
+    // The read-ahead and write-behind of an encrypted disk (ZentraDiskCache.cpp), or null: owned by the worker.
+    ZENTRA_IO_CACHE* IoCache;
 };
 using PZENTRA_DEVICE_EXTENSION = ZENTRA_DEVICE_EXTENSION*;
 
@@ -112,6 +119,21 @@ void ZentraDiskThread(PVOID context);
 NTSTATUS ZentraDiskReadWrite(PDEVICE_OBJECT device, PIRP irp);
 NTSTATUS ZentraDiskIoctl(PDEVICE_OBJECT device, PIRP irp);
 NTSTATUS ZentraDiskChangePasswd(PDEVICE_OBJECT device, const ZENTRA_PASSWD_RECORD* record);
+
+// Read-ahead and write-behind of an encrypted disk (ZentraDiskCache.cpp), used by its worker only. None for a disk
+// without encryption or on a single processor; writes are kept behind only when `writeBehind` (an image whose
+// space is reserved). The deleter lands every write behind and stops the helper threads.
+struct ZentraIoCacheDeleter {
+    void operator()(ZENTRA_IO_CACHE* cache) const;
+};
+using ZentraIoCachePtr = std::unique_ptr<ZENTRA_IO_CACHE, ZentraIoCacheDeleter>;
+ZentraIoCachePtr ZentraIoCacheStart(PZENTRA_DEVICE_EXTENSION extension, bool writeBehind);
+// A read or write of whole sectors at the volume offset, within the volume; `done` is the length transferred.
+NTSTATUS ZentraIoCacheRead(ZENTRA_IO_CACHE& cache, UCHAR* buffer, ULONG length, ULONGLONG offset, ULONG_PTR& done);
+NTSTATUS ZentraIoCacheWrite(ZENTRA_IO_CACHE& cache, const UCHAR* buffer, ULONG length, ULONGLONG offset,
+                            ULONG_PTR& done);
+// Lands every write behind; returns the failure of a write behind since the disk was mounted, else success.
+NTSTATUS ZentraIoCacheFlush(ZENTRA_IO_CACHE& cache);
 NTSTATUS ZentraIoControl(PCWSTR devicePath, ULONG code, PVOID input, ULONG inputLength, PVOID output,
                          ULONG outputLength);
 

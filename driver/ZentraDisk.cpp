@@ -178,6 +178,17 @@ NTSTATUS ZentraDiskNewFile(PZENTRA_DEVICE_EXTENSION extension) {
             CloseImage(extension);
             return status;
         }
+        // The image's space is taken now, so that a full disk refuses the image rather than its later writes. A
+        // file system that cannot reserve space leaves the image sparse.
+        FILE_ALLOCATION_INFORMATION allocation;
+        allocation.AllocationSize.QuadPart = static_cast<LONGLONG>(extension->ImageSize);
+        status = ZwSetInformationFile(extension->FileHandle, &io, &allocation, sizeof(allocation),
+                                      FileAllocationInformation);
+        if (!NT_SUCCESS(status) && status != STATUS_NOT_SUPPORTED) {
+            ZentraDbgPrint(ZENTRA_DBG_ERROR, "ZentraDiskNewFile: fail to allocate the file with code 0x%x!", status);
+            CloseImage(extension);
+            return status;
+        }
     }
     status = ZentraDiskWriteHeader(extension);
     if (!NT_SUCCESS(status)) {
@@ -260,6 +271,7 @@ NTSTATUS ZentraDiskMountFile(PDEVICE_OBJECT device) {
             return status;
         }
         extension->ImageSize = static_cast<ULONGLONG>(standard.EndOfFile.QuadPart);
+        extension->SpaceReserved = standard.AllocationSize.QuadPart >= standard.EndOfFile.QuadPart;
         FILE_ALIGNMENT_INFORMATION alignment;
         status =
             ZwQueryInformationFile(extension->FileHandle, &io, &alignment, sizeof(alignment), FileAlignmentInformation);
@@ -394,6 +406,7 @@ NTSTATUS ZentraDispatch(PDEVICE_OBJECT device, PIRP irp) {
         return ZentraDiskCreateClose(irp);
     case IRP_MJ_READ:
     case IRP_MJ_WRITE:
+    case IRP_MJ_FLUSH_BUFFERS:
     case IRP_MJ_DEVICE_CONTROL:
         return ZentraDiskQueueIrp(device, irp);
     default:
@@ -424,6 +437,8 @@ void ZentraDiskThread(PVOID context) {
     extension->OpenStatus = STATUS_SUCCESS;
     KeSetEvent(&extension->ReadyEvent, IO_NO_INCREMENT, FALSE);
 
+    ZentraIoCachePtr cache = ZentraIoCacheStart(extension, extension->SpaceReserved && !extension->ReadOnly);
+    extension->IoCache = cache.get();
     for (;;) {
         KeWaitForSingleObject(&extension->RequestEvent, Executive, KernelMode, FALSE, nullptr);
         while (PLIST_ENTRY entry = ExInterlockedRemoveHeadList(&extension->RequestList, &extension->ListLock)) {
@@ -433,7 +448,13 @@ void ZentraDiskThread(PVOID context) {
             case IRP_MJ_WRITE:
                 ZentraDiskReadWrite(device, irp);
                 break;
+            case IRP_MJ_FLUSH_BUFFERS:
+                ZentraComplete(irp, cache ? ZentraIoCacheFlush(*cache) : STATUS_SUCCESS, 0);
+                break;
             case IRP_MJ_DEVICE_CONTROL:
+                // A control request sees the disk as the program left it: every write has reached the image.
+                if (cache)
+                    ZentraIoCacheFlush(*cache);
                 ZentraDiskIoctl(device, irp);
                 break;
             default:
@@ -443,6 +464,8 @@ void ZentraDiskThread(PVOID context) {
         }
         if (ZentraFlag(extension->Terminate).Get()) {
             ZentraDbgPrint(ZENTRA_DBG_TRACE, "Got notify to terminate the thread.");
+            extension->IoCache = nullptr;
+            cache.reset();
             ZentraDiskUnmountFile(extension);
             CryptoThreadEnd();
             PsTerminateSystemThread(STATUS_SUCCESS);
@@ -474,6 +497,12 @@ NTSTATUS ZentraDiskReadWrite(PDEVICE_OBJECT device, PIRP irp) {
         ZentraDbgPrint(ZENTRA_DBG_ERROR, "ZentraDiskReadWrite: offset %I64d or length %d is not a whole sector!",
                        offset, length);
         return ZentraComplete(irp, STATUS_INVALID_PARAMETER, 0);
+    }
+    if (ZENTRA_IO_CACHE* cache = extension->IoCache) {
+        ULONG_PTR done = 0;
+        const NTSTATUS status = read ? ZentraIoCacheRead(*cache, buffer, length, static_cast<ULONGLONG>(offset), done)
+                                     : ZentraIoCacheWrite(*cache, buffer, length, static_cast<ULONGLONG>(offset), done);
+        return ZentraComplete(irp, status, done);
     }
     LARGE_INTEGER imageOffset;
     imageOffset.QuadPart = offset + extension->HeaderBytes;

@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace {
@@ -131,7 +132,9 @@ DWORD Transfer(const char16_t* disk, bool write, uint64_t offset, Bytes& data) {
     at.Offset = static_cast<DWORD>(offset);
     at.OffsetHigh = static_cast<DWORD>(offset >> 32);
     DWORD done = 0;
-    const BOOL ok = write ? WriteFile(device, data.data(), static_cast<DWORD>(data.size()), &done, &at)
+    // A write is flushed, so that the image holds it when this returns: the disk may keep writes behind.
+    const BOOL ok = write ? WriteFile(device, data.data(), static_cast<DWORD>(data.size()), &done, &at) &&
+                                FlushFileBuffers(device)
                           : ReadFile(device, data.data(), static_cast<DWORD>(data.size()), &done, &at);
     const DWORD error = ok ? (done == data.size() ? ERROR_SUCCESS : ERROR_HANDLE_EOF) : GetLastError();
     CloseHandle(device);
@@ -450,6 +453,82 @@ TEST_F(SecureDiskTest, LargeRequestsLandSectorBySector) {
         decrypted.insert(decrypted.end(), clear.begin(), clear.end());
     }
     EXPECT_EQ(decrypted, data);
+}
+
+// Runs of reads that follow each other (which the disk reads ahead of), writes into and just ahead of them, and
+// jumps, in requests of several sizes: every read gives what the writes before it left, and once the disk is
+// flushed the image holds every write, encrypted where an independent reader finds it.
+TEST_F(SecureDiskTest, ReadsAheadAndWritesBehindKeepEveryRequestInOrder) {
+    constexpr uint64_t kBase = 4u << 20;
+    constexpr uint64_t kArea = 3u << 20;
+    Bytes model(kArea, 0);
+    platform::OwnedHandle disk(Open(u"\\\\.\\Z:"));
+    ASSERT_TRUE(disk);
+    uint32_t seed = 2027;
+    const auto random = [&](uint32_t below) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % below;
+    };
+    uint8_t stamp = 0;
+    const auto transfer = [&](bool write, uint64_t offset, size_t length) {
+        offset = std::min<uint64_t>(offset, kArea - length);
+        OVERLAPPED where{};
+        where.Offset = static_cast<DWORD>(kBase + offset);
+        DWORD done = 0;
+        if (write) {
+            ++stamp;
+            for (size_t i = 0; i < length; ++i)
+                model[offset + i] = static_cast<uint8_t>(stamp + i * 13 + (i >> 9));
+            ASSERT_TRUE(WriteFile(disk.get(), model.data() + offset, static_cast<DWORD>(length), &done, &where))
+                << GetLastError();
+        } else {
+            Bytes back(length);
+            ASSERT_TRUE(ReadFile(disk.get(), back.data(), static_cast<DWORD>(length), &done, &where))
+                << GetLastError();
+            ASSERT_TRUE(std::equal(back.begin(), back.end(), model.begin() + static_cast<ptrdiff_t>(offset)))
+                << "read of " << length << " at " << offset;
+        }
+        ASSERT_EQ(done, length);
+    };
+    for (uint64_t offset = 0; offset < kArea; offset += 64 * 1024)
+        transfer(true, offset, 64 * 1024);
+    const size_t lengths[] = {4096, 64 * 1024, 128 * 1024 + 512, 512 * 1024};
+    for (int run = 0; run < 120 && !HasFatalFailure(); ++run) {
+        const size_t length = lengths[random(4)];
+        uint64_t offset = uint64_t{random(static_cast<uint32_t>(kArea / 512))} * 512;
+        const int requests = 4 + static_cast<int>(random(8));
+        for (int i = 0; i < requests && !HasFatalFailure(); ++i, offset += length) {
+            if (offset + length > kArea)
+                break;
+            if (random(4) == 0) {
+                // Into the stretches read ahead (or behind), at odd sectors and lengths.
+                const uint64_t ahead = offset + length * random(4);
+                const size_t size = (1 + random(256)) * 512;
+                transfer(true, ahead >= length ? ahead - length / 2 / 512 * 512 : ahead, size);
+            }
+            if (random(6) == 0)
+                transfer(true, offset, length); // the next read of the run finds it written behind
+            transfer(false, offset, length);
+        }
+    }
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(FlushFileBuffers(disk.get())) << GetLastError();
+    const Bytes image = Image();
+    const DecodedVolume volume = DecodeHeader(image, "secret");
+    ASSERT_TRUE(volume.opened);
+    for (uint64_t sector = 0; sector < kArea / 512; ++sector) {
+        const Bytes clear = DecryptSector(image, volume, 1 + kBase / 512 + sector);
+        ASSERT_TRUE(std::equal(clear.begin(), clear.end(), model.begin() + static_cast<ptrdiff_t>(sector * 512)))
+            << "sector " << sector;
+    }
+}
+
+// A new image takes its space at once: a host disk too full for it refuses the image, not its later writes.
+TEST_F(SecureDiskTest, ANewImageHasItsSpaceAllocated) {
+    struct stat info {};
+    ASSERT_EQ(stat((folder + "/secure.img").c_str(), &info), 0);
+    EXPECT_EQ(info.st_size, static_cast<off_t>(kImageSize));
+    EXPECT_GE(static_cast<uint64_t>(info.st_blocks) * 512, kImageSize);
 }
 
 // An image cut short under the mounted disk: a large read gives the whole sectors up to the cut, decrypted, and a

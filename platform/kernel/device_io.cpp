@@ -215,6 +215,17 @@ public:
         return TRUE;
     }
 
+    BOOL Flush() override {
+        protocol::Writer request;
+        request.U32(static_cast<uint32_t>(Op::Flush));
+        std::vector<uint8_t> reply;
+        const NTSTATUS status = Call(request, reply);
+        if (!NT_SUCCESS(status))
+            return Fail(RtlNtStatusToDosError(status)), FALSE;
+        SetLastError(ERROR_SUCCESS);
+        return TRUE;
+    }
+
     // A disk's size is its length as the driver reports it.
     BOOL Size(LONGLONG& size) override {
         GET_LENGTH_INFORMATION length{};

@@ -5,6 +5,7 @@
 
 #include "platform/base/clock.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -266,6 +267,28 @@ NTSTATUS KeDelayExecutionThread(KPROCESSOR_MODE, BOOLEAN, PLARGE_INTEGER interva
     if (const auto deadline = Deadline(interval))
         std::this_thread::sleep_until(*deadline);
     return STATUS_SUCCESS;
+}
+
+NTSTATUS ZwYieldExecution() {
+    sched_yield();
+    return STATUS_SUCCESS;
+}
+
+ULONG KeQueryActiveProcessorCount(PKAFFINITY activeProcessors) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof(set), &set) != 0) {
+        CPU_ZERO(&set);
+        CPU_SET(sched_getcpu() >= 0 ? sched_getcpu() : 0, &set);
+    }
+    if (activeProcessors) {
+        *activeProcessors = 0;
+        for (int cpu = 0; cpu < 64 && cpu < CPU_SETSIZE; ++cpu) {
+            if (CPU_ISSET(cpu, &set))
+                *activeProcessors |= KAFFINITY{1} << cpu;
+        }
+    }
+    return static_cast<ULONG>(std::max(1, CPU_COUNT(&set)));
 }
 
 NTSTATUS PsCreateSystemThread(PHANDLE threadHandle, ULONG, POBJECT_ATTRIBUTES, HANDLE, PCLIENT_ID clientId,

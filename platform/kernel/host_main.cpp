@@ -346,6 +346,9 @@ void Serve(int fd, ClientIdentity client) {
             status = STATUS_SUCCESS;
             break;
         }
+        case Op::Flush:
+            status = file ? DeviceFlush(file) : STATUS_INVALID_HANDLE;
+            break;
         case Op::DefineDos: {
             const uint32_t flags = in.U32();
             const std::u16string name = in.Text();

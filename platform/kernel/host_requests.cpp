@@ -300,6 +300,22 @@ NTSTATUS DeviceWrite(const DeviceFilePtr& file, const void* buffer, ULONG length
     return Transfer(file, IRP_MJ_WRITE, const_cast<void*>(buffer), length, offset, information, early);
 }
 
+NTSTATUS DeviceFlush(const DeviceFilePtr& file) {
+    std::lock_guard fileLock(file->lock);
+    if (file->closed)
+        return STATUS_FILE_CLOSED;
+    if (!file->object.WriteAccess)
+        return STATUS_ACCESS_DENIED;
+    if (DeviceGone(file->target))
+        return STATUS_DELETE_PENDING;
+    IrpBlock* block = NewFileRequest(file, IRP_MJ_FLUSH_BUFFERS);
+    if (!block)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    const NTSTATUS status = CallAndWait(file->target, block);
+    FreeBlock(block);
+    return status;
+}
+
 NTSTATUS DeviceControl(const DeviceFilePtr& file, ULONG code, const void* input, ULONG inputLength, void* output,
                        ULONG outputLength, ULONG_PTR& information) {
     information = 0;

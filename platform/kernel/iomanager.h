@@ -72,6 +72,8 @@ NTSTATUS DeviceRead(const DeviceFilePtr& file, void* buffer, ULONG length, std::
                     ULONG_PTR& information, const EarlyAnswer* early = nullptr);
 NTSTATUS DeviceWrite(const DeviceFilePtr& file, const void* buffer, ULONG length, std::optional<LONGLONG> offset,
                      ULONG_PTR& information, const EarlyAnswer* early = nullptr);
+// Asks the device to write out what it holds of earlier writes (IRP_MJ_FLUSH_BUFFERS); needs write access.
+NTSTATUS DeviceFlush(const DeviceFilePtr& file);
 // A device control. The handle must carry the access the code names (STATUS_ACCESS_DENIED otherwise). For
 // METHOD_BUFFERED the output receives min(information, outputLength) bytes.
 NTSTATUS DeviceControl(const DeviceFilePtr& file, ULONG code, const void* input, ULONG inputLength, void* output,

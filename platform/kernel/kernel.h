@@ -239,6 +239,12 @@ using PETHREAD = KTHREAD*;
 NTSTATUS KeWaitForSingleObject(PVOID object, KWAIT_REASON reason, KPROCESSOR_MODE mode, BOOLEAN alertable,
                                PLARGE_INTEGER timeout);
 NTSTATUS KeDelayExecutionThread(KPROCESSOR_MODE mode, BOOLEAN alertable, PLARGE_INTEGER interval);
+// Gives the processor to another ready thread, if there is one.
+NTSTATUS ZwYieldExecution();
+using KAFFINITY = ULONG_PTR;
+using PKAFFINITY = KAFFINITY*;
+// How many processors the host's threads may run on; their mask (the first 64) in `activeProcessors` when given.
+ULONG KeQueryActiveProcessorCount(PKAFFINITY activeProcessors);
 
 using KSTART_ROUTINE = void(PVOID context);
 using PKSTART_ROUTINE = KSTART_ROUTINE*;

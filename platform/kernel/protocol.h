@@ -38,6 +38,7 @@ enum class Op : uint32_t {
     // after it, passed with the message and mapped by the host until the next one or the end of the connection.
     MapChannel = 18, // size (+ the descriptor)
     Ring = 19,       // wakes a host that sleeps on the socket to look at the channel; never answered
+    Flush = 20,      // the device's FlushFileBuffers
 };
 
 class Writer {

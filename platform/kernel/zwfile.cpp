@@ -8,6 +8,7 @@
 #include "platform/base/unique_handle.h"
 #include "platform/fs/files.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -274,8 +275,12 @@ NTSTATUS ZwReadFile(HANDLE fileHandle, HANDLE event, PIO_APC_ROUTINE, PVOID, PIO
         return STATUS_NOT_SUPPORTED; // every kernel file of the layer is synchronous
     if (!file->canRead)
         return ioStatusBlock->Status = STATUS_ACCESS_DENIED;
-    std::lock_guard lock(file->lock);
+    // A transfer at a given offset needs the position only to leave it after the data: transfers of several
+    // threads at their own offsets go on side by side.
+    std::unique_lock lock(file->lock);
     const LONGLONG offset = byteOffset ? byteOffset->QuadPart : file->position;
+    if (byteOffset)
+        lock.unlock();
     size_t done = 0;
     while (done < length) {
         const ssize_t got = pread(file->fd, static_cast<char*>(buffer) + done, length - done, offset + done);
@@ -290,6 +295,8 @@ NTSTATUS ZwReadFile(HANDLE fileHandle, HANDLE event, PIO_APC_ROUTINE, PVOID, PIO
             break;
         done += static_cast<size_t>(got);
     }
+    if (!lock.owns_lock())
+        lock.lock();
     file->position = offset + static_cast<LONGLONG>(done);
     ioStatusBlock->Information = done;
     ioStatusBlock->Status = done == 0 && length > 0 ? STATUS_END_OF_FILE : STATUS_SUCCESS;
@@ -307,8 +314,12 @@ NTSTATUS ZwWriteFile(HANDLE fileHandle, HANDLE event, PIO_APC_ROUTINE, PVOID, PI
         return STATUS_NOT_SUPPORTED;
     if (!file->canWrite)
         return ioStatusBlock->Status = STATUS_ACCESS_DENIED;
-    std::lock_guard lock(file->lock);
+    // A transfer at a given offset needs the position only to leave it after the data: transfers of several
+    // threads at their own offsets go on side by side.
+    std::unique_lock lock(file->lock);
     const LONGLONG offset = byteOffset ? byteOffset->QuadPart : file->position;
+    if (byteOffset)
+        lock.unlock();
     size_t done = 0;
     while (done < length) {
         const ssize_t put = pwrite(file->fd, static_cast<const char*>(buffer) + done, length - done, offset + done);
@@ -321,6 +332,8 @@ NTSTATUS ZwWriteFile(HANDLE fileHandle, HANDLE event, PIO_APC_ROUTINE, PVOID, PI
         }
         done += static_cast<size_t>(put);
     }
+    if (!lock.owns_lock())
+        lock.lock();
     file->position = offset + static_cast<LONGLONG>(done);
     ioStatusBlock->Information = done;
     ioStatusBlock->Status = STATUS_SUCCESS;
@@ -408,8 +421,13 @@ NTSTATUS ZwSetInformationFile(HANDLE fileHandle, PIO_STATUS_BLOCK ioStatusBlock,
             struct stat info {};
             if (fstat(file->fd, &info) != 0)
                 return ioStatusBlock->Status = StatusFromErrno(errno);
-            if (size.QuadPart >= info.st_size)
+            if (size.QuadPart >= info.st_size) {
+                // Space for the whole allocation is taken now; the file's length stays.
+                if (size.QuadPart > 0 && fallocate(file->fd, FALLOC_FL_KEEP_SIZE, 0, size.QuadPart) != 0)
+                    return ioStatusBlock->Status =
+                               errno == EOPNOTSUPP ? STATUS_NOT_SUPPORTED : StatusFromErrno(errno);
                 return ioStatusBlock->Status = STATUS_SUCCESS;
+            }
         }
         if (ftruncate(file->fd, size.QuadPart) != 0)
             return ioStatusBlock->Status = StatusFromErrno(errno);
