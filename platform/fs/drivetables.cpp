@@ -373,9 +373,11 @@ namespace platform::fs {
 namespace {
 
 std::mutex g_providerMutex;
+// Never destroyed: threads of the program that still run while it exits (change notices, for one) ask for the
+// drives after the static objects have gone.
 std::vector<DriveProvider>& Providers() {
-    static std::vector<DriveProvider> providers;
-    return providers;
+    static auto* providers = new std::vector<DriveProvider>;
+    return *providers;
 }
 
 // The letters of every provider, each letter once (the first provider that names it wins), valid letters only.
