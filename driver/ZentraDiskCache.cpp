@@ -31,18 +31,19 @@
 #include <new>
 
 #include <chrono>
-#include <chrono>
 namespace {
 
 constexpr ULONG kMaxHelpers = 3;
-constexpr ULONG kBlocks = 16;
+constexpr ULONG kBlocks = 20;
 // Longer requests go to the image directly.
 constexpr ULONG kMaxBlockBytes = 4u << 20;
+// A block keeps a buffer of up to this size for the next request.
+constexpr ULONG kKeptBlockBytes = 1u << 20;
 // How far reads run ahead of the program, and how much written data may wait for the image.
 constexpr ULONGLONG kReadAheadBytes = 8u << 20;
 constexpr ULONG kMaxReadAheadBlocks = 8;
 constexpr ULONGLONG kWriteBehindBytes = 8u << 20;
-constexpr ULONG kMaxWriteBehindBlocks = 8;
+constexpr ULONG kMaxWriteBehindBlocks = 12;
 constexpr int kPausesPerYield = 64;
 // How long an idle helper watches for work before it sleeps.
 constexpr auto kWatch = std::chrono::microseconds(200);
@@ -73,9 +74,7 @@ struct Block {
     ULONG_PTR Done = 0;
 
     bool InUse() const { return State.load(std::memory_order_acquire) != BlockFree; }
-    bool Overlaps(ULONGLONG offset, ULONG length) const {
-        return Offset < offset + length && offset < Offset + Length;
-    }
+    bool Overlaps(ULONGLONG offset, ULONG length) const { return Offset < offset + length && offset < Offset + Length; }
 };
 
 struct Helper {
@@ -145,8 +144,8 @@ void Run(ZENTRA_IO_CACHE& cache, Block& block, CRYPTO_INFO* crypto) {
     const LONGLONG imageOffset = static_cast<LONGLONG>(block.Offset + extension->HeaderBytes);
     block.Status = block.Kind == BlockReadAhead
                        ? ReadDecrypt(extension, block.Data.get(), block.Length, imageOffset, crypto, block.Done)
-                       : EncryptWrite(extension, block.Data.get(), block.Data.get(), block.Length, imageOffset,
-                                      crypto, block.Done);
+                       : EncryptWrite(extension, block.Data.get(), block.Data.get(), block.Length, imageOffset, crypto,
+                                      block.Done);
     block.State.store(BlockDone, std::memory_order_release);
 }
 
@@ -234,8 +233,7 @@ void HelperThread(PVOID context) {
 // Waits until the block is done; a block no helper has started yet the worker does itself.
 void Settle(ZENTRA_IO_CACHE& cache, Block& block) {
     ULONG state = block.State.load(std::memory_order_acquire);
-    if (state == BlockQueued &&
-        block.State.compare_exchange_strong(state, BlockRunning, std::memory_order_acq_rel)) {
+    if (state == BlockQueued && block.State.compare_exchange_strong(state, BlockRunning, std::memory_order_acq_rel)) {
         Run(cache, block, cache.Extension->CryptoInfo);
         return;
     }
@@ -246,14 +244,24 @@ void Settle(ZENTRA_IO_CACHE& cache, Block& block) {
     }
 }
 
+// Gives a block's buffer back when it is larger than blocks usually need (a rare long request).
+void Shrink(Block& block) {
+    if (block.Capacity <= kKeptBlockBytes)
+        return;
+    ZentraBurn(block.Data.get(), block.Capacity);
+    block.Data.reset();
+    block.Capacity = 0;
+}
+
 // Takes a done block back; a write behind that failed is kept as the disk's write failure.
 void Reap(ZENTRA_IO_CACHE& cache, Block& block) {
     if (block.Kind == BlockWriteBehind && (!NT_SUCCESS(block.Status) || block.Done < block.Length) &&
         NT_SUCCESS(cache.WriteFailure)) {
         cache.WriteFailure = NT_SUCCESS(block.Status) ? STATUS_IO_DEVICE_ERROR : block.Status;
-        ZentraDbgPrint(ZENTRA_DBG_ERROR, "ZentraDisk: a write behind at %I64d failed with code 0x%x!",
-                       block.Offset, cache.WriteFailure);
+        ZentraDbgPrint(ZENTRA_DBG_ERROR, "ZentraDisk: a write behind at %I64d failed with code 0x%x!", block.Offset,
+                       cache.WriteFailure);
     }
+    Shrink(block);
     block.State.store(BlockFree, std::memory_order_release);
 }
 
@@ -264,8 +272,10 @@ void Withdraw(ZENTRA_IO_CACHE& cache, Block& block) {
     if (state == BlockFree)
         return;
     if (state == BlockQueued && block.Kind == BlockReadAhead &&
-        block.State.compare_exchange_strong(state, BlockFree, std::memory_order_acq_rel))
+        block.State.compare_exchange_strong(state, BlockFree, std::memory_order_acq_rel)) {
+        Shrink(block);
         return;
+    }
     Settle(cache, block);
     Reap(cache, block);
 }
@@ -304,8 +314,9 @@ void DropStale(ZENTRA_IO_CACHE& cache, ULONGLONG streamEnd, ULONGLONG window) {
         ULONG state = block.State.load(std::memory_order_acquire);
         if (state == BlockDone)
             Reap(cache, block);
-        else if (state == BlockQueued)
-            block.State.compare_exchange_strong(state, BlockFree, std::memory_order_acq_rel);
+        else if (state == BlockQueued &&
+                 block.State.compare_exchange_strong(state, BlockFree, std::memory_order_acq_rel))
+            Shrink(block);
     }
 }
 
@@ -318,8 +329,7 @@ Block* FreeBlock(ZENTRA_IO_CACHE& cache) {
 }
 
 // Fills a free block and queues it; false when its buffer cannot be had.
-bool Queue(ZENTRA_IO_CACHE& cache, Block& block, BlockKind kind, ULONGLONG offset, ULONG length,
-           const UCHAR* data) {
+bool Queue(ZENTRA_IO_CACHE& cache, Block& block, BlockKind kind, ULONGLONG offset, ULONG length, const UCHAR* data) {
     if (block.Capacity < length) {
         std::unique_ptr<UCHAR[]> buffer(new (std::nothrow) UCHAR[length]);
         if (!buffer)
@@ -359,8 +369,7 @@ bool ReadAheadAt(const ZENTRA_IO_CACHE& cache, ULONGLONG offset, ULONG length) {
 
 // Sends the helpers to read the stretches of `length` bytes that follow `from`.
 void ReadAhead(ZENTRA_IO_CACHE& cache, ULONGLONG from, ULONG length) {
-    const ULONG depth =
-        static_cast<ULONG>(std::clamp<ULONGLONG>(kReadAheadBytes / length, 1, kMaxReadAheadBlocks));
+    const ULONG depth = static_cast<ULONG>(std::clamp<ULONGLONG>(kReadAheadBytes / length, 1, kMaxReadAheadBlocks));
     DropStale(cache, from, ULONGLONG{depth} * length);
     bool queued = false;
     for (ULONG k = 0; k < depth; ++k) {
@@ -394,8 +403,8 @@ Block* WriteBehindBlock(ZENTRA_IO_CACHE& cache, ULONG length) {
             }
             ++writes;
             bytes += block.Length;
-            if (!oldest || block.Sequence.load(std::memory_order_relaxed) <
-                               oldest->Sequence.load(std::memory_order_relaxed))
+            if (!oldest ||
+                block.Sequence.load(std::memory_order_relaxed) < oldest->Sequence.load(std::memory_order_relaxed))
                 oldest = &block;
         }
         if (writes < kMaxWriteBehindBlocks && (bytes <= kWriteBehindBytes || !oldest)) {
@@ -457,8 +466,8 @@ ZentraIoCachePtr ZentraIoCacheStart(PZENTRA_DEVICE_EXTENSION extension, bool wri
         if (!helper.Crypto)
             break;
         HANDLE thread = nullptr;
-        if (!NT_SUCCESS(PsCreateSystemThread(&thread, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, HelperThread,
-                                             &helper))) {
+        if (!NT_SUCCESS(
+                PsCreateSystemThread(&thread, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, HelperThread, &helper))) {
             CryptoFree(helper.Crypto);
             helper.Crypto = nullptr;
             break;
