@@ -37,8 +37,6 @@ constexpr ULONG kMaxHelpers = 3;
 constexpr ULONG kBlocks = 20;
 // Longer requests go to the image directly.
 constexpr ULONG kMaxBlockBytes = 4u << 20;
-// A block keeps a buffer of up to this size for the next request.
-constexpr ULONG kKeptBlockBytes = 1u << 20;
 // How far reads run ahead of the program, and how much written data may wait for the image.
 constexpr ULONGLONG kReadAheadBytes = 8u << 20;
 constexpr ULONG kMaxReadAheadBlocks = 8;
@@ -244,15 +242,6 @@ void Settle(ZENTRA_IO_CACHE& cache, Block& block) {
     }
 }
 
-// Gives a block's buffer back when it is larger than blocks usually need (a rare long request).
-void Shrink(Block& block) {
-    if (block.Capacity <= kKeptBlockBytes)
-        return;
-    ZentraBurn(block.Data.get(), block.Capacity);
-    block.Data.reset();
-    block.Capacity = 0;
-}
-
 // Takes a done block back; a write behind that failed is kept as the disk's write failure.
 void Reap(ZENTRA_IO_CACHE& cache, Block& block) {
     if (block.Kind == BlockWriteBehind && (!NT_SUCCESS(block.Status) || block.Done < block.Length) &&
@@ -261,7 +250,6 @@ void Reap(ZENTRA_IO_CACHE& cache, Block& block) {
         ZentraDbgPrint(ZENTRA_DBG_ERROR, "ZentraDisk: a write behind at %I64d failed with code 0x%x!", block.Offset,
                        cache.WriteFailure);
     }
-    Shrink(block);
     block.State.store(BlockFree, std::memory_order_release);
 }
 
@@ -272,10 +260,8 @@ void Withdraw(ZENTRA_IO_CACHE& cache, Block& block) {
     if (state == BlockFree)
         return;
     if (state == BlockQueued && block.Kind == BlockReadAhead &&
-        block.State.compare_exchange_strong(state, BlockFree, std::memory_order_acq_rel)) {
-        Shrink(block);
+        block.State.compare_exchange_strong(state, BlockFree, std::memory_order_acq_rel))
         return;
-    }
     Settle(cache, block);
     Reap(cache, block);
 }
@@ -314,18 +300,25 @@ void DropStale(ZENTRA_IO_CACHE& cache, ULONGLONG streamEnd, ULONGLONG window) {
         ULONG state = block.State.load(std::memory_order_acquire);
         if (state == BlockDone)
             Reap(cache, block);
-        else if (state == BlockQueued &&
-                 block.State.compare_exchange_strong(state, BlockFree, std::memory_order_acq_rel))
-            Shrink(block);
+        else if (state == BlockQueued)
+            block.State.compare_exchange_strong(state, BlockFree, std::memory_order_acq_rel);
     }
 }
 
-Block* FreeBlock(ZENTRA_IO_CACHE& cache) {
+// A free block for `length` bytes: the smallest buffer that holds them, else the largest one (which grows), so
+// that the few long requests keep reusing the same few large buffers.
+Block* FreeBlock(ZENTRA_IO_CACHE& cache, ULONG length) {
+    Block* fitting = nullptr;
+    Block* largest = nullptr;
     for (Block& block : cache.Blocks) {
-        if (!block.InUse())
-            return &block;
+        if (block.InUse())
+            continue;
+        if (block.Capacity >= length && (!fitting || block.Capacity < fitting->Capacity))
+            fitting = &block;
+        if (!largest || block.Capacity > largest->Capacity)
+            largest = &block;
     }
-    return nullptr;
+    return fitting ? fitting : largest;
 }
 
 // Fills a free block and queues it; false when its buffer cannot be had.
@@ -378,7 +371,7 @@ void ReadAhead(ZENTRA_IO_CACHE& cache, ULONGLONG from, ULONG length) {
             break;
         if (ReadAheadAt(cache, offset, length))
             continue;
-        Block* block = FreeBlock(cache);
+        Block* block = FreeBlock(cache, length);
         if (!block || !Queue(cache, *block, BlockReadAhead, offset, length, nullptr))
             break;
         queued = true;
@@ -408,11 +401,11 @@ Block* WriteBehindBlock(ZENTRA_IO_CACHE& cache, ULONG length) {
                 oldest = &block;
         }
         if (writes < kMaxWriteBehindBlocks && (bytes <= kWriteBehindBytes || !oldest)) {
-            if (Block* block = FreeBlock(cache))
+            if (Block* block = FreeBlock(cache, length))
                 return block;
             // Every other block is read ahead: the stream has to wait.
             DropStale(cache, 0, 0);
-            if (Block* block = FreeBlock(cache))
+            if (Block* block = FreeBlock(cache, length))
                 return block;
         }
         if (!oldest)
