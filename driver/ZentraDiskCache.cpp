@@ -49,14 +49,6 @@ constexpr auto kWatch = std::chrono::microseconds(200);
 enum BlockState : ULONG { BlockFree, BlockQueued, BlockRunning, BlockDone };
 enum BlockKind : ULONG { BlockReadAhead, BlockWriteBehind };
 
-inline void Relax() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#elif defined(__aarch64__)
-    asm volatile("yield");
-#endif
-}
-
 struct Block {
     std::atomic<ULONG> State{BlockFree};
     // Read by helpers looking for the oldest queued block before they claim one.
@@ -190,7 +182,7 @@ bool Watch(const ZENTRA_IO_CACHE& cache) {
     const auto end = std::chrono::steady_clock::now() + kWatch;
     for (;;) {
         for (int i = 0; i < kPausesPerYield; ++i) {
-            Relax();
+            YieldProcessor();
             if (AnyQueued(cache) || cache.Stop.load(std::memory_order_relaxed))
                 return true;
         }
@@ -236,7 +228,7 @@ void Settle(ZENTRA_IO_CACHE& cache, Block& block) {
         return;
     }
     for (int pauses = 1; block.State.load(std::memory_order_acquire) != BlockDone; ++pauses) {
-        Relax();
+        YieldProcessor();
         if (pauses % kPausesPerYield == 0)
             ZwYieldExecution();
     }

@@ -126,6 +126,15 @@ using HLOCAL = HANDLE;
 using FARPROC = void (*)();
 using PHKEY = HKEY*;
 
+// Tells the processor that the caller is spinning on a word of memory (a pause, not a system call).
+inline void YieldProcessor() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
 #define LOWORD(l) (static_cast<WORD>(static_cast<DWORD_PTR>(l) & 0xFFFF))
 #define HIWORD(l) (static_cast<WORD>((static_cast<DWORD_PTR>(l) >> 16) & 0xFFFF))
 #define LOBYTE(w) (static_cast<BYTE>(static_cast<DWORD_PTR>(w) & 0xFF))

@@ -9,19 +9,13 @@
 // call.
 #pragma once
 
+#include "platform/base/types.h"
+
 #include <chrono>
 
 #include <sched.h>
 
 namespace platform::kernel {
-
-inline void Relax() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#elif defined(__aarch64__)
-    asm volatile("yield");
-#endif
-}
 
 // Looks at `done` until it holds or `watch` has passed; returns its last answer.
 template <class Done>
@@ -31,7 +25,7 @@ bool WatchUntil(Done done, std::chrono::microseconds watch) {
     const auto end = std::chrono::steady_clock::now() + watch;
     for (;;) {
         for (int i = 0; i < 64; ++i) {
-            Relax();
+            YieldProcessor();
             if (done())
                 return true;
         }
