@@ -264,14 +264,15 @@ TEST_F(UnnamedFileSupplyTest, FilesMadeAheadServeTheirFolderOnlyAndLeaveNothingU
 // and meets the same errors as without one.
 TEST_F(UnnamedFileSupplyTest, WritersTakeTheirContentFromTheSupplyAndFailAsWithout) {
     m_drive.MakeFolder("out");
+    const size_t descriptorsBefore = OpenDescriptors();
     UnnamedFileSupply supply;
     supply.Stock(m_drive.Host("out"), 3);
-    ASSERT_TRUE(testsupport::Eventually([&] {
-        const int fd = supply.Take(m_drive.Host("out"));
-        if (fd >= 0)
-            close(fd);
-        return fd >= 0;
-    }));
+    // All three are made before anyone takes one, so that the supply has nothing left to make once the writers
+    // below have taken the last two (the third makes its own).
+    ASSERT_TRUE(testsupport::Eventually([&] { return OpenDescriptors() >= descriptorsBefore + 3; }));
+    const int first = supply.Take(m_drive.Host("out"));
+    ASSERT_GE(first, 0);
+    close(first);
     for (const char* name : {"one.txt", "two.txt", "three.txt"}) {
         WholeFile file;
         ASSERT_EQ(file.Begin(m_drive.Host(std::string("out/") + name), {}, true, &supply), ERROR_SUCCESS);
