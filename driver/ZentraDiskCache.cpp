@@ -26,11 +26,11 @@
 #include "driver/CryptoLibrary.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <new>
 
-#include <chrono>
 namespace {
 
 constexpr ULONG kMaxHelpers = 3;
