@@ -2,11 +2,11 @@
 
 #include "copylib/FileSteps.h"
 #include "platform/base/errors.h"
+#include "platform/base/thread.h"
 #include "platform/base/unique_handle.h"
 
 #include <algorithm>
 #include <new>
-#include <sched.h>
 #include <system_error>
 
 namespace {
@@ -58,10 +58,7 @@ bool list_folder(const std::u16string& folder, CListingsAhead::Listing& listing,
 } // namespace
 
 unsigned CListingsAhead::HelpersWorthStarting() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    const unsigned processors =
-        sched_getaffinity(0, sizeof set, &set) == 0 ? static_cast<unsigned>(CPU_COUNT(&set)) : 1u;
+    const unsigned processors = GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
     return processors > 1 ? std::min(processors - 1, kMostHelpers) : 0u;
 }
 

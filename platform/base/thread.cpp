@@ -5,13 +5,16 @@
 
 #include <cxxabi.h>
 #include <pthread.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <map>
+#include <thread>
 
 namespace platform {
 
@@ -309,6 +312,14 @@ int GetThreadPriority(HANDLE thread) {
         return 0x7FFFFFFF; // THREAD_PRIORITY_ERROR_RETURN
     std::lock_guard lock(platform::WaitMutex());
     return object->priority;
+}
+
+DWORD GetActiveProcessorCount(WORD) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return static_cast<DWORD>(CPU_COUNT(&set));
+    return std::max(1u, std::thread::hardware_concurrency());
 }
 
 DWORD GetCurrentProcessId() {

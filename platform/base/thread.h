@@ -37,5 +37,10 @@ constexpr int THREAD_PRIORITY_HIGHEST = 2;
 constexpr int THREAD_PRIORITY_TIME_CRITICAL = 15;
 constexpr int THREAD_PRIORITY_IDLE = -15;
 
+// The processors this process may run on (its affinity; at least one): threads beyond them only take turns with
+// one another. `groupNumber` is ALL_PROCESSOR_GROUPS (or 0: the host has one group).
+constexpr WORD ALL_PROCESSOR_GROUPS = 0xffff;
+DWORD GetActiveProcessorCount(WORD groupNumber);
+
 DWORD GetCurrentProcessId();
 HANDLE GetCurrentProcess();

@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include <sched.h>
+
 TEST(Threads, HandleIsSignalledAtTheEndWithTheExitCode) {
     HANDLE gate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     DWORD id = 0;
@@ -111,4 +113,23 @@ TEST(Threads, IdsAreSmallUniqueAndWorkForHostThreads) {
     EXPECT_FALSE(SetThreadPriority(real, 7));
     CloseHandle(real);
     EXPECT_EQ(GetCurrentProcessId(), static_cast<DWORD>(getpid()));
+}
+
+// The processor count is what the process may run on: a thread held to one processor sees one, and as many as
+// its affinity names otherwise.
+TEST(Threads, ActiveProcessorCountFollowsTheAffinity) {
+    std::thread([] {
+        cpu_set_t all;
+        CPU_ZERO(&all);
+        ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+        EXPECT_EQ(GetActiveProcessorCount(ALL_PROCESSOR_GROUPS), static_cast<DWORD>(CPU_COUNT(&all)));
+        int first = 0;
+        while (!CPU_ISSET(first, &all))
+            ++first;
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(first, &one);
+        ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+        EXPECT_EQ(GetActiveProcessorCount(ALL_PROCESSOR_GROUPS), 1u);
+    }).join();
 }

@@ -64,9 +64,6 @@ std::optional<ResolvedPath> Resolve(LPCWSTR windowsPath);
 // opens this path successfully has found what Resolve would have found. Nothing for devices and failures.
 std::optional<std::string> ExactHostPath(LPCWSTR windowsPath);
 
-// The processors this process may run on: threads beyond them only take turns with the caller.
-unsigned UsableProcessors();
-
 // The serial number of the volume a host path lies on (the drive table's, else one derived from the device).
 DWORD VolumeSerialOf(const std::string& hostPath, uint64_t dev);
 

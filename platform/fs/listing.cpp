@@ -3,6 +3,7 @@
 #include "platform/base/errors.h"
 #include "platform/base/module.h"
 #include "platform/base/strings.h"
+#include "platform/base/thread.h"
 #include "platform/fs/attributes.h"
 #include "platform/fs/files.h"
 #include "platform/fs/hostfs.h"
@@ -13,7 +14,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <numeric>
-#include <sched.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -28,14 +28,6 @@ constexpr size_t kEntriesPerHelper = 1024;
 constexpr unsigned kMostHelpers = 3;
 
 } // namespace
-
-unsigned detail::UsableProcessors() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
-        return static_cast<unsigned>(CPU_COUNT(&set));
-    return std::max(1u, std::thread::hardware_concurrency());
-}
 
 FolderListing::~FolderListing() {
     StopHelpers();
@@ -192,7 +184,7 @@ void FolderListing::ReadAhead(std::vector<size_t> order) {
     m_order = std::move(order);
     m_next = 0;
     const size_t wanted =
-        std::min<size_t>({m_order.size() / kEntriesPerHelper, kMostHelpers, UsableProcessors() - 1});
+        std::min<size_t>({m_order.size() / kEntriesPerHelper, kMostHelpers, GetActiveProcessorCount(ALL_PROCESSOR_GROUPS) - 1});
     for (size_t n = 0; n < wanted; ++n) {
         try {
             m_helpers.emplace_back([this]() {

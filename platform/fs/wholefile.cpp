@@ -1,6 +1,7 @@
 #include "platform/fs/wholefile.h"
 
 #include "platform/base/errors.h"
+#include "platform/base/thread.h"
 #include "platform/fs/attributes.h"
 #include "platform/fs/hostfs.h"
 #include "platform/fs/sharelocks.h"
@@ -362,7 +363,7 @@ UnnamedFileSupply::~UnnamedFileSupply() {
 }
 
 bool UnnamedFileSupply::Worthwhile() {
-    return !g_forceNamed.load() && CanLinkUnnamed() && UsableProcessors() > 1;
+    return !g_forceNamed.load() && CanLinkUnnamed() && GetActiveProcessorCount(ALL_PROCESSOR_GROUPS) > 1;
 }
 
 void UnnamedFileSupply::Drop(std::deque<int>& files) {
