@@ -73,10 +73,21 @@ int dir_walk_recurse(LPCWSTR directory, WALK_RECORD* walk, WALK_HANDLER handler,
         // Owned, so that the listing is closed also when an exception (memory running out) leaves the walk.
         platform::UniqueHandle<HANDLE, &FindClose> find;
         size_t next = 0;
-        if (replay) {
-            walk->bMore = next < replay->size();
-            if (walk->bMore)
+        // The next entry of a listing held in memory (kept, or read ahead); false past its end.
+        const auto nextHeld = [&] {
+            if (replay) {
+                if (next >= replay->size())
+                    return false;
                 (*replay)[next++].ToFindData(walk->FindData);
+                return true;
+            }
+            if (next >= readAhead->entries.size())
+                return false;
+            walk->FindData = readAhead->entries[next++];
+            return true;
+        };
+        if (replay) {
+            walk->bMore = nextHeld();
         } else {
             if (keeping)
                 kept->StartListing(directory);
@@ -89,9 +100,7 @@ int dir_walk_recurse(LPCWSTR directory, WALK_RECORD* walk, WALK_HANDLER handler,
                     readAhead.reset();
             }
             if (readAhead) {
-                walk->bMore = next < readAhead->entries.size();
-                if (walk->bMore)
-                    walk->FindData = readAhead->entries[next++];
+                walk->bMore = nextHeld();
             } else {
                 find.reset(FindFirstFileW(pattern.c_str(), &walk->FindData));
                 walk->bMore = find.valid();
@@ -120,17 +129,7 @@ int dir_walk_recurse(LPCWSTR directory, WALK_RECORD* walk, WALK_HANDLER handler,
                     subdirectories.emplace_back(name);
                 }
             }
-            if (replay) {
-                walk->bMore = next < replay->size();
-                if (walk->bMore)
-                    (*replay)[next++].ToFindData(walk->FindData);
-            } else if (readAhead) {
-                walk->bMore = next < readAhead->entries.size();
-                if (walk->bMore)
-                    walk->FindData = readAhead->entries[next++];
-            } else {
-                walk->bMore = FindNextFileW(find.get(), &walk->FindData);
-            }
+            walk->bMore = replay || readAhead ? nextHeld() : FindNextFileW(find.get(), &walk->FindData) != FALSE;
         }
         if (keeping && !replay)
             kept->EndListing(readAhead ? !walk->bMore
